@@ -1,0 +1,30 @@
+#include "app/QuillmarkApplication.h"
+
+#include <QMessageBox>
+
+#include <exception>
+
+#include "common/SilentAbort.h"
+
+namespace qm {
+
+QuillmarkApplication::QuillmarkApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Quillmark"));
+  setOrganizationName(QStringLiteral("Zorvek"));
+  setApplicationVersion(QStringLiteral("1.3"));
+}
+
+bool QuillmarkApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const ESilentAbort&) {
+    return false;
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, applicationName(), QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    QMessageBox::critical(nullptr, applicationName(), QStringLiteral("Unknown error"));
+  }
+  return false;
+}
+
+}  // namespace qm

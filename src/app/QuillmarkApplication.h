@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QApplication>
+
+namespace qm {
+
+// The application object. Its notify() is the one place where exceptions may meet the event
+// loop: the silent abort is discarded (the user has been told already), anything else is
+// shown in a message box.
+class QuillmarkApplication : public QApplication {
+  Q_OBJECT
+
+ public:
+  QuillmarkApplication(int& argc, char** argv);
+
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+}  // namespace qm

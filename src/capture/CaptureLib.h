@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "capture/DIBBitmap.h"
+#include "common/Rect.h"
+
+namespace qm {
+
+// What one cursor query found.
+struct TCursorState {
+  uint64_t CursorHandle = 0;  // the cursor's identity; 0 when none was found
+  TPoint CursorPos;           // mouse position in screen pixels
+};
+
+// Copies a rectangle of the screen into a bitmap, optionally centring a fixed-size area on
+// the mouse and drawing the cursor. Grab runs on the user-interface thread; a grabber may be
+// created on any thread, since it holds only the screen rectangle.
+class TCaptureLib {
+ public:
+  TCaptureLib();
+
+  // (0, 0, screen width, screen height) at the time of the call.
+  static TRect ScreenBounds();
+
+  TCursorState GetCursorState();
+
+  // Copies bitmap.Width() x bitmap.Height() pixels from origin (or from the followed
+  // position) into the bitmap; capturedRect receives the rectangle really copied.
+  bool Grab(TDIBBitmap& bitmap, TPoint origin, TRect& capturedRect, bool followCursor,
+            bool showCursor);
+
+  // A new bitmap of the whole screen, without the cursor.
+  std::unique_ptr<TDIBBitmap> Snapshot();
+
+  // The screen bounds taken when the grabber was created.
+  TRect ScreenRect;
+};
+
+}  // namespace qm

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qm {
+
+// Pixel formats, in the toolkit's order; only some have a bit count (see BitsPerPixel).
+enum class TPixelFormat : uint8_t {
+  pfDevice = 0,
+  pf1bit = 1,
+  pf4bit = 2,
+  pf8bit = 3,
+  pf15bit = 4,
+  pf16bit = 5,
+  pf24bit = 6,
+  pf32bit = 7,
+  pfCustom = 8,
+};
+
+// The frame buffer of a recording: a bitmap whose drawing surface is its packed
+// device-independent pixel block itself (rows bottom-up, each padded to 4 bytes, 24-bit
+// pixels as blue, green, red), with the 40-byte BITMAPINFOHEADER that describes it.
+// Used on the user-interface thread only.
+class TDIBBitmap {
+ public:
+  // 480 x 320 at 24 bits.
+  TDIBBitmap();
+
+  // Reshapes the bitmap and its buffers, then RefreshBits. "Invalid pixel format" or
+  // "Invalid bitmap" go through the error report (silent abort).
+  bool SetFormat(int32_t width, int32_t height, TPixelFormat format);
+
+  // Rebuilds Header from the bitmap. True when the surface holds at least one row.
+  bool RefreshBits();
+
+  int32_t Width() const { return width_; }
+  int32_t Height() const { return height_; }
+  TPixelFormat PixelFormat() const { return format_; }
+
+  const uint8_t* Header() const { return header_.data(); }
+  uint32_t HeaderSize() const { return uint32_t(header_.size()); }
+  uint8_t* Bits() { return bits_.data(); }
+  const uint8_t* Bits() const { return bits_.data(); }
+  uint32_t ImageSize() const { return uint32_t(bits_.size()); }
+  uint32_t Stride() const { return stride_; }
+
+  // The drawing surface: row y counted from the top of the picture.
+  uint8_t* ScanLine(int32_t y) { return bits_.data() + size_t(height_ - 1 - y) * stride_; }
+  const uint8_t* ScanLine(int32_t y) const {
+    return bits_.data() + size_t(height_ - 1 - y) * stride_;
+  }
+
+  // Bits per pixel of a format, or 0 when the format has none.
+  static int BitsPerPixel(TPixelFormat format);
+  // Bytes per row: (width * bits + 31) with the low five bits cleared, divided by 8.
+  static uint32_t StrideFor(int32_t width, int bits);
+  // 40 + 4 * 2^bits for 8 bits or fewer, else 40.
+  static uint32_t HeaderSizeFor(int bits);
+
+ private:
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  TPixelFormat format_ = TPixelFormat::pfDevice;
+  uint32_t stride_ = 0;
+  std::vector<uint8_t> header_;
+  std::vector<uint8_t> bits_;
+};
+
+}  // namespace qm

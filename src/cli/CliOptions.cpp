@@ -1,0 +1,50 @@
+#include "cli/CliOptions.h"
+
+#include <limits>
+
+namespace qm::cli {
+
+TRect ParseArea(const QString& text) {
+  const QStringList parts = text.split(QLatin1Char(','));
+  if (parts.size() != 4) throw UsageError("--area takes LEFT,TOP,WIDTH,HEIGHT");
+  long long v[4];
+  for (int i = 0; i < 4; ++i) {
+    bool ok = false;
+    v[i] = parts[i].trimmed().toLongLong(&ok);
+    if (!ok || v[i] < std::numeric_limits<int32_t>::min() / 2 ||
+        v[i] > std::numeric_limits<int32_t>::max() / 2)
+      throw UsageError("--area takes four integers: LEFT,TOP,WIDTH,HEIGHT");
+  }
+  if (v[2] < 1 || v[3] < 1) throw UsageError("--area needs a width and a height of at least 1");
+  return TRect{int32_t(v[0]), int32_t(v[1]), int32_t(v[0] + v[2]), int32_t(v[1] + v[3])};
+}
+
+int ParseInt(const QString& text, int low, int high, const QString& name) {
+  bool ok = false;
+  const int value = text.trimmed().toInt(&ok);
+  if (!ok || value < low || value > high)
+    throw UsageError(QStringLiteral("%1 takes a whole number from %2 to %3")
+                         .arg(name)
+                         .arg(low)
+                         .arg(high)
+                         .toStdString());
+  return value;
+}
+
+QString OptionValue(const QStringList& args, int& i) {
+  if (i + 1 >= args.size())
+    throw UsageError((args[i] + QStringLiteral(" needs a value")).toStdString());
+  return args[++i];
+}
+
+QString UsageText() {
+  return QStringLiteral(
+      "usage:\n"
+      "  quillmark-capture record FILE.avi [--area LEFT,TOP,WIDTH,HEIGHT] [--fps N] "
+      "[--seconds S] [--codec CODE] [--cursor] [--follow]\n"
+      "  quillmark-capture codecs\n"
+      "  quillmark-capture photo FILE.gif|FILE.jpg|FILE.bmp [--area LEFT,TOP,WIDTH,HEIGHT] "
+      "[--quality 0..24] [--cursor] [--follow]\n");
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <stdexcept>
+
+#include "common/Rect.h"
+
+namespace qm::cli {
+
+// Exit codes of quillmark-capture.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// A bad command line; what() is the message shown above the usage text.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "LEFT,TOP,WIDTH,HEIGHT" as a rectangle; width and height at least 1.
+TRect ParseArea(const QString& text);
+
+// An integer in [low, high]; name appears in the error.
+int ParseInt(const QString& text, int low, int high, const QString& name);
+
+// The value following option args[i]; advances i.
+QString OptionValue(const QStringList& args, int& i);
+
+// The usage text of the whole tool.
+QString UsageText();
+
+}  // namespace qm::cli

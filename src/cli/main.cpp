@@ -1,0 +1,30 @@
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#include "cli/CliOptions.h"
+#include "cli/Commands.h"
+
+using namespace qm::cli;
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("quillmark-capture"));
+  QStringList args = QCoreApplication::arguments();
+  args.removeFirst();
+  const QByteArray usage = UsageText().toLocal8Bit();
+  if (args.isEmpty()) {
+    std::fprintf(stderr, "%s", usage.constData());
+    return kExitUsage;
+  }
+  const QString command = args.takeFirst();
+  try {
+    if (command == QLatin1String("record")) return RunRecord(args);
+    if (command == QLatin1String("codecs")) return RunCodecs(args);
+    if (command == QLatin1String("photo")) return RunPhoto(args);
+    throw UsageError("unknown command: " + command.toStdString());
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "quillmark-capture: %s\n%s", e.what(), usage.constData());
+    return kExitUsage;
+  }
+}

@@ -1,0 +1,75 @@
+#include "common/CommonParams.h"
+
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+#include <QUuid>
+
+#include <cmath>
+
+#include "common/SilentAbort.h"
+#include "common/UserMessages.h"
+
+namespace qm {
+
+void ShowErrorReport(const QString& message) {
+  if (Messages().ShowErrorReport(message)) OpenWithShell(ErrorReportMailUrl(message));
+  throw ESilentAbort();
+}
+
+QString ErrorReportMailUrl(const QString& message) {
+  const QString lines[] = {QStringLiteral("Dear author,"), QString(), QString(),
+                           QStringLiteral("An error has been encountered with the message:") +
+                               message};
+  QString body = QStringLiteral("&body=");
+  for (const QString& line : lines) body += line + QStringLiteral("%0A");
+  return QStringLiteral("mailto:") + QLatin1String(kSupportEmail) +
+         QStringLiteral("?subject=Error report") + body;
+}
+
+QString NewGuidString() {
+  const QUuid id = QUuid::createUuid();
+  if (id.isNull()) return QString();
+  return id.toString(QUuid::WithBraces).toUpper();
+}
+
+QString TimeStampDigits() { return TimeStampDigits(QDateTime::currentDateTime()); }
+
+QString TimeStampDigits(const QDateTime& localTime) {
+  static const QDate kEpoch(1899, 12, 30);
+  const double days = double(kEpoch.daysTo(localTime.date())) +
+                      double(localTime.time().msecsSinceStartOfDay()) / 86400000.0;
+  return QString::number(std::llround(days * 1000000.0));
+}
+
+QString FourCCText(uint32_t code) {
+  QString text;
+  for (int i = 0; i < 4; ++i) text += QChar(char((code >> (8 * i)) & 0xFF));
+  return text;
+}
+
+QString FixedWidth(const QString& text, int width, bool padLeft) {
+  const QString head = text.left(width);
+  return padLeft ? head.rightJustified(width, QLatin1Char(' '))
+                 : head.leftJustified(width, QLatin1Char(' '));
+}
+
+void ExploreFolder(const QString& folder) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+bool OpenWithShell(const QString& target) {
+  const QUrl url(target);
+  const bool hasScheme = !url.scheme().isEmpty() && url.scheme().size() > 1;
+  return QDesktopServices::openUrl(hasScheme ? url : QUrl::fromLocalFile(target));
+}
+
+void PlayVideoFile(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+
+bool MoveToRecycleBin(const QString& path) {
+  if (!QFileInfo::exists(path)) return false;
+  return QFile::moveToTrash(QFileInfo(path).absoluteFilePath());
+}
+
+}  // namespace qm

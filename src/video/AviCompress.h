@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "capture/DIBBitmap.h"
+#include "video/VideoTypes.h"
+
+class QWidget;
+
+namespace qm {
+
+class TVfwCompressor;
+
+// One entry of the compressor list; Handler 0 is the built-in uncompressed entry.
+struct TCompressorEntry {
+  uint32_t Type = 0;
+  uint32_t Handler = 0;
+  QString Name;
+  QString Description;
+};
+
+// An item of the main window's compressor box: the text shown and the entry behind it.
+struct TDisplayItem {
+  QString Text;
+  const TCompressorEntry* Entry = nullptr;
+};
+
+// Lists the installed compressors (the built-in uncompressed entry first), selects and
+// configures one, and turns the frame bitmap into compressed frames for the AVI writer.
+// List, Select, CanConfigure and Configure run on the user-interface thread; Begin and End
+// on the capture thread, Compress on the user-interface thread; calls never overlap.
+class TAviCompress {
+ public:
+  TAviCompress();
+  ~TAviCompress();
+  TAviCompress(const TAviCompress&) = delete;
+  TAviCompress& operator=(const TAviCompress&) = delete;
+
+  void ListEntries();
+  bool FillDisplayList(std::vector<TDisplayItem>& items);
+  const std::vector<TCompressorEntry>& Entries() const { return entries_; }
+
+  bool Select(uint32_t code);
+  uint32_t CurrentCode() const;
+  int CurrentIndex() const;
+  bool CanConfigure();
+  bool Configure(QWidget* owner);
+
+  TDIBBitmap& Bitmap() { return bitmap_; }
+
+  bool Begin(TCompressRequest& request);
+  // Fills Data, Size, Flags and Bitmap; a compressor failure goes through the error report.
+  bool Compress(TCompressedFrame& frame);
+  bool End();
+  void CloseCompressor();
+
+ private:
+  std::vector<TCompressorEntry> entries_;
+  int current_ = -1;
+  TDIBBitmap bitmap_;
+  TPixelFormat pixelFormat_ = TPixelFormat::pf24bit;
+  bool compressing_ = false;
+  std::unique_ptr<TVfwCompressor> compressor_;
+  std::vector<uint8_t> outputFormat_;
+  std::vector<uint8_t> compressedBuffer_;
+};
+
+}  // namespace qm

@@ -1,0 +1,219 @@
+#include "capture/CapThread.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "capture/CaptureLib.h"
+#include "capture/UiHandoff.h"
+#include "platform/clock/TickClock.h"
+#include "video/MovieWriter.h"
+
+namespace qm {
+
+namespace {
+
+constexpr uint32_t kLoopSleep = 10;  // milliseconds between two passes of the frame loop
+constexpr int32_t kFrameCountHint = 1000000;
+
+const char* const kUnknownReason = "With unknown reason";
+const char* const kCannotCreate = "Can not create file ";
+
+// The worker only keeps time; the user-interface thread does the real work of every frame
+// and must win the processor. Raising a thread's nice value needs no privilege.
+void LowerCurrentThreadPriority() {
+  const pid_t tid = gettid();
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, id_t(tid));
+  if (errno != 0) return;
+  setpriority(PRIO_PROCESS, id_t(tid), std::min(nice + 5, 19));
+}
+
+}  // namespace
+
+TCapThread::TCapThread(TUiHandoff& handoff, TickClock& clock)
+    : handoff_(handoff), clock_(clock) {}
+
+TCapThread::TCapThread(TUiHandoff& handoff) : TCapThread(handoff, TickClock::System()) {}
+
+TCapThread::~TCapThread() {
+  Stop();
+  WaitFor();
+}
+
+void TCapThread::SetInfo(const TCapInfo& info) { Info = info; }
+
+void TCapThread::Start() {
+  if (IsStarted()) return;
+  worker_ = std::thread([this] { Execute(); });
+}
+
+void TCapThread::Pause() { Paused = true; }
+
+void TCapThread::Continue() {
+  std::lock_guard lock(pauseMutex_);
+  if (!Paused) return;
+  Paused = false;
+  // Only a worker that has stopped its schedule gets a new segment; a pause it never saw
+  // leaves the running segment as it is.
+  if (waiting_) {
+    SegmentStart = clock_.Now();
+    NowTick = SegmentStart;
+  }
+  pauseWake_.notify_all();
+}
+
+void TCapThread::Stop() {
+  stopRequested_ = true;
+  std::lock_guard lock(pauseMutex_);
+  if (waiting_) Paused = false;
+  pauseWake_.notify_all();
+}
+
+bool TCapThread::IsWaiting() const {
+  std::lock_guard lock(pauseMutex_);
+  return waiting_;
+}
+
+void TCapThread::WaitFor() {
+  if (!worker_.joinable()) return;
+  handoff_.WaitUntil([this] { return finished_.load(); });
+  worker_.join();
+}
+
+void TCapThread::Execute() {
+  LowerCurrentThreadPriority();
+  QString reason = QString::fromLatin1(kUnknownReason);
+  bool succeeded = false;
+  try {
+    Grabber = std::make_unique<TCaptureLib>();
+    succeeded = Record(reason);
+  } catch (...) {
+    succeeded = false;
+  }
+  Grabber.reset();
+  if (succeeded)
+    PostCapDone();
+  else
+    ReportError(reason);
+  finished_ = true;
+  handoff_.Wake();
+}
+
+bool TCapThread::Record(QString& reason) {
+  ActiveTime = 0;
+  reason = QString::fromLatin1(kUnknownReason);
+
+  TAviSettings settings;
+  settings.HasAudio = false;
+  settings.FrameRate = Info.FramesPerSecond;
+  settings.Width = Info.Area.Width();
+  settings.Height = Info.Area.Height();
+  settings.AudioLead = 0;
+  settings.FrameCountHint = kFrameCountHint;
+
+  if (!Info.MovieWriter) return false;
+  TMovieWriter& writer = *Info.MovieWriter;
+  if (!writer.Open(Info.FileName, settings)) {
+    reason = QString::fromLatin1(kCannotCreate) + Info.FileName;
+    return false;
+  }
+
+  bool stepFailed = false;
+  try {
+    RunLoop();
+  } catch (...) {
+    // A step ended with an exception (the error report's silent abort): the recording has
+    // failed, but the frames written so far stay playable, so the file is still completed.
+    stepFailed = true;
+  }
+
+  actualFrameRate_ = ActiveTime == 0 ? 0.0L : (long double)FrameTally * 1000.0L / ActiveTime;
+  const bool closed = writer.Close(actualFrameRate_);
+  return closed && !stepFailed;
+}
+
+void TCapThread::RunLoop() {
+  uint32_t NextFrame = 1;
+  FrameTally = 1;
+  SegmentStart = clock_.Now();
+  NowTick = SegmentStart;
+
+  // A step that throws leaves the loop at once; the segment is counted as far as it went.
+  struct TSegmentCount {
+    TCapThread& Thread;
+    uint32_t& NextFrame;
+    bool Counted = false;
+    ~TSegmentCount() {
+      if (Counted) return;
+      Thread.FrameTally += NextFrame;
+      Thread.ActiveTime += Thread.NowTick - Thread.SegmentStart;
+    }
+  } segment{*this, NextFrame};
+
+  while (!stopRequested_) {
+    NowTick = clock_.Now();
+    clock_.Sleep(kLoopSleep);
+
+    if (Paused) {
+      std::unique_lock lock(pauseMutex_);
+      if (Paused) {
+        ActiveTime += NowTick - SegmentStart;
+        FrameTally += NextFrame;
+        NextFrame = 1;
+        waiting_ = true;
+        pauseWake_.wait(lock, [this] { return !Paused || stopRequested_; });
+        waiting_ = false;
+        // A stop while paused ends the recording here; the segment was counted at the pause.
+        if (stopRequested_) {
+          segment.Counted = true;
+          return;
+        }
+      }
+    }
+
+    // Frame k of the segment is due once k frame periods have passed since its start. The
+    // product is formed in 64 bits, so it stays exact for any segment length.
+    const uint64_t elapsed = uint32_t(NowTick - SegmentStart);
+    if (elapsed * Info.FramesPerSecond >= uint64_t(NextFrame) * 1000u) {
+      ++NextFrame;
+      TakeFrame();
+    }
+  }
+}
+
+void TCapThread::TakeFrame() {
+  TMovieWriter& writer = *Info.MovieWriter;
+  bool grabbed = false;
+  handoff_.Run([&] {
+    TRect captured;
+    grabbed = Grabber->Grab(writer.Bitmap(), TPoint{Info.Area.Left, Info.Area.Top}, captured,
+                            Info.FollowCursor, Info.ShowCursor);
+  });
+  // A failed grab ends the recording; the frame step still appends what the bitmap holds.
+  if (!grabbed) stopRequested_ = true;
+  bool added = false;
+  handoff_.Run([&] { added = writer.AddFrame(); });
+  if (!added) stopRequested_ = true;
+}
+
+void TCapThread::ReportError(const QString& reason) {
+  if (!Info.OnError) return;
+  try {
+    handoff_.Run([&] { Info.OnError(reason); });
+  } catch (...) {
+    // The receiver's own failure changes nothing about this recording's end.
+  }
+}
+
+void TCapThread::PostCapDone() {
+  if (Info.OwnerWindow)
+    QCoreApplication::postEvent(Info.OwnerWindow, new QEvent(QEvent::Type(kWmCapDone)));
+}
+
+}  // namespace qm

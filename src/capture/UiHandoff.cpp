@@ -1,0 +1,100 @@
+#include "capture/UiHandoff.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
+
+namespace qm {
+
+namespace {
+
+QEvent::Type HandoffEventType() {
+  static const QEvent::Type type = QEvent::Type(QEvent::registerEventType());
+  return type;
+}
+
+}  // namespace
+
+TUiHandoff::TUiHandoff(QObject* parent) : QObject(parent) { HandoffEventType(); }
+
+TUiHandoff::~TUiHandoff() {
+  // Workers are gone by contract; a step still queued would leave its worker blocked, so run
+  // it rather than abandon it.
+  RunPending();
+}
+
+void TUiHandoff::Hand(TPending& pending) {
+  if (QThread::currentThread() == thread()) {
+    pending.Call(pending.Step);
+    return;
+  }
+  std::unique_lock lock(mutex_);
+  if (last_)
+    last_->Next = &pending;
+  else
+    first_ = &pending;
+  last_ = &pending;
+  // One wake-up event at a time is enough: the handler drains the whole queue.
+  const bool post = !eventPosted_;
+  eventPosted_ = true;
+  uiWake_.notify_all();
+  if (post) QCoreApplication::postEvent(this, new QEvent(HandoffEventType()));
+  workerWake_.wait(lock, [&] { return pending.Done; });
+  if (pending.Error) std::rethrow_exception(pending.Error);
+}
+
+TUiHandoff::TPending* TUiHandoff::TakeFirst() {
+  TPending* pending = first_;
+  if (pending) {
+    first_ = pending->Next;
+    if (!first_) last_ = nullptr;
+    pending->Next = nullptr;
+  }
+  return pending;
+}
+
+void TUiHandoff::RunOne(TPending* pending, std::unique_lock<std::mutex>& lock) {
+  lock.unlock();
+  std::exception_ptr error;
+  try {
+    pending->Call(pending->Step);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  lock.lock();
+  pending->Error = std::move(error);
+  pending->Done = true;
+  // The worker may return and pop its record the moment it sees Done; touch nothing after.
+  workerWake_.notify_all();
+}
+
+void TUiHandoff::RunPending() {
+  std::unique_lock lock(mutex_);
+  while (TPending* pending = TakeFirst()) RunOne(pending, lock);
+}
+
+void TUiHandoff::WaitUntil(const std::function<bool()>& finished) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    while (TPending* pending = TakeFirst()) RunOne(pending, lock);
+    if (finished()) return;
+    uiWake_.wait(lock);
+  }
+}
+
+void TUiHandoff::Wake() {
+  std::lock_guard lock(mutex_);
+  uiWake_.notify_all();
+}
+
+bool TUiHandoff::event(QEvent* event) {
+  if (event->type() != HandoffEventType()) return QObject::event(event);
+  {
+    std::lock_guard lock(mutex_);
+    eventPosted_ = false;
+  }
+  RunPending();
+  return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,128 @@
+#include "platform/files/BinaryFile.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <utility>
+
+namespace qm {
+
+namespace {
+
+int OpenPath(const QString& path, int flags, mode_t mode = 0) {
+  const QByteArray name = path.toLocal8Bit();
+  if (name.isEmpty()) return -1;
+  int fd;
+  do {
+    fd = ::open(name.constData(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+}  // namespace
+
+BinaryFile::~BinaryFile() { Close(); }
+
+BinaryFile::BinaryFile(BinaryFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), position_(std::exchange(other.position_, 0)) {}
+
+BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = std::exchange(other.fd_, -1);
+    position_ = std::exchange(other.position_, 0);
+  }
+  return *this;
+}
+
+void BinaryFile::IgnoreFileSizeSignal() {
+  static std::once_flag once;
+  std::call_once(once, [] { ::signal(SIGXFSZ, SIG_IGN); });
+}
+
+bool BinaryFile::Create(const QString& path) {
+  Close();
+  IgnoreFileSizeSignal();
+  fd_ = OpenPath(path, O_RDWR | O_CREAT | O_TRUNC, 0644);
+  position_ = 0;
+  return fd_ >= 0;
+}
+
+bool BinaryFile::OpenRead(const QString& path) {
+  Close();
+  fd_ = OpenPath(path, O_RDONLY);
+  position_ = 0;
+  return fd_ >= 0;
+}
+
+bool BinaryFile::Close() {
+  if (fd_ < 0) return false;
+  // The descriptor is gone after close() whatever it returns, so EINTR is not retried.
+  const int result = ::close(fd_);
+  fd_ = -1;
+  position_ = 0;
+  return result == 0;
+}
+
+bool BinaryFile::Write(const void* data, size_t size) {
+  if (fd_ < 0) return false;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd_, bytes + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    done += size_t(n);
+  }
+  position_ += int64_t(done);
+  return done == size;
+}
+
+bool BinaryFile::WriteU32(uint32_t value) {
+  const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
+                            uint8_t(value >> 24)};
+  return Write(bytes, sizeof bytes);
+}
+
+bool BinaryFile::Read(void* data, size_t size) {
+  if (fd_ < 0) return false;
+  auto* bytes = static_cast<uint8_t*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd_, bytes + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    done += size_t(n);
+  }
+  position_ += int64_t(done);
+  return done == size;
+}
+
+bool BinaryFile::Seek(int64_t offset) {
+  if (fd_ < 0 || offset < 0) return false;
+  const off_t result = ::lseek(fd_, off_t(offset), SEEK_SET);
+  if (result < 0) return false;
+  position_ = int64_t(result);
+  return true;
+}
+
+bool BinaryFile::Truncate(int64_t size) {
+  if (fd_ < 0 || size < 0) return false;
+  int result;
+  do {
+    result = ::ftruncate(fd_, off_t(size));
+  } while (result < 0 && errno == EINTR);
+  return result == 0;
+}
+
+}  // namespace qm

@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include <cmath>
 #include <limits>
 
 namespace qm::cli {
@@ -29,6 +30,17 @@ int ParseInt(const QString& text, int low, int high, const QString& name) {
                          .arg(high)
                          .toStdString());
   return value;
+}
+
+int64_t ParseSeconds(const QString& text, double maxSeconds, const QString& name) {
+  bool ok = false;
+  const double value = text.trimmed().toDouble(&ok);
+  if (!ok || !std::isfinite(value) || value < 0 || value > maxSeconds)
+    throw UsageError(QStringLiteral("%1 takes a number of seconds from 0 to %2")
+                         .arg(name)
+                         .arg(maxSeconds)
+                         .toStdString());
+  return std::llround(value * 1000.0);
 }
 
 QString OptionValue(const QStringList& args, int& i) {

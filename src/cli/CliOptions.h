@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 
@@ -26,6 +27,10 @@ TRect ParseArea(const QString& text);
 
 // An integer in [low, high]; name appears in the error.
 int ParseInt(const QString& text, int low, int high, const QString& name);
+
+// A duration in seconds, a decimal number from 0 up to maxSeconds; returned in whole
+// milliseconds (rounded). name appears in the error.
+int64_t ParseSeconds(const QString& text, double maxSeconds, const QString& name);
 
 // The value following option args[i]; advances i.
 QString OptionValue(const QStringList& args, int& i);

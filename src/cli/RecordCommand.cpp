@@ -1,18 +1,255 @@
-#include <cstdio>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QTimer>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <optional>
+
+#include "capture/CapInfo.h"
+#include "capture/CapThread.h"
+#include "capture/CaptureLib.h"
+#include "capture/UiHandoff.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "common/CommonParams.h"
+#include "video/AviCompress.h"
+#include "video/MovieWriter.h"
 
 namespace qm::cli {
 
-int RunRecord(const QStringList&) {
-  std::fprintf(stderr, "quillmark-capture: record is not available yet\n");
-  return kExitFailed;
+namespace {
+
+constexpr const char* kUncompressedCode = "DIB";
+// QTimer counts in int milliseconds; a longer recording is stopped by a signal instead.
+constexpr double kMaxSeconds = 2000000.0;
+
+void PrintError(const QString& text) {
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
-int RunCodecs(const QStringList&) {
-  std::fprintf(stderr, "quillmark-capture: codecs is not available yet\n");
-  return kExitFailed;
+// The code a compressor entry is named by on the command line.
+QString CodeText(uint32_t handler) {
+  return handler == 0 ? QString::fromLatin1(kUncompressedCode) : FourCCText(handler);
+}
+
+struct TRecordOptions {
+  QString File;
+  std::optional<TRect> Area;
+  int Fps = 15;
+  std::optional<int64_t> Milliseconds;
+  QString Codec = QStringLiteral("MP42");
+  bool ShowCursor = false;
+  bool FollowCursor = false;
+};
+
+TRecordOptions ParseRecordOptions(const QStringList& args) {
+  TRecordOptions options;
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (arg == QLatin1String("--area"))
+      options.Area = ParseArea(OptionValue(args, i));
+    else if (arg == QLatin1String("--fps"))
+      options.Fps = ParseInt(OptionValue(args, i), 1, 32, arg);
+    else if (arg == QLatin1String("--seconds"))
+      options.Milliseconds = ParseSeconds(OptionValue(args, i), kMaxSeconds, arg);
+    else if (arg == QLatin1String("--codec"))
+      options.Codec = OptionValue(args, i);
+    else if (arg == QLatin1String("--cursor"))
+      options.ShowCursor = true;
+    else if (arg == QLatin1String("--follow"))
+      options.FollowCursor = true;
+    else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+      throw UsageError("unknown option: " + arg.toStdString());
+    else if (options.File.isEmpty())
+      options.File = arg;
+    else
+      throw UsageError("record takes one output file");
+  }
+  if (options.File.isEmpty()) throw UsageError("record needs an output file");
+  return options;
+}
+
+// The handler code of the compressor named on the command line, from the listed entries.
+uint32_t FindCodec(const TAviCompress& compressor, const QString& code) {
+  for (const TCompressorEntry& entry : compressor.Entries())
+    if (CodeText(entry.Handler) == code) return entry.Handler;
+  throw UsageError("unknown codec: " + code.toStdString() +
+                   " (quillmark-capture codecs lists them)");
+}
+
+// Turns SIGINT and SIGTERM into a call on the event loop: the handler only writes a byte
+// into a pipe, which a socket notifier watches. The previous handlers come back at the end.
+class TStopSignals {
+ public:
+  template <class F>
+  explicit TStopSignals(F onSignal) {
+    if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+      fds_[0] = fds_[1] = -1;
+      return;
+    }
+    writeFd_ = fds_[1];
+    notifier_.emplace(fds_[0], QSocketNotifier::Read);
+    QObject::connect(&*notifier_, &QSocketNotifier::activated, [this, onSignal] {
+      char buffer[16];
+      while (read(fds_[0], buffer, sizeof buffer) > 0) {
+      }
+      onSignal();
+    });
+    struct sigaction action = {};
+    action.sa_handler = &TStopSignals::OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
+  }
+
+  ~TStopSignals() {
+    if (fds_[0] < 0) return;
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+    writeFd_ = -1;
+    notifier_.reset();
+    close(fds_[0]);
+    close(fds_[1]);
+  }
+
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+
+ private:
+  static void OnSignal(int) {
+    const int saved = errno;
+    const int fd = writeFd_;
+    if (fd >= 0) {
+      const char byte = 1;
+      [[maybe_unused]] const ssize_t written = write(fd, &byte, 1);
+    }
+    errno = saved;
+  }
+
+  static inline volatile sig_atomic_t writeFd_ = -1;
+  int fds_[2] = {-1, -1};
+  std::optional<QSocketNotifier> notifier_;
+  struct sigaction oldInt_ = {};
+  struct sigaction oldTerm_ = {};
+};
+
+// Stands in for the main window: receives the capture-done message.
+class TRecordOwner : public QObject {
+ public:
+  explicit TRecordOwner(QEventLoop& loop) : loop_(loop) {}
+  bool Done() const { return done_; }
+
+ protected:
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::Type(kWmCapDone)) return QObject::event(event);
+    done_ = true;
+    loop_.quit();
+    return true;
+  }
+
+ private:
+  QEventLoop& loop_;
+  bool done_ = false;
+};
+
+}  // namespace
+
+int RunRecord(const QStringList& args) {
+  const TRecordOptions options = ParseRecordOptions(args);
+
+  // The spool sits beside the output file, so the tool can record while the application
+  // (or another run of the tool) records too.
+  const QString spool = options.File + QStringLiteral(".idx.~tmp");
+  TMovieWriter writer(nullptr, spool);
+  const uint32_t code = FindCodec(writer.Compressor(), options.Codec);
+  if (!writer.Compressor().Select(code)) {
+    PrintError(QStringLiteral("Can not open the compressor ") + options.Codec);
+    return kExitFailed;
+  }
+
+  TRect area;
+  if (options.Area) {
+    area = *options.Area;
+  } else {
+    area = TCaptureLib::ScreenBounds();
+    if (area.Width() < 1 || area.Height() < 1) {
+      PrintError(QStringLiteral("No screen to record (is DISPLAY set?)"));
+      return kExitFailed;
+    }
+  }
+
+  QEventLoop loop;
+  TRecordOwner owner(loop);
+  TUiHandoff handoff;
+  QString failure;
+
+  TCapInfo info;
+  info.OwnerWindow = &owner;
+  info.Area = area;
+  info.MovieWriter = &writer;
+  info.FileName = options.File;
+  info.ShowCursor = options.ShowCursor;
+  info.FollowCursor = options.FollowCursor;
+  info.FramesPerSecond = uint16_t(options.Fps);
+  info.OnError = [&](const QString& reason) {
+    failure = QStringLiteral("Error") + reason;
+    loop.quit();
+  };
+
+  TCapThread thread(handoff);
+  thread.SetInfo(info);
+  {
+    TStopSignals stopSignals([&] { thread.Stop(); });
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, [&] { thread.Stop(); });
+    if (options.Milliseconds) {
+      // No time at all: the stop comes before the first pass, so the file has no frames.
+      if (*options.Milliseconds == 0)
+        thread.Stop();
+      else
+        timer.start(int(*options.Milliseconds));
+    }
+    thread.Start();
+    loop.exec();
+    // The thread has announced its end; wait for it to be gone while signals still stop it.
+    thread.WaitFor();
+  }
+  QFile::remove(spool);
+
+  if (!owner.Done()) {
+    PrintError(failure.isEmpty() ? QStringLiteral("Error") + QStringLiteral("With unknown reason")
+                                 : failure);
+    return kExitFailed;
+  }
+  long double rate = thread.GetActualFrameRate();
+  if (rate == 0) rate = options.Fps;  // the file keeps the requested rate
+  std::printf("%s: %u frames, %.3f fps\n", options.File.toLocal8Bit().constData(),
+              unsigned(writer.Frame().FrameNumber), double(rate));
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+int RunCodecs(const QStringList& args) {
+  if (!args.isEmpty()) throw UsageError("codecs takes no arguments");
+  TAviCompress compressor;
+  std::vector<TDisplayItem> items;
+  compressor.FillDisplayList(items);
+  for (const TDisplayItem& item : items) {
+    const QString line =
+        (item.Entry ? CodeText(item.Entry->Handler) : QString()) + QLatin1Char('\t') + item.Text;
+    std::printf("%s\n", line.toLocal8Bit().constData());
+  }
+  return kExitOk;
 }
 
 }  // namespace qm::cli

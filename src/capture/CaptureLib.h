@@ -8,6 +8,9 @@
 
 namespace qm {
 
+class TCursorSource;
+class TScreenGrabber;
+
 // What one cursor query found.
 struct TCursorState {
   uint64_t CursorHandle = 0;  // the cursor's identity; 0 when none was found
@@ -20,6 +23,9 @@ struct TCursorState {
 class TCaptureLib {
  public:
   TCaptureLib();
+  ~TCaptureLib();
+  TCaptureLib(const TCaptureLib&) = delete;
+  TCaptureLib& operator=(const TCaptureLib&) = delete;
 
   // (0, 0, screen width, screen height) at the time of the call.
   static TRect ScreenBounds();
@@ -27,15 +33,23 @@ class TCaptureLib {
   TCursorState GetCursorState();
 
   // Copies bitmap.Width() x bitmap.Height() pixels from origin (or from the followed
-  // position) into the bitmap; capturedRect receives the rectangle really copied.
+  // position) into the bitmap; capturedRect receives the rectangle really copied. The part
+  // of the rectangle outside the screen comes out black. The bitmap must be 24 or 32 bits
+  // per pixel. False, with the bitmap unchanged, when the screen cannot be copied.
   bool Grab(TDIBBitmap& bitmap, TPoint origin, TRect& capturedRect, bool followCursor,
             bool showCursor);
 
-  // A new bitmap of the whole screen, without the cursor.
+  // A new bitmap of the whole screen, without the cursor, in the screen's own 32-bit layout
+  // (blue, green, red, unused).
   std::unique_ptr<TDIBBitmap> Snapshot();
 
   // The screen bounds taken when the grabber was created.
   TRect ScreenRect;
+
+ private:
+  // Made at the first grab, so that creating a grabber costs one screen query only.
+  std::unique_ptr<TScreenGrabber> screen_;
+  std::unique_ptr<TCursorSource> cursor_;
 };
 
 }  // namespace qm

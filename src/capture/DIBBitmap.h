@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,14 +22,18 @@ enum class TPixelFormat : uint8_t {
 // The frame buffer of a recording: a bitmap whose drawing surface is its packed
 // device-independent pixel block itself (rows bottom-up, each padded to 4 bytes, 24-bit
 // pixels as blue, green, red), with the 40-byte BITMAPINFOHEADER that describes it.
+// Since drawing happens straight into Bits, the packed copy is always the picture last
+// drawn; RefreshBits only has to describe it. At 1, 4 and 8 bits the colour table after the
+// header maps pixel values to evenly spaced grey levels.
 // Used on the user-interface thread only.
 class TDIBBitmap {
  public:
   // 480 x 320 at 24 bits.
   TDIBBitmap();
 
-  // Reshapes the bitmap and its buffers, then RefreshBits. "Invalid pixel format" or
-  // "Invalid bitmap" go through the error report (silent abort).
+  // Reshapes the bitmap and its buffers (pixels cleared to black), then RefreshBits.
+  // "Invalid pixel format" or "Invalid bitmap" (an empty or oversized shape) go through the
+  // error report (silent abort) and leave the bitmap as it was.
   bool SetFormat(int32_t width, int32_t height, TPixelFormat format);
 
   // Rebuilds Header from the bitmap. True when the surface holds at least one row.

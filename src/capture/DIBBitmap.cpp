@@ -1,0 +1,106 @@
+#include "capture/DIBBitmap.h"
+
+#include <QString>
+
+#include <cstring>
+#include <limits>
+
+#include "common/CommonParams.h"
+
+namespace qm {
+
+namespace {
+
+constexpr uint32_t kInfoHeaderSize = 40;
+
+// The largest pixel block we agree to hold: its size must fit the header's 32-bit image size
+// field, and a frame beyond 1 GiB is a mistake rather than a screen.
+constexpr uint64_t kMaxImageSize = uint64_t(1) << 30;
+
+void PutU16(uint8_t* at, uint16_t value) {
+  at[0] = uint8_t(value);
+  at[1] = uint8_t(value >> 8);
+}
+
+void PutU32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
+}
+
+}  // namespace
+
+TDIBBitmap::TDIBBitmap() { SetFormat(480, 320, TPixelFormat::pf24bit); }
+
+int TDIBBitmap::BitsPerPixel(TPixelFormat format) {
+  switch (format) {
+    case TPixelFormat::pf1bit: return 1;
+    case TPixelFormat::pf4bit: return 4;
+    case TPixelFormat::pf8bit: return 8;
+    case TPixelFormat::pf16bit: return 16;
+    case TPixelFormat::pf24bit: return 24;
+    case TPixelFormat::pf32bit: return 32;
+    case TPixelFormat::pfDevice:
+    case TPixelFormat::pf15bit:
+    case TPixelFormat::pfCustom: return 0;
+  }
+  return 0;
+}
+
+uint32_t TDIBBitmap::StrideFor(int32_t width, int bits) {
+  return uint32_t(((uint64_t(width) * uint64_t(bits) + 31) & ~uint64_t(31)) / 8);
+}
+
+uint32_t TDIBBitmap::HeaderSizeFor(int bits) {
+  return bits <= 8 ? kInfoHeaderSize + 4 * (uint32_t(1) << bits) : kInfoHeaderSize;
+}
+
+bool TDIBBitmap::SetFormat(int32_t width, int32_t height, TPixelFormat format) {
+  // Everything is checked before anything changes: the pixel block is the drawing surface,
+  // so a shape that does not match its buffer would let the grabber write past its end.
+  if (width <= 0 || height <= 0 || uint64_t(width) * 4 * uint64_t(height) > kMaxImageSize) {
+    ShowErrorReport(QStringLiteral("Invalid bitmap"));
+  }
+  const int bits = BitsPerPixel(format);
+  if (bits == 0) ShowErrorReport(QStringLiteral("Invalid pixel format"));
+
+  const uint32_t stride = StrideFor(width, bits);
+  header_.resize(HeaderSizeFor(bits));
+  bits_.assign(size_t(stride) * size_t(height), 0);
+  width_ = width;
+  height_ = height;
+  format_ = format;
+  stride_ = stride;
+  return RefreshBits();
+}
+
+bool TDIBBitmap::RefreshBits() {
+  if (width_ <= 0 || height_ <= 0) ShowErrorReport(QStringLiteral("Invalid bitmap"));
+  const int bits = BitsPerPixel(format_);
+  if (bits == 0) ShowErrorReport(QStringLiteral("Invalid pixel format"));
+
+  // BITMAPINFOHEADER, little-endian. The surface has no resolution or colour counts of its
+  // own, so those fields stay 0; a positive height means bottom-up rows.
+  uint8_t* h = header_.data();
+  std::memset(h, 0, kInfoHeaderSize);
+  PutU32(h + 0, kInfoHeaderSize);        // biSize
+  PutU32(h + 4, uint32_t(width_));       // biWidth
+  PutU32(h + 8, uint32_t(height_));      // biHeight
+  PutU16(h + 12, 1);                     // biPlanes
+  PutU16(h + 14, uint16_t(bits));        // biBitCount
+  PutU32(h + 16, 0);                     // biCompression: BI_RGB
+  PutU32(h + 20, stride_ * uint32_t(height_));  // biSizeImage
+
+  if (bits <= 8) {
+    const uint32_t entries = uint32_t(1) << bits;
+    uint8_t* table = h + kInfoHeaderSize;
+    for (uint32_t i = 0; i < entries; ++i) {
+      const uint8_t level = uint8_t(i * 255 / (entries - 1));
+      table[4 * i + 0] = level;  // blue
+      table[4 * i + 1] = level;  // green
+      table[4 * i + 2] = level;  // red
+      table[4 * i + 3] = 0;
+    }
+  }
+  return height_ > 0 && !bits_.empty();
+}
+
+}  // namespace qm

@@ -1,0 +1,77 @@
+#include "platform/screen/CursorSource.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
+
+#include <algorithm>
+
+#include "platform/screen/PixelRows.h"
+#include "platform/screen/XConnection.h"
+
+namespace qm {
+
+namespace {
+
+struct XFreeDeleter {
+  void operator()(XFixesCursorImage* image) const {
+    if (image) XFree(image);
+  }
+};
+
+}  // namespace
+
+TCursorSource::TCursorSource() = default;
+
+TCursorSource::~TCursorSource() = default;
+
+bool TCursorSource::Query(uint64_t& serial, TPoint& position) {
+  serial = 0;
+  position = TPoint();
+  if (!connection_ || connection_->Broken()) connection_ = TXConnection::Shared();
+  if (!connection_ || !connection_->HasXFixes()) return false;
+
+  std::unique_ptr<XFixesCursorImage, XFreeDeleter> image;
+  {
+    TXConnection::Lock lock(*connection_);
+    image.reset(XFixesGetCursorImage(connection_->Display()));
+  }
+  if (!image || image->cursor_serial == 0) return false;
+
+  position = TPoint{int32_t(image->x), int32_t(image->y)};
+  serial = image->cursor_serial;
+  if (serial != serial_) {
+    // Xlib hands the 32-bit pixels over as unsigned long, 8 bytes each on 64-bit systems.
+    width_ = image->width;
+    height_ = image->height;
+    hotSpot_ = TPoint{int32_t(image->xhot), int32_t(image->yhot)};
+    pixels_.resize(size_t(width_) * size_t(height_));
+    for (size_t i = 0; i < pixels_.size(); ++i) pixels_[i] = uint32_t(image->pixels[i]);
+    serial_ = serial;
+  }
+  return true;
+}
+
+bool TCursorSource::HotSpot(uint64_t serial, TPoint& hotSpot) const {
+  if (serial == 0 || serial != serial_) return false;
+  hotSpot = hotSpot_;
+  return true;
+}
+
+void TCursorSource::Draw(uint64_t serial, const TPixelTarget& target, int32_t left,
+                         int32_t top) const {
+  if (serial == 0 || serial != serial_ || !target.Bits) return;
+  if (target.BitsPerPixel != 24 && target.BitsPerPixel != 32) return;
+  const int bytes = target.BitsPerPixel / 8;
+  const int64_t x0 = std::max<int64_t>(left, 0);
+  const int64_t y0 = std::max<int64_t>(top, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t(left) + width_, target.Width);
+  const int64_t y1 = std::min<int64_t>(int64_t(top) + height_, target.Height);
+  if (x0 >= x1 || y0 >= y1) return;
+  for (int64_t y = y0; y < y1; ++y) {
+    const uint32_t* source = pixels_.data() + size_t(y - top) * width_ + size_t(x0 - left);
+    BlendPremultiplied(source, target.Row(int32_t(y)) + size_t(x0) * bytes, int32_t(x1 - x0),
+                       bytes);
+  }
+}
+
+}  // namespace qm

@@ -1,0 +1,257 @@
+#include "platform/screen/ScreenGrabber.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/screen/PixelRows.h"
+#include "platform/screen/XConnection.h"
+
+namespace qm {
+
+namespace {
+
+struct ImageDeleter {
+  void operator()(XImage* image) const {
+    if (image) XDestroyImage(image);
+  }
+};
+using ImagePtr = std::unique_ptr<XImage, ImageDeleter>;
+
+// The channel layout of an image, for the slow road of unusual server formats.
+struct ChannelMask {
+  unsigned long Mask = 0;
+  int Shift = 0;   // of the channel's lowest bit
+  int Bits = 0;    // width of the channel
+
+  explicit ChannelMask(unsigned long mask) : Mask(mask) {
+    if (!mask) return;
+    while (!((mask >> Shift) & 1)) ++Shift;
+    while ((mask >> (Shift + Bits)) & 1) ++Bits;
+  }
+  uint8_t Level(unsigned long pixel) const {
+    if (!Bits) return 0;
+    const unsigned long v = (pixel & Mask) >> Shift;
+    return uint8_t(Bits >= 8 ? v >> (Bits - 8) : v * 255 / ((1ul << Bits) - 1));
+  }
+};
+
+bool IsBgrx(const XImage& image) {
+  return image.bits_per_pixel == 32 && image.byte_order == LSBFirst &&
+         image.red_mask == 0xFF0000 && image.green_mask == 0xFF00 && image.blue_mask == 0xFF;
+}
+
+// Writes the whole target in one pass: the rows and columns of the copied image (which
+// covers columns dx .. dx + image width - 1 and rows dy .. dy + image height - 1, counted
+// from the top) converted, everything else black.
+void Compose(XImage* image, int32_t dx, int32_t dy, const TPixelTarget& target) {
+  const int bytes = target.BitsPerPixel / 8;
+  const int32_t w = image ? image->width : 0;
+  const int32_t h = image ? image->height : 0;
+  const bool bgrx = image && IsBgrx(*image);
+  const ChannelMask red(image ? image->red_mask : 0), green(image ? image->green_mask : 0),
+      blue(image ? image->blue_mask : 0);
+  const size_t rowBytes = size_t(target.Width) * bytes;
+
+  for (int32_t y = 0; y < target.Height; ++y) {
+    uint8_t* row = target.Row(y);
+    const int32_t sy = y - dy;
+    if (sy < 0 || sy >= h) {
+      std::memset(row, 0, rowBytes);
+      continue;
+    }
+    std::memset(row, 0, size_t(dx) * bytes);
+    uint8_t* out = row + size_t(dx) * bytes;
+    if (bgrx) {
+      const uint8_t* in =
+          reinterpret_cast<const uint8_t*>(image->data) + size_t(sy) * image->bytes_per_line;
+      if (bytes == 3) {
+        BgrxToBgr(in, out, w);
+      } else {
+        std::memcpy(out, in, size_t(w) * 4);
+      }
+    } else {
+      for (int32_t sx = 0; sx < w; ++sx, out += bytes) {
+        const unsigned long pixel = XGetPixel(image, sx, sy);
+        out[0] = blue.Level(pixel);
+        out[1] = green.Level(pixel);
+        out[2] = red.Level(pixel);
+        if (bytes == 4) out[3] = 0;
+      }
+    }
+    const size_t done = size_t(dx + w) * bytes;
+    std::memset(row + done, 0, rowBytes - done);
+  }
+}
+
+}  // namespace
+
+// A shared-memory segment with the image header that describes the area copied into it.
+// The segment is removed as soon as both sides have attached it, so it cannot outlive the
+// process; it is detached and unmapped here. Destroyed under the connection's lock.
+struct TScreenGrabber::TShmImage {
+  std::shared_ptr<TXConnection> Connection;
+  XShmSegmentInfo Info{};
+  size_t Capacity = 0;
+  bool Attached = false;
+  ImagePtr Header;
+
+  TShmImage() {
+    Info.shmid = -1;
+    Info.shmaddr = reinterpret_cast<char*>(-1);
+  }
+  ~TShmImage() {
+    if (Header) Header->data = nullptr;  // the pixels are the segment's, not Xlib's
+    Header.reset();
+    if (Attached && Connection && !Connection->Broken()) {
+      XShmDetach(Connection->Display(), &Info);
+      XSync(Connection->Display(), False);
+    }
+    if (Info.shmaddr != reinterpret_cast<char*>(-1)) shmdt(Info.shmaddr);
+    if (Info.shmid != -1 && !Attached) shmctl(Info.shmid, IPC_RMID, nullptr);
+  }
+};
+
+TScreenGrabber::TScreenGrabber(bool useSharedMemory) : allowShm_(useSharedMemory) {}
+
+TScreenGrabber::~TScreenGrabber() {
+  if (shm_ && connection_) {
+    TXConnection::Lock lock(*connection_);
+    shm_.reset();
+  }
+}
+
+TRect TScreenGrabber::ScreenBounds() {
+  std::shared_ptr<TXConnection> connection = TXConnection::Shared();
+  if (!connection) return TRect();
+  TXConnection::Lock lock(*connection);
+  Display* display = connection->Display();
+  Window root = 0;
+  int x = 0, y = 0;
+  unsigned width = 0, height = 0, border = 0, depth = 0;
+  if (!XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border,
+                    &depth)) {
+    return TRect();
+  }
+  return TRect{0, 0, int32_t(width), int32_t(height)};
+}
+
+bool TScreenGrabber::RefreshScreenSize() {
+  const TRect before = screen_;
+  screen_ = ScreenBounds();
+  return !(screen_ == before);
+}
+
+TScreenGrabber::TResult TScreenGrabber::Grab(int32_t x, int32_t y, const TPixelTarget& target) {
+  if (!connection_ || connection_->Broken()) {
+    shm_.reset();
+    connection_ = TXConnection::Shared();
+    screen_ = TRect();
+  }
+  if (!connection_) return TResult::NoScreen;
+  if (!target.Bits || target.Width <= 0 || target.Height <= 0 ||
+      (target.BitsPerPixel != 24 && target.BitsPerPixel != 32)) {
+    return TResult::Failed;
+  }
+  if (screen_.Width() <= 0) RefreshScreenSize();
+
+  // X refuses any request that reaches outside the root window, so only the part of the
+  // area on the screen is asked for; a changed screen size gets one more try.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int32_t left = std::max(x, screen_.Left);
+    const int32_t top = std::max(y, screen_.Top);
+    const int32_t right = int32_t(std::min<int64_t>(int64_t(x) + target.Width, screen_.Right));
+    const int32_t bottom = int32_t(std::min<int64_t>(int64_t(y) + target.Height, screen_.Bottom));
+    if (left >= right || top >= bottom) {
+      Compose(nullptr, 0, 0, target);  // wholly off the screen: all black
+      return TResult::Ok;
+    }
+    const int32_t w = right - left, h = bottom - top;
+    if (allowShm_ && !shmBroken_ && connection_->HasShm() && GrabShm(left, top, w, h)) {
+      usedShm_ = true;
+      Compose(shm_->Header.get(), left - x, top - y, target);
+      return TResult::Ok;
+    }
+    if (GrabPlain(left, top, w, h, target, left - x, top - y)) {
+      usedShm_ = false;
+      return TResult::Ok;
+    }
+    if (connection_->Broken() || !RefreshScreenSize()) break;
+  }
+  return TResult::Failed;
+}
+
+bool TScreenGrabber::GrabShm(int32_t x, int32_t y, int32_t width, int32_t height) {
+  TXConnection::Lock lock(*connection_);
+  Display* display = connection_->Display();
+  const int screen = DefaultScreen(display);
+
+  if (!shm_ || !shm_->Header || shm_->Header->width != width || shm_->Header->height != height) {
+    // The header alone tells how many bytes the server will write.
+    XShmSegmentInfo probe{};
+    ImagePtr header(XShmCreateImage(display, DefaultVisual(display, screen),
+                                    unsigned(DefaultDepth(display, screen)), ZPixmap, nullptr,
+                                    &probe, unsigned(width), unsigned(height)));
+    if (!header) return false;
+    const size_t needed = size_t(header->bytes_per_line) * size_t(height);
+    header.reset();
+
+    if (!shm_ || shm_->Capacity < needed) {
+      shm_.reset();
+      auto fresh = std::make_unique<TShmImage>();
+      fresh->Connection = connection_;
+      fresh->Info.shmid = shmget(IPC_PRIVATE, needed, IPC_CREAT | 0600);
+      if (fresh->Info.shmid == -1) {
+        shmBroken_ = true;
+        return false;
+      }
+      fresh->Info.shmaddr = static_cast<char*>(shmat(fresh->Info.shmid, nullptr, 0));
+      if (fresh->Info.shmaddr == reinterpret_cast<char*>(-1)) {
+        shmBroken_ = true;
+        return false;
+      }
+      fresh->Info.readOnly = False;
+      fresh->Capacity = needed;
+      const uint64_t errors = connection_->ErrorCount();
+      const bool attached = XShmAttach(display, &fresh->Info) != 0;
+      XSync(display, False);
+      if (!attached || connection_->ErrorCount() != errors) {
+        // A server that cannot see our memory (another machine, another namespace).
+        shmBroken_ = true;
+        return false;
+      }
+      fresh->Attached = true;
+      shmctl(fresh->Info.shmid, IPC_RMID, nullptr);
+      shm_ = std::move(fresh);
+    }
+    if (shm_->Header) shm_->Header->data = nullptr;
+    shm_->Header.reset(XShmCreateImage(display, DefaultVisual(display, screen),
+                                       unsigned(DefaultDepth(display, screen)), ZPixmap,
+                                       shm_->Info.shmaddr, &shm_->Info, unsigned(width),
+                                       unsigned(height)));
+    if (!shm_->Header) return false;
+  }
+  return XShmGetImage(display, DefaultRootWindow(display), shm_->Header.get(), x, y, AllPlanes) !=
+         0;
+}
+
+bool TScreenGrabber::GrabPlain(int32_t x, int32_t y, int32_t width, int32_t height,
+                               const TPixelTarget& target, int32_t dx, int32_t dy) {
+  ImagePtr image;
+  {
+    TXConnection::Lock lock(*connection_);
+    Display* display = connection_->Display();
+    image.reset(XGetImage(display, DefaultRootWindow(display), x, y, unsigned(width),
+                          unsigned(height), AllPlanes, ZPixmap));
+  }
+  if (!image) return false;
+  Compose(image.get(), dx, dy, target);
+  return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,96 @@
+#include "platform/screen/XConnection.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xfixes.h>
+
+namespace qm {
+
+namespace {
+
+using ErrorHandler = int (*)(Display*, XErrorEvent*);
+
+// Xlib keeps one error handler for the whole process. Ours counts the errors of our own
+// connection and hands everybody else's to the handler that was installed before it.
+std::mutex gHandlerMutex;
+std::atomic<ErrorHandler> gPrevious{nullptr};
+std::atomic<Display*> gOurDisplay{nullptr};
+std::atomic<std::atomic<uint64_t>*> gOurErrors{nullptr};
+
+int OnError(Display* display, XErrorEvent* event) {
+  if (display == gOurDisplay.load()) {
+    if (std::atomic<uint64_t>* errors = gOurErrors.load()) ++*errors;
+    return 0;
+  }
+  ErrorHandler previous = gPrevious.load();
+  return previous ? previous(display, event) : 0;
+}
+
+// Returning instead of exiting leaves the connection dead but the process alive; the next
+// Shared() opens a new one.
+void OnIOErrorExit(Display*, void* broken) { *static_cast<std::atomic<bool>*>(broken) = true; }
+
+std::mutex gSharedMutex;
+std::shared_ptr<TXConnection> gShared;
+
+}  // namespace
+
+void TXConnection::DisplayCloser::operator()(_XDisplay* display) const {
+  if (display) XCloseDisplay(display);
+}
+
+// (Re)installs our handler: the toolkit may have set its own since the last time.
+void TXConnection::InstallErrorHandler() {
+  std::lock_guard lock(gHandlerMutex);
+  ErrorHandler current = XSetErrorHandler(OnError);
+  if (current != OnError) gPrevious = current;
+}
+
+std::shared_ptr<TXConnection> TXConnection::Shared() {
+  std::lock_guard lock(gSharedMutex);
+  if (gShared && !gShared->Broken()) return gShared;
+
+  // Several threads use the shared connection; Xlib must know before it opens a display.
+  static const bool threadsReady = XInitThreads() != 0;
+  (void)threadsReady;
+
+  std::shared_ptr<TXConnection> connection(new TXConnection());
+  connection->display_.reset(XOpenDisplay(nullptr));
+  ::Display* display = connection->display_.get();
+  if (!display) return nullptr;
+  XSetIOErrorExitHandler(display, OnIOErrorExit, &connection->broken_);
+  gOurErrors = &connection->errors_;
+  gOurDisplay = display;
+  InstallErrorHandler();
+
+  int major = 0, minor = 0;
+  Bool pixmaps = False;
+  connection->hasShm_ = XShmQueryVersion(display, &major, &minor, &pixmaps) != 0;
+  int eventBase = 0, errorBase = 0;
+  if (XFixesQueryExtension(display, &eventBase, &errorBase)) {
+    major = 6;
+    minor = 0;
+    connection->hasXFixes_ = XFixesQueryVersion(display, &major, &minor) != 0 && major >= 1;
+  }
+  gShared = connection;
+  return connection;
+}
+
+TXConnection::~TXConnection() {
+  ::Display* display = display_.get();
+  if (!display) return;
+  // Errors still on their way belong to us: collect them before the handler forgets us.
+  if (!broken_) XSync(display, False);
+  if (gOurDisplay.load() == display) {
+    gOurDisplay = nullptr;
+    gOurErrors = nullptr;
+  }
+}
+
+TXConnection::Lock::Lock(TXConnection& connection) : guard_(connection.mutex_) {
+  InstallErrorHandler();
+}
+
+TXConnection::Lock::~Lock() = default;
+
+}  // namespace qm

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+// Xlib's display type, named without including Xlib.
+struct _XDisplay;
+
+namespace qm {
+
+// The process's one connection to the X display for reading the screen and the cursor. All
+// threads share it; every sequence of requests runs under a TXConnection::Lock, which also
+// makes sure that an X error on this connection never ends the process: it is counted
+// (ErrorCount) and the request that caused it reports failure to its caller.
+// Thread-safe.
+class TXConnection {
+ public:
+  // The shared connection, opened at first use (and again after the server went away);
+  // nullptr when no display can be opened.
+  static std::shared_ptr<TXConnection> Shared();
+
+  ~TXConnection();
+  TXConnection(const TXConnection&) = delete;
+  TXConnection& operator=(const TXConnection&) = delete;
+
+  // Holds the connection for one sequence of requests.
+  class Lock {
+   public:
+    explicit Lock(TXConnection& connection);
+    ~Lock();
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    std::lock_guard<std::mutex> guard_;
+  };
+
+  // Valid while the TXConnection lives; use under a Lock only.
+  _XDisplay* Display() const { return display_.get(); }
+
+  bool HasShm() const { return hasShm_; }
+  bool HasXFixes() const { return hasXFixes_; }
+
+  // X errors seen on this connection so far. Compare before and after a request (and an
+  // XSync for requests without a reply) to learn whether it failed.
+  uint64_t ErrorCount() const { return errors_.load(); }
+
+  // True once the connection to the server is lost; every request then fails.
+  bool Broken() const { return broken_.load(); }
+
+ private:
+  struct DisplayCloser {
+    void operator()(_XDisplay* display) const;
+  };
+
+  TXConnection() = default;
+  static void InstallErrorHandler();
+
+  std::mutex mutex_;
+  std::unique_ptr<_XDisplay, DisplayCloser> display_;
+  bool hasShm_ = false;
+  bool hasXFixes_ = false;
+  std::atomic<uint64_t> errors_{0};
+  std::atomic<bool> broken_{false};
+};
+
+}  // namespace qm

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,6 +41,7 @@ class TAviCompress {
   TAviCompress(const TAviCompress&) = delete;
   TAviCompress& operator=(const TAviCompress&) = delete;
 
+  // Rebuilds the list, built-in entry first, and makes the built-in entry current.
   void ListEntries();
   bool FillDisplayList(std::vector<TDisplayItem>& items);
   const std::vector<TCompressorEntry>& Entries() const { return entries_; }
@@ -58,6 +60,14 @@ class TAviCompress {
   bool End();
   void CloseCompressor();
 
+  // The listing rules for one installed compressor whose Type and Handler are filled:
+  // "hfyu" is never listed; "divx" is listed as "DivX" without asking it; any other is asked
+  // for its name and description by describe (which leaves the description empty when the
+  // compressor cannot be opened), and listed unless the trimmed description is empty or
+  // contains "yuv", "h." or "rle" in any letter case. True when the entry is listed.
+  static bool AdmitEntry(TCompressorEntry& entry,
+                         const std::function<void(TCompressorEntry&)>& describe);
+
  private:
   std::vector<TCompressorEntry> entries_;
   int current_ = -1;
@@ -68,5 +78,9 @@ class TAviCompress {
   std::vector<uint8_t> outputFormat_;
   std::vector<uint8_t> compressedBuffer_;
 };
+
+// The 32-bit value of a compressor entry's handler code as four characters, "DIB " for the
+// built-in entry; what the command line shows.
+QString EntryCodeText(const TCompressorEntry& entry);
 
 }  // namespace qm

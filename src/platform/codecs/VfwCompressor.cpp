@@ -1,0 +1,465 @@
+#include "platform/codecs/VfwCompressor.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/opt.h>
+#include <libavutil/rational.h>
+#include <libswscale/swscale.h>
+}
+
+#include <QDialog>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include "platform/codecs/VfwConfigDialog.h"
+
+namespace qm {
+
+namespace {
+
+// What the quality setting of a compressor steers.
+enum class TQualityKind {
+  Quantiser,   // a fixed quantiser, 31 (quality 0) to 1 (quality 100)
+  RateFactor,  // a constant rate factor, 51 (quality 0) to 0 (quality 100)
+  Fixed,       // the encoder's own choice; the dialog offers only the key-frame interval
+};
+
+// One compressor of the catalogue. Quality defaults are those that suit screen recordings:
+// quality 90 is quantiser 4, quality 55 is rate factor 23.
+struct TCatalogueEntry {
+  char Code[5];
+  const char* Encoder;  // libavcodec encoder name
+  const char* Name;
+  const char* Description;
+  AVPixelFormat PixelFormat;
+  TQualityKind Quality;
+  int DefaultQuality;
+  int Alignment;         // width and height must be multiples of this
+  uint16_t BitCount;     // bits per pixel announced in the output format
+  int CompressionLevel;  // -1: the encoder's default
+  const char* Options;   // private options of the encoder, "key=value:key=value"
+  bool FullRange;        // YUV with the full 0-255 range (JPEG)
+};
+
+// Descriptions are ours; they must survive the listing rules of the wrapper (no "yuv",
+// "h." or "rle"). The lossless ones encode RGB, so decoded pixels equal the input.
+const std::array<TCatalogueEntry, 10> kCatalogue = {{
+    {"MP42", "msmpeg4v2", "MPEG-4 V2", "MPEG-4 video, Microsoft version 2", AV_PIX_FMT_YUV420P,
+     TQualityKind::Quantiser, 90, 1, 24, -1, "", false},
+    {"DIV3", "msmpeg4", "MPEG-4 V3", "MPEG-4 video, Microsoft version 3", AV_PIX_FMT_YUV420P,
+     TQualityKind::Quantiser, 90, 1, 24, -1, "", false},
+    {"XVID", "mpeg4", "MPEG-4 Part 2", "MPEG-4 Part 2 video (Xvid compatible)",
+     AV_PIX_FMT_YUV420P, TQualityKind::Quantiser, 90, 1, 24, -1, "", false},
+    {"H264", "libx264", "AVC (x264)", "AVC / MPEG-4 Part 10 video (x264)", AV_PIX_FMT_YUV420P,
+     TQualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false},
+    {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, TQualityKind::Quantiser,
+     90, 1, 24, -1, "", true},
+    {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, TQualityKind::Fixed, 100, 1,
+     24, -1, "", false},
+    {"ZMBV", "zmbv", "ZMBV", "Zip Motion Blocks Video, lossless", AV_PIX_FMT_BGR0,
+     TQualityKind::Fixed, 100, 1, 24, 1, "", false},
+    {"cvid", "cinepak", "Cinepak", "Cinepak video", AV_PIX_FMT_RGB24, TQualityKind::Fixed, 100, 4,
+     24, -1, "", false},
+    {"CRAM", "msvideo1", "Video 1", "Microsoft Video 1", AV_PIX_FMT_RGB555LE, TQualityKind::Fixed,
+     100, 4, 16, -1, "", false},
+    {"MPNG", "png", "Motion PNG", "Motion PNG, lossless", AV_PIX_FMT_RGB24, TQualityKind::Fixed,
+     100, 1, 24, 1, "pred=none", false},
+}};
+
+// Frames per second assumed when the caller announced none.
+constexpr int kDefaultFrameRate = 15;
+// The largest width or height taken; the AVI frame rectangle holds 16-bit values.
+constexpr int32_t kMaxDimension = 16384;
+
+std::atomic<int32_t> g_injectedFault{0};
+
+uint32_t CodeOf(const TCatalogueEntry& entry) { return MakeFourCC(entry.Code); }
+
+uint32_t LowerCode(uint32_t code) {
+  uint32_t lower = 0;
+  for (int i = 0; i < 4; ++i) {
+    uint8_t c = uint8_t(code >> (8 * i));
+    if (c >= 'A' && c <= 'Z') c = uint8_t(c - 'A' + 'a');
+    lower |= uint32_t(c) << (8 * i);
+  }
+  return lower;
+}
+
+bool TypeMatches(uint32_t type) { return type == 0 || type == kIcTypeVideo; }
+
+const AVCodec* EncoderOf(const TCatalogueEntry& entry) {
+  return avcodec_find_encoder_by_name(entry.Encoder);
+}
+
+uint32_t GetLE32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+void PutLE32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void PutLE16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+
+// The BITMAPINFOHEADER fields the compressors look at.
+struct TBitmapHeader {
+  uint32_t Size = 0;
+  int32_t Width = 0;
+  int32_t Height = 0;
+  uint16_t Planes = 0;
+  uint16_t BitCount = 0;
+  uint32_t Compression = 0;
+  uint32_t SizeImage = 0;
+};
+
+TBitmapHeader ReadHeader(const uint8_t* p) {
+  TBitmapHeader h;
+  h.Size = GetLE32(p);
+  h.Width = int32_t(GetLE32(p + 4));
+  h.Height = int32_t(GetLE32(p + 8));
+  h.Planes = GetLE16(p + 12);
+  h.BitCount = GetLE16(p + 14);
+  h.Compression = GetLE32(p + 16);
+  h.SizeImage = GetLE32(p + 20);
+  return h;
+}
+
+// Writes all 40 bytes; resolution and colour counts are 0.
+void WriteHeader(uint8_t* p, const TBitmapHeader& h) {
+  std::memset(p, 0, kBitmapInfoHeaderSize);
+  PutLE32(p, h.Size);
+  PutLE32(p + 4, uint32_t(h.Width));
+  PutLE32(p + 8, uint32_t(h.Height));
+  PutLE16(p + 12, h.Planes);
+  PutLE16(p + 14, h.BitCount);
+  PutLE32(p + 16, h.Compression);
+  PutLE32(p + 20, h.SizeImage);
+}
+
+// The only input taken: 24-bit uncompressed bottom-up rows.
+bool ValidInput(const uint8_t* input, TBitmapHeader& h) {
+  if (!input) return false;
+  h = ReadHeader(input);
+  return h.Size >= kBitmapInfoHeaderSize && h.Width > 0 && h.Height > 0 &&
+         h.Width <= kMaxDimension && h.Height <= kMaxDimension && h.Planes == 1 &&
+         h.BitCount == 24 && h.Compression == 0;
+}
+
+uint32_t StrideOf(int32_t width) { return ((uint32_t(width) * 24 + 31) & ~31u) / 8; }
+
+int32_t FromAvError(int error) {
+  return error == AVERROR(ENOMEM) ? kIcErrMemory : kIcErrInternal;
+}
+
+struct CodecContextDeleter {
+  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ScalerDeleter {
+  void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
+
+// Releases a received packet's data at the end of a scope; the packet itself is reused.
+class PacketRef {
+ public:
+  explicit PacketRef(AVPacket* packet) : packet_(packet) {}
+  ~PacketRef() { av_packet_unref(packet_); }
+  PacketRef(const PacketRef&) = delete;
+  PacketRef& operator=(const PacketRef&) = delete;
+
+ private:
+  AVPacket* packet_;
+};
+
+}  // namespace
+
+struct TVfwCompressor::TImpl {
+  const TCatalogueEntry* Entry = nullptr;
+  const AVCodec* Codec = nullptr;
+  TVfwMode Mode = TVfwMode::Query;
+  TVfwSettings Settings;
+  TVfwFramesInfo Frames;
+
+  // The running sequence.
+  CodecContextPtr Context;
+  // Encoders may keep a reference to the pictures they were given; with a few pictures to
+  // take turns, one is always free again without allocating.
+  std::array<FramePtr, 3> Pictures;
+  PacketPtr Packet;
+  ScalerPtr Scaler;
+  int32_t Width = 0;
+  int32_t Height = 0;
+  int64_t NextPts = 0;
+
+  AVRational FrameRate() const {
+    if (Frames.Rate > 0 && Frames.Scale > 0)
+      return AVRational{int(std::min<uint32_t>(Frames.Rate, INT32_MAX)),
+                        int(std::min<uint32_t>(Frames.Scale, INT32_MAX))};
+    return AVRational{kDefaultFrameRate, 1};
+  }
+
+  int KeyFrameInterval() const {
+    if (Settings.KeyFrameInterval > 0) return Settings.KeyFrameInterval;
+    if (Frames.KeyRate > 0) return Frames.KeyRate;
+    const AVRational rate = FrameRate();
+    return std::max(1, int(std::lround(av_q2d(rate))));
+  }
+
+  bool SetOptions(AVCodecContext* context) const {
+    switch (Entry->Quality) {
+      case TQualityKind::Quantiser: {
+        const int quantiser = 31 - int(std::lround(Settings.Quality * 30 / 100.0));
+        context->flags |= AV_CODEC_FLAG_QSCALE;
+        context->global_quality = FF_QP2LAMBDA * std::clamp(quantiser, 1, 31);
+        break;
+      }
+      case TQualityKind::RateFactor: {
+        const int factor = 51 - int(std::lround(Settings.Quality * 51 / 100.0));
+        if (av_opt_set_double(context->priv_data, "crf", std::clamp(factor, 0, 51), 0) < 0)
+          return false;
+        break;
+      }
+      case TQualityKind::Fixed:
+        break;
+    }
+    if (Entry->CompressionLevel >= 0) context->compression_level = Entry->CompressionLevel;
+    if (Entry->FullRange) context->color_range = AVCOL_RANGE_JPEG;
+    if (*Entry->Options &&
+        av_opt_set_from_string(context->priv_data, Entry->Options, nullptr, "=", ":") < 0)
+      return false;
+    return true;
+  }
+
+  void Reset() noexcept {
+    Context.reset();
+    for (FramePtr& picture : Pictures) picture.reset();
+    Packet.reset();
+    Scaler.reset();
+    Width = Height = 0;
+    NextPts = 0;
+  }
+};
+
+TVfwCompressor::TVfwCompressor(std::unique_ptr<TImpl> impl) : impl_(std::move(impl)) {}
+
+TVfwCompressor::~TVfwCompressor() { End(); }
+
+bool TVfwCompressor::Info(uint32_t type, int index, TVfwInfo& info) {
+  if (!TypeMatches(type) || index < 0) return false;
+  int found = 0;
+  for (const TCatalogueEntry& entry : kCatalogue) {
+    if (!EncoderOf(entry)) continue;
+    if (found++ == index) {
+      info.Type = kIcTypeVideo;
+      info.Handler = CodeOf(entry);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::unique_ptr<TVfwCompressor> TVfwCompressor::Open(uint32_t type, uint32_t handler,
+                                                     TVfwMode mode) {
+  if (!TypeMatches(type)) return nullptr;
+  for (const TCatalogueEntry& entry : kCatalogue) {
+    if (LowerCode(CodeOf(entry)) != LowerCode(handler)) continue;
+    const AVCodec* codec = EncoderOf(entry);
+    if (!codec) return nullptr;
+    auto impl = std::make_unique<TImpl>();
+    impl->Entry = &entry;
+    impl->Codec = codec;
+    impl->Mode = mode;
+    impl->Settings.Quality = entry.DefaultQuality;
+    return std::unique_ptr<TVfwCompressor>(new TVfwCompressor(std::move(impl)));
+  }
+  return nullptr;
+}
+
+void TVfwCompressor::InjectCompressFault(int32_t result) { g_injectedFault.store(result); }
+
+bool TVfwCompressor::GetInfo(TVfwInfo& info) const {
+  info.Type = kIcTypeVideo;
+  info.Handler = CodeOf(*impl_->Entry);
+  info.Name = QString::fromLatin1(impl_->Entry->Name);
+  info.Description = QString::fromLatin1(impl_->Entry->Description);
+  return true;
+}
+
+int32_t TVfwCompressor::ConfigureQuery() const { return kIcErrOk; }
+
+int32_t TVfwCompressor::Configure(QWidget* owner) {
+  TVfwConfigDialog dialog(QString::fromLatin1(impl_->Entry->Description), impl_->Settings,
+                          impl_->Entry->Quality != TQualityKind::Fixed, owner);
+  if (dialog.exec() != QDialog::Accepted) return kIcErrAbort;
+  impl_->Settings = dialog.Settings();
+  return kIcErrOk;
+}
+
+const TVfwSettings& TVfwCompressor::Settings() const { return impl_->Settings; }
+
+void TVfwCompressor::SetSettings(const TVfwSettings& settings) {
+  impl_->Settings = settings;
+  impl_->Settings.Quality = std::clamp(settings.Quality, 0, 100);
+  impl_->Settings.KeyFrameInterval = std::max(0, settings.KeyFrameInterval);
+}
+
+void TVfwCompressor::FramesInfo(const TVfwFramesInfo& frames) { impl_->Frames = frames; }
+
+uint32_t TVfwCompressor::GetFormatSize(const uint8_t*) const { return kBitmapInfoHeaderSize; }
+
+int32_t TVfwCompressor::GetFormat(const uint8_t* input, uint8_t* output) const {
+  TBitmapHeader in;
+  if (!output || !ValidInput(input, in)) return kIcErrBadFormat;
+  TBitmapHeader out;
+  out.Size = kBitmapInfoHeaderSize;
+  out.Width = in.Width;
+  out.Height = in.Height;
+  out.Planes = 1;
+  out.BitCount = impl_->Entry->BitCount;
+  out.Compression = CodeOf(*impl_->Entry);
+  out.SizeImage = uint32_t(in.Width) * uint32_t(in.Height) * 3;
+  WriteHeader(output, out);
+  return kIcErrOk;
+}
+
+int32_t TVfwCompressor::Query(const uint8_t* input, const uint8_t* output) const {
+  TBitmapHeader in;
+  if (!ValidInput(input, in)) return kIcErrBadFormat;
+  const int alignment = impl_->Entry->Alignment;
+  if (in.Width % alignment != 0 || in.Height % alignment != 0) return kIcErrBadFormat;
+  if (output) {
+    const TBitmapHeader out = ReadHeader(output);
+    if (out.Size < kBitmapInfoHeaderSize || out.Compression != CodeOf(*impl_->Entry) ||
+        out.Width != in.Width || out.Height != in.Height)
+      return kIcErrBadFormat;
+  }
+  return kIcErrOk;
+}
+
+uint32_t TVfwCompressor::GetSize(const uint8_t* input, const uint8_t*) const {
+  TBitmapHeader in;
+  if (!ValidInput(input, in)) return 0;
+  // Even the lossless encoders stay well below 8 bytes a pixel on noise.
+  return uint32_t(uint64_t(in.Width) * uint64_t(in.Height) * 8 + 65536);
+}
+
+int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
+  if (impl_->Mode != TVfwMode::Compress) return kIcErrUnsupported;
+  if (const int32_t result = Query(input, output); result != kIcErrOk) return result;
+  End();
+  TImpl& s = *impl_;
+  const TBitmapHeader in = ReadHeader(input);
+
+  CodecContextPtr context(avcodec_alloc_context3(s.Codec));
+  if (!context) return kIcErrMemory;
+  context->width = in.Width;
+  context->height = in.Height;
+  context->pix_fmt = s.Entry->PixelFormat;
+  const AVRational rate = s.FrameRate();
+  av_reduce(&context->time_base.num, &context->time_base.den, rate.den, rate.num, 65535);
+  context->framerate = av_inv_q(context->time_base);
+  context->gop_size = s.KeyFrameInterval();
+  context->keyint_min = context->gop_size;
+  // One frame in, one frame out: no reordering and no frame threads.
+  context->max_b_frames = 0;
+  context->thread_count = 1;
+  if (!s.SetOptions(context.get())) return kIcErrBadFormat;
+  if (avcodec_open2(context.get(), s.Codec, nullptr) < 0) return kIcErrBadFormat;
+
+  for (FramePtr& picture : s.Pictures) {
+    picture.reset(av_frame_alloc());
+    if (!picture) return kIcErrMemory;
+    picture->format = context->pix_fmt;
+    picture->width = in.Width;
+    picture->height = in.Height;
+    if (av_frame_get_buffer(picture.get(), 0) < 0) return kIcErrMemory;
+  }
+  s.Packet.reset(av_packet_alloc());
+  if (!s.Packet) return kIcErrMemory;
+
+  const bool toRgb = s.Entry->PixelFormat == AV_PIX_FMT_BGR0 ||
+                     s.Entry->PixelFormat == AV_PIX_FMT_RGB24 ||
+                     s.Entry->PixelFormat == AV_PIX_FMT_RGB555LE;
+  s.Scaler.reset(sws_getContext(in.Width, in.Height, AV_PIX_FMT_BGR24, in.Width, in.Height,
+                                s.Entry->PixelFormat,
+                                toRgb ? SWS_POINT : SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
+                                nullptr, nullptr));
+  if (!s.Scaler) return kIcErrMemory;
+  if (s.Entry->FullRange) {
+    const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
+    sws_setColorspaceDetails(s.Scaler.get(), coefficients, 1, coefficients, 1, 0, 1 << 16,
+                             1 << 16);
+  }
+
+  s.Context = std::move(context);
+  s.Width = in.Width;
+  s.Height = in.Height;
+  s.NextPts = 0;
+  return kIcErrOk;
+}
+
+int32_t TVfwCompressor::Compress(uint32_t flags, uint8_t* outputHeader, uint8_t* outputData,
+                                 uint32_t capacity, const uint8_t* inputHeader,
+                                 const uint8_t* inputBits, int32_t, uint32_t& outFlags) {
+  outFlags = 0;
+  if (const int32_t fault = g_injectedFault.exchange(0); fault != 0) return fault;
+  TImpl& s = *impl_;
+  if (!s.Context) return kIcErrError;
+  if (!outputHeader || !outputData || !inputHeader || !inputBits) return kIcErrBadParam;
+  const TBitmapHeader in = ReadHeader(inputHeader);
+  if (in.Width != s.Width || in.Height != s.Height || in.BitCount != 24) return kIcErrBadFormat;
+
+  AVFrame* picture = nullptr;
+  for (FramePtr& candidate : s.Pictures) {
+    if (av_frame_is_writable(candidate.get())) {
+      picture = candidate.get();
+      break;
+    }
+  }
+  if (!picture) {
+    picture = s.Pictures[0].get();
+    if (const int error = av_frame_make_writable(picture); error < 0) return FromAvError(error);
+  }
+
+  // Bottom-up rows: start at the last row in memory and walk backwards.
+  const uint32_t stride = StrideOf(s.Width);
+  const uint8_t* source[1] = {inputBits + size_t(s.Height - 1) * stride};
+  const int sourceStride[1] = {-int(stride)};
+  sws_scale(s.Scaler.get(), source, sourceStride, 0, s.Height, picture->data, picture->linesize);
+  picture->pts = s.NextPts++;
+  picture->pict_type = (flags & kVfwCompressKeyFrame) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+  picture->quality = s.Context->global_quality;
+
+  if (const int error = avcodec_send_frame(s.Context.get(), picture); error < 0)
+    return FromAvError(error);
+  const int received = avcodec_receive_packet(s.Context.get(), s.Packet.get());
+  // An encoder that held the frame back would shift every later frame: refuse it.
+  if (received < 0) return received == AVERROR(EAGAIN) ? kIcErrInternal : FromAvError(received);
+  PacketRef release(s.Packet.get());
+  if (s.Packet->size < 0 || uint32_t(s.Packet->size) > capacity) return kIcErrBadSize;
+
+  std::memcpy(outputData, s.Packet->data, size_t(s.Packet->size));
+  PutLE32(outputHeader + 20, uint32_t(s.Packet->size));
+  if (s.Packet->flags & AV_PKT_FLAG_KEY) outFlags = kVfwKeyFrame;
+  return kIcErrOk;
+}
+
+void TVfwCompressor::End() noexcept { impl_->Reset(); }
+
+}  // namespace qm

@@ -1,0 +1,51 @@
+#include "platform/codecs/VfwConfigDialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace qm {
+
+TVfwConfigDialog::TVfwConfigDialog(const QString& title, const TVfwSettings& settings,
+                                   bool hasQuality, QWidget* parent)
+    : QDialog(parent), seQuality(new QSpinBox(this)), seKeyFrames(new QSpinBox(this)) {
+  setWindowTitle(title);
+  setObjectName(QStringLiteral("VfwConfigDialog"));
+
+  seQuality->setObjectName(QStringLiteral("seQuality"));
+  seQuality->setRange(0, 100);
+  seQuality->setSuffix(QStringLiteral(" %"));
+  seQuality->setValue(settings.Quality);
+  seQuality->setEnabled(hasQuality);
+
+  seKeyFrames->setObjectName(QStringLiteral("seKeyFrames"));
+  seKeyFrames->setRange(0, 10000);
+  // 0 follows the recording: one key frame per second.
+  seKeyFrames->setSpecialValueText(QStringLiteral("One per second"));
+  seKeyFrames->setValue(settings.KeyFrameInterval);
+
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("Quality:"), seQuality);
+  form->addRow(QStringLiteral("Key frame every (frames):"), seKeyFrames);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  if (!hasQuality)
+    layout->addWidget(new QLabel(QStringLiteral("Lossless: every pixel is kept."), this));
+  layout->addWidget(buttons);
+}
+
+TVfwSettings TVfwConfigDialog::Settings() const {
+  TVfwSettings settings;
+  settings.Quality = seQuality->value();
+  settings.KeyFrameInterval = seKeyFrames->value();
+  return settings;
+}
+
+}  // namespace qm

@@ -1,0 +1,249 @@
+#include "video/AviCompress.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <cmath>
+#include <cstring>
+#include <exception>
+
+#include "common/CommonParams.h"
+#include "common/UserMessages.h"
+#include "platform/codecs/VfwCompressor.h"
+
+namespace qm {
+
+namespace {
+
+// Offset of the image size field in a BITMAPINFOHEADER.
+constexpr size_t kImageSizeOffset = 20;
+
+uint32_t GetLE32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+void PutLE32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void PutLE16(uint8_t* p, uint16_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+
+TCompressorEntry BuiltInEntry() {
+  TCompressorEntry entry;
+  entry.Type = 0;
+  entry.Handler = 0;
+  entry.Name = QStringLiteral("Uncompressed");
+  entry.Description = QStringLiteral("Uncompressed 24bits DIB");
+  return entry;
+}
+
+// Opens the compressor for query only and takes its name and description.
+void DescribeInstalled(TCompressorEntry& entry) {
+  std::unique_ptr<TVfwCompressor> compressor =
+      TVfwCompressor::Open(entry.Type, entry.Handler, TVfwMode::Query);
+  if (!compressor) return;
+  TVfwInfo info;
+  if (!compressor->GetInfo(info)) return;
+  entry.Name = info.Name;
+  entry.Description = info.Description;
+}
+
+// Rounds to the nearest integer, ties to even (the default rounding mode).
+long double RoundEven(long double value) { return std::nearbyint(value); }
+
+// Lets the user interface handle what queued up while a frame was compressed; only on the
+// thread that runs it.
+void ProcessPendingMessages() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app && app->thread() == QThread::currentThread()) QCoreApplication::processEvents();
+}
+
+}  // namespace
+
+TAviCompress::TAviCompress() {
+  try {
+    ListEntries();
+  } catch (const std::exception&) {
+    // The list keeps what was gathered before the failure.
+    if (entries_.empty()) entries_.push_back(BuiltInEntry());
+    current_ = 0;
+  }
+}
+
+TAviCompress::~TAviCompress() {
+  End();
+  CloseCompressor();
+}
+
+bool TAviCompress::AdmitEntry(TCompressorEntry& entry,
+                              const std::function<void(TCompressorEntry&)>& describe) {
+  const QString code = FourCCText(entry.Handler).toLower();
+  if (code == QLatin1String("hfyu")) return false;
+  if (code == QLatin1String("divx")) {
+    entry.Description = QStringLiteral("DivX");
+    return true;
+  }
+  if (describe) describe(entry);
+  entry.Description = entry.Description.trimmed();
+  if (entry.Description.isEmpty()) return false;
+  const QString lower = entry.Description.toLower();
+  return !lower.contains(QLatin1String("yuv")) && !lower.contains(QLatin1String("h.")) &&
+         !lower.contains(QLatin1String("rle"));
+}
+
+void TAviCompress::ListEntries() {
+  entries_.clear();
+  entries_.push_back(BuiltInEntry());
+  current_ = 0;
+  TVfwInfo info;
+  for (int i = 0; TVfwCompressor::Info(0, i, info); ++i) {
+    TCompressorEntry entry;
+    entry.Type = info.Type;
+    entry.Handler = info.Handler;
+    if (AdmitEntry(entry, DescribeInstalled)) entries_.push_back(entry);
+  }
+}
+
+bool TAviCompress::FillDisplayList(std::vector<TDisplayItem>& items) {
+  ListEntries();
+  items.clear();
+  for (const TCompressorEntry& entry : entries_) items.push_back({entry.Description, &entry});
+  return true;
+}
+
+bool TAviCompress::Select(uint32_t code) {
+  if (current_ >= 0 && entries_[size_t(current_)].Handler == code) return true;
+  End();
+  CloseCompressor();
+
+  current_ = 0;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].Handler == code) {
+      current_ = int(i);
+      break;
+    }
+  }
+  const TCompressorEntry& entry = entries_[size_t(current_)];
+  if (entry.Handler == 0) return true;
+
+  compressor_ = TVfwCompressor::Open(entry.Type, entry.Handler, TVfwMode::Compress);
+  if (!compressor_) {
+    ShowMessage(QStringLiteral("Fail to initiate the video compressor"));
+    return false;
+  }
+  return true;
+}
+
+uint32_t TAviCompress::CurrentCode() const {
+  return current_ >= 0 ? entries_[size_t(current_)].Handler : 0;
+}
+
+int TAviCompress::CurrentIndex() const { return current_; }
+
+bool TAviCompress::CanConfigure() {
+  return compressor_ && compressor_->ConfigureQuery() == kIcErrOk;
+}
+
+bool TAviCompress::Configure(QWidget* owner) {
+  if (!compressor_) return true;
+  return compressor_->Configure(owner) == kIcErrOk;
+}
+
+bool TAviCompress::Begin(TCompressRequest& request) {
+  // A sequence left running by a recording that was cut short ends before a new one begins.
+  End();
+  if (current_ < 0) return false;
+
+  pixelFormat_ = request.PixelFormat;
+  bitmap_.SetFormat(request.Width, request.Height, pixelFormat_);
+
+  if (CurrentCode() == 0) {
+    uint8_t* out = request.OutputFormat.data();
+    std::memset(out, 0, request.OutputFormat.size());
+    PutLE32(out, kBitmapInfoHeaderSize);
+    PutLE32(out + 4, uint32_t(request.Width));
+    PutLE32(out + 8, uint32_t(request.Height));
+    PutLE16(out + 12, 1);
+    PutLE16(out + 14, 24);
+    // Rows counted without their padding to 4 bytes.
+    PutLE32(out + kImageSizeOffset, uint32_t(request.Width) * uint32_t(request.Height) * 3);
+    return true;
+  }
+  if (!compressor_) return false;
+
+  TVfwFramesInfo frames;
+  frames.Flags = kVfwFramesPadding;
+  frames.StartFrame = 0;
+  frames.FrameCount = request.FrameCountHint;
+  frames.KeyRate = int32_t(RoundEven(request.FrameRate));
+  frames.Rate = uint32_t(RoundEven(10000 * request.FrameRate));
+  frames.Scale = 10000;
+  compressor_->FramesInfo(frames);
+
+  const uint8_t* input = bitmap_.Header();
+  const uint32_t formatSize = compressor_->GetFormatSize(input);
+  // The AVI writer takes the first 40 bytes, so a shorter format is unusable.
+  if (formatSize < kBitmapInfoHeaderSize) return false;
+  outputFormat_.assign(formatSize, 0);
+  if (compressor_->GetFormat(input, outputFormat_.data()) != kIcErrOk ||
+      compressor_->Query(input, outputFormat_.data()) != kIcErrOk) {
+    outputFormat_ = {};
+    return false;
+  }
+  compressedBuffer_.assign(compressor_->GetSize(input, outputFormat_.data()), 0);
+  if (compressor_->Begin(input, outputFormat_.data()) != kIcErrOk) {
+    outputFormat_ = {};
+    compressedBuffer_ = {};
+    return false;
+  }
+  std::memcpy(request.OutputFormat.data(), outputFormat_.data(), kBitmapInfoHeaderSize);
+  compressing_ = true;
+  return true;
+}
+
+bool TAviCompress::Compress(TCompressedFrame& frame) {
+  bitmap_.RefreshBits();
+  if (!compressor_) {
+    frame.Data = bitmap_.Bits();
+    frame.Size = GetLE32(bitmap_.Header() + kImageSizeOffset);
+    frame.Bitmap = &bitmap_;
+    return true;
+  }
+
+  uint32_t flags = 0;
+  const int32_t result =
+      compressing_
+          ? compressor_->Compress(0, outputFormat_.data(), compressedBuffer_.data(),
+                                  uint32_t(compressedBuffer_.size()), bitmap_.Header(),
+                                  bitmap_.Bits(), int32_t(frame.FrameNumber), flags)
+          : kIcErrError;
+  if (result != kIcErrOk) {
+    ShowErrorReport(QStringLiteral("Fail to compress frame ") + QString::number(frame.FrameNumber) +
+                    QStringLiteral(" Error code: ") + QString::number(result));
+  }
+  ProcessPendingMessages();
+
+  frame.Bitmap = &bitmap_;
+  frame.Size = GetLE32(outputFormat_.data() + kImageSizeOffset);
+  frame.Data = compressedBuffer_.data();
+  frame.Flags = flags;
+  return true;
+}
+
+bool TAviCompress::End() {
+  if (!compressing_) return false;
+  if (compressor_) compressor_->End();
+  compressedBuffer_ = {};
+  outputFormat_ = {};
+  compressing_ = false;
+  return true;
+}
+
+void TAviCompress::CloseCompressor() { compressor_.reset(); }
+
+QString EntryCodeText(const TCompressorEntry& entry) {
+  return entry.Handler == 0 ? QStringLiteral("DIB") : FourCCText(entry.Handler);
+}
+
+}  // namespace qm

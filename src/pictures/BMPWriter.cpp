@@ -1,0 +1,79 @@
+#include "pictures/BMPWriter.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "capture/DIBBitmap.h"
+
+namespace qm {
+
+namespace {
+
+constexpr uint32_t kFileHeaderSize = 14;
+constexpr uint32_t kInfoHeaderSize = 40;
+
+void Put16(uint8_t* at, uint32_t value) {
+  at[0] = uint8_t(value);
+  at[1] = uint8_t(value >> 8);
+}
+
+void Put32(uint8_t* at, uint32_t value) {
+  Put16(at, value & 0xFFFF);
+  Put16(at + 2, value >> 16);
+}
+
+void WriteAll(QIODevice& out, const uint8_t* data, qint64 size) {
+  if (out.write(reinterpret_cast<const char*>(data), size) != size)
+    throw std::runtime_error(out.errorString().toStdString());
+}
+
+}  // namespace
+
+void TBMPWriter::Write(const TDIBBitmap& bitmap, QIODevice& out) {
+  if (bitmap.PixelFormat() != TPixelFormat::pf24bit)
+    throw std::runtime_error("BMP pictures are stored from 24-bit bitmaps only");
+  const int32_t width = bitmap.Width();
+  const int32_t height = bitmap.Height();
+  const uint64_t stride = TDIBBitmap::StrideFor(width, 24);
+  const uint64_t imageSize = stride * uint64_t(height > 0 ? height : 0);
+  const uint64_t offset = kFileHeaderSize + kInfoHeaderSize;
+  if (offset + imageSize > 0xFFFFFFFFull)
+    throw std::runtime_error("picture too large for a BMP file");
+
+  std::array<uint8_t, kFileHeaderSize + kInfoHeaderSize> header{};
+  uint8_t* file = header.data();
+  file[0] = 'B';
+  file[1] = 'M';
+  Put32(file + 2, uint32_t(offset + imageSize));  // bfSize
+  Put32(file + 10, uint32_t(offset));             // bfOffBits; bfReserved1/2 stay 0
+  uint8_t* info = file + kFileHeaderSize;
+  Put32(info + 0, kInfoHeaderSize);       // biSize
+  Put32(info + 4, uint32_t(width));       // biWidth
+  Put32(info + 8, uint32_t(height));      // biHeight, positive: rows bottom-up
+  Put16(info + 12, 1);                    // biPlanes
+  Put16(info + 14, 24);                   // biBitCount
+  Put32(info + 16, 0);                    // biCompression BI_RGB
+  Put32(info + 20, uint32_t(imageSize));  // biSizeImage
+  // biXPelsPerMeter, biYPelsPerMeter, biClrUsed, biClrImportant stay 0.
+  WriteAll(out, header.data(), qint64(header.size()));
+
+  if (bitmap.Stride() == stride && bitmap.ImageSize() >= imageSize) {
+    // The bitmap's own rows are already bottom-up and padded the same way.
+    WriteAll(out, bitmap.Bits(), qint64(imageSize));
+    return;
+  }
+  std::vector<uint8_t> row(stride, 0);
+  const size_t rowBytes = size_t(width) * 3;
+  for (int32_t y = height - 1; y >= 0; --y) {
+    const uint8_t* source = bitmap.ScanLine(y);
+    std::copy(source, source + rowBytes, row.begin());
+    WriteAll(out, row.data(), qint64(stride));
+  }
+}
+
+}  // namespace qm

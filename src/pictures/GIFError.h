@@ -1,0 +1,13 @@
+#pragma once
+
+#include <stdexcept>
+
+namespace qm {
+
+// A failure of the GIF writer; what() is the message for the user.
+class EGIFError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+}  // namespace qm

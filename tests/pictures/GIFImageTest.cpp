@@ -1,0 +1,300 @@
+#include <QBuffer>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "pictures/GIFError.h"
+#include "pictures/GIFImage.h"
+#include "pictures/GIFLZWEncoder.h"
+#include "pictures/GifTestDecoder.h"
+#include "pictures/PictureSamples.h"
+
+namespace qm {
+namespace {
+
+using test::ReadGif;
+using test::TGifFile;
+using test::TRgb;
+
+QByteArray GifBytes(const TDIBBitmap& bitmap) {
+  TGIFImage gif;
+  gif.Assign(bitmap);
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  gif.SaveToStream(buffer);
+  return buffer.data();
+}
+
+// The bytes of the code stream alone (size byte, sub-blocks, terminator) for raw indices.
+QByteArray CodedBytes(const std::vector<uint8_t>& pixels, uint32_t colours = 256) {
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  TGIFLZWEncoder encoder(buffer);
+  encoder.Encode(pixels.data(), pixels.size(), colours, 8);
+  return buffer.data();
+}
+
+std::string MessageOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EGIFError& e) {
+    return e.what();
+  }
+  return "(no EGIFError)";
+}
+
+TEST(GIFImage, OneBlackPixelIsTheSmallestFile) {
+  const QByteArray data = GifBytes(test::MakeBitmap(1, 1, [](int, int) { return TRgb{0, 0, 0}; }));
+  ASSERT_EQ(data.size(), 13 + 10 + 768 + 1 + 1 + 4 + 1 + 1);
+  const auto* b = reinterpret_cast<const uint8_t*>(data.constData());
+  const std::vector<uint8_t> head(b, b + 23);
+  const std::vector<uint8_t> expectedHead{'G', 'I',  'F', '8', '7', 'a', 1, 0, 1, 0, 0x77, 0,
+                                          0,   0x2C, 0,   0,   0,   0,   1, 0, 1, 0, 0x87};
+  EXPECT_EQ(head, expectedHead);
+  // Colour table entry 0 is black, entry 1 is the cube's (0, 0, 51).
+  EXPECT_EQ(std::vector<uint8_t>(b + 23, b + 29), (std::vector<uint8_t>{0, 0, 0, 0, 0, 51}));
+  // Minimum code size 8; one block of 4 bytes holding clear (256), 0 and end (257) at 9 bits.
+  const std::vector<uint8_t> tail(b + 791, b + data.size());
+  EXPECT_EQ(tail, (std::vector<uint8_t>{8, 4, 0x00, 0x01, 0x04, 0x04, 0, 0x3B}));
+}
+
+TEST(GIFImage, ReductionLevelsUseAnOffsetOfThree) {
+  EXPECT_EQ(TGIFImage::CubeIndex(255, 255, 255), 215);
+  EXPECT_EQ(TGIFImage::CubeIndex(47, 47, 47), 0);
+  EXPECT_EQ(TGIFImage::CubeIndex(48, 48, 48), 43);
+  // The level boundaries of each component and its weight in the index.
+  const int firstOfLevel[] = {0, 48, 99, 150, 201, 252};
+  for (int level = 0; level < 6; ++level) {
+    const uint8_t low = uint8_t(firstOfLevel[level]);
+    const uint8_t high = uint8_t(level == 5 ? 255 : firstOfLevel[level + 1] - 1);
+    for (uint8_t v : {low, high}) {
+      EXPECT_EQ(TGIFImage::CubeIndex(v, 0, 0), 36 * level) << int(v);
+      EXPECT_EQ(TGIFImage::CubeIndex(0, v, 0), 6 * level) << int(v);
+      EXPECT_EQ(TGIFImage::CubeIndex(0, 0, v), level) << int(v);
+    }
+  }
+
+  // The frame holds those indices row by row from the top (the bitmap is stored bottom-up).
+  const TRgb colours[] = {{255, 255, 255}, {47, 47, 47}, {48, 48, 48}, {0, 255, 100}};
+  TGIFImage gif;
+  gif.Assign(test::MakeBitmap(2, 2, [&](int x, int y) { return colours[2 * y + x]; }));
+  ASSERT_NE(gif.Frame(), nullptr);
+  EXPECT_EQ(gif.Frame()->Pixels, (std::vector<uint8_t>{215, 0, 43, 6 * 5 + 2}));
+}
+
+TEST(GIFImage, FrameHasTheCubeThenFortyBlackEntriesAndFillsTheScreen) {
+  const QByteArray data = GifBytes(test::MakeBitmap(300, 2, [](int x, int) {
+    return TRgb{uint8_t(x), 9, 200};
+  }));
+  const TGifFile f = ReadGif(data);
+  ASSERT_EQ(f.Error, "");
+  EXPECT_EQ(f.ScreenWidth, 300);
+  EXPECT_EQ(f.ScreenHeight, 2);
+  EXPECT_EQ(f.ScreenFlags, 0x77);
+  EXPECT_EQ(f.Left, 0);
+  EXPECT_EQ(f.Top, 0);
+  EXPECT_EQ(f.Width, 300);
+  EXPECT_EQ(f.Height, 2);
+  EXPECT_EQ(f.FrameFlags, 0x87);
+  EXPECT_EQ(f.MinCodeSize, 8);
+  ASSERT_EQ(f.LocalTable.size(), 768u);
+  for (int i = 0; i < 256; ++i) {
+    const int r = i / 36, g = i / 6 % 6, b = i % 6;
+    const bool cube = i < 216;
+    EXPECT_EQ(f.LocalTable[3 * i], cube ? 51 * r : 0) << i;
+    EXPECT_EQ(f.LocalTable[3 * i + 1], cube ? 51 * g : 0) << i;
+    EXPECT_EQ(f.LocalTable[3 * i + 2], cube ? 51 * b : 0) << i;
+  }
+}
+
+TEST(GIFImage, FullStringTableEmitsClearAtTwelveBitsAndGoesOnAtNine) {
+  // Noise makes a new string at almost every pixel: several table fills.
+  std::mt19937 random(7);
+  const TDIBBitmap bitmap = test::MakeBitmap(200, 150, [&](int, int) {
+    const uint32_t v = random();
+    return TRgb{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
+  });
+  TGIFImage gif;
+  gif.Assign(bitmap);
+  const TGifFile f = ReadGif(GifBytes(bitmap));
+  ASSERT_EQ(f.Error, "");
+  EXPECT_EQ(f.Pixels, gif.Frame()->Pixels);
+
+  ASSERT_GE(f.Codes.size(), 2u);
+  EXPECT_EQ(f.Codes.front().Code, 256u);
+  EXPECT_EQ(f.Codes.front().Width, 9);
+  EXPECT_EQ(f.Codes.back().Code, 257u);
+  std::vector<size_t> clears;
+  int widest = 0;
+  for (size_t i = 0; i < f.Codes.size(); ++i) {
+    widest = std::max(widest, f.Codes[i].Width);
+    if (f.Codes[i].Code == 256) clears.push_back(i);
+  }
+  EXPECT_EQ(widest, 12);
+  ASSERT_GE(clears.size(), 3u);
+  for (size_t c = 1; c < clears.size(); ++c) {
+    const size_t at = clears[c];
+    EXPECT_EQ(f.Codes[at].Width, 12);
+    ASSERT_LT(at + 1, f.Codes.size());
+    EXPECT_EQ(f.Codes[at + 1].Width, 9);
+    // 4095 - 258 = 3837 new strings fill the table; one more code goes out before the clear.
+    EXPECT_EQ(at - clears[c - 1] - 1, 3838u);
+  }
+}
+
+TEST(GIFImage, WidthGrowsWhenTheNextCodeNoLongerFits) {
+  // Distinct pairs throughout: every pixel is a code of its own and adds one string.
+  std::vector<uint8_t> pixels;
+  for (int i = 0; i < 600; ++i) pixels.push_back(uint8_t(i * 37 % 256 ^ (i / 256) * 91));
+  QByteArray file("GIF87a\x01\x00\x01\x00\x00\x00\x00\x2C\0\0\0\0\x58\x02\x01\x00\x00", 23);
+  file += CodedBytes(pixels);
+  file += char(0x3B);
+  const TGifFile f = ReadGif(file);
+  ASSERT_EQ(f.Error, "");
+  EXPECT_EQ(f.Pixels, pixels);
+  // Codes: clear, then pixel codes; after code k (k >= 1) the next free code is 257 + k, so
+  // the code after the one that leaves 512 as next free goes out at 10 bits.
+  for (size_t k = 1; k + 1 < f.Codes.size(); ++k)
+    EXPECT_EQ(f.Codes[k].Width, k <= 255 ? 9 : 10) << k;
+}
+
+TEST(GIFLZWEncoder, FullBlockThenTerminatorForExactly255Bytes) {
+  // With distinct pairs each pixel costs one 9-bit code: clear + n + end codes.
+  auto stream = [](int n) {
+    std::vector<uint8_t> pixels;
+    for (int i = 0; i < n; ++i) pixels.push_back(uint8_t(i));
+    return CodedBytes(pixels);
+  };
+  // 226 codes = 2034 bits = 255 bytes.
+  const QByteArray exact = stream(224);
+  ASSERT_EQ(exact.size(), 1 + 1 + 255 + 1);
+  EXPECT_EQ(uint8_t(exact[0]), 8);
+  EXPECT_EQ(uint8_t(exact[1]), 255);
+  EXPECT_EQ(uint8_t(exact[257]), 0);
+
+  // One byte more: a full block, a block of 1, the terminator.
+  const QByteArray over = stream(225);
+  ASSERT_EQ(over.size(), 1 + 1 + 255 + 1 + 1 + 1);
+  EXPECT_EQ(uint8_t(over[1]), 255);
+  EXPECT_EQ(uint8_t(over[257]), 1);
+  EXPECT_EQ(uint8_t(over[259]), 0);
+}
+
+TEST(GIFLZWEncoder, PixelOutsideTheColourMapFails) {
+  const std::vector<uint8_t> pixels{0, 1, 2, 3, 4};
+  EXPECT_EQ(MessageOf([&] { CodedBytes(pixels, 4); }), "Color not in color table");
+  EXPECT_EQ(MessageOf([&] { CodedBytes({9}, 4); }), "Color not in color table");
+  EXPECT_NO_THROW(CodedBytes(pixels, 5));
+}
+
+TEST(GIFImage, SaveWithoutFrameOrOversizedPictureFails) {
+  TGIFImage empty;
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  EXPECT_EQ(MessageOf([&] { empty.SaveToStream(buffer); }), "Unsupported GIF version");
+  EXPECT_TRUE(buffer.data().isEmpty());
+
+  TDIBBitmap wide;
+  wide.SetFormat(65536, 1, TPixelFormat::pf24bit);
+  TGIFImage gif;
+  EXPECT_THROW(gif.Assign(wide), EGIFError);
+  EXPECT_EQ(gif.Frame(), nullptr);
+
+  TDIBBitmap widest;
+  widest.SetFormat(65535, 1, TPixelFormat::pf24bit);
+  gif.Assign(widest);
+  EXPECT_EQ(ReadGif(GifBytes(widest)).Width, 65535);
+}
+
+// A device that takes the first limit bytes and refuses the rest, like a full disk.
+class TFullDevice : public QIODevice {
+ public:
+  explicit TFullDevice(qint64 limit) : limit_(limit) { open(QIODevice::WriteOnly); }
+
+ protected:
+  qint64 readData(char*, qint64) override { return -1; }
+  qint64 writeData(const char*, qint64 size) override {
+    if (written_ + size > limit_) {
+      setErrorString(QStringLiteral("No space left on device"));
+      return -1;
+    }
+    written_ += size;
+    return size;
+  }
+
+ private:
+  qint64 limit_;
+  qint64 written_ = 0;
+};
+
+TEST(GIFImage, RefusedWriteEndsTheSave) {
+  TGIFImage gif;
+  gif.Assign(test::VariedPicture(320, 200, 3));
+  for (qint64 limit : {0, 5, 13, 800, 2000}) {
+    TFullDevice device(limit);
+    const std::string message = MessageOf([&] { gif.SaveToStream(device); });
+    EXPECT_NE(message.find("No space left on device"), std::string::npos) << limit << message;
+  }
+}
+
+// Decodes a GIF file with ffmpeg into 8-bit RGB triples.
+QByteArray FfmpegRgb(const QString& path) {
+  QProcess ffmpeg;
+  ffmpeg.start(QStringLiteral("ffmpeg"),
+               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
+                QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"),
+                QStringLiteral("-")});
+  if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitCode() != 0) return QByteArray();
+  return ffmpeg.readAllStandardOutput();
+}
+
+TEST(GIFImage, IndependentDecodersReadTheCubeReducedPixels) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  struct TCase {
+    int Width, Height;
+    uint32_t Seed;
+  };
+  for (const TCase c : {TCase{1920, 1080, 1}, TCase{997, 613, 2}, TCase{3, 700, 3}}) {
+    const TDIBBitmap bitmap = test::VariedPicture(c.Width, c.Height, c.Seed);
+    const QByteArray data = GifBytes(bitmap);
+    const QString path = dir.filePath(QStringLiteral("p%1.gif").arg(c.Seed));
+    {
+      QFile file(path);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(data);
+    }
+
+    const QImage image(path, "GIF");
+    ASSERT_FALSE(image.isNull()) << path.toStdString();
+    ASSERT_EQ(image.width(), c.Width);
+    ASSERT_EQ(image.height(), c.Height);
+    const QByteArray rgb = FfmpegRgb(path);
+    ASSERT_EQ(rgb.size(), qsizetype(3) * c.Width * c.Height) << "ffmpeg could not decode";
+
+    int wrongQt = 0, wrongFfmpeg = 0;
+    for (int y = 0; y < c.Height; ++y) {
+      for (int x = 0; x < c.Width; ++x) {
+        const TRgb expected = test::CubeColour(test::PixelOf(bitmap, x, y));
+        const QRgb got = image.pixel(x, y);
+        if (qRed(got) != expected.R || qGreen(got) != expected.G || qBlue(got) != expected.B)
+          ++wrongQt;
+        const auto* f = reinterpret_cast<const uint8_t*>(rgb.constData()) +
+                        3 * (size_t(y) * size_t(c.Width) + size_t(x));
+        if (f[0] != expected.R || f[1] != expected.G || f[2] != expected.B) ++wrongFfmpeg;
+      }
+    }
+    EXPECT_EQ(wrongQt, 0) << c.Width << "x" << c.Height;
+    EXPECT_EQ(wrongFfmpeg, 0) << c.Width << "x" << c.Height;
+  }
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,13 +1,102 @@
 #include <cstdio>
+#include <new>
+#include <optional>
 
+#include "capture/CaptureLib.h"
+#include "capture/DIBBitmap.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "common/SilentAbort.h"
+#include "pictures/PictureError.h"
+#include "pictures/PictureStore.h"
 
 namespace qm::cli {
 
-int RunPhoto(const QStringList&) {
-  std::fprintf(stderr, "quillmark-capture: photo is not available yet\n");
-  return kExitFailed;
+namespace {
+
+void PrintError(const QString& text) {
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+struct TPhotoOptions {
+  QString File;
+  TPictureType Type = TPictureType::ptGIF;
+  std::optional<TRect> Area;
+  int JpegPosition = kDefaultJpegPosition;
+  bool ShowCursor = false;
+  bool FollowCursor = false;
+};
+
+TPhotoOptions ParsePhotoOptions(const QStringList& args) {
+  TPhotoOptions options;
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (arg == QLatin1String("--area"))
+      options.Area = ParseArea(OptionValue(args, i));
+    else if (arg == QLatin1String("--quality"))
+      options.JpegPosition = ParseInt(OptionValue(args, i), 0, kMaxJpegPosition, arg);
+    else if (arg == QLatin1String("--cursor"))
+      options.ShowCursor = true;
+    else if (arg == QLatin1String("--follow"))
+      options.FollowCursor = true;
+    else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+      throw UsageError("unknown option: " + arg.toStdString());
+    else if (options.File.isEmpty())
+      options.File = arg;
+    else
+      throw UsageError("photo takes one output file");
+  }
+  if (options.File.isEmpty()) throw UsageError("photo needs an output file");
+  const std::optional<TPictureType> type = PictureTypeOfFile(options.File);
+  if (!type)
+    throw UsageError("photo stores .gif, .jpg or .bmp files, not " + options.File.toStdString());
+  options.Type = *type;
+  return options;
+}
+
+}  // namespace
+
+int RunPhoto(const QStringList& args) {
+  const TPhotoOptions options = ParsePhotoOptions(args);
+
+  TRect area;
+  if (options.Area) {
+    area = *options.Area;
+  } else {
+    area = TCaptureLib::ScreenBounds();
+    if (area.Width() < 1 || area.Height() < 1) {
+      PrintError(QStringLiteral("No screen to photograph (is DISPLAY set?)"));
+      return kExitFailed;
+    }
+  }
+
+  try {
+    TDIBBitmap bitmap;
+    // An area too large for a bitmap is reported (to standard error) and ends here.
+    bitmap.SetFormat(area.Width(), area.Height(), TPixelFormat::pf24bit);
+    TCaptureLib grabber;
+    TRect captured;
+    if (!grabber.Grab(bitmap, TPoint{area.Left, area.Top}, captured, options.FollowCursor,
+                      options.ShowCursor)) {
+      PrintError(QStringLiteral("Can not copy the screen"));
+      return kExitFailed;
+    }
+    StorePicture(bitmap, options.Type, options.JpegPosition, options.File);
+    std::printf("%s: %d,%d,%d,%d\n", options.File.toLocal8Bit().constData(), captured.Left,
+                captured.Top, captured.Width(), captured.Height());
+    std::fflush(stdout);
+    return kExitOk;
+  } catch (const ESilentAbort&) {
+    return kExitFailed;  // the reason has been written already
+  } catch (const EPictureError& e) {
+    PrintError(QString::fromStdString(e.what()));
+    return kExitFailed;
+  } catch (const std::bad_alloc&) {
+    PrintError(QStringLiteral("Not enough memory for a picture of %1 x %2")
+                   .arg(area.Width())
+                   .arg(area.Height()));
+    return kExitFailed;
+  }
 }
 
 }  // namespace qm::cli

@@ -26,7 +26,9 @@ TCaptureLib::TCaptureLib() : ScreenRect(ScreenBounds()) {}
 
 TCaptureLib::~TCaptureLib() = default;
 
-TRect TCaptureLib::ScreenBounds() { return TScreenGrabber::ScreenBounds(); }
+TRect TCaptureLib::ScreenBounds() {
+  return TScreenGrabber::ScreenBounds();
+}
 
 TCursorState TCaptureLib::GetCursorState() {
   TCursorState state;
@@ -55,9 +57,13 @@ bool TCaptureLib::Grab(TDIBBitmap& bitmap, TPoint origin, TRect& capturedRect, b
 
   const TPixelTarget target = TargetOf(bitmap);
   switch (screen_->Grab(x, y, target)) {
-    case TScreenGrabber::TResult::NoScreen: return false;
-    case TScreenGrabber::TResult::Failed: ShowMessage(QStringLiteral("xx")); return false;
-    case TScreenGrabber::TResult::Ok: break;
+    case TScreenGrabber::TResult::NoScreen:
+      return false;
+    case TScreenGrabber::TResult::Failed:
+      ShowMessage(QStringLiteral("xx"));
+      return false;
+    case TScreenGrabber::TResult::Ok:
+      break;
   }
   capturedRect = TRect{x, y, x + w, y + h};
 

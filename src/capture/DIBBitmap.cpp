@@ -28,19 +28,28 @@ void PutU32(uint8_t* at, uint32_t value) {
 
 }  // namespace
 
-TDIBBitmap::TDIBBitmap() { SetFormat(480, 320, TPixelFormat::pf24bit); }
+TDIBBitmap::TDIBBitmap() {
+  SetFormat(480, 320, TPixelFormat::pf24bit);
+}
 
 int TDIBBitmap::BitsPerPixel(TPixelFormat format) {
   switch (format) {
-    case TPixelFormat::pf1bit: return 1;
-    case TPixelFormat::pf4bit: return 4;
-    case TPixelFormat::pf8bit: return 8;
-    case TPixelFormat::pf16bit: return 16;
-    case TPixelFormat::pf24bit: return 24;
-    case TPixelFormat::pf32bit: return 32;
+    case TPixelFormat::pf1bit:
+      return 1;
+    case TPixelFormat::pf4bit:
+      return 4;
+    case TPixelFormat::pf8bit:
+      return 8;
+    case TPixelFormat::pf16bit:
+      return 16;
+    case TPixelFormat::pf24bit:
+      return 24;
+    case TPixelFormat::pf32bit:
+      return 32;
     case TPixelFormat::pfDevice:
     case TPixelFormat::pf15bit:
-    case TPixelFormat::pfCustom: return 0;
+    case TPixelFormat::pfCustom:
+      return 0;
   }
   return 0;
 }
@@ -81,12 +90,12 @@ bool TDIBBitmap::RefreshBits() {
   // own, so those fields stay 0; a positive height means bottom-up rows.
   uint8_t* h = header_.data();
   std::memset(h, 0, kInfoHeaderSize);
-  PutU32(h + 0, kInfoHeaderSize);        // biSize
-  PutU32(h + 4, uint32_t(width_));       // biWidth
-  PutU32(h + 8, uint32_t(height_));      // biHeight
-  PutU16(h + 12, 1);                     // biPlanes
-  PutU16(h + 14, uint16_t(bits));        // biBitCount
-  PutU32(h + 16, 0);                     // biCompression: BI_RGB
+  PutU32(h + 0, kInfoHeaderSize);               // biSize
+  PutU32(h + 4, uint32_t(width_));              // biWidth
+  PutU32(h + 8, uint32_t(height_));             // biHeight
+  PutU16(h + 12, 1);                            // biPlanes
+  PutU16(h + 14, uint16_t(bits));               // biBitCount
+  PutU32(h + 16, 0);                            // biCompression: BI_RGB
   PutU32(h + 20, stride_ * uint32_t(height_));  // biSizeImage
 
   if (bits <= 8) {

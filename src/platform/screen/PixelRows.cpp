@@ -34,8 +34,8 @@ void BgrxToBgrScalar(const uint8_t* source, uint8_t* destination, int32_t count)
 #ifdef QM_PIXELROWS_X86
 // Sixteen pixels at a time: each 16-byte load loses its fourth bytes by one shuffle and the
 // four 12-byte pieces are joined into three 16-byte stores.
-__attribute__((target("ssse3"))) void BgrxToBgrSsse3(const uint8_t* source,
-                                                     uint8_t* destination, int32_t count) {
+__attribute__((target("ssse3"))) void BgrxToBgrSsse3(const uint8_t* source, uint8_t* destination,
+                                                     int32_t count) {
   const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   int32_t i = 0;
   for (; i + 16 <= count; i += 16) {

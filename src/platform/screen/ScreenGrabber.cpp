@@ -26,8 +26,8 @@ using ImagePtr = std::unique_ptr<XImage, ImageDeleter>;
 // The channel layout of an image, for the slow road of unusual server formats.
 struct ChannelMask {
   unsigned long Mask = 0;
-  int Shift = 0;   // of the channel's lowest bit
-  int Bits = 0;    // width of the channel
+  int Shift = 0;  // of the channel's lowest bit
+  int Bits = 0;   // width of the channel
 
   explicit ChannelMask(unsigned long mask) : Mask(mask) {
     if (!mask) return;
@@ -42,8 +42,8 @@ struct ChannelMask {
 };
 
 bool IsBgrx(const XImage& image) {
-  return image.bits_per_pixel == 32 && image.byte_order == LSBFirst &&
-         image.red_mask == 0xFF0000 && image.green_mask == 0xFF00 && image.blue_mask == 0xFF;
+  return image.bits_per_pixel == 32 && image.byte_order == LSBFirst && image.red_mask == 0xFF0000 &&
+         image.green_mask == 0xFF00 && image.blue_mask == 0xFF;
 }
 
 // Writes the whole target in one pass: the rows and columns of the copied image (which
@@ -230,10 +230,9 @@ bool TScreenGrabber::GrabShm(int32_t x, int32_t y, int32_t width, int32_t height
       shm_ = std::move(fresh);
     }
     if (shm_->Header) shm_->Header->data = nullptr;
-    shm_->Header.reset(XShmCreateImage(display, DefaultVisual(display, screen),
-                                       unsigned(DefaultDepth(display, screen)), ZPixmap,
-                                       shm_->Info.shmaddr, &shm_->Info, unsigned(width),
-                                       unsigned(height)));
+    shm_->Header.reset(XShmCreateImage(
+        display, DefaultVisual(display, screen), unsigned(DefaultDepth(display, screen)), ZPixmap,
+        shm_->Info.shmaddr, &shm_->Info, unsigned(width), unsigned(height)));
     if (!shm_->Header) return false;
   }
   return XShmGetImage(display, DefaultRootWindow(display), shm_->Header.get(), x, y, AllPlanes) !=

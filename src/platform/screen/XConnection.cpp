@@ -28,7 +28,9 @@ int OnError(Display* display, XErrorEvent* event) {
 
 // Returning instead of exiting leaves the connection dead but the process alive; the next
 // Shared() opens a new one.
-void OnIOErrorExit(Display*, void* broken) { *static_cast<std::atomic<bool>*>(broken) = true; }
+void OnIOErrorExit(Display*, void* broken) {
+  *static_cast<std::atomic<bool>*>(broken) = true;
+}
 
 std::mutex gSharedMutex;
 std::shared_ptr<TXConnection> gShared;

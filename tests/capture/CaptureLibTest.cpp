@@ -1,0 +1,296 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "capture/CaptureLib.h"
+#include "capture/DIBBitmap.h"
+#include "platform/screen/ScreenGrabber.h"
+#include "support/RecordingMessages.h"
+#include "support/XScreen.h"
+
+namespace qm {
+namespace {
+
+using test::TColour;
+using test::XScreen;
+
+constexpr TColour kCursorColour = 0xFF00FF;
+
+TColour PixelOf(const TDIBBitmap& b, int32_t x, int32_t y) {
+  const int bytes = TDIBBitmap::BitsPerPixel(b.PixelFormat()) / 8;
+  const uint8_t* p = b.ScanLine(y) + size_t(x) * bytes;
+  return TColour(p[2]) << 16 | TColour(p[1]) << 8 | p[0];
+}
+
+// What a grab of area must show: the pattern where the area lies on the screen, black
+// elsewhere, and the cursor box (in bitmap coordinates) where one is expected.
+struct Expected {
+  explicit Expected(TRect area, TRect cursor = TRect()) : Area(area), Cursor(cursor) {}
+  TColour At(int32_t x, int32_t y) const {
+    if (Cursor.Contains(TPoint{x, y})) return kCursorColour;
+    const TPoint s{Area.Left + x, Area.Top + y};
+    return TRect{0, 0, 1920, 1080}.Contains(s) ? XScreen::Pattern(s.X, s.Y) : 0;
+  }
+  TRect Area;
+  TRect Cursor;  // empty: no cursor
+};
+
+// Every pixel compared; the first few differences are named.
+::testing::AssertionResult Shows(const TDIBBitmap& b, const Expected& e) {
+  if (b.Width() != e.Area.Width() || b.Height() != e.Area.Height()) {
+    return ::testing::AssertionFailure() << "bitmap is " << b.Width() << "x" << b.Height();
+  }
+  int wrong = 0;
+  std::string first;
+  for (int32_t y = 0; y < b.Height(); ++y) {
+    for (int32_t x = 0; x < b.Width(); ++x) {
+      const TColour got = PixelOf(b, x, y), want = e.At(x, y);
+      if (got == want) continue;
+      if (++wrong <= 5) {
+        first += " (" + std::to_string(x) + "," + std::to_string(y) + ") got " +
+                 std::to_string(got) + " want " + std::to_string(want) + ";";
+      }
+    }
+  }
+  if (wrong == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << wrong << " pixels differ:" << first;
+}
+
+class CaptureLibTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(screen_.Ok()) << "no X display";
+    ASSERT_EQ(screen_.Bounds(), (TRect{0, 0, 1920, 1080}));
+    screen_.Show(screen_.Bounds());
+    screen_.SetBoxCursor(6, 4, 2, 1, kCursorColour);
+    screen_.MovePointer(1, 1);
+  }
+
+  // Grabs area (not following) into a fresh bitmap of its size.
+  bool GrabArea(const TRect& area, TDIBBitmap& b, bool showCursor = false,
+                TPixelFormat format = TPixelFormat::pf24bit) {
+    b.SetFormat(area.Width(), area.Height(), format);
+    TRect captured;
+    const bool ok = lib_.Grab(b, TPoint{area.Left, area.Top}, captured, false, showCursor);
+    if (ok) {
+      EXPECT_EQ(captured, area);
+    }
+    return ok;
+  }
+
+  // Grabs a width x height area following the mouse at mouse; returns the captured rectangle.
+  TRect Follow(TCaptureLib& lib, TPoint mouse, int32_t width, int32_t height, TDIBBitmap& b) {
+    screen_.MovePointer(mouse.X, mouse.Y);
+    b.SetFormat(width, height, TPixelFormat::pf24bit);
+    TRect captured{-1, -1, -1, -1};
+    EXPECT_TRUE(lib.Grab(b, TPoint{7, 9}, captured, true, false));
+    return captured;
+  }
+
+  test::RecordingMessages messages_;
+  XScreen screen_;
+  TCaptureLib lib_;
+};
+
+TEST_F(CaptureLibTest, ScreenRectIsTheWholeRootWindow) {
+  EXPECT_EQ(lib_.ScreenRect, (TRect{0, 0, 1920, 1080}));
+  EXPECT_EQ(TCaptureLib::ScreenBounds(), lib_.ScreenRect);
+}
+
+TEST_F(CaptureLibTest, CopiesAreasPixelForPixel) {
+  TDIBBitmap b;
+  const TRect areas[] = {
+      {0, 0, 1920, 1080},       {13, 7, 13 + 241, 7 + 17},     {500, 300, 821, 540},   {1, 2, 2, 3},
+      {1919, 1079, 1920, 1080}, {256, 512, 256 + 77, 512 + 3}, {3, 1000, 3 + 5, 1080},
+  };
+  for (const TRect& area : areas) {
+    SCOPED_TRACE(std::to_string(area.Left) + "," + std::to_string(area.Top) + " " +
+                 std::to_string(area.Width()) + "x" + std::to_string(area.Height()));
+    ASSERT_TRUE(GrabArea(area, b));
+    EXPECT_TRUE(Shows(b, Expected{area}));
+  }
+  // Back to an earlier size: the kept shared-memory image must follow.
+  ASSERT_TRUE(GrabArea({13, 7, 13 + 241, 7 + 17}, b));
+  EXPECT_TRUE(Shows(b, Expected{{13, 7, 13 + 241, 7 + 17}}));
+  EXPECT_TRUE(messages_.Messages().isEmpty());
+}
+
+TEST_F(CaptureLibTest, ScreenChangesReachTheNextGrab) {
+  TDIBBitmap b;
+  const TRect area{600, 400, 600 + 241, 400 + 100};
+  ASSERT_TRUE(GrabArea(area, b));
+  ASSERT_TRUE(Shows(b, Expected{area}));
+  const auto inverse = [](int32_t x, int32_t y) { return ~XScreen::Pattern(x, y) & 0xFFFFFF; };
+  screen_.Show({650, 420, 700, 450}, inverse);
+  ASSERT_TRUE(GrabArea(area, b));
+  int changed = 0;
+  for (int32_t y = 0; y < area.Height(); ++y) {
+    for (int32_t x = 0; x < area.Width(); ++x) {
+      const TPoint s{area.Left + x, area.Top + y};
+      const bool inside = TRect{650, 420, 700, 450}.Contains(s);
+      const TColour want = inside ? inverse(s.X, s.Y) : XScreen::Pattern(s.X, s.Y);
+      changed += PixelOf(b, x, y) != want;
+    }
+  }
+  EXPECT_EQ(changed, 0);
+}
+
+TEST_F(CaptureLibTest, PartsOffTheScreenAreBlack) {
+  TDIBBitmap b;
+  const TRect areas[] = {
+      {-10, -5, 90, 45},         // above and left
+      {1900, 1070, 1950, 1100},  // below and right
+      {-3, 500, 1923, 501},      // wider than the screen
+      {3000, 3000, 3010, 3010},  // wholly off
+      {-400, -300, -79, -60},    // wholly off, odd width
+  };
+  for (const TRect& area : areas) {
+    SCOPED_TRACE(std::to_string(area.Left) + "," + std::to_string(area.Top));
+    ASSERT_TRUE(GrabArea(area, b));
+    EXPECT_TRUE(Shows(b, Expected{area}));
+  }
+  EXPECT_TRUE(messages_.Messages().isEmpty());
+}
+
+TEST_F(CaptureLibTest, ThirtyTwoBitBitmapsAndSnapshot) {
+  TDIBBitmap b;
+  ASSERT_TRUE(GrabArea({5, 6, 5 + 321, 6 + 9}, b, false, TPixelFormat::pf32bit));
+  EXPECT_TRUE(Shows(b, Expected{{5, 6, 5 + 321, 6 + 9}}));
+
+  screen_.MovePointer(100, 100);  // the snapshot leaves the cursor out
+  const std::unique_ptr<TDIBBitmap> shot = lib_.Snapshot();
+  ASSERT_TRUE(shot);
+  EXPECT_EQ(shot->PixelFormat(), TPixelFormat::pf32bit);
+  EXPECT_TRUE(Shows(*shot, Expected{{0, 0, 1920, 1080}}));
+}
+
+TEST_F(CaptureLibTest, XGetImageRoadGivesTheSamePixels) {
+  TScreenGrabber plain(false);
+  TDIBBitmap b;
+  for (const TRect& area : {TRect{0, 0, 1920, 1080}, TRect{-7, 1001, 234, 1100}}) {
+    b.SetFormat(area.Width(), area.Height(), TPixelFormat::pf24bit);
+    const TPixelTarget target{b.Bits(), b.Width(), b.Height(), b.Stride(), 24};
+    ASSERT_EQ(plain.Grab(area.Left, area.Top, target), TScreenGrabber::TResult::Ok);
+    EXPECT_FALSE(plain.UsedSharedMemory());
+    EXPECT_TRUE(Shows(b, Expected{area}));
+  }
+  TScreenGrabber shared;
+  b.SetFormat(8, 8, TPixelFormat::pf24bit);
+  ASSERT_EQ(shared.Grab(0, 0, {b.Bits(), 8, 8, b.Stride(), 24}), TScreenGrabber::TResult::Ok);
+  EXPECT_TRUE(shared.UsedSharedMemory()) << "the test server offers MIT-SHM";
+}
+
+TEST_F(CaptureLibTest, BitmapFormatsTheGrabberCannotWriteFailWithTheMessage) {
+  TDIBBitmap b;
+  b.SetFormat(10, 10, TPixelFormat::pf8bit);
+  b.Bits()[0] = 0x5A;
+  TRect captured{1, 2, 3, 4};
+  EXPECT_FALSE(lib_.Grab(b, TPoint{0, 0}, captured, false, true));
+  EXPECT_EQ(messages_.Messages(), QStringList{QStringLiteral("xx")});
+  EXPECT_EQ(captured, (TRect{1, 2, 3, 4}));
+  EXPECT_EQ(b.Bits()[0], 0x5A);
+}
+
+// Follow-the-cursor geometry on a 1024 x 768 screen rectangle.
+TEST_F(CaptureLibTest, FollowCentresOnTheMouseAndClampsRightBottomFirst) {
+  TCaptureLib lib;
+  lib.ScreenRect = TRect{0, 0, 1024, 768};
+  TDIBBitmap b;
+  EXPECT_EQ(Follow(lib, {10, 10}, 320, 240, b), (TRect{0, 0, 320, 240}));
+  EXPECT_TRUE(Shows(b, Expected{{0, 0, 320, 240}}));
+  EXPECT_EQ(Follow(lib, {1020, 760}, 320, 240, b), (TRect{704, 528, 1024, 768}));
+  EXPECT_TRUE(Shows(b, Expected{{704, 528, 1024, 768}}));
+  EXPECT_EQ(Follow(lib, {500, 400}, 320, 240, b), (TRect{340, 280, 660, 520}));
+  EXPECT_TRUE(Shows(b, Expected{{340, 280, 660, 520}}));
+  // Larger than the screen: sticks to the top-left corner.
+  EXPECT_EQ(Follow(lib, {600, 500}, 1280, 1024, b), (TRect{0, 0, 1280, 1024}));
+  // Odd width: 321 div 2 is 160.
+  EXPECT_EQ(Follow(lib, {500, 400}, 321, 241, b).Left, 340);
+  EXPECT_EQ(Follow(lib, {500, 400}, 321, 241, b).Top, 280);
+}
+
+TEST_F(CaptureLibTest, FollowStaysOnTheRealScreen) {
+  TDIBBitmap b;
+  EXPECT_EQ(Follow(lib_, {1919, 1079}, 320, 240, b), (TRect{1600, 840, 1920, 1080}));
+  EXPECT_TRUE(Shows(b, Expected{{1600, 840, 1920, 1080}}));
+  EXPECT_EQ(Follow(lib_, {0, 1079}, 241, 100, b), (TRect{0, 980, 241, 1080}));
+}
+
+TEST_F(CaptureLibTest, CursorIsDrawnAtItsHotSpot) {
+  const TRect area{100, 100, 300, 250};
+  TDIBBitmap b;
+  screen_.MovePointer(150, 130);
+  const TCursorState state = lib_.GetCursorState();
+  EXPECT_NE(state.CursorHandle, 0u);
+  EXPECT_EQ(state.CursorPos, (TPoint{150, 130}));
+
+  ASSERT_TRUE(GrabArea(area, b, true));
+  // Top-left corner of the 6 x 4 box at mouse - origin - hot spot (2, 1).
+  EXPECT_TRUE(Shows(b, Expected{area, {48, 29, 54, 33}}));
+
+  ASSERT_TRUE(GrabArea(area, b, false));
+  EXPECT_TRUE(Shows(b, Expected{area}));
+}
+
+TEST_F(CaptureLibTest, CursorIsClippedAtTheBitmapEdges) {
+  const TRect area{100, 100, 300, 250};
+  TDIBBitmap b;
+  screen_.MovePointer(100, 100);  // hot spot on the top-left pixel: box starts at (-2, -1)
+  ASSERT_TRUE(GrabArea(area, b, true));
+  EXPECT_TRUE(Shows(b, Expected{area, {-2, -1, 4, 3}}));
+
+  screen_.MovePointer(299, 249);  // the last pixel inside
+  ASSERT_TRUE(GrabArea(area, b, true));
+  EXPECT_TRUE(Shows(b, Expected{area, {197, 148, 203, 152}}));
+}
+
+TEST_F(CaptureLibTest, CursorOnTheRightOrBottomEdgeIsNotDrawn) {
+  const TRect area{100, 100, 300, 250};
+  TDIBBitmap b;
+  for (const TPoint mouse :
+       {TPoint{300, 130}, TPoint{150, 250}, TPoint{99, 130}, TPoint{150, 99}}) {
+    SCOPED_TRACE(std::to_string(mouse.X) + "," + std::to_string(mouse.Y));
+    screen_.MovePointer(mouse.X, mouse.Y);
+    ASSERT_TRUE(GrabArea(area, b, true));
+    // Part of the box would fall inside the area, but the hot spot is outside.
+    EXPECT_TRUE(Shows(b, Expected{area}));
+  }
+}
+
+TEST_F(CaptureLibTest, FollowingWithTheCursorShownPutsItNearTheCentre) {
+  TDIBBitmap b;
+  screen_.MovePointer(800, 600);
+  b.SetFormat(321, 241, TPixelFormat::pf24bit);
+  TRect captured;
+  ASSERT_TRUE(lib_.Grab(b, TPoint{0, 0}, captured, true, true));
+  EXPECT_EQ(captured, (TRect{640, 480, 961, 721}));
+  EXPECT_TRUE(Shows(b, Expected{captured, {158, 119, 164, 123}}));
+}
+
+TEST_F(CaptureLibTest, GrabberCreatedOnAnotherThreadWhileGrabbing) {
+  std::atomic<bool> done{false};
+  std::atomic<int> wrongBounds{0};
+  std::thread worker([&] {
+    for (int i = 0; i < 50; ++i) {
+      TCaptureLib lib;
+      if (!(lib.ScreenRect == TRect{0, 0, 1920, 1080})) ++wrongBounds;
+      lib.GetCursorState();
+    }
+    done = true;
+  });
+  TDIBBitmap b;
+  const TRect area{10, 20, 10 + 241, 20 + 50};
+  int grabs = 0;
+  while (!done || grabs < 5) {
+    ASSERT_TRUE(GrabArea(area, b));
+    ++grabs;
+  }
+  worker.join();
+  EXPECT_EQ(wrongBounds, 0);
+  EXPECT_TRUE(Shows(b, Expected{area}));
+}
+
+}  // namespace
+}  // namespace qm

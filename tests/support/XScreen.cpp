@@ -1,0 +1,141 @@
+#include "support/XScreen.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace qm::test {
+
+namespace {
+
+// The position of a colour channel of the test server's 8-bit-per-channel visual.
+int Shift(unsigned long mask) {
+  return mask ? __builtin_ctzl(mask) : 0;
+}
+
+}  // namespace
+
+void XScreen::Closer::operator()(_XDisplay* display) const {
+  if (display) XCloseDisplay(display);
+}
+
+XScreen::XScreen() : display_(XOpenDisplay(nullptr)) {}
+
+XScreen::~XScreen() {
+  if (!display_) return;
+  Display* d = display_.get();
+  Clear();
+  if (cursor_) {
+    // The root keeps a cursor even after its client is gone: hand it back explicitly.
+    XUndefineCursor(d, DefaultRootWindow(d));
+    XFreeCursor(d, cursor_);
+  }
+  XSync(d, False);
+}
+
+TRect XScreen::Bounds() const {
+  if (!display_) return TRect();
+  Display* d = display_.get();
+  const int screen = DefaultScreen(d);
+  return TRect{0, 0, DisplayWidth(d, screen), DisplayHeight(d, screen)};
+}
+
+TColour XScreen::Pattern(int32_t x, int32_t y) {
+  const uint32_t ux = uint32_t(x), uy = uint32_t(y);
+  return (ux & 0xFF) << 16 | (uy & 0xFF) << 8 | ((uy >> 8) & 0x0F) << 4 | ((ux >> 8) & 0x0F);
+}
+
+void XScreen::Show(const TRect& area, const TPatternFunction& pattern) {
+  if (!display_ || area.Width() <= 0 || area.Height() <= 0) return;
+  Display* d = display_.get();
+  const int screen = DefaultScreen(d);
+  const Window root = DefaultRootWindow(d);
+  const unsigned depth = unsigned(DefaultDepth(d, screen));
+  const unsigned width = unsigned(area.Width()), height = unsigned(area.Height());
+
+  // The pattern becomes the window's background, so the server repaints it by itself
+  // whenever anything uncovers it.
+  XImage* image =
+      XCreateImage(d, DefaultVisual(d, screen), depth, ZPixmap, 0, nullptr, width, height, 32, 0);
+  image->data = static_cast<char*>(std::malloc(size_t(image->bytes_per_line) * height));
+  for (int32_t y = 0; y < area.Height(); ++y) {
+    for (int32_t x = 0; x < area.Width(); ++x) {
+      const TColour c = pattern(area.Left + x, area.Top + y);
+      const unsigned long pixel = ((c >> 16) & 0xFF) << Shift(image->red_mask) |
+                                  ((c >> 8) & 0xFF) << Shift(image->green_mask) |
+                                  (c & 0xFF) << Shift(image->blue_mask);
+      XPutPixel(image, x, y, pixel);
+    }
+  }
+  const Pixmap pixmap = XCreatePixmap(d, root, width, height, depth);
+  const GC gc = XCreateGC(d, pixmap, 0, nullptr);
+  XPutImage(d, pixmap, gc, image, 0, 0, 0, 0, width, height);
+  XFreeGC(d, gc);
+  XDestroyImage(image);
+
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  attributes.background_pixmap = pixmap;
+  const Window window =
+      XCreateWindow(d, root, area.Left, area.Top, width, height, 0, int(depth), InputOutput,
+                    DefaultVisual(d, screen), CWOverrideRedirect | CWBackPixmap, &attributes);
+  XFreePixmap(d, pixmap);  // the window holds it
+  XMapRaised(d, window);
+  XSync(d, False);
+  windows_.push_back(window);
+}
+
+void XScreen::Clear() {
+  if (!display_) return;
+  for (unsigned long window : windows_) XDestroyWindow(display_.get(), window);
+  windows_.clear();
+  XSync(display_.get(), False);
+}
+
+void XScreen::MovePointer(int32_t x, int32_t y) {
+  if (!display_) return;
+  Display* d = display_.get();
+  XWarpPointer(d, None, DefaultRootWindow(d), 0, 0, 0, 0, x, y);
+  XSync(d, False);
+}
+
+void XScreen::SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t hotY,
+                           TColour colour) {
+  if (!display_) return;
+  Display* d = display_.get();
+  const Window root = DefaultRootWindow(d);
+  const int bytesPerRow = (width + 7) / 8;
+  std::vector<char> bits(size_t(bytesPerRow) * size_t(height), char(0xFF));
+  const Pixmap shape =
+      XCreateBitmapFromData(d, root, bits.data(), unsigned(width), unsigned(height));
+  XColor fore{}, back{};
+  fore.red = uint16_t(((colour >> 16) & 0xFF) * 257);
+  fore.green = uint16_t(((colour >> 8) & 0xFF) * 257);
+  fore.blue = uint16_t((colour & 0xFF) * 257);
+  fore.flags = DoRed | DoGreen | DoBlue;
+  back.flags = DoRed | DoGreen | DoBlue;
+  const Cursor cursor =
+      XCreatePixmapCursor(d, shape, shape, &fore, &back, unsigned(hotX), unsigned(hotY));
+  XFreePixmap(d, shape);
+  XDefineCursor(d, root, cursor);
+  if (cursor_) XFreeCursor(d, cursor_);
+  cursor_ = cursor;
+  XSync(d, False);
+}
+
+TColour XScreen::PixelAt(int32_t x, int32_t y) const {
+  if (!display_) return 0;
+  Display* d = display_.get();
+  XImage* image = XGetImage(d, DefaultRootWindow(d), x, y, 1, 1, AllPlanes, ZPixmap);
+  if (!image) return 0;
+  const unsigned long pixel = XGetPixel(image, 0, 0);
+  const TColour c = TColour((pixel & image->red_mask) >> Shift(image->red_mask)) << 16 |
+                    TColour((pixel & image->green_mask) >> Shift(image->green_mask)) << 8 |
+                    TColour((pixel & image->blue_mask) >> Shift(image->blue_mask));
+  XDestroyImage(image);
+  return c;
+}
+
+}  // namespace qm::test

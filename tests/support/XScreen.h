@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "common/Rect.h"
+
+struct _XDisplay;
+
+namespace qm::test {
+
+// A colour as 0xRRGGBB.
+using TColour = uint32_t;
+
+// The colour that a pattern gives to the screen pixel (x, y).
+using TPatternFunction = std::function<TColour(int32_t x, int32_t y)>;
+
+// Puts known pictures on the test X server and moves its pointer, over a connection of its
+// own. Whatever it put on the screen (windows, the root cursor) goes away with it.
+// Use on one thread.
+//
+//   XScreen screen;
+//   screen.Show(screen.Bounds());               // the whole screen shows XScreen::Pattern
+//   screen.MovePointer(100, 200);
+//   ... grab, then compare with XScreen::Pattern(x, y) ...
+class XScreen {
+ public:
+  // Connects to the display named by DISPLAY; Ok() tells whether that worked.
+  XScreen();
+  ~XScreen();
+  XScreen(const XScreen&) = delete;
+  XScreen& operator=(const XScreen&) = delete;
+
+  bool Ok() const { return display_ != nullptr; }
+
+  // (0, 0, screen width, screen height).
+  TRect Bounds() const;
+
+  // Different in every pixel of a screen up to 4096 x 4096: red is x mod 256, green is
+  // y mod 256, blue holds the upper bits of x (low nibble) and y (high nibble).
+  static TColour Pattern(int32_t x, int32_t y);
+
+  // Shows a borderless window above all others over area (which may reach off the screen),
+  // each pixel coloured by pattern in screen coordinates. Returns once the server shows it.
+  void Show(const TRect& area, const TPatternFunction& pattern = Pattern);
+
+  // Takes every window shown so far off the screen.
+  void Clear();
+
+  // Moves the pointer to (x, y) of the screen; returns once the server has moved it.
+  void MovePointer(int32_t x, int32_t y);
+
+  // Shows, wherever no window chooses a cursor of its own, a cursor that is an opaque box of
+  // width x height pixels in colour, with its hot spot at (hotX, hotY) of the box.
+  void SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t hotY, TColour colour);
+
+  // The colour of the screen pixel (x, y) as the server reads it back.
+  TColour PixelAt(int32_t x, int32_t y) const;
+
+ private:
+  struct Closer {
+    void operator()(_XDisplay* display) const;
+  };
+  std::unique_ptr<_XDisplay, Closer> display_;
+  std::vector<unsigned long> windows_;
+  unsigned long cursor_ = 0;
+};
+
+}  // namespace qm::test

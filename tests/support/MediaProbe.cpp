@@ -1,0 +1,254 @@
+#include "support/MediaProbe.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cstring>
+
+namespace qm::test {
+
+namespace {
+
+uint32_t Get32(const uint8_t* at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+// "key=value" lines of ffprobe's default writer without section wrappers.
+QString Value(const QByteArray& output, const char* key) {
+  const QByteArray prefix = QByteArray(key) + '=';
+  for (const QByteArray& line : output.split('\n')) {
+    if (line.startsWith(prefix)) return QString::fromUtf8(line.mid(prefix.size())).trimmed();
+  }
+  return QString();
+}
+
+// Walks the chunks between begin and end, descending into "LIST"s.
+class RiffReader {
+ public:
+  RiffReader(const uint8_t* data, TAviFile& file) : data_(data), file_(file) {}
+
+  bool Walk(int64_t begin, int64_t end, int depth) {
+    int64_t at = begin;
+    while (at + 8 <= end) {
+      const uint32_t id = Get32(data_ + at);
+      const uint32_t size = Get32(data_ + at + 4);
+      const int64_t dataAt = at + 8;
+      if (dataAt + int64_t(size) > end) return Fail("chunk runs past its parent", at);
+      if (id == FourCC("LIST")) {
+        if (size < 4) return Fail("list too small", at);
+        const uint32_t type = Get32(data_ + dataAt);
+        if (type == FourCC("hdrl")) file_.HdrlSize = size;
+        if (type == FourCC("movi")) {
+          file_.MoviPosition = at;
+          file_.MoviSize = size;
+          if (!ReadMovi(dataAt + 4, dataAt + size)) return false;
+        } else if (depth < 8 && !Walk(dataAt + 4, dataAt + size, depth + 1)) {
+          return false;
+        }
+      } else if (id == FourCC("avih") && size >= 56) {
+        std::memcpy(file_.MainHeader.data(), data_ + dataAt, 56);
+        file_.HasMainHeader = true;
+      } else if (id == FourCC("strh") && size >= 56) {
+        std::memcpy(file_.StreamHeader.data(), data_ + dataAt, 56);
+        file_.HasStreamHeader = true;
+      } else if (id == FourCC("strf") && size >= 40) {
+        std::memcpy(file_.Format.data(), data_ + dataAt, 40);
+        file_.HasFormat = true;
+      } else if (id == FourCC("idx1")) {
+        file_.HasIndex = true;
+        file_.IndexPosition = at;
+        file_.IndexSize = size;
+        for (int64_t e = dataAt; e + 16 <= dataAt + size; e += 16) {
+          file_.Index.push_back(
+              {Get32(data_ + e), Get32(data_ + e + 4), Get32(data_ + e + 8), Get32(data_ + e + 12)});
+        }
+      }
+      at = dataAt + size + (size & 1);
+    }
+    return true;
+  }
+
+  QString error;
+
+ private:
+  bool ReadMovi(int64_t begin, int64_t end) {
+    int64_t at = begin;
+    while (at + 8 <= end) {
+      TAviMoviChunk chunk;
+      chunk.ChunkId = Get32(data_ + at);
+      chunk.Size = Get32(data_ + at + 4);
+      chunk.Position = at;
+      const int64_t next = at + 8 + chunk.Size + (chunk.Size & 1);
+      if (next > end) return Fail("frame chunk runs past the movi list", at);
+      if (chunk.Size & 1) chunk.PadIsZero = data_[at + 8 + chunk.Size] == 0;
+      file_.Chunks.push_back(chunk);
+      at = next;
+    }
+    return true;
+  }
+
+  bool Fail(const char* what, int64_t at) {
+    error = QStringLiteral("%1 at offset %2").arg(QLatin1String(what)).arg(at);
+    return false;
+  }
+
+  const uint8_t* data_;
+  TAviFile& file_;
+};
+
+}  // namespace
+
+bool MediaProbe::Available() {
+  return !QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty() &&
+         !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty();
+}
+
+QByteArray MediaProbe::Run(const QString& program, const QStringList& arguments, bool* ok,
+                           QString* errors, int timeoutMs) {
+  QProcess process;
+  process.start(program, arguments);
+  bool fine = process.waitForStarted(30000);
+  QByteArray output;
+  if (fine) {
+    process.closeWriteChannel();
+    fine = process.waitForFinished(timeoutMs);
+    if (!fine) {
+      process.kill();
+      process.waitForFinished(5000);
+    }
+    output = process.readAllStandardOutput();
+    fine = fine && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+  }
+  if (errors) {
+    *errors = QString::fromUtf8(process.readAllStandardError());
+    if (!fine && errors->isEmpty()) *errors = process.errorString();
+  }
+  if (ok) *ok = fine;
+  return output;
+}
+
+TProbedVideo MediaProbe::ProbeVideo(const QString& path) {
+  TProbedVideo video;
+  bool ok = false;
+  QString errors;
+  const QByteArray out = Run(
+      QStringLiteral("ffprobe"),
+      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+       QStringLiteral("-count_packets"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
+       QStringLiteral("-show_entries"),
+       QStringLiteral("stream=codec_name,codec_tag_string,width,height,nb_read_frames,"
+                      "nb_read_packets,r_frame_rate:format=nb_streams"),
+       QStringLiteral("-of"), QStringLiteral("default=noprint_wrappers=1"), path},
+      &ok, &errors);
+  video.Error = errors.trimmed();
+  video.CodecName = Value(out, "codec_name");
+  video.Valid = ok && !video.CodecName.isEmpty();
+  video.CodecTag = Value(out, "codec_tag_string");
+  video.Width = Value(out, "width").toInt();
+  video.Height = Value(out, "height").toInt();
+  bool number = false;
+  video.Frames = Value(out, "nb_read_frames").toLongLong(&number);
+  if (!number) video.Frames = -1;
+  video.Packets = Value(out, "nb_read_packets").toLongLong(&number);
+  if (!number) video.Packets = -1;
+  video.FrameRate = Value(out, "r_frame_rate");
+  video.Streams = Value(out, "nb_streams").toInt();
+  return video;
+}
+
+bool MediaProbe::DecodeBgr24(const QString& path, int width, int height,
+                             std::vector<QByteArray>& frames, QString* errors) {
+  frames.clear();
+  bool ok = false;
+  QString complaint;
+  const QByteArray out = Run(
+      QStringLiteral("ffmpeg"),
+      {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+       QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:v:0"),
+       QStringLiteral("-fps_mode"), QStringLiteral("passthrough"), QStringLiteral("-f"),
+       QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"),
+       QStringLiteral("-")},
+      &ok, &complaint);
+  complaint = complaint.trimmed();
+  const qsizetype frameSize = qsizetype(width) * height * 3;
+  if (ok && complaint.isEmpty() && frameSize > 0 && out.size() % frameSize != 0) {
+    complaint = QStringLiteral("decoded %1 bytes, not a whole number of %2x%3 frames")
+                    .arg(out.size())
+                    .arg(width)
+                    .arg(height);
+  }
+  if (errors) *errors = complaint;
+  if (!ok || !complaint.isEmpty() || frameSize <= 0) return false;
+  for (qsizetype at = 0; at < out.size(); at += frameSize) frames.push_back(out.mid(at, frameSize));
+  return true;
+}
+
+std::vector<TProbedFrame> MediaProbe::DecodedFrames(const QString& path) {
+  std::vector<TProbedFrame> frames;
+  bool ok = false;
+  const QByteArray out =
+      Run(QStringLiteral("ffprobe"),
+          {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+           QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+           QStringLiteral("frame=key_frame,pict_type"), QStringLiteral("-of"),
+           QStringLiteral("csv=p=0"), path},
+          &ok);
+  if (!ok) return frames;
+  for (const QByteArray& line : out.split('\n')) {
+    const QList<QByteArray> fields = line.trimmed().split(',');
+    if (fields.size() < 2 || fields[0].isEmpty()) continue;
+    frames.push_back({fields[0] == "1", QString::fromUtf8(fields[1])});
+  }
+  return frames;
+}
+
+std::vector<bool> MediaProbe::PacketKeyFlags(const QString& path) {
+  std::vector<bool> flags;
+  bool ok = false;
+  const QByteArray out =
+      Run(QStringLiteral("ffprobe"),
+          {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+           QStringLiteral("v:0"), QStringLiteral("-show_entries"), QStringLiteral("packet=flags"),
+           QStringLiteral("-of"), QStringLiteral("csv=p=0"), path},
+          &ok);
+  if (!ok) return flags;
+  for (const QByteArray& line : out.split('\n')) {
+    const QByteArray field = line.trimmed();
+    if (!field.isEmpty()) flags.push_back(field.contains('K'));
+  }
+  return flags;
+}
+
+TAviFile MediaProbe::ReadAvi(const QString& path) {
+  TAviFile file;
+  QFile input(path);
+  if (!input.open(QIODevice::ReadOnly)) {
+    file.Error = QStringLiteral("cannot open ") + path;
+    return file;
+  }
+  file.FileSize = input.size();
+  if (file.FileSize < 12) {
+    file.Error = QStringLiteral("shorter than a RIFF header");
+    return file;
+  }
+  const uchar* data = input.map(0, file.FileSize);
+  QByteArray copy;
+  if (!data) {
+    copy = input.readAll();
+    data = reinterpret_cast<const uchar*>(copy.constData());
+  }
+  if (Get32(data) != FourCC("RIFF") || Get32(data + 8) != FourCC("AVI ")) {
+    file.Error = QStringLiteral("not a RIFF AVI file");
+    return file;
+  }
+  file.RiffSize = Get32(data + 4);
+  const int64_t end = std::min<int64_t>(file.FileSize, int64_t(file.RiffSize) + 8);
+  RiffReader reader(data, file);
+  file.Valid = reader.Walk(12, end, 0);
+  file.Error = reader.error;
+  return file;
+}
+
+}  // namespace qm::test

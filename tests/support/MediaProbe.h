@@ -1,0 +1,128 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace qm::test {
+
+// What ffprobe reports of the first video stream of a file.
+struct TProbedVideo {
+  bool Valid = false;
+  QString Error;        // ffprobe's complaint when not valid
+  int Streams = 0;      // streams in the file
+  QString CodecName;    // "rawvideo", "msmpeg4v2", "h264", ...
+  QString CodecTag;     // the stream's four-character code as ffprobe prints it
+  int Width = 0;
+  int Height = 0;
+  int64_t Frames = -1;   // frames the decoder produced (-count_frames)
+  int64_t Packets = -1;  // packets the demuxer read
+  QString FrameRate;     // r_frame_rate, "15/1"
+};
+
+// One "idx1" entry as it lies in the file.
+struct TAviIndexEntry {
+  uint32_t ChunkId = 0;
+  uint32_t Flags = 0;
+  uint32_t Offset = 0;
+  uint32_t Length = 0;
+};
+
+// One chunk of the "movi" list.
+struct TAviMoviChunk {
+  uint32_t ChunkId = 0;
+  int64_t Position = 0;  // offset of the chunk's code in the file
+  uint32_t Size = 0;     // size field (without pad)
+  bool PadIsZero = true; // the pad byte after an odd size is zero
+};
+
+// An AVI file taken apart by our own reader, independent of the writer's code.
+struct TAviFile {
+  bool Valid = false;
+  QString Error;
+  int64_t FileSize = 0;
+  uint32_t RiffSize = 0;
+  uint32_t HdrlSize = 0;
+  std::array<uint8_t, 56> MainHeader{};
+  std::array<uint8_t, 56> StreamHeader{};
+  std::array<uint8_t, 40> Format{};
+  bool HasMainHeader = false;
+  bool HasStreamHeader = false;
+  bool HasFormat = false;
+  int64_t MoviPosition = -1;  // offset of the "movi" list's "LIST" code
+  uint32_t MoviSize = 0;
+  std::vector<TAviMoviChunk> Chunks;
+  bool HasIndex = false;
+  int64_t IndexPosition = -1;  // offset of the "idx1" code
+  uint32_t IndexSize = 0;
+  std::vector<TAviIndexEntry> Index;
+
+  // Named fields of the two headers (little-endian values at their offsets).
+  uint32_t MicroSecPerFrame() const { return U32(MainHeader, 0); }
+  uint32_t MainFlags() const { return U32(MainHeader, 12); }
+  uint32_t TotalFrames() const { return U32(MainHeader, 16); }
+  uint32_t StreamCount() const { return U32(MainHeader, 24); }
+  uint32_t Width() const { return U32(MainHeader, 32); }
+  uint32_t Height() const { return U32(MainHeader, 36); }
+  uint32_t StreamType() const { return U32(StreamHeader, 0); }
+  uint32_t Handler() const { return U32(StreamHeader, 4); }
+  uint32_t Scale() const { return U32(StreamHeader, 20); }
+  uint32_t Rate() const { return U32(StreamHeader, 24); }
+  uint32_t Length() const { return U32(StreamHeader, 32); }
+  uint32_t SuggestedBufferSize() const { return U32(StreamHeader, 36); }
+  uint32_t Quality() const { return U32(StreamHeader, 40); }
+  uint32_t FormatCompression() const { return U32(Format, 16); }
+
+  template <size_t N>
+  static uint32_t U32(const std::array<uint8_t, N>& bytes, size_t at) {
+    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+           uint32_t(bytes[at + 3]) << 24;
+  }
+};
+
+// The decoder's view of one frame.
+struct TProbedFrame {
+  bool KeyFrame = false;
+  QString PictType;  // "I", "P", "?"
+};
+
+// Independent judges of the video files we write: ffprobe and ffmpeg run as programs, and a
+// small RIFF reader of our own. Every function is safe to call from any test.
+class MediaProbe {
+ public:
+  // ffprobe and ffmpeg can be run.
+  static bool Available();
+
+  // Runs a program to its end; standard output in the result, standard error in *errors.
+  // ok is false when the program could not start, timed out or exited non-zero.
+  static QByteArray Run(const QString& program, const QStringList& arguments, bool* ok,
+                        QString* errors = nullptr, int timeoutMs = 300000);
+
+  static TProbedVideo ProbeVideo(const QString& path);
+
+  // Decodes every frame of the first video stream to packed top-down bgr24 rows
+  // (width * 3 bytes each), frame after frame, with no frame dropped or repeated.
+  // False with the decoder's complaint in *errors when anything went wrong.
+  static bool DecodeBgr24(const QString& path, int width, int height,
+                          std::vector<QByteArray>& frames, QString* errors = nullptr);
+
+  // The decoder's key-frame flag and picture type of every frame, in order.
+  static std::vector<TProbedFrame> DecodedFrames(const QString& path);
+  // The key-frame flag ("K") of every packet as the demuxer read it (from the index).
+  static std::vector<bool> PacketKeyFlags(const QString& path);
+
+  // Reads the RIFF structure of an AVI file: headers, the "movi" chunks and "idx1".
+  static TAviFile ReadAvi(const QString& path);
+};
+
+// "00dc" -> its 32-bit code; the first character is the lowest byte.
+constexpr uint32_t FourCC(const char (&code)[5]) {
+  return uint32_t(uint8_t(code[0])) | uint32_t(uint8_t(code[1])) << 8 |
+         uint32_t(uint8_t(code[2])) << 16 | uint32_t(uint8_t(code[3])) << 24;
+}
+
+}  // namespace qm::test

@@ -1,0 +1,498 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "common/CommonParams.h"
+#include "support/MediaProbe.h"
+#include "support/RecordingMessages.h"
+#include "video/AviCompress.h"
+#include "video/AviWriter.h"
+
+namespace qm {
+namespace {
+
+using test::FourCC;
+using test::MediaProbe;
+using test::RecordingMessages;
+using test::TAviFile;
+
+constexpr const char* kCannotBegin =
+    "Can not initiate encoding with this codec.\nMost likely it can only be used for decoding.";
+
+uint32_t At32(const QByteArray& bytes, int at) {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData() + at);
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A screen-like picture: a light page with lines of dark "text" blocks that scroll by one
+// line every few frames, and a small window that moves across it.
+void DrawFrame(TDIBBitmap& bitmap, int frame) {
+  const int width = bitmap.Width();
+  const int height = bitmap.Height();
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = bitmap.ScanLine(y);
+    const int line = (y + frame / 4) / 6;
+    const bool textRow = (y + frame / 4) % 6 < 4;
+    for (int x = 0; x < width; ++x) {
+      uint8_t b = 0xF0, g = 0xF0, r = 0xEE;
+      if (textRow && ((x / 3 + line * 7) % 11) < 7 && x % 3 != 2) b = g = r = 0x20;
+      const int wx = (frame * 3) % std::max(1, width - width / 3);
+      if (x >= wx && x < wx + width / 3 && y >= height / 4 && y < height / 2) {
+        b = uint8_t(0x80 + frame);
+        g = 0x40;
+        r = uint8_t(x * 255 / std::max(1, width));
+      }
+      row[3 * x] = b;
+      row[3 * x + 1] = g;
+      row[3 * x + 2] = r;
+    }
+  }
+}
+
+// The picture as packed top-down bgr24 rows, what the decoder gives back.
+QByteArray TopDownBgr(const TDIBBitmap& bitmap) {
+  const int rowBytes = bitmap.Width() * 3;
+  QByteArray out(qsizetype(rowBytes) * bitmap.Height(), '\0');
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    std::memcpy(out.data() + qsizetype(y) * rowBytes, bitmap.ScanLine(y), rowBytes);
+  }
+  return out;
+}
+
+TAviSettings Settings(int width, int height, long double rate) {
+  TAviSettings settings;
+  settings.FrameRate = rate;
+  settings.Width = width;
+  settings.Height = height;
+  settings.FrameCountHint = 1000000;
+  return settings;
+}
+
+class AviWriterTest : public ::testing::Test {
+ protected:
+  QString Path(const QString& name) const { return dir_.filePath(name); }
+  QString SpoolPath() const { return dir_.filePath(QStringLiteral("Index.~tmp")); }
+
+  // Records frames of the given size with the selected compressor, returns the file path.
+  QString Record(TAviWriter& writer, const QString& name, int width, int height, int frames,
+                 long double rate = 15, long double actualRate = 0,
+                 std::vector<QByteArray>* pictures = nullptr) {
+    const QString path = Path(name);
+    EXPECT_TRUE(writer.Open(path, Settings(width, height, rate), compressor_));
+    TCompressedFrame frame;
+    for (int i = 0; i < frames; ++i) {
+      DrawFrame(compressor_.Bitmap(), i);
+      if (pictures) pictures->push_back(TopDownBgr(compressor_.Bitmap()));
+      frame.FrameNumber = uint32_t(i);
+      EXPECT_TRUE(writer.AddFrame(frame)) << "frame " << i;
+    }
+    EXPECT_TRUE(writer.Close(actualRate));
+    return path;
+  }
+
+  QTemporaryDir dir_;
+  RecordingMessages messages_;
+  TAviCompress compressor_;
+};
+
+TEST_F(AviWriterTest, EmptyRecordingIsTheFixedHeaderRegionAndAnEmptyIndex) {
+  ASSERT_TRUE(compressor_.Select(0));
+  TAviWriter writer(SpoolPath());
+  const QString path = Record(writer, QStringLiteral("empty.avi"), 32, 16, 0);
+  const QByteArray bytes = ReadAll(path);
+  ASSERT_EQ(bytes.size(), 6156);
+
+  // Every code and size of the header region at its fixed offset.
+  const std::map<int, uint32_t> fields = {
+      {0, FourCC("RIFF")},  {4, 6148},           {8, FourCC("AVI ")},   {12, FourCC("LIST")},
+      {16, 6116},           {20, FourCC("hdrl")}, {24, FourCC("avih")}, {28, 56},
+      {88, FourCC("LIST")}, {92, 4236},          {96, FourCC("strl")},  {100, FourCC("strh")},
+      {104, 56},            {164, FourCC("strf")}, {168, 40},           {212, FourCC("JUNK")},
+      {216, 4112},          {4332, FourCC("LIST")}, {4336, 260},        {4340, FourCC("odml")},
+      {4344, FourCC("dmlh")}, {4348, 248},       {4352, 480},           {4600, FourCC("JUNK")},
+      {4604, 1528},         {6136, FourCC("LIST")}, {6140, 4},          {6144, FourCC("movi")},
+      {6148, FourCC("idx1")}, {6152, 0}};
+  for (const auto& [offset, value] : fields) {
+    EXPECT_EQ(At32(bytes, offset), value) << "at offset " << offset;
+  }
+  for (int at = 220; at < 4332; ++at) ASSERT_EQ(bytes[at], '\0') << "strl JUNK at " << at;
+  for (int at = 4356; at < 4600; ++at) ASSERT_EQ(bytes[at], '\0') << "dmlh at " << at;
+  for (int at = 4608; at < 6136; ++at) ASSERT_EQ(bytes[at], '\0') << "hdrl JUNK at " << at;
+
+  const TAviFile avi = MediaProbe::ReadAvi(path);
+  ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+  EXPECT_EQ(avi.MicroSecPerFrame(), 66667u);
+  EXPECT_EQ(avi.MainFlags(), 0x110u);
+  EXPECT_EQ(avi.TotalFrames(), 0u);
+  EXPECT_EQ(avi.StreamCount(), 1u);
+  EXPECT_EQ(avi.Width(), 32u);
+  EXPECT_EQ(avi.Height(), 16u);
+  EXPECT_EQ(avi.StreamType(), FourCC("vids"));
+  EXPECT_EQ(avi.Handler(), FourCC("DIB "));
+  EXPECT_EQ(avi.Scale(), 10000u);
+  EXPECT_EQ(avi.Rate(), 150000u);
+  EXPECT_EQ(avi.Length(), 0u);
+  EXPECT_EQ(avi.SuggestedBufferSize(), 0u);
+  EXPECT_EQ(avi.Quality(), 10000u);
+  EXPECT_EQ(At32(bytes, 108 + 52), 32u | 16u << 16);  // frame rectangle right, bottom
+  // The format of the built-in entry: 40-byte header, 32 x 16, 1 plane, 24 bits, unpadded size.
+  EXPECT_EQ(At32(bytes, 172), 40u);
+  EXPECT_EQ(At32(bytes, 176), 32u);
+  EXPECT_EQ(At32(bytes, 180), 16u);
+  EXPECT_EQ(At32(bytes, 184), 1u | 24u << 16);
+  EXPECT_EQ(At32(bytes, 188), 0u);
+  EXPECT_EQ(At32(bytes, 192), 32u * 16 * 3);
+  EXPECT_TRUE(avi.HasIndex);
+  EXPECT_TRUE(avi.Index.empty());
+  EXPECT_TRUE(messages_.Messages().isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(SpoolPath()));
+}
+
+TEST_F(AviWriterTest, UncompressedFramesAreDibChunksWithKeyFlagsAndDecodeExactly) {
+  ASSERT_TRUE(MediaProbe::Available());
+  ASSERT_TRUE(compressor_.Select(0));
+  TAviWriter writer(SpoolPath());
+  std::vector<QByteArray> pictures;
+  // 31 pixels: rows of 93 bytes padded to 96.
+  const QString path = Record(writer, QStringLiteral("dib.avi"), 31, 17, 5, 15, 0, &pictures);
+
+  const TAviFile avi = MediaProbe::ReadAvi(path);
+  ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+  EXPECT_EQ(avi.MoviPosition, 6136);
+  EXPECT_EQ(avi.TotalFrames(), 5u);
+  EXPECT_EQ(avi.Length(), 5u);
+  EXPECT_EQ(avi.Handler(), FourCC("DIB "));
+  EXPECT_EQ(avi.SuggestedBufferSize(), 96u * 17);
+  ASSERT_EQ(avi.Chunks.size(), 5u);
+  ASSERT_EQ(avi.Index.size(), 5u);
+  EXPECT_EQ(avi.Chunks[0].Position, 6148);
+  EXPECT_EQ(avi.Index[0].Offset, 4u);
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(avi.Chunks[i].ChunkId, FourCC("00db"));
+    EXPECT_EQ(avi.Chunks[i].Size, 96u * 17);
+    EXPECT_EQ(avi.Index[i].ChunkId, FourCC("00db"));
+    EXPECT_EQ(avi.Index[i].Flags, 0x10u);
+    EXPECT_EQ(avi.Index[i].Length, 96u * 17);
+    EXPECT_EQ(int64_t(avi.Index[i].Offset), avi.Chunks[i].Position - avi.MoviPosition - 8);
+  }
+  EXPECT_EQ(avi.FileSize, int64_t(avi.RiffSize) + 8);
+  EXPECT_EQ(int64_t(avi.MoviSize), avi.IndexPosition - avi.MoviPosition - 8);
+
+  const test::TProbedVideo video = MediaProbe::ProbeVideo(path);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.CodecName, QStringLiteral("rawvideo"));
+  EXPECT_EQ(video.Width, 31);
+  EXPECT_EQ(video.Height, 17);
+  EXPECT_EQ(video.Frames, 5);
+  std::vector<QByteArray> decoded;
+  QString errors;
+  ASSERT_TRUE(MediaProbe::DecodeBgr24(path, 31, 17, decoded, &errors)) << errors.toStdString();
+  ASSERT_EQ(decoded.size(), pictures.size());
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    EXPECT_TRUE(decoded[i] == pictures[i]) << i;
+  }
+}
+
+struct RateCase {
+  long double Open;
+  long double Close;
+  uint32_t MicroSeconds;
+  uint32_t Rate;
+};
+
+class AviWriterRateTest : public AviWriterTest, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(AviWriterRateTest, TimingFieldsRoundToNearestEven) {
+  const RateCase c = GetParam();
+  ASSERT_TRUE(compressor_.Select(0));
+  TAviWriter writer(SpoolPath());
+  const QString path = Record(writer, QStringLiteral("rate.avi"), 8, 8, 2, c.Open, c.Close);
+  const TAviFile avi = MediaProbe::ReadAvi(path);
+  ASSERT_TRUE(avi.Valid);
+  EXPECT_EQ(avi.MicroSecPerFrame(), c.MicroSeconds);
+  EXPECT_EQ(avi.Scale(), 10000u);
+  EXPECT_EQ(avi.Rate(), c.Rate);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, AviWriterRateTest,
+    ::testing::Values(RateCase{15, 0, 66667, 150000}, RateCase{12, 0, 83333, 120000},
+                      RateCase{29.97, 0, 33367, 299700},
+                      // The achieved rate replaces the requested one; 0 keeps it.
+                      RateCase{15, 12.5, 80000, 125000}, RateCase{15, 29.97, 33367, 299700},
+                      // Exact halves go to the even neighbour: 312.5 -> 312, 2.5 -> 2.
+                      RateCase{1.0L / 32, 0, 32000000, 312},
+                      RateCase{400000, 0, 2, 4000000000u}));
+
+TEST_F(AviWriterTest, StaleSpoolIsRemovedAtCreationAndAtOpen) {
+  auto leaveSpool = [&] {
+    QFile stale(SpoolPath());
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write(QByteArray(100, 'x'));
+  };
+  leaveSpool();
+  TAviWriter writer(SpoolPath());
+  EXPECT_FALSE(QFileInfo::exists(SpoolPath()));
+
+  leaveSpool();
+  ASSERT_TRUE(compressor_.Select(0));
+  ASSERT_TRUE(writer.Open(Path(QStringLiteral("a.avi")), Settings(8, 8, 10), compressor_));
+  EXPECT_EQ(QFileInfo(SpoolPath()).size(), 0);  // the spool of this recording, not the stale one
+  TCompressedFrame frame;
+  ASSERT_TRUE(writer.AddFrame(frame));
+  EXPECT_EQ(QFileInfo(SpoolPath()).size(), 16);
+  ASSERT_TRUE(writer.Close(0));
+  EXPECT_FALSE(QFileInfo::exists(SpoolPath()));
+  EXPECT_EQ(MediaProbe::ReadAvi(Path(QStringLiteral("a.avi"))).Index.size(), 1u);
+  EXPECT_TRUE(messages_.Messages().isEmpty());
+}
+
+TEST_F(AviWriterTest, DefaultSpoolLivesBesideTheExecutable) {
+  const QString path = TAviWriter::DefaultSpoolPath();
+  EXPECT_TRUE(path.endsWith(QStringLiteral("/Index.~tmp")));
+  EXPECT_EQ(QFileInfo(path).absolutePath(), QDir(QCoreApplication::applicationDirPath()).absolutePath());
+}
+
+TEST_F(AviWriterTest, SpoolThatCannotBeDeletedFailsOpenWithItsPath) {
+  TAviWriter writer(SpoolPath());
+  // A folder in the spool's place cannot be deleted as a file.
+  ASSERT_TRUE(QDir().mkpath(SpoolPath() + QStringLiteral("/inside")));
+  ASSERT_TRUE(compressor_.Select(0));
+  const QString path = Path(QStringLiteral("b.avi"));
+  EXPECT_FALSE(writer.Open(path, Settings(8, 8, 10), compressor_));
+  EXPECT_EQ(messages_.Messages(), QStringList{QStringLiteral("Can not delete file ") + SpoolPath()});
+  EXPECT_TRUE(QFileInfo::exists(path));
+  EXPECT_EQ(QFileInfo(path).size(), 0);
+
+  // The next recording, with the obstacle gone, starts afresh.
+  ASSERT_TRUE(QDir(SpoolPath()).removeRecursively());
+  ASSERT_TRUE(writer.Open(path, Settings(8, 8, 10), compressor_));
+  TCompressedFrame frame;
+  EXPECT_TRUE(writer.AddFrame(frame));
+  EXPECT_TRUE(writer.Close(0));
+  EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, 1);
+}
+
+TEST_F(AviWriterTest, OutputThatCannotBeCreatedFailsOpenSilently) {
+  TAviWriter writer(SpoolPath());
+  ASSERT_TRUE(compressor_.Select(0));
+  EXPECT_FALSE(writer.Open(Path(QStringLiteral("missing/folder/c.avi")), Settings(8, 8, 10),
+                           compressor_));
+  EXPECT_TRUE(messages_.Messages().isEmpty());
+  TCompressedFrame frame;
+  EXPECT_FALSE(writer.AddFrame(frame));
+  EXPECT_FALSE(writer.Close(0));
+}
+
+TEST_F(AviWriterTest, CompressorThatCannotBeginFailsOpenWithItsMessage) {
+  if (!compressor_.Select(MakeFourCC("H264")) || compressor_.CurrentCode() != MakeFourCC("H264")) {
+    GTEST_SKIP() << "no H264 compressor";
+  }
+  TAviWriter writer(SpoolPath());
+  const QString path = Path(QStringLiteral("odd.avi"));
+  EXPECT_FALSE(writer.Open(path, Settings(33, 20, 10), compressor_));
+  EXPECT_EQ(messages_.Messages(), QStringList{QString::fromLatin1(kCannotBegin)});
+  EXPECT_EQ(QFileInfo(path).size(), 0);
+  EXPECT_FALSE(writer.Close(0));
+}
+
+// Runs body with the process's file-size limit lowered to bytes, then restores it.
+template <typename Body>
+void WithFileSizeLimit(rlim_t bytes, Body body) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit lowered = saved;
+  lowered.rlim_cur = bytes;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+  body();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+}
+
+TEST_F(AviWriterTest, FailedFrameWriteIsUndoneSoTheFileStillCloses) {
+  ASSERT_TRUE(compressor_.Select(0));
+  TAviWriter writer(SpoolPath());
+  const QString path = Path(QStringLiteral("limit.avi"));
+  ASSERT_TRUE(writer.Open(path, Settings(64, 32, 10), compressor_));
+  TCompressedFrame frame;
+  ASSERT_TRUE(writer.AddFrame(frame));
+  ASSERT_TRUE(writer.AddFrame(frame));
+  const int64_t size = QFileInfo(path).size();
+  bool added = true;
+  // Room for the chunk header and half a frame: the file-size limit stops the data write.
+  WithFileSizeLimit(rlim_t(size + 8 + 64 * 32 * 3 / 2), [&] { added = writer.AddFrame(frame); });
+  EXPECT_FALSE(added);
+  EXPECT_EQ(QFileInfo(path).size(), size);
+  EXPECT_EQ(writer.FramesWritten(), 2u);
+  ASSERT_TRUE(writer.Close(0));
+
+  const TAviFile avi = MediaProbe::ReadAvi(path);
+  ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+  EXPECT_EQ(avi.TotalFrames(), 2u);
+  EXPECT_EQ(avi.Index.size(), 2u);
+  EXPECT_EQ(avi.Chunks.size(), 2u);
+  EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, 2);
+}
+
+TEST_F(AviWriterTest, CloseThatCannotWriteTheIndexFails) {
+  ASSERT_TRUE(compressor_.Select(0));
+  TAviWriter writer(SpoolPath());
+  const QString path = Path(QStringLiteral("noindex.avi"));
+  ASSERT_TRUE(writer.Open(path, Settings(16, 16, 10), compressor_));
+  TCompressedFrame frame;
+  ASSERT_TRUE(writer.AddFrame(frame));
+  bool closed = true;
+  WithFileSizeLimit(rlim_t(QFileInfo(path).size() + 4), [&] { closed = writer.Close(0); });
+  EXPECT_FALSE(closed);
+  EXPECT_FALSE(writer.IsOpen());
+  EXPECT_FALSE(writer.Close(0));
+}
+
+TEST_F(AviWriterTest, SizeLimitStopsBeforeTheFrameThatWouldPassItAndTheFileCompletes) {
+  ASSERT_TRUE(compressor_.Select(0));
+  const int64_t frameBytes = 16 * 8 * 3;  // 48-byte rows, no padding
+  // Header region, two chunks and an index of two entries: exactly the limit.
+  const int64_t twoFrames = 6148 + 2 * (8 + frameBytes) + 8 + 2 * 16;
+  for (const int64_t limit : {twoFrames, twoFrames - 1}) {
+    TAviWriter writer(SpoolPath());
+    writer.SetSizeLimit(limit);
+    RecordingMessages messages;
+    const QString path = Path(QStringLiteral("big%1.avi").arg(limit));
+    ASSERT_TRUE(writer.Open(path, Settings(16, 8, 10), compressor_));
+    TCompressedFrame frame;
+    int added = 0;
+    for (int i = 0; i < 5; ++i) added += writer.AddFrame(frame) ? 1 : 0;
+    const int expected = limit == twoFrames ? 2 : 1;
+    EXPECT_EQ(added, expected);
+    EXPECT_EQ(messages.Messages(), QStringList{TAviWriter::SizeLimitMessage()});
+    ASSERT_TRUE(writer.Close(0));
+    EXPECT_LE(QFileInfo(path).size(), limit);
+    EXPECT_EQ(QFileInfo(path).size(), 6148 + expected * (8 + frameBytes) + 8 + expected * 16);
+    const test::TProbedVideo video = MediaProbe::ProbeVideo(path);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_EQ(video.Frames, expected);
+  }
+}
+
+TEST_F(AviWriterTest, SizeLimitIsTheSigned32BitRange) {
+  TAviWriter writer(SpoolPath());
+  EXPECT_EQ(writer.SizeLimit(), 0x7FFFFFFF);
+  writer.SetSizeLimit(int64_t(1) << 40);
+  EXPECT_EQ(writer.SizeLimit(), 0x7FFFFFFF);
+}
+
+// The decoder ffprobe names for each code we list.
+const std::map<uint32_t, QString>& DecoderNames() {
+  static const std::map<uint32_t, QString> names = {
+      {0, QStringLiteral("rawvideo")},
+      {MakeFourCC("MP42"), QStringLiteral("msmpeg4v2")},
+      {MakeFourCC("DIV3"), QStringLiteral("msmpeg4v3")},
+      {MakeFourCC("XVID"), QStringLiteral("mpeg4")},
+      {MakeFourCC("H264"), QStringLiteral("h264")},
+      {MakeFourCC("MJPG"), QStringLiteral("mjpeg")},
+      {MakeFourCC("FFV1"), QStringLiteral("ffv1")},
+      {MakeFourCC("ZMBV"), QStringLiteral("zmbv")},
+      {MakeFourCC("cvid"), QStringLiteral("cinepak")},
+      {MakeFourCC("CRAM"), QStringLiteral("msvideo1")},
+      {MakeFourCC("MPNG"), QStringLiteral("png")},
+  };
+  return names;
+}
+
+bool IsLossless(uint32_t code) {
+  return code == 0 || code == MakeFourCC("FFV1") || code == MakeFourCC("ZMBV") ||
+         code == MakeFourCC("MPNG");
+}
+
+TEST_F(AviWriterTest, EveryListedCompressorWritesAFileTheDecoderReadsWhole) {
+  ASSERT_TRUE(MediaProbe::Available());
+  const std::vector<TCompressorEntry> entries = compressor_.Entries();
+  ASSERT_FALSE(entries.empty());
+  constexpr int kWidth = 96, kHeight = 64, kFrames = 32;
+  int oddSizes = 0;
+  for (const TCompressorEntry& entry : entries) {
+    const QString code = entry.Handler ? FourCCText(entry.Handler) : QStringLiteral("DIB ");
+    SCOPED_TRACE(code.toStdString() + " " + entry.Description.toStdString());
+    ASSERT_TRUE(compressor_.Select(entry.Handler));
+    TAviWriter writer(SpoolPath());
+    std::vector<QByteArray> pictures;
+    const QString path = Record(writer, QStringLiteral("c_%1.avi").arg(code.trimmed()), kWidth,
+                                kHeight, kFrames, 15, 0, &pictures);
+
+    const TAviFile avi = MediaProbe::ReadAvi(path);
+    ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+    EXPECT_EQ(avi.Handler(), entry.Handler ? entry.Handler : FourCC("DIB "));
+    EXPECT_EQ(avi.FormatCompression(), entry.Handler);
+    ASSERT_EQ(avi.Index.size(), size_t(kFrames));
+    ASSERT_EQ(avi.Chunks.size(), size_t(kFrames));
+    uint32_t largest = 0;
+    int64_t expected = avi.MoviPosition + 12;
+    for (size_t i = 0; i < avi.Index.size(); ++i) {
+      const uint32_t chunkCode = entry.Handler ? FourCC("00dc") : FourCC("00db");
+      EXPECT_EQ(avi.Chunks[i].ChunkId, chunkCode);
+      EXPECT_EQ(avi.Index[i].ChunkId, chunkCode);
+      EXPECT_EQ(avi.Chunks[i].Position, expected) << "chunk " << i;
+      EXPECT_EQ(avi.Chunks[i].Position % 2, 0);
+      EXPECT_EQ(avi.Chunks[i].Size, avi.Index[i].Length);
+      EXPECT_TRUE(avi.Chunks[i].PadIsZero);
+      EXPECT_EQ(int64_t(avi.Index[i].Offset), avi.Chunks[i].Position - avi.MoviPosition - 8);
+      expected += 8 + avi.Chunks[i].Size + (avi.Chunks[i].Size & 1);
+      largest = std::max(largest, avi.Index[i].Length);
+      oddSizes += avi.Chunks[i].Size & 1;
+    }
+    EXPECT_EQ(avi.SuggestedBufferSize(), largest);
+    EXPECT_EQ(avi.Index[0].Flags & 0x10, 0x10u) << "the first frame is a key frame";
+
+    const test::TProbedVideo video = MediaProbe::ProbeVideo(path);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    const auto name = DecoderNames().find(entry.Handler);
+    if (name != DecoderNames().end()) {
+      EXPECT_EQ(video.CodecName, name->second);
+    }
+    EXPECT_EQ(video.Streams, 1);
+    EXPECT_EQ(video.Width, kWidth);
+    EXPECT_EQ(video.Height, kHeight);
+    EXPECT_EQ(video.Frames, kFrames);
+
+    std::vector<QByteArray> decoded;
+    QString errors;
+    ASSERT_TRUE(MediaProbe::DecodeBgr24(path, kWidth, kHeight, decoded, &errors))
+        << errors.toStdString();
+    ASSERT_EQ(decoded.size(), size_t(kFrames));
+    if (IsLossless(entry.Handler)) {
+      for (int i = 0; i < kFrames; ++i) {
+        EXPECT_TRUE(decoded[i] == pictures[i]) << "frame " << i;
+      }
+    }
+
+    // Frames the index marks as key frames are the decoder's key frames.
+    const std::vector<test::TProbedFrame> frames = MediaProbe::DecodedFrames(path);
+    ASSERT_EQ(frames.size(), size_t(kFrames));
+    for (int i = 0; i < kFrames; ++i) {
+      if (avi.Index[i].Flags & 0x10) {
+        EXPECT_TRUE(frames[i].KeyFrame) << "frame " << i;
+      }
+    }
+  }
+  // Compressed sizes are odd often enough that the pad byte was exercised above.
+  if (entries.size() > 1) {
+    EXPECT_GT(oddSizes, 0);
+  }
+}
+
+}  // namespace
+}  // namespace qm

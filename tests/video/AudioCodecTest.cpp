@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "support/RecordingMessages.h"
+#include "video/AudioCodec.h"
+
+namespace qm {
+namespace {
+
+uint32_t At16(const std::array<uint8_t, 128>& b, size_t at) {
+  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8;
+}
+uint32_t At32(const std::array<uint8_t, 128>& b, size_t at) {
+  return At16(b, at) | At16(b, at + 2) << 16;
+}
+
+TEST(AudioCodec, ListsEncodersWithAWaveTagAsDriversWithTwelvePcmFormats) {
+  test::RecordingMessages messages;
+  TAudioCodec catalogue;
+  EXPECT_TRUE(messages.Messages().isEmpty());
+  EXPECT_FALSE(catalogue.StreamOpen());
+  ASSERT_FALSE(catalogue.Drivers().empty());
+
+  bool pcm = false;
+  for (const auto& driver : catalogue.Drivers()) {
+    EXPECT_NE(driver->DriverId, 0u);
+    EXPECT_FALSE(driver->LongName.isEmpty());
+    ASSERT_EQ(driver->Kinds().size(), size_t(driver->Details.FormatTagCount));
+    for (const auto& kind : driver->Kinds()) {
+      EXPECT_EQ(kind->Codec(), driver.get());
+      EXPECT_NE(kind->FormatTag, 0u);
+      EXPECT_FALSE(kind->FormatTagName.isEmpty());
+      EXPECT_EQ(kind->Details().size(), 12u);
+      pcm = pcm || kind->FormatTag == 1;
+    }
+  }
+  EXPECT_TRUE(pcm) << "the plain PCM encoder has WAVE tag 1";
+}
+
+TEST(AudioCodec, PcmFormatsComeInTheirOrderWithFixedWidthNames) {
+  TAudioCodec catalogue;
+  ASSERT_FALSE(catalogue.Drivers().empty());
+  ASSERT_FALSE(catalogue.Drivers().front()->Kinds().empty());
+  const auto& details = catalogue.Drivers().front()->Kinds().front()->Details();
+  const QStringList expected = {
+      QStringLiteral("  48000, 16 bits Stereo"), QStringLiteral("  48000, 8  bits Stereo"),
+      QStringLiteral("  48000, 16 bits Mono  "), QStringLiteral("  48000, 8  bits Mono  "),
+      QStringLiteral("  44100, 16 bits Stereo"), QStringLiteral("  44100, 8  bits Stereo"),
+      QStringLiteral("  44100, 16 bits Mono  "), QStringLiteral("  44100, 8  bits Mono  "),
+      QStringLiteral("  22050, 16 bits Stereo"), QStringLiteral("  22050, 8  bits Stereo"),
+      QStringLiteral("  22050, 16 bits Mono  "), QStringLiteral("  22050, 8  bits Mono  ")};
+  ASSERT_EQ(details.size(), size_t(expected.size()));
+  for (size_t i = 0; i < details.size(); ++i) {
+    const TAudCodecDetail& d = *details[i];
+    EXPECT_EQ(d.Name(), expected[qsizetype(i)]);
+    const auto& f = d.Format();
+    const uint32_t align = uint32_t(d.Channels()) * d.BitsPerSample() / 8;
+    EXPECT_EQ(At16(f, 0), 1u);  // PCM
+    EXPECT_EQ(At16(f, 2), d.Channels());
+    EXPECT_EQ(At32(f, 4), d.SampleRate());
+    EXPECT_EQ(At32(f, 8), align * d.SampleRate());
+    EXPECT_EQ(At16(f, 12), align);
+    EXPECT_EQ(At16(f, 14), d.BitsPerSample());
+    EXPECT_EQ(At16(f, 16), 18u);
+    for (size_t at = 18; at < f.size(); ++at) ASSERT_EQ(f[at], 0) << at;
+  }
+  // 44100 Hz, 16 bits, stereo: 4-byte blocks, 176400 bytes a second.
+  EXPECT_EQ(At32(details[4]->Format(), 8), 176400u);
+}
+
+TEST(AudioCodec, MisbehavingDriverShowsTheWarningAndKeepsWhatWasGathered) {
+  test::RecordingMessages messages;
+  // The real drivers, with one that fails after the first two.
+  TAudioCodec catalogue([](const TAcmDriver::TEnumCallback& callback) {
+    int seen = 0;
+    TAcmDriver::Enumerate([&](uint32_t id, uint32_t support) {
+      if (++seen > 2) throw std::runtime_error("driver fault");
+      return callback(id, support);
+    });
+  });
+  EXPECT_EQ(catalogue.Drivers().size(), 2u);
+  const QString warning = QStringLiteral(
+      "One or more ACM Audio codec installed is fake or wrongly coded.\n"
+      "\n"
+      "Disabled it first in Start\\Settings\\Control Panel\\System\\Hardware\\\n"
+      "Device manager\\Sound video and Game controllers\\Audio codec\\Properties\\Properties.\n"
+      "\n"
+      "then select \"Do not use this audio codec\"\n"
+      "\n"
+      "To pin point, you may need to disable all of them, check using Tools\\List audio codec, \n"
+      "then enable it one by one to locate the bad one.\n"
+      "\n"
+      "Good luck.");
+  EXPECT_EQ(messages.Messages(), QStringList{warning});
+}
+
+TEST(AudioCodec, DriversWithoutTheCodecFlagOrThatCannotOpenAreSkipped) {
+  TAudioCodec catalogue([](const TAcmDriver::TEnumCallback& callback) {
+    callback(1, 0);           // not a codec
+    callback(0xFFFFFF, 1);    // no such driver
+    callback(1, kAcmSupportCodec);
+  });
+  ASSERT_EQ(catalogue.Drivers().size(), 1u);
+  EXPECT_EQ(catalogue.Drivers().front()->DriverId, 1u);
+}
+
+}  // namespace
+}  // namespace qm

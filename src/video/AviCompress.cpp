@@ -50,7 +50,9 @@ void DescribeInstalled(TCompressorEntry& entry) {
 }
 
 // Rounds to the nearest integer, ties to even (the default rounding mode).
-long double RoundEven(long double value) { return std::nearbyint(value); }
+long double RoundEven(long double value) {
+  return std::nearbyint(value);
+}
 
 // Lets the user interface handle what queued up while a frame was compressed; only on the
 // thread that runs it.
@@ -139,7 +141,9 @@ uint32_t TAviCompress::CurrentCode() const {
   return current_ >= 0 ? entries_[size_t(current_)].Handler : 0;
 }
 
-int TAviCompress::CurrentIndex() const { return current_; }
+int TAviCompress::CurrentIndex() const {
+  return current_;
+}
 
 bool TAviCompress::CanConfigure() {
   return compressor_ && compressor_->ConfigureQuery() == kIcErrOk;
@@ -213,11 +217,10 @@ bool TAviCompress::Compress(TCompressedFrame& frame) {
 
   uint32_t flags = 0;
   const int32_t result =
-      compressing_
-          ? compressor_->Compress(0, outputFormat_.data(), compressedBuffer_.data(),
-                                  uint32_t(compressedBuffer_.size()), bitmap_.Header(),
-                                  bitmap_.Bits(), int32_t(frame.FrameNumber), flags)
-          : kIcErrError;
+      compressing_ ? compressor_->Compress(outputFormat_.data(), compressedBuffer_.data(),
+                                           uint32_t(compressedBuffer_.size()), bitmap_.Header(),
+                                           bitmap_.Bits(), int32_t(frame.FrameNumber), flags)
+                   : kIcErrError;
   if (result != kIcErrOk) {
     ShowErrorReport(QStringLiteral("Fail to compress frame ") + QString::number(frame.FrameNumber) +
                     QStringLiteral(" Error code: ") + QString::number(result));
@@ -240,7 +243,9 @@ bool TAviCompress::End() {
   return true;
 }
 
-void TAviCompress::CloseCompressor() { compressor_.reset(); }
+void TAviCompress::CloseCompressor() {
+  compressor_.reset();
+}
 
 QString EntryCodeText(const TCompressorEntry& entry) {
   return entry.Handler == 0 ? QStringLiteral("DIB") : FourCCText(entry.Handler);

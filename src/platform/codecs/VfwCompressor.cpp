@@ -3,6 +3,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libavutil/rational.h>
 #include <libswscale/swscale.h>
@@ -15,6 +16,7 @@ extern "C" {
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include "platform/codecs/VfwConfigDialog.h"
 
@@ -44,31 +46,34 @@ struct TCatalogueEntry {
   int CompressionLevel;  // -1: the encoder's default
   const char* Options;   // private options of the encoder, "key=value:key=value"
   bool FullRange;        // YUV with the full 0-255 range (JPEG)
+  // Some encoders read the interval from keyint_min, and Video 1 counts only the frames
+  // between two key frames: this is added to the interval to give keyint_min.
+  int KeyIntMinBias;
 };
 
 // Descriptions are ours; they must survive the listing rules of the wrapper (no "yuv",
 // "h." or "rle"). The lossless ones encode RGB, so decoded pixels equal the input.
 const std::array<TCatalogueEntry, 10> kCatalogue = {{
     {"MP42", "msmpeg4v2", "MPEG-4 V2", "MPEG-4 video, Microsoft version 2", AV_PIX_FMT_YUV420P,
-     TQualityKind::Quantiser, 90, 1, 24, -1, "", false},
+     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0},
     {"DIV3", "msmpeg4", "MPEG-4 V3", "MPEG-4 video, Microsoft version 3", AV_PIX_FMT_YUV420P,
-     TQualityKind::Quantiser, 90, 1, 24, -1, "", false},
-    {"XVID", "mpeg4", "MPEG-4 Part 2", "MPEG-4 Part 2 video (Xvid compatible)",
-     AV_PIX_FMT_YUV420P, TQualityKind::Quantiser, 90, 1, 24, -1, "", false},
+     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0},
+    {"XVID", "mpeg4", "MPEG-4 Part 2", "MPEG-4 Part 2 video (Xvid compatible)", AV_PIX_FMT_YUV420P,
+     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0},
     {"H264", "libx264", "AVC (x264)", "AVC / MPEG-4 Part 10 video (x264)", AV_PIX_FMT_YUV420P,
-     TQualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false},
-    {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, TQualityKind::Quantiser,
-     90, 1, 24, -1, "", true},
+     TQualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false, 0},
+    {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, TQualityKind::Quantiser, 90,
+     1, 24, -1, "", true, 0},
     {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, TQualityKind::Fixed, 100, 1,
-     24, -1, "", false},
+     24, -1, "", false, 0},
     {"ZMBV", "zmbv", "ZMBV", "Zip Motion Blocks Video, lossless", AV_PIX_FMT_BGR0,
-     TQualityKind::Fixed, 100, 1, 24, 1, "", false},
+     TQualityKind::Fixed, 100, 1, 24, 1, "", false, 0},
     {"cvid", "cinepak", "Cinepak", "Cinepak video", AV_PIX_FMT_RGB24, TQualityKind::Fixed, 100, 4,
-     24, -1, "", false},
+     24, -1, "", false, 0},
     {"CRAM", "msvideo1", "Video 1", "Microsoft Video 1", AV_PIX_FMT_RGB555LE, TQualityKind::Fixed,
-     100, 4, 16, -1, "", false},
+     100, 4, 16, -1, "", false, -1},
     {"MPNG", "png", "Motion PNG", "Motion PNG, lossless", AV_PIX_FMT_RGB24, TQualityKind::Fixed,
-     100, 1, 24, 1, "pred=none", false},
+     100, 1, 24, 1, "pred=none", false, 0},
 }};
 
 // Frames per second assumed when the caller announced none.
@@ -78,7 +83,9 @@ constexpr int32_t kMaxDimension = 16384;
 
 std::atomic<int32_t> g_injectedFault{0};
 
-uint32_t CodeOf(const TCatalogueEntry& entry) { return MakeFourCC(entry.Code); }
+uint32_t CodeOf(const TCatalogueEntry& entry) {
+  return MakeFourCC(entry.Code);
+}
 
 uint32_t LowerCode(uint32_t code) {
   uint32_t lower = 0;
@@ -90,7 +97,18 @@ uint32_t LowerCode(uint32_t code) {
   return lower;
 }
 
-bool TypeMatches(uint32_t type) { return type == 0 || type == kIcTypeVideo; }
+// The encoders report their statistics on every sequence; only their errors are worth a
+// line on standard error. A level somebody chose on purpose is left alone.
+void QuietEncoderLog() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
+  });
+}
+
+bool TypeMatches(uint32_t type) {
+  return type == 0 || type == kIcTypeVideo;
+}
 
 const AVCodec* EncoderOf(const TCatalogueEntry& entry) {
   return avcodec_find_encoder_by_name(entry.Encoder);
@@ -99,7 +117,9 @@ const AVCodec* EncoderOf(const TCatalogueEntry& entry) {
 uint32_t GetLE32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-uint16_t GetLE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t GetLE16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
 void PutLE32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
@@ -152,7 +172,9 @@ bool ValidInput(const uint8_t* input, TBitmapHeader& h) {
          h.BitCount == 24 && h.Compression == 0;
 }
 
-uint32_t StrideOf(int32_t width) { return ((uint32_t(width) * 24 + 31) & ~31u) / 8; }
+uint32_t StrideOf(int32_t width) {
+  return ((uint32_t(width) * 24 + 31) & ~31u) / 8;
+}
 
 int32_t FromAvError(int error) {
   return error == AVERROR(ENOMEM) ? kIcErrMemory : kIcErrInternal;
@@ -258,7 +280,9 @@ struct TVfwCompressor::TImpl {
 
 TVfwCompressor::TVfwCompressor(std::unique_ptr<TImpl> impl) : impl_(std::move(impl)) {}
 
-TVfwCompressor::~TVfwCompressor() { End(); }
+TVfwCompressor::~TVfwCompressor() {
+  End();
+}
 
 bool TVfwCompressor::Info(uint32_t type, int index, TVfwInfo& info) {
   if (!TypeMatches(type) || index < 0) return false;
@@ -277,6 +301,7 @@ bool TVfwCompressor::Info(uint32_t type, int index, TVfwInfo& info) {
 std::unique_ptr<TVfwCompressor> TVfwCompressor::Open(uint32_t type, uint32_t handler,
                                                      TVfwMode mode) {
   if (!TypeMatches(type)) return nullptr;
+  QuietEncoderLog();
   for (const TCatalogueEntry& entry : kCatalogue) {
     if (LowerCode(CodeOf(entry)) != LowerCode(handler)) continue;
     const AVCodec* codec = EncoderOf(entry);
@@ -291,7 +316,9 @@ std::unique_ptr<TVfwCompressor> TVfwCompressor::Open(uint32_t type, uint32_t han
   return nullptr;
 }
 
-void TVfwCompressor::InjectCompressFault(int32_t result) { g_injectedFault.store(result); }
+void TVfwCompressor::InjectCompressFault(int32_t result) {
+  g_injectedFault.store(result);
+}
 
 bool TVfwCompressor::GetInfo(TVfwInfo& info) const {
   info.Type = kIcTypeVideo;
@@ -301,7 +328,9 @@ bool TVfwCompressor::GetInfo(TVfwInfo& info) const {
   return true;
 }
 
-int32_t TVfwCompressor::ConfigureQuery() const { return kIcErrOk; }
+int32_t TVfwCompressor::ConfigureQuery() const {
+  return kIcErrOk;
+}
 
 int32_t TVfwCompressor::Configure(QWidget* owner) {
   TVfwConfigDialog dialog(QString::fromLatin1(impl_->Entry->Description), impl_->Settings,
@@ -311,7 +340,9 @@ int32_t TVfwCompressor::Configure(QWidget* owner) {
   return kIcErrOk;
 }
 
-const TVfwSettings& TVfwCompressor::Settings() const { return impl_->Settings; }
+const TVfwSettings& TVfwCompressor::Settings() const {
+  return impl_->Settings;
+}
 
 void TVfwCompressor::SetSettings(const TVfwSettings& settings) {
   impl_->Settings = settings;
@@ -319,9 +350,13 @@ void TVfwCompressor::SetSettings(const TVfwSettings& settings) {
   impl_->Settings.KeyFrameInterval = std::max(0, settings.KeyFrameInterval);
 }
 
-void TVfwCompressor::FramesInfo(const TVfwFramesInfo& frames) { impl_->Frames = frames; }
+void TVfwCompressor::FramesInfo(const TVfwFramesInfo& frames) {
+  impl_->Frames = frames;
+}
 
-uint32_t TVfwCompressor::GetFormatSize(const uint8_t*) const { return kBitmapInfoHeaderSize; }
+uint32_t TVfwCompressor::GetFormatSize(const uint8_t*) const {
+  return kBitmapInfoHeaderSize;
+}
 
 int32_t TVfwCompressor::GetFormat(const uint8_t* input, uint8_t* output) const {
   TBitmapHeader in;
@@ -375,7 +410,7 @@ int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
   av_reduce(&context->time_base.num, &context->time_base.den, rate.den, rate.num, 65535);
   context->framerate = av_inv_q(context->time_base);
   context->gop_size = s.KeyFrameInterval();
-  context->keyint_min = context->gop_size;
+  context->keyint_min = std::max(0, context->gop_size + s.Entry->KeyIntMinBias);
   // One frame in, one frame out: no reordering and no frame threads.
   context->max_b_frames = 0;
   context->thread_count = 1;
@@ -396,15 +431,13 @@ int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
   const bool toRgb = s.Entry->PixelFormat == AV_PIX_FMT_BGR0 ||
                      s.Entry->PixelFormat == AV_PIX_FMT_RGB24 ||
                      s.Entry->PixelFormat == AV_PIX_FMT_RGB555LE;
-  s.Scaler.reset(sws_getContext(in.Width, in.Height, AV_PIX_FMT_BGR24, in.Width, in.Height,
-                                s.Entry->PixelFormat,
-                                toRgb ? SWS_POINT : SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
-                                nullptr, nullptr));
+  s.Scaler.reset(sws_getContext(
+      in.Width, in.Height, AV_PIX_FMT_BGR24, in.Width, in.Height, s.Entry->PixelFormat,
+      toRgb ? SWS_POINT : SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
   if (!s.Scaler) return kIcErrMemory;
   if (s.Entry->FullRange) {
     const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-    sws_setColorspaceDetails(s.Scaler.get(), coefficients, 1, coefficients, 1, 0, 1 << 16,
-                             1 << 16);
+    sws_setColorspaceDetails(s.Scaler.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
   }
 
   s.Context = std::move(context);
@@ -414,9 +447,9 @@ int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
   return kIcErrOk;
 }
 
-int32_t TVfwCompressor::Compress(uint32_t flags, uint8_t* outputHeader, uint8_t* outputData,
-                                 uint32_t capacity, const uint8_t* inputHeader,
-                                 const uint8_t* inputBits, int32_t, uint32_t& outFlags) {
+int32_t TVfwCompressor::Compress(uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
+                                 const uint8_t* inputHeader, const uint8_t* inputBits, int32_t,
+                                 uint32_t& outFlags) {
   outFlags = 0;
   if (const int32_t fault = g_injectedFault.exchange(0); fault != 0) return fault;
   TImpl& s = *impl_;
@@ -443,7 +476,7 @@ int32_t TVfwCompressor::Compress(uint32_t flags, uint8_t* outputHeader, uint8_t*
   const int sourceStride[1] = {-int(stride)};
   sws_scale(s.Scaler.get(), source, sourceStride, 0, s.Height, picture->data, picture->linesize);
   picture->pts = s.NextPts++;
-  picture->pict_type = (flags & kVfwCompressKeyFrame) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+  picture->pict_type = AV_PICTURE_TYPE_NONE;
   picture->quality = s.Context->global_quality;
 
   if (const int error = avcodec_send_frame(s.Context.get(), picture); error < 0)
@@ -460,6 +493,8 @@ int32_t TVfwCompressor::Compress(uint32_t flags, uint8_t* outputHeader, uint8_t*
   return kIcErrOk;
 }
 
-void TVfwCompressor::End() noexcept { impl_->Reset(); }
+void TVfwCompressor::End() noexcept {
+  impl_->Reset();
+}
 
 }  // namespace qm

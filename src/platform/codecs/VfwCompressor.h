@@ -62,9 +62,9 @@ class TVfwCompressor {
   // Starts a sequence; a sequence still running is ended first.
   int32_t Begin(const uint8_t* input, const uint8_t* output);
   // Compresses one frame of input into outputData (capacity bytes). Sets the image size
-  // field of outputHeader to the compressed size and outFlags to kVfwKeyFrame on key frames.
-  // flags may hold kVfwCompressKeyFrame.
-  int32_t Compress(uint32_t flags, uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
+  // field of outputHeader to the compressed size and outFlags to kVfwKeyFrame on key frames,
+  // which the compressor places itself, at the key-frame interval.
+  int32_t Compress(uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
                    const uint8_t* inputHeader, const uint8_t* inputBits, int32_t frameNumber,
                    uint32_t& outFlags);
   // Ends the sequence; nothing is held back, so nothing is lost.

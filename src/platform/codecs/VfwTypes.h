@@ -27,8 +27,6 @@ enum class TVfwMode : uint32_t { Compress = 1, Query = 4 };
 
 // Flag of a compressed frame that decodes on its own.
 inline constexpr uint32_t kVfwKeyFrame = 0x10;
-// Compress flag: make this frame a key frame.
-inline constexpr uint32_t kVfwCompressKeyFrame = 0x1;
 // Frames-info flag: the caller pads frames (no meaning to these compressors).
 inline constexpr uint32_t kVfwFramesPadding = 0x1;
 

@@ -1,0 +1,227 @@
+#include <QApplication>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "common/CommonParams.h"
+#include "platform/codecs/VfwCompressor.h"
+
+namespace qm {
+namespace {
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// A BITMAPINFOHEADER of a 24-bit bottom-up bitmap.
+std::array<uint8_t, 40> InputHeader(int32_t width, int32_t height, uint16_t bits = 24,
+                                    uint32_t compression = 0) {
+  std::array<uint8_t, 40> h{};
+  Put32(h.data(), 40);
+  Put32(h.data() + 4, uint32_t(width));
+  Put32(h.data() + 8, uint32_t(height));
+  h[12] = 1;
+  h[14] = uint8_t(bits);
+  Put32(h.data() + 16, compression);
+  return h;
+}
+
+// A shown dialog makes the toolkit look for the desktop's session bus; without one (as on
+// the test machine) libdbus keeps a read buffer to the end, which the leak checker reports.
+void KeepDialogsOffTheSessionBus() {
+  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+}
+
+std::unique_ptr<TVfwCompressor> OpenFor(const char (&code)[5], TVfwMode mode) {
+  return TVfwCompressor::Open(kIcTypeVideo, MakeFourCC(code), mode);
+}
+
+TEST(VfwCompressorCatalogue, EnumeratesVideoCompressorsOnly) {
+  std::vector<uint32_t> handlers;
+  TVfwInfo info;
+  for (int i = 0; TVfwCompressor::Info(0, i, info); ++i) {
+    EXPECT_EQ(info.Type, kIcTypeVideo);
+    handlers.push_back(info.Handler);
+  }
+  ASSERT_FALSE(handlers.empty());
+  EXPECT_EQ(handlers.front(), MakeFourCC("MP42"));
+  ASSERT_TRUE(TVfwCompressor::Info(kIcTypeVideo, 0, info));
+  EXPECT_FALSE(TVfwCompressor::Info(MakeFourCC("audc"), 0, info));
+  EXPECT_FALSE(TVfwCompressor::Info(0, -1, info));
+  EXPECT_FALSE(TVfwCompressor::Info(0, int(handlers.size()), info));
+}
+
+TEST(VfwCompressorCatalogue, OpensByCodeInAnyLetterCase) {
+  auto lower = TVfwCompressor::Open(kIcTypeVideo, MakeFourCC("mp42"), TVfwMode::Query);
+  ASSERT_NE(lower, nullptr);
+  TVfwInfo info;
+  ASSERT_TRUE(lower->GetInfo(info));
+  EXPECT_EQ(info.Handler, MakeFourCC("MP42"));
+  EXPECT_FALSE(info.Description.isEmpty());
+  EXPECT_EQ(TVfwCompressor::Open(kIcTypeVideo, MakeFourCC("nope"), TVfwMode::Query), nullptr);
+  EXPECT_EQ(TVfwCompressor::Open(MakeFourCC("audc"), MakeFourCC("MP42"), TVfwMode::Query), nullptr);
+}
+
+TEST(VfwCompressorFormat, OutputFormatCarriesTheCodeAndTheSize) {
+  auto cram = OpenFor("CRAM", TVfwMode::Compress);
+  ASSERT_NE(cram, nullptr);
+  const auto in = InputHeader(64, 32);
+  ASSERT_EQ(cram->GetFormatSize(in.data()), 40u);
+  std::array<uint8_t, 40> out{};
+  ASSERT_EQ(cram->GetFormat(in.data(), out.data()), kIcErrOk);
+  EXPECT_EQ(Get32(out.data()), 40u);
+  EXPECT_EQ(Get32(out.data() + 4), 64u);
+  EXPECT_EQ(Get32(out.data() + 8), 32u);
+  EXPECT_EQ(out[12], 1);
+  EXPECT_EQ(out[14], 16);  // Video 1 decodes to 15-bit colour
+  EXPECT_EQ(Get32(out.data() + 16), MakeFourCC("CRAM"));
+  EXPECT_EQ(cram->Query(in.data(), out.data()), kIcErrOk);
+  EXPECT_EQ(cram->Query(in.data(), nullptr), kIcErrOk);
+  EXPECT_GE(cram->GetSize(in.data(), out.data()), 64u * 32u * 3u);
+}
+
+TEST(VfwCompressorFormat, QueryRefusesWhatTheEncoderCannotTake) {
+  auto mp42 = OpenFor("MP42", TVfwMode::Compress);
+  ASSERT_NE(mp42, nullptr);
+  std::array<uint8_t, 40> out{};
+  ASSERT_EQ(mp42->GetFormat(InputHeader(32, 32).data(), out.data()), kIcErrOk);
+  EXPECT_EQ(mp42->Query(InputHeader(32, 32, 32).data(), nullptr), kIcErrBadFormat);
+  EXPECT_EQ(mp42->Query(InputHeader(32, 32, 24, MakeFourCC("MJPG")).data(), nullptr),
+            kIcErrBadFormat);
+  EXPECT_EQ(mp42->Query(InputHeader(32, -32).data(), nullptr), kIcErrBadFormat);
+  EXPECT_EQ(mp42->Query(InputHeader(0, 32).data(), nullptr), kIcErrBadFormat);
+  EXPECT_EQ(mp42->Query(nullptr, nullptr), kIcErrBadFormat);
+  // An output of another size or another code.
+  EXPECT_EQ(mp42->Query(InputHeader(34, 32).data(), out.data()), kIcErrBadFormat);
+  Put32(out.data() + 16, MakeFourCC("DIV3"));
+  EXPECT_EQ(mp42->Query(InputHeader(32, 32).data(), out.data()), kIcErrBadFormat);
+  EXPECT_EQ(mp42->GetFormat(InputHeader(32, 32, 16).data(), out.data()), kIcErrBadFormat);
+
+  auto h264 = OpenFor("H264", TVfwMode::Compress);
+  ASSERT_NE(h264, nullptr);
+  EXPECT_EQ(h264->Query(InputHeader(33, 32).data(), nullptr), kIcErrBadFormat);
+  EXPECT_EQ(h264->Query(InputHeader(32, 33).data(), nullptr), kIcErrBadFormat);
+  EXPECT_EQ(h264->Query(InputHeader(34, 32).data(), nullptr), kIcErrOk);
+}
+
+TEST(VfwCompressorSequence, CompressesOnlyWithinABegunSequenceOpenedForCompressing) {
+  const auto in = InputHeader(16, 16);
+  std::vector<uint8_t> bits(16 * 16 * 3, 128);
+  std::array<uint8_t, 40> out{};
+  std::vector<uint8_t> buffer(100000);
+  uint32_t flags = 0;
+
+  auto query = OpenFor("ZMBV", TVfwMode::Query);
+  ASSERT_NE(query, nullptr);
+  ASSERT_EQ(query->GetFormat(in.data(), out.data()), kIcErrOk);
+  EXPECT_EQ(query->Begin(in.data(), out.data()), kIcErrUnsupported);
+
+  auto zmbv = OpenFor("ZMBV", TVfwMode::Compress);
+  ASSERT_NE(zmbv, nullptr);
+  ASSERT_EQ(zmbv->GetFormat(in.data(), out.data()), kIcErrOk);
+  EXPECT_EQ(zmbv->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
+                           bits.data(), 0, flags),
+            kIcErrError);
+  ASSERT_EQ(zmbv->Begin(in.data(), out.data()), kIcErrOk);
+  ASSERT_EQ(zmbv->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
+                           bits.data(), 0, flags),
+            kIcErrOk);
+  EXPECT_EQ(flags, kVfwKeyFrame);
+  const uint32_t size = Get32(out.data() + 20);
+  EXPECT_GT(size, 0u);
+  ASSERT_EQ(zmbv->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
+                           bits.data(), 1, flags),
+            kIcErrOk);
+  EXPECT_EQ(flags, 0u);
+  // A buffer too small for the frame is refused, not overrun.
+  EXPECT_EQ(zmbv->Compress(out.data(), buffer.data(), 1, in.data(), bits.data(), 3, flags),
+            kIcErrBadSize);
+  // A frame of another size than the sequence's.
+  const auto other = InputHeader(32, 16);
+  EXPECT_EQ(zmbv->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), other.data(),
+                           bits.data(), 4, flags),
+            kIcErrBadFormat);
+  zmbv->End();
+  EXPECT_EQ(zmbv->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
+                           bits.data(), 5, flags),
+            kIcErrError);
+}
+
+TEST(VfwCompressorSequence, AnInjectedFaultAnswersOnceWithoutCompressing) {
+  const auto in = InputHeader(16, 16);
+  std::vector<uint8_t> bits(16 * 16 * 3, 0);
+  std::array<uint8_t, 40> out{};
+  std::vector<uint8_t> buffer(100000);
+  uint32_t flags = 0x99;
+  auto mpng = OpenFor("MPNG", TVfwMode::Compress);
+  ASSERT_NE(mpng, nullptr);
+  ASSERT_EQ(mpng->GetFormat(in.data(), out.data()), kIcErrOk);
+  ASSERT_EQ(mpng->Begin(in.data(), out.data()), kIcErrOk);
+  TVfwCompressor::InjectCompressFault(-7);
+  EXPECT_EQ(mpng->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
+                           bits.data(), 0, flags),
+            -7);
+  EXPECT_EQ(flags, 0u);
+  EXPECT_EQ(mpng->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
+                           bits.data(), 0, flags),
+            kIcErrOk);
+}
+
+TEST(VfwCompressorDialog, ConfirmedSettingsStayInTheOpenCompressor) {
+  KeepDialogsOffTheSessionBus();
+  auto mjpg = OpenFor("MJPG", TVfwMode::Compress);
+  ASSERT_NE(mjpg, nullptr);
+  EXPECT_EQ(mjpg->ConfigureQuery(), kIcErrOk);
+  // Quantiser 4 for screen recordings, the key-frame rate of the recording.
+  EXPECT_EQ(mjpg->Settings().Quality, 90);
+  EXPECT_EQ(mjpg->Settings().KeyFrameInterval, 0);
+
+  auto answer = [](int quality, int keyFrames, bool accept, bool* qualityEnabled) {
+    QTimer::singleShot(0, [=] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      auto* seQuality = dialog->findChild<QSpinBox*>(QStringLiteral("seQuality"));
+      auto* seKeyFrames = dialog->findChild<QSpinBox*>(QStringLiteral("seKeyFrames"));
+      ASSERT_NE(seQuality, nullptr);
+      ASSERT_NE(seKeyFrames, nullptr);
+      *qualityEnabled = seQuality->isEnabled();
+      seQuality->setValue(quality);
+      seKeyFrames->setValue(keyFrames);
+      QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
+    });
+  };
+  bool qualityEnabled = false;
+  answer(40, 7, true, &qualityEnabled);
+  EXPECT_EQ(mjpg->Configure(nullptr), kIcErrOk);
+  EXPECT_TRUE(qualityEnabled);
+  EXPECT_EQ(mjpg->Settings().Quality, 40);
+  EXPECT_EQ(mjpg->Settings().KeyFrameInterval, 7);
+
+  answer(10, 1, false, &qualityEnabled);
+  EXPECT_EQ(mjpg->Configure(nullptr), kIcErrAbort);
+  EXPECT_EQ(mjpg->Settings().Quality, 40);
+  EXPECT_EQ(mjpg->Settings().KeyFrameInterval, 7);
+
+  // A freshly opened compressor starts from its defaults again.
+  EXPECT_EQ(OpenFor("MJPG", TVfwMode::Compress)->Settings().Quality, 90);
+
+  // Lossless compressors offer only the key-frame interval.
+  auto ffv1 = OpenFor("FFV1", TVfwMode::Compress);
+  ASSERT_NE(ffv1, nullptr);
+  answer(0, 5, true, &qualityEnabled);
+  EXPECT_EQ(ffv1->Configure(nullptr), kIcErrOk);
+  EXPECT_FALSE(qualityEnabled);
+  EXPECT_EQ(ffv1->Settings().KeyFrameInterval, 5);
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,585 @@
+#include <QApplication>
+#include <QByteArray>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "common/CommonParams.h"
+#include "common/SilentAbort.h"
+#include "platform/codecs/VfwCompressor.h"
+#include "support/RecordingMessages.h"
+#include "video/AviCompress.h"
+
+namespace qm {
+namespace {
+
+uint32_t LE32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint16_t LE16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
+
+uint32_t Code(const char* text) {
+  return MakeFourCC(uint8_t(text[0]), uint8_t(text[1]), uint8_t(text[2]), uint8_t(text[3]));
+}
+
+// The catalogue in its listing order; every one of them exists in Debian 12's libavcodec.
+const char* const kCatalogueCodes[] = {"MP42", "DIV3", "XVID", "H264", "MJPG",
+                                       "FFV1", "ZMBV", "cvid", "CRAM", "MPNG"};
+
+// One compressed frame as the compressor handed it out.
+struct TPacket {
+  QByteArray Data;
+  uint32_t Flags = 0;
+};
+
+// A minimal AVI around the packets, written here so that ffmpeg judges the compressor's
+// frames and its 40-byte format and nothing else of ours.
+class TinyAvi {
+ public:
+  static bool Write(const QString& path, const std::array<uint8_t, 40>& format, int width,
+                    int height, int fps, const std::vector<TPacket>& packets) {
+    QByteArray movi("movi");
+    QByteArray index;
+    for (const TPacket& packet : packets) {
+      const uint32_t offset = uint32_t(movi.size());
+      Chunk(movi, "00dc", packet.Data);
+      index += "00dc";
+      U32(index, packet.Flags);
+      U32(index, offset);
+      U32(index, uint32_t(packet.Data.size()));
+    }
+    QByteArray avih;
+    U32(avih, uint32_t(1000000 / fps));
+    U32(avih, 0);
+    U32(avih, 0);
+    U32(avih, 0x10);
+    U32(avih, uint32_t(packets.size()));
+    U32(avih, 0);
+    U32(avih, 1);
+    U32(avih, 0);
+    U32(avih, uint32_t(width));
+    U32(avih, uint32_t(height));
+    avih += QByteArray(16, '\0');
+    QByteArray strh("vids");
+    strh += QByteArray(reinterpret_cast<const char*>(format.data()) + 16, 4);
+    U32(strh, 0);
+    U32(strh, 0);
+    U32(strh, 0);
+    U32(strh, 1);
+    U32(strh, uint32_t(fps));
+    U32(strh, 0);
+    U32(strh, uint32_t(packets.size()));
+    U32(strh, 0);
+    U32(strh, 0xFFFFFFFF);
+    U32(strh, 0);
+    U32(strh, 0);
+    U32(strh, uint32_t(width) | uint32_t(height) << 16);
+    QByteArray strl("strl");
+    Chunk(strl, "strh", strh);
+    Chunk(strl, "strf", QByteArray(reinterpret_cast<const char*>(format.data()), 40));
+    QByteArray hdrl("hdrl");
+    Chunk(hdrl, "avih", avih);
+    Chunk(hdrl, "LIST", strl);
+    QByteArray riff("AVI ");
+    Chunk(riff, "LIST", hdrl);
+    Chunk(riff, "LIST", movi);
+    Chunk(riff, "idx1", index);
+    QByteArray file;
+    Chunk(file, "RIFF", riff);
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(file) == file.size();
+  }
+
+ private:
+  static void U32(QByteArray& bytes, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes += char(v >> (8 * i));
+  }
+  static void Chunk(QByteArray& into, const char* id, const QByteArray& data) {
+    into += QByteArray(id, 4);
+    U32(into, uint32_t(data.size()));
+    into += data;
+    if (data.size() % 2) into += '\0';
+  }
+};
+
+QByteArray RunTool(const QString& program, const QStringList& arguments, QString* errors) {
+  QProcess process;
+  process.start(program, arguments);
+  if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit ||
+      process.exitCode() != 0) {
+    if (errors) *errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return QByteArray();
+  }
+  if (errors) *errors = QString::fromLocal8Bit(process.readAllStandardError());
+  return process.readAllStandardOutput();
+}
+
+// Every decoded frame as top-down packed bgr24 rows.
+std::vector<QByteArray> DecodeFrames(const QString& path, int width, int height, QString* errors) {
+  const QByteArray raw =
+      RunTool(QStringLiteral("ffmpeg"),
+              {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+               QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
+               QStringLiteral("bgr24"), QStringLiteral("-fps_mode"), QStringLiteral("passthrough"),
+               QStringLiteral("-")},
+              errors);
+  std::vector<QByteArray> frames;
+  const qsizetype frameSize = qsizetype(width) * height * 3;
+  for (qsizetype at = 0; at + frameSize <= raw.size(); at += frameSize)
+    frames.push_back(raw.mid(at, frameSize));
+  return frames;
+}
+
+// The decoder's key-frame verdict for every frame.
+std::vector<bool> DecodedKeyFrames(const QString& path) {
+  const QByteArray text = RunTool(
+      QStringLiteral("ffprobe"),
+      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+       QStringLiteral("v:0"), QStringLiteral("-show_entries"), QStringLiteral("frame=key_frame"),
+       QStringLiteral("-of"), QStringLiteral("json"), path},
+      nullptr);
+  std::vector<bool> keys;
+  const QJsonArray frames = QJsonDocument::fromJson(text).object().value("frames").toArray();
+  for (const QJsonValue& frame : frames)
+    keys.push_back(frame.toObject().value("key_frame").toInt() == 1);
+  return keys;
+}
+
+// A picture with a smooth background, sharp text-like bars and a box that moves each frame,
+// like a screen with a moving window.
+void DrawFrame(TDIBBitmap& bitmap, int index) {
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    uint8_t* row = bitmap.ScanLine(y);
+    for (int x = 0; x < bitmap.Width(); ++x) {
+      uint8_t* px = row + x * 3;
+      px[0] = uint8_t(x * 4);
+      px[1] = uint8_t(y * 5);
+      px[2] = uint8_t((x ^ y) * 3);
+      if (y % 8 < 2 && x % 12 < 9) px[0] = px[1] = px[2] = 20;
+      const int boxX = (index * 3) % (bitmap.Width() - 10);
+      if (x >= boxX && x < boxX + 10 && y >= 10 && y < 22) {
+        px[0] = 240;
+        px[1] = uint8_t(index * 9);
+        px[2] = 30;
+      }
+    }
+  }
+}
+
+// The frame as top-down packed rows, the layout ffmpeg decodes to.
+QByteArray TopDown(const TDIBBitmap& bitmap) {
+  QByteArray rows;
+  for (int y = 0; y < bitmap.Height(); ++y)
+    rows += QByteArray(reinterpret_cast<const char*>(bitmap.ScanLine(y)), bitmap.Width() * 3);
+  return rows;
+}
+
+double MeanAbsDifference(const QByteArray& a, const QByteArray& b) {
+  if (a.size() != b.size() || a.isEmpty()) return 1e9;
+  double sum = 0;
+  for (qsizetype i = 0; i < a.size(); ++i) sum += std::abs(int(uint8_t(a[i])) - int(uint8_t(b[i])));
+  return sum / double(a.size());
+}
+
+TCompressRequest Request(int width, int height, long double fps) {
+  TCompressRequest request;
+  request.FrameRate = fps;
+  request.Width = width;
+  request.Height = height;
+  request.FrameCountHint = 1000000;
+  request.PixelFormat = TPixelFormat::pf24bit;
+  return request;
+}
+
+int IndexOf(const TAviCompress& compress, uint32_t code) {
+  const auto& entries = compress.Entries();
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].Handler == code) return int(i);
+  return -1;
+}
+
+// A shown dialog makes the toolkit look for the desktop's session bus; without one (as on
+// the test machine) libdbus keeps a read buffer to the end, which the leak checker reports.
+void KeepDialogsOffTheSessionBus() {
+  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+}
+
+// Answers the next modal dialog: sets its quality and key-frame fields and confirms.
+void AnswerConfigDialog(int quality, int keyFrames, bool accept) {
+  KeepDialogsOffTheSessionBus();
+  QTimer::singleShot(0, [=] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    auto* seQuality = dialog->findChild<QSpinBox*>(QStringLiteral("seQuality"));
+    auto* seKeyFrames = dialog->findChild<QSpinBox*>(QStringLiteral("seKeyFrames"));
+    ASSERT_NE(seQuality, nullptr);
+    ASSERT_NE(seKeyFrames, nullptr);
+    seQuality->setValue(quality);
+    seKeyFrames->setValue(keyFrames);
+    QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
+  });
+}
+
+// --- Listing --------------------------------------------------------------------------------
+
+TEST(AviCompressListing, BuiltInEntryFirstThenTheCatalogueInOrder) {
+  TAviCompress compress;
+  const auto& entries = compress.Entries();
+  ASSERT_EQ(entries.size(), 1 + std::size(kCatalogueCodes));
+  EXPECT_EQ(entries[0].Handler, 0u);
+  EXPECT_EQ(entries[0].Name, QStringLiteral("Uncompressed"));
+  EXPECT_EQ(entries[0].Description, QStringLiteral("Uncompressed 24bits DIB"));
+  EXPECT_EQ(EntryCodeText(entries[0]), QStringLiteral("DIB"));
+  for (size_t i = 0; i < std::size(kCatalogueCodes); ++i) {
+    const TCompressorEntry& entry = entries[i + 1];
+    EXPECT_EQ(FourCCText(entry.Handler), QLatin1String(kCatalogueCodes[i]));
+    EXPECT_EQ(entry.Type, kIcTypeVideo);
+    EXPECT_FALSE(entry.Description.isEmpty());
+    EXPECT_FALSE(entry.Name.isEmpty());
+    EXPECT_LE(entry.Name.size(), 16);
+  }
+  EXPECT_EQ(compress.CurrentIndex(), 0);
+  EXPECT_EQ(compress.CurrentCode(), 0u);
+
+  std::vector<TDisplayItem> items{{QStringLiteral("stale"), nullptr}};
+  EXPECT_TRUE(compress.FillDisplayList(items));
+  ASSERT_EQ(items.size(), compress.Entries().size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    EXPECT_EQ(items[i].Text, compress.Entries()[i].Description);
+    EXPECT_EQ(items[i].Entry, &compress.Entries()[i]);
+  }
+}
+
+TEST(AviCompressListing, FilterRulesOnMadeUpEntries) {
+  int asked = 0;
+  auto describeAs = [&asked](const QString& description) {
+    return [&asked, description](TCompressorEntry& entry) {
+      ++asked;
+      entry.Name = QStringLiteral("short");
+      entry.Description = description;
+    };
+  };
+  auto admit = [&](const char(&code)[5], const QString& description, TCompressorEntry* out) {
+    TCompressorEntry entry;
+    entry.Type = kIcTypeVideo;
+    entry.Handler = MakeFourCC(code);
+    const bool admitted = TAviCompress::AdmitEntry(entry, describeAs(description));
+    if (out) *out = entry;
+    return admitted;
+  };
+
+  // "hfyu" in any letter case is dropped before it is asked anything.
+  EXPECT_FALSE(admit("hfyu", QStringLiteral("Huffyuv"), nullptr));
+  EXPECT_FALSE(admit("HFYU", QStringLiteral("Huffyuv"), nullptr));
+  EXPECT_FALSE(admit("HfYu", QStringLiteral("Huffyuv"), nullptr));
+  EXPECT_EQ(asked, 0);
+
+  // "divx" is listed as "DivX" whatever it would say, without being opened.
+  TCompressorEntry divx;
+  EXPECT_TRUE(admit("DIVX", QStringLiteral("yuv rle h. everything"), &divx));
+  EXPECT_EQ(divx.Description, QStringLiteral("DivX"));
+  EXPECT_TRUE(admit("divx", QString(), &divx));
+  EXPECT_EQ(divx.Description, QStringLiteral("DivX"));
+  EXPECT_EQ(asked, 0);
+
+  // Descriptions that name YUV, an "H." codec or RLE, in any case, and empty ones.
+  EXPECT_FALSE(admit("IYUV", QStringLiteral("Intel IYUV codec"), nullptr));
+  EXPECT_FALSE(admit("M263", QStringLiteral("Microsoft H.263 Video Codec"), nullptr));
+  EXPECT_FALSE(admit("x264", QStringLiteral("x264vfw - h.264 codec"), nullptr));
+  EXPECT_FALSE(admit("MRLE", QStringLiteral("Microsoft RLE"), nullptr));
+  EXPECT_FALSE(admit("abcd", QStringLiteral("   "), nullptr));
+  EXPECT_FALSE(admit("abcd", QString(), nullptr));  // could not be opened for query
+  EXPECT_EQ(asked, 6);
+
+  TCompressorEntry kept;
+  EXPECT_TRUE(admit("cvid", QStringLiteral("  Cinepak Codec by Radius \t"), &kept));
+  EXPECT_EQ(kept.Description, QStringLiteral("Cinepak Codec by Radius"));
+  EXPECT_EQ(kept.Name, QStringLiteral("short"));
+  // "h" and "." apart are harmless.
+  EXPECT_TRUE(admit("abcd", QStringLiteral("High speed v1.0"), nullptr));
+}
+
+// --- Selecting and configuring ----------------------------------------------------------
+
+TEST(AviCompressSelect, SelectsByCodeAndFallsBackToBuiltIn) {
+  test::RecordingMessages messages;
+  TAviCompress compress;
+  EXPECT_FALSE(compress.CanConfigure());
+  EXPECT_TRUE(compress.Configure(nullptr));  // nothing open: nothing to do
+
+  EXPECT_TRUE(compress.Select(MakeFourCC("MP42")));
+  EXPECT_EQ(compress.CurrentCode(), 0x3234504Du);
+  EXPECT_EQ(compress.CurrentIndex(), IndexOf(compress, MakeFourCC("MP42")));
+  EXPECT_TRUE(compress.CanConfigure());
+
+  EXPECT_TRUE(compress.Select(MakeFourCC("QQQQ")));
+  EXPECT_EQ(compress.CurrentCode(), 0u);
+  EXPECT_EQ(compress.CurrentIndex(), 0);
+  EXPECT_FALSE(compress.CanConfigure());
+  EXPECT_TRUE(messages.Messages().isEmpty());
+}
+
+// Compresses one busy frame with the current compressor and gives its size.
+uint32_t OneFrameSize(TAviCompress& compress) {
+  TCompressRequest request = Request(64, 48, 10);
+  if (!compress.Begin(request)) return 0;
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64 * 3; ++x) compress.Bitmap().ScanLine(y)[x] = uint8_t(x * 37 + y * 91);
+  TCompressedFrame frame;
+  compress.Compress(frame);
+  compress.End();
+  return frame.Size;
+}
+
+TEST(AviCompressSelect, SelectingTheSameCodeKeepsTheOpenCompressorAndItsSettings) {
+  TAviCompress compress;
+  ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
+  const uint32_t defaultSize = OneFrameSize(compress);
+  ASSERT_GT(defaultSize, 0u);
+
+  // The lowest quality through the compressor's own dialog.
+  AnswerConfigDialog(0, 0, true);
+  EXPECT_TRUE(compress.Configure(nullptr));
+  ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
+  const uint32_t coarseSize = OneFrameSize(compress);
+  EXPECT_LT(coarseSize, defaultSize);
+
+  // A sequence in progress is not ended by selecting the same code either.
+  TCompressRequest request = Request(64, 48, 10);
+  ASSERT_TRUE(compress.Begin(request));
+  ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
+  EXPECT_TRUE(compress.End());
+
+  // A cancelled dialog changes nothing and reports it.
+  AnswerConfigDialog(100, 0, false);
+  EXPECT_FALSE(compress.Configure(nullptr));
+  EXPECT_EQ(OneFrameSize(compress), coarseSize);
+
+  // Another code and back: the compressor is opened afresh, with its default settings.
+  ASSERT_TRUE(compress.Select(MakeFourCC("DIV3")));
+  ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
+  EXPECT_EQ(OneFrameSize(compress), defaultSize);
+}
+
+// --- Built-in entry -----------------------------------------------------------------------
+
+TEST(AviCompressBuiltIn, PassesTheBitmapThroughWithPaddedRows) {
+  TAviCompress compress;
+  ASSERT_TRUE(compress.Select(0));
+  TCompressRequest request = Request(30, 30, 15);
+  request.OutputFormat.fill(0xAA);
+  ASSERT_TRUE(compress.Begin(request));
+  const uint8_t* out = request.OutputFormat.data();
+  EXPECT_EQ(LE32(out), 40u);
+  EXPECT_EQ(LE32(out + 4), 30u);
+  EXPECT_EQ(LE32(out + 8), 30u);
+  EXPECT_EQ(LE16(out + 12), 1u);
+  EXPECT_EQ(LE16(out + 14), 24u);
+  EXPECT_EQ(LE32(out + 16), 0u);
+  EXPECT_EQ(LE32(out + 20), 2700u);
+  for (int i = 24; i < 40; ++i) EXPECT_EQ(out[i], 0) << i;
+
+  DrawFrame(compress.Bitmap(), 0);
+  TCompressedFrame frame;
+  frame.FrameNumber = 3;
+  frame.Flags = 0x1234;
+  ASSERT_TRUE(compress.Compress(frame));
+  EXPECT_EQ(frame.Size, 2760u);
+  EXPECT_EQ(frame.Data, compress.Bitmap().Bits());
+  EXPECT_EQ(frame.Bitmap, &compress.Bitmap());
+  EXPECT_EQ(frame.Flags, 0x1234u);
+  // The built-in entry never enters a sequence.
+  EXPECT_FALSE(compress.End());
+}
+
+// --- Every compressor, judged by ffmpeg ---------------------------------------------------
+
+class AviCompressEvery : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(AviCompressEvery, FramesDecodeIndependentlyWithTheirKeyFrames) {
+  const uint32_t code = Code(GetParam());
+  const bool lossless = QLatin1String(GetParam()) == QLatin1String("FFV1") ||
+                        QLatin1String(GetParam()) == QLatin1String("ZMBV") ||
+                        QLatin1String(GetParam()) == QLatin1String("MPNG");
+  constexpr int kWidth = 64, kHeight = 48, kFps = 10, kFrames = 25;
+
+  TAviCompress compress;
+  ASSERT_TRUE(compress.Select(code));
+  TCompressRequest request = Request(kWidth, kHeight, kFps);
+  ASSERT_TRUE(compress.Begin(request));
+  const uint8_t* format = request.OutputFormat.data();
+  EXPECT_EQ(LE32(format), 40u);
+  EXPECT_EQ(LE32(format + 4), uint32_t(kWidth));
+  EXPECT_EQ(LE32(format + 8), uint32_t(kHeight));
+  EXPECT_EQ(LE32(format + 16), code);
+
+  std::vector<TPacket> packets;
+  std::vector<QByteArray> pictures;
+  for (int i = 0; i < kFrames; ++i) {
+    DrawFrame(compress.Bitmap(), i);
+    pictures.push_back(TopDown(compress.Bitmap()));
+    TCompressedFrame frame;
+    frame.FrameNumber = uint32_t(i);
+    ASSERT_TRUE(compress.Compress(frame));
+    ASSERT_GT(frame.Size, 0u) << "frame " << i << " came out late";
+    EXPECT_EQ(frame.Bitmap, &compress.Bitmap());
+    EXPECT_EQ(frame.Flags & ~kAviKeyFrame, 0u);
+    packets.push_back(
+        {QByteArray(reinterpret_cast<const char*>(frame.Data), frame.Size), frame.Flags});
+  }
+  EXPECT_TRUE(compress.End());
+  EXPECT_FALSE(compress.End());
+
+  // One key frame per second: the first frame, then at least every tenth.
+  EXPECT_EQ(packets[0].Flags, kAviKeyFrame);
+  int sinceKey = 0;
+  for (const TPacket& packet : packets) {
+    sinceKey = packet.Flags ? 0 : sinceKey + 1;
+    EXPECT_LT(sinceKey, kFps);
+  }
+
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("frames.avi"));
+  ASSERT_TRUE(TinyAvi::Write(path, request.OutputFormat, kWidth, kHeight, kFps, packets));
+
+  QString errors;
+  const std::vector<QByteArray> decoded = DecodeFrames(path, kWidth, kHeight, &errors);
+  EXPECT_TRUE(errors.isEmpty()) << errors.toStdString();
+  ASSERT_EQ(decoded.size(), size_t(kFrames)) << errors.toStdString();
+  for (int i = 0; i < kFrames; ++i) {
+    if (lossless)
+      EXPECT_TRUE(decoded[size_t(i)] == pictures[size_t(i)]) << "frame " << i;
+    else
+      EXPECT_LT(MeanAbsDifference(decoded[size_t(i)], pictures[size_t(i)]), 16.0) << "frame " << i;
+  }
+
+  // The Video 1 decoder calls every frame a key frame, so only the test below judges it.
+  const bool decoderTellsKeyFrames = QLatin1String(GetParam()) != QLatin1String("CRAM");
+  const std::vector<bool> keys = DecodedKeyFrames(path);
+  ASSERT_EQ(keys.size(), size_t(kFrames));
+  for (int i = 0; i < kFrames && decoderTellsKeyFrames; ++i)
+    EXPECT_EQ(keys[size_t(i)], packets[size_t(i)].Flags == kAviKeyFrame) << "frame " << i;
+
+  // Every key frame decodes without what came before it.
+  for (int i = 1; i < kFrames; ++i) {
+    if (!packets[size_t(i)].Flags) continue;
+    const std::vector<TPacket> tail(packets.begin() + i, packets.end());
+    const QString tailPath = dir.filePath(QStringLiteral("tail.avi"));
+    ASSERT_TRUE(TinyAvi::Write(tailPath, request.OutputFormat, kWidth, kHeight, kFps, tail));
+    const std::vector<QByteArray> rest = DecodeFrames(tailPath, kWidth, kHeight, &errors);
+    ASSERT_EQ(rest.size(), tail.size()) << "from frame " << i << ": " << errors.toStdString();
+    EXPECT_TRUE(rest[0] == decoded[size_t(i)]) << "key frame " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, AviCompressEvery, ::testing::ValuesIn(kCatalogueCodes),
+                         [](const auto& info) { return std::string(info.param); });
+
+TEST(AviCompressBegin, SizesAnEncoderCannotTakeFailTheBegin) {
+  TAviCompress compress;
+  for (const char* code : {"H264", "cvid", "CRAM"}) {
+    ASSERT_TRUE(compress.Select(Code(code)));
+    TCompressRequest odd = Request(31, 30, 15);
+    EXPECT_FALSE(compress.Begin(odd)) << code;
+    EXPECT_FALSE(compress.End()) << code;
+  }
+  // Cinepak and Video 1 work on 4 x 4 blocks.
+  for (const char* code : {"cvid", "CRAM"}) {
+    ASSERT_TRUE(compress.Select(Code(code)));
+    TCompressRequest even = Request(30, 30, 15);
+    EXPECT_FALSE(compress.Begin(even)) << code;
+  }
+  // The MPEG-4 family takes any size.
+  ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
+  TCompressRequest odd = Request(31, 31, 15);
+  ASSERT_TRUE(compress.Begin(odd));
+  TCompressedFrame frame;
+  ASSERT_TRUE(compress.Compress(frame));
+  EXPECT_GT(frame.Size, 0u);
+  EXPECT_EQ(frame.Flags, kAviKeyFrame);
+}
+
+TEST(AviCompressBegin, AnnouncesTheFrameRateAndItsKeyFrameRate) {
+  TAviCompress compress;
+  ASSERT_TRUE(compress.Select(MakeFourCC("FFV1")));
+  // 2.5 frames per second rounds to 2 (ties to even): a key frame every second frame.
+  TCompressRequest request = Request(32, 32, 2.5L);
+  ASSERT_TRUE(compress.Begin(request));
+  std::vector<uint32_t> flags;
+  for (uint32_t i = 0; i < 6; ++i) {
+    DrawFrame(compress.Bitmap(), int(i));
+    TCompressedFrame frame;
+    frame.FrameNumber = i;
+    compress.Compress(frame);
+    flags.push_back(frame.Flags);
+  }
+  EXPECT_EQ(flags, (std::vector<uint32_t>{0x10, 0, 0x10, 0, 0x10, 0}));
+
+  // The dialog's interval wins over the announced rate.
+  AnswerConfigDialog(50, 3, true);
+  ASSERT_TRUE(compress.Configure(nullptr));
+  ASSERT_TRUE(compress.Begin(request));
+  flags.clear();
+  for (uint32_t i = 0; i < 6; ++i) {
+    DrawFrame(compress.Bitmap(), int(i));
+    TCompressedFrame frame;
+    frame.FrameNumber = i;
+    compress.Compress(frame);
+    flags.push_back(frame.Flags);
+  }
+  EXPECT_EQ(flags, (std::vector<uint32_t>{0x10, 0, 0, 0x10, 0, 0}));
+}
+
+// --- Failures -----------------------------------------------------------------------------
+
+TEST(AviCompressFailure, AFrameTheCompressorRefusesGoesThroughTheErrorReport) {
+  test::RecordingMessages messages;
+  TAviCompress compress;
+  ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
+  TCompressRequest request = Request(32, 32, 15);
+  ASSERT_TRUE(compress.Begin(request));
+
+  TVfwCompressor::InjectCompressFault(-2);
+  TCompressedFrame frame;
+  frame.FrameNumber = 7;
+  EXPECT_THROW(compress.Compress(frame), ESilentAbort);
+  ASSERT_EQ(messages.Reports().size(), 1);
+  EXPECT_EQ(messages.Reports()[0], QStringLiteral("Fail to compress frame 7 Error code: -2"));
+  EXPECT_TRUE(messages.Messages().isEmpty());
+
+  // The recording that was cut short never ended its sequence; the next one starts cleanly.
+  ASSERT_TRUE(compress.Begin(request));
+  frame.FrameNumber = 0;
+  ASSERT_TRUE(compress.Compress(frame));
+  EXPECT_EQ(frame.Flags, kAviKeyFrame);
+  EXPECT_EQ(messages.Reports().size(), 1);
+}
+
+TEST(AviCompressFailure, CompressingWithoutABegunSequenceIsReported) {
+  test::RecordingMessages messages;
+  TAviCompress compress;
+  ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
+  TCompressedFrame frame;
+  frame.FrameNumber = 4;
+  EXPECT_THROW(compress.Compress(frame), ESilentAbort);
+  ASSERT_EQ(messages.Reports().size(), 1);
+  EXPECT_EQ(messages.Reports()[0], QStringLiteral("Fail to compress frame 4 Error code: -100"));
+}
+
+}  // namespace
+}  // namespace qm

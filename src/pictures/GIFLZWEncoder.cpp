@@ -14,24 +14,20 @@ namespace {
 
 }  // namespace
 
-TGIFLZWEncoder::TGIFLZWEncoder(QIODevice& out) : out_(out), blocks_(out), bits_(blocks_) {}
+TGIFLZWEncoder::TGIFLZWEncoder(QIODevice& out)
+    : out_(out), blocks_(out), bits_(blocks_), table_(std::make_unique<TGIFStringTable>()) {}
 
 void TGIFLZWEncoder::Reset() {
   width_ = minCodeSize_ + 1;
   maxCode_ = (1u << width_) - 1;
   nextFree_ = clearCode_ + 2;
-  table_.Clear();
+  table_->Clear();
 }
 
-void TGIFLZWEncoder::Emit(uint32_t code) {
-  bits_.Put(code, width_);
-  if (code == clearCode_) {
-    Reset();
-  } else if (nextFree_ > maxCode_) {
-    ++width_;
-    // At 12 bits the limit lies beyond the last code, so the width never passes 12.
-    maxCode_ = width_ == kMaxWidth ? (1u << kMaxWidth) : (1u << width_) - 1;
-  }
+void TGIFLZWEncoder::Widen() {
+  ++width_;
+  // At 12 bits the limit lies beyond the last code, so the width never passes 12.
+  maxCode_ = width_ == kMaxWidth ? (1u << kMaxWidth) : (1u << width_) - 1;
 }
 
 void TGIFLZWEncoder::Encode(const uint8_t* pixels, size_t count, uint32_t colourCount,
@@ -50,20 +46,19 @@ void TGIFLZWEncoder::Encode(const uint8_t* pixels, size_t count, uint32_t colour
     for (size_t i = 1; i < count; ++i) {
       const uint32_t pixel = pixels[i];
       if (pixel >= colourCount) ColorNotInTable();
-      const uint32_t key = TGIFStringTable::Key(prefix, pixel);
       uint32_t slot;
-      const int code = table_.Find(key, slot);
+      const int code = table_->Find(prefix, pixel, slot);
       if (code >= 0) {
         prefix = uint32_t(code);
         continue;
       }
       Emit(prefix);
-      prefix = pixel;
       if (nextFree_ >= kTableLimit) {
         Emit(clearCode_);  // the string is not added; the table starts afresh
       } else {
-        table_.Insert(slot, key, nextFree_++);
+        table_->Insert(slot, prefix, pixel, nextFree_++);
       }
+      prefix = pixel;
     }
     Emit(prefix);
   }

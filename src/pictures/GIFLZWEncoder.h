@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "pictures/GIFBitPacker.h"
 #include "pictures/GIFBlockWriter.h"
@@ -28,13 +29,20 @@ class TGIFLZWEncoder {
  private:
   // Writes one code at the current width, then adjusts the width (and, after a clear code,
   // resets the table).
-  void Emit(uint32_t code);
+  void Emit(uint32_t code) {
+    bits_.Put(code, width_);
+    if (code == clearCode_)
+      Reset();
+    else if (nextFree_ > maxCode_)
+      Widen();
+  }
   void Reset();
+  void Widen();
 
   QIODevice& out_;
   TGIFBlockWriter blocks_;
   TGIFBitPacker bits_;
-  TGIFStringTable table_;
+  std::unique_ptr<TGIFStringTable> table_;  // 64 KiB: kept off the stack
   int minCodeSize_ = 8;
   uint32_t clearCode_ = 256;
   int width_ = 9;

@@ -95,6 +95,10 @@ bool TAviCompress::AdmitEntry(TCompressorEntry& entry,
 }
 
 void TAviCompress::ListEntries() {
+  // The built-in entry becomes current, so a compressor still open no longer belongs to the
+  // current entry: frames would be compressed but stored as uncompressed ones.
+  End();
+  CloseCompressor();
   entries_.clear();
   entries_.push_back(BuiltInEntry());
   current_ = 0;

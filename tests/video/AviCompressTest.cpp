@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -255,8 +256,13 @@ TEST(AviCompressListing, BuiltInEntryFirstThenTheCatalogueInOrder) {
   EXPECT_EQ(compress.CurrentIndex(), 0);
   EXPECT_EQ(compress.CurrentCode(), 0u);
 
+  // Listing again makes the built-in entry current and closes what was open.
+  ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
   std::vector<TDisplayItem> items{{QStringLiteral("stale"), nullptr}};
   EXPECT_TRUE(compress.FillDisplayList(items));
+  EXPECT_EQ(compress.CurrentIndex(), 0);
+  EXPECT_EQ(compress.CurrentCode(), 0u);
+  EXPECT_FALSE(compress.CanConfigure());
   ASSERT_EQ(items.size(), compress.Entries().size());
   for (size_t i = 0; i < items.size(); ++i) {
     EXPECT_EQ(items[i].Text, compress.Entries()[i].Description);
@@ -484,6 +490,40 @@ TEST_P(AviCompressEvery, FramesDecodeIndependentlyWithTheirKeyFrames) {
     const std::vector<QByteArray> rest = DecodeFrames(tailPath, kWidth, kHeight, &errors);
     ASSERT_EQ(rest.size(), tail.size()) << "from frame " << i << ": " << errors.toStdString();
     EXPECT_TRUE(rest[0] == decoded[size_t(i)]) << "key frame " << i;
+  }
+}
+
+// Black stays black and white stays white: the YUV range the encoder is told matches the
+// one the pixels were converted to.
+TEST_P(AviCompressEvery, FlatBlackAndWhiteKeepTheirLevels) {
+  constexpr int kWidth = 32, kHeight = 32;
+  TAviCompress compress;
+  ASSERT_TRUE(compress.Select(Code(GetParam())));
+  TCompressRequest request = Request(kWidth, kHeight, 15);
+  ASSERT_TRUE(compress.Begin(request));
+  std::vector<TPacket> packets;
+  for (const uint8_t level : {uint8_t(255), uint8_t(0), uint8_t(255)}) {
+    for (int y = 0; y < kHeight; ++y) std::memset(compress.Bitmap().ScanLine(y), level, kWidth * 3);
+    TCompressedFrame frame;
+    frame.FrameNumber = uint32_t(packets.size());
+    ASSERT_TRUE(compress.Compress(frame));
+    packets.push_back(
+        {QByteArray(reinterpret_cast<const char*>(frame.Data), frame.Size), frame.Flags});
+  }
+  compress.End();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("flat.avi"));
+  ASSERT_TRUE(TinyAvi::Write(path, request.OutputFormat, kWidth, kHeight, 15, packets));
+  QString errors;
+  const std::vector<QByteArray> decoded = DecodeFrames(path, kWidth, kHeight, &errors);
+  ASSERT_EQ(decoded.size(), 3u) << errors.toStdString();
+  const int expected[] = {255, 0, 255};
+  for (size_t f = 0; f < decoded.size(); ++f) {
+    int worst = 0;
+    for (const char byte : decoded[f])
+      worst = std::max(worst, std::abs(uint8_t(byte) - expected[f]));
+    EXPECT_LE(worst, 8) << "frame " << f;
   }
 }
 

@@ -431,9 +431,15 @@ int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
   const bool toRgb = s.Entry->PixelFormat == AV_PIX_FMT_BGR0 ||
                      s.Entry->PixelFormat == AV_PIX_FMT_RGB24 ||
                      s.Entry->PixelFormat == AV_PIX_FMT_RGB555LE;
-  s.Scaler.reset(sws_getContext(
-      in.Width, in.Height, AV_PIX_FMT_BGR24, in.Width, in.Height, s.Entry->PixelFormat,
-      toRgb ? SWS_POINT : SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+  // Same-size conversions: RGB targets are plain repacking; YUV ones take swscale's fast
+  // path, except full-range YUV, which only the exact path converts with the right range.
+  int scalerFlags = SWS_BICUBIC;
+  if (toRgb)
+    scalerFlags = SWS_POINT;
+  else if (s.Entry->FullRange)
+    scalerFlags = SWS_BICUBIC | SWS_ACCURATE_RND;
+  s.Scaler.reset(sws_getContext(in.Width, in.Height, AV_PIX_FMT_BGR24, in.Width, in.Height,
+                                s.Entry->PixelFormat, scalerFlags, nullptr, nullptr, nullptr));
   if (!s.Scaler) return kIcErrMemory;
   if (s.Entry->FullRange) {
     const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "capture/DIBBitmap.h"
+#include "common/SilentAbort.h"
 #include "pictures/BMPWriter.h"
 #include "pictures/GIFImage.h"
 #include "pictures/PictureError.h"
@@ -69,6 +70,8 @@ void StorePicture(const TDIBBitmap& bitmap, TPictureType type, int jpegPosition,
                         QStringLiteral("Can not create file %1: %2").arg(path, file.errorString()));
   try {
     WritePicture(bitmap, type, jpegPosition, file);
+  } catch (const ESilentAbort&) {
+    throw;  // already reported
   } catch (const std::bad_alloc&) {
     throw EPictureError(path, QStringLiteral("Can not write file %1: out of memory").arg(path));
   } catch (const std::exception& e) {

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -162,6 +164,70 @@ TEST(GIFImage, WidthGrowsWhenTheNextCodeNoLongerFits) {
   // the code after the one that leaves 512 as next free goes out at 10 bits.
   for (size_t k = 1; k + 1 < f.Codes.size(); ++k)
     EXPECT_EQ(f.Codes[k].Width, k <= 255 ? 9 : 10) << k;
+}
+
+// The code stream as a plain dictionary coder with the same rules makes it: 9 to 12 bits,
+// a clear code instead of a 4096th code, 255-byte blocks. The writer's hash table must give
+// the very same bytes.
+QByteArray PlainDictionaryStream(const std::vector<uint8_t>& pixels) {
+  std::map<std::pair<uint32_t, uint32_t>, uint32_t> strings;
+  std::vector<uint8_t> coded;
+  uint64_t pending = 0;
+  int pendingBits = 0, width = 9;
+  uint32_t maxCode = 511, next = 258;
+  auto put = [&](uint32_t code) {
+    pending |= uint64_t(code) << pendingBits;
+    for (pendingBits += width; pendingBits >= 8; pendingBits -= 8, pending >>= 8)
+      coded.push_back(uint8_t(pending));
+    if (code == 256) {
+      width = 9, maxCode = 511, next = 258;
+      strings.clear();
+    } else if (next > maxCode) {
+      ++width;
+      maxCode = width == 12 ? 4096 : (1u << width) - 1;
+    }
+  };
+  put(256);
+  uint32_t prefix = pixels[0];
+  for (size_t i = 1; i < pixels.size(); ++i) {
+    const auto found = strings.find({prefix, pixels[i]});
+    if (found != strings.end()) {
+      prefix = found->second;
+      continue;
+    }
+    put(prefix);
+    if (next >= 4095)
+      put(256);
+    else
+      strings[{prefix, pixels[i]}] = next++;
+    prefix = pixels[i];
+  }
+  put(prefix);
+  put(257);
+  if (pendingBits > 0) coded.push_back(uint8_t(pending));
+  QByteArray stream(1, char(8));
+  for (size_t at = 0; at < coded.size(); at += 255) {
+    const size_t size = std::min<size_t>(255, coded.size() - at);
+    stream += char(size);
+    stream += QByteArray(reinterpret_cast<const char*>(coded.data() + at), qsizetype(size));
+  }
+  stream += char(0);
+  return stream;
+}
+
+TEST(GIFLZWEncoder, SameBytesAsAPlainDictionaryCoder) {
+  std::mt19937 random(11);
+  const std::vector<std::function<uint8_t(size_t)>> sources{
+      [&](size_t) { return uint8_t(random()); },                            // noise: many clears
+      [&](size_t) { return uint8_t(random() % 3); },                        // few colours
+      [](size_t i) { return uint8_t(i / 5000 % 216); },                     // long runs
+      [](size_t i) { return uint8_t((i % 1920) * 216 / 1920 ^ i / 7680); }  // gradient rows
+  };
+  for (size_t s = 0; s < sources.size(); ++s) {
+    std::vector<uint8_t> pixels(300000);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = sources[s](i);
+    EXPECT_EQ(CodedBytes(pixels), PlainDictionaryStream(pixels)) << "source " << s;
+  }
 }
 
 TEST(GIFLZWEncoder, FullBlockThenTerminatorForExactly255Bytes) {

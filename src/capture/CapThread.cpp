@@ -167,6 +167,12 @@ void TCapThread::RunLoop() {
         FrameTally += NextFrame;
         NextFrame = 1;
         waiting_ = true;
+        // Tell a user-interface thread that waits on the hand-off for this state. The pause
+        // lock is not held meanwhile (the hand-off's lock is taken before it elsewhere); a
+        // Continue or a stop in between is seen by the wait's condition.
+        lock.unlock();
+        handoff_.Wake();
+        lock.lock();
         pauseWake_.wait(lock, [this] { return !Paused || stopRequested_; });
         waiting_ = false;
         // A stop while paused ends the recording here; the segment was counted at the pause.

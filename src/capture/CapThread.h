@@ -53,7 +53,8 @@ class TCapThread {
   bool IsStarted() const { return worker_.joinable() || finished_; }
   bool IsFinished() const { return finished_; }
   bool IsPaused() const { return Paused; }
-  // True while the worker is blocked in a pause.
+  // True while the worker is blocked in a pause. The worker wakes the hand-off when it
+  // blocks, so the hand-off's WaitUntil can wait for this.
   bool IsWaiting() const;
 
   // Figures of the recording, for reading after WaitFor.

@@ -1,0 +1,312 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "capture/CapInfo.h"
+#include "capture/CapThread.h"
+#include "capture/UiHandoff.h"
+#include "platform/clock/TickClock.h"
+#include "support/MediaProbe.h"
+#include "support/RecordingMessages.h"
+#include "video/MovieWriter.h"
+
+namespace qm {
+namespace {
+
+// Close below the wrap of the 32-bit tick, so every recording here runs across it.
+constexpr uint32_t kClockStart = 0xFFFFFFFFu - 1500u;
+
+// Time moves only when the worker sleeps (by exactly the time asked) or the test says so.
+// OnSleep runs on the worker after each sleep with the time elapsed since the start.
+class FakeClock : public TickClock {
+ public:
+  uint32_t Now() override { return now_; }
+  void Sleep(uint32_t milliseconds) override {
+    now_ += milliseconds;
+    if (OnSleep) OnSleep(Elapsed());
+  }
+  void Advance(uint32_t milliseconds) { now_ += milliseconds; }
+  uint32_t Elapsed() const { return now_ - kClockStart; }
+
+  std::function<void(uint32_t)> OnSleep;  // set before the thread starts
+
+ private:
+  std::atomic<uint32_t> now_{kClockStart};
+};
+
+// Stands in for the main window.
+class CapDoneReceiver : public QObject {
+ public:
+  int Count = 0;
+
+ protected:
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::Type(kWmCapDone)) return QObject::event(event);
+    ++Count;
+    return true;
+  }
+};
+
+// Frames that a decoder really finds in the file; -1 when ffprobe rejects it.
+int DecodedFrames(const QString& file) {
+  const test::TProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  return video.Valid ? int(video.Frames) : -1;
+}
+
+// The stream's frame rate as the file states it.
+double StatedRate(const QString& file) {
+  const QStringList parts = test::MediaProbe::ProbeVideo(file).FrameRate.split('/');
+  if (parts.size() != 2 || parts[1].toDouble() == 0) return -1;
+  return parts[0].toDouble() / parts[1].toDouble();
+}
+
+// One recording of a small area, uncompressed, through the real movie writer, with the
+// thread's clock under the test's control.
+class CapThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    file = dir.filePath("take.avi");
+    writer = std::make_unique<TMovieWriter>(nullptr, dir.filePath("Index.~tmp"));
+    clock.OnSleep = [this](uint32_t elapsed) {
+      NoteFrames(elapsed - 10);
+      if (OnPass) OnPass(elapsed);
+    };
+  }
+
+  void Start(uint16_t fps, TRect area = TRect{0, 0, 64, 48}) {
+    thread = std::make_unique<TCapThread>(handoff, clock);
+    TCapInfo info;
+    info.OwnerWindow = &owner;
+    info.Area = area;
+    info.MovieWriter = writer.get();
+    info.FileName = file;
+    info.FramesPerSecond = fps;
+    info.OnError = [this](const QString& reason) {
+      errors << reason;
+      errorsOnUiThread = errorsOnUiThread && QThread::currentThread() == qApp->thread();
+    };
+    thread->SetInfo(info);
+    thread->Start();
+  }
+
+  // Waits for the end, then lets the posted capture-done message arrive.
+  void Finish() {
+    thread->WaitFor();
+    if (writer->Frame().FrameNumber > framesSeen) frameTimes.push_back(lastPassTick);
+    QCoreApplication::sendPostedEvents(&owner);
+  }
+
+  // A frame is taken in the pass that follows the sleep; the next sleep sees it counted.
+  void NoteFrames(uint32_t passTick) {
+    const uint32_t frames = writer->Frame().FrameNumber;
+    if (frames > framesSeen) {
+      EXPECT_EQ(frames, framesSeen + 1) << "two frames in one pass";
+      frameTimes.push_back(lastPassTick);
+      framesSeen = frames;
+    }
+    lastPassTick = passTick;
+  }
+
+  test::RecordingMessages messages;
+  QTemporaryDir dir;
+  QString file;
+  FakeClock clock;
+  TUiHandoff handoff;
+  CapDoneReceiver owner;
+  std::unique_ptr<TMovieWriter> writer;
+  std::unique_ptr<TCapThread> thread;
+  QStringList errors;
+  bool errorsOnUiThread = true;
+  std::function<void(uint32_t)> OnPass;  // runs on the worker after each sleep
+
+  // Written by the worker between steps; read after Finish.
+  std::vector<uint32_t> frameTimes;
+  uint32_t framesSeen = 0;
+  uint32_t lastPassTick = 0;
+};
+
+TEST_F(CapThreadTest, OneFramePerSecondForTwoAndAHalfSecondsTakesTwoFramesAtRateOnePointSix) {
+  OnPass = [this](uint32_t elapsed) {
+    if (elapsed == 2510) thread->Stop();
+  };
+  Start(1);
+  Finish();
+
+  EXPECT_EQ(frameTimes, (std::vector<uint32_t>{1000, 2000}));
+  EXPECT_EQ(thread->GetActiveTime(), 2500u);
+  EXPECT_EQ(thread->GetFrameTally(), 4u);
+  EXPECT_DOUBLE_EQ(double(thread->GetActualFrameRate()), 1.6);
+  EXPECT_EQ(owner.Count, 1);
+  EXPECT_TRUE(errors.isEmpty());
+  EXPECT_EQ(DecodedFrames(file), 2);
+  EXPECT_NEAR(StatedRate(file), 1.6, 1e-6);
+  EXPECT_FALSE(QFile::exists(dir.filePath("Index.~tmp")));
+}
+
+TEST_F(CapThreadTest, AStopBeforeTheFirstFramePeriodGivesACompletedFileWithoutFrames) {
+  OnPass = [this](uint32_t elapsed) {
+    if (elapsed == 210) thread->Stop();
+  };
+  Start(4);  // the first frame would be due at 250 ms
+  Finish();
+
+  EXPECT_TRUE(frameTimes.empty());
+  EXPECT_EQ(writer->Frame().FrameNumber, 0u);
+  EXPECT_EQ(owner.Count, 1);
+  EXPECT_TRUE(errors.isEmpty());
+  const test::TProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  EXPECT_TRUE(video.Valid) << video.Error.toStdString();
+  // ffprobe reads no count from an empty stream; the file's own structure says it.
+  const test::TAviFile avi = test::MediaProbe::ReadAvi(file);
+  ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+  EXPECT_TRUE(avi.HasIndex);
+  EXPECT_EQ(avi.TotalFrames(), 0u);
+  EXPECT_TRUE(avi.Chunks.empty());
+  EXPECT_DOUBLE_EQ(double(thread->GetActualFrameRate()), 2 * 1000.0 / 200);
+}
+
+TEST_F(CapThreadTest, NoActiveTimeKeepsTheRequestedRate) {
+  OnPass = [this](uint32_t elapsed) {
+    if (elapsed == 10) thread->Stop();  // stopped within the tick of the start
+  };
+  Start(15);
+  Finish();
+
+  EXPECT_EQ(thread->GetActiveTime(), 0u);
+  EXPECT_EQ(thread->GetActualFrameRate(), 0.0L);
+  EXPECT_EQ(owner.Count, 1);
+  EXPECT_NEAR(StatedRate(file), 15.0, 1e-6);
+}
+
+TEST_F(CapThreadTest, APauseIsNeitherCountedNorFilledAndTheScheduleRestartsAtTheContinue) {
+  std::atomic<uint32_t> continuedAt{0};
+  OnPass = [&](uint32_t elapsed) {
+    if (elapsed == 1510) thread->Pause();
+    const uint32_t c = continuedAt;
+    if (c != 0 && elapsed == c + 2510) thread->Stop();
+  };
+  Start(1);
+  handoff.WaitUntil([this] { return thread->IsWaiting(); });
+
+  clock.Advance(10000);  // ten seconds paused
+  const uint32_t c = clock.Elapsed();
+  continuedAt = c;
+  thread->Continue();
+  Finish();
+
+  // One frame before the pause, two after it, the first one period after the continue.
+  EXPECT_EQ(frameTimes, (std::vector<uint32_t>{1000, c + 1000, c + 2000}));
+  EXPECT_EQ(thread->GetActiveTime(), 1500u + 2500u);
+  EXPECT_EQ(thread->GetFrameTally(), 1u + 2u + 3u);
+  EXPECT_DOUBLE_EQ(double(thread->GetActualFrameRate()), 1.5);
+  EXPECT_EQ(owner.Count, 1);
+  EXPECT_EQ(DecodedFrames(file), 3);
+  EXPECT_NEAR(StatedRate(file), 1.5, 1e-6);
+}
+
+TEST_F(CapThreadTest, AStopWhilePausedWakesTheWorkerAndCompletesTheFile) {
+  OnPass = [this](uint32_t elapsed) {
+    if (elapsed == 1510) thread->Pause();
+  };
+  Start(1);
+  handoff.WaitUntil([this] { return thread->IsWaiting(); });
+  clock.Advance(10000);
+  thread->Stop();
+  Finish();
+
+  EXPECT_EQ(frameTimes, (std::vector<uint32_t>{1000}));
+  EXPECT_EQ(thread->GetActiveTime(), 1500u);  // the paused time is not counted
+  EXPECT_EQ(thread->GetFrameTally(), 3u);
+  EXPECT_EQ(owner.Count, 1);
+  EXPECT_TRUE(errors.isEmpty());
+  EXPECT_EQ(DecodedFrames(file), 1);
+  EXPECT_NEAR(StatedRate(file), 2.0, 1e-6);
+}
+
+TEST_F(CapThreadTest, ALateWorkerTakesOneFramePerPassUntilItHasCaughtUp) {
+  OnPass = [this](uint32_t elapsed) {
+    if (elapsed == 1010) clock.Advance(3000);  // a pass that took three seconds
+    if (elapsed == 6010) thread->Stop();
+  };
+  Start(10);
+  Finish();
+
+  // Nothing dropped, nothing doubled: frame k of the schedule, k = 1..60.
+  ASSERT_EQ(frameTimes.size(), 60u);
+  EXPECT_EQ(DecodedFrames(file), 60);
+  for (size_t k = 1; k <= frameTimes.size(); ++k) {
+    EXPECT_GE(frameTimes[k - 1], 100 * k) << "frame " << k << " before it was due";
+    if (k > 1) {
+      EXPECT_GT(frameTimes[k - 1], frameTimes[k - 2]) << "frame " << k;
+    }
+  }
+  // Behind schedule, frames follow each other pass by pass (10 ms apart) ...
+  EXPECT_EQ(frameTimes[10], 4010u);
+  EXPECT_EQ(frameTimes[11], 4020u);
+  // ... and once caught up they are taken on time again.
+  EXPECT_EQ(frameTimes[59], 6000u);
+  EXPECT_EQ(frameTimes[50], 5100u);
+}
+
+TEST_F(CapThreadTest, AFileThatCannotBeCreatedIsReportedOnTheUserInterfaceThread) {
+  file = dir.filePath("missing/take.avi");
+  Start(15);
+  Finish();
+  EXPECT_EQ(errors, QStringList{"Can not create file " + file});
+  EXPECT_TRUE(errorsOnUiThread);
+  EXPECT_EQ(owner.Count, 0);
+}
+
+TEST_F(CapThreadTest, DestroyingARunningThreadWaitsForItsFileWithoutBlockingTheHandoff) {
+  // The real clock: frames are due every 31 ms while the user-interface thread is busy
+  // elsewhere, so steps are queued when the destruction starts waiting.
+  auto real = std::make_unique<TCapThread>(handoff);
+  TCapInfo info;
+  info.OwnerWindow = &owner;
+  info.Area = TRect{0, 0, 64, 48};
+  info.MovieWriter = writer.get();
+  info.FileName = file;
+  info.FramesPerSecond = 32;
+  real->SetInfo(info);
+  real->Start();
+  QEventLoop loop;
+  QTimer::singleShot(300, &loop, &QEventLoop::quit);
+  loop.exec();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let a step wait for us
+  real.reset();
+
+  QCoreApplication::sendPostedEvents(&owner);
+  EXPECT_EQ(owner.Count, 1);
+  EXPECT_EQ(DecodedFrames(file), int(writer->Frame().FrameNumber));
+  EXPECT_GE(DecodedFrames(file), 1);
+}
+
+TEST_F(CapThreadTest, DestroyingAPausedThreadCompletesItsFile) {
+  OnPass = [this](uint32_t elapsed) {
+    if (elapsed == 1510) thread->Pause();
+  };
+  Start(1);
+  handoff.WaitUntil([this] { return thread->IsWaiting(); });
+  thread.reset();
+
+  QCoreApplication::sendPostedEvents(&owner);
+  EXPECT_EQ(owner.Count, 1);
+  EXPECT_EQ(DecodedFrames(file), 1);
+}
+
+}  // namespace
+}  // namespace qm

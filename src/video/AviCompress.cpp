@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -49,9 +51,11 @@ void DescribeInstalled(TCompressorEntry& entry) {
   entry.Description = info.Description;
 }
 
-// Rounds to the nearest integer, ties to even (the default rounding mode).
-long double RoundEven(long double value) {
-  return std::nearbyint(value);
+// Rounds to the nearest integer, ties to even (the default rounding mode), kept within what
+// the 32-bit fields of the frames info can hold.
+uint32_t RoundEven(long double value) {
+  if (!(value > 0)) return 0;
+  return uint32_t(std::nearbyint(std::min(value, 4.0e9L)));
 }
 
 // Lets the user interface handle what queued up while a frame was compressed; only on the
@@ -184,8 +188,8 @@ bool TAviCompress::Begin(TCompressRequest& request) {
   frames.Flags = kVfwFramesPadding;
   frames.StartFrame = 0;
   frames.FrameCount = request.FrameCountHint;
-  frames.KeyRate = int32_t(RoundEven(request.FrameRate));
-  frames.Rate = uint32_t(RoundEven(10000 * request.FrameRate));
+  frames.KeyRate = int32_t(std::min<uint32_t>(RoundEven(request.FrameRate), INT32_MAX));
+  frames.Rate = RoundEven(10000 * request.FrameRate);
   frames.Scale = 10000;
   compressor_->FramesInfo(frames);
 

@@ -41,8 +41,11 @@ class TAviCompress {
   TAviCompress(const TAviCompress&) = delete;
   TAviCompress& operator=(const TAviCompress&) = delete;
 
-  // Rebuilds the list, built-in entry first, and makes the built-in entry current.
+  // Rebuilds the list, built-in entry first, and makes the built-in entry current; an open
+  // compressor is closed.
   void ListEntries();
+  // Lists anew and gives one item per entry; the items point into the list and stay valid
+  // until the next listing.
   bool FillDisplayList(std::vector<TDisplayItem>& items);
   const std::vector<TCompressorEntry>& Entries() const { return entries_; }
 
@@ -54,6 +57,7 @@ class TAviCompress {
 
   TDIBBitmap& Bitmap() { return bitmap_; }
 
+  // A sequence still running (a recording cut short by a failed frame) is ended first.
   bool Begin(TCompressRequest& request);
   // Fills Data, Size, Flags and Bitmap; a compressor failure goes through the error report.
   bool Compress(TCompressedFrame& frame);
@@ -79,8 +83,8 @@ class TAviCompress {
   std::vector<uint8_t> compressedBuffer_;
 };
 
-// The 32-bit value of a compressor entry's handler code as four characters, "DIB " for the
-// built-in entry; what the command line shows.
+// A compressor entry's handler code as its four characters, "DIB" for the built-in entry;
+// what the command line shows.
 QString EntryCodeText(const TCompressorEntry& entry);
 
 }  // namespace qm

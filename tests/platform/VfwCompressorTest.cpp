@@ -176,6 +176,34 @@ TEST(VfwCompressorSequence, AnInjectedFaultAnswersOnceWithoutCompressing) {
             kIcErrOk);
 }
 
+TEST(VfwCompressorSequence, EveryQualityFromZeroToHundredCompresses) {
+  const auto in = InputHeader(32, 32);
+  std::vector<uint8_t> bits(32 * 32 * 3);
+  for (size_t i = 0; i < bits.size(); ++i) bits[i] = uint8_t(i * 7);
+  std::vector<uint8_t> buffer(200000);
+  for (const char* code : {"MP42", "DIV3", "XVID", "H264", "MJPG"}) {
+    auto compressor = TVfwCompressor::Open(
+        kIcTypeVideo,
+        MakeFourCC(uint8_t(code[0]), uint8_t(code[1]), uint8_t(code[2]), uint8_t(code[3])),
+        TVfwMode::Compress);
+    ASSERT_NE(compressor, nullptr) << code;
+    std::vector<uint32_t> sizes;
+    for (const int quality : {0, 100}) {
+      compressor->SetSettings({quality, 0});
+      std::array<uint8_t, 40> out{};
+      ASSERT_EQ(compressor->GetFormat(in.data(), out.data()), kIcErrOk) << code;
+      ASSERT_EQ(compressor->Begin(in.data(), out.data()), kIcErrOk) << code << " " << quality;
+      uint32_t flags = 0;
+      ASSERT_EQ(compressor->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
+                                     bits.data(), 0, flags),
+                kIcErrOk)
+          << code << " " << quality;
+      sizes.push_back(Get32(out.data() + 20));
+    }
+    EXPECT_LT(sizes[0], sizes[1]) << code;
+  }
+}
+
 TEST(VfwCompressorDialog, ConfirmedSettingsStayInTheOpenCompressor) {
   KeepDialogsOffTheSessionBus();
   auto mjpg = OpenFor("MJPG", TVfwMode::Compress);

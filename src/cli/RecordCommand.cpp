@@ -211,6 +211,8 @@ int RunRecord(const QStringList& args) {
     TStopSignals stopSignals([&] { thread.Stop(); });
     QTimer timer;
     timer.setSingleShot(true);
+    // A coarse timer may fire 5 % early or late, which would be frames too few or too many.
+    timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, [&] { thread.Stop(); });
     if (options.Milliseconds) {
       // No time at all: the stop comes before the first pass, so the file has no frames.

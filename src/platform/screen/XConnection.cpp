@@ -32,6 +32,17 @@ void OnIOErrorExit(Display*, void* broken) {
   *static_cast<std::atomic<bool>*>(broken) = true;
 }
 
+// Xlib's default I/O error handler exits before the exit handler above is reached; ours
+// returns for our own connection and leaves every other display to the previous handler.
+using IOErrorHandler = int (*)(Display*);
+std::atomic<IOErrorHandler> gPreviousIO{nullptr};
+
+int OnIOError(Display* display) {
+  if (display == gOurDisplay.load()) return 0;
+  IOErrorHandler previous = gPreviousIO.load();
+  return previous ? previous(display) : 0;
+}
+
 std::mutex gSharedMutex;
 std::shared_ptr<TXConnection> gShared;
 
@@ -61,6 +72,8 @@ std::shared_ptr<TXConnection> TXConnection::Shared() {
   ::Display* display = connection->display_.get();
   if (!display) return nullptr;
   XSetIOErrorExitHandler(display, OnIOErrorExit, &connection->broken_);
+  if (IOErrorHandler current = XSetIOErrorHandler(OnIOError); current != OnIOError)
+    gPreviousIO = current;
   gOurErrors = &connection->errors_;
   gOurDisplay = display;
   InstallErrorHandler();

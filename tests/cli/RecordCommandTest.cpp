@@ -1,0 +1,296 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "support/MediaProbe.h"
+#include "support/XScreen.h"
+
+namespace qm {
+namespace {
+
+using test::MediaProbe;
+using test::TColour;
+using test::XScreen;
+
+struct TRun {
+  int ExitCode = -1;
+  QString Out;
+  QString Err;
+};
+
+TRun Finish(QProcess& process) {
+  TRun run;
+  if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit) {
+    process.kill();
+    process.waitForFinished();
+    run.Err = QStringLiteral("did not finish normally");
+    return run;
+  }
+  run.ExitCode = process.exitCode();
+  run.Out = QString::fromLocal8Bit(process.readAllStandardOutput());
+  run.Err = QString::fromLocal8Bit(process.readAllStandardError());
+  return run;
+}
+
+void StartTool(QProcess& process, const QStringList& args) {
+  process.start(QStringLiteral(QM_CLI_PATH), args);
+  process.waitForStarted();
+}
+
+// Waits until the tool has created its output file, so that it is recording (its signal
+// handlers are in place by then).
+bool WaitForFile(const QString& file) {
+  for (int i = 0; i < 3000 && !QFile::exists(file); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return QFile::exists(file);
+}
+
+TRun RunTool(const QStringList& args) {
+  QProcess process;
+  StartTool(process, args);
+  return Finish(process);
+}
+
+// The frame count in the tool's closing line "FILE: N frames, R fps"; -1 when missing.
+int PrintedFrames(const TRun& run, const QString& file) {
+  const QRegularExpression line(QRegularExpression::escape(file) +
+                                QStringLiteral(": (\\d+) frames, ([0-9.]+) fps\\n$"));
+  const QRegularExpressionMatch match = line.match(run.Out);
+  return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+// The frames of an uncompressed recording, decoded by ffmpeg.
+std::vector<QByteArray> DecodeFrames(const QString& file, int width, int height) {
+  std::vector<QByteArray> frames;
+  QString errors;
+  EXPECT_TRUE(MediaProbe::DecodeBgr24(file, width, height, frames, &errors))
+      << errors.toStdString();
+  return frames;
+}
+
+// Pixels of a decoded frame that differ from the screen pattern, counting the frame's (0, 0)
+// as the screen's (left, top).
+int PatternMismatches(const QByteArray& frame, int width, int height, int left, int top) {
+  int wrong = 0;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const TColour want = XScreen::Pattern(left + x, top + y);
+      const auto* p = reinterpret_cast<const uint8_t*>(frame.constData()) + (y * width + x) * 3;
+      if (p[0] != (want & 0xFF) || p[1] != (want >> 8 & 0xFF) || p[2] != (want >> 16 & 0xFF))
+        ++wrong;
+    }
+  return wrong;
+}
+
+class RecordCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    ASSERT_TRUE(MediaProbe::Available());
+  }
+  QString Path(const QString& name) const { return dir_.filePath(name); }
+
+  QTemporaryDir dir_;
+};
+
+TEST_F(RecordCommand, TheFrameCountFollowsTheScheduleAtEachRate) {
+  for (const int fps : {4, 15, 32}) {
+    SCOPED_TRACE(fps);
+    const QString file = Path(QStringLiteral("rate%1.avi").arg(fps));
+    const TRun run = RunTool({"record", file, "--area", "0,0,160,120", "--fps",
+                              QString::number(fps), "--seconds", "2.5", "--codec", "DIB"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_EQ(video.CodecName, "rawvideo");
+    const double scheduled = std::floor(2.5 * fps);
+    EXPECT_LE(std::abs(double(video.Frames) - scheduled), 1.0) << video.Frames;
+    EXPECT_EQ(PrintedFrames(run, file), video.Frames) << run.Out.toStdString();
+    EXPECT_FALSE(QFile::exists(file + ".idx.~tmp"));
+  }
+}
+
+TEST_F(RecordCommand, UncompressedFramesHoldTheScreenPixels) {
+  XScreen screen;
+  ASSERT_TRUE(screen.Ok());
+  screen.Show(screen.Bounds());
+  const QString file = Path("pixels.avi");
+  const TRun run =
+      RunTool({"record", file, "--area", "300,200,96,64", "--fps", "10", "--seconds", "0.5",
+               "--codec", "DIB"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  const std::vector<QByteArray> frames = DecodeFrames(file, 96, 64);
+  ASSERT_FALSE(frames.empty());
+  for (const QByteArray& frame : frames) EXPECT_EQ(PatternMismatches(frame, 96, 64, 300, 200), 0);
+}
+
+TEST_F(RecordCommand, FollowModeMovesTheAreaWithThePointer) {
+  XScreen screen;
+  ASSERT_TRUE(screen.Ok());
+  screen.Show(screen.Bounds());
+  screen.MovePointer(400, 300);
+  const QString file = Path("follow.avi");
+  QProcess tool;
+  StartTool(tool, {"record", file, "--area", "0,0,80,60", "--fps", "8", "--seconds", "2.5",
+                   "--codec", "DIB", "--follow"});
+  ASSERT_TRUE(WaitForFile(file));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  screen.MovePointer(1000, 700);
+  const TRun run = Finish(tool);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+
+  const std::vector<QByteArray> frames = DecodeFrames(file, 80, 60);
+  ASSERT_GE(frames.size(), 4u);
+  // Centred on the pointer: the first frame around (400, 300), the last around (1000, 700).
+  EXPECT_EQ(PatternMismatches(frames.front(), 80, 60, 400 - 40, 300 - 30), 0);
+  EXPECT_EQ(PatternMismatches(frames.back(), 80, 60, 1000 - 40, 700 - 30), 0);
+}
+
+TEST_F(RecordCommand, MPEG4IsTheDefaultCodec) {
+  const QString file = Path("mp42.avi");
+  const TRun run = RunTool({"record", file, "--area", "0,0,320,240", "--seconds", "1"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.CodecName, "msmpeg4v2");
+  EXPECT_EQ(video.Width, 320);
+  EXPECT_EQ(video.Height, 240);
+  EXPECT_GE(video.Frames, 14);  // 15 frames per second by default
+  EXPECT_LE(video.Frames, 16);
+}
+
+TEST_F(RecordCommand, NoSecondsGivesACompletedFileWithoutFrames) {
+  const QString file = Path("empty.avi");
+  const TRun run = RunTool({"record", file, "--seconds", "0", "--codec", "DIB"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_EQ(PrintedFrames(run, file), 0) << run.Out.toStdString();
+  const test::TAviFile avi = MediaProbe::ReadAvi(file);
+  ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+  EXPECT_TRUE(avi.HasIndex);
+  EXPECT_EQ(avi.TotalFrames(), 0u);
+  // The whole screen by default.
+  EXPECT_EQ(avi.Width(), 1920u);
+  EXPECT_EQ(avi.Height(), 1080u);
+}
+
+TEST_F(RecordCommand, ASignalCompletesTheFile) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const QString file = Path(QStringLiteral("signal%1.avi").arg(signal));
+    QProcess tool;
+    StartTool(tool, {"record", file, "--area", "0,0,64,48", "--fps", "20", "--codec", "DIB"});
+    ASSERT_TRUE(WaitForFile(file));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    ASSERT_EQ(::kill(pid_t(tool.processId()), signal), 0);
+    const TRun run = Finish(tool);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_GE(video.Frames, 1);
+    EXPECT_EQ(PrintedFrames(run, file), video.Frames) << run.Out.toStdString();
+    const test::TAviFile avi = MediaProbe::ReadAvi(file);
+    EXPECT_TRUE(avi.HasIndex);
+    EXPECT_EQ(avi.Index.size(), size_t(video.Frames));
+    EXPECT_FALSE(QFile::exists(file + ".idx.~tmp"));
+  }
+}
+
+// The X server going away mid-recording makes a grab fail: the frame of that pass is the
+// stale picture appended once more, then the file is completed as after a stop.
+TEST_F(RecordCommand, AFailedGrabEndsTheRecordingWithACompletedFile) {
+  QProcess xvfb;
+  xvfb.setProcessChannelMode(QProcess::SeparateChannels);
+  xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "320x240x24",
+                                      "-nolisten", "tcp", "-noreset"});
+  ASSERT_TRUE(xvfb.waitForStarted());
+  QByteArray number;
+  while (!number.contains('\n') && xvfb.waitForReadyRead(30000)) number += xvfb.readAll();
+  ASSERT_TRUE(number.contains('\n'));
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + QString::fromLatin1(number).trimmed());
+
+  const QString file = Path("lost.avi");
+  QProcess tool;
+  tool.setProcessEnvironment(env);
+  StartTool(tool, {"record", file, "--area", "0,0,64,48", "--fps", "20", "--codec", "DIB"});
+  ASSERT_TRUE(WaitForFile(file));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  xvfb.terminate();
+  xvfb.waitForFinished();
+  // No stop is asked for: the tool ends on its own.
+  const TRun run = Finish(tool);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  ASSERT_GE(video.Frames, 2);
+  EXPECT_EQ(PrintedFrames(run, file), video.Frames);
+  const std::vector<QByteArray> frames = DecodeFrames(file, 64, 48);
+  ASSERT_EQ(frames.size(), size_t(video.Frames));
+  EXPECT_EQ(frames[frames.size() - 1], frames[frames.size() - 2]);
+}
+
+TEST_F(RecordCommand, AFileThatCannotBeCreatedFailsWithTheReason) {
+  const QString file = Path("missing/take.avi");
+  const TRun run = RunTool({"record", file, "--seconds", "1", "--codec", "DIB"});
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_TRUE(run.Err.contains("ErrorCan not create file " + file)) << run.Err.toStdString();
+  EXPECT_TRUE(run.Out.isEmpty());
+}
+
+TEST_F(RecordCommand, CodecsListsTheBuiltInEntryFirstAndTheDefault) {
+  const TRun run = RunTool({"codecs"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  const QStringList lines = run.Out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_EQ(lines[0], "DIB\tUncompressed 24bits DIB");
+  bool mp42 = false;
+  for (const QString& line : lines) {
+    EXPECT_EQ(line.count('\t'), 1) << line.toStdString();
+    mp42 = mp42 || line.startsWith("MP42\t");
+  }
+  EXPECT_TRUE(mp42);
+}
+
+TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
+  const QString file = Path("bad.avi");
+  const std::vector<QStringList> bad = {
+      {"record"},
+      {"record", file, "--frames", "3"},
+      {"record", file, "--area", "1,2,3"},
+      {"record", file, "--area", "a,b,c,d"},
+      {"record", file, "--area", "0,0,0,10"},
+      {"record", file, "--area", "0,0,10,-1"},
+      {"record", file, "--fps", "0"},
+      {"record", file, "--fps", "33"},
+      {"record", file, "--fps", "ten"},
+      {"record", file, "--seconds", "-1"},
+      {"record", file, "--seconds", "soon"},
+      {"record", file, "--codec", "NOPE"},
+      {"record", file, "--codec"},
+      {"record", file, file},
+      {"codecs", "extra"},
+  };
+  for (const QStringList& args : bad) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    const TRun run = RunTool(args);
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_TRUE(run.Err.contains("usage:")) << run.Err.toStdString();
+  }
+  EXPECT_FALSE(QFile::exists(file));
+}
+
+}  // namespace
+}  // namespace qm

@@ -150,22 +150,6 @@ TEST(GIFImage, FullStringTableEmitsClearAtTwelveBitsAndGoesOnAtNine) {
   }
 }
 
-TEST(GIFImage, WidthGrowsWhenTheNextCodeNoLongerFits) {
-  // Distinct pairs throughout: every pixel is a code of its own and adds one string.
-  std::vector<uint8_t> pixels;
-  for (int i = 0; i < 600; ++i) pixels.push_back(uint8_t(i * 37 % 256 ^ (i / 256) * 91));
-  QByteArray file("GIF87a\x01\x00\x01\x00\x00\x00\x00\x2C\0\0\0\0\x58\x02\x01\x00\x00", 23);
-  file += CodedBytes(pixels);
-  file += char(0x3B);
-  const TGifFile f = ReadGif(file);
-  ASSERT_EQ(f.Error, "");
-  EXPECT_EQ(f.Pixels, pixels);
-  // Codes: clear, then pixel codes; after code k (k >= 1) the next free code is 257 + k, so
-  // the code after the one that leaves 512 as next free goes out at 10 bits.
-  for (size_t k = 1; k + 1 < f.Codes.size(); ++k)
-    EXPECT_EQ(f.Codes[k].Width, k <= 255 ? 9 : 10) << k;
-}
-
 // The code stream as a plain dictionary coder with the same rules makes it: 9 to 12 bits,
 // a clear code instead of a 4096th code, 255-byte blocks. The writer's hash table must give
 // the very same bytes.

@@ -20,13 +20,13 @@ inline constexpr int kWmCapDone = 3025;  // WM_USER + 2001
 
 // The job record of one recording, copied into the capture thread before it starts.
 struct TCapInfo {
-  QObject* OwnerWindow = nullptr;          // receives kWmCapDone; must outlive the thread
-  TRect Area;                              // capture rectangle in screen pixels
-  TMovieWriter* MovieWriter = nullptr;     // not owned
-  QString FileName;                        // full path of the AVI file
-  bool ShowCursor = false;                 // draw the mouse cursor into each frame
-  bool FollowCursor = false;               // move the fixed-size area with the cursor
-  uint16_t FramesPerSecond = 15;           // 1 to 32
+  QObject* OwnerWindow = nullptr;               // receives kWmCapDone; must outlive the thread
+  TRect Area;                                   // capture rectangle in screen pixels
+  TMovieWriter* MovieWriter = nullptr;          // not owned
+  QString FileName;                             // full path of the AVI file
+  bool ShowCursor = false;                      // draw the mouse cursor into each frame
+  bool FollowCursor = false;                    // move the fixed-size area with the cursor
+  uint16_t FramesPerSecond = 15;                // 1 to 32
   std::function<void(const QString&)> OnError;  // the reason of a failed recording; may be empty
 };
 

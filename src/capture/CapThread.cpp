@@ -36,8 +36,7 @@ void LowerCurrentThreadPriority() {
 
 }  // namespace
 
-TCapThread::TCapThread(TUiHandoff& handoff, TickClock& clock)
-    : handoff_(handoff), clock_(clock) {}
+TCapThread::TCapThread(TUiHandoff& handoff, TickClock& clock) : handoff_(handoff), clock_(clock) {}
 
 TCapThread::TCapThread(TUiHandoff& handoff) : TCapThread(handoff, TickClock::System()) {}
 
@@ -46,14 +45,18 @@ TCapThread::~TCapThread() {
   WaitFor();
 }
 
-void TCapThread::SetInfo(const TCapInfo& info) { Info = info; }
+void TCapThread::SetInfo(const TCapInfo& info) {
+  Info = info;
+}
 
 void TCapThread::Start() {
   if (IsStarted()) return;
   worker_ = std::thread([this] { Execute(); });
 }
 
-void TCapThread::Pause() { Paused = true; }
+void TCapThread::Pause() {
+  Paused = true;
+}
 
 void TCapThread::Continue() {
   std::lock_guard lock(pauseMutex_);

@@ -15,7 +15,9 @@ QEvent::Type HandoffEventType() {
 
 }  // namespace
 
-TUiHandoff::TUiHandoff(QObject* parent) : QObject(parent) { HandoffEventType(); }
+TUiHandoff::TUiHandoff(QObject* parent) : QObject(parent) {
+  HandoffEventType();
+}
 
 TUiHandoff::~TUiHandoff() {
   // Workers are gone by contract; a step still queued would leave its worker blocked, so run

@@ -128,9 +128,8 @@ TEST_F(RecordCommand, UncompressedFramesHoldTheScreenPixels) {
   ASSERT_TRUE(screen.Ok());
   screen.Show(screen.Bounds());
   const QString file = Path("pixels.avi");
-  const TRun run =
-      RunTool({"record", file, "--area", "300,200,96,64", "--fps", "10", "--seconds", "0.5",
-               "--codec", "DIB"});
+  const TRun run = RunTool({"record", file, "--area", "300,200,96,64", "--fps", "10", "--seconds",
+                            "0.5", "--codec", "DIB"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   const std::vector<QByteArray> frames = DecodeFrames(file, 96, 64);
   ASSERT_FALSE(frames.empty());
@@ -213,14 +212,15 @@ TEST_F(RecordCommand, ASignalCompletesTheFile) {
 TEST_F(RecordCommand, AFailedGrabEndsTheRecordingWithACompletedFile) {
   QProcess xvfb;
   xvfb.setProcessChannelMode(QProcess::SeparateChannels);
-  xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "320x240x24",
-                                      "-nolisten", "tcp", "-noreset"});
+  xvfb.start(QStringLiteral("Xvfb"),
+             {"-displayfd", "1", "-screen", "0", "320x240x24", "-nolisten", "tcp", "-noreset"});
   ASSERT_TRUE(xvfb.waitForStarted());
   QByteArray number;
   while (!number.contains('\n') && xvfb.waitForReadyRead(30000)) number += xvfb.readAll();
   ASSERT_TRUE(number.contains('\n'));
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":") + QString::fromLatin1(number).trimmed());
+  env.insert(QStringLiteral("DISPLAY"),
+             QStringLiteral(":") + QString::fromLatin1(number).trimmed());
 
   const QString file = Path("lost.avi");
   QProcess tool;

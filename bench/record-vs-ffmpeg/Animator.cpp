@@ -1,0 +1,87 @@
+// Fills the screen with a still, detailed picture and moves a few objects across it at 30 Hz,
+// so that a recorder sees what a desktop recording sees: most of the screen unchanged, some
+// of it moving. Only the changed rectangles are repainted, so the X server's own share of
+// the work stays small and the same for every recorder measured beside it.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+class Animator : public QWidget {
+ public:
+  explicit Animator(const QRect& screen) : background_(screen.size()) {
+    setGeometry(screen);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    PaintBackground();
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, [this] { Step(); });
+    clock_.start();
+    timer_.start(33);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QPainter painter(this);
+    painter.drawPixmap(event->rect(), background_, event->rect());
+    for (size_t i = 0; i < objects_.size(); ++i) {
+      const QRect r = objects_[i];
+      painter.fillRect(r, QColor::fromHsv(int((frame_ * 3 + i * 60) % 360), 200, 230));
+      painter.setPen(Qt::black);
+      painter.drawText(r, Qt::AlignCenter, QString::number(frame_));
+    }
+  }
+
+ private:
+  void PaintBackground() {
+    QPainter painter(&background_);
+    const int w = background_.width(), h = background_.height();
+    QLinearGradient gradient(0, 0, w, h);
+    gradient.setColorAt(0, QColor(40, 60, 110));
+    gradient.setColorAt(1, QColor(200, 210, 190));
+    painter.fillRect(background_.rect(), gradient);
+    painter.setPen(QColor(20, 20, 20));
+    for (int y = 12; y < h; y += 16)
+      painter.drawText(4, y,
+                       QStringLiteral("%1  the quick brown fox jumps over the lazy dog  %2  ")
+                           .arg(y)
+                           .repeated(6));
+  }
+
+  void Step() {
+    ++frame_;
+    const double t = clock_.elapsed() / 1000.0;
+    for (size_t i = 0; i < objects_.size(); ++i) {
+      update(objects_[i]);
+      const double phase = t * (0.4 + 0.15 * i) + i;
+      const int x = int((width() - 240) * (0.5 + 0.5 * std::sin(phase)));
+      const int y = int((height() - 160) * (0.5 + 0.5 * std::sin(phase * 1.3 + 0.7)));
+      objects_[i] = QRect(x, y, 240, 160);
+      update(objects_[i]);
+    }
+  }
+
+  QPixmap background_;
+  std::array<QRect, 3> objects_{};
+  QTimer timer_;
+  QElapsedTimer clock_;
+  unsigned frame_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  Animator animator(QGuiApplication::primaryScreen()->geometry());
+  animator.show();
+  return app.exec();
+}

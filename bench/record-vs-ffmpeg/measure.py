@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""Records the whole screen with quillmark-capture and with ffmpeg's x11grab, one after the
+other, and compares processor time per frame (the recorder's own plus the X server's share),
+frames written and file size. Then watches the resident memory of one long recording.
+
+Usage: measure.py TOOL OUTDIR   (DISPLAY names the X server; QM_BENCH_SECONDS and
+QM_BENCH_MEMORY_SECONDS shorten the runs)
+"""
+import os
+import re
+import subprocess
+import sys
+import time
+
+TICK = os.sysconf("SC_CLK_TCK")
+FPS = 30
+
+
+def xvfb_pid():
+    number = re.match(r"^:(\d+)", os.environ["DISPLAY"]).group(1)
+    with open(f"/tmp/.X{number}-lock") as lock:
+        return int(lock.read().strip())
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICK  # utime, stime
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def packets(path):
+    out = subprocess.run(
+        ["ffprobe", "-v", "error", "-count_packets", "-select_streams", "v:0",
+         "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path],
+        capture_output=True, text=True)
+    try:
+        return int(out.stdout.strip())
+    except ValueError:
+        return 0
+
+
+def run(command, server):
+    """Runs command to its end; returns (own cpu s, X server cpu s, wall s)."""
+    x0 = cpu_seconds(server)
+    t0 = time.monotonic()
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    process.returncode = os.waitstatus_to_exitcode(status)
+    wall = time.monotonic() - t0
+    x1 = cpu_seconds(server)
+    if process.returncode != 0:
+        sys.exit(f"failed ({process.returncode}): {' '.join(command)}\n"
+                 f"{process.stderr.read().decode(errors='replace')}")
+    return usage.ru_utime + usage.ru_stime, x1 - x0, wall
+
+
+def main():
+    tool, outdir = sys.argv[1], sys.argv[2]
+    seconds = float(os.environ.get("QM_BENCH_SECONDS", "10"))
+    memory_seconds = float(os.environ.get("QM_BENCH_MEMORY_SECONDS", "600"))
+    server = xvfb_pid()
+    display = os.environ["DISPLAY"]
+    width, height = 1920, 1080
+
+    # What the X server spends on the moving content alone, to take out of both recorders.
+    x0 = cpu_seconds(server)
+    time.sleep(seconds)
+    baseline = (cpu_seconds(server) - x0) / seconds
+    print(f"X server alone (animation): {baseline * 1000:.1f} ms processor per second")
+
+    ffmpeg_grab = ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "x11grab",
+                   "-draw_mouse", "0", "-framerate", str(FPS),
+                   "-video_size", f"{width}x{height}", "-i", f"{display}+0,0",
+                   "-t", str(seconds)]
+    cases = [
+        ("uncompressed", ["--codec", "DIB"], ["-c:v", "rawvideo", "-pix_fmt", "bgr24"], 0.6),
+        ("MPEG-4 v2", ["--codec", "MP42"], ["-c:v", "msmpeg4v2", "-qscale:v", "4"], 0.8),
+    ]
+    print(f"\n{seconds:g} s of {width}x{height} at {FPS} fps; processor time per frame "
+          "= recorder + X server - X server's share for the animation")
+    print(f"{'case':<14}{'recorder':<11}{'frames':>7}{'ms/frame':>10}{'(raw)':>9}"
+          f"{'own ms':>8}{'X ms':>7}{'MB':>9}")
+    failed = False
+    for name, ours_args, ffmpeg_args, target in cases:
+        results = {}
+        for who in ("quillmark", "ffmpeg"):
+            path = os.path.join(outdir, f"{who}-{ours_args[1]}.avi")
+            if who == "quillmark":
+                command = [tool, "record", path, "--fps", str(FPS), "--seconds", str(seconds)]
+                command += ours_args
+            else:
+                command = ffmpeg_grab + ffmpeg_args + [path]
+            own, xserver, wall = run(command, server)
+            frames = max(packets(path), 1)
+            raw = (own + xserver) / frames
+            net = (own + max(xserver - baseline * wall, 0.0)) / frames
+            size = os.path.getsize(path) / 1e6
+            results[who] = net
+            print(f"{name:<14}{who:<11}{frames:>7}{net * 1000:>10.2f}{raw * 1000:>9.2f}"
+                  f"{own / frames * 1000:>8.2f}{xserver / frames * 1000:>7.2f}{size:>9.1f}")
+            os.remove(path)
+        ratio = results["quillmark"] / results["ffmpeg"]
+        verdict = "ok" if ratio <= target else "ABOVE TARGET"
+        failed = failed or ratio > target
+        print(f"{name:<14}ratio ours/ffmpeg {ratio:.2f} (target <= {target}) {verdict}")
+
+    # Resident memory over one long recording must not grow: the index goes to the spool
+    # file, and nothing is allocated per frame.
+    path = os.path.join(outdir, "memory.avi")
+    command = [tool, "record", path, "--fps", str(FPS), "--seconds", str(memory_seconds),
+               "--codec", "MP42"]
+    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    settle = min(5.0, memory_seconds / 4)
+    time.sleep(settle)
+    first = rss_kib(process.pid)
+    peak = first
+    last = first
+    while process.poll() is None:
+        time.sleep(1)
+        if process.poll() is None:
+            last = rss_kib(process.pid) or last
+            peak = max(peak, last)
+    frames = packets(path)
+    print(f"\nresident memory, {memory_seconds:g} s recording at {FPS} fps ({frames} frames, MP42): "
+          f"{first / 1024:.1f} MiB after {settle:g} s, {last / 1024:.1f} MiB at the end, "
+          f"peak {peak / 1024:.1f} MiB")
+    grew = last > first * 1.05 + 1024
+    print("memory: " + ("GREW" if grew else "steady"))
+    os.remove(path)
+    return 1 if failed or grew else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

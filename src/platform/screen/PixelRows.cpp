@@ -34,10 +34,17 @@ void BgrxToBgrScalar(const uint8_t* source, uint8_t* destination, int32_t count)
 #ifdef QM_PIXELROWS_X86
 // Sixteen pixels at a time: each 16-byte load loses its fourth bytes by one shuffle and the
 // four 12-byte pieces are joined into three 16-byte stores.
+template <bool Stream>
 __attribute__((target("ssse3"))) void BgrxToBgrSsse3(const uint8_t* source, uint8_t* destination,
                                                      int32_t count) {
   const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
   int32_t i = 0;
+  if constexpr (Stream) {
+    // Streaming stores need 16-byte aligned addresses; 3 and 16 are coprime, so at most 15
+    // pixels go the ordinary way first.
+    while (i < count && (reinterpret_cast<uintptr_t>(destination + 3 * i) & 15) != 0) ++i;
+    BgrxToBgrScalar(source, destination, i);
+  }
   for (; i + 16 <= count; i += 16) {
     const uint8_t* s = source + 4 * i;
     const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)), pack);
@@ -48,9 +55,18 @@ __attribute__((target("ssse3"))) void BgrxToBgrSsse3(const uint8_t* source, uint
     const __m128i d =
         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 48)), pack);
     __m128i* out = reinterpret_cast<__m128i*>(destination + 3 * i);
-    _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
-    _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-    _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+    const __m128i x = _mm_or_si128(a, _mm_slli_si128(b, 12));
+    const __m128i y = _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8));
+    const __m128i z = _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4));
+    if constexpr (Stream) {
+      _mm_stream_si128(out, x);
+      _mm_stream_si128(out + 1, y);
+      _mm_stream_si128(out + 2, z);
+    } else {
+      _mm_storeu_si128(out, x);
+      _mm_storeu_si128(out + 1, y);
+      _mm_storeu_si128(out + 2, z);
+    }
   }
   BgrxToBgrScalar(source + 4 * i, destination + 3 * i, count - i);
 }
@@ -58,20 +74,35 @@ __attribute__((target("ssse3"))) void BgrxToBgrSsse3(const uint8_t* source, uint
 
 using RowFunction = void (*)(const uint8_t*, uint8_t*, int32_t);
 
-RowFunction PickBgrxToBgr() {
+struct RowFunctions {
+  RowFunction Cached = BgrxToBgrScalar;
+  RowFunction Streamed = BgrxToBgrScalar;
+};
+
+RowFunctions PickBgrxToBgr() {
+  RowFunctions functions;
 #ifdef QM_PIXELROWS_X86
   __builtin_cpu_init();  // we may run before the library's own initialisation
-  if (__builtin_cpu_supports("ssse3")) return BgrxToBgrSsse3;
+  if (__builtin_cpu_supports("ssse3")) {
+    functions.Cached = BgrxToBgrSsse3<false>;
+    functions.Streamed = BgrxToBgrSsse3<true>;
+  }
 #endif
-  return BgrxToBgrScalar;
+  return functions;
 }
 
-const RowFunction gBgrxToBgr = PickBgrxToBgr();
+const RowFunctions gBgrxToBgr = PickBgrxToBgr();
 
 }  // namespace
 
-void BgrxToBgr(const uint8_t* source, uint8_t* destination, int32_t count) {
-  gBgrxToBgr(source, destination, count);
+void BgrxToBgr(const uint8_t* source, uint8_t* destination, int32_t count, bool stream) {
+  (stream ? gBgrxToBgr.Streamed : gBgrxToBgr.Cached)(source, destination, count);
+}
+
+void StreamFence() {
+#ifdef QM_PIXELROWS_X86
+  _mm_sfence();
+#endif
 }
 
 void BlendPremultiplied(const uint32_t* source, uint8_t* destination, int32_t count,

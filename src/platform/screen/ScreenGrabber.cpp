@@ -41,6 +41,9 @@ struct ChannelMask {
   }
 };
 
+// Frames from this size on are converted with streaming stores (see PixelRows.h).
+constexpr size_t kStreamingSize = size_t(2) << 20;
+
 bool IsBgrx(const XImage& image) {
   return image.bits_per_pixel == 32 && image.byte_order == LSBFirst && image.red_mask == 0xFF0000 &&
          image.green_mask == 0xFF00 && image.blue_mask == 0xFF;
@@ -57,6 +60,8 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const TPixelTarget& target) 
   const ChannelMask red(image ? image->red_mask : 0), green(image ? image->green_mask : 0),
       blue(image ? image->blue_mask : 0);
   const size_t rowBytes = size_t(target.Width) * bytes;
+  // A frame this large leaves the cache before anyone reads it again.
+  const bool stream = size_t(target.Stride) * size_t(target.Height) >= kStreamingSize;
 
   for (int32_t y = 0; y < target.Height; ++y) {
     uint8_t* row = target.Row(y);
@@ -71,7 +76,7 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const TPixelTarget& target) 
       const uint8_t* in =
           reinterpret_cast<const uint8_t*>(image->data) + size_t(sy) * image->bytes_per_line;
       if (bytes == 3) {
-        BgrxToBgr(in, out, w);
+        BgrxToBgr(in, out, w, stream);
       } else {
         std::memcpy(out, in, size_t(w) * 4);
       }
@@ -87,6 +92,7 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const TPixelTarget& target) 
     const size_t done = size_t(dx + w) * bytes;
     std::memset(row + done, 0, rowBytes - done);
   }
+  if (stream) StreamFence();
 }
 
 }  // namespace

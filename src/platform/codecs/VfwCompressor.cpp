@@ -49,6 +49,8 @@ struct TCatalogueEntry {
   // Some encoders read the interval from keyint_min, and Video 1 counts only the frames
   // between two key frames: this is added to the interval to give keyint_min.
   int KeyIntMinBias;
+  // Slices of one frame coded in parallel: still one frame in, one frame out, at once.
+  bool SliceThreads;
 };
 
 // Descriptions are ours; they must survive the listing rules of the wrapper (no "yuv",
@@ -57,25 +59,25 @@ struct TCatalogueEntry {
 // gets the settings that cut its time most (one strip, no extra codebook rounds).
 const std::array<TCatalogueEntry, 10> kCatalogue = {{
     {"MP42", "msmpeg4v2", "MPEG-4 V2", "MPEG-4 video, Microsoft version 2", AV_PIX_FMT_YUV420P,
-     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0},
+     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
     {"DIV3", "msmpeg4", "MPEG-4 V3", "MPEG-4 video, Microsoft version 3", AV_PIX_FMT_YUV420P,
-     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0},
+     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
     {"XVID", "mpeg4", "MPEG-4 Part 2", "MPEG-4 Part 2 video (Xvid compatible)", AV_PIX_FMT_YUV420P,
-     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0},
+     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
     {"H264", "libx264", "AVC (x264)", "AVC / MPEG-4 Part 10 video (x264)", AV_PIX_FMT_YUV420P,
-     TQualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false, 0},
+     TQualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false, 0, true},
     {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, TQualityKind::Quantiser, 90,
-     1, 24, -1, "", true, 0},
+     1, 24, -1, "", true, 0, false},
     {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, TQualityKind::Fixed, 100, 1,
-     24, -1, "", false, 0},
+     24, -1, "", false, 0, false},
     {"ZMBV", "zmbv", "ZMBV", "Zip Motion Blocks Video, lossless", AV_PIX_FMT_BGR0,
-     TQualityKind::Fixed, 100, 1, 24, 1, "", false, 0},
+     TQualityKind::Fixed, 100, 1, 24, 1, "", false, 0, false},
     {"cvid", "cinepak", "Cinepak", "Cinepak video", AV_PIX_FMT_RGB24, TQualityKind::Fixed, 100, 4,
-     24, -1, "max_extra_cb_iterations=0:skip_empty_cb=1:max_strips=1", false, 0},
+     24, -1, "max_extra_cb_iterations=0:skip_empty_cb=1:max_strips=1", false, 0, false},
     {"CRAM", "msvideo1", "Video 1", "Microsoft Video 1", AV_PIX_FMT_RGB555LE, TQualityKind::Fixed,
-     100, 4, 16, -1, "", false, -1},
+     100, 4, 16, -1, "", false, -1, false},
     {"MPNG", "png", "Motion PNG", "Motion PNG, lossless", AV_PIX_FMT_RGB24, TQualityKind::Fixed,
-     100, 1, 24, 1, "pred=none", false, 0},
+     100, 1, 24, 1, "pred=none", false, 0, false},
 }};
 
 // Frames per second assumed when the caller announced none.
@@ -415,7 +417,8 @@ int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
   context->keyint_min = std::max(0, context->gop_size + s.Entry->KeyIntMinBias);
   // One frame in, one frame out: no reordering and no frame threads.
   context->max_b_frames = 0;
-  context->thread_count = 1;
+  context->thread_count = s.Entry->SliceThreads ? 0 : 1;
+  if (s.Entry->SliceThreads) context->thread_type = FF_THREAD_SLICE;
   if (!s.SetOptions(context.get())) return kIcErrBadFormat;
   if (avcodec_open2(context.get(), s.Codec, nullptr) < 0) return kIcErrBadFormat;
 

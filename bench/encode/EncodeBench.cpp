@@ -92,8 +92,7 @@ class FrameCanvas {
       while (c < chars) {
         const int word = 2 + int(Hash(line * 131 + uint32_t(c)) % 8);
         for (int k = 0; k < word && c < chars; ++k, ++c) {
-          Glyph(x0 + 4 + c * 7, y0 + l * 12, Hash(line * 977 + uint32_t(c)) % 80, 0x18, y0,
-                y0 + h);
+          Glyph(x0 + 4 + c * 7, y0 + l * 12, Hash(line * 977 + uint32_t(c)) % 80, 0x18, y0, y0 + h);
         }
         ++c;
       }
@@ -132,11 +131,11 @@ std::vector<uint8_t> RenderFrame(int t) {
     canvas.Fill(0, y, kWidth, 1, uint8_t(0x60 + y / 12), uint8_t(0x30 + y / 20), 0x20);
   }
   canvas.Fill(0, kHeight - 40, kWidth, 40, 0x30, 0x30, 0x30);  // task bar
-  canvas.Window(60, 40, 1100, 900);                              // editor, scrolling
+  canvas.Window(60, 40, 1100, 900);                            // editor, scrolling
   canvas.Text(60, 64, 1100, 876, t / 3, -1);
-  canvas.Window(1200, 60, 660, 500);                             // chat, being typed into
+  canvas.Window(1200, 60, 660, 500);  // chat, being typed into
   canvas.Text(1200, 84, 660, 476, 5000, t * 2);
-  const int dx = 700 + t * 6, dy = 600 + t * 2;                  // a window being dragged
+  const int dx = 700 + t * 6, dy = 600 + t * 2;  // a window being dragged
   canvas.Window(dx, dy, 520, 320);
   canvas.Text(dx, dy + 24, 520, 296, 9000, -1);
   canvas.Cursor(400 + t * 23, 300 + t * 11);
@@ -233,8 +232,8 @@ class FfmpegAviWriter {
     const bool toRgb = s.PixelFormat == AV_PIX_FMT_BGR0 || s.PixelFormat == AV_PIX_FMT_RGB24 ||
                        s.PixelFormat == AV_PIX_FMT_RGB555LE;
     scaler_ = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24, kWidth, kHeight, s.PixelFormat,
-                             toRgb ? SWS_POINT : SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
-                             nullptr, nullptr);
+                             toRgb ? SWS_POINT : SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
+                             nullptr);
     if (s.FullRange) {
       const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
       sws_setColorspaceDetails(scaler_, coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
@@ -323,7 +322,9 @@ qm::TAviSettings Settings() {
   return settings;
 }
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 void BM_Encode(benchmark::State& state, uint32_t code) {
   const TBaselineSetting& setting = BaselineSettings().at(code);

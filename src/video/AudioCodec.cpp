@@ -15,9 +15,13 @@ TAudioCodec::TAudioCodec(TEnumerator enumerate) : enumerate_(std::move(enumerate
   ListDrivers();
 }
 
-TAudioCodec::~TAudioCodec() { CloseStream(); }
+TAudioCodec::~TAudioCodec() {
+  CloseStream();
+}
 
-void TAudioCodec::CloseStream() { streamOpen_ = false; }
+void TAudioCodec::CloseStream() {
+  streamOpen_ = false;
+}
 
 QString TAudioCodec::FakeCodecWarning() {
   const QStringList lines = {
@@ -41,7 +45,8 @@ QString TAudioCodec::FakeCodecWarning() {
 bool TAudioCodec::ListDrivers() {
   drivers_.clear();
   try {
-    enumerate_([this](uint32_t driverId, uint32_t support) { return AddDriver(driverId, support); });
+    enumerate_(
+        [this](uint32_t driverId, uint32_t support) { return AddDriver(driverId, support); });
   } catch (const ESilentAbort&) {
     throw;
   } catch (const std::exception&) {

@@ -76,10 +76,13 @@ TAviWriter::TAviWriter(const QString& spoolPath, TickClock* clock)
   if (PathExists(spoolPath_)) DeleteSpool();
 }
 
-TAviWriter::~TAviWriter() { CloseFiles(); }
+TAviWriter::~TAviWriter() {
+  CloseFiles();
+}
 
 QString TAviWriter::DefaultSpoolPath() {
-  QString folder = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+  QString folder =
+      QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
   const QFileInfo info(folder);
   if (folder.isEmpty() || !info.isDir() || !info.isWritable()) {
     folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
@@ -189,10 +192,10 @@ void TAviWriter::RefreshHeaders() {
   uint8_t* strh = streamHeader_.data();
   Put32(strh + 0, MakeFourCC("vids"));
   Put32(strh + 4, handler_);
-  Put32(strh + 8, 0);   // flags
-  Put16(strh + 12, 0);  // priority
-  Put16(strh + 14, 0);  // language
-  Put32(strh + 16, 0);  // initial frames
+  Put32(strh + 8, 0);       // flags
+  Put16(strh + 12, 0);      // priority
+  Put16(strh + 14, 0);      // language
+  Put32(strh + 16, 0);      // initial frames
   Put32(strh + 20, 10000);  // scale
   Put32(strh + 24, RoundToU32(frameRate_ * 10000.0L));
   Put32(strh + 28, 0);  // start

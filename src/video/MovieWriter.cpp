@@ -30,7 +30,9 @@ bool TMovieWriter::Open(const QString& fileName, const TAviSettings& settings) {
   return ok;
 }
 
-TDIBBitmap& TMovieWriter::Bitmap() { return compressor_->Bitmap(); }
+TDIBBitmap& TMovieWriter::Bitmap() {
+  return compressor_->Bitmap();
+}
 
 bool TMovieWriter::AddFrame() {
   const bool ok = writer_->AddFrame(frame_);
@@ -44,10 +46,18 @@ bool TMovieWriter::Close(long double actualFrameRate) {
   return writer_->Close(actualFrameRate);
 }
 
-bool TMovieWriter::Configure() { return compressor_->Configure(owner_); }
+bool TMovieWriter::Configure() {
+  return compressor_->Configure(owner_);
+}
 
-TAviCompress& TMovieWriter::Compressor() { return *compressor_; }
-TAviWriter& TMovieWriter::Writer() { return *writer_; }
-TAudioCodec& TMovieWriter::AudioCodecs() { return *audioCodecs_; }
+TAviCompress& TMovieWriter::Compressor() {
+  return *compressor_;
+}
+TAviWriter& TMovieWriter::Writer() {
+  return *writer_;
+}
+TAudioCodec& TMovieWriter::AudioCodecs() {
+  return *audioCodecs_;
+}
 
 }  // namespace qm

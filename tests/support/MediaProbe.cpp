@@ -61,8 +61,8 @@ class RiffReader {
         file_.IndexPosition = at;
         file_.IndexSize = size;
         for (int64_t e = dataAt; e + 16 <= dataAt + size; e += 16) {
-          file_.Index.push_back(
-              {Get32(data_ + e), Get32(data_ + e + 4), Get32(data_ + e + 8), Get32(data_ + e + 12)});
+          file_.Index.push_back({Get32(data_ + e), Get32(data_ + e + 4), Get32(data_ + e + 8),
+                                 Get32(data_ + e + 12)});
         }
       }
       at = dataAt + size + (size & 1);
@@ -133,15 +133,15 @@ TProbedVideo MediaProbe::ProbeVideo(const QString& path) {
   TProbedVideo video;
   bool ok = false;
   QString errors;
-  const QByteArray out = Run(
-      QStringLiteral("ffprobe"),
-      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
-       QStringLiteral("-count_packets"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-       QStringLiteral("-show_entries"),
-       QStringLiteral("stream=codec_name,codec_tag_string,width,height,nb_read_frames,"
-                      "nb_read_packets,r_frame_rate:format=nb_streams"),
-       QStringLiteral("-of"), QStringLiteral("default=noprint_wrappers=1"), path},
-      &ok, &errors);
+  const QByteArray out =
+      Run(QStringLiteral("ffprobe"),
+          {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+           QStringLiteral("-count_packets"), QStringLiteral("-select_streams"),
+           QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+           QStringLiteral("stream=codec_name,codec_tag_string,width,height,nb_read_frames,"
+                          "nb_read_packets,r_frame_rate:format=nb_streams"),
+           QStringLiteral("-of"), QStringLiteral("default=noprint_wrappers=1"), path},
+          &ok, &errors);
   video.Error = errors.trimmed();
   video.CodecName = Value(out, "codec_name");
   video.Valid = ok && !video.CodecName.isEmpty();
@@ -163,14 +163,14 @@ bool MediaProbe::DecodeBgr24(const QString& path, int width, int height,
   frames.clear();
   bool ok = false;
   QString complaint;
-  const QByteArray out = Run(
-      QStringLiteral("ffmpeg"),
-      {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-       QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:v:0"),
-       QStringLiteral("-fps_mode"), QStringLiteral("passthrough"), QStringLiteral("-f"),
-       QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"),
-       QStringLiteral("-")},
-      &ok, &complaint);
+  const QByteArray out =
+      Run(QStringLiteral("ffmpeg"),
+          {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+           QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:v:0"),
+           QStringLiteral("-fps_mode"), QStringLiteral("passthrough"), QStringLiteral("-f"),
+           QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"),
+           QStringLiteral("-")},
+          &ok, &complaint);
   complaint = complaint.trimmed();
   const qsizetype frameSize = qsizetype(width) * height * 3;
   if (ok && complaint.isEmpty() && frameSize > 0 && out.size() % frameSize != 0) {

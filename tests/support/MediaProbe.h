@@ -13,10 +13,10 @@ namespace qm::test {
 // What ffprobe reports of the first video stream of a file.
 struct TProbedVideo {
   bool Valid = false;
-  QString Error;        // ffprobe's complaint when not valid
-  int Streams = 0;      // streams in the file
-  QString CodecName;    // "rawvideo", "msmpeg4v2", "h264", ...
-  QString CodecTag;     // the stream's four-character code as ffprobe prints it
+  QString Error;      // ffprobe's complaint when not valid
+  int Streams = 0;    // streams in the file
+  QString CodecName;  // "rawvideo", "msmpeg4v2", "h264", ...
+  QString CodecTag;   // the stream's four-character code as ffprobe prints it
   int Width = 0;
   int Height = 0;
   int64_t Frames = -1;   // frames the decoder produced (-count_frames)
@@ -35,9 +35,9 @@ struct TAviIndexEntry {
 // One chunk of the "movi" list.
 struct TAviMoviChunk {
   uint32_t ChunkId = 0;
-  int64_t Position = 0;  // offset of the chunk's code in the file
-  uint32_t Size = 0;     // size field (without pad)
-  bool PadIsZero = true; // the pad byte after an odd size is zero
+  int64_t Position = 0;   // offset of the chunk's code in the file
+  uint32_t Size = 0;      // size field (without pad)
+  bool PadIsZero = true;  // the pad byte after an odd size is zero
 };
 
 // An AVI file taken apart by our own reader, independent of the writer's code.

@@ -97,8 +97,8 @@ TEST(AudioCodec, MisbehavingDriverShowsTheWarningAndKeepsWhatWasGathered) {
 
 TEST(AudioCodec, DriversWithoutTheCodecFlagOrThatCannotOpenAreSkipped) {
   TAudioCodec catalogue([](const TAcmDriver::TEnumCallback& callback) {
-    callback(1, 0);           // not a codec
-    callback(0xFFFFFF, 1);    // no such driver
+    callback(1, 0);         // not a codec
+    callback(0xFFFFFF, 1);  // no such driver
     callback(1, kAcmSupportCodec);
   });
   ASSERT_EQ(catalogue.Drivers().size(), 1u);

@@ -34,7 +34,9 @@ void ForEachDriver(Visit&& visit) {
   }
 }
 
-QString Text(const char* text) { return text ? QString::fromUtf8(text) : QString(); }
+QString Text(const char* text) {
+  return text ? QString::fromUtf8(text) : QString();
+}
 
 }  // namespace
 
@@ -52,7 +54,9 @@ bool TAcmDriver::Open(uint32_t driverId) {
   return codec_ != nullptr;
 }
 
-void TAcmDriver::Close() { codec_ = nullptr; }
+void TAcmDriver::Close() {
+  codec_ = nullptr;
+}
 
 bool TAcmDriver::Details(TAcmDriverDetails& details) const {
   const auto* codec = static_cast<const AVCodec*>(codec_);

@@ -25,7 +25,9 @@ int OpenPath(const QString& path, int flags, mode_t mode = 0) {
 
 }  // namespace
 
-BinaryFile::~BinaryFile() { Close(); }
+BinaryFile::~BinaryFile() {
+  Close();
+}
 
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), position_(std::exchange(other.position_, 0)) {}

@@ -19,6 +19,7 @@ extern "C" {
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -162,22 +163,32 @@ struct TBaselineSetting {
   int CompressionLevel;  // -1: the encoder's default
   const char* Options;
   bool FullRange;
-  int Iterations;  // frames measured per repetition
+  int KeyIntMinBias;  // added to the key-frame interval to give keyint_min
+  bool SliceThreads;  // slices of a frame coded in parallel
+  int Iterations;     // frames measured per repetition
 };
 
+// Mirrors the compressor catalogue (src/platform/codecs); the run prints both byte counts
+// side by side, so settings that drift apart show as sizes that differ.
 const std::map<uint32_t, TBaselineSetting>& BaselineSettings() {
   static const std::map<uint32_t, TBaselineSetting> settings = {
-      {qm::MakeFourCC("MP42"), {"msmpeg4v2", AV_PIX_FMT_YUV420P, 4, -1, -1, "", false, 60}},
-      {qm::MakeFourCC("DIV3"), {"msmpeg4", AV_PIX_FMT_YUV420P, 4, -1, -1, "", false, 60}},
-      {qm::MakeFourCC("XVID"), {"mpeg4", AV_PIX_FMT_YUV420P, 4, -1, -1, "", false, 60}},
+      {qm::MakeFourCC("MP42"),
+       {"msmpeg4v2", AV_PIX_FMT_YUV420P, 4, -1, -1, "", false, 0, false, 60}},
+      {qm::MakeFourCC("DIV3"), {"msmpeg4", AV_PIX_FMT_YUV420P, 4, -1, -1, "", false, 0, false, 60}},
+      {qm::MakeFourCC("XVID"), {"mpeg4", AV_PIX_FMT_YUV420P, 4, -1, -1, "", false, 0, false, 60}},
       {qm::MakeFourCC("H264"),
-       {"libx264", AV_PIX_FMT_YUV420P, 0, 23, -1, "preset=veryfast:tune=zerolatency", false, 60}},
-      {qm::MakeFourCC("MJPG"), {"mjpeg", AV_PIX_FMT_YUV420P, 4, -1, -1, "", true, 60}},
-      {qm::MakeFourCC("FFV1"), {"ffv1", AV_PIX_FMT_BGR0, 0, -1, -1, "", false, 30}},
-      {qm::MakeFourCC("ZMBV"), {"zmbv", AV_PIX_FMT_BGR0, 0, -1, 1, "", false, 10}},
-      {qm::MakeFourCC("cvid"), {"cinepak", AV_PIX_FMT_RGB24, 0, -1, -1, "", false, 2}},
-      {qm::MakeFourCC("CRAM"), {"msvideo1", AV_PIX_FMT_RGB555LE, 0, -1, -1, "", false, 10}},
-      {qm::MakeFourCC("MPNG"), {"png", AV_PIX_FMT_RGB24, 0, -1, 1, "pred=none", false, 30}},
+       {"libx264", AV_PIX_FMT_YUV420P, 0, 23, -1, "preset=veryfast:tune=zerolatency", false, 0,
+        true, 60}},
+      {qm::MakeFourCC("MJPG"), {"mjpeg", AV_PIX_FMT_YUV420P, 4, -1, -1, "", true, 0, false, 60}},
+      {qm::MakeFourCC("FFV1"), {"ffv1", AV_PIX_FMT_BGR0, 0, -1, -1, "", false, 0, false, 30}},
+      {qm::MakeFourCC("ZMBV"), {"zmbv", AV_PIX_FMT_BGR0, 0, -1, 1, "", false, 0, false, 10}},
+      {qm::MakeFourCC("cvid"),
+       {"cinepak", AV_PIX_FMT_RGB24, 0, -1, -1,
+        "max_extra_cb_iterations=0:skip_empty_cb=1:max_strips=1", false, 0, false, 4}},
+      {qm::MakeFourCC("CRAM"),
+       {"msvideo1", AV_PIX_FMT_RGB555LE, 0, -1, -1, "", false, -1, false, 20}},
+      {qm::MakeFourCC("MPNG"),
+       {"png", AV_PIX_FMT_RGB24, 0, -1, 1, "pred=none", false, 0, false, 30}},
   };
   return settings;
 }
@@ -199,9 +210,10 @@ class FfmpegAviWriter {
     context_->time_base = AVRational{1, kFrameRate};
     context_->framerate = AVRational{kFrameRate, 1};
     context_->gop_size = kFrameRate;
-    context_->keyint_min = kFrameRate;
+    context_->keyint_min = std::max(0, kFrameRate + s.KeyIntMinBias);
     context_->max_b_frames = 0;
-    context_->thread_count = 1;
+    context_->thread_count = s.SliceThreads ? 0 : 1;
+    if (s.SliceThreads) context_->thread_type = FF_THREAD_SLICE;
     if (s.Quantiser > 0) {
       context_->flags |= AV_CODEC_FLAG_QSCALE;
       context_->global_quality = FF_QP2LAMBDA * s.Quantiser;
@@ -231,9 +243,10 @@ class FfmpegAviWriter {
     packet_ = av_packet_alloc();
     const bool toRgb = s.PixelFormat == AV_PIX_FMT_BGR0 || s.PixelFormat == AV_PIX_FMT_RGB24 ||
                        s.PixelFormat == AV_PIX_FMT_RGB555LE;
+    const int flags =
+        toRgb ? SWS_POINT : (s.FullRange ? SWS_BICUBIC | SWS_ACCURATE_RND : SWS_BICUBIC);
     scaler_ = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24, kWidth, kHeight, s.PixelFormat,
-                             toRgb ? SWS_POINT : SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
-                             nullptr);
+                             flags, nullptr, nullptr, nullptr);
     if (s.FullRange) {
       const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
       sws_setColorspaceDetails(scaler_, coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);

@@ -7,8 +7,16 @@
 #include "capture/CaptureLib.h"
 #include "capture/DIBBitmap.h"
 #include "platform/screen/ScreenGrabber.h"
+#include "platform/screen/XConnection.h"
 #include "support/RecordingMessages.h"
 #include "support/XScreen.h"
+
+// Last, and with the macros that clash with the test framework and the toolkit removed.
+#include <X11/Xlib.h>
+#undef Bool
+#undef None
+#undef Status
+#undef CursorShape
 
 namespace qm {
 namespace {
@@ -267,6 +275,41 @@ TEST_F(CaptureLibTest, FollowingWithTheCursorShownPutsItNearTheCentre) {
   ASSERT_TRUE(lib_.Grab(b, TPoint{0, 0}, captured, true, true));
   EXPECT_EQ(captured, (TRect{640, 480, 961, 721}));
   EXPECT_TRUE(Shows(b, Expected{captured, {158, 119, 164, 123}}));
+}
+
+TEST_F(CaptureLibTest, ACursorChangeReachesEveryGrabber) {
+  const TRect area{100, 100, 300, 250};
+  TDIBBitmap b;
+  TCaptureLib other;
+  screen_.MovePointer(150, 130);
+  ASSERT_TRUE(GrabArea(area, b, true));
+  ASSERT_TRUE(Shows(b, Expected{area, {48, 29, 54, 33}}));
+
+  // The other grabber is the first to see the change; ours must still notice it.
+  screen_.SetBoxCursor(3, 5, 0, 4, kCursorColour);
+  EXPECT_NE(other.GetCursorState().CursorHandle, 0u);
+  ASSERT_TRUE(GrabArea(area, b, true));
+  EXPECT_TRUE(Shows(b, Expected{area, {50, 26, 53, 31}}));
+}
+
+TEST_F(CaptureLibTest, XErrorsOnTheSharedConnectionBecomeFailedResults) {
+  const std::shared_ptr<TXConnection> connection = TXConnection::Shared();
+  ASSERT_TRUE(connection);
+  {
+    TXConnection::Lock lock(*connection);
+    Display* display = connection->Display();
+    const uint64_t before = connection->ErrorCount();
+    // Outside the root window: BadMatch, which Xlib's default handler would end us for.
+    XImage* image =
+        XGetImage(display, DefaultRootWindow(display), 5000, 5000, 4, 4, AllPlanes, ZPixmap);
+    EXPECT_EQ(image, nullptr);
+    XFreePixmap(display, 0x7fffffff);  // BadPixmap, reported asynchronously
+    XSync(display, False);
+    EXPECT_EQ(connection->ErrorCount(), before + 2);
+  }
+  TDIBBitmap b;
+  ASSERT_TRUE(GrabArea({0, 0, 64, 64}, b));
+  EXPECT_TRUE(Shows(b, Expected{{0, 0, 64, 64}}));
 }
 
 TEST_F(CaptureLibTest, GrabberCreatedOnAnotherThreadWhileGrabbing) {

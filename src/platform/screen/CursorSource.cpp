@@ -30,24 +30,31 @@ bool TCursorSource::Query(uint64_t& serial, TPoint& position) {
   if (!connection_ || connection_->Broken()) connection_ = TXConnection::Shared();
   if (!connection_ || !connection_->HasXFixes()) return false;
 
-  std::unique_ptr<XFixesCursorImage, XFreeDeleter> image;
-  {
-    TXConnection::Lock lock(*connection_);
-    image.reset(XFixesGetCursorImage(connection_->Display()));
+  TXConnection::Lock lock(*connection_);
+  Display* display = connection_->Display();
+  Window root = 0, child = 0;
+  int x = 0, y = 0, windowX = 0, windowY = 0;
+  unsigned buttons = 0;
+  if (!XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &windowX, &windowY,
+                     &buttons)) {
+    return false;  // the pointer is on another screen of the display
   }
-  if (!image || image->cursor_serial == 0) return false;
-
-  position = TPoint{int32_t(image->x), int32_t(image->y)};
-  serial = image->cursor_serial;
-  if (serial != serial_) {
+  // The round trip above has brought in every cursor change announced before it.
+  const uint64_t announced = connection_->AnnouncedCursorSerial();
+  if (announced == 0 || announced != serial_) {
+    std::unique_ptr<XFixesCursorImage, XFreeDeleter> image(XFixesGetCursorImage(display));
+    if (!image || image->cursor_serial == 0) return false;
+    connection_->NoteCursorSerial(image->cursor_serial);
     // Xlib hands the 32-bit pixels over as unsigned long, 8 bytes each on 64-bit systems.
     width_ = image->width;
     height_ = image->height;
     hotSpot_ = TPoint{int32_t(image->xhot), int32_t(image->yhot)};
     pixels_.resize(size_t(width_) * size_t(height_));
     for (size_t i = 0; i < pixels_.size(); ++i) pixels_[i] = uint32_t(image->pixels[i]);
-    serial_ = serial;
+    serial_ = image->cursor_serial;
   }
+  serial = serial_;
+  position = TPoint{int32_t(x), int32_t(y)};
   return true;
 }
 

@@ -86,6 +86,10 @@ std::shared_ptr<TXConnection> TXConnection::Shared() {
     major = 6;
     minor = 0;
     connection->hasXFixes_ = XFixesQueryVersion(display, &major, &minor) != 0 && major >= 1;
+    if (connection->hasXFixes_ && major >= 2) {
+      XFixesSelectCursorInput(display, DefaultRootWindow(display), XFixesDisplayCursorNotifyMask);
+      connection->fixesEventBase_ = eventBase;
+    }
   }
   gShared = connection;
   return connection;
@@ -100,6 +104,16 @@ TXConnection::~TXConnection() {
     gOurDisplay = nullptr;
     gOurErrors = nullptr;
   }
+}
+
+uint64_t TXConnection::AnnouncedCursorSerial() {
+  if (fixesEventBase_ < 0) return 0;
+  // Nothing else is selected on this connection, so its queue holds only these.
+  XEvent event;
+  while (XCheckTypedEvent(display_.get(), fixesEventBase_ + XFixesCursorNotify, &event)) {
+    cursorSerial_ = reinterpret_cast<XFixesCursorNotifyEvent&>(event).cursor_serial;
+  }
+  return cursorSerial_;
 }
 
 TXConnection::Lock::Lock(TXConnection& connection) : guard_(connection.mutex_) {

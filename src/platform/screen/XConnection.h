@@ -43,6 +43,13 @@ class TXConnection {
   bool HasShm() const { return hasShm_; }
   bool HasXFixes() const { return hasXFixes_; }
 
+  // Under a Lock, after a round trip: the serial of the cursor on the screen as the server
+  // last announced it (XFixes cursor notification), or 0 when nothing is known. Lets cursor
+  // readers skip fetching an image they already hold.
+  uint64_t AnnouncedCursorSerial();
+  // Under a Lock: records the serial of a cursor image just fetched.
+  void NoteCursorSerial(uint64_t serial) { cursorSerial_ = serial; }
+
   // X errors seen on this connection so far. Compare before and after a request (and an
   // XSync for requests without a reply) to learn whether it failed.
   uint64_t ErrorCount() const { return errors_.load(); }
@@ -62,6 +69,8 @@ class TXConnection {
   std::unique_ptr<_XDisplay, DisplayCloser> display_;
   bool hasShm_ = false;
   bool hasXFixes_ = false;
+  int fixesEventBase_ = -1;  // -1: no cursor notifications
+  uint64_t cursorSerial_ = 0;
   std::atomic<uint64_t> errors_{0};
   std::atomic<bool> broken_{false};
 };

@@ -330,6 +330,7 @@ TEST_F(AviWriterTest, CompressorThatCannotBeginFailsOpenWithItsMessage) {
   EXPECT_FALSE(writer.Open(path, Settings(33, 20, 10), compressor_));
   EXPECT_EQ(messages_.Messages(), QStringList{QString::fromLatin1(kCannotBegin)});
   EXPECT_EQ(QFileInfo(path).size(), 0);
+  EXPECT_FALSE(QFileInfo::exists(SpoolPath()));
   EXPECT_FALSE(writer.Close(0));
 }
 

@@ -172,6 +172,9 @@ TEST_F(CaptureLibTest, ThirtyTwoBitBitmapsAndSnapshot) {
   ASSERT_TRUE(shot);
   EXPECT_EQ(shot->PixelFormat(), TPixelFormat::pf32bit);
   EXPECT_TRUE(Shows(*shot, Expected{{0, 0, 1920, 1080}}));
+  int unusedSet = 0;  // the fourth byte of every pixel is 0, as in any 32-bit RGB bitmap
+  for (uint32_t i = 3; i < shot->ImageSize(); i += 4) unusedSet += shot->Bits()[i] != 0;
+  EXPECT_EQ(unusedSet, 0);
 }
 
 TEST_F(CaptureLibTest, XGetImageRoadGivesTheSamePixels) {

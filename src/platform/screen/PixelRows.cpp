@@ -99,6 +99,15 @@ void BgrxToBgr(const uint8_t* source, uint8_t* destination, int32_t count, bool 
   (stream ? gBgrxToBgr.Streamed : gBgrxToBgr.Cached)(source, destination, count);
 }
 
+void BgrxToBgr0(const uint8_t* source, uint8_t* destination, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) {
+    uint32_t p;
+    std::memcpy(&p, source + 4 * i, 4);
+    p &= 0xFFFFFFu;
+    std::memcpy(destination + 4 * i, &p, 4);
+  }
+}
+
 void StreamFence() {
 #ifdef QM_PIXELROWS_X86
   _mm_sfence();

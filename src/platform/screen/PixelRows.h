@@ -13,6 +13,10 @@ namespace qm {
 // cache anyway. Call StreamFence() after the last streamed row, before anyone reads them.
 void BgrxToBgr(const uint8_t* source, uint8_t* destination, int32_t count, bool stream = false);
 
+// 32-bit blue, green, red, unused pixels copied with the unused byte cleared (the server
+// leaves anything there).
+void BgrxToBgr0(const uint8_t* source, uint8_t* destination, int32_t count);
+
 // Makes streamed rows visible to every reader.
 void StreamFence();
 

@@ -78,7 +78,7 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const TPixelTarget& target) 
       if (bytes == 3) {
         BgrxToBgr(in, out, w, stream);
       } else {
-        std::memcpy(out, in, size_t(w) * 4);
+        BgrxToBgr0(in, out, w);
       }
     } else {
       for (int32_t sx = 0; sx < w; ++sx, out += bytes) {

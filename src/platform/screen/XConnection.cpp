@@ -52,11 +52,13 @@ void TXConnection::DisplayCloser::operator()(_XDisplay* display) const {
   if (display) XCloseDisplay(display);
 }
 
-// (Re)installs our handler: the toolkit may have set its own since the last time.
+// (Re)installs our handlers: the toolkit may have set its own since the last time.
 void TXConnection::InstallErrorHandler() {
   std::lock_guard lock(gHandlerMutex);
-  ErrorHandler current = XSetErrorHandler(OnError);
-  if (current != OnError) gPrevious = current;
+  if (ErrorHandler current = XSetErrorHandler(OnError); current != OnError) gPrevious = current;
+  if (IOErrorHandler current = XSetIOErrorHandler(OnIOError); current != OnIOError) {
+    gPreviousIO = current;
+  }
 }
 
 std::shared_ptr<TXConnection> TXConnection::Shared() {
@@ -72,8 +74,6 @@ std::shared_ptr<TXConnection> TXConnection::Shared() {
   ::Display* display = connection->display_.get();
   if (!display) return nullptr;
   XSetIOErrorExitHandler(display, OnIOErrorExit, &connection->broken_);
-  if (IOErrorHandler current = XSetIOErrorHandler(OnIOError); current != OnIOError)
-    gPreviousIO = current;
   gOurErrors = &connection->errors_;
   gOurDisplay = display;
   InstallErrorHandler();

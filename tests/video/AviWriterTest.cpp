@@ -321,6 +321,19 @@ TEST_F(AviWriterTest, OutputThatCannotBeCreatedFailsOpenSilently) {
   EXPECT_FALSE(writer.Close(0));
 }
 
+TEST_F(AviWriterTest, OutputOnAFullDiskFailsOpen) {
+  if (!QFileInfo::exists(QStringLiteral("/dev/full"))) GTEST_SKIP() << "no /dev/full";
+  TAviWriter writer(SpoolPath());
+  ASSERT_TRUE(compressor_.Select(0));
+  // Every write to /dev/full fails as on a full disk.
+  EXPECT_FALSE(writer.Open(QStringLiteral("/dev/full"), Settings(8, 8, 10), compressor_));
+  EXPECT_TRUE(messages_.Messages().isEmpty());
+  TCompressedFrame frame;
+  EXPECT_FALSE(writer.AddFrame(frame));
+  EXPECT_FALSE(writer.Close(0));
+  EXPECT_FALSE(writer.IsOpen());
+}
+
 TEST_F(AviWriterTest, CompressorThatCannotBeginFailsOpenWithItsMessage) {
   if (!compressor_.Select(MakeFourCC("H264")) || compressor_.CurrentCode() != MakeFourCC("H264")) {
     GTEST_SKIP() << "no H264 compressor";

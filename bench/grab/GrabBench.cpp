@@ -2,18 +2,23 @@
 // of one video frame before compression. bench/grab/run adds the X server's processor time
 // and compares with ffmpeg's x11grab on the same display.
 //
-//   bench_grab [--frames=N] [benchmark flags]   measure N frames per benchmark (default 600)
+//   bench_grab [--frames=N] [--pace=FPS] [benchmark flags]
+//                      measure N frames per benchmark (default 600), back to back or, with
+//                      --pace, one every 1/FPS seconds like a recording (processor time only
+//                      counts the work, not the waits)
 //   bench_grab --hold-pattern                   show a varied picture until killed
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "capture/CaptureLib.h"
 #include "capture/DIBBitmap.h"
@@ -21,13 +26,20 @@
 namespace {
 
 int gFrames = 600;
+int gPace = 0;
 
 void GrabScreen(benchmark::State& state, bool showCursor) {
   qm::TCaptureLib lib;
   qm::TDIBBitmap bitmap;
   bitmap.SetFormat(lib.ScreenRect.Width(), lib.ScreenRect.Height(), qm::TPixelFormat::pf24bit);
   qm::TRect captured;
+  const auto period = std::chrono::microseconds(gPace > 0 ? 1000000 / gPace : 0);
+  auto due = std::chrono::steady_clock::now();
   for (auto _ : state) {
+    if (gPace > 0) {
+      due += period;
+      std::this_thread::sleep_until(due);
+    }
     if (!lib.Grab(bitmap, qm::TPoint{0, 0}, captured, false, showCursor)) {
       state.SkipWithError("grab failed");
       break;
@@ -91,8 +103,10 @@ int HoldPattern() {
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--hold-pattern") == 0) return HoldPattern();
-    if (std::strncmp(argv[i], "--frames=", 9) == 0) {
-      gFrames = std::atoi(argv[i] + 9);
+    const bool frames = std::strncmp(argv[i], "--frames=", 9) == 0;
+    const bool pace = std::strncmp(argv[i], "--pace=", 7) == 0;
+    if (frames || pace) {
+      (frames ? gFrames : gPace) = std::atoi(argv[i] + (frames ? 9 : 7));
       for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
       --argc;
       --i;

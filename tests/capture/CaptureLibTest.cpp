@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -123,6 +127,38 @@ TEST_F(CaptureLibTest, CopiesAreasPixelForPixel) {
   ASSERT_TRUE(GrabArea({13, 7, 13 + 241, 7 + 17}, b));
   EXPECT_TRUE(Shows(b, Expected{{13, 7, 13 + 241, 7 + 17}}));
   EXPECT_TRUE(messages_.Messages().isEmpty());
+}
+
+// Shared-memory segments this process created and still has (perms 1600: removed, kept only
+// by their attachments).
+int OwnSharedSegments() {
+  std::ifstream table("/proc/sysvipc/shm");
+  std::string line;
+  std::getline(table, line);
+  int count = 0;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string key, id, perms, size, creator;
+    fields >> key >> id >> perms >> size >> creator;
+    count += creator == std::to_string(getpid());
+  }
+  return count;
+}
+
+TEST_F(CaptureLibTest, OneSharedSegmentPerGrabberWhateverTheSizes) {
+  TDIBBitmap b;
+  for (int32_t side = 16; side <= 1024; side *= 2) {
+    ASSERT_TRUE(GrabArea({0, 0, side, side / 2}, b));
+    ASSERT_TRUE(GrabArea({0, 0, side / 2, side / 4}, b));
+  }
+  EXPECT_EQ(OwnSharedSegments(), 1);
+  {
+    TCaptureLib second;
+    TRect captured;
+    ASSERT_TRUE(second.Grab(b, TPoint{0, 0}, captured, false, false));
+    EXPECT_EQ(OwnSharedSegments(), 2);
+  }
+  EXPECT_EQ(OwnSharedSegments(), 1);
 }
 
 TEST_F(CaptureLibTest, ScreenChangesReachTheNextGrab) {

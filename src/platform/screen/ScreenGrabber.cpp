@@ -164,7 +164,12 @@ TScreenGrabber::TResult TScreenGrabber::Grab(int32_t x, int32_t y, const TPixelT
       (target.BitsPerPixel != 24 && target.BitsPerPixel != 32)) {
     return TResult::Failed;
   }
-  if (screen_.Width() <= 0) RefreshScreenSize();
+  // The size is learnt once and again only when a copy fails, which is what a smaller
+  // screen causes; a larger one shows in the grabbers made after the change.
+  if (screen_.Width() <= 0 || screen_.Height() <= 0) {
+    RefreshScreenSize();
+    if (screen_.Width() <= 0 || screen_.Height() <= 0) return TResult::Failed;
+  }
 
   // X refuses any request that reaches outside the root window, so only the part of the
   // area on the screen is asked for; a changed screen size gets one more try.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <utility>
@@ -12,6 +13,8 @@
 namespace qm {
 
 namespace {
+
+constexpr size_t kWritePiece = 128 * 1024;
 
 int OpenPath(const QString& path, int flags, mode_t mode = 0) {
   const QByteArray name = path.toLocal8Bit();
@@ -75,7 +78,10 @@ bool BinaryFile::Write(const void* data, size_t size) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::write(fd_, bytes + done, size - done);
+    // Large blocks go in pieces: writing an uncompressed 1920 x 1080 frame (6 MB) in one
+    // call cost the kernel about three times the processor time of 128 KiB pieces
+    // (bench/record-vs-ffmpeg).
+    const ssize_t n = ::write(fd_, bytes + done, std::min(size - done, kWritePiece));
     if (n < 0) {
       if (errno == EINTR) continue;
       break;

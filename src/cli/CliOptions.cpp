@@ -1,6 +1,7 @@
 #include "cli/CliOptions.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace qm::cli {
@@ -47,6 +48,31 @@ QString OptionValue(const QStringList& args, int& i) {
   if (i + 1 >= args.size())
     throw UsageError((args[i] + QStringLiteral(" needs a value")).toStdString());
   return args[++i];
+}
+
+void TakeCaptureArgument(const QStringList& args, int& i, TCaptureOptions& options,
+                         const char* command) {
+  const QString& arg = args[i];
+  if (arg == QLatin1String("--area"))
+    options.Area = ParseArea(OptionValue(args, i));
+  else if (arg == QLatin1String("--cursor"))
+    options.ShowCursor = true;
+  else if (arg == QLatin1String("--follow"))
+    options.FollowCursor = true;
+  else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+    throw UsageError("unknown option: " + arg.toStdString());
+  else if (options.File.isEmpty())
+    options.File = arg;
+  else
+    throw UsageError(std::string(command) + " takes one output file");
+}
+
+void RequireFile(const TCaptureOptions& options, const char* command) {
+  if (options.File.isEmpty()) throw UsageError(std::string(command) + " needs an output file");
+}
+
+void PrintError(const QString& text) {
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
 QString UsageText() {

@@ -35,6 +35,25 @@ int64_t ParseSeconds(const QString& text, double maxSeconds, const QString& name
 // The value following option args[i]; advances i.
 QString OptionValue(const QStringList& args, int& i);
 
+// What every capturing command takes: one output file, an area and the cursor flags.
+struct TCaptureOptions {
+  QString File;
+  std::optional<TRect> Area;
+  bool ShowCursor = false;
+  bool FollowCursor = false;
+};
+
+// Takes args[i] (and its value) when it is --area, --cursor, --follow or the output file.
+// Anything else starting with "-" is an unknown option; a second file is refused too.
+void TakeCaptureArgument(const QStringList& args, int& i, TCaptureOptions& options,
+                         const char* command);
+
+// Refuses a command line that named no output file.
+void RequireFile(const TCaptureOptions& options, const char* command);
+
+// One line to standard error.
+void PrintError(const QString& text);
+
 // The usage text of the whole tool.
 QString UsageText();
 

@@ -14,39 +14,21 @@ namespace qm::cli {
 
 namespace {
 
-void PrintError(const QString& text) {
-  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-}
-
-struct TPhotoOptions {
-  QString File;
+struct TPhotoOptions : TCaptureOptions {
   TPictureType Type = TPictureType::ptGIF;
-  std::optional<TRect> Area;
   int JpegPosition = kDefaultJpegPosition;
-  bool ShowCursor = false;
-  bool FollowCursor = false;
 };
 
 TPhotoOptions ParsePhotoOptions(const QStringList& args) {
   TPhotoOptions options;
   for (int i = 0; i < args.size(); ++i) {
     const QString& arg = args[i];
-    if (arg == QLatin1String("--area"))
-      options.Area = ParseArea(OptionValue(args, i));
-    else if (arg == QLatin1String("--quality"))
+    if (arg == QLatin1String("--quality"))
       options.JpegPosition = ParseInt(OptionValue(args, i), 0, kMaxJpegPosition, arg);
-    else if (arg == QLatin1String("--cursor"))
-      options.ShowCursor = true;
-    else if (arg == QLatin1String("--follow"))
-      options.FollowCursor = true;
-    else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
-      throw UsageError("unknown option: " + arg.toStdString());
-    else if (options.File.isEmpty())
-      options.File = arg;
     else
-      throw UsageError("photo takes one output file");
+      TakeCaptureArgument(args, i, options, "photo");
   }
-  if (options.File.isEmpty()) throw UsageError("photo needs an output file");
+  RequireFile(options, "photo");
   const std::optional<TPictureType> type = PictureTypeOfFile(options.File);
   if (!type)
     throw UsageError("photo stores .gif, .jpg or .bmp files, not " + options.File.toStdString());

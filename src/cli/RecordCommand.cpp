@@ -27,60 +27,36 @@ namespace qm::cli {
 
 namespace {
 
-constexpr const char* kUncompressedCode = "DIB";
 // QTimer counts in int milliseconds; a longer recording is stopped by a signal instead.
 constexpr double kMaxSeconds = 2000000.0;
 
-void PrintError(const QString& text) {
-  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-}
-
-// The code a compressor entry is named by on the command line.
-QString CodeText(uint32_t handler) {
-  return handler == 0 ? QString::fromLatin1(kUncompressedCode) : FourCCText(handler);
-}
-
-struct TRecordOptions {
-  QString File;
-  std::optional<TRect> Area;
+struct TRecordOptions : TCaptureOptions {
   int Fps = 15;
   std::optional<int64_t> Milliseconds;
   QString Codec = QStringLiteral("MP42");
-  bool ShowCursor = false;
-  bool FollowCursor = false;
 };
 
 TRecordOptions ParseRecordOptions(const QStringList& args) {
   TRecordOptions options;
   for (int i = 0; i < args.size(); ++i) {
     const QString& arg = args[i];
-    if (arg == QLatin1String("--area"))
-      options.Area = ParseArea(OptionValue(args, i));
-    else if (arg == QLatin1String("--fps"))
+    if (arg == QLatin1String("--fps"))
       options.Fps = ParseInt(OptionValue(args, i), 1, 32, arg);
     else if (arg == QLatin1String("--seconds"))
       options.Milliseconds = ParseSeconds(OptionValue(args, i), kMaxSeconds, arg);
     else if (arg == QLatin1String("--codec"))
       options.Codec = OptionValue(args, i);
-    else if (arg == QLatin1String("--cursor"))
-      options.ShowCursor = true;
-    else if (arg == QLatin1String("--follow"))
-      options.FollowCursor = true;
-    else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
-      throw UsageError("unknown option: " + arg.toStdString());
-    else if (options.File.isEmpty())
-      options.File = arg;
     else
-      throw UsageError("record takes one output file");
+      TakeCaptureArgument(args, i, options, "record");
   }
-  if (options.File.isEmpty()) throw UsageError("record needs an output file");
+  RequireFile(options, "record");
   return options;
 }
 
 // The handler code of the compressor named on the command line, from the listed entries.
 uint32_t FindCodec(const TAviCompress& compressor, const QString& code) {
   for (const TCompressorEntry& entry : compressor.Entries())
-    if (CodeText(entry.Handler) == code) return entry.Handler;
+    if (EntryCodeText(entry) == code) return entry.Handler;
   throw UsageError("unknown codec: " + code.toStdString() +
                    " (quillmark-capture codecs lists them)");
 }
@@ -248,7 +224,7 @@ int RunCodecs(const QStringList& args) {
   compressor.FillDisplayList(items);
   for (const TDisplayItem& item : items) {
     const QString line =
-        (item.Entry ? CodeText(item.Entry->Handler) : QString()) + QLatin1Char('\t') + item.Text;
+        (item.Entry ? EntryCodeText(*item.Entry) : QString()) + QLatin1Char('\t') + item.Text;
     std::printf("%s\n", line.toLocal8Bit().constData());
   }
   return kExitOk;

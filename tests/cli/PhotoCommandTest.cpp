@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/ToolRun.h"
 #include "support/XScreen.h"
 
 namespace qm {
@@ -18,26 +19,8 @@ namespace {
 using test::TColour;
 using test::XScreen;
 
-struct TRun {
-  int ExitCode = -1;
-  QString Out;
-  QString Err;
-};
-
-TRun RunPhoto(const QStringList& args) {
-  QProcess process;
-  process.start(QStringLiteral(QM_CLI_PATH), QStringList{QStringLiteral("photo")} + args);
-  TRun run;
-  if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
-    process.kill();
-    process.waitForFinished();
-    run.Err = QStringLiteral("did not finish normally");
-    return run;
-  }
-  run.ExitCode = process.exitCode();
-  run.Out = QString::fromLocal8Bit(process.readAllStandardOutput());
-  run.Err = QString::fromLocal8Bit(process.readAllStandardError());
-  return run;
+test::TRun RunPhoto(const QStringList& args) {
+  return test::RunTool(QStringList{QStringLiteral("photo")} + args, 120000);
 }
 
 // Colour channels of a pattern pixel.
@@ -79,8 +62,9 @@ TEST_F(PhotoCommand, StoresTheAreaAsEachPictureType) {
        {QStringLiteral("a.gif"), QStringLiteral("b.BMP"), QStringLiteral("c.jpg")}) {
     SCOPED_TRACE(name.toStdString());
     const QString path = Path(name);
-    const TRun run = RunPhoto({path, QStringLiteral("--area"), QStringLiteral("100,50,320,200"),
-                               QStringLiteral("--quality"), QStringLiteral("24")});
+    const test::TRun run =
+        RunPhoto({path, QStringLiteral("--area"), QStringLiteral("100,50,320,200"),
+                  QStringLiteral("--quality"), QStringLiteral("24")});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     EXPECT_EQ(run.Out, path + QStringLiteral(": 100,50,320,200\n"));
 
@@ -120,7 +104,7 @@ TEST_F(PhotoCommand, QualityIsTheSliderPositionAndDefaultsTo17) {
     QStringList args{path};
     args += area;
     if (!position.isEmpty()) args << QStringLiteral("--quality") << position;
-    const TRun run = RunPhoto(args);
+    const test::TRun run = RunPhoto(args);
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -130,7 +114,7 @@ TEST_F(PhotoCommand, QualityIsTheSliderPositionAndDefaultsTo17) {
 
 TEST_F(PhotoCommand, TakesTheWholeScreenByDefault) {
   const QString path = Path(QStringLiteral("screen.bmp"));
-  const TRun run = RunPhoto({path});
+  const test::TRun run = RunPhoto({path});
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   const TRect bounds = screen_.Bounds();
   EXPECT_EQ(run.Out,
@@ -148,7 +132,7 @@ TEST_F(PhotoCommand, FollowCentresOnTheMouseAndCursorIsDrawnOnlyWhenAsked) {
   const QStringList area{QStringLiteral("--area"), QStringLiteral("0,0,320,240")};
 
   const QString plain = Path(QStringLiteral("plain.bmp"));
-  TRun run = RunPhoto(QStringList{plain, QStringLiteral("--follow")} + area);
+  test::TRun run = RunPhoto(QStringList{plain, QStringLiteral("--follow")} + area);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   EXPECT_EQ(run.Out, plain + QStringLiteral(": 840,480,320,240\n"));
   QImage image(plain);
@@ -183,7 +167,7 @@ TEST_F(PhotoCommand, BadArgumentsExitWithTwoAndWriteNothing) {
       {QStringLiteral("--cursor")},
   };
   for (const QStringList& args : cases) {
-    const TRun run = RunPhoto(args);
+    const test::TRun run = RunPhoto(args);
     EXPECT_EQ(run.ExitCode, 2) << args.join(QLatin1Char(' ')).toStdString();
     EXPECT_TRUE(run.Out.isEmpty());
     EXPECT_TRUE(run.Err.contains(QStringLiteral("usage:"))) << run.Err.toStdString();
@@ -193,7 +177,7 @@ TEST_F(PhotoCommand, BadArgumentsExitWithTwoAndWriteNothing) {
 
 TEST_F(PhotoCommand, UnwritableFileExitsWithOneAndSaysWhich) {
   const QString path = Path(QStringLiteral("missing/folder/p.gif"));
-  const TRun run = RunPhoto({path, QStringLiteral("--area"), QStringLiteral("0,0,10,10")});
+  const test::TRun run = RunPhoto({path, QStringLiteral("--area"), QStringLiteral("0,0,10,10")});
   EXPECT_EQ(run.ExitCode, 1);
   EXPECT_TRUE(run.Out.isEmpty());
   EXPECT_TRUE(run.Err.contains(path)) << run.Err.toStdString();

@@ -16,39 +16,19 @@
 #include <vector>
 
 #include "support/MediaProbe.h"
+#include "support/ToolRun.h"
 #include "support/XScreen.h"
 
 namespace qm {
 namespace {
 
+using test::FinishTool;
 using test::MediaProbe;
+using test::RunTool;
+using test::StartTool;
 using test::TColour;
+using test::TRun;
 using test::XScreen;
-
-struct TRun {
-  int ExitCode = -1;
-  QString Out;
-  QString Err;
-};
-
-TRun Finish(QProcess& process) {
-  TRun run;
-  if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit) {
-    process.kill();
-    process.waitForFinished();
-    run.Err = QStringLiteral("did not finish normally");
-    return run;
-  }
-  run.ExitCode = process.exitCode();
-  run.Out = QString::fromLocal8Bit(process.readAllStandardOutput());
-  run.Err = QString::fromLocal8Bit(process.readAllStandardError());
-  return run;
-}
-
-void StartTool(QProcess& process, const QStringList& args) {
-  process.start(QStringLiteral(QM_CLI_PATH), args);
-  process.waitForStarted();
-}
 
 // Waits until the tool has created its output file, so that it is recording (its signal
 // handlers are in place by then).
@@ -56,12 +36,6 @@ bool WaitForFile(const QString& file) {
   for (int i = 0; i < 3000 && !QFile::exists(file); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return QFile::exists(file);
-}
-
-TRun RunTool(const QStringList& args) {
-  QProcess process;
-  StartTool(process, args);
-  return Finish(process);
 }
 
 // The frame count in the tool's closing line "FILE: N frames, R fps"; -1 when missing.
@@ -148,7 +122,7 @@ TEST_F(RecordCommand, FollowModeMovesTheAreaWithThePointer) {
   ASSERT_TRUE(WaitForFile(file));
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   screen.MovePointer(1000, 700);
-  const TRun run = Finish(tool);
+  const TRun run = FinishTool(tool);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
 
   const std::vector<QByteArray> frames = DecodeFrames(file, 80, 60);
@@ -194,7 +168,7 @@ TEST_F(RecordCommand, ASignalCompletesTheFile) {
     ASSERT_TRUE(WaitForFile(file));
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     ASSERT_EQ(::kill(pid_t(tool.processId()), signal), 0);
-    const TRun run = Finish(tool);
+    const TRun run = FinishTool(tool);
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
     ASSERT_TRUE(video.Valid) << video.Error.toStdString();
@@ -231,7 +205,7 @@ TEST_F(RecordCommand, AFailedGrabEndsTheRecordingWithACompletedFile) {
   xvfb.terminate();
   xvfb.waitForFinished();
   // No stop is asked for: the tool ends on its own.
-  const TRun run = Finish(tool);
+  const TRun run = FinishTool(tool);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
   ASSERT_TRUE(video.Valid) << video.Error.toStdString();

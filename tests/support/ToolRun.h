@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+namespace qm::test {
+
+// What one run of quillmark-capture gave. ExitCode stays -1 when it did not end normally.
+struct TRun {
+  int ExitCode = -1;
+  QString Out;
+  QString Err;
+};
+
+// Starts quillmark-capture with args and returns once it has started.
+void StartTool(QProcess& process, const QStringList& args);
+
+// Waits for a started tool (at most timeoutMs) and collects its output; kills it on timeout.
+TRun FinishTool(QProcess& process, int timeoutMs = 300000);
+
+// Runs quillmark-capture with args to the end.
+TRun RunTool(const QStringList& args, int timeoutMs = 300000);
+
+}  // namespace qm::test

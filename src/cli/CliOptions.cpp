@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include "capture/CaptureLib.h"
+
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -69,6 +71,16 @@ void TakeCaptureArgument(const QStringList& args, int& i, TCaptureOptions& optio
 
 void RequireFile(const TCaptureOptions& options, const char* command) {
   if (options.File.isEmpty()) throw UsageError(std::string(command) + " needs an output file");
+}
+
+std::optional<TRect> AreaToCapture(const TCaptureOptions& options, const char* verb) {
+  if (options.Area) return options.Area;
+  const TRect screen = TCaptureLib::ScreenBounds();
+  if (screen.Width() < 1 || screen.Height() < 1) {
+    PrintError(QStringLiteral("No screen to %1 (is DISPLAY set?)").arg(QLatin1String(verb)));
+    return std::nullopt;
+  }
+  return screen;
 }
 
 void PrintError(const QString& text) {

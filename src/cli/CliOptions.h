@@ -51,6 +51,10 @@ void TakeCaptureArgument(const QStringList& args, int& i, TCaptureOptions& optio
 // Refuses a command line that named no output file.
 void RequireFile(const TCaptureOptions& options, const char* command);
 
+// The area the options name, or the whole screen; nullopt (after telling why) when there is
+// no screen. verb says what the command does ("record", "photograph").
+std::optional<TRect> AreaToCapture(const TCaptureOptions& options, const char* verb);
+
 // One line to standard error.
 void PrintError(const QString& text);
 

@@ -41,16 +41,9 @@ TPhotoOptions ParsePhotoOptions(const QStringList& args) {
 int RunPhoto(const QStringList& args) {
   const TPhotoOptions options = ParsePhotoOptions(args);
 
-  TRect area;
-  if (options.Area) {
-    area = *options.Area;
-  } else {
-    area = TCaptureLib::ScreenBounds();
-    if (area.Width() < 1 || area.Height() < 1) {
-      PrintError(QStringLiteral("No screen to photograph (is DISPLAY set?)"));
-      return kExitFailed;
-    }
-  }
+  const std::optional<TRect> chosen = AreaToCapture(options, "photograph");
+  if (!chosen) return kExitFailed;
+  const TRect area = *chosen;
 
   try {
     TDIBBitmap bitmap;

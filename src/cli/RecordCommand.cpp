@@ -152,16 +152,9 @@ int RunRecord(const QStringList& args) {
     return kExitFailed;
   }
 
-  TRect area;
-  if (options.Area) {
-    area = *options.Area;
-  } else {
-    area = TCaptureLib::ScreenBounds();
-    if (area.Width() < 1 || area.Height() < 1) {
-      PrintError(QStringLiteral("No screen to record (is DISPLAY set?)"));
-      return kExitFailed;
-    }
-  }
+  const std::optional<TRect> chosen = AreaToCapture(options, "record");
+  if (!chosen) return kExitFailed;
+  const TRect area = *chosen;
 
   QEventLoop loop;
   TRecordOwner owner(loop);

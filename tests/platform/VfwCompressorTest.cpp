@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ConfigDialogAnswer.h"
+
 #include <array>
 #include <cstring>
 #include <vector>
@@ -32,13 +34,6 @@ std::array<uint8_t, 40> InputHeader(int32_t width, int32_t height, uint16_t bits
   h[14] = uint8_t(bits);
   Put32(h.data() + 16, compression);
   return h;
-}
-
-// A shown dialog makes the toolkit look for the desktop's session bus; without one (as on
-// the test machine) libdbus keeps a read buffer to the end, which the leak checker reports.
-void KeepDialogsOffTheSessionBus() {
-  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
 }
 
 std::unique_ptr<TVfwCompressor> OpenFor(const char (&code)[5], TVfwMode mode) {
@@ -205,7 +200,6 @@ TEST(VfwCompressorSequence, EveryQualityFromZeroToHundredCompresses) {
 }
 
 TEST(VfwCompressorDialog, ConfirmedSettingsStayInTheOpenCompressor) {
-  KeepDialogsOffTheSessionBus();
   auto mjpg = OpenFor("MJPG", TVfwMode::Compress);
   ASSERT_NE(mjpg, nullptr);
   EXPECT_EQ(mjpg->ConfigureQuery(), kIcErrOk);
@@ -213,28 +207,14 @@ TEST(VfwCompressorDialog, ConfirmedSettingsStayInTheOpenCompressor) {
   EXPECT_EQ(mjpg->Settings().Quality, 90);
   EXPECT_EQ(mjpg->Settings().KeyFrameInterval, 0);
 
-  auto answer = [](int quality, int keyFrames, bool accept, bool* qualityEnabled) {
-    QTimer::singleShot(0, [=] {
-      QWidget* dialog = QApplication::activeModalWidget();
-      ASSERT_NE(dialog, nullptr);
-      auto* seQuality = dialog->findChild<QSpinBox*>(QStringLiteral("seQuality"));
-      auto* seKeyFrames = dialog->findChild<QSpinBox*>(QStringLiteral("seKeyFrames"));
-      ASSERT_NE(seQuality, nullptr);
-      ASSERT_NE(seKeyFrames, nullptr);
-      *qualityEnabled = seQuality->isEnabled();
-      seQuality->setValue(quality);
-      seKeyFrames->setValue(keyFrames);
-      QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
-    });
-  };
   bool qualityEnabled = false;
-  answer(40, 7, true, &qualityEnabled);
+  test::AnswerConfigDialog(40, 7, true, &qualityEnabled);
   EXPECT_EQ(mjpg->Configure(nullptr), kIcErrOk);
   EXPECT_TRUE(qualityEnabled);
   EXPECT_EQ(mjpg->Settings().Quality, 40);
   EXPECT_EQ(mjpg->Settings().KeyFrameInterval, 7);
 
-  answer(10, 1, false, &qualityEnabled);
+  test::AnswerConfigDialog(10, 1, false, &qualityEnabled);
   EXPECT_EQ(mjpg->Configure(nullptr), kIcErrAbort);
   EXPECT_EQ(mjpg->Settings().Quality, 40);
   EXPECT_EQ(mjpg->Settings().KeyFrameInterval, 7);
@@ -245,7 +225,7 @@ TEST(VfwCompressorDialog, ConfirmedSettingsStayInTheOpenCompressor) {
   // Lossless compressors offer only the key-frame interval.
   auto ffv1 = OpenFor("FFV1", TVfwMode::Compress);
   ASSERT_NE(ffv1, nullptr);
-  answer(0, 5, true, &qualityEnabled);
+  test::AnswerConfigDialog(0, 5, true, &qualityEnabled);
   EXPECT_EQ(ffv1->Configure(nullptr), kIcErrOk);
   EXPECT_FALSE(qualityEnabled);
   EXPECT_EQ(ffv1->Settings().KeyFrameInterval, 5);

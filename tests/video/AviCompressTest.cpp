@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ConfigDialogAnswer.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -212,28 +214,6 @@ int IndexOf(const TAviCompress& compress, uint32_t code) {
   return -1;
 }
 
-// A shown dialog makes the toolkit look for the desktop's session bus; without one (as on
-// the test machine) libdbus keeps a read buffer to the end, which the leak checker reports.
-void KeepDialogsOffTheSessionBus() {
-  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-}
-
-// Answers the next modal dialog: sets its quality and key-frame fields and confirms.
-void AnswerConfigDialog(int quality, int keyFrames, bool accept) {
-  KeepDialogsOffTheSessionBus();
-  QTimer::singleShot(0, [=] {
-    QWidget* dialog = QApplication::activeModalWidget();
-    ASSERT_NE(dialog, nullptr);
-    auto* seQuality = dialog->findChild<QSpinBox*>(QStringLiteral("seQuality"));
-    auto* seKeyFrames = dialog->findChild<QSpinBox*>(QStringLiteral("seKeyFrames"));
-    ASSERT_NE(seQuality, nullptr);
-    ASSERT_NE(seKeyFrames, nullptr);
-    seQuality->setValue(quality);
-    seKeyFrames->setValue(keyFrames);
-    QMetaObject::invokeMethod(dialog, accept ? "accept" : "reject");
-  });
-}
 
 // --- Listing --------------------------------------------------------------------------------
 
@@ -358,7 +338,7 @@ TEST(AviCompressSelect, SelectingTheSameCodeKeepsTheOpenCompressorAndItsSettings
   ASSERT_GT(defaultSize, 0u);
 
   // The lowest quality through the compressor's own dialog.
-  AnswerConfigDialog(0, 0, true);
+  test::AnswerConfigDialog(0, 0, true);
   EXPECT_TRUE(compress.Configure(nullptr));
   ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
   const uint32_t coarseSize = OneFrameSize(compress);
@@ -371,7 +351,7 @@ TEST(AviCompressSelect, SelectingTheSameCodeKeepsTheOpenCompressorAndItsSettings
   EXPECT_TRUE(compress.End());
 
   // A cancelled dialog changes nothing and reports it.
-  AnswerConfigDialog(100, 0, false);
+  test::AnswerConfigDialog(100, 0, false);
   EXPECT_FALSE(compress.Configure(nullptr));
   EXPECT_EQ(OneFrameSize(compress), coarseSize);
 
@@ -571,7 +551,7 @@ TEST(AviCompressBegin, AnnouncesTheFrameRateAndItsKeyFrameRate) {
   EXPECT_EQ(flags, (std::vector<uint32_t>{0x10, 0, 0x10, 0, 0x10, 0}));
 
   // The dialog's interval wins over the announced rate.
-  AnswerConfigDialog(50, 3, true);
+  test::AnswerConfigDialog(50, 3, true);
   ASSERT_TRUE(compress.Configure(nullptr));
   ASSERT_TRUE(compress.Begin(request));
   flags.clear();

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/CommonParams.h"
+#include "common/LittleEndian.h"
 
 namespace qm {
 
@@ -16,15 +17,6 @@ constexpr uint32_t kInfoHeaderSize = 40;
 // The largest pixel block we agree to hold: its size must fit the header's 32-bit image size
 // field, and a frame beyond 1 GiB is a mistake rather than a screen.
 constexpr uint64_t kMaxImageSize = uint64_t(1) << 30;
-
-void PutU16(uint8_t* at, uint16_t value) {
-  at[0] = uint8_t(value);
-  at[1] = uint8_t(value >> 8);
-}
-
-void PutU32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
-}
 
 }  // namespace
 
@@ -90,13 +82,13 @@ bool TDIBBitmap::RefreshBits() {
   // own, so those fields stay 0; a positive height means bottom-up rows.
   uint8_t* h = header_.data();
   std::memset(h, 0, kInfoHeaderSize);
-  PutU32(h + 0, kInfoHeaderSize);               // biSize
-  PutU32(h + 4, uint32_t(width_));              // biWidth
-  PutU32(h + 8, uint32_t(height_));             // biHeight
-  PutU16(h + 12, 1);                            // biPlanes
-  PutU16(h + 14, uint16_t(bits));               // biBitCount
-  PutU32(h + 16, 0);                            // biCompression: BI_RGB
-  PutU32(h + 20, stride_ * uint32_t(height_));  // biSizeImage
+  PutLE32(h + 0, kInfoHeaderSize);               // biSize
+  PutLE32(h + 4, uint32_t(width_));              // biWidth
+  PutLE32(h + 8, uint32_t(height_));             // biHeight
+  PutLE16(h + 12, 1);                            // biPlanes
+  PutLE16(h + 14, uint16_t(bits));               // biBitCount
+  PutLE32(h + 16, 0);                            // biCompression: BI_RGB
+  PutLE32(h + 20, stride_ * uint32_t(height_));  // biSizeImage
 
   if (bits <= 8) {
     const uint32_t entries = uint32_t(1) << bits;

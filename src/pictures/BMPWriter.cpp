@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/DIBBitmap.h"
+#include "common/LittleEndian.h"
 
 namespace qm {
 
@@ -16,16 +17,6 @@ namespace {
 
 constexpr uint32_t kFileHeaderSize = 14;
 constexpr uint32_t kInfoHeaderSize = 40;
-
-void Put16(uint8_t* at, uint32_t value) {
-  at[0] = uint8_t(value);
-  at[1] = uint8_t(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-  Put16(at, value & 0xFFFF);
-  Put16(at + 2, value >> 16);
-}
 
 void WriteAll(QIODevice& out, const uint8_t* data, qint64 size) {
   if (out.write(reinterpret_cast<const char*>(data), size) != size)
@@ -49,16 +40,16 @@ void TBMPWriter::Write(const TDIBBitmap& bitmap, QIODevice& out) {
   uint8_t* file = header.data();
   file[0] = 'B';
   file[1] = 'M';
-  Put32(file + 2, uint32_t(offset + imageSize));  // bfSize
-  Put32(file + 10, uint32_t(offset));             // bfOffBits; bfReserved1/2 stay 0
+  PutLE32(file + 2, uint32_t(offset + imageSize));  // bfSize
+  PutLE32(file + 10, uint32_t(offset));             // bfOffBits; bfReserved1/2 stay 0
   uint8_t* info = file + kFileHeaderSize;
-  Put32(info + 0, kInfoHeaderSize);       // biSize
-  Put32(info + 4, uint32_t(width));       // biWidth
-  Put32(info + 8, uint32_t(height));      // biHeight, positive: rows bottom-up
-  Put16(info + 12, 1);                    // biPlanes
-  Put16(info + 14, 24);                   // biBitCount
-  Put32(info + 16, 0);                    // biCompression BI_RGB
-  Put32(info + 20, uint32_t(imageSize));  // biSizeImage
+  PutLE32(info + 0, kInfoHeaderSize);       // biSize
+  PutLE32(info + 4, uint32_t(width));       // biWidth
+  PutLE32(info + 8, uint32_t(height));      // biHeight, positive: rows bottom-up
+  PutLE16(info + 12, 1);                    // biPlanes
+  PutLE16(info + 14, 24);                   // biBitCount
+  PutLE32(info + 16, 0);                    // biCompression BI_RGB
+  PutLE32(info + 20, uint32_t(imageSize));  // biSizeImage
   // biXPelsPerMeter, biYPelsPerMeter, biClrUsed, biClrImportant stay 0.
   WriteAll(out, header.data(), qint64(header.size()));
 

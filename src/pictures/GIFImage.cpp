@@ -7,6 +7,7 @@
 #include <new>
 
 #include "capture/DIBBitmap.h"
+#include "common/LittleEndian.h"
 #include "pictures/GIFError.h"
 #include "pictures/GIFLZWEncoder.h"
 
@@ -37,11 +38,6 @@ constexpr TLevelTables kLevels;
 void WriteBytes(QIODevice& out, const uint8_t* data, qint64 size) {
   if (out.write(reinterpret_cast<const char*>(data), size) != size)
     throw EGIFError("Can not write GIF data: " + out.errorString().toStdString());
-}
-
-void PutWord(uint8_t* at, int value) {
-  at[0] = uint8_t(value & 0xFF);
-  at[1] = uint8_t(value >> 8 & 0xFF);
 }
 
 }  // namespace
@@ -117,8 +113,8 @@ void TGIFImage::SaveToStream(QIODevice& out) const {
 
   // A sorted colour map would need "89a"; this writer never makes one.
   std::array<uint8_t, 13> header{'G', 'I', 'F', '8', '7', 'a'};
-  PutWord(&header[6], screenWidth_);
-  PutWord(&header[8], screenHeight_);
+  PutLE16(&header[6], screenWidth_);
+  PutLE16(&header[8], screenHeight_);
   header[10] = ScreenFlags();
   header[11] = 0;  // background colour index
   header[12] = 0;  // pixel aspect ratio
@@ -127,10 +123,10 @@ void TGIFImage::SaveToStream(QIODevice& out) const {
 
   const TGIFSubImage& frame = *frame_;
   std::array<uint8_t, 10> descriptor{0x2C};
-  PutWord(&descriptor[1], frame.Left);
-  PutWord(&descriptor[3], frame.Top);
-  PutWord(&descriptor[5], frame.Width);
-  PutWord(&descriptor[7], frame.Height);
+  PutLE16(&descriptor[1], frame.Left);
+  PutLE16(&descriptor[3], frame.Top);
+  PutLE16(&descriptor[5], frame.Width);
+  PutLE16(&descriptor[7], frame.Height);
   const TGIFColorMap& map = frame.ColorMap;
   uint8_t flags = 0;
   if (map.Count() > 0) {

@@ -1,6 +1,7 @@
 #include "video/AudCodecDetail.h"
 
 #include "common/CommonParams.h"
+#include "common/LittleEndian.h"
 
 namespace qm {
 
@@ -10,29 +11,19 @@ constexpr uint16_t kWaveFormatPcm = 1;
 // What the extra-size field of every offered format carries.
 constexpr uint16_t kExtraSize = 18;
 
-void Put16(uint8_t* at, uint32_t value) {
-  at[0] = uint8_t(value);
-  at[1] = uint8_t(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-  Put16(at, value);
-  Put16(at + 2, value >> 16);
-}
-
 }  // namespace
 
 TAudCodecDetail::TAudCodecDetail(uint32_t sampleRate, uint16_t channels, uint16_t bitsPerSample)
     : sampleRate_(sampleRate), channels_(channels), bitsPerSample_(bitsPerSample) {
   const uint32_t blockAlign = uint32_t(channels) * bitsPerSample / 8;
   uint8_t* block = format_.data();
-  Put16(block + 0, kWaveFormatPcm);
-  Put16(block + 2, channels);
-  Put32(block + 4, sampleRate);
-  Put32(block + 8, blockAlign * sampleRate);
-  Put16(block + 12, blockAlign);
-  Put16(block + 14, bitsPerSample);
-  Put16(block + 16, kExtraSize);
+  PutLE16(block + 0, kWaveFormatPcm);
+  PutLE16(block + 2, channels);
+  PutLE32(block + 4, sampleRate);
+  PutLE32(block + 8, blockAlign * sampleRate);
+  PutLE16(block + 12, blockAlign);
+  PutLE16(block + 14, bitsPerSample);
+  PutLE16(block + 16, kExtraSize);
 
   name_ = FixedWidth(QString::number(sampleRate), 7, true) + QStringLiteral(", ") +
           FixedWidth(QString::number(bitsPerSample), 2, false) + QStringLiteral(" bits ") +

@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "common/CommonParams.h"
+#include "common/LittleEndian.h"
 #include "common/UserMessages.h"
 #include "platform/codecs/VfwCompressor.h"
 
@@ -19,17 +20,6 @@ namespace {
 
 // Offset of the image size field in a BITMAPINFOHEADER.
 constexpr size_t kImageSizeOffset = 20;
-
-uint32_t GetLE32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-void PutLE16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
 
 TCompressorEntry BuiltInEntry() {
   TCompressorEntry entry;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/CommonParams.h"
+#include "common/LittleEndian.h"
 #include "common/UserMessages.h"
 #include "platform/clock/TickClock.h"
 #include "video/AviChunk.h"
@@ -37,18 +38,6 @@ constexpr uint32_t kLargeFramePauseMs = 2;
 const std::array<uint8_t, 4112> kZeros{};
 
 constexpr int kIndexEntrySize = 16;
-
-void Put16(uint8_t* at, uint32_t value) {
-  at[0] = uint8_t(value);
-  at[1] = uint8_t(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-  at[0] = uint8_t(value);
-  at[1] = uint8_t(value >> 8);
-  at[2] = uint8_t(value >> 16);
-  at[3] = uint8_t(value >> 24);
-}
 
 // Rounds to the nearest integer, ties to even (the default rounding mode); values outside
 // the 32-bit range, and rates that are not positive, give the nearest representable value.
@@ -178,41 +167,41 @@ bool TAviWriter::Open(const QString& fileName, const TAviSettings& settings,
 void TAviWriter::RefreshHeaders() {
   const uint32_t microSecondsPerFrame = frameRate_ > 0 ? RoundToU32(1000000.0L / frameRate_) : 0;
   uint8_t* avih = mainHeader_.data();
-  Put32(avih + 0, microSecondsPerFrame);
-  Put32(avih + 4, 0);       // maximum bytes per second
-  Put32(avih + 8, 0);       // padding granularity
-  Put32(avih + 12, 0x110);  // has index, interleaved
-  Put32(avih + 16, framesWritten_);
-  Put32(avih + 20, 0);  // initial frames
-  Put32(avih + 24, streams_);
-  Put32(avih + 28, 0);  // suggested buffer size
-  Put32(avih + 32, uint32_t(width_));
-  Put32(avih + 36, uint32_t(height_));
+  PutLE32(avih + 0, microSecondsPerFrame);
+  PutLE32(avih + 4, 0);       // maximum bytes per second
+  PutLE32(avih + 8, 0);       // padding granularity
+  PutLE32(avih + 12, 0x110);  // has index, interleaved
+  PutLE32(avih + 16, framesWritten_);
+  PutLE32(avih + 20, 0);  // initial frames
+  PutLE32(avih + 24, streams_);
+  PutLE32(avih + 28, 0);  // suggested buffer size
+  PutLE32(avih + 32, uint32_t(width_));
+  PutLE32(avih + 36, uint32_t(height_));
 
   uint8_t* strh = streamHeader_.data();
-  Put32(strh + 0, MakeFourCC("vids"));
-  Put32(strh + 4, handler_);
-  Put32(strh + 8, 0);       // flags
-  Put16(strh + 12, 0);      // priority
-  Put16(strh + 14, 0);      // language
-  Put32(strh + 16, 0);      // initial frames
-  Put32(strh + 20, 10000);  // scale
-  Put32(strh + 24, RoundToU32(frameRate_ * 10000.0L));
-  Put32(strh + 28, 0);  // start
-  Put32(strh + 32, framesWritten_);
-  Put32(strh + 36, largestFrame_);
-  Put32(strh + 40, quality_);
-  Put32(strh + 44, 0);  // sample size
-  Put16(strh + 48, 0);
-  Put16(strh + 50, 0);
-  Put16(strh + 52, uint32_t(width_));
-  Put16(strh + 54, uint32_t(height_));
+  PutLE32(strh + 0, MakeFourCC("vids"));
+  PutLE32(strh + 4, handler_);
+  PutLE32(strh + 8, 0);       // flags
+  PutLE16(strh + 12, 0);      // priority
+  PutLE16(strh + 14, 0);      // language
+  PutLE32(strh + 16, 0);      // initial frames
+  PutLE32(strh + 20, 10000);  // scale
+  PutLE32(strh + 24, RoundToU32(frameRate_ * 10000.0L));
+  PutLE32(strh + 28, 0);  // start
+  PutLE32(strh + 32, framesWritten_);
+  PutLE32(strh + 36, largestFrame_);
+  PutLE32(strh + 40, quality_);
+  PutLE32(strh + 44, 0);  // sample size
+  PutLE16(strh + 48, 0);
+  PutLE16(strh + 50, 0);
+  PutLE16(strh + 52, uint32_t(width_));
+  PutLE16(strh + 54, uint32_t(height_));
 }
 
 bool TAviWriter::WriteHeaderTree() {
   if (!open_ || !root_) return false;
   extendedHeader_.fill(0);
-  Put32(extendedHeader_.data(), 480);
+  PutLE32(extendedHeader_.data(), 480);
 
   TAviList& hdrl = root_->AddList(kList, MakeFourCC("hdrl"));
   mainHeaderChunk_ = &hdrl.AddChunk(MakeFourCC("avih"), mainHeader_.data(), 56);
@@ -253,10 +242,10 @@ bool TAviWriter::AddFrame(TCompressedFrame& frame) {
 
   const bool compressed = compressor_->CurrentCode() != 0;
   uint8_t entry[kIndexEntrySize];
-  Put32(entry + 0, code);
-  Put32(entry + 4, compressed ? frame.Flags : kAviKeyFrame);
-  Put32(entry + 8, uint32_t(chunkStart - moviPosition_ - 8));
-  Put32(entry + 12, n);
+  PutLE32(entry + 0, code);
+  PutLE32(entry + 4, compressed ? frame.Flags : kAviKeyFrame);
+  PutLE32(entry + 8, uint32_t(chunkStart - moviPosition_ - 8));
+  PutLE32(entry + 12, n);
   const int64_t spoolStart = spool_.Position();
   if (!spool_.Write(entry, sizeof entry)) {
     // A frame without its index entry would shift every later entry, so the frame is not
@@ -269,8 +258,8 @@ bool TAviWriter::AddFrame(TCompressedFrame& frame) {
   ++spoolEntries_;
 
   uint8_t header[8];
-  Put32(header + 0, code);
-  Put32(header + 4, n);
+  PutLE32(header + 0, code);
+  PutLE32(header + 4, n);
   static const uint8_t kPad = 0;
   if (!file_.Write(header, sizeof header) || !file_.Write(frame.Data, n) ||
       ((n & 1) && !file_.Write(&kPad, 1))) {

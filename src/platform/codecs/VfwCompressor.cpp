@@ -18,6 +18,7 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 
+#include "common/LittleEndian.h"
 #include "platform/codecs/VfwConfigDialog.h"
 
 namespace qm {
@@ -116,20 +117,6 @@ bool TypeMatches(uint32_t type) {
 
 const AVCodec* EncoderOf(const TCatalogueEntry& entry) {
   return avcodec_find_encoder_by_name(entry.Encoder);
-}
-
-uint32_t GetLE32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t GetLE16(const uint8_t* p) {
-  return uint16_t(p[0] | p[1] << 8);
-}
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-void PutLE16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
 }
 
 // The BITMAPINFOHEADER fields the compressors look at.

@@ -4,6 +4,13 @@
 
 #include <cstdlib>
 
+#ifdef QM_TEST_APPLICATION
+#include "app/QuillmarkApplication.h"
+using TestApplication = qm::QuillmarkApplication;
+#else
+using TestApplication = QApplication;
+#endif
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   // The suite runs under the private Xvfb of scripts/test; without a display the
@@ -14,6 +21,6 @@ int main(int argc, char** argv) {
   // checker would count against the test; the tests need no bus.
   if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
     qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-  QApplication app(argc, argv);
+  TestApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -214,7 +214,6 @@ int IndexOf(const TAviCompress& compress, uint32_t code) {
   return -1;
 }
 
-
 // --- Listing --------------------------------------------------------------------------------
 
 TEST(AviCompressListing, BuiltInEntryFirstThenTheCatalogueInOrder) {
@@ -534,35 +533,32 @@ TEST(AviCompressBegin, SizesAnEncoderCannotTakeFailTheBegin) {
   EXPECT_EQ(frame.Flags, kAviKeyFrame);
 }
 
+// Compresses count changing frames from number 0 on and returns the flags of each.
+std::vector<uint32_t> FlagsOfFrames(TAviCompress& compress, uint32_t count) {
+  std::vector<uint32_t> flags;
+  for (uint32_t i = 0; i < count; ++i) {
+    DrawFrame(compress.Bitmap(), int(i));
+    TCompressedFrame frame;
+    frame.FrameNumber = i;
+    compress.Compress(frame);
+    flags.push_back(frame.Flags);
+  }
+  return flags;
+}
+
 TEST(AviCompressBegin, AnnouncesTheFrameRateAndItsKeyFrameRate) {
   TAviCompress compress;
   ASSERT_TRUE(compress.Select(MakeFourCC("FFV1")));
   // 2.5 frames per second rounds to 2 (ties to even): a key frame every second frame.
   TCompressRequest request = Request(32, 32, 2.5L);
   ASSERT_TRUE(compress.Begin(request));
-  std::vector<uint32_t> flags;
-  for (uint32_t i = 0; i < 6; ++i) {
-    DrawFrame(compress.Bitmap(), int(i));
-    TCompressedFrame frame;
-    frame.FrameNumber = i;
-    compress.Compress(frame);
-    flags.push_back(frame.Flags);
-  }
-  EXPECT_EQ(flags, (std::vector<uint32_t>{0x10, 0, 0x10, 0, 0x10, 0}));
+  EXPECT_EQ(FlagsOfFrames(compress, 6), (std::vector<uint32_t>{0x10, 0, 0x10, 0, 0x10, 0}));
 
   // The dialog's interval wins over the announced rate.
   test::AnswerConfigDialog(50, 3, true);
   ASSERT_TRUE(compress.Configure(nullptr));
   ASSERT_TRUE(compress.Begin(request));
-  flags.clear();
-  for (uint32_t i = 0; i < 6; ++i) {
-    DrawFrame(compress.Bitmap(), int(i));
-    TCompressedFrame frame;
-    frame.FrameNumber = i;
-    compress.Compress(frame);
-    flags.push_back(frame.Flags);
-  }
-  EXPECT_EQ(flags, (std::vector<uint32_t>{0x10, 0, 0, 0x10, 0, 0}));
+  EXPECT_EQ(FlagsOfFrames(compress, 6), (std::vector<uint32_t>{0x10, 0, 0, 0x10, 0, 0}));
 }
 
 // --- Failures -----------------------------------------------------------------------------

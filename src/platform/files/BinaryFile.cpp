@@ -10,6 +10,8 @@
 #include <mutex>
 #include <utility>
 
+#include "common/LittleEndian.h"
+
 namespace qm {
 
 namespace {
@@ -24,6 +26,23 @@ int OpenPath(const QString& path, int flags, mode_t mode = 0) {
     fd = ::open(name.constData(), flags | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
   return fd;
+}
+
+// Moves size bytes with repeated calls of io (read or write) in pieces of at most piece
+// bytes, going on after interruptions; returns how many bytes were moved.
+template <class Io>
+size_t Transfer(Io io, size_t size, size_t piece) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = io(done, std::min(size - done, piece));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (n == 0) break;
+    done += size_t(n);
+  }
+  return done;
 }
 
 }  // namespace
@@ -76,42 +95,26 @@ bool BinaryFile::Close() {
 bool BinaryFile::Write(const void* data, size_t size) {
   if (fd_ < 0) return false;
   const auto* bytes = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  while (done < size) {
-    // Large blocks go in pieces: writing an uncompressed 1920 x 1080 frame (6 MB) in one
-    // call cost the kernel about three times the processor time of 128 KiB pieces
-    // (bench/record-vs-ffmpeg).
-    const ssize_t n = ::write(fd_, bytes + done, std::min(size - done, kWritePiece));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (n == 0) break;
-    done += size_t(n);
-  }
+  // Large blocks go in pieces: writing an uncompressed 1920 x 1080 frame (6 MB) in one call
+  // cost the kernel about three times the processor time of 128 KiB pieces
+  // (bench/record-vs-ffmpeg).
+  const size_t done =
+      Transfer([&](size_t at, size_t n) { return ::write(fd_, bytes + at, n); }, size, kWritePiece);
   position_ += int64_t(done);
   return done == size;
 }
 
 bool BinaryFile::WriteU32(uint32_t value) {
-  const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                            uint8_t(value >> 24)};
+  uint8_t bytes[4];
+  PutLE32(bytes, value);
   return Write(bytes, sizeof bytes);
 }
 
 bool BinaryFile::Read(void* data, size_t size) {
   if (fd_ < 0) return false;
   auto* bytes = static_cast<uint8_t*>(data);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd_, bytes + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (n == 0) break;
-    done += size_t(n);
-  }
+  const size_t done =
+      Transfer([&](size_t at, size_t n) { return ::read(fd_, bytes + at, n); }, size, size);
   position_ += int64_t(done);
   return done == size;
 }

@@ -36,29 +36,29 @@ void LowerCurrentThreadPriority() {
 
 }  // namespace
 
-TCapThread::TCapThread(TUiHandoff& handoff, TickClock& clock) : handoff_(handoff), clock_(clock) {}
+CapThread::CapThread(UiHandoff& handoff, TickClock& clock) : handoff_(handoff), clock_(clock) {}
 
-TCapThread::TCapThread(TUiHandoff& handoff) : TCapThread(handoff, TickClock::System()) {}
+CapThread::CapThread(UiHandoff& handoff) : CapThread(handoff, TickClock::System()) {}
 
-TCapThread::~TCapThread() {
+CapThread::~CapThread() {
   Stop();
   WaitFor();
 }
 
-void TCapThread::SetInfo(const TCapInfo& info) {
+void CapThread::SetInfo(const CapInfo& info) {
   Info = info;
 }
 
-void TCapThread::Start() {
+void CapThread::Start() {
   if (IsStarted()) return;
   worker_ = std::thread([this] { Execute(); });
 }
 
-void TCapThread::Pause() {
+void CapThread::Pause() {
   Paused = true;
 }
 
-void TCapThread::Continue() {
+void CapThread::Continue() {
   std::lock_guard lock(pauseMutex_);
   if (!Paused) return;
   Paused = false;
@@ -71,30 +71,30 @@ void TCapThread::Continue() {
   pauseWake_.notify_all();
 }
 
-void TCapThread::Stop() {
+void CapThread::Stop() {
   stopRequested_ = true;
   std::lock_guard lock(pauseMutex_);
   if (waiting_) Paused = false;
   pauseWake_.notify_all();
 }
 
-bool TCapThread::IsWaiting() const {
+bool CapThread::IsWaiting() const {
   std::lock_guard lock(pauseMutex_);
   return waiting_;
 }
 
-void TCapThread::WaitFor() {
+void CapThread::WaitFor() {
   if (!worker_.joinable()) return;
   handoff_.WaitUntil([this] { return finished_.load(); });
   worker_.join();
 }
 
-void TCapThread::Execute() {
+void CapThread::Execute() {
   LowerCurrentThreadPriority();
   QString reason = QString::fromLatin1(kUnknownReason);
   bool succeeded = false;
   try {
-    Grabber = std::make_unique<TCaptureLib>();
+    Grabber = std::make_unique<CaptureLib>();
     succeeded = Record(reason);
   } catch (...) {
     succeeded = false;
@@ -108,11 +108,11 @@ void TCapThread::Execute() {
   handoff_.Wake();
 }
 
-bool TCapThread::Record(QString& reason) {
+bool CapThread::Record(QString& reason) {
   ActiveTime = 0;
   reason = QString::fromLatin1(kUnknownReason);
 
-  TAviSettings settings;
+  AviSettings settings;
   settings.HasAudio = false;
   settings.FrameRate = Info.FramesPerSecond;
   settings.Width = Info.Area.Width();
@@ -120,8 +120,8 @@ bool TCapThread::Record(QString& reason) {
   settings.AudioLead = 0;
   settings.FrameCountHint = kFrameCountHint;
 
-  if (!Info.MovieWriter) return false;
-  TMovieWriter& writer = *Info.MovieWriter;
+  if (!Info.Writer) return false;
+  MovieWriter& writer = *Info.Writer;
   if (!writer.Open(Info.FileName, settings)) {
     reason = QString::fromLatin1(kCannotCreate) + Info.FileName;
     return false;
@@ -141,18 +141,18 @@ bool TCapThread::Record(QString& reason) {
   return closed && !stepFailed;
 }
 
-void TCapThread::RunLoop() {
+void CapThread::RunLoop() {
   uint32_t NextFrame = 1;
   FrameTally = 1;
   SegmentStart = clock_.Now();
   NowTick = SegmentStart;
 
   // A step that throws leaves the loop at once; the segment is counted as far as it went.
-  struct TSegmentCount {
-    TCapThread& Thread;
+  struct SegmentCount {
+    CapThread& Thread;
     uint32_t& NextFrame;
     bool Counted = false;
-    ~TSegmentCount() {
+    ~SegmentCount() {
       if (Counted) return;
       Thread.FrameTally += NextFrame;
       Thread.ActiveTime += Thread.NowTick - Thread.SegmentStart;
@@ -196,12 +196,12 @@ void TCapThread::RunLoop() {
   }
 }
 
-void TCapThread::TakeFrame() {
-  TMovieWriter& writer = *Info.MovieWriter;
+void CapThread::TakeFrame() {
+  MovieWriter& writer = *Info.Writer;
   bool grabbed = false;
   handoff_.Run([&] {
-    TRect captured;
-    grabbed = Grabber->Grab(writer.Bitmap(), TPoint{Info.Area.Left, Info.Area.Top}, captured,
+    Rect captured;
+    grabbed = Grabber->Grab(writer.Bitmap(), Point{Info.Area.Left, Info.Area.Top}, captured,
                             Info.FollowCursor, Info.ShowCursor);
   });
   // A failed grab ends the recording; the frame step still appends what the bitmap holds.
@@ -211,7 +211,7 @@ void TCapThread::TakeFrame() {
   if (!added) stopRequested_ = true;
 }
 
-void TCapThread::ReportError(const QString& reason) {
+void CapThread::ReportError(const QString& reason) {
   if (!Info.OnError) return;
   try {
     handoff_.Run([&] { Info.OnError(reason); });
@@ -220,7 +220,7 @@ void TCapThread::ReportError(const QString& reason) {
   }
 }
 
-void TCapThread::PostCapDone() {
+void CapThread::PostCapDone() {
   if (Info.OwnerWindow)
     QCoreApplication::postEvent(Info.OwnerWindow, new QEvent(QEvent::Type(kWmCapDone)));
 }

@@ -13,9 +13,9 @@
 
 namespace qm {
 
-class TCaptureLib;
+class CaptureLib;
 class TickClock;
-class TUiHandoff;
+class UiHandoff;
 
 // The worker of one video recording. It opens the file through the movie writer, keeps the
 // frame schedule, hands the grab and the frame step of every due frame to the user-interface
@@ -25,18 +25,18 @@ class TUiHandoff;
 //
 // Every member function runs on the user-interface thread (the one the hand-off belongs to).
 // Pause and Stop may also be called on the worker itself, from inside a step or the clock.
-class TCapThread {
+class CapThread {
  public:
-  explicit TCapThread(TUiHandoff& handoff, TickClock& clock);
-  explicit TCapThread(TUiHandoff& handoff);
+  explicit CapThread(UiHandoff& handoff, TickClock& clock);
+  explicit CapThread(UiHandoff& handoff);
   // Requests the stop, wakes a paused worker and waits until the file is complete, running
   // the steps the worker still hands over meanwhile.
-  ~TCapThread();
-  TCapThread(const TCapThread&) = delete;
-  TCapThread& operator=(const TCapThread&) = delete;
+  ~CapThread();
+  CapThread(const CapThread&) = delete;
+  CapThread& operator=(const CapThread&) = delete;
 
   // Copies the job record; once, before Start.
-  void SetInfo(const TCapInfo& info);
+  void SetInfo(const CapInfo& info);
   // Starts the worker at below-normal priority. Once.
   void Start();
 
@@ -73,12 +73,12 @@ class TCapThread {
   void ReportError(const QString& reason);
   void PostCapDone();
 
-  TUiHandoff& handoff_;
+  UiHandoff& handoff_;
   TickClock& clock_;
   std::thread worker_;
 
-  TCapInfo Info;
-  std::unique_ptr<TCaptureLib> Grabber;
+  CapInfo Info;
+  std::unique_ptr<CaptureLib> Grabber;
 
   std::atomic<bool> Paused{false};
   std::atomic<bool> stopRequested_{false};

@@ -31,7 +31,7 @@ int gPace = 0;
 void GrabScreen(benchmark::State& state, bool showCursor) {
   qm::CaptureLib lib;
   qm::DIBBitmap bitmap;
-  bitmap.SetFormat(lib.ScreenRect.Width(), lib.ScreenRect.Height(), qm::PixelFormat::Bits24);
+  bitmap.SetFormat(lib.ScreenRect().Width(), lib.ScreenRect().Height(), qm::PixelFormat::Bits24);
   qm::Rect captured;
   const auto period = std::chrono::microseconds(gPace > 0 ? 1000000 / gPace : 0);
   auto due = std::chrono::steady_clock::now();

@@ -46,7 +46,7 @@ CapThread::~CapThread() {
 }
 
 void CapThread::SetInfo(const CapInfo& info) {
-  Info = info;
+  info_ = info;
 }
 
 void CapThread::Start() {
@@ -55,18 +55,18 @@ void CapThread::Start() {
 }
 
 void CapThread::Pause() {
-  Paused = true;
+  paused_ = true;
 }
 
 void CapThread::Continue() {
   std::lock_guard lock(pauseMutex_);
-  if (!Paused) return;
-  Paused = false;
+  if (!paused_) return;
+  paused_ = false;
   // Only a worker that has stopped its schedule gets a new segment; a pause it never saw
   // leaves the running segment as it is.
   if (waiting_) {
-    SegmentStart = clock_.Now();
-    NowTick = SegmentStart;
+    segmentStart_ = clock_.Now();
+    nowTick_ = segmentStart_;
   }
   pauseWake_.notify_all();
 }
@@ -74,7 +74,7 @@ void CapThread::Continue() {
 void CapThread::Stop() {
   stopRequested_ = true;
   std::lock_guard lock(pauseMutex_);
-  if (waiting_) Paused = false;
+  if (waiting_) paused_ = false;
   pauseWake_.notify_all();
 }
 
@@ -94,12 +94,12 @@ void CapThread::Execute() {
   QString reason = QString::fromLatin1(kUnknownReason);
   bool succeeded = false;
   try {
-    Grabber = std::make_unique<CaptureLib>();
+    grabber_ = std::make_unique<CaptureLib>();
     succeeded = Record(reason);
   } catch (...) {
     succeeded = false;
   }
-  Grabber.reset();
+  grabber_.reset();
   if (succeeded)
     PostCapDone();
   else
@@ -109,21 +109,21 @@ void CapThread::Execute() {
 }
 
 bool CapThread::Record(QString& reason) {
-  ActiveTime = 0;
+  activeTime_ = 0;
   reason = QString::fromLatin1(kUnknownReason);
 
   AviSettings settings;
   settings.HasAudio = false;
-  settings.FrameRate = Info.FramesPerSecond;
-  settings.Width = Info.Area.Width();
-  settings.Height = Info.Area.Height();
+  settings.FrameRate = info_.FramesPerSecond;
+  settings.Width = info_.Area.Width();
+  settings.Height = info_.Area.Height();
   settings.AudioLead = 0;
   settings.FrameCountHint = kFrameCountHint;
 
-  if (!Info.Writer) return false;
-  MovieWriter& writer = *Info.Writer;
-  if (!writer.Open(Info.FileName, settings)) {
-    reason = QString::fromLatin1(kCannotCreate) + Info.FileName;
+  if (!info_.Writer) return false;
+  MovieWriter& writer = *info_.Writer;
+  if (!writer.Open(info_.FileName, settings)) {
+    reason = QString::fromLatin1(kCannotCreate) + info_.FileName;
     return false;
   }
 
@@ -136,16 +136,16 @@ bool CapThread::Record(QString& reason) {
     stepFailed = true;
   }
 
-  actualFrameRate_ = ActiveTime == 0 ? 0.0L : (long double)FrameTally * 1000.0L / ActiveTime;
+  actualFrameRate_ = activeTime_ == 0 ? 0.0L : (long double)frameTally_ * 1000.0L / activeTime_;
   const bool closed = writer.Close(actualFrameRate_);
   return closed && !stepFailed;
 }
 
 void CapThread::RunLoop() {
   uint32_t NextFrame = 1;
-  FrameTally = 1;
-  SegmentStart = clock_.Now();
-  NowTick = SegmentStart;
+  frameTally_ = 1;
+  segmentStart_ = clock_.Now();
+  nowTick_ = segmentStart_;
 
   // A step that throws leaves the loop at once; the segment is counted as far as it went.
   struct SegmentCount {
@@ -154,20 +154,20 @@ void CapThread::RunLoop() {
     bool Counted = false;
     ~SegmentCount() {
       if (Counted) return;
-      Thread.FrameTally += NextFrame;
-      Thread.ActiveTime += Thread.NowTick - Thread.SegmentStart;
+      Thread.frameTally_ += NextFrame;
+      Thread.activeTime_ += Thread.nowTick_ - Thread.segmentStart_;
     }
   } segment{*this, NextFrame};
 
   while (!stopRequested_) {
-    NowTick = clock_.Now();
+    nowTick_ = clock_.Now();
     clock_.Sleep(kLoopSleep);
 
-    if (Paused) {
+    if (paused_) {
       std::unique_lock lock(pauseMutex_);
-      if (Paused) {
-        ActiveTime += NowTick - SegmentStart;
-        FrameTally += NextFrame;
+      if (paused_) {
+        activeTime_ += nowTick_ - segmentStart_;
+        frameTally_ += NextFrame;
         NextFrame = 1;
         waiting_ = true;
         // Tell a user-interface thread that waits on the hand-off for this state. The pause
@@ -176,7 +176,7 @@ void CapThread::RunLoop() {
         lock.unlock();
         handoff_.Wake();
         lock.lock();
-        pauseWake_.wait(lock, [this] { return !Paused || stopRequested_; });
+        pauseWake_.wait(lock, [this] { return !paused_ || stopRequested_; });
         waiting_ = false;
         // A stop while paused ends the recording here; the segment was counted at the pause.
         if (stopRequested_) {
@@ -188,8 +188,8 @@ void CapThread::RunLoop() {
 
     // Frame k of the segment is due once k frame periods have passed since its start. The
     // product is formed in 64 bits, so it stays exact for any segment length.
-    const uint64_t elapsed = uint32_t(NowTick - SegmentStart);
-    if (elapsed * Info.FramesPerSecond >= uint64_t(NextFrame) * 1000u) {
+    const uint64_t elapsed = uint32_t(nowTick_ - segmentStart_);
+    if (elapsed * info_.FramesPerSecond >= uint64_t(NextFrame) * 1000u) {
       ++NextFrame;
       TakeFrame();
     }
@@ -197,12 +197,12 @@ void CapThread::RunLoop() {
 }
 
 void CapThread::TakeFrame() {
-  MovieWriter& writer = *Info.Writer;
+  MovieWriter& writer = *info_.Writer;
   bool grabbed = false;
   handoff_.Run([&] {
     Rect captured;
-    grabbed = Grabber->Grab(writer.Bitmap(), Point{Info.Area.Left, Info.Area.Top}, captured,
-                            Info.FollowCursor, Info.ShowCursor);
+    grabbed = grabber_->Grab(writer.Bitmap(), Point{info_.Area.Left, info_.Area.Top}, captured,
+                             info_.FollowCursor, info_.ShowCursor);
   });
   // A failed grab ends the recording; the frame step still appends what the bitmap holds.
   if (!grabbed) stopRequested_ = true;
@@ -212,17 +212,17 @@ void CapThread::TakeFrame() {
 }
 
 void CapThread::ReportError(const QString& reason) {
-  if (!Info.OnError) return;
+  if (!info_.OnError) return;
   try {
-    handoff_.Run([&] { Info.OnError(reason); });
+    handoff_.Run([&] { info_.OnError(reason); });
   } catch (...) {
     // The receiver's own failure changes nothing about this recording's end.
   }
 }
 
 void CapThread::PostCapDone() {
-  if (Info.OwnerWindow)
-    QCoreApplication::postEvent(Info.OwnerWindow, new QEvent(QEvent::Type(kWmCapDone)));
+  if (info_.OwnerWindow)
+    QCoreApplication::postEvent(info_.OwnerWindow, new QEvent(QEvent::Type(kWmCapDone)));
 }
 
 }  // namespace qm

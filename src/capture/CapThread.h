@@ -52,14 +52,14 @@ class CapThread {
 
   bool IsStarted() const { return worker_.joinable() || finished_; }
   bool IsFinished() const { return finished_; }
-  bool IsPaused() const { return Paused; }
+  bool IsPaused() const { return paused_; }
   // True while the worker is blocked in a pause. The worker wakes the hand-off when it
   // blocks, so the hand-off's WaitUntil can wait for this.
   bool IsWaiting() const;
 
   // Figures of the recording, for reading after WaitFor.
-  uint32_t GetActiveTime() const { return ActiveTime; }
-  uint32_t GetFrameTally() const { return FrameTally; }
+  uint32_t GetActiveTime() const { return activeTime_; }
+  uint32_t GetFrameTally() const { return frameTally_; }
   long double GetActualFrameRate() const { return actualFrameRate_; }
 
  private:
@@ -77,10 +77,10 @@ class CapThread {
   TickClock& clock_;
   std::thread worker_;
 
-  CapInfo Info;
-  std::unique_ptr<CaptureLib> Grabber;
+  CapInfo info_;
+  std::unique_ptr<CaptureLib> grabber_;
 
-  std::atomic<bool> Paused{false};
+  std::atomic<bool> paused_{false};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> finished_{false};
 
@@ -90,10 +90,10 @@ class CapThread {
   bool waiting_ = false;
 
   // Worker-owned, except that Continue restarts the segment while the worker waits.
-  uint32_t NowTick = 0;
-  uint32_t SegmentStart = 0;
-  uint32_t ActiveTime = 0;
-  uint32_t FrameTally = 0;
+  uint32_t nowTick_ = 0;
+  uint32_t segmentStart_ = 0;
+  uint32_t activeTime_ = 0;
+  uint32_t frameTally_ = 0;
   long double actualFrameRate_ = 0;
 };
 

@@ -22,7 +22,7 @@ PixelTarget TargetOf(DIBBitmap& bitmap) {
 
 }  // namespace
 
-CaptureLib::CaptureLib() : ScreenRect(ScreenBounds()) {}
+CaptureLib::CaptureLib() : screenRect_(ScreenBounds()) {}
 
 CaptureLib::~CaptureLib() = default;
 
@@ -38,7 +38,7 @@ CursorState CaptureLib::GetCursorState() {
 }
 
 bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
-                       bool showCursor) {
+                      bool showCursor) {
   int32_t x = origin.X, y = origin.Y;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   if (!screen_) screen_ = std::make_unique<ScreenGrabber>();
@@ -48,8 +48,8 @@ bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool 
     if (state.CursorHandle != 0) {
       x = state.CursorPos.X - w / 2;
       y = state.CursorPos.Y - h / 2;
-      if (x + w > ScreenRect.Right) x = ScreenRect.Right - w;
-      if (y + h > ScreenRect.Bottom) y = ScreenRect.Bottom - h;
+      if (x + w > screenRect_.Right) x = screenRect_.Right - w;
+      if (y + h > screenRect_.Bottom) y = screenRect_.Bottom - h;
       if (y < 0) y = 0;
       if (x < 0) x = 0;
     }

@@ -14,7 +14,7 @@ class ScreenGrabber;
 // What one cursor query found.
 struct CursorState {
   uint64_t CursorHandle = 0;  // the cursor's identity (never 0); 0 when none was found
-  Point CursorPos;           // mouse position in screen pixels
+  Point CursorPos;            // mouse position in screen pixels
 };
 
 // Copies a rectangle of the screen into a bitmap, optionally centring a fixed-size area on
@@ -49,10 +49,13 @@ class CaptureLib {
   // bitmap: error report and silent abort.
   std::unique_ptr<DIBBitmap> Snapshot();
 
-  // The screen bounds taken when the grabber was created.
-  Rect ScreenRect;
+  // The screen bounds taken when the grabber was created; following keeps the area inside
+  // them.
+  const Rect& ScreenRect() const { return screenRect_; }
+  void SetScreenRect(const Rect& bounds) { screenRect_ = bounds; }
 
  private:
+  Rect screenRect_;
   // Made at the first grab, so that creating a grabber costs one screen query only.
   std::unique_ptr<ScreenGrabber> screen_;
   std::unique_ptr<CursorSource> cursor_;

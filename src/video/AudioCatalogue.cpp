@@ -69,7 +69,7 @@ bool AudioCatalogue::AddDriver(uint32_t driverId, uint32_t support) {
   codec.LongName = details.LongName.left(128);
 
   for (uint32_t index = 0; index < details.FormatTagCount; ++index) {
-    AudioFormatTag& kind = codec.AddKind();
+    AudioFormatTag& kind = codec.AddTag();
     AudioFormatTagDetails tag;
     if (!driver.FormatTagDetails(index, tag)) break;
     kind.TagDetails = tag;

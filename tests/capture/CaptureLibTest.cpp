@@ -107,8 +107,8 @@ class CaptureLibTest : public ::testing::Test {
 };
 
 TEST_F(CaptureLibTest, ScreenRectIsTheWholeRootWindow) {
-  EXPECT_EQ(lib_.ScreenRect, (Rect{0, 0, 1920, 1080}));
-  EXPECT_EQ(CaptureLib::ScreenBounds(), lib_.ScreenRect);
+  EXPECT_EQ(lib_.ScreenRect(), (Rect{0, 0, 1920, 1080}));
+  EXPECT_EQ(CaptureLib::ScreenBounds(), lib_.ScreenRect());
 }
 
 TEST_F(CaptureLibTest, CopiesAreasPixelForPixel) {
@@ -255,7 +255,7 @@ TEST_F(CaptureLibTest, BitmapFormatsTheGrabberCannotWriteFailWithTheMessage) {
 // Follow-the-cursor geometry on a 1024 x 768 screen rectangle.
 TEST_F(CaptureLibTest, FollowCentresOnTheMouseAndClampsRightBottomFirst) {
   CaptureLib lib;
-  lib.ScreenRect = Rect{0, 0, 1024, 768};
+  lib.SetScreenRect(Rect{0, 0, 1024, 768});
   DIBBitmap b;
   EXPECT_EQ(Follow(lib, {10, 10}, 320, 240, b), (Rect{0, 0, 320, 240}));
   EXPECT_TRUE(Shows(b, Expected{{0, 0, 320, 240}}));
@@ -308,8 +308,7 @@ TEST_F(CaptureLibTest, CursorIsClippedAtTheBitmapEdges) {
 TEST_F(CaptureLibTest, CursorOnTheRightOrBottomEdgeIsNotDrawn) {
   const Rect area{100, 100, 300, 250};
   DIBBitmap b;
-  for (const Point mouse :
-       {Point{300, 130}, Point{150, 250}, Point{99, 130}, Point{150, 99}}) {
+  for (const Point mouse : {Point{300, 130}, Point{150, 250}, Point{99, 130}, Point{150, 99}}) {
     SCOPED_TRACE(std::to_string(mouse.X) + "," + std::to_string(mouse.Y));
     screen_.MovePointer(mouse.X, mouse.Y);
     ASSERT_TRUE(GrabArea(area, b, true));
@@ -369,7 +368,7 @@ TEST_F(CaptureLibTest, GrabberCreatedOnAnotherThreadWhileGrabbing) {
   std::thread worker([&] {
     for (int i = 0; i < 50; ++i) {
       CaptureLib lib;
-      if (!(lib.ScreenRect == Rect{0, 0, 1920, 1080})) ++wrongBounds;
+      if (!(lib.ScreenRect() == Rect{0, 0, 1920, 1080})) ++wrongBounds;
       lib.GetCursorState();
     }
     done = true;

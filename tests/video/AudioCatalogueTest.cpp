@@ -26,12 +26,12 @@ TEST(AudioCatalogue, ListsEncodersWithAWaveTagAsDriversWithTwelvePcmFormats) {
   for (const auto& driver : catalogue.Drivers()) {
     EXPECT_NE(driver->DriverId, 0u);
     EXPECT_FALSE(driver->LongName.isEmpty());
-    ASSERT_EQ(driver->Kinds().size(), size_t(driver->Details.FormatTagCount));
-    for (const auto& kind : driver->Kinds()) {
-      EXPECT_EQ(kind->Codec(), driver.get());
+    ASSERT_EQ(driver->Tags.size(), size_t(driver->Details.FormatTagCount));
+    for (const auto& kind : driver->Tags) {
+      EXPECT_EQ(kind->Driver, driver.get());
       EXPECT_NE(kind->FormatTag, 0u);
       EXPECT_FALSE(kind->FormatTagName.isEmpty());
-      EXPECT_EQ(kind->Details().size(), 12u);
+      EXPECT_EQ(kind->Formats.size(), 12u);
       pcm = pcm || kind->FormatTag == 1;
     }
   }
@@ -41,8 +41,8 @@ TEST(AudioCatalogue, ListsEncodersWithAWaveTagAsDriversWithTwelvePcmFormats) {
 TEST(AudioCatalogue, PcmFormatsComeInTheirOrderWithFixedWidthNames) {
   AudioCatalogue catalogue;
   ASSERT_FALSE(catalogue.Drivers().empty());
-  ASSERT_FALSE(catalogue.Drivers().front()->Kinds().empty());
-  const auto& details = catalogue.Drivers().front()->Kinds().front()->Details();
+  ASSERT_FALSE(catalogue.Drivers().front()->Tags.empty());
+  const auto& details = catalogue.Drivers().front()->Tags.front()->Formats;
   const QStringList expected = {
       QStringLiteral("  48000, 16 bits Stereo"), QStringLiteral("  48000, 8  bits Stereo"),
       QStringLiteral("  48000, 16 bits Mono  "), QStringLiteral("  48000, 8  bits Mono  "),

@@ -44,7 +44,7 @@ struct EncoderInfo {
   QString Description;  // what the user sees
 };
 
-// The sequence parameters the caller announces before a recording (ICCOMPRESSFRAMES).
+// The sequence parameters the caller announces before a recording.
 struct SequenceInfo {
   uint32_t Flags = 0;
   int32_t StartFrame = 0;

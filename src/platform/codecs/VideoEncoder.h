@@ -9,7 +9,7 @@ class QWidget;
 
 namespace qm {
 
-// One installable video compressor of the catalogue, built on an encoder of the machine's
+// One video compressor of the catalogue, built on an encoder of the machine's
 // libavcodec. The catalogue lists a compressor only when its encoder exists at run time.
 //
 // A compressor turns 24-bit bottom-up BGR bitmaps (BITMAPINFOHEADER with compression 0)
@@ -65,8 +65,8 @@ class VideoEncoder {
   // field of outputHeader to the compressed size and outFlags to kKeyFrameFlag on key frames,
   // which the compressor places itself, at the key-frame interval.
   EncoderResult Compress(uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
-                   const uint8_t* inputHeader, const uint8_t* inputBits, int32_t frameNumber,
-                   uint32_t& outFlags);
+                         const uint8_t* inputHeader, const uint8_t* inputBits, int32_t frameNumber,
+                         uint32_t& outFlags);
   // Ends the sequence; nothing is held back, so nothing is lost.
   void End() noexcept;
 

@@ -35,8 +35,13 @@ class AviWriter {
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
-  // Starts a new file with provisional headers and begins the compressor's sequence.
+  // Starts a new file with provisional headers and begins the compressor's sequence. Every
+  // check (frame size, spool, compressor) comes first, and the headers are written beside
+  // the target: an existing file is replaced only when the recording really starts. On a
+  // false result (or an exception) nothing is left open or on disk; OpenFailure says why.
   bool Open(const QString& fileName, const AviSettings& settings, AviCompress& compressor);
+  // Why the last Open failed, one sentence for the user; empty after a successful Open.
+  const QString& OpenFailure() const { return openFailure_; }
   // Compresses the compressor's frame bitmap and appends it. False when the frame could not
   // be written, or would take the file past SizeLimit() (then nothing of it is written and
   // the user is told once per recording); the recording should then be closed.
@@ -58,8 +63,12 @@ class AviWriter {
   static QString DefaultSpoolPath();
   // What the user is told when a recording reaches the size limit.
   static QString SizeLimitMessage();
+  // Where Open writes the headers before the file takes the name fileName.
+  static QString PartPath(const QString& fileName);
 
  private:
+  class OpenUndo;
+
   void RefreshHeaders();
   bool WriteHeaderTree();
   bool CopyIndex();
@@ -95,6 +104,7 @@ class AviWriter {
   uint32_t framesWritten_ = 0;
   uint32_t spoolEntries_ = 0;
 
+  QString openFailure_;
   int64_t sizeLimit_ = kMaxFileSize;
   bool sizeLimitReported_ = false;
 };

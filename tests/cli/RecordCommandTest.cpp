@@ -246,7 +246,9 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
     file.write(precious);
     file.close();
     const QString spool = c.File + ".idx.~tmp";
-    if (c.SpoolInTheWay) ASSERT_TRUE(QDir().mkpath(spool + "/inside"));
+    if (c.SpoolInTheWay) {
+      ASSERT_TRUE(QDir().mkpath(spool + "/inside"));
+    }
 
     const ProcessResult run =
         RunTool({"record", c.File, "--area", c.Area, "--codec", c.Codec, "--seconds", "1"});
@@ -258,7 +260,9 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
     file.close();
     EXPECT_FALSE(QFileInfo(spool).isFile());
     EXPECT_FALSE(QFileInfo::exists(c.File + ".~new"));
-    if (c.SpoolInTheWay) ASSERT_TRUE(QDir(spool).removeRecursively());
+    if (c.SpoolInTheWay) {
+      ASSERT_TRUE(QDir(spool).removeRecursively());
+    }
   }
 }
 

@@ -312,55 +312,22 @@ TEST_F(AviWriterTest, AStartThatFailsLeavesTheExistingFileAndNothingElse) {
     QString Failure;
   };
   const QString spool = SpoolPath();
+  // clang-format off
   const std::vector<Case> cases = {
-      {"bitmap refuses the size",
-       0,
-       40000,
-       40000,
-       existing,
-       spool,
-       {},
-       0,
+      {"bitmap refuses the size", 0, 40000, 40000, existing, spool, {}, 0,
        "The frame bitmap cannot hold frames of 40000 x 40000"},
-      {"compressor refuses the size",
-       MakeFourCC("H264"),
-       33,
-       20,
-       existing,
-       spool,
-       {},
-       0,
+      {"compressor refuses the size", MakeFourCC("H264"), 33, 20, existing, spool, {}, 0,
        "The compressor AVC / MPEG-4 Part 10 video (x264) cannot take frames of 33 x 20"},
       {"stale spool cannot be deleted", 0, 8, 8, existing, spool, spool + "/inside", 0,
        "Can not delete file " + spool},
-      {"spool cannot be created",
-       0,
-       8,
-       8,
-       existing,
-       blocked + "/Index.~tmp",
-       {},
-       0,
+      {"spool cannot be created", 0, 8, 8, existing, blocked + "/Index.~tmp", {}, 0,
        "Can not create file " + blocked + "/Index.~tmp"},
-      {"headers cannot be written",
-       0,
-       8,
-       8,
-       existing,
-       spool,
-       {},
-       4096,
+      {"headers cannot be written", 0, 8, 8, existing, spool, {}, 4096,
        "Can not create file " + existing},
-      {"folder missing",
-       0,
-       8,
-       8,
-       Path("missing/c.avi"),
-       spool,
-       {},
-       0,
+      {"folder missing", 0, 8, 8, Path("missing/c.avi"), spool, {}, 0,
        "Can not create file " + Path("missing/c.avi")},
   };
+  // clang-format on
   const QByteArray precious("an earlier recording");
   {
     QFile file(blocked);
@@ -378,7 +345,9 @@ TEST_F(AviWriterTest, AStartThatFailsLeavesTheExistingFileAndNothingElse) {
       continue;
     }
     AviWriter writer(c.Spool);
-    if (!c.Obstacle.isEmpty()) ASSERT_TRUE(QDir().mkpath(c.Obstacle));
+    if (!c.Obstacle.isEmpty()) {
+      ASSERT_TRUE(QDir().mkpath(c.Obstacle));
+    }
     bool opened = true;
     const auto open = [&] {
       opened = writer.Open(c.Target, Settings(c.Width, c.Height, 10), compressor_);
@@ -398,7 +367,9 @@ TEST_F(AviWriterTest, AStartThatFailsLeavesTheExistingFileAndNothingElse) {
     CompressedFrame frame;
     EXPECT_FALSE(writer.AddFrame(frame));
     EXPECT_FALSE(writer.Close(0));
-    if (!c.Obstacle.isEmpty()) ASSERT_TRUE(QDir(c.Spool).removeRecursively());
+    if (!c.Obstacle.isEmpty()) {
+      ASSERT_TRUE(QDir(c.Spool).removeRecursively());
+    }
   }
 }
 

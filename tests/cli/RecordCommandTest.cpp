@@ -22,12 +22,12 @@
 namespace qm {
 namespace {
 
+using test::Colour;
 using test::FinishTool;
 using test::MediaProbe;
+using test::ProcessResult;
 using test::RunTool;
 using test::StartTool;
-using test::Colour;
-using test::ProcessResult;
 using test::XScreen;
 
 // Waits until the tool has created its output file, so that it is recording (its signal
@@ -85,7 +85,7 @@ TEST_F(RecordCommand, TheFrameCountFollowsTheScheduleAtEachRate) {
     SCOPED_TRACE(fps);
     const QString file = Path(QStringLiteral("rate%1.avi").arg(fps));
     const ProcessResult run = RunTool({"record", file, "--area", "0,0,160,120", "--fps",
-                              QString::number(fps), "--seconds", "2.5", "--codec", "DIB"});
+                                       QString::number(fps), "--seconds", "2.5", "--codec", "DIB"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
     ASSERT_TRUE(video.Valid) << video.Error.toStdString();
@@ -102,8 +102,8 @@ TEST_F(RecordCommand, UncompressedFramesHoldTheScreenPixels) {
   ASSERT_TRUE(screen.Ok());
   screen.Show(screen.Bounds());
   const QString file = Path("pixels.avi");
-  const ProcessResult run = RunTool({"record", file, "--area", "300,200,96,64", "--fps", "10", "--seconds",
-                            "0.5", "--codec", "DIB"});
+  const ProcessResult run = RunTool({"record", file, "--area", "300,200,96,64", "--fps", "10",
+                                     "--seconds", "0.5", "--codec", "DIB"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   const std::vector<QByteArray> frames = DecodeFrames(file, 96, 64);
   ASSERT_FALSE(frames.empty());
@@ -155,8 +155,9 @@ TEST_F(RecordCommand, NoSecondsGivesACompletedFileWithoutFrames) {
   EXPECT_TRUE(avi.HasIndex);
   EXPECT_EQ(avi.TotalFrames(), 0u);
   // The whole screen by default.
-  EXPECT_EQ(avi.Width(), 1920u);
-  EXPECT_EQ(avi.Height(), 1080u);
+  const Rect screen = test::XScreen().Bounds();
+  EXPECT_EQ(avi.Width(), uint32_t(screen.Width()));
+  EXPECT_EQ(avi.Height(), uint32_t(screen.Height()));
 }
 
 TEST_F(RecordCommand, ASignalCompletesTheFile) {

@@ -25,6 +25,8 @@ struct Settings {
   int pictureType = 0;  // an index of the picture type list
   int jpgQuality = 0;
   QString outputFolder;  // ends in "/"
+
+  friend bool operator==(const Settings&, const Settings&) = default;
 };
 
 enum class SettingKind { Text, Integer, Bool, Date };

@@ -11,7 +11,7 @@ namespace qm {
 
 void ShowErrorReport(const QString& message) {
   Messages().ShowErrorReport(message);
-  throw ESilentAbort();
+  throw SilentAbort();
 }
 
 QString ErrorReportMailUrl(const QString& message) {

@@ -35,19 +35,19 @@ XScreen::~XScreen() {
   XSync(d, False);
 }
 
-TRect XScreen::Bounds() const {
-  if (!display_) return TRect();
+Rect XScreen::Bounds() const {
+  if (!display_) return Rect();
   Display* d = display_.get();
   const int screen = DefaultScreen(d);
-  return TRect{0, 0, DisplayWidth(d, screen), DisplayHeight(d, screen)};
+  return Rect{0, 0, DisplayWidth(d, screen), DisplayHeight(d, screen)};
 }
 
-TColour XScreen::Pattern(int32_t x, int32_t y) {
+Colour XScreen::Pattern(int32_t x, int32_t y) {
   const uint32_t ux = uint32_t(x), uy = uint32_t(y);
   return (ux & 0xFF) << 16 | (uy & 0xFF) << 8 | ((uy >> 8) & 0x0F) << 4 | ((ux >> 8) & 0x0F);
 }
 
-void XScreen::Show(const TRect& area, const TPatternFunction& pattern) {
+void XScreen::Show(const Rect& area, const PatternFunction& pattern) {
   if (!display_ || area.Width() <= 0 || area.Height() <= 0) return;
   Display* d = display_.get();
   const int screen = DefaultScreen(d);
@@ -62,7 +62,7 @@ void XScreen::Show(const TRect& area, const TPatternFunction& pattern) {
   image->data = static_cast<char*>(std::malloc(size_t(image->bytes_per_line) * height));
   for (int32_t y = 0; y < area.Height(); ++y) {
     for (int32_t x = 0; x < area.Width(); ++x) {
-      const TColour c = pattern(area.Left + x, area.Top + y);
+      const Colour c = pattern(area.Left + x, area.Top + y);
       const unsigned long pixel = ((c >> 16) & 0xFF) << Shift(image->red_mask) |
                                   ((c >> 8) & 0xFF) << Shift(image->green_mask) |
                                   (c & 0xFF) << Shift(image->blue_mask);
@@ -102,7 +102,7 @@ void XScreen::MovePointer(int32_t x, int32_t y) {
 }
 
 void XScreen::SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t hotY,
-                           TColour colour) {
+                           Colour colour) {
   if (!display_) return;
   Display* d = display_.get();
   const Window root = DefaultRootWindow(d);
@@ -125,15 +125,15 @@ void XScreen::SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t 
   XSync(d, False);
 }
 
-TColour XScreen::PixelAt(int32_t x, int32_t y) const {
+Colour XScreen::PixelAt(int32_t x, int32_t y) const {
   if (!display_) return 0;
   Display* d = display_.get();
   XImage* image = XGetImage(d, DefaultRootWindow(d), x, y, 1, 1, AllPlanes, ZPixmap);
   if (!image) return 0;
   const unsigned long pixel = XGetPixel(image, 0, 0);
-  const TColour c = TColour((pixel & image->red_mask) >> Shift(image->red_mask)) << 16 |
-                    TColour((pixel & image->green_mask) >> Shift(image->green_mask)) << 8 |
-                    TColour((pixel & image->blue_mask) >> Shift(image->blue_mask));
+  const Colour c = Colour((pixel & image->red_mask) >> Shift(image->red_mask)) << 16 |
+                    Colour((pixel & image->green_mask) >> Shift(image->green_mask)) << 8 |
+                    Colour((pixel & image->blue_mask) >> Shift(image->blue_mask));
   XDestroyImage(image);
   return c;
 }

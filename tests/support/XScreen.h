@@ -12,10 +12,10 @@ struct _XDisplay;
 namespace qm::test {
 
 // A colour as 0xRRGGBB.
-using TColour = uint32_t;
+using Colour = uint32_t;
 
 // The colour that a pattern gives to the screen pixel (x, y).
-using TPatternFunction = std::function<TColour(int32_t x, int32_t y)>;
+using PatternFunction = std::function<Colour(int32_t x, int32_t y)>;
 
 // Puts known pictures on the test X server and moves its pointer, over a connection of its
 // own. Whatever it put on the screen (windows, the root cursor) goes away with it.
@@ -36,15 +36,15 @@ class XScreen {
   bool Ok() const { return display_ != nullptr; }
 
   // (0, 0, screen width, screen height).
-  TRect Bounds() const;
+  Rect Bounds() const;
 
   // Different in every pixel of a screen up to 4096 x 4096: red is x mod 256, green is
   // y mod 256, blue holds the upper bits of x (low nibble) and y (high nibble).
-  static TColour Pattern(int32_t x, int32_t y);
+  static Colour Pattern(int32_t x, int32_t y);
 
   // Shows a borderless window above all others over area (which may reach off the screen),
   // each pixel coloured by pattern in screen coordinates. Returns once the server shows it.
-  void Show(const TRect& area, const TPatternFunction& pattern = Pattern);
+  void Show(const Rect& area, const PatternFunction& pattern = Pattern);
 
   // Takes every window shown so far off the screen.
   void Clear();
@@ -54,10 +54,10 @@ class XScreen {
 
   // Shows, wherever no window chooses a cursor of its own, a cursor that is an opaque box of
   // width x height pixels in colour, with its hot spot at (hotX, hotY) of the box.
-  void SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t hotY, TColour colour);
+  void SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t hotY, Colour colour);
 
   // The colour of the screen pixel (x, y) as the server reads it back.
-  TColour PixelAt(int32_t x, int32_t y) const;
+  Colour PixelAt(int32_t x, int32_t y) const;
 
  private:
   struct Closer {

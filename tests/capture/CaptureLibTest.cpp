@@ -261,7 +261,7 @@ TEST_F(CaptureLibTest, BitmapFormatsTheGrabberCannotWriteFailWithTheMessage) {
   b.Bits()[0] = 0x5A;
   Rect captured{1, 2, 3, 4};
   EXPECT_FALSE(lib_.Grab(b, Point{0, 0}, captured, false, true));
-  EXPECT_EQ(messages_.Messages(), QStringList{QStringLiteral("xx")});
+  EXPECT_EQ(messages_.Messages(), QStringList{CaptureLib::CopyFailedMessage()});
   EXPECT_EQ(captured, (Rect{1, 2, 3, 4}));
   EXPECT_EQ(b.Bits()[0], 0x5A);
 }

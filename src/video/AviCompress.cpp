@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 
+#include "common/BitmapInfoHeader.h"
 #include "common/CommonParams.h"
 #include "common/LittleEndian.h"
 #include "common/UserMessages.h"
@@ -161,12 +162,10 @@ QString AviCompress::FrameSizeProblem(int32_t width, int32_t height) const {
 
   // The 24-bit input the frame bitmap will describe, as Begin hands it over.
   std::array<uint8_t, kBitmapInfoHeaderSize> input{};
-  PutLE32(input.data(), kBitmapInfoHeaderSize);
-  PutLE32(input.data() + 4, uint32_t(width));
-  PutLE32(input.data() + 8, uint32_t(height));
-  PutLE16(input.data() + 12, 1);
-  PutLE16(input.data() + 14, 24);
-  PutLE32(input.data() + kImageSizeOffset, DIBBitmap::StrideFor(width, 24) * uint32_t(height));
+  BitmapInfoHeader{.Width = width,
+                   .Height = height,
+                   .SizeImage = DIBBitmap::StrideFor(width, 24) * uint32_t(height)}
+      .Write(input.data());
   if (compressor_->Query(input.data(), nullptr) == EncoderResult::BadFormat) {
     return QStringLiteral("The compressor ") + entries_[size_t(current_)].Description +
            QStringLiteral(" cannot take frames of ") + size;
@@ -183,15 +182,11 @@ bool AviCompress::Begin(CompressRequest& request) {
   bitmap_.SetFormat(request.Width, request.Height, pixelFormat_);
 
   if (CurrentCode() == 0) {
-    uint8_t* out = request.OutputFormat.data();
-    std::memset(out, 0, request.OutputFormat.size());
-    PutLE32(out, kBitmapInfoHeaderSize);
-    PutLE32(out + 4, uint32_t(request.Width));
-    PutLE32(out + 8, uint32_t(request.Height));
-    PutLE16(out + 12, 1);
-    PutLE16(out + 14, 24);
     // Rows counted without their padding to 4 bytes.
-    PutLE32(out + kImageSizeOffset, uint32_t(request.Width) * uint32_t(request.Height) * 3);
+    BitmapInfoHeader{.Width = request.Width,
+                     .Height = request.Height,
+                     .SizeImage = uint32_t(request.Width) * uint32_t(request.Height) * 3}
+        .Write(request.OutputFormat.data());
     return true;
   }
   if (!compressor_) return false;

@@ -16,9 +16,11 @@
 
 #include <sys/stat.h>
 
+#include "common/LittleEndian.h"
 #include "pictures/PictureError.h"
 #include "pictures/PictureSamples.h"
 #include "pictures/PictureStore.h"
+#include "support/FullDevice.h"
 
 namespace qm {
 namespace {
@@ -156,10 +158,8 @@ TEST(PictureStore, BmpIsReadBackExactlyWithItsHeaders) {
     const uint32_t stride = (uint32_t(width) * 3 + 3) / 4 * 4;
     ASSERT_EQ(size_t(data.size()), 54 + size_t(stride) * size_t(height));
     const auto* b = reinterpret_cast<const uint8_t*>(data.constData());
-    auto u32 = [&](int at) {
-      return uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
-    };
-    auto u16 = [&](int at) { return uint32_t(b[at] | b[at + 1] << 8); };
+    auto u32 = [&](int at) { return GetLE32(b + at); };
+    auto u16 = [&](int at) { return uint32_t(GetLE16(b + at)); };
     EXPECT_EQ(b[0], 'B');
     EXPECT_EQ(b[1], 'M');
     EXPECT_EQ(u32(2), uint32_t(data.size()));
@@ -314,23 +314,10 @@ TEST(PictureStore, OnlyRegularFilesAreReplacedAndLinksAreFollowed) {
             6);
 }
 
-// A device that refuses every write, like a full disk.
-class RefusingDevice : public QIODevice {
- public:
-  RefusingDevice() { open(QIODevice::WriteOnly); }
-
- protected:
-  qint64 readData(char*, qint64) override { return -1; }
-  qint64 writeData(const char*, qint64) override {
-    setErrorString(QStringLiteral("No space left on device"));
-    return -1;
-  }
-};
-
 TEST(PictureStore, RefusedWritesAreReportedForEveryType) {
   const DIBBitmap bitmap = test::VariedPicture(200, 100, 5);
   for (PictureType type : {PictureType::Gif, PictureType::Jpeg, PictureType::Bmp}) {
-    RefusingDevice device;
+    test::FullDevice device;
     try {
       WritePicture(bitmap, type, 17, device);
       ADD_FAILURE() << "no error for type " << int(type);

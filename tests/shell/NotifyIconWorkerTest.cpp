@@ -1,0 +1,119 @@
+#include <QColor>
+#include <QImage>
+#include <QList>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "shell/NotifyIcon.h"
+#include "support/TrayHost.h"
+
+namespace qm {
+namespace {
+
+// count images, each filled with a colour of its own that tells its number and list.
+QList<QImage> Numbered(int count, int list) {
+  QList<QImage> images;
+  for (int i = 0; i < count; ++i) {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(QColor(list, i, 0));
+    images << image;
+  }
+  return images;
+}
+
+int ListOf(const QImage& image) {
+  return image.isNull() ? -1 : qRed(image.pixel(0, 0));
+}
+int NumberOf(const QImage& image) {
+  return image.isNull() ? -1 : qGreen(image.pixel(0, 0));
+}
+
+// What the icon showed, in order.
+struct Seen {
+  explicit Seen(NotifyIcon& icon) {
+    QObject::connect(&icon, &NotifyIcon::Shown, [this](const QImage& image, const QString& tip) {
+      Images.push_back(image);
+      Tips.push_back(tip);
+    });
+  }
+  std::vector<QImage> Images;
+  std::vector<QString> Tips;
+};
+
+// These run without a notification area: the worker and its hand-over do not need one.
+TEST(NotifyIconWorkerTest, TheHintIsCutToItsFirst64Characters) {
+  NotifyIcon icon;
+  Seen seen(icon);
+  icon.SetImageList(Numbered(1, 1));
+  icon.SetActive(true);
+  for (const int length : {1, 63, 64, 65, 200}) {
+    // The "!" marks the hint's end.
+    const QString hint = QString(length - 1, QChar('h')) + QChar('!');
+    icon.SetHint(hint);
+    EXPECT_TRUE(test::SpinUntil([&] {
+      return !seen.Tips.empty() && seen.Tips.back() == hint.left(64);
+    })) << length;
+  }
+  for (const QString& tip : seen.Tips) EXPECT_LE(tip.size(), 64);
+}
+
+TEST(NotifyIconWorkerTest, ShowsTheChosenImageAndNothingForAnIndexOutsideTheList) {
+  NotifyIcon icon;
+  Seen seen(icon);
+  icon.SetImageList(Numbered(3, 1));
+  icon.SetIconIndex(2);
+  icon.SetActive(true);
+  ASSERT_TRUE(test::SpinUntil([&] { return !seen.Images.empty(); }));
+  EXPECT_EQ(NumberOf(seen.Images.back()), 2);
+  icon.SetIconIndex(3);
+  ASSERT_TRUE(test::SpinUntil([&] { return seen.Images.back().isNull(); }));
+  EXPECT_TRUE(icon.TrayIcon().icon().isNull());
+}
+
+TEST(NotifyIconWorkerTest, AShorterListIsNeverReadPastItsEnd) {
+  NotifyIcon icon;
+  Seen seen(icon);
+  icon.SetImageList(Numbered(9, 1));
+  icon.SetAnimated(true);
+  icon.SetAnimateDelay(2);
+  icon.SetActive(true);
+  // Switch while the frame counter stands beyond the new list's length.
+  ASSERT_TRUE(
+      test::SpinUntil([&] { return !seen.Images.empty() && NumberOf(seen.Images.back()) >= 4; }));
+  icon.SetImageList(Numbered(2, 2));
+  const size_t switched = seen.Images.size();
+  ASSERT_TRUE(test::SpinUntil([&] { return seen.Images.size() > switched + 20; }));
+  bool newList = false;
+  for (size_t i = switched; i < seen.Images.size(); ++i) {
+    newList = newList || ListOf(seen.Images[i]) == 2;
+    if (newList) EXPECT_EQ(ListOf(seen.Images[i]), 2) << "image " << i;
+  }
+  EXPECT_TRUE(newList);
+}
+
+TEST(NotifyIconWorkerTest, SwitchingOffWhileTheWorkerPostsNeitherBlocksNorBringsTheIconBack) {
+  NotifyIcon icon;
+  Seen seen(icon);
+  icon.SetAnimated(true);
+  icon.SetAnimateDelay(1);
+  for (int round = 0; round < 40; ++round) {
+    icon.SetImageList(Numbered(round % 9 + 1, round % 2 + 1));
+    icon.SetHint(QString::number(round));
+    icon.SetActive(true);
+    const size_t before = seen.Images.size();
+    ASSERT_TRUE(test::SpinUntil([&] { return seen.Images.size() > before + 2; }));
+    icon.SetIconIndex(round % 3);
+    icon.SetActive(false);
+    const size_t off = seen.Images.size();
+    // Let every update the worker posted on its way out arrive: none may show.
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(seen.Images.size(), off);
+    EXPECT_FALSE(icon.TrayIcon().isVisible());
+  }
+}
+
+}  // namespace
+}  // namespace qm

@@ -79,8 +79,9 @@ QList<QImage> TrayImages::Paused() {
   return Draw(2, [](QPainter& p, int frame) {
     p.setPen(QPen(kOutline, 1.0));
     p.setBrush(frame == 0 ? QColor(0xF2, 0xA6, 0x1C) : QColor(0xFA, 0xDA, 0x8C));
-    p.drawRoundedRect(QRectF(3.5, 2.5, 3.5, 11.0), 1.0, 1.0);
-    p.drawRoundedRect(QRectF(9.0, 2.5, 3.5, 11.0), 1.0, 1.0);
+    // Edges on pixel centres keep the gap between the bars clear.
+    p.drawRoundedRect(QRectF(3.5, 2.5, 3.0, 11.0), 1.0, 1.0);
+    p.drawRoundedRect(QRectF(9.5, 2.5, 3.0, 11.0), 1.0, 1.0);
   });
 }
 
@@ -101,7 +102,10 @@ QList<QImage> TrayImages::Photo() {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0x9C, 0xD2, 0xFF));
     p.drawPolygon(opening);
-    // Each blade's edge runs from a corner of the opening towards the rim.
+    // Each blade's edge runs from a corner of the opening to the rim.
+    QPainterPath body;
+    body.addEllipse(centre, 7.0, 7.0);
+    p.setClipPath(body);
     p.setPen(QPen(QColor(0xA0, 0xA0, 0xA8), 0.8));
     for (int i = 0; i < 6; ++i) {
       const QPointF corner = opening[i];
@@ -109,6 +113,7 @@ QList<QImage> TrayImages::Photo() {
       const double length = std::hypot(along.x(), along.y());
       if (length > 0) p.drawLine(corner, corner - along * (7.0 / length));
     }
+    p.setClipping(false);
     p.setPen(QPen(kOutline, 1.0));
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(centre, 7.5, 7.5);

@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <QSystemTrayIcon>
 #include <QWidget>
 

@@ -8,7 +8,7 @@
 namespace qm::test {
 
 bool SpinUntil(const std::function<bool()>& done, int seconds) {
-  QDeadlineTimer deadline(std::chrono::seconds(seconds));
+  const QDeadlineTimer deadline{std::chrono::seconds(seconds)};
   while (!done()) {
     if (deadline.hasExpired()) return done();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);

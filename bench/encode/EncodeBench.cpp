@@ -155,7 +155,7 @@ const std::vector<std::vector<uint8_t>>& Frames() {
 // ---------------------------------------------------------------------------------------
 // The same encoder settings as the compressor catalogue, for libavcodec used directly.
 
-struct TBaselineSetting {
+struct BaselineSetting {
   const char* Encoder;
   AVPixelFormat PixelFormat;
   int Quantiser;         // 0: none
@@ -170,8 +170,8 @@ struct TBaselineSetting {
 
 // Mirrors the compressor catalogue (src/platform/codecs); the run prints both byte counts
 // side by side, so settings that drift apart show as sizes that differ.
-const std::map<uint32_t, TBaselineSetting>& BaselineSettings() {
-  static const std::map<uint32_t, TBaselineSetting> settings = {
+const std::map<uint32_t, BaselineSetting>& BaselineSettings() {
+  static const std::map<uint32_t, BaselineSetting> settings = {
       {qm::MakeFourCC("MP42"),
        {"msmpeg4v2", AV_PIX_FMT_YUV420P, 4, -1, -1, "", false, 0, false, 60}},
       {qm::MakeFourCC("DIV3"), {"msmpeg4", AV_PIX_FMT_YUV420P, 4, -1, -1, "", false, 0, false, 60}},
@@ -198,7 +198,7 @@ class FfmpegAviWriter {
  public:
   ~FfmpegAviWriter() { Close(); }
 
-  bool Open(const std::string& path, const TBaselineSetting& s) {
+  bool Open(const std::string& path, const BaselineSetting& s) {
     Close();
     const AVCodec* codec = avcodec_find_encoder_by_name(s.Encoder);
     if (!codec || avformat_alloc_output_context2(&format_, nullptr, "avi", path.c_str()) < 0)
@@ -326,8 +326,8 @@ class NoPauseClock : public qm::TickClock {
   void Sleep(uint32_t) override {}
 };
 
-qm::TAviSettings Settings() {
-  qm::TAviSettings settings;
+qm::AviSettings Settings() {
+  qm::AviSettings settings;
   settings.FrameRate = kFrameRate;
   settings.Width = kWidth;
   settings.Height = kHeight;
@@ -340,15 +340,15 @@ double Seconds(Clock::duration d) {
 }
 
 void BM_Encode(benchmark::State& state, uint32_t code) {
-  const TBaselineSetting& setting = BaselineSettings().at(code);
+  const BaselineSetting& setting = BaselineSettings().at(code);
   QTemporaryDir dir;
-  qm::TAviCompress compressor;
+  qm::AviCompress compressor;
   if (!compressor.Select(code) || compressor.CurrentCode() != code) {
     state.SkipWithError("compressor not available");
     return;
   }
   NoPauseClock clock;
-  qm::TAviWriter writer(dir.filePath(QStringLiteral("Index.~tmp")), &clock);
+  qm::AviWriter writer(dir.filePath(QStringLiteral("Index.~tmp")), &clock);
   FfmpegAviWriter baseline;
   const QString oursPath = dir.filePath(QStringLiteral("ours.avi"));
   const std::string theirsPath = dir.filePath(QStringLiteral("ffmpeg.avi")).toStdString();
@@ -361,8 +361,8 @@ void BM_Encode(benchmark::State& state, uint32_t code) {
   }
 
   const auto& frames = Frames();
-  qm::TDIBBitmap& bitmap = compressor.Bitmap();
-  qm::TCompressedFrame frame;
+  qm::DIBBitmap& bitmap = compressor.Bitmap();
+  qm::CompressedFrame frame;
   double ours = 0, theirs = 0;
   int64_t oursBytes = 0, n = 0, inFile = 0;
   for (auto _ : state) {
@@ -412,10 +412,10 @@ void BM_Encode(benchmark::State& state, uint32_t code) {
 
 void BM_Uncompressed(benchmark::State& state) {
   QTemporaryDir dir;
-  qm::TAviCompress compressor;
+  qm::AviCompress compressor;
   compressor.Select(0);
   NoPauseClock clock;
-  qm::TAviWriter writer(dir.filePath(QStringLiteral("Index.~tmp")), &clock);
+  qm::AviWriter writer(dir.filePath(QStringLiteral("Index.~tmp")), &clock);
   const QString oursPath = dir.filePath(QStringLiteral("ours.avi"));
   const QByteArray plainPath = QFile::encodeName(dir.filePath(QStringLiteral("plain.raw")));
   int fd = -1;
@@ -429,8 +429,8 @@ void BM_Uncompressed(benchmark::State& state) {
     return;
   }
   const auto& frames = Frames();
-  qm::TDIBBitmap& bitmap = compressor.Bitmap();
-  qm::TCompressedFrame frame;
+  qm::DIBBitmap& bitmap = compressor.Bitmap();
+  qm::CompressedFrame frame;
   double ours = 0, plain = 0;
   int64_t bytes = 0, n = 0, inFile = 0;
   for (auto _ : state) {
@@ -480,8 +480,8 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   {
-    qm::TAviCompress catalogue;
-    for (const qm::TCompressorEntry& entry : catalogue.Entries()) {
+    qm::AviCompress catalogue;
+    for (const qm::CompressorEntry& entry : catalogue.Entries()) {
       const auto setting = BaselineSettings().find(entry.Handler);
       if (setting == BaselineSettings().end()) continue;
       const std::string name = "Encode/" + qm::FourCCText(entry.Handler).toStdString();

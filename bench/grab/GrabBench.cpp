@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "capture/CaptureLib.h"
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 
 namespace {
 
@@ -29,10 +29,10 @@ int gFrames = 600;
 int gPace = 0;
 
 void GrabScreen(benchmark::State& state, bool showCursor) {
-  qm::TCaptureLib lib;
-  qm::TDIBBitmap bitmap;
-  bitmap.SetFormat(lib.ScreenRect.Width(), lib.ScreenRect.Height(), qm::TPixelFormat::pf24bit);
-  qm::TRect captured;
+  qm::CaptureLib lib;
+  qm::DIBBitmap bitmap;
+  bitmap.SetFormat(lib.ScreenRect().Width(), lib.ScreenRect().Height(), qm::PixelFormat::Bits24);
+  qm::Rect captured;
   const auto period = std::chrono::microseconds(gPace > 0 ? 1000000 / gPace : 0);
   auto due = std::chrono::steady_clock::now();
   for (auto _ : state) {
@@ -40,7 +40,7 @@ void GrabScreen(benchmark::State& state, bool showCursor) {
       due += period;
       std::this_thread::sleep_until(due);
     }
-    if (!lib.Grab(bitmap, qm::TPoint{0, 0}, captured, false, showCursor)) {
+    if (!lib.Grab(bitmap, qm::Point{0, 0}, captured, false, showCursor)) {
       state.SkipWithError("grab failed");
       break;
     }

@@ -21,22 +21,22 @@ extern "C" {
 #include <random>
 #include <stdexcept>
 
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 #include "pictures/GIFImage.h"
 #include "pictures/PictureStore.h"
 
 namespace {
 
-using qm::TDIBBitmap;
+using qm::DIBBitmap;
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 
-struct TRgb {
+struct Rgb {
   uint8_t R, G, B;
 };
 
-void Fill(TDIBBitmap& b, int x0, int y0, int x1, int y1, TRgb c) {
+void Fill(DIBBitmap& b, int x0, int y0, int x1, int y1, Rgb c) {
   for (int y = std::max(y0, 0); y < std::min(y1, b.Height()); ++y) {
     uint8_t* row = b.ScanLine(y);
     for (int x = std::max(x0, 0); x < std::min(x1, b.Width()); ++x) {
@@ -49,10 +49,10 @@ void Fill(TDIBBitmap& b, int x0, int y0, int x1, int y1, TRgb c) {
 
 // A desktop: a gradient wallpaper, a taskbar, overlapping windows with title bars, lines of
 // text-like glyphs, a photo-like picture and a few icons. Always the same pixels.
-const TDIBBitmap& ScreenLikePicture() {
-  static const TDIBBitmap picture = [] {
-    TDIBBitmap b;
-    b.SetFormat(kWidth, kHeight, qm::TPixelFormat::pf24bit);
+const DIBBitmap& ScreenLikePicture() {
+  static const DIBBitmap picture = [] {
+    DIBBitmap b;
+    b.SetFormat(kWidth, kHeight, qm::PixelFormat::Bits24);
     for (int y = 0; y < kHeight; ++y) {
       uint8_t* row = b.ScanLine(y);
       for (int x = 0; x < kWidth; ++x) {
@@ -65,11 +65,11 @@ const TDIBBitmap& ScreenLikePicture() {
     Fill(b, 0, kHeight - 40, kWidth, kHeight, {40, 44, 52});
     for (int i = 0; i < 12; ++i)
       Fill(b, 8 + i * 160, kHeight - 34, 150 + i * 160, kHeight - 6, {70, 76, 90});
-    struct TWindow {
+    struct WindowItem {
       int X, Y, W, H;
     };
-    for (const TWindow w :
-         {TWindow{60, 40, 1100, 760}, TWindow{700, 200, 1000, 700}, TWindow{300, 500, 800, 480}}) {
+    for (const WindowItem w :
+         {WindowItem{60, 40, 1100, 760}, WindowItem{700, 200, 1000, 700}, WindowItem{300, 500, 800, 480}}) {
       Fill(b, w.X - 1, w.Y - 1, w.X + w.W + 1, w.Y + w.H + 1, {90, 90, 90});
       Fill(b, w.X, w.Y, w.X + w.W, w.Y + 28, {48, 96, 190});
       Fill(b, w.X, w.Y + 28, w.X + w.W, w.Y + w.H, {250, 250, 250});
@@ -118,14 +118,14 @@ const TDIBBitmap& ScreenLikePicture() {
 }
 
 void StoreGifInMemory(benchmark::State& state) {
-  const TDIBBitmap& picture = ScreenLikePicture();
+  const DIBBitmap& picture = ScreenLikePicture();
   QByteArray bytes;
   bytes.reserve(4 << 20);
   for (auto _ : state) {
     bytes.clear();
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    qm::TGIFImage gif;
+    qm::GIFImage gif;
     gif.Assign(picture);
     gif.SaveToStream(buffer);
     benchmark::DoNotOptimize(bytes.data());
@@ -134,29 +134,29 @@ void StoreGifInMemory(benchmark::State& state) {
 }
 BENCHMARK(StoreGifInMemory)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-struct TCodecCloser {
+struct CodecCloser {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
-struct TFrameCloser {
+struct FrameCloser {
   void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
-struct TPacketCloser {
+struct PacketCloser {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
-struct TSwsCloser {
+struct SwsCloser {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 
 // The picture in libavcodec's rgb8 format (3-3-2 bits), which its GIF encoder takes with a
 // fixed palette, as our cube reduction gives a fixed palette.
-std::unique_ptr<AVFrame, TFrameCloser> Rgb8Frame() {
-  const TDIBBitmap& picture = ScreenLikePicture();
-  std::unique_ptr<AVFrame, TFrameCloser> frame(av_frame_alloc());
+std::unique_ptr<AVFrame, FrameCloser> Rgb8Frame() {
+  const DIBBitmap& picture = ScreenLikePicture();
+  std::unique_ptr<AVFrame, FrameCloser> frame(av_frame_alloc());
   frame->format = AV_PIX_FMT_RGB8;
   frame->width = kWidth;
   frame->height = kHeight;
   if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::runtime_error("no frame buffer");
-  std::unique_ptr<SwsContext, TSwsCloser> sws(sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24,
+  std::unique_ptr<SwsContext, SwsCloser> sws(sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24,
                                                              kWidth, kHeight, AV_PIX_FMT_RGB8,
                                                              SWS_POINT, nullptr, nullptr, nullptr));
   const uint8_t* source[1] = {picture.ScanLine(0)};
@@ -172,13 +172,13 @@ void StoreGifWithLibavcodec(benchmark::State& state) {
     state.SkipWithError("libavcodec has no GIF encoder");
     return;
   }
-  std::unique_ptr<AVPacket, TPacketCloser> packet(av_packet_alloc());
+  std::unique_ptr<AVPacket, PacketCloser> packet(av_packet_alloc());
   int64_t bytes = 0;
   for (auto _ : state) {
     // A fresh encoder each time: a second frame through the same one would be coded as the
     // difference to the first.
     state.PauseTiming();
-    std::unique_ptr<AVCodecContext, TCodecCloser> context(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVCodecContext, CodecCloser> context(avcodec_alloc_context3(codec));
     context->width = kWidth;
     context->height = kHeight;
     context->pix_fmt = AV_PIX_FMT_RGB8;
@@ -200,20 +200,20 @@ void StoreGifWithLibavcodec(benchmark::State& state) {
 }
 BENCHMARK(StoreGifWithLibavcodec)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void StorePictureFile(benchmark::State& state, qm::TPictureType type) {
-  const TDIBBitmap& picture = ScreenLikePicture();
+void StorePictureFile(benchmark::State& state, qm::PictureType type) {
+  const DIBBitmap& picture = ScreenLikePicture();
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("B00000001.") + qm::PictureExtension(type));
   for (auto _ : state) qm::StorePicture(picture, type, qm::kDefaultJpegPosition, path);
   state.counters["bytes"] = double(QFileInfo(path).size());
 }
-BENCHMARK_CAPTURE(StorePictureFile, gif, qm::TPictureType::ptGIF)
+BENCHMARK_CAPTURE(StorePictureFile, gif, qm::PictureType::Gif)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(StorePictureFile, jpeg, qm::TPictureType::ptJPEG)
+BENCHMARK_CAPTURE(StorePictureFile, jpeg, qm::PictureType::Jpeg)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
-BENCHMARK_CAPTURE(StorePictureFile, bmp, qm::TPictureType::ptBMP)
+BENCHMARK_CAPTURE(StorePictureFile, bmp, qm::PictureType::Bmp)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -17,7 +17,7 @@ QuillmarkApplication::QuillmarkApplication(int& argc, char** argv) : QApplicatio
 bool QuillmarkApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
-  } catch (const ESilentAbort&) {
+  } catch (const SilentAbort&) {
     return false;
   } catch (const std::exception& e) {
     QMessageBox::critical(nullptr, applicationName(), QString::fromLocal8Bit(e.what()));

@@ -11,7 +11,7 @@ class QObject;
 
 namespace qm {
 
-class TMovieWriter;
+class MovieWriter;
 
 // The capture-done message: posted by a capture thread to its owner once the recording's
 // file is complete. The owner receives it as a QEvent whose type is this number (it lies in
@@ -19,10 +19,10 @@ class TMovieWriter;
 inline constexpr int kWmCapDone = 3025;  // WM_USER + 2001
 
 // The job record of one recording, copied into the capture thread before it starts.
-struct TCapInfo {
+struct CapInfo {
   QObject* OwnerWindow = nullptr;               // receives kWmCapDone; must outlive the thread
-  TRect Area;                                   // capture rectangle in screen pixels
-  TMovieWriter* MovieWriter = nullptr;          // not owned
+  Rect Area;                                   // capture rectangle in screen pixels
+  MovieWriter* Writer = nullptr;          // not owned
   QString FileName;                             // full path of the AVI file
   bool ShowCursor = false;                      // draw the mouse cursor into each frame
   bool FollowCursor = false;                    // move the fixed-size area with the cursor

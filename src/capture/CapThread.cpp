@@ -36,70 +36,70 @@ void LowerCurrentThreadPriority() {
 
 }  // namespace
 
-TCapThread::TCapThread(TUiHandoff& handoff, TickClock& clock) : handoff_(handoff), clock_(clock) {}
+CapThread::CapThread(UiHandoff& handoff, TickClock& clock) : handoff_(handoff), clock_(clock) {}
 
-TCapThread::TCapThread(TUiHandoff& handoff) : TCapThread(handoff, TickClock::System()) {}
+CapThread::CapThread(UiHandoff& handoff) : CapThread(handoff, TickClock::System()) {}
 
-TCapThread::~TCapThread() {
+CapThread::~CapThread() {
   Stop();
   WaitFor();
 }
 
-void TCapThread::SetInfo(const TCapInfo& info) {
-  Info = info;
+void CapThread::SetInfo(const CapInfo& info) {
+  info_ = info;
 }
 
-void TCapThread::Start() {
+void CapThread::Start() {
   if (IsStarted()) return;
   worker_ = std::thread([this] { Execute(); });
 }
 
-void TCapThread::Pause() {
-  Paused = true;
+void CapThread::Pause() {
+  paused_ = true;
 }
 
-void TCapThread::Continue() {
+void CapThread::Continue() {
   std::lock_guard lock(pauseMutex_);
-  if (!Paused) return;
-  Paused = false;
+  if (!paused_) return;
+  paused_ = false;
   // Only a worker that has stopped its schedule gets a new segment; a pause it never saw
   // leaves the running segment as it is.
   if (waiting_) {
-    SegmentStart = clock_.Now();
-    NowTick = SegmentStart;
+    segmentStart_ = clock_.Now();
+    nowTick_ = segmentStart_;
   }
   pauseWake_.notify_all();
 }
 
-void TCapThread::Stop() {
+void CapThread::Stop() {
   stopRequested_ = true;
   std::lock_guard lock(pauseMutex_);
-  if (waiting_) Paused = false;
+  if (waiting_) paused_ = false;
   pauseWake_.notify_all();
 }
 
-bool TCapThread::IsWaiting() const {
+bool CapThread::IsWaiting() const {
   std::lock_guard lock(pauseMutex_);
   return waiting_;
 }
 
-void TCapThread::WaitFor() {
+void CapThread::WaitFor() {
   if (!worker_.joinable()) return;
   handoff_.WaitUntil([this] { return finished_.load(); });
   worker_.join();
 }
 
-void TCapThread::Execute() {
+void CapThread::Execute() {
   LowerCurrentThreadPriority();
   QString reason = QString::fromLatin1(kUnknownReason);
   bool succeeded = false;
   try {
-    Grabber = std::make_unique<TCaptureLib>();
+    grabber_ = std::make_unique<CaptureLib>();
     succeeded = Record(reason);
   } catch (...) {
     succeeded = false;
   }
-  Grabber.reset();
+  grabber_.reset();
   if (succeeded)
     PostCapDone();
   else
@@ -108,22 +108,22 @@ void TCapThread::Execute() {
   handoff_.Wake();
 }
 
-bool TCapThread::Record(QString& reason) {
-  ActiveTime = 0;
+bool CapThread::Record(QString& reason) {
+  activeTime_ = 0;
   reason = QString::fromLatin1(kUnknownReason);
 
-  TAviSettings settings;
+  AviSettings settings;
   settings.HasAudio = false;
-  settings.FrameRate = Info.FramesPerSecond;
-  settings.Width = Info.Area.Width();
-  settings.Height = Info.Area.Height();
+  settings.FrameRate = info_.FramesPerSecond;
+  settings.Width = info_.Area.Width();
+  settings.Height = info_.Area.Height();
   settings.AudioLead = 0;
   settings.FrameCountHint = kFrameCountHint;
 
-  if (!Info.MovieWriter) return false;
-  TMovieWriter& writer = *Info.MovieWriter;
-  if (!writer.Open(Info.FileName, settings)) {
-    reason = QString::fromLatin1(kCannotCreate) + Info.FileName;
+  if (!info_.Writer) return false;
+  MovieWriter& writer = *info_.Writer;
+  if (!writer.Open(info_.FileName, settings)) {
+    reason = QString::fromLatin1(kCannotCreate) + info_.FileName;
     return false;
   }
 
@@ -136,38 +136,38 @@ bool TCapThread::Record(QString& reason) {
     stepFailed = true;
   }
 
-  actualFrameRate_ = ActiveTime == 0 ? 0.0L : (long double)FrameTally * 1000.0L / ActiveTime;
+  actualFrameRate_ = activeTime_ == 0 ? 0.0L : (long double)frameTally_ * 1000.0L / activeTime_;
   const bool closed = writer.Close(actualFrameRate_);
   return closed && !stepFailed;
 }
 
-void TCapThread::RunLoop() {
+void CapThread::RunLoop() {
   uint32_t NextFrame = 1;
-  FrameTally = 1;
-  SegmentStart = clock_.Now();
-  NowTick = SegmentStart;
+  frameTally_ = 1;
+  segmentStart_ = clock_.Now();
+  nowTick_ = segmentStart_;
 
   // A step that throws leaves the loop at once; the segment is counted as far as it went.
-  struct TSegmentCount {
-    TCapThread& Thread;
+  struct SegmentCount {
+    CapThread& Thread;
     uint32_t& NextFrame;
     bool Counted = false;
-    ~TSegmentCount() {
+    ~SegmentCount() {
       if (Counted) return;
-      Thread.FrameTally += NextFrame;
-      Thread.ActiveTime += Thread.NowTick - Thread.SegmentStart;
+      Thread.frameTally_ += NextFrame;
+      Thread.activeTime_ += Thread.nowTick_ - Thread.segmentStart_;
     }
   } segment{*this, NextFrame};
 
   while (!stopRequested_) {
-    NowTick = clock_.Now();
+    nowTick_ = clock_.Now();
     clock_.Sleep(kLoopSleep);
 
-    if (Paused) {
+    if (paused_) {
       std::unique_lock lock(pauseMutex_);
-      if (Paused) {
-        ActiveTime += NowTick - SegmentStart;
-        FrameTally += NextFrame;
+      if (paused_) {
+        activeTime_ += nowTick_ - segmentStart_;
+        frameTally_ += NextFrame;
         NextFrame = 1;
         waiting_ = true;
         // Tell a user-interface thread that waits on the hand-off for this state. The pause
@@ -176,7 +176,7 @@ void TCapThread::RunLoop() {
         lock.unlock();
         handoff_.Wake();
         lock.lock();
-        pauseWake_.wait(lock, [this] { return !Paused || stopRequested_; });
+        pauseWake_.wait(lock, [this] { return !paused_ || stopRequested_; });
         waiting_ = false;
         // A stop while paused ends the recording here; the segment was counted at the pause.
         if (stopRequested_) {
@@ -188,21 +188,21 @@ void TCapThread::RunLoop() {
 
     // Frame k of the segment is due once k frame periods have passed since its start. The
     // product is formed in 64 bits, so it stays exact for any segment length.
-    const uint64_t elapsed = uint32_t(NowTick - SegmentStart);
-    if (elapsed * Info.FramesPerSecond >= uint64_t(NextFrame) * 1000u) {
+    const uint64_t elapsed = uint32_t(nowTick_ - segmentStart_);
+    if (elapsed * info_.FramesPerSecond >= uint64_t(NextFrame) * 1000u) {
       ++NextFrame;
       TakeFrame();
     }
   }
 }
 
-void TCapThread::TakeFrame() {
-  TMovieWriter& writer = *Info.MovieWriter;
+void CapThread::TakeFrame() {
+  MovieWriter& writer = *info_.Writer;
   bool grabbed = false;
   handoff_.Run([&] {
-    TRect captured;
-    grabbed = Grabber->Grab(writer.Bitmap(), TPoint{Info.Area.Left, Info.Area.Top}, captured,
-                            Info.FollowCursor, Info.ShowCursor);
+    Rect captured;
+    grabbed = grabber_->Grab(writer.Bitmap(), Point{info_.Area.Left, info_.Area.Top}, captured,
+                             info_.FollowCursor, info_.ShowCursor);
   });
   // A failed grab ends the recording; the frame step still appends what the bitmap holds.
   if (!grabbed) stopRequested_ = true;
@@ -211,18 +211,18 @@ void TCapThread::TakeFrame() {
   if (!added) stopRequested_ = true;
 }
 
-void TCapThread::ReportError(const QString& reason) {
-  if (!Info.OnError) return;
+void CapThread::ReportError(const QString& reason) {
+  if (!info_.OnError) return;
   try {
-    handoff_.Run([&] { Info.OnError(reason); });
+    handoff_.Run([&] { info_.OnError(reason); });
   } catch (...) {
     // The receiver's own failure changes nothing about this recording's end.
   }
 }
 
-void TCapThread::PostCapDone() {
-  if (Info.OwnerWindow)
-    QCoreApplication::postEvent(Info.OwnerWindow, new QEvent(QEvent::Type(kWmCapDone)));
+void CapThread::PostCapDone() {
+  if (info_.OwnerWindow)
+    QCoreApplication::postEvent(info_.OwnerWindow, new QEvent(QEvent::Type(kWmCapDone)));
 }
 
 }  // namespace qm

@@ -13,9 +13,9 @@
 
 namespace qm {
 
-class TCaptureLib;
+class CaptureLib;
 class TickClock;
-class TUiHandoff;
+class UiHandoff;
 
 // The worker of one video recording. It opens the file through the movie writer, keeps the
 // frame schedule, hands the grab and the frame step of every due frame to the user-interface
@@ -25,18 +25,18 @@ class TUiHandoff;
 //
 // Every member function runs on the user-interface thread (the one the hand-off belongs to).
 // Pause and Stop may also be called on the worker itself, from inside a step or the clock.
-class TCapThread {
+class CapThread {
  public:
-  explicit TCapThread(TUiHandoff& handoff, TickClock& clock);
-  explicit TCapThread(TUiHandoff& handoff);
+  explicit CapThread(UiHandoff& handoff, TickClock& clock);
+  explicit CapThread(UiHandoff& handoff);
   // Requests the stop, wakes a paused worker and waits until the file is complete, running
   // the steps the worker still hands over meanwhile.
-  ~TCapThread();
-  TCapThread(const TCapThread&) = delete;
-  TCapThread& operator=(const TCapThread&) = delete;
+  ~CapThread();
+  CapThread(const CapThread&) = delete;
+  CapThread& operator=(const CapThread&) = delete;
 
   // Copies the job record; once, before Start.
-  void SetInfo(const TCapInfo& info);
+  void SetInfo(const CapInfo& info);
   // Starts the worker at below-normal priority. Once.
   void Start();
 
@@ -52,14 +52,14 @@ class TCapThread {
 
   bool IsStarted() const { return worker_.joinable() || finished_; }
   bool IsFinished() const { return finished_; }
-  bool IsPaused() const { return Paused; }
+  bool IsPaused() const { return paused_; }
   // True while the worker is blocked in a pause. The worker wakes the hand-off when it
   // blocks, so the hand-off's WaitUntil can wait for this.
   bool IsWaiting() const;
 
   // Figures of the recording, for reading after WaitFor.
-  uint32_t GetActiveTime() const { return ActiveTime; }
-  uint32_t GetFrameTally() const { return FrameTally; }
+  uint32_t GetActiveTime() const { return activeTime_; }
+  uint32_t GetFrameTally() const { return frameTally_; }
   long double GetActualFrameRate() const { return actualFrameRate_; }
 
  private:
@@ -73,14 +73,14 @@ class TCapThread {
   void ReportError(const QString& reason);
   void PostCapDone();
 
-  TUiHandoff& handoff_;
+  UiHandoff& handoff_;
   TickClock& clock_;
   std::thread worker_;
 
-  TCapInfo Info;
-  std::unique_ptr<TCaptureLib> Grabber;
+  CapInfo info_;
+  std::unique_ptr<CaptureLib> grabber_;
 
-  std::atomic<bool> Paused{false};
+  std::atomic<bool> paused_{false};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> finished_{false};
 
@@ -90,10 +90,10 @@ class TCapThread {
   bool waiting_ = false;
 
   // Worker-owned, except that Continue restarts the segment while the worker waits.
-  uint32_t NowTick = 0;
-  uint32_t SegmentStart = 0;
-  uint32_t ActiveTime = 0;
-  uint32_t FrameTally = 0;
+  uint32_t nowTick_ = 0;
+  uint32_t segmentStart_ = 0;
+  uint32_t activeTime_ = 0;
+  uint32_t frameTally_ = 0;
   long double actualFrameRate_ = 0;
 };
 

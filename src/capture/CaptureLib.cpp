@@ -10,68 +10,68 @@ namespace qm {
 
 namespace {
 
-TPixelTarget TargetOf(TDIBBitmap& bitmap) {
-  TPixelTarget target;
+PixelTarget TargetOf(DIBBitmap& bitmap) {
+  PixelTarget target;
   target.Bits = bitmap.Bits();
   target.Width = bitmap.Width();
   target.Height = bitmap.Height();
   target.Stride = bitmap.Stride();
-  target.BitsPerPixel = TDIBBitmap::BitsPerPixel(bitmap.PixelFormat());
+  target.BitsPerPixel = DIBBitmap::BitsPerPixel(bitmap.Format());
   return target;
 }
 
 }  // namespace
 
-TCaptureLib::TCaptureLib() : ScreenRect(ScreenBounds()) {}
+CaptureLib::CaptureLib() : screenRect_(ScreenBounds()) {}
 
-TCaptureLib::~TCaptureLib() = default;
+CaptureLib::~CaptureLib() = default;
 
-TRect TCaptureLib::ScreenBounds() {
-  return TScreenGrabber::ScreenBounds();
+Rect CaptureLib::ScreenBounds() {
+  return ScreenGrabber::ScreenBounds();
 }
 
-TCursorState TCaptureLib::GetCursorState() {
-  TCursorState state;
-  if (!cursor_) cursor_ = std::make_unique<TCursorSource>();
+CursorState CaptureLib::GetCursorState() {
+  CursorState state;
+  if (!cursor_) cursor_ = std::make_unique<CursorSource>();
   cursor_->Query(state.CursorHandle, state.CursorPos);
   return state;
 }
 
-bool TCaptureLib::Grab(TDIBBitmap& bitmap, TPoint origin, TRect& capturedRect, bool followCursor,
-                       bool showCursor) {
+bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
+                      bool showCursor) {
   int32_t x = origin.X, y = origin.Y;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
-  if (!screen_) screen_ = std::make_unique<TScreenGrabber>();
+  if (!screen_) screen_ = std::make_unique<ScreenGrabber>();
 
   if (followCursor) {
-    const TCursorState state = GetCursorState();
+    const CursorState state = GetCursorState();
     if (state.CursorHandle != 0) {
       x = state.CursorPos.X - w / 2;
       y = state.CursorPos.Y - h / 2;
-      if (x + w > ScreenRect.Right) x = ScreenRect.Right - w;
-      if (y + h > ScreenRect.Bottom) y = ScreenRect.Bottom - h;
+      if (x + w > screenRect_.Right) x = screenRect_.Right - w;
+      if (y + h > screenRect_.Bottom) y = screenRect_.Bottom - h;
       if (y < 0) y = 0;
       if (x < 0) x = 0;
     }
   }
 
-  const TPixelTarget target = TargetOf(bitmap);
+  const PixelTarget target = TargetOf(bitmap);
   switch (screen_->Grab(x, y, target)) {
-    case TScreenGrabber::TResult::NoScreen:
+    case ScreenGrabber::GrabResult::NoScreen:
       return false;
-    case TScreenGrabber::TResult::Failed:
+    case ScreenGrabber::GrabResult::Failed:
       ShowMessage(QStringLiteral("xx"));
       return false;
-    case TScreenGrabber::TResult::Ok:
+    case ScreenGrabber::GrabResult::Ok:
       break;
   }
-  capturedRect = TRect{x, y, x + w, y + h};
+  capturedRect = Rect{x, y, x + w, y + h};
 
   if (showCursor) {
-    const TCursorState state = GetCursorState();
+    const CursorState state = GetCursorState();
     if (state.CursorHandle != 0) {
-      TPoint hot;
-      if (!cursor_->HotSpot(state.CursorHandle, hot)) hot = TPoint();
+      Point hot;
+      if (!cursor_->HotSpot(state.CursorHandle, hot)) hot = Point();
       if (capturedRect.Contains(state.CursorPos)) {
         cursor_->Draw(state.CursorHandle, target, state.CursorPos.X - x - hot.X,
                       state.CursorPos.Y - y - hot.Y);
@@ -81,12 +81,12 @@ bool TCaptureLib::Grab(TDIBBitmap& bitmap, TPoint origin, TRect& capturedRect, b
   return true;
 }
 
-std::unique_ptr<TDIBBitmap> TCaptureLib::Snapshot() {
-  const TRect bounds = ScreenBounds();
-  auto bitmap = std::make_unique<TDIBBitmap>();
-  bitmap->SetFormat(bounds.Width(), bounds.Height(), TPixelFormat::pf32bit);
-  TRect captured;
-  Grab(*bitmap, TPoint{0, 0}, captured, false, false);
+std::unique_ptr<DIBBitmap> CaptureLib::Snapshot() {
+  const Rect bounds = ScreenBounds();
+  auto bitmap = std::make_unique<DIBBitmap>();
+  bitmap->SetFormat(bounds.Width(), bounds.Height(), PixelFormat::Bits32);
+  Rect captured;
+  Grab(*bitmap, Point{0, 0}, captured, false, false);
   return bitmap;
 }
 

@@ -15,17 +15,17 @@ QEvent::Type HandoffEventType() {
 
 }  // namespace
 
-TUiHandoff::TUiHandoff(QObject* parent) : QObject(parent) {
+UiHandoff::UiHandoff(QObject* parent) : QObject(parent) {
   HandoffEventType();
 }
 
-TUiHandoff::~TUiHandoff() {
+UiHandoff::~UiHandoff() {
   // Workers are gone by contract; a step still queued would leave its worker blocked, so run
   // it rather than abandon it.
   RunPending();
 }
 
-void TUiHandoff::Hand(TPending& pending) {
+void UiHandoff::Hand(Pending& pending) {
   if (QThread::currentThread() == thread()) {
     pending.Call(pending.Step);
     return;
@@ -45,8 +45,8 @@ void TUiHandoff::Hand(TPending& pending) {
   if (pending.Error) std::rethrow_exception(pending.Error);
 }
 
-TUiHandoff::TPending* TUiHandoff::TakeFirst() {
-  TPending* pending = first_;
+UiHandoff::Pending* UiHandoff::TakeFirst() {
+  Pending* pending = first_;
   if (pending) {
     first_ = pending->Next;
     if (!first_) last_ = nullptr;
@@ -55,7 +55,7 @@ TUiHandoff::TPending* TUiHandoff::TakeFirst() {
   return pending;
 }
 
-void TUiHandoff::RunOne(TPending* pending, std::unique_lock<std::mutex>& lock) {
+void UiHandoff::RunOne(Pending* pending, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   std::exception_ptr error;
   try {
@@ -70,26 +70,26 @@ void TUiHandoff::RunOne(TPending* pending, std::unique_lock<std::mutex>& lock) {
   workerWake_.notify_all();
 }
 
-void TUiHandoff::RunPending() {
+void UiHandoff::RunPending() {
   std::unique_lock lock(mutex_);
-  while (TPending* pending = TakeFirst()) RunOne(pending, lock);
+  while (Pending* pending = TakeFirst()) RunOne(pending, lock);
 }
 
-void TUiHandoff::WaitUntil(const std::function<bool()>& finished) {
+void UiHandoff::WaitUntil(const std::function<bool()>& finished) {
   std::unique_lock lock(mutex_);
   for (;;) {
-    while (TPending* pending = TakeFirst()) RunOne(pending, lock);
+    while (Pending* pending = TakeFirst()) RunOne(pending, lock);
     if (finished()) return;
     uiWake_.wait(lock);
   }
 }
 
-void TUiHandoff::Wake() {
+void UiHandoff::Wake() {
   std::lock_guard lock(mutex_);
   uiWake_.notify_all();
 }
 
-bool TUiHandoff::event(QEvent* event) {
+bool UiHandoff::event(QEvent* event) {
   if (event->type() != HandoffEventType()) return QObject::event(event);
   {
     std::lock_guard lock(mutex_);

@@ -18,14 +18,14 @@ namespace qm {
 // Create it on the user-interface thread (its thread affinity is the thread that runs the
 // steps); it must outlive every worker that uses it. Run may be called from any thread;
 // RunPending and WaitUntil only on the user-interface thread.
-class TUiHandoff : public QObject {
+class UiHandoff : public QObject {
   Q_OBJECT
 
  public:
-  explicit TUiHandoff(QObject* parent = nullptr);
-  ~TUiHandoff() override;
-  TUiHandoff(const TUiHandoff&) = delete;
-  TUiHandoff& operator=(const TUiHandoff&) = delete;
+  explicit UiHandoff(QObject* parent = nullptr);
+  ~UiHandoff() override;
+  UiHandoff(const UiHandoff&) = delete;
+  UiHandoff& operator=(const UiHandoff&) = delete;
 
   // Runs step on the user-interface thread and returns after it has run, rethrowing what it
   // threw. Called on the user-interface thread itself, runs step at once. The step is not
@@ -33,7 +33,7 @@ class TUiHandoff : public QObject {
   template <class F>
   void Run(F&& step) {
     using Step = std::remove_reference_t<F>;
-    TPending pending;
+    Pending pending;
     pending.Call = [](void* s) { (*static_cast<Step*>(s))(); };
     pending.Step = const_cast<void*>(static_cast<const void*>(std::addressof(step)));
     Hand(pending);
@@ -55,25 +55,25 @@ class TUiHandoff : public QObject {
 
  private:
   // One queued step; it lives on the waiting worker's stack.
-  struct TPending {
+  struct Pending {
     void (*Call)(void*) = nullptr;
     void* Step = nullptr;
     std::exception_ptr Error;
     bool Done = false;
-    TPending* Next = nullptr;
+    Pending* Next = nullptr;
   };
 
-  void Hand(TPending& pending);
+  void Hand(Pending& pending);
   // Takes the first queued step, or nullptr. Lock held.
-  TPending* TakeFirst();
+  Pending* TakeFirst();
   // Runs a taken step with the lock released and reports it done.
-  void RunOne(TPending* pending, std::unique_lock<std::mutex>& lock);
+  void RunOne(Pending* pending, std::unique_lock<std::mutex>& lock);
 
   std::mutex mutex_;
   std::condition_variable uiWake_;      // a step was queued, or Wake was called
   std::condition_variable workerWake_;  // a step has run
-  TPending* first_ = nullptr;
-  TPending* last_ = nullptr;
+  Pending* first_ = nullptr;
+  Pending* last_ = nullptr;
   bool eventPosted_ = false;
 };
 

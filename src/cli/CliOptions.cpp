@@ -8,7 +8,7 @@
 
 namespace qm::cli {
 
-TRect ParseArea(const QString& text) {
+Rect ParseArea(const QString& text) {
   const QStringList parts = text.split(QLatin1Char(','));
   if (parts.size() != 4) throw UsageError("--area takes LEFT,TOP,WIDTH,HEIGHT");
   long long v[4];
@@ -20,7 +20,7 @@ TRect ParseArea(const QString& text) {
       throw UsageError("--area takes four integers: LEFT,TOP,WIDTH,HEIGHT");
   }
   if (v[2] < 1 || v[3] < 1) throw UsageError("--area needs a width and a height of at least 1");
-  return TRect{int32_t(v[0]), int32_t(v[1]), int32_t(v[0] + v[2]), int32_t(v[1] + v[3])};
+  return Rect{int32_t(v[0]), int32_t(v[1]), int32_t(v[0] + v[2]), int32_t(v[1] + v[3])};
 }
 
 int ParseInt(const QString& text, int low, int high, const QString& name) {
@@ -52,7 +52,7 @@ QString OptionValue(const QStringList& args, int& i) {
   return args[++i];
 }
 
-void TakeCaptureArgument(const QStringList& args, int& i, TCaptureOptions& options,
+void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& options,
                          const char* command) {
   const QString& arg = args[i];
   if (arg == QLatin1String("--area"))
@@ -69,13 +69,13 @@ void TakeCaptureArgument(const QStringList& args, int& i, TCaptureOptions& optio
     throw UsageError(std::string(command) + " takes one output file");
 }
 
-void RequireFile(const TCaptureOptions& options, const char* command) {
+void RequireFile(const CaptureOptions& options, const char* command) {
   if (options.File.isEmpty()) throw UsageError(std::string(command) + " needs an output file");
 }
 
-std::optional<TRect> AreaToCapture(const TCaptureOptions& options, const char* verb) {
+std::optional<Rect> AreaToCapture(const CaptureOptions& options, const char* verb) {
   if (options.Area) return options.Area;
-  const TRect screen = TCaptureLib::ScreenBounds();
+  const Rect screen = CaptureLib::ScreenBounds();
   if (screen.Width() < 1 || screen.Height() < 1) {
     PrintError(QStringLiteral("No screen to %1 (is DISPLAY set?)").arg(QLatin1String(verb)));
     return std::nullopt;

@@ -23,7 +23,7 @@ class UsageError : public std::runtime_error {
 };
 
 // "LEFT,TOP,WIDTH,HEIGHT" as a rectangle; width and height at least 1.
-TRect ParseArea(const QString& text);
+Rect ParseArea(const QString& text);
 
 // An integer in [low, high]; name appears in the error.
 int ParseInt(const QString& text, int low, int high, const QString& name);
@@ -36,24 +36,24 @@ int64_t ParseSeconds(const QString& text, double maxSeconds, const QString& name
 QString OptionValue(const QStringList& args, int& i);
 
 // What every capturing command takes: one output file, an area and the cursor flags.
-struct TCaptureOptions {
+struct CaptureOptions {
   QString File;
-  std::optional<TRect> Area;
+  std::optional<Rect> Area;
   bool ShowCursor = false;
   bool FollowCursor = false;
 };
 
 // Takes args[i] (and its value) when it is --area, --cursor, --follow or the output file.
 // Anything else starting with "-" is an unknown option; a second file is refused too.
-void TakeCaptureArgument(const QStringList& args, int& i, TCaptureOptions& options,
+void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& options,
                          const char* command);
 
 // Refuses a command line that named no output file.
-void RequireFile(const TCaptureOptions& options, const char* command);
+void RequireFile(const CaptureOptions& options, const char* command);
 
 // The area the options name, or the whole screen; nullopt (after telling why) when there is
 // no screen. verb says what the command does ("record", "photograph").
-std::optional<TRect> AreaToCapture(const TCaptureOptions& options, const char* verb);
+std::optional<Rect> AreaToCapture(const CaptureOptions& options, const char* verb);
 
 // One line to standard error.
 void PrintError(const QString& text);

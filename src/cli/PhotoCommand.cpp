@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "capture/CaptureLib.h"
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "common/SilentAbort.h"
@@ -14,13 +14,13 @@ namespace qm::cli {
 
 namespace {
 
-struct TPhotoOptions : TCaptureOptions {
-  TPictureType Type = TPictureType::ptGIF;
+struct PhotoOptions : CaptureOptions {
+  PictureType Type = PictureType::Gif;
   int JpegPosition = kDefaultJpegPosition;
 };
 
-TPhotoOptions ParsePhotoOptions(const QStringList& args) {
-  TPhotoOptions options;
+PhotoOptions ParsePhotoOptions(const QStringList& args) {
+  PhotoOptions options;
   for (int i = 0; i < args.size(); ++i) {
     const QString& arg = args[i];
     if (arg == QLatin1String("--quality"))
@@ -29,7 +29,7 @@ TPhotoOptions ParsePhotoOptions(const QStringList& args) {
       TakeCaptureArgument(args, i, options, "photo");
   }
   RequireFile(options, "photo");
-  const std::optional<TPictureType> type = PictureTypeOfFile(options.File);
+  const std::optional<PictureType> type = PictureTypeOfFile(options.File);
   if (!type)
     throw UsageError("photo stores .gif, .jpg or .bmp files, not " + options.File.toStdString());
   options.Type = *type;
@@ -39,19 +39,19 @@ TPhotoOptions ParsePhotoOptions(const QStringList& args) {
 }  // namespace
 
 int RunPhoto(const QStringList& args) {
-  const TPhotoOptions options = ParsePhotoOptions(args);
+  const PhotoOptions options = ParsePhotoOptions(args);
 
-  const std::optional<TRect> chosen = AreaToCapture(options, "photograph");
+  const std::optional<Rect> chosen = AreaToCapture(options, "photograph");
   if (!chosen) return kExitFailed;
-  const TRect area = *chosen;
+  const Rect area = *chosen;
 
   try {
-    TDIBBitmap bitmap;
+    DIBBitmap bitmap;
     // An area too large for a bitmap is reported (to standard error) and ends here.
-    bitmap.SetFormat(area.Width(), area.Height(), TPixelFormat::pf24bit);
-    TCaptureLib grabber;
-    TRect captured;
-    if (!grabber.Grab(bitmap, TPoint{area.Left, area.Top}, captured, options.FollowCursor,
+    bitmap.SetFormat(area.Width(), area.Height(), PixelFormat::Bits24);
+    CaptureLib grabber;
+    Rect captured;
+    if (!grabber.Grab(bitmap, Point{area.Left, area.Top}, captured, options.FollowCursor,
                       options.ShowCursor)) {
       PrintError(QStringLiteral("Can not copy the screen"));
       return kExitFailed;
@@ -61,9 +61,9 @@ int RunPhoto(const QStringList& args) {
                 captured.Top, captured.Width(), captured.Height());
     std::fflush(stdout);
     return kExitOk;
-  } catch (const ESilentAbort&) {
+  } catch (const SilentAbort&) {
     return kExitFailed;  // the reason has been written already
-  } catch (const EPictureError& e) {
+  } catch (const PictureError& e) {
     PrintError(QString::fromStdString(e.what()));
     return kExitFailed;
   } catch (const std::bad_alloc&) {

@@ -30,14 +30,14 @@ namespace {
 // QTimer counts in int milliseconds; a longer recording is stopped by a signal instead.
 constexpr double kMaxSeconds = 2000000.0;
 
-struct TRecordOptions : TCaptureOptions {
+struct RecordOptions : CaptureOptions {
   int Fps = 15;
   std::optional<int64_t> Milliseconds;
   QString Codec = QStringLiteral("MP42");
 };
 
-TRecordOptions ParseRecordOptions(const QStringList& args) {
-  TRecordOptions options;
+RecordOptions ParseRecordOptions(const QStringList& args) {
+  RecordOptions options;
   for (int i = 0; i < args.size(); ++i) {
     const QString& arg = args[i];
     if (arg == QLatin1String("--fps"))
@@ -54,8 +54,8 @@ TRecordOptions ParseRecordOptions(const QStringList& args) {
 }
 
 // The handler code of the compressor named on the command line, from the listed entries.
-uint32_t FindCodec(const TAviCompress& compressor, const QString& code) {
-  for (const TCompressorEntry& entry : compressor.Entries())
+uint32_t FindCodec(const AviCompress& compressor, const QString& code) {
+  for (const CompressorEntry& entry : compressor.Entries())
     if (EntryCodeText(entry) == code) return entry.Handler;
   throw UsageError("unknown codec: " + code.toStdString() +
                    " (quillmark-capture codecs lists them)");
@@ -63,10 +63,10 @@ uint32_t FindCodec(const TAviCompress& compressor, const QString& code) {
 
 // Turns SIGINT and SIGTERM into a call on the event loop: the handler only writes a byte
 // into a pipe, which a socket notifier watches. The previous handlers come back at the end.
-class TStopSignals {
+class StopSignals {
  public:
   template <class F>
-  explicit TStopSignals(F onSignal) {
+  explicit StopSignals(F onSignal) {
     if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) {
       fds_[0] = fds_[1] = -1;
       return;
@@ -80,14 +80,14 @@ class TStopSignals {
       onSignal();
     });
     struct sigaction action = {};
-    action.sa_handler = &TStopSignals::OnSignal;
+    action.sa_handler = &StopSignals::OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, &oldInt_);
     sigaction(SIGTERM, &action, &oldTerm_);
   }
 
-  ~TStopSignals() {
+  ~StopSignals() {
     if (fds_[0] < 0) return;
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
@@ -97,8 +97,8 @@ class TStopSignals {
     close(fds_[1]);
   }
 
-  TStopSignals(const TStopSignals&) = delete;
-  TStopSignals& operator=(const TStopSignals&) = delete;
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
 
  private:
   static void OnSignal(int) {
@@ -119,9 +119,9 @@ class TStopSignals {
 };
 
 // Stands in for the main window: receives the capture-done message.
-class TRecordOwner : public QObject {
+class RecordOwner : public QObject {
  public:
-  explicit TRecordOwner(QEventLoop& loop) : loop_(loop) {}
+  explicit RecordOwner(QEventLoop& loop) : loop_(loop) {}
   bool Done() const { return done_; }
 
  protected:
@@ -140,31 +140,31 @@ class TRecordOwner : public QObject {
 }  // namespace
 
 int RunRecord(const QStringList& args) {
-  const TRecordOptions options = ParseRecordOptions(args);
+  const RecordOptions options = ParseRecordOptions(args);
 
   // The spool sits beside the output file, so the tool can record while the application
   // (or another run of the tool) records too.
   const QString spool = options.File + QStringLiteral(".idx.~tmp");
-  TMovieWriter writer(nullptr, spool);
+  MovieWriter writer(nullptr, spool);
   const uint32_t code = FindCodec(writer.Compressor(), options.Codec);
   if (!writer.Compressor().Select(code)) {
     PrintError(QStringLiteral("Can not open the compressor ") + options.Codec);
     return kExitFailed;
   }
 
-  const std::optional<TRect> chosen = AreaToCapture(options, "record");
+  const std::optional<Rect> chosen = AreaToCapture(options, "record");
   if (!chosen) return kExitFailed;
-  const TRect area = *chosen;
+  const Rect area = *chosen;
 
   QEventLoop loop;
-  TRecordOwner owner(loop);
-  TUiHandoff handoff;
+  RecordOwner owner(loop);
+  UiHandoff handoff;
   QString failure;
 
-  TCapInfo info;
+  CapInfo info;
   info.OwnerWindow = &owner;
   info.Area = area;
-  info.MovieWriter = &writer;
+  info.Writer = &writer;
   info.FileName = options.File;
   info.ShowCursor = options.ShowCursor;
   info.FollowCursor = options.FollowCursor;
@@ -174,10 +174,10 @@ int RunRecord(const QStringList& args) {
     loop.quit();
   };
 
-  TCapThread thread(handoff);
+  CapThread thread(handoff);
   thread.SetInfo(info);
   {
-    TStopSignals stopSignals([&] { thread.Stop(); });
+    StopSignals stopSignals([&] { thread.Stop(); });
     QTimer timer;
     timer.setSingleShot(true);
     // A coarse timer may fire 5 % early or late, which would be frames too few or too many.
@@ -212,10 +212,10 @@ int RunRecord(const QStringList& args) {
 
 int RunCodecs(const QStringList& args) {
   if (!args.isEmpty()) throw UsageError("codecs takes no arguments");
-  TAviCompress compressor;
-  std::vector<TDisplayItem> items;
+  AviCompress compressor;
+  std::vector<DisplayItem> items;
   compressor.FillDisplayList(items);
-  for (const TDisplayItem& item : items) {
+  for (const DisplayItem& item : items) {
     const QString line =
         (item.Entry ? EntryCodeText(*item.Entry) : QString()) + QLatin1Char('\t') + item.Text;
     std::printf("%s\n", line.toLocal8Bit().constData());

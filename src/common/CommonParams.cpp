@@ -15,7 +15,7 @@ namespace qm {
 
 void ShowErrorReport(const QString& message) {
   if (Messages().ShowErrorReport(message)) OpenWithShell(ErrorReportMailUrl(message));
-  throw ESilentAbort();
+  throw SilentAbort();
 }
 
 QString ErrorReportMailUrl(const QString& message) {

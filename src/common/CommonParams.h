@@ -11,7 +11,7 @@ namespace qm {
 inline constexpr const char* kSupportEmail = "support@zorvek.com";
 
 // Shows the "Error encountered" report, opens the pre-filled e-mail when the user asks for
-// it, then ends the current operation with ESilentAbort. Never returns.
+// it, then ends the current operation with SilentAbort. Never returns.
 [[noreturn]] void ShowErrorReport(const QString& message);
 
 // The "mailto:" address of an error report about message (only line ends are encoded).

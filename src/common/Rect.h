@@ -5,14 +5,14 @@
 namespace qm {
 
 // A point in screen pixels of the primary screen.
-struct TPoint {
+struct Point {
   int32_t X = 0;
   int32_t Y = 0;
-  friend bool operator==(const TPoint&, const TPoint&) = default;
+  friend bool operator==(const Point&, const Point&) = default;
 };
 
 // A rectangle in screen pixels; Right and Bottom are exclusive.
-struct TRect {
+struct Rect {
   int32_t Left = 0;
   int32_t Top = 0;
   int32_t Right = 0;
@@ -20,8 +20,8 @@ struct TRect {
 
   int32_t Width() const { return Right - Left; }
   int32_t Height() const { return Bottom - Top; }
-  bool Contains(TPoint p) const { return Left <= p.X && p.X < Right && Top <= p.Y && p.Y < Bottom; }
-  friend bool operator==(const TRect&, const TRect&) = default;
+  bool Contains(Point p) const { return Left <= p.X && p.X < Right && Top <= p.Y && p.Y < Bottom; }
+  friend bool operator==(const Rect&, const Rect&) = default;
 };
 
 }  // namespace qm

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 #include "common/LittleEndian.h"
 
 namespace qm {
@@ -25,12 +25,12 @@ void WriteAll(QIODevice& out, const uint8_t* data, qint64 size) {
 
 }  // namespace
 
-void TBMPWriter::Write(const TDIBBitmap& bitmap, QIODevice& out) {
-  if (bitmap.PixelFormat() != TPixelFormat::pf24bit)
+void BMPWriter::Write(const DIBBitmap& bitmap, QIODevice& out) {
+  if (bitmap.Format() != PixelFormat::Bits24)
     throw std::runtime_error("BMP pictures are stored from 24-bit bitmaps only");
   const int32_t width = bitmap.Width();
   const int32_t height = bitmap.Height();
-  const uint64_t stride = TDIBBitmap::StrideFor(width, 24);
+  const uint64_t stride = DIBBitmap::StrideFor(width, 24);
   const uint64_t imageSize = stride * uint64_t(height > 0 ? height : 0);
   const uint64_t offset = kFileHeaderSize + kInfoHeaderSize;
   if (offset + imageSize > 0xFFFFFFFFull)

@@ -8,9 +8,9 @@ namespace qm {
 
 // Packs variable-width codes into bytes, least significant bit first: each code goes above
 // the bits still pending, and every complete byte goes to the block writer.
-class TGIFBitPacker {
+class GIFBitPacker {
  public:
-  explicit TGIFBitPacker(TGIFBlockWriter& out) : out_(out) {}
+  explicit GIFBitPacker(GIFBlockWriter& out) : out_(out) {}
 
   // width is at most 12, so at most 7 + 12 bits are ever pending.
   void Put(uint32_t code, int width) {
@@ -31,7 +31,7 @@ class TGIFBitPacker {
   }
 
  private:
-  TGIFBlockWriter& out_;
+  GIFBlockWriter& out_;
   uint32_t pending_ = 0;
   int count_ = 0;
 };

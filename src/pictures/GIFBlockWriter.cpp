@@ -6,18 +6,18 @@
 
 namespace qm {
 
-void TGIFBlockWriter::WriteBlock() {
+void GIFBlockWriter::WriteBlock() {
   block_[0] = uint8_t(count_);
   const qint64 size = count_ + 1;
   count_ = 0;
   if (out_.write(reinterpret_cast<const char*>(block_.data()), size) != size)
-    throw EGIFError("Can not write GIF data: " + out_.errorString().toStdString());
+    throw GIFError("Can not write GIF data: " + out_.errorString().toStdString());
 }
 
-void TGIFBlockWriter::Finish() {
+void GIFBlockWriter::Finish() {
   if (count_ > 0) WriteBlock();
   if (!out_.putChar('\0'))
-    throw EGIFError("Can not write GIF data: " + out_.errorString().toStdString());
+    throw GIFError("Can not write GIF data: " + out_.errorString().toStdString());
 }
 
 }  // namespace qm

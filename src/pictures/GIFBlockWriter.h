@@ -9,9 +9,9 @@ namespace qm {
 
 // Gathers coded bytes into GIF data sub-blocks: a count byte and up to 255 data bytes. A full
 // block goes out the moment it fills, so the device only ever sees whole blocks.
-class TGIFBlockWriter {
+class GIFBlockWriter {
  public:
-  explicit TGIFBlockWriter(QIODevice& out) : out_(out) {}
+  explicit GIFBlockWriter(QIODevice& out) : out_(out) {}
 
   void Put(uint8_t byte) {
     block_[++count_] = byte;
@@ -24,7 +24,7 @@ class TGIFBlockWriter {
   static constexpr int kBlockData = 255;
 
  private:
-  // Throws EGIFError when the device refuses the bytes.
+  // Throws GIFError when the device refuses the bytes.
   void WriteBlock();
 
   QIODevice& out_;

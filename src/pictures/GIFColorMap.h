@@ -9,7 +9,7 @@ class QIODevice;
 namespace qm {
 
 // A GIF colour map: up to 256 entries of red, green, blue.
-class TGIFColorMap {
+class GIFColorMap {
  public:
   static constexpr int kMaxEntries = 256;
 
@@ -28,7 +28,7 @@ class TGIFColorMap {
   const uint8_t* Entry(int i) const { return &entries_[size_t(i) * 3]; }
 
   // Writes the entries followed by as many black entries as make 2^BitsPerPixel() entries.
-  // Throws EGIFError when the device refuses the bytes.
+  // Throws GIFError when the device refuses the bytes.
   void Write(QIODevice& out) const;
 
  private:

@@ -5,7 +5,7 @@
 namespace qm {
 
 // A failure of the GIF writer; what() is the message for the user.
-class EGIFError : public std::runtime_error {
+class GIFError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };

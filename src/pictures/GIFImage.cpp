@@ -6,7 +6,7 @@
 #include <array>
 #include <new>
 
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 #include "common/LittleEndian.h"
 #include "pictures/GIFError.h"
 #include "pictures/GIFLZWEncoder.h"
@@ -22,9 +22,9 @@ constexpr int kMaxSide = 65535;
 
 // The cube level of one component, already weighted by its place in the index: the level is
 // (component + 3) div 51, so 0..47 gives 0, 48..98 gives 1, ..., 252..255 gives 5.
-struct TLevelTables {
+struct LevelTables {
   std::array<uint8_t, 256> red{}, green{}, blue{};
-  constexpr TLevelTables() {
+  constexpr LevelTables() {
     for (int c = 0; c < 256; ++c) {
       const int level = (c + 3) / kCubeStep;
       red[size_t(c)] = uint8_t(level * kCubeLevels * kCubeLevels);
@@ -33,39 +33,39 @@ struct TLevelTables {
     }
   }
 };
-constexpr TLevelTables kLevels;
+constexpr LevelTables kLevels;
 
 void WriteBytes(QIODevice& out, const uint8_t* data, qint64 size) {
   if (out.write(reinterpret_cast<const char*>(data), size) != size)
-    throw EGIFError("Can not write GIF data: " + out.errorString().toStdString());
+    throw GIFError("Can not write GIF data: " + out.errorString().toStdString());
 }
 
 }  // namespace
 
-TGIFImage::TGIFImage() = default;
-TGIFImage::~TGIFImage() = default;
+GIFImage::GIFImage() = default;
+GIFImage::~GIFImage() = default;
 
-void TGIFImage::Clear() {
+void GIFImage::Clear() {
   frame_.reset();
   globalMap_.Clear();
   screenWidth_ = 0;
   screenHeight_ = 0;
 }
 
-uint8_t TGIFImage::CubeIndex(uint8_t red, uint8_t green, uint8_t blue) {
+uint8_t GIFImage::CubeIndex(uint8_t red, uint8_t green, uint8_t blue) {
   return uint8_t(kLevels.red[red] + kLevels.green[green] + kLevels.blue[blue]);
 }
 
-void TGIFImage::Assign(const TDIBBitmap& bitmap) {
+void GIFImage::Assign(const DIBBitmap& bitmap) {
   Clear();
-  if (bitmap.PixelFormat() != TPixelFormat::pf24bit)
-    throw EGIFError("GIF pictures are made from 24-bit bitmaps only");
+  if (bitmap.Format() != PixelFormat::Bits24)
+    throw GIFError("GIF pictures are made from 24-bit bitmaps only");
   const int width = bitmap.Width();
   const int height = bitmap.Height();
   if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide)
-    throw EGIFError("Picture too large for GIF (65535 pixels at most either way)");
+    throw GIFError("Picture too large for GIF (65535 pixels at most either way)");
 
-  auto frame = std::make_unique<TGIFSubImage>();
+  auto frame = std::make_unique<GIFSubImage>();
   frame->Width = uint16_t(width);
   frame->Height = uint16_t(height);
   // The logical screen grows to hold the frame.
@@ -75,7 +75,7 @@ void TGIFImage::Assign(const TDIBBitmap& bitmap) {
   try {
     frame->Pixels.resize(size_t(width) * size_t(height));
   } catch (const std::bad_alloc&) {
-    throw EGIFError("Failed to allocate memory for GIF DIB");
+    throw GIFError("Failed to allocate memory for GIF DIB");
   }
   uint8_t* out = frame->Pixels.data();
   for (int y = 0; y < height; ++y) {
@@ -88,11 +88,11 @@ void TGIFImage::Assign(const TDIBBitmap& bitmap) {
     for (int g = 0; g < kCubeLevels; ++g)
       for (int b = 0; b < kCubeLevels; ++b)
         frame->ColorMap.Add(uint8_t(r * kCubeStep), uint8_t(g * kCubeStep), uint8_t(b * kCubeStep));
-  for (int i = kCubeEntries; i < TGIFColorMap::kMaxEntries; ++i) frame->ColorMap.Add(0, 0, 0);
+  for (int i = kCubeEntries; i < GIFColorMap::kMaxEntries; ++i) frame->ColorMap.Add(0, 0, 0);
   frame_ = std::move(frame);
 }
 
-uint8_t TGIFImage::ScreenFlags() const {
+uint8_t GIFImage::ScreenFlags() const {
   const int globalBits = globalMap_.BitsPerPixel();
   int resolution = globalBits - 1;
   int bits = globalBits;
@@ -108,8 +108,8 @@ uint8_t TGIFImage::ScreenFlags() const {
   return flags;
 }
 
-void TGIFImage::SaveToStream(QIODevice& out) const {
-  if (!frame_) throw EGIFError("Unsupported GIF version");
+void GIFImage::SaveToStream(QIODevice& out) const {
+  if (!frame_) throw GIFError("Unsupported GIF version");
 
   // A sorted colour map would need "89a"; this writer never makes one.
   std::array<uint8_t, 13> header{'G', 'I', 'F', '8', '7', 'a'};
@@ -121,13 +121,13 @@ void TGIFImage::SaveToStream(QIODevice& out) const {
   WriteBytes(out, header.data(), qint64(header.size()));
   globalMap_.Write(out);
 
-  const TGIFSubImage& frame = *frame_;
+  const GIFSubImage& frame = *frame_;
   std::array<uint8_t, 10> descriptor{0x2C};
   PutLE16(&descriptor[1], frame.Left);
   PutLE16(&descriptor[3], frame.Top);
   PutLE16(&descriptor[5], frame.Width);
   PutLE16(&descriptor[7], frame.Height);
-  const TGIFColorMap& map = frame.ColorMap;
+  const GIFColorMap& map = frame.ColorMap;
   uint8_t flags = 0;
   if (map.Count() > 0) {
     flags = uint8_t(0x80 | (map.Sorted() ? 0x20 : 0) | (map.BitsPerPixel() - 1));
@@ -136,7 +136,7 @@ void TGIFImage::SaveToStream(QIODevice& out) const {
   WriteBytes(out, descriptor.data(), qint64(descriptor.size()));
   map.Write(out);
 
-  TGIFLZWEncoder encoder(out);
+  GIFLZWEncoder encoder(out);
   const int mapBits = map.Count() > 0 ? map.BitsPerPixel() : globalMap_.BitsPerPixel();
   const uint32_t colours = uint32_t(map.Count() > 0 ? map.Count() : globalMap_.Count());
   encoder.Encode(frame.Pixels.data(), frame.Pixels.size(), colours, mapBits);

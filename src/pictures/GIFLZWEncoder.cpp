@@ -9,34 +9,34 @@ namespace qm {
 namespace {
 
 [[noreturn]] void ColorNotInTable() {
-  throw EGIFError("Color not in color table");
+  throw GIFError("Color not in color table");
 }
 
 }  // namespace
 
-TGIFLZWEncoder::TGIFLZWEncoder(QIODevice& out)
-    : out_(out), blocks_(out), bits_(blocks_), table_(std::make_unique<TGIFStringTable>()) {}
+GIFLZWEncoder::GIFLZWEncoder(QIODevice& out)
+    : out_(out), blocks_(out), bits_(blocks_), table_(std::make_unique<GIFStringTable>()) {}
 
-void TGIFLZWEncoder::Reset() {
+void GIFLZWEncoder::Reset() {
   width_ = minCodeSize_ + 1;
   maxCode_ = (1u << width_) - 1;
   nextFree_ = clearCode_ + 2;
   table_->Clear();
 }
 
-void TGIFLZWEncoder::Widen() {
+void GIFLZWEncoder::Widen() {
   ++width_;
   // At 12 bits the limit lies beyond the last code, so the width never passes 12.
   maxCode_ = width_ == kMaxWidth ? (1u << kMaxWidth) : (1u << width_) - 1;
 }
 
-void TGIFLZWEncoder::Encode(const uint8_t* pixels, size_t count, uint32_t colourCount,
+void GIFLZWEncoder::Encode(const uint8_t* pixels, size_t count, uint32_t colourCount,
                             int minCodeSize) {
   minCodeSize_ = minCodeSize < 2 ? 2 : minCodeSize;
   clearCode_ = 1u << minCodeSize_;
   const uint32_t endCode = clearCode_ + 1;
   if (!out_.putChar(char(minCodeSize_)))
-    throw EGIFError("Can not write GIF data: " + out_.errorString().toStdString());
+    throw GIFError("Can not write GIF data: " + out_.errorString().toStdString());
 
   Reset();
   Emit(clearCode_);

@@ -15,11 +15,11 @@ namespace qm {
 // Codes the pixel data of one GIF frame: the minimum code size byte, the LZW codes in data
 // sub-blocks and the block terminator. Codes start at minimum size + 1 bits and grow up to
 // 12 bits; when the table holds 4095 codes a clear code starts it afresh.
-class TGIFLZWEncoder {
+class GIFLZWEncoder {
  public:
-  explicit TGIFLZWEncoder(QIODevice& out);
+  explicit GIFLZWEncoder(QIODevice& out);
 
-  // Codes count pixels; each must be below colourCount, else EGIFError "Color not in color
+  // Codes count pixels; each must be below colourCount, else GIFError "Color not in color
   // table" ends the coding. minCodeSize is the colour map's bits per pixel, at least 2.
   void Encode(const uint8_t* pixels, size_t count, uint32_t colourCount, int minCodeSize);
 
@@ -40,9 +40,9 @@ class TGIFLZWEncoder {
   void Widen();
 
   QIODevice& out_;
-  TGIFBlockWriter blocks_;
-  TGIFBitPacker bits_;
-  std::unique_ptr<TGIFStringTable> table_;  // 64 KiB: kept off the stack
+  GIFBlockWriter blocks_;
+  GIFBitPacker bits_;
+  std::unique_ptr<GIFStringTable> table_;  // 64 KiB: kept off the stack
   int minCodeSize_ = 8;
   uint32_t clearCode_ = 256;
   int width_ = 9;

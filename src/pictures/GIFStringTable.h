@@ -16,11 +16,11 @@ namespace qm {
 // slots; for one prefix, the pixels scatter over the table. Neighbouring codes of one pixel
 // land in neighbouring slots, which is why the table is four times the largest count of
 // strings: at half full, linear probing through those runs cost more than the larger table.
-class TGIFStringTable {
+class GIFStringTable {
  public:
   static constexpr uint32_t kSlots = 16384;
 
-  TGIFStringTable() { Clear(); }
+  GIFStringTable() { Clear(); }
 
   // Empties every slot.
   void Clear() { slots_.fill(kEmpty); }

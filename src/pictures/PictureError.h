@@ -8,9 +8,9 @@ namespace qm {
 
 // A picture file that could not be created or written. The message names the file and the
 // reason; no part of the file is left behind.
-class EPictureError : public std::runtime_error {
+class PictureError : public std::runtime_error {
  public:
-  EPictureError(const QString& path, const QString& message)
+  PictureError(const QString& path, const QString& message)
       : std::runtime_error(message.toStdString()), path_(path) {}
 
   const QString& Path() const { return path_; }

@@ -9,7 +9,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 #include "common/SilentAbort.h"
 #include "pictures/BMPWriter.h"
 #include "pictures/GIFImage.h"
@@ -18,70 +18,70 @@
 
 namespace qm {
 
-QString PictureExtension(TPictureType type) {
+QString PictureExtension(PictureType type) {
   switch (type) {
-    case TPictureType::ptGIF:
+    case PictureType::Gif:
       return QStringLiteral("gif");
-    case TPictureType::ptJPEG:
+    case PictureType::Jpeg:
       return QStringLiteral("jpg");
-    case TPictureType::ptBMP:
+    case PictureType::Bmp:
       return QStringLiteral("bmp");
   }
   return QString();
 }
 
-std::optional<TPictureType> PictureTypeOfFile(const QString& path) {
+std::optional<PictureType> PictureTypeOfFile(const QString& path) {
   const QString suffix = QFileInfo(path).suffix().toLower();
-  if (suffix == QLatin1String("gif")) return TPictureType::ptGIF;
+  if (suffix == QLatin1String("gif")) return PictureType::Gif;
   if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
-    return TPictureType::ptJPEG;
-  if (suffix == QLatin1String("bmp")) return TPictureType::ptBMP;
+    return PictureType::Jpeg;
+  if (suffix == QLatin1String("bmp")) return PictureType::Bmp;
   return std::nullopt;
 }
 
-void WritePicture(const TDIBBitmap& bitmap, TPictureType type, int jpegPosition, QIODevice& out) {
-  if (bitmap.PixelFormat() != TPixelFormat::pf24bit)
+void WritePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition, QIODevice& out) {
+  if (bitmap.Format() != PixelFormat::Bits24)
     throw std::runtime_error("pictures are stored from 24-bit bitmaps only");
   switch (type) {
-    case TPictureType::ptGIF: {
-      TGIFImage gif;
+    case PictureType::Gif: {
+      GIFImage gif;
       gif.Assign(bitmap);
       gif.SaveToStream(out);
       return;
     }
-    case TPictureType::ptJPEG:
-      TJpegWriter::Write(out, bitmap.ScanLine(0), -ptrdiff_t(bitmap.Stride()), bitmap.Width(),
+    case PictureType::Jpeg:
+      JpegWriter::Write(out, bitmap.ScanLine(0), -ptrdiff_t(bitmap.Stride()), bitmap.Width(),
                          bitmap.Height(), JpegQuality(jpegPosition));
       return;
-    case TPictureType::ptBMP:
-      TBMPWriter::Write(bitmap, out);
+    case PictureType::Bmp:
+      BMPWriter::Write(bitmap, out);
       return;
   }
   throw std::invalid_argument("unknown picture type");
 }
 
-void StorePicture(const TDIBBitmap& bitmap, TPictureType type, int jpegPosition,
+void StorePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition,
                   const QString& path) {
   // The picture is written beside its final name and renamed into place when complete, so a
   // failed store never leaves a truncated picture behind.
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly))
-    throw EPictureError(path,
+    throw PictureError(path,
                         QStringLiteral("Can not create file %1: %2").arg(path, file.errorString()));
   try {
     WritePicture(bitmap, type, jpegPosition, file);
-  } catch (const ESilentAbort&) {
+  } catch (const SilentAbort&) {
     throw;  // already reported
   } catch (const std::bad_alloc&) {
-    throw EPictureError(path, QStringLiteral("Can not write file %1: out of memory").arg(path));
+    throw PictureError(path, QStringLiteral("Can not write file %1: out of memory").arg(path));
   } catch (const std::exception& e) {
     // The device's own error, when there is one, is the better reason.
     const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
                                                                 : QString::fromStdString(e.what());
-    throw EPictureError(path, QStringLiteral("Can not write file %1: %2").arg(path, reason));
+    throw PictureError(path, QStringLiteral("Can not write file %1: %2").arg(path, reason));
   }
   if (!file.commit())
-    throw EPictureError(path,
+    throw PictureError(path,
                         QStringLiteral("Can not write file %1: %2").arg(path, file.errorString()));
 }
 

@@ -8,10 +8,10 @@ class QIODevice;
 
 namespace qm {
 
-class TDIBBitmap;
+class DIBBitmap;
 
 // The file types a photo is stored as, in the order of the picture type setting.
-enum class TPictureType : int { ptGIF = 0, ptJPEG = 1, ptBMP = 2 };
+enum class PictureType : int { Gif = 0, Jpeg = 1, Bmp = 2 };
 
 inline constexpr int kDefaultJpegPosition = 17;
 inline constexpr int kMaxJpegPosition = 24;
@@ -22,20 +22,20 @@ constexpr int JpegQuality(int position) {
 }
 
 // "gif", "jpg" or "bmp".
-QString PictureExtension(TPictureType type);
+QString PictureExtension(PictureType type);
 
 // The picture type whose extension ends path ("jpg" or "jpeg" for JPEG; any letter case).
-std::optional<TPictureType> PictureTypeOfFile(const QString& path);
+std::optional<PictureType> PictureTypeOfFile(const QString& path);
 
-// Encodes a 24-bit bitmap as a picture of the given type onto a device. Throws EGIFError or
+// Encodes a 24-bit bitmap as a picture of the given type onto a device. Throws GIFError or
 // std::runtime_error on failure.
-void WritePicture(const TDIBBitmap& bitmap, TPictureType type, int jpegPosition, QIODevice& out);
+void WritePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition, QIODevice& out);
 
 // Stores a 24-bit bitmap at path (created, or replaced), by picture type: GIF reduced to the
 // colour cube, JPEG at JpegQuality(jpegPosition), or uncompressed BMP. The file appears only
-// when complete. Throws EPictureError, naming the file, when it cannot be created or written
+// when complete. Throws PictureError, naming the file, when it cannot be created or written
 // or the picture cannot be encoded.
-void StorePicture(const TDIBBitmap& bitmap, TPictureType type, int jpegPosition,
+void StorePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition,
                   const QString& path);
 
 }  // namespace qm

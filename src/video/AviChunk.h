@@ -9,12 +9,12 @@ class BinaryFile;
 // One data chunk of a RIFF tree: its code, its 32-bit size and bytes that it does not own
 // (their owner keeps them valid for as long as the chunk may be written or rewritten).
 // Once written, the chunk remembers where its data lies so that it can be rewritten in place.
-class TAviChunk {
+class AviChunk {
  public:
-  TAviChunk(uint32_t chunkId, int32_t size, const uint8_t* data, BinaryFile* file);
-  virtual ~TAviChunk() = default;
-  TAviChunk(const TAviChunk&) = delete;
-  TAviChunk& operator=(const TAviChunk&) = delete;
+  AviChunk(uint32_t chunkId, int32_t size, const uint8_t* data, BinaryFile* file);
+  virtual ~AviChunk() = default;
+  AviChunk(const AviChunk&) = delete;
+  AviChunk& operator=(const AviChunk&) = delete;
 
   // Writes the code, the size and the data at the current offset the first time, in place
   // (over the earlier copy) every later time; leaves the offset after the chunk. No pad byte:
@@ -29,8 +29,8 @@ class TAviChunk {
   bool IsList() const { return isList_; }
 
  protected:
-  // For TAviList, whose children are written according to their kind.
-  TAviChunk(uint32_t chunkId, BinaryFile* file, bool isList);
+  // For AviList, whose children are written according to their kind.
+  AviChunk(uint32_t chunkId, BinaryFile* file, bool isList);
 
   BinaryFile* file_;
 

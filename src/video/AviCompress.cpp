@@ -12,7 +12,7 @@
 #include "common/CommonParams.h"
 #include "common/LittleEndian.h"
 #include "common/UserMessages.h"
-#include "platform/codecs/VfwCompressor.h"
+#include "platform/codecs/VideoEncoder.h"
 
 namespace qm {
 
@@ -21,8 +21,8 @@ namespace {
 // Offset of the image size field in a BITMAPINFOHEADER.
 constexpr size_t kImageSizeOffset = 20;
 
-TCompressorEntry BuiltInEntry() {
-  TCompressorEntry entry;
+CompressorEntry BuiltInEntry() {
+  CompressorEntry entry;
   entry.Type = 0;
   entry.Handler = 0;
   entry.Name = QStringLiteral("Uncompressed");
@@ -31,11 +31,11 @@ TCompressorEntry BuiltInEntry() {
 }
 
 // Opens the compressor for query only and takes its name and description.
-void DescribeInstalled(TCompressorEntry& entry) {
-  std::unique_ptr<TVfwCompressor> compressor =
-      TVfwCompressor::Open(entry.Type, entry.Handler, TVfwMode::Query);
+void DescribeInstalled(CompressorEntry& entry) {
+  std::unique_ptr<VideoEncoder> compressor =
+      VideoEncoder::Open(entry.Type, entry.Handler, EncoderMode::Query);
   if (!compressor) return;
-  TVfwInfo info;
+  EncoderInfo info;
   if (!compressor->GetInfo(info)) return;
   entry.Name = info.Name;
   entry.Description = info.Description;
@@ -57,7 +57,7 @@ void ProcessPendingMessages() {
 
 }  // namespace
 
-TAviCompress::TAviCompress() {
+AviCompress::AviCompress() {
   try {
     ListEntries();
   } catch (const std::exception&) {
@@ -67,13 +67,13 @@ TAviCompress::TAviCompress() {
   }
 }
 
-TAviCompress::~TAviCompress() {
+AviCompress::~AviCompress() {
   End();
   CloseCompressor();
 }
 
-bool TAviCompress::AdmitEntry(TCompressorEntry& entry,
-                              const std::function<void(TCompressorEntry&)>& describe) {
+bool AviCompress::AdmitEntry(CompressorEntry& entry,
+                              const std::function<void(CompressorEntry&)>& describe) {
   const QString code = FourCCText(entry.Handler).toLower();
   if (code == QLatin1String("hfyu")) return false;
   if (code == QLatin1String("divx")) {
@@ -88,7 +88,7 @@ bool TAviCompress::AdmitEntry(TCompressorEntry& entry,
          !lower.contains(QLatin1String("rle"));
 }
 
-void TAviCompress::ListEntries() {
+void AviCompress::ListEntries() {
   // The built-in entry becomes current, so a compressor still open no longer belongs to the
   // current entry: frames would be compressed but stored as uncompressed ones.
   End();
@@ -96,23 +96,23 @@ void TAviCompress::ListEntries() {
   entries_.clear();
   entries_.push_back(BuiltInEntry());
   current_ = 0;
-  TVfwInfo info;
-  for (int i = 0; TVfwCompressor::Info(0, i, info); ++i) {
-    TCompressorEntry entry;
+  EncoderInfo info;
+  for (int i = 0; VideoEncoder::Info(0, i, info); ++i) {
+    CompressorEntry entry;
     entry.Type = info.Type;
     entry.Handler = info.Handler;
     if (AdmitEntry(entry, DescribeInstalled)) entries_.push_back(entry);
   }
 }
 
-bool TAviCompress::FillDisplayList(std::vector<TDisplayItem>& items) {
+bool AviCompress::FillDisplayList(std::vector<DisplayItem>& items) {
   ListEntries();
   items.clear();
-  for (const TCompressorEntry& entry : entries_) items.push_back({entry.Description, &entry});
+  for (const CompressorEntry& entry : entries_) items.push_back({entry.Description, &entry});
   return true;
 }
 
-bool TAviCompress::Select(uint32_t code) {
+bool AviCompress::Select(uint32_t code) {
   if (current_ >= 0 && entries_[size_t(current_)].Handler == code) return true;
   End();
   CloseCompressor();
@@ -124,10 +124,10 @@ bool TAviCompress::Select(uint32_t code) {
       break;
     }
   }
-  const TCompressorEntry& entry = entries_[size_t(current_)];
+  const CompressorEntry& entry = entries_[size_t(current_)];
   if (entry.Handler == 0) return true;
 
-  compressor_ = TVfwCompressor::Open(entry.Type, entry.Handler, TVfwMode::Compress);
+  compressor_ = VideoEncoder::Open(entry.Type, entry.Handler, EncoderMode::Compress);
   if (!compressor_) {
     ShowMessage(QStringLiteral("Fail to initiate the video compressor"));
     return false;
@@ -135,29 +135,29 @@ bool TAviCompress::Select(uint32_t code) {
   return true;
 }
 
-uint32_t TAviCompress::CurrentCode() const {
+uint32_t AviCompress::CurrentCode() const {
   return current_ >= 0 ? entries_[size_t(current_)].Handler : 0;
 }
 
-int TAviCompress::CurrentIndex() const {
+int AviCompress::CurrentIndex() const {
   return current_;
 }
 
-bool TAviCompress::CanConfigure() {
-  return compressor_ && compressor_->ConfigureQuery() == kIcErrOk;
+bool AviCompress::CanConfigure() {
+  return compressor_ && compressor_->ConfigureQuery() == EncoderResult::Ok;
 }
 
-bool TAviCompress::Configure(QWidget* owner) {
+bool AviCompress::Configure(QWidget* owner) {
   if (!compressor_) return true;
-  return compressor_->Configure(owner) == kIcErrOk;
+  return compressor_->Configure(owner) == EncoderResult::Ok;
 }
 
-bool TAviCompress::Begin(TCompressRequest& request) {
+bool AviCompress::Begin(CompressRequest& request) {
   // A sequence left running by a recording that was cut short ends before a new one begins.
   End();
   if (current_ < 0) return false;
 
-  pixelFormat_ = request.PixelFormat;
+  pixelFormat_ = request.Format;
   bitmap_.SetFormat(request.Width, request.Height, pixelFormat_);
 
   if (CurrentCode() == 0) {
@@ -174,8 +174,8 @@ bool TAviCompress::Begin(TCompressRequest& request) {
   }
   if (!compressor_) return false;
 
-  TVfwFramesInfo frames;
-  frames.Flags = kVfwFramesPadding;
+  SequenceInfo frames;
+  frames.Flags = kFramesPadding;
   frames.StartFrame = 0;
   frames.FrameCount = request.FrameCountHint;
   frames.KeyRate = int32_t(std::min<uint32_t>(RoundEven(request.FrameRate), INT32_MAX));
@@ -188,13 +188,13 @@ bool TAviCompress::Begin(TCompressRequest& request) {
   // The AVI writer takes the first 40 bytes, so a shorter format is unusable.
   if (formatSize < kBitmapInfoHeaderSize) return false;
   outputFormat_.assign(formatSize, 0);
-  if (compressor_->GetFormat(input, outputFormat_.data()) != kIcErrOk ||
-      compressor_->Query(input, outputFormat_.data()) != kIcErrOk) {
+  if (compressor_->GetFormat(input, outputFormat_.data()) != EncoderResult::Ok ||
+      compressor_->Query(input, outputFormat_.data()) != EncoderResult::Ok) {
     outputFormat_ = {};
     return false;
   }
   compressedBuffer_.assign(compressor_->GetSize(input, outputFormat_.data()), 0);
-  if (compressor_->Begin(input, outputFormat_.data()) != kIcErrOk) {
+  if (compressor_->Begin(input, outputFormat_.data()) != EncoderResult::Ok) {
     outputFormat_ = {};
     compressedBuffer_ = {};
     return false;
@@ -204,7 +204,7 @@ bool TAviCompress::Begin(TCompressRequest& request) {
   return true;
 }
 
-bool TAviCompress::Compress(TCompressedFrame& frame) {
+bool AviCompress::Compress(CompressedFrame& frame) {
   bitmap_.RefreshBits();
   if (!compressor_) {
     frame.Data = bitmap_.Bits();
@@ -214,14 +214,14 @@ bool TAviCompress::Compress(TCompressedFrame& frame) {
   }
 
   uint32_t flags = 0;
-  const int32_t result =
+  const EncoderResult result =
       compressing_ ? compressor_->Compress(outputFormat_.data(), compressedBuffer_.data(),
                                            uint32_t(compressedBuffer_.size()), bitmap_.Header(),
                                            bitmap_.Bits(), int32_t(frame.FrameNumber), flags)
-                   : kIcErrError;
-  if (result != kIcErrOk) {
+                   : EncoderResult::Error;
+  if (result != EncoderResult::Ok) {
     ShowErrorReport(QStringLiteral("Fail to compress frame ") + QString::number(frame.FrameNumber) +
-                    QStringLiteral(" Error code: ") + QString::number(result));
+                    QStringLiteral(" Error code: ") + QString::number(int32_t(result)));
   }
   ProcessPendingMessages();
 
@@ -232,7 +232,7 @@ bool TAviCompress::Compress(TCompressedFrame& frame) {
   return true;
 }
 
-bool TAviCompress::End() {
+bool AviCompress::End() {
   if (!compressing_) return false;
   if (compressor_) compressor_->End();
   compressedBuffer_ = {};
@@ -241,11 +241,11 @@ bool TAviCompress::End() {
   return true;
 }
 
-void TAviCompress::CloseCompressor() {
+void AviCompress::CloseCompressor() {
   compressor_.reset();
 }
 
-QString EntryCodeText(const TCompressorEntry& entry) {
+QString EntryCodeText(const CompressorEntry& entry) {
   return entry.Handler == 0 ? QStringLiteral("DIB") : FourCCText(entry.Handler);
 }
 

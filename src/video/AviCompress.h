@@ -7,17 +7,17 @@
 #include <memory>
 #include <vector>
 
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 #include "video/VideoTypes.h"
 
 class QWidget;
 
 namespace qm {
 
-class TVfwCompressor;
+class VideoEncoder;
 
 // One entry of the compressor list; Handler 0 is the built-in uncompressed entry.
-struct TCompressorEntry {
+struct CompressorEntry {
   uint32_t Type = 0;
   uint32_t Handler = 0;
   QString Name;
@@ -25,29 +25,29 @@ struct TCompressorEntry {
 };
 
 // An item of the main window's compressor box: the text shown and the entry behind it.
-struct TDisplayItem {
+struct DisplayItem {
   QString Text;
-  const TCompressorEntry* Entry = nullptr;
+  const CompressorEntry* Entry = nullptr;
 };
 
 // Lists the installed compressors (the built-in uncompressed entry first), selects and
 // configures one, and turns the frame bitmap into compressed frames for the AVI writer.
 // List, Select, CanConfigure and Configure run on the user-interface thread; Begin and End
 // on the capture thread, Compress on the user-interface thread; calls never overlap.
-class TAviCompress {
+class AviCompress {
  public:
-  TAviCompress();
-  ~TAviCompress();
-  TAviCompress(const TAviCompress&) = delete;
-  TAviCompress& operator=(const TAviCompress&) = delete;
+  AviCompress();
+  ~AviCompress();
+  AviCompress(const AviCompress&) = delete;
+  AviCompress& operator=(const AviCompress&) = delete;
 
   // Rebuilds the list, built-in entry first, and makes the built-in entry current; an open
   // compressor is closed.
   void ListEntries();
   // Lists anew and gives one item per entry; the items point into the list and stay valid
   // until the next listing.
-  bool FillDisplayList(std::vector<TDisplayItem>& items);
-  const std::vector<TCompressorEntry>& Entries() const { return entries_; }
+  bool FillDisplayList(std::vector<DisplayItem>& items);
+  const std::vector<CompressorEntry>& Entries() const { return entries_; }
 
   bool Select(uint32_t code);
   uint32_t CurrentCode() const;
@@ -55,12 +55,12 @@ class TAviCompress {
   bool CanConfigure();
   bool Configure(QWidget* owner);
 
-  TDIBBitmap& Bitmap() { return bitmap_; }
+  DIBBitmap& Bitmap() { return bitmap_; }
 
   // A sequence still running (a recording cut short by a failed frame) is ended first.
-  bool Begin(TCompressRequest& request);
+  bool Begin(CompressRequest& request);
   // Fills Data, Size, Flags and Bitmap; a compressor failure goes through the error report.
-  bool Compress(TCompressedFrame& frame);
+  bool Compress(CompressedFrame& frame);
   bool End();
   void CloseCompressor();
 
@@ -69,22 +69,22 @@ class TAviCompress {
   // for its name and description by describe (which leaves the description empty when the
   // compressor cannot be opened), and listed unless the trimmed description is empty or
   // contains "yuv", "h." or "rle" in any letter case. True when the entry is listed.
-  static bool AdmitEntry(TCompressorEntry& entry,
-                         const std::function<void(TCompressorEntry&)>& describe);
+  static bool AdmitEntry(CompressorEntry& entry,
+                         const std::function<void(CompressorEntry&)>& describe);
 
  private:
-  std::vector<TCompressorEntry> entries_;
+  std::vector<CompressorEntry> entries_;
   int current_ = -1;
-  TDIBBitmap bitmap_;
-  TPixelFormat pixelFormat_ = TPixelFormat::pf24bit;
+  DIBBitmap bitmap_;
+  PixelFormat pixelFormat_ = PixelFormat::Bits24;
   bool compressing_ = false;
-  std::unique_ptr<TVfwCompressor> compressor_;
+  std::unique_ptr<VideoEncoder> compressor_;
   std::vector<uint8_t> outputFormat_;
   std::vector<uint8_t> compressedBuffer_;
 };
 
 // A compressor entry's handler code as its four characters, "DIB" for the built-in entry;
 // what the command line shows.
-QString EntryCodeText(const TCompressorEntry& entry);
+QString EntryCodeText(const CompressorEntry& entry);
 
 }  // namespace qm

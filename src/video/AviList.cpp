@@ -4,28 +4,28 @@
 
 namespace qm {
 
-TAviList::TAviList(uint32_t chunkId, BinaryFile* file, uint32_t listType)
-    : TAviChunk(chunkId, file, true), listType_(listType) {}
+AviList::AviList(uint32_t chunkId, BinaryFile* file, uint32_t listType)
+    : AviChunk(chunkId, file, true), listType_(listType) {}
 
-TAviList::~TAviList() {
+AviList::~AviList() {
   while (!children_.empty()) children_.pop_back();
 }
 
-TAviList& TAviList::AddList(uint32_t chunkId, uint32_t listType) {
-  auto list = std::make_unique<TAviList>(chunkId, file_, listType);
-  TAviList& result = *list;
+AviList& AviList::AddList(uint32_t chunkId, uint32_t listType) {
+  auto list = std::make_unique<AviList>(chunkId, file_, listType);
+  AviList& result = *list;
   children_.push_back(std::move(list));
   return result;
 }
 
-TAviChunk& TAviList::AddChunk(uint32_t chunkId, const uint8_t* data, int32_t size) {
-  auto chunk = std::make_unique<TAviChunk>(chunkId, size, data, file_);
-  TAviChunk& result = *chunk;
+AviChunk& AviList::AddChunk(uint32_t chunkId, const uint8_t* data, int32_t size) {
+  auto chunk = std::make_unique<AviChunk>(chunkId, size, data, file_);
+  AviChunk& result = *chunk;
   children_.push_back(std::move(chunk));
   return result;
 }
 
-bool TAviList::Write() {
+bool AviList::Write() {
   listPosition_ = int32_t(file_->Position());
   if (!file_->WriteU32(ChunkId()) || !file_->WriteU32(uint32_t(listSize_)) ||
       !file_->WriteU32(listType_)) {
@@ -33,7 +33,7 @@ bool TAviList::Write() {
   }
   for (const auto& child : children_) {
     if (child->IsList()) {
-      static_cast<TAviList&>(*child).Write();
+      static_cast<AviList&>(*child).Write();
     } else {
       child->Write();
     }

@@ -11,15 +11,15 @@ namespace qm {
 // A "RIFF" or "LIST" node of a RIFF tree: its list type and its children in file order,
 // owned and destroyed last first. Writing a list writes its children, then patches its own
 // size field once their length is known.
-class TAviList : public TAviChunk {
+class AviList : public AviChunk {
  public:
-  TAviList(uint32_t chunkId, BinaryFile* file, uint32_t listType);
-  ~TAviList() override;
+  AviList(uint32_t chunkId, BinaryFile* file, uint32_t listType);
+  ~AviList() override;
 
   // A new list on the same file, appended to the children.
-  TAviList& AddList(uint32_t chunkId, uint32_t listType);
+  AviList& AddList(uint32_t chunkId, uint32_t listType);
   // A new data chunk on the same file, appended to the children.
-  TAviChunk& AddChunk(uint32_t chunkId, const uint8_t* data, int32_t size);
+  AviChunk& AddChunk(uint32_t chunkId, const uint8_t* data, int32_t size);
 
   // Writes the list at the current offset and leaves the offset after it. The children's own
   // results are not examined; a failure of the list's own fields is.
@@ -30,13 +30,13 @@ class TAviList : public TAviChunk {
   int32_t ListPosition() const { return listPosition_; }
   // The list size field; 0 until written.
   int32_t ListSize() const { return listSize_; }
-  const std::vector<std::unique_ptr<TAviChunk>>& Children() const { return children_; }
+  const std::vector<std::unique_ptr<AviChunk>>& Children() const { return children_; }
 
  private:
   uint32_t listType_;
   int32_t listPosition_ = -1;
   int32_t listSize_ = 0;
-  std::vector<std::unique_ptr<TAviChunk>> children_;
+  std::vector<std::unique_ptr<AviChunk>> children_;
 };
 
 }  // namespace qm

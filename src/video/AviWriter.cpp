@@ -59,17 +59,17 @@ bool PathExists(const QString& path) {
 
 }  // namespace
 
-TAviWriter::TAviWriter(const QString& spoolPath, TickClock* clock)
+AviWriter::AviWriter(const QString& spoolPath, TickClock* clock)
     : clock_(clock ? clock : &TickClock::System()),
       spoolPath_(spoolPath.isEmpty() ? DefaultSpoolPath() : spoolPath) {
   if (PathExists(spoolPath_)) DeleteSpool();
 }
 
-TAviWriter::~TAviWriter() {
+AviWriter::~AviWriter() {
   CloseFiles();
 }
 
-QString TAviWriter::DefaultSpoolPath() {
+QString AviWriter::DefaultSpoolPath() {
   QString folder =
       QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
   const QFileInfo info(folder);
@@ -81,26 +81,26 @@ QString TAviWriter::DefaultSpoolPath() {
   return QDir(folder).filePath(QStringLiteral("Index.~tmp"));
 }
 
-QString TAviWriter::SizeLimitMessage() {
+QString AviWriter::SizeLimitMessage() {
   return QStringLiteral(
       "The video file has reached the largest size an AVI file can hold (2 GB).\n"
       "The recording stops here; the file is completed and kept.");
 }
 
-void TAviWriter::SetSizeLimit(int64_t bytes) {
+void AviWriter::SetSizeLimit(int64_t bytes) {
   sizeLimit_ = bytes < 0 ? 0 : (bytes > kMaxFileSize ? kMaxFileSize : bytes);
 }
 
-uint32_t TAviWriter::ChunkCode() const {
+uint32_t AviWriter::ChunkCode() const {
   return compressor_ && compressor_->CurrentCode() != 0 ? MakeFourCC("00dc") : MakeFourCC("00db");
 }
 
-bool TAviWriter::DeleteSpool() {
+bool AviWriter::DeleteSpool() {
   // The spool is private scratch, so it is removed outright rather than sent to the Trash.
   return QFile::remove(spoolPath_);
 }
 
-void TAviWriter::CloseFiles() {
+void AviWriter::CloseFiles() {
   file_.Close();
   spool_.Close();
   mainHeaderChunk_ = nullptr;
@@ -109,8 +109,8 @@ void TAviWriter::CloseFiles() {
   open_ = false;
 }
 
-bool TAviWriter::Open(const QString& fileName, const TAviSettings& settings,
-                      TAviCompress& compressor) {
+bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
+                      AviCompress& compressor) {
   compressor_ = &compressor;
   CloseFiles();
 
@@ -136,12 +136,12 @@ bool TAviWriter::Open(const QString& fileName, const TAviSettings& settings,
   }
   if (!spool_.Create(spoolPath_)) return false;
 
-  TCompressRequest request;
+  CompressRequest request;
   request.FrameRate = frameRate_;
   request.Width = width_;
   request.Height = height_;
   request.FrameCountHint = frameCountHint_;
-  request.PixelFormat = TPixelFormat::pf24bit;
+  request.Format = PixelFormat::Bits24;
   if (!compressor.Begin(request)) {
     file_.Close();
     // A spool nobody will fill is not left lying about.
@@ -155,7 +155,7 @@ bool TAviWriter::Open(const QString& fileName, const TAviSettings& settings,
   std::memcpy(videoFormat_.data(), request.OutputFormat.data(), videoFormat_.size());
   handler_ = compressor.CurrentCode() != 0 ? compressor.CurrentCode() : MakeFourCC("DIB ");
 
-  root_ = std::make_unique<TAviList>(kRiff, &file_, MakeFourCC("AVI "));
+  root_ = std::make_unique<AviList>(kRiff, &file_, MakeFourCC("AVI "));
   open_ = true;
   RefreshHeaders();
 
@@ -164,7 +164,7 @@ bool TAviWriter::Open(const QString& fileName, const TAviSettings& settings,
   return file_.WriteU32(kList) && file_.WriteU32(0) && file_.WriteU32(kMovi);
 }
 
-void TAviWriter::RefreshHeaders() {
+void AviWriter::RefreshHeaders() {
   const uint32_t microSecondsPerFrame = frameRate_ > 0 ? RoundToU32(1000000.0L / frameRate_) : 0;
   uint8_t* avih = mainHeader_.data();
   PutLE32(avih + 0, microSecondsPerFrame);
@@ -198,24 +198,24 @@ void TAviWriter::RefreshHeaders() {
   PutLE16(strh + 54, uint32_t(height_));
 }
 
-bool TAviWriter::WriteHeaderTree() {
+bool AviWriter::WriteHeaderTree() {
   if (!open_ || !root_) return false;
   extendedHeader_.fill(0);
   PutLE32(extendedHeader_.data(), 480);
 
-  TAviList& hdrl = root_->AddList(kList, MakeFourCC("hdrl"));
+  AviList& hdrl = root_->AddList(kList, MakeFourCC("hdrl"));
   mainHeaderChunk_ = &hdrl.AddChunk(MakeFourCC("avih"), mainHeader_.data(), 56);
-  TAviList& strl = hdrl.AddList(kList, MakeFourCC("strl"));
+  AviList& strl = hdrl.AddList(kList, MakeFourCC("strl"));
   streamHeaderChunk_ = &strl.AddChunk(MakeFourCC("strh"), streamHeader_.data(), 56);
   strl.AddChunk(MakeFourCC("strf"), videoFormat_.data(), 40);
   strl.AddChunk(kJunk, kZeros.data(), 4112);
-  TAviList& odml = hdrl.AddList(kList, MakeFourCC("odml"));
+  AviList& odml = hdrl.AddList(kList, MakeFourCC("odml"));
   odml.AddChunk(MakeFourCC("dmlh"), extendedHeader_.data(), 248);
   hdrl.AddChunk(kJunk, kZeros.data(), 1528);
   return root_->Write();
 }
 
-bool TAviWriter::AddFrame(TCompressedFrame& frame) {
+bool AviWriter::AddFrame(CompressedFrame& frame) {
   if (!open_ || !file_.IsOpen() || !spool_.IsOpen() || !compressor_) return false;
   const uint32_t code = ChunkCode();
   if (!compressor_->Compress(frame)) return false;
@@ -280,7 +280,7 @@ bool TAviWriter::AddFrame(TCompressedFrame& frame) {
   return true;
 }
 
-bool TAviWriter::CopyIndex() {
+bool AviWriter::CopyIndex() {
   spool_.Close();
   if (!spool_.OpenRead(spoolPath_)) return false;
   constexpr size_t kBlockEntries = 4096;
@@ -297,7 +297,7 @@ bool TAviWriter::CopyIndex() {
   return true;
 }
 
-bool TAviWriter::Close(long double actualFrameRate) {
+bool AviWriter::Close(long double actualFrameRate) {
   if (!open_ || !file_.IsOpen() || !root_) {
     CloseFiles();
     return false;

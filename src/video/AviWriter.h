@@ -11,9 +11,9 @@
 
 namespace qm {
 
-class TAviChunk;
-class TAviList;
-class TAviCompress;
+class AviChunk;
+class AviList;
+class AviCompress;
 class TickClock;
 
 // Writes one recording as a RIFF "AVI " file with one video stream, byte by byte: a fixed
@@ -22,7 +22,7 @@ class TickClock;
 // achieved rate. One writer serves every recording of the application.
 // Open and Close run on the capture thread, AddFrame on the user-interface thread; calls
 // never overlap.
-class TAviWriter {
+class AviWriter {
  public:
   // The largest file the writer produces: every size and offset in the file stays a valid
   // signed 32-bit value.
@@ -30,17 +30,17 @@ class TAviWriter {
 
   // spoolPath: the index spool file; empty for DefaultSpoolPath(). A spool file left behind
   // by an earlier run is deleted. clock: what AddFrame sleeps on; null for the system's.
-  explicit TAviWriter(const QString& spoolPath = QString(), TickClock* clock = nullptr);
-  ~TAviWriter();
-  TAviWriter(const TAviWriter&) = delete;
-  TAviWriter& operator=(const TAviWriter&) = delete;
+  explicit AviWriter(const QString& spoolPath = QString(), TickClock* clock = nullptr);
+  ~AviWriter();
+  AviWriter(const AviWriter&) = delete;
+  AviWriter& operator=(const AviWriter&) = delete;
 
   // Starts a new file with provisional headers and begins the compressor's sequence.
-  bool Open(const QString& fileName, const TAviSettings& settings, TAviCompress& compressor);
+  bool Open(const QString& fileName, const AviSettings& settings, AviCompress& compressor);
   // Compresses the compressor's frame bitmap and appends it. False when the frame could not
   // be written, or would take the file past SizeLimit() (then nothing of it is written and
   // the user is told once per recording); the recording should then be closed.
-  bool AddFrame(TCompressedFrame& frame);
+  bool AddFrame(CompressedFrame& frame);
   // Completes the file: index, final headers with actualFrameRate (0 keeps the rate given at
   // Open). The file is closed whatever the result.
   bool Close(long double actualFrameRate);
@@ -67,12 +67,12 @@ class TAviWriter {
   void CloseFiles();
   uint32_t ChunkCode() const;
 
-  TAviCompress* compressor_ = nullptr;
+  AviCompress* compressor_ = nullptr;
   TickClock* clock_;
   BinaryFile file_;
   BinaryFile spool_;
   bool open_ = false;
-  std::unique_ptr<TAviList> root_;
+  std::unique_ptr<AviList> root_;
 
   long double frameRate_ = 0;
   int32_t frameCountHint_ = 0;
@@ -87,8 +87,8 @@ class TAviWriter {
   std::array<uint8_t, 56> streamHeader_{};
   std::array<uint8_t, 40> videoFormat_{};
   std::array<uint8_t, 248> extendedHeader_{};
-  TAviChunk* mainHeaderChunk_ = nullptr;
-  TAviChunk* streamHeaderChunk_ = nullptr;
+  AviChunk* mainHeaderChunk_ = nullptr;
+  AviChunk* streamHeaderChunk_ = nullptr;
 
   QString spoolPath_;
   int64_t moviPosition_ = 0;

@@ -1,63 +1,63 @@
 #include "video/MovieWriter.h"
 
-#include "video/AudioCodec.h"
+#include "video/AudioCatalogue.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
 
 namespace qm {
 
-TMovieWriter::TMovieWriter(QWidget* owner, const QString& spoolPath)
+MovieWriter::MovieWriter(QWidget* owner, const QString& spoolPath)
     : owner_(owner),
-      writer_(std::make_unique<TAviWriter>(spoolPath)),
-      compressor_(std::make_unique<TAviCompress>()) {
+      writer_(std::make_unique<AviWriter>(spoolPath)),
+      compressor_(std::make_unique<AviCompress>()) {
   compressor_->Select(0);
-  settings_ = TAviSettings();
-  audioCodecs_ = std::make_unique<TAudioCodec>();
+  settings_ = AviSettings();
+  audio_ = std::make_unique<AudioCatalogue>();
 }
 
-TMovieWriter::~TMovieWriter() {
+MovieWriter::~MovieWriter() {
   // The compressor goes first: its sequence may still be running inside the file writer.
   compressor_.reset();
   writer_.reset();
-  audioCodecs_.reset();
+  audio_.reset();
 }
 
-bool TMovieWriter::Open(const QString& fileName, const TAviSettings& settings) {
+bool MovieWriter::Open(const QString& fileName, const AviSettings& settings) {
   settings_ = settings;
-  frame_ = TCompressedFrame();
+  frame_ = CompressedFrame();
   const bool ok = writer_->Open(fileName, settings_, *compressor_);
   if (ok) open_ = true;
   return ok;
 }
 
-TDIBBitmap& TMovieWriter::Bitmap() {
+DIBBitmap& MovieWriter::Bitmap() {
   return compressor_->Bitmap();
 }
 
-bool TMovieWriter::AddFrame() {
+bool MovieWriter::AddFrame() {
   const bool ok = writer_->AddFrame(frame_);
   if (ok) ++frame_.FrameNumber;
   return ok;
 }
 
-bool TMovieWriter::Close(long double actualFrameRate) {
+bool MovieWriter::Close(long double actualFrameRate) {
   if (!open_) return false;
   open_ = false;
   return writer_->Close(actualFrameRate);
 }
 
-bool TMovieWriter::Configure() {
+bool MovieWriter::Configure() {
   return compressor_->Configure(owner_);
 }
 
-TAviCompress& TMovieWriter::Compressor() {
+AviCompress& MovieWriter::Compressor() {
   return *compressor_;
 }
-TAviWriter& TMovieWriter::Writer() {
+AviWriter& MovieWriter::Writer() {
   return *writer_;
 }
-TAudioCodec& TMovieWriter::AudioCodecs() {
-  return *audioCodecs_;
+AudioCatalogue& MovieWriter::Audio() {
+  return *audio_;
 }
 
 }  // namespace qm

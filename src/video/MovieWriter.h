@@ -10,42 +10,42 @@ class QWidget;
 
 namespace qm {
 
-class TAviWriter;
-class TAviCompress;
-class TAudioCodec;
+class AviWriter;
+class AviCompress;
+class AudioCatalogue;
 
 // The one entry point of video output: opens a recording file, hands out the frame bitmap
 // to grab into, adds frames and closes the file. Open and Close run on the capture thread;
 // Bitmap, AddFrame, Configure and Compressor on the user-interface thread.
-class TMovieWriter {
+class MovieWriter {
  public:
   // spoolPath: the AVI writer's index spool file; empty for the application's own.
-  explicit TMovieWriter(QWidget* owner = nullptr, const QString& spoolPath = QString());
-  ~TMovieWriter();
-  TMovieWriter(const TMovieWriter&) = delete;
-  TMovieWriter& operator=(const TMovieWriter&) = delete;
+  explicit MovieWriter(QWidget* owner = nullptr, const QString& spoolPath = QString());
+  ~MovieWriter();
+  MovieWriter(const MovieWriter&) = delete;
+  MovieWriter& operator=(const MovieWriter&) = delete;
 
-  bool Open(const QString& fileName, const TAviSettings& settings);
-  TDIBBitmap& Bitmap();
+  bool Open(const QString& fileName, const AviSettings& settings);
+  DIBBitmap& Bitmap();
   bool AddFrame();
   // 0 keeps the requested rate. False without an open file.
   bool Close(long double actualFrameRate);
   bool Configure();
 
-  TAviCompress& Compressor();
-  TAviWriter& Writer();
-  TAudioCodec& AudioCodecs();
+  AviCompress& Compressor();
+  AviWriter& Writer();
+  AudioCatalogue& Audio();
   bool IsOpen() const { return open_; }
-  const TCompressedFrame& Frame() const { return frame_; }
+  const CompressedFrame& Frame() const { return frame_; }
 
  private:
   bool open_ = false;
   QWidget* owner_ = nullptr;
-  std::unique_ptr<TAviWriter> writer_;
-  TCompressedFrame frame_;
-  TAviSettings settings_;
-  std::unique_ptr<TAviCompress> compressor_;
-  std::unique_ptr<TAudioCodec> audioCodecs_;
+  std::unique_ptr<AviWriter> writer_;
+  CompressedFrame frame_;
+  AviSettings settings_;
+  std::unique_ptr<AviCompress> compressor_;
+  std::unique_ptr<AudioCatalogue> audio_;
 };
 
 }  // namespace qm

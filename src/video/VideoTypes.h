@@ -3,13 +3,13 @@
 #include <array>
 #include <cstdint>
 
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 
 namespace qm {
 
 // The settings of one recording, filled by the capture thread and handed through the movie
 // writer to the AVI writer. The audio fields are carried but never give an audio stream.
-struct TAviSettings {
+struct AviSettings {
   bool HasAudio = false;
   long double FrameRate = 0;
   int32_t Width = 0;
@@ -20,22 +20,22 @@ struct TAviSettings {
 };
 
 // Passes one frame from the compressor to the AVI writer.
-struct TCompressedFrame {
+struct CompressedFrame {
   uint32_t FrameNumber = 0;
   const uint8_t* Data = nullptr;
   uint32_t Size = 0;
   uint32_t Flags = 0;
-  TDIBBitmap* Bitmap = nullptr;
+  DIBBitmap* Bitmap = nullptr;
 };
 
 // What the AVI writer asks of the compressor at the start of a recording; Begin fills
 // OutputFormat with the 40-byte BITMAPINFOHEADER of the compressed stream.
-struct TCompressRequest {
+struct CompressRequest {
   long double FrameRate = 0;
   int32_t Width = 0;
   int32_t Height = 0;
   int32_t FrameCountHint = 0;
-  TPixelFormat PixelFormat = TPixelFormat::pf24bit;
+  PixelFormat Format = PixelFormat::Bits24;
   std::array<uint8_t, 40> OutputFormat{};
 };
 

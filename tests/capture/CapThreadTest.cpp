@@ -62,7 +62,7 @@ class CapDoneReceiver : public QObject {
 
 // Frames that a decoder really finds in the file; -1 when ffprobe rejects it.
 int DecodedFrames(const QString& file) {
-  const test::TProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
   return video.Valid ? int(video.Frames) : -1;
 }
 
@@ -80,19 +80,19 @@ class CapThreadTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     file = dir.filePath("take.avi");
-    writer = std::make_unique<TMovieWriter>(nullptr, dir.filePath("Index.~tmp"));
+    writer = std::make_unique<MovieWriter>(nullptr, dir.filePath("Index.~tmp"));
     clock.OnSleep = [this](uint32_t elapsed) {
       NoteFrames(elapsed - 10);
       if (OnPass) OnPass(elapsed);
     };
   }
 
-  void Start(uint16_t fps, TRect area = TRect{0, 0, 64, 48}) {
-    thread = std::make_unique<TCapThread>(handoff, clock);
-    TCapInfo info;
+  void Start(uint16_t fps, Rect area = Rect{0, 0, 64, 48}) {
+    thread = std::make_unique<CapThread>(handoff, clock);
+    CapInfo info;
     info.OwnerWindow = &owner;
     info.Area = area;
-    info.MovieWriter = writer.get();
+    info.Writer = writer.get();
     info.FileName = file;
     info.FramesPerSecond = fps;
     info.OnError = [this](const QString& reason) {
@@ -125,10 +125,10 @@ class CapThreadTest : public ::testing::Test {
   QTemporaryDir dir;
   QString file;
   FakeClock clock;
-  TUiHandoff handoff;
+  UiHandoff handoff;
   CapDoneReceiver owner;
-  std::unique_ptr<TMovieWriter> writer;
-  std::unique_ptr<TCapThread> thread;
+  std::unique_ptr<MovieWriter> writer;
+  std::unique_ptr<CapThread> thread;
   QStringList errors;
   bool errorsOnUiThread = true;
   std::function<void(uint32_t)> OnPass;  // runs on the worker after each sleep
@@ -168,10 +168,10 @@ TEST_F(CapThreadTest, AStopBeforeTheFirstFramePeriodGivesACompletedFileWithoutFr
   EXPECT_EQ(writer->Frame().FrameNumber, 0u);
   EXPECT_EQ(owner.Count, 1);
   EXPECT_TRUE(errors.isEmpty());
-  const test::TProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
   EXPECT_TRUE(video.Valid) << video.Error.toStdString();
   // ffprobe reads no count from an empty stream; the file's own structure says it.
-  const test::TAviFile avi = test::MediaProbe::ReadAvi(file);
+  const test::AviFile avi = test::MediaProbe::ReadAvi(file);
   ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
   EXPECT_TRUE(avi.HasIndex);
   EXPECT_EQ(avi.TotalFrames(), 0u);
@@ -274,11 +274,11 @@ TEST_F(CapThreadTest, AFileThatCannotBeCreatedIsReportedOnTheUserInterfaceThread
 TEST_F(CapThreadTest, DestroyingARunningThreadWaitsForItsFileWithoutBlockingTheHandoff) {
   // The real clock: frames are due every 31 ms while the user-interface thread is busy
   // elsewhere, so steps are queued when the destruction starts waiting.
-  auto real = std::make_unique<TCapThread>(handoff);
-  TCapInfo info;
+  auto real = std::make_unique<CapThread>(handoff);
+  CapInfo info;
   info.OwnerWindow = &owner;
-  info.Area = TRect{0, 0, 64, 48};
-  info.MovieWriter = writer.get();
+  info.Area = Rect{0, 0, 64, 48};
+  info.Writer = writer.get();
   info.FileName = file;
   info.FramesPerSecond = 32;
   real->SetInfo(info);

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "capture/CaptureLib.h"
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 #include "platform/screen/ScreenGrabber.h"
 #include "platform/screen/XConnection.h"
 #include "support/RecordingMessages.h"
@@ -25,32 +25,32 @@
 namespace qm {
 namespace {
 
-using test::TColour;
+using test::Colour;
 using test::XScreen;
 
-constexpr TColour kCursorColour = 0xFF00FF;
+constexpr Colour kCursorColour = 0xFF00FF;
 
-TColour PixelOf(const TDIBBitmap& b, int32_t x, int32_t y) {
-  const int bytes = TDIBBitmap::BitsPerPixel(b.PixelFormat()) / 8;
+Colour PixelOf(const DIBBitmap& b, int32_t x, int32_t y) {
+  const int bytes = DIBBitmap::BitsPerPixel(b.Format()) / 8;
   const uint8_t* p = b.ScanLine(y) + size_t(x) * bytes;
-  return TColour(p[2]) << 16 | TColour(p[1]) << 8 | p[0];
+  return Colour(p[2]) << 16 | Colour(p[1]) << 8 | p[0];
 }
 
 // What a grab of area must show: the pattern where the area lies on the screen, black
 // elsewhere, and the cursor box (in bitmap coordinates) where one is expected.
 struct Expected {
-  explicit Expected(TRect area, TRect cursor = TRect()) : Area(area), Cursor(cursor) {}
-  TColour At(int32_t x, int32_t y) const {
-    if (Cursor.Contains(TPoint{x, y})) return kCursorColour;
-    const TPoint s{Area.Left + x, Area.Top + y};
-    return TRect{0, 0, 1920, 1080}.Contains(s) ? XScreen::Pattern(s.X, s.Y) : 0;
+  explicit Expected(Rect area, Rect cursor = Rect()) : Area(area), Cursor(cursor) {}
+  Colour At(int32_t x, int32_t y) const {
+    if (Cursor.Contains(Point{x, y})) return kCursorColour;
+    const Point s{Area.Left + x, Area.Top + y};
+    return Rect{0, 0, 1920, 1080}.Contains(s) ? XScreen::Pattern(s.X, s.Y) : 0;
   }
-  TRect Area;
-  TRect Cursor;  // empty: no cursor
+  Rect Area;
+  Rect Cursor;  // empty: no cursor
 };
 
 // Every pixel compared; the first few differences are named.
-::testing::AssertionResult Shows(const TDIBBitmap& b, const Expected& e) {
+::testing::AssertionResult Shows(const DIBBitmap& b, const Expected& e) {
   if (b.Width() != e.Area.Width() || b.Height() != e.Area.Height()) {
     return ::testing::AssertionFailure() << "bitmap is " << b.Width() << "x" << b.Height();
   }
@@ -58,7 +58,7 @@ struct Expected {
   std::string first;
   for (int32_t y = 0; y < b.Height(); ++y) {
     for (int32_t x = 0; x < b.Width(); ++x) {
-      const TColour got = PixelOf(b, x, y), want = e.At(x, y);
+      const Colour got = PixelOf(b, x, y), want = e.At(x, y);
       if (got == want) continue;
       if (++wrong <= 5) {
         first += " (" + std::to_string(x) + "," + std::to_string(y) + ") got " +
@@ -74,18 +74,18 @@ class CaptureLibTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(screen_.Ok()) << "no X display";
-    ASSERT_EQ(screen_.Bounds(), (TRect{0, 0, 1920, 1080}));
+    ASSERT_EQ(screen_.Bounds(), (Rect{0, 0, 1920, 1080}));
     screen_.Show(screen_.Bounds());
     screen_.SetBoxCursor(6, 4, 2, 1, kCursorColour);
     screen_.MovePointer(1, 1);
   }
 
   // Grabs area (not following) into a fresh bitmap of its size.
-  bool GrabArea(const TRect& area, TDIBBitmap& b, bool showCursor = false,
-                TPixelFormat format = TPixelFormat::pf24bit) {
+  bool GrabArea(const Rect& area, DIBBitmap& b, bool showCursor = false,
+                PixelFormat format = PixelFormat::Bits24) {
     b.SetFormat(area.Width(), area.Height(), format);
-    TRect captured;
-    const bool ok = lib_.Grab(b, TPoint{area.Left, area.Top}, captured, false, showCursor);
+    Rect captured;
+    const bool ok = lib_.Grab(b, Point{area.Left, area.Top}, captured, false, showCursor);
     if (ok) {
       EXPECT_EQ(captured, area);
     }
@@ -93,31 +93,31 @@ class CaptureLibTest : public ::testing::Test {
   }
 
   // Grabs a width x height area following the mouse at mouse; returns the captured rectangle.
-  TRect Follow(TCaptureLib& lib, TPoint mouse, int32_t width, int32_t height, TDIBBitmap& b) {
+  Rect Follow(CaptureLib& lib, Point mouse, int32_t width, int32_t height, DIBBitmap& b) {
     screen_.MovePointer(mouse.X, mouse.Y);
-    b.SetFormat(width, height, TPixelFormat::pf24bit);
-    TRect captured{-1, -1, -1, -1};
-    EXPECT_TRUE(lib.Grab(b, TPoint{7, 9}, captured, true, false));
+    b.SetFormat(width, height, PixelFormat::Bits24);
+    Rect captured{-1, -1, -1, -1};
+    EXPECT_TRUE(lib.Grab(b, Point{7, 9}, captured, true, false));
     return captured;
   }
 
   test::RecordingMessages messages_;
   XScreen screen_;
-  TCaptureLib lib_;
+  CaptureLib lib_;
 };
 
 TEST_F(CaptureLibTest, ScreenRectIsTheWholeRootWindow) {
-  EXPECT_EQ(lib_.ScreenRect, (TRect{0, 0, 1920, 1080}));
-  EXPECT_EQ(TCaptureLib::ScreenBounds(), lib_.ScreenRect);
+  EXPECT_EQ(lib_.ScreenRect(), (Rect{0, 0, 1920, 1080}));
+  EXPECT_EQ(CaptureLib::ScreenBounds(), lib_.ScreenRect());
 }
 
 TEST_F(CaptureLibTest, CopiesAreasPixelForPixel) {
-  TDIBBitmap b;
-  const TRect areas[] = {
+  DIBBitmap b;
+  const Rect areas[] = {
       {0, 0, 1920, 1080},       {13, 7, 13 + 241, 7 + 17},     {500, 300, 821, 540},   {1, 2, 2, 3},
       {1919, 1079, 1920, 1080}, {256, 512, 256 + 77, 512 + 3}, {3, 1000, 3 + 5, 1080},
   };
-  for (const TRect& area : areas) {
+  for (const Rect& area : areas) {
     SCOPED_TRACE(std::to_string(area.Left) + "," + std::to_string(area.Top) + " " +
                  std::to_string(area.Width()) + "x" + std::to_string(area.Height()));
     ASSERT_TRUE(GrabArea(area, b));
@@ -127,6 +127,18 @@ TEST_F(CaptureLibTest, CopiesAreasPixelForPixel) {
   ASSERT_TRUE(GrabArea({13, 7, 13 + 241, 7 + 17}, b));
   EXPECT_TRUE(Shows(b, Expected{{13, 7, 13 + 241, 7 + 17}}));
   EXPECT_TRUE(messages_.Messages().isEmpty());
+}
+
+TEST_F(CaptureLibTest, PackedBitsStartWithTheBottomLeftPixelBlueFirst) {
+  DIBBitmap b;
+  b.SetFormat(16, 8, PixelFormat::Bits24);
+  Rect captured;
+  ASSERT_TRUE(lib_.Grab(b, Point{40, 300}, captured, false, false));
+  EXPECT_TRUE(b.RefreshBits());
+  const Colour bottomLeft = XScreen::Pattern(40, 307);
+  EXPECT_EQ(b.Bits()[0], bottomLeft & 0xFF);
+  EXPECT_EQ(b.Bits()[1], (bottomLeft >> 8) & 0xFF);
+  EXPECT_EQ(b.Bits()[2], (bottomLeft >> 16) & 0xFF);
 }
 
 // Shared-memory segments this process created and still has (perms 1600: removed, kept only
@@ -146,24 +158,24 @@ int OwnSharedSegments() {
 }
 
 TEST_F(CaptureLibTest, OneSharedSegmentPerGrabberWhateverTheSizes) {
-  TDIBBitmap b;
+  DIBBitmap b;
   for (int32_t side = 16; side <= 1024; side *= 2) {
     ASSERT_TRUE(GrabArea({0, 0, side, side / 2}, b));
     ASSERT_TRUE(GrabArea({0, 0, side / 2, side / 4}, b));
   }
   EXPECT_EQ(OwnSharedSegments(), 1);
   {
-    TCaptureLib second;
-    TRect captured;
-    ASSERT_TRUE(second.Grab(b, TPoint{0, 0}, captured, false, false));
+    CaptureLib second;
+    Rect captured;
+    ASSERT_TRUE(second.Grab(b, Point{0, 0}, captured, false, false));
     EXPECT_EQ(OwnSharedSegments(), 2);
   }
   EXPECT_EQ(OwnSharedSegments(), 1);
 }
 
 TEST_F(CaptureLibTest, ScreenChangesReachTheNextGrab) {
-  TDIBBitmap b;
-  const TRect area{600, 400, 600 + 241, 400 + 100};
+  DIBBitmap b;
+  const Rect area{600, 400, 600 + 241, 400 + 100};
   ASSERT_TRUE(GrabArea(area, b));
   ASSERT_TRUE(Shows(b, Expected{area}));
   const auto inverse = [](int32_t x, int32_t y) { return ~XScreen::Pattern(x, y) & 0xFFFFFF; };
@@ -172,9 +184,9 @@ TEST_F(CaptureLibTest, ScreenChangesReachTheNextGrab) {
   int changed = 0;
   for (int32_t y = 0; y < area.Height(); ++y) {
     for (int32_t x = 0; x < area.Width(); ++x) {
-      const TPoint s{area.Left + x, area.Top + y};
-      const bool inside = TRect{650, 420, 700, 450}.Contains(s);
-      const TColour want = inside ? inverse(s.X, s.Y) : XScreen::Pattern(s.X, s.Y);
+      const Point s{area.Left + x, area.Top + y};
+      const bool inside = Rect{650, 420, 700, 450}.Contains(s);
+      const Colour want = inside ? inverse(s.X, s.Y) : XScreen::Pattern(s.X, s.Y);
       changed += PixelOf(b, x, y) != want;
     }
   }
@@ -182,15 +194,15 @@ TEST_F(CaptureLibTest, ScreenChangesReachTheNextGrab) {
 }
 
 TEST_F(CaptureLibTest, PartsOffTheScreenAreBlack) {
-  TDIBBitmap b;
-  const TRect areas[] = {
+  DIBBitmap b;
+  const Rect areas[] = {
       {-10, -5, 90, 45},         // above and left
       {1900, 1070, 1950, 1100},  // below and right
       {-3, 500, 1923, 501},      // wider than the screen
       {3000, 3000, 3010, 3010},  // wholly off
       {-400, -300, -79, -60},    // wholly off, odd width
   };
-  for (const TRect& area : areas) {
+  for (const Rect& area : areas) {
     SCOPED_TRACE(std::to_string(area.Left) + "," + std::to_string(area.Top));
     ASSERT_TRUE(GrabArea(area, b));
     EXPECT_TRUE(Shows(b, Expected{area}));
@@ -199,14 +211,14 @@ TEST_F(CaptureLibTest, PartsOffTheScreenAreBlack) {
 }
 
 TEST_F(CaptureLibTest, ThirtyTwoBitBitmapsAndSnapshot) {
-  TDIBBitmap b;
-  ASSERT_TRUE(GrabArea({5, 6, 5 + 321, 6 + 9}, b, false, TPixelFormat::pf32bit));
+  DIBBitmap b;
+  ASSERT_TRUE(GrabArea({5, 6, 5 + 321, 6 + 9}, b, false, PixelFormat::Bits32));
   EXPECT_TRUE(Shows(b, Expected{{5, 6, 5 + 321, 6 + 9}}));
 
   screen_.MovePointer(100, 100);  // the snapshot leaves the cursor out
-  const std::unique_ptr<TDIBBitmap> shot = lib_.Snapshot();
+  const std::unique_ptr<DIBBitmap> shot = lib_.Snapshot();
   ASSERT_TRUE(shot);
-  EXPECT_EQ(shot->PixelFormat(), TPixelFormat::pf32bit);
+  EXPECT_EQ(shot->Format(), PixelFormat::Bits32);
   EXPECT_TRUE(Shows(*shot, Expected{{0, 0, 1920, 1080}}));
   int unusedSet = 0;  // the fourth byte of every pixel is 0, as in any 32-bit RGB bitmap
   for (uint32_t i = 3; i < shot->ImageSize(); i += 4) unusedSet += shot->Bits()[i] != 0;
@@ -214,64 +226,64 @@ TEST_F(CaptureLibTest, ThirtyTwoBitBitmapsAndSnapshot) {
 }
 
 TEST_F(CaptureLibTest, XGetImageRoadGivesTheSamePixels) {
-  TScreenGrabber plain(false);
-  TDIBBitmap b;
-  for (const TRect& area : {TRect{0, 0, 1920, 1080}, TRect{-7, 1001, 234, 1100}}) {
-    b.SetFormat(area.Width(), area.Height(), TPixelFormat::pf24bit);
-    const TPixelTarget target{b.Bits(), b.Width(), b.Height(), b.Stride(), 24};
-    ASSERT_EQ(plain.Grab(area.Left, area.Top, target), TScreenGrabber::TResult::Ok);
+  ScreenGrabber plain(false);
+  DIBBitmap b;
+  for (const Rect& area : {Rect{0, 0, 1920, 1080}, Rect{-7, 1001, 234, 1100}}) {
+    b.SetFormat(area.Width(), area.Height(), PixelFormat::Bits24);
+    const PixelTarget target{b.Bits(), b.Width(), b.Height(), b.Stride(), 24};
+    ASSERT_EQ(plain.Grab(area.Left, area.Top, target), ScreenGrabber::GrabResult::Ok);
     EXPECT_FALSE(plain.UsedSharedMemory());
     EXPECT_TRUE(Shows(b, Expected{area}));
   }
-  TScreenGrabber shared;
-  b.SetFormat(8, 8, TPixelFormat::pf24bit);
-  ASSERT_EQ(shared.Grab(0, 0, {b.Bits(), 8, 8, b.Stride(), 24}), TScreenGrabber::TResult::Ok);
+  ScreenGrabber shared;
+  b.SetFormat(8, 8, PixelFormat::Bits24);
+  ASSERT_EQ(shared.Grab(0, 0, {b.Bits(), 8, 8, b.Stride(), 24}), ScreenGrabber::GrabResult::Ok);
   EXPECT_TRUE(shared.UsedSharedMemory()) << "the test server offers MIT-SHM";
 }
 
 TEST_F(CaptureLibTest, BitmapFormatsTheGrabberCannotWriteFailWithTheMessage) {
-  TDIBBitmap b;
-  b.SetFormat(10, 10, TPixelFormat::pf8bit);
+  DIBBitmap b;
+  b.SetFormat(10, 10, PixelFormat::Bits8);
   b.Bits()[0] = 0x5A;
-  TRect captured{1, 2, 3, 4};
-  EXPECT_FALSE(lib_.Grab(b, TPoint{0, 0}, captured, false, true));
+  Rect captured{1, 2, 3, 4};
+  EXPECT_FALSE(lib_.Grab(b, Point{0, 0}, captured, false, true));
   EXPECT_EQ(messages_.Messages(), QStringList{QStringLiteral("xx")});
-  EXPECT_EQ(captured, (TRect{1, 2, 3, 4}));
+  EXPECT_EQ(captured, (Rect{1, 2, 3, 4}));
   EXPECT_EQ(b.Bits()[0], 0x5A);
 }
 
 // Follow-the-cursor geometry on a 1024 x 768 screen rectangle.
 TEST_F(CaptureLibTest, FollowCentresOnTheMouseAndClampsRightBottomFirst) {
-  TCaptureLib lib;
-  lib.ScreenRect = TRect{0, 0, 1024, 768};
-  TDIBBitmap b;
-  EXPECT_EQ(Follow(lib, {10, 10}, 320, 240, b), (TRect{0, 0, 320, 240}));
+  CaptureLib lib;
+  lib.SetScreenRect(Rect{0, 0, 1024, 768});
+  DIBBitmap b;
+  EXPECT_EQ(Follow(lib, {10, 10}, 320, 240, b), (Rect{0, 0, 320, 240}));
   EXPECT_TRUE(Shows(b, Expected{{0, 0, 320, 240}}));
-  EXPECT_EQ(Follow(lib, {1020, 760}, 320, 240, b), (TRect{704, 528, 1024, 768}));
+  EXPECT_EQ(Follow(lib, {1020, 760}, 320, 240, b), (Rect{704, 528, 1024, 768}));
   EXPECT_TRUE(Shows(b, Expected{{704, 528, 1024, 768}}));
-  EXPECT_EQ(Follow(lib, {500, 400}, 320, 240, b), (TRect{340, 280, 660, 520}));
+  EXPECT_EQ(Follow(lib, {500, 400}, 320, 240, b), (Rect{340, 280, 660, 520}));
   EXPECT_TRUE(Shows(b, Expected{{340, 280, 660, 520}}));
   // Larger than the screen: sticks to the top-left corner.
-  EXPECT_EQ(Follow(lib, {600, 500}, 1280, 1024, b), (TRect{0, 0, 1280, 1024}));
+  EXPECT_EQ(Follow(lib, {600, 500}, 1280, 1024, b), (Rect{0, 0, 1280, 1024}));
   // Odd width: 321 div 2 is 160.
   EXPECT_EQ(Follow(lib, {500, 400}, 321, 241, b).Left, 340);
   EXPECT_EQ(Follow(lib, {500, 400}, 321, 241, b).Top, 280);
 }
 
 TEST_F(CaptureLibTest, FollowStaysOnTheRealScreen) {
-  TDIBBitmap b;
-  EXPECT_EQ(Follow(lib_, {1919, 1079}, 320, 240, b), (TRect{1600, 840, 1920, 1080}));
+  DIBBitmap b;
+  EXPECT_EQ(Follow(lib_, {1919, 1079}, 320, 240, b), (Rect{1600, 840, 1920, 1080}));
   EXPECT_TRUE(Shows(b, Expected{{1600, 840, 1920, 1080}}));
-  EXPECT_EQ(Follow(lib_, {0, 1079}, 241, 100, b), (TRect{0, 980, 241, 1080}));
+  EXPECT_EQ(Follow(lib_, {0, 1079}, 241, 100, b), (Rect{0, 980, 241, 1080}));
 }
 
 TEST_F(CaptureLibTest, CursorIsDrawnAtItsHotSpot) {
-  const TRect area{100, 100, 300, 250};
-  TDIBBitmap b;
+  const Rect area{100, 100, 300, 250};
+  DIBBitmap b;
   screen_.MovePointer(150, 130);
-  const TCursorState state = lib_.GetCursorState();
+  const CursorState state = lib_.GetCursorState();
   EXPECT_NE(state.CursorHandle, 0u);
-  EXPECT_EQ(state.CursorPos, (TPoint{150, 130}));
+  EXPECT_EQ(state.CursorPos, (Point{150, 130}));
 
   ASSERT_TRUE(GrabArea(area, b, true));
   // Top-left corner of the 6 x 4 box at mouse - origin - hot spot (2, 1).
@@ -282,8 +294,8 @@ TEST_F(CaptureLibTest, CursorIsDrawnAtItsHotSpot) {
 }
 
 TEST_F(CaptureLibTest, CursorIsClippedAtTheBitmapEdges) {
-  const TRect area{100, 100, 300, 250};
-  TDIBBitmap b;
+  const Rect area{100, 100, 300, 250};
+  DIBBitmap b;
   screen_.MovePointer(100, 100);  // hot spot on the top-left pixel: box starts at (-2, -1)
   ASSERT_TRUE(GrabArea(area, b, true));
   EXPECT_TRUE(Shows(b, Expected{area, {-2, -1, 4, 3}}));
@@ -294,10 +306,9 @@ TEST_F(CaptureLibTest, CursorIsClippedAtTheBitmapEdges) {
 }
 
 TEST_F(CaptureLibTest, CursorOnTheRightOrBottomEdgeIsNotDrawn) {
-  const TRect area{100, 100, 300, 250};
-  TDIBBitmap b;
-  for (const TPoint mouse :
-       {TPoint{300, 130}, TPoint{150, 250}, TPoint{99, 130}, TPoint{150, 99}}) {
+  const Rect area{100, 100, 300, 250};
+  DIBBitmap b;
+  for (const Point mouse : {Point{300, 130}, Point{150, 250}, Point{99, 130}, Point{150, 99}}) {
     SCOPED_TRACE(std::to_string(mouse.X) + "," + std::to_string(mouse.Y));
     screen_.MovePointer(mouse.X, mouse.Y);
     ASSERT_TRUE(GrabArea(area, b, true));
@@ -307,19 +318,19 @@ TEST_F(CaptureLibTest, CursorOnTheRightOrBottomEdgeIsNotDrawn) {
 }
 
 TEST_F(CaptureLibTest, FollowingWithTheCursorShownPutsItNearTheCentre) {
-  TDIBBitmap b;
+  DIBBitmap b;
   screen_.MovePointer(800, 600);
-  b.SetFormat(321, 241, TPixelFormat::pf24bit);
-  TRect captured;
-  ASSERT_TRUE(lib_.Grab(b, TPoint{0, 0}, captured, true, true));
-  EXPECT_EQ(captured, (TRect{640, 480, 961, 721}));
+  b.SetFormat(321, 241, PixelFormat::Bits24);
+  Rect captured;
+  ASSERT_TRUE(lib_.Grab(b, Point{0, 0}, captured, true, true));
+  EXPECT_EQ(captured, (Rect{640, 480, 961, 721}));
   EXPECT_TRUE(Shows(b, Expected{captured, {158, 119, 164, 123}}));
 }
 
 TEST_F(CaptureLibTest, ACursorChangeReachesEveryGrabber) {
-  const TRect area{100, 100, 300, 250};
-  TDIBBitmap b;
-  TCaptureLib other;
+  const Rect area{100, 100, 300, 250};
+  DIBBitmap b;
+  CaptureLib other;
   screen_.MovePointer(150, 130);
   ASSERT_TRUE(GrabArea(area, b, true));
   ASSERT_TRUE(Shows(b, Expected{area, {48, 29, 54, 33}}));
@@ -332,10 +343,10 @@ TEST_F(CaptureLibTest, ACursorChangeReachesEveryGrabber) {
 }
 
 TEST_F(CaptureLibTest, XErrorsOnTheSharedConnectionBecomeFailedResults) {
-  const std::shared_ptr<TXConnection> connection = TXConnection::Shared();
+  const std::shared_ptr<XConnection> connection = XConnection::Shared();
   ASSERT_TRUE(connection);
   {
-    TXConnection::Lock lock(*connection);
+    XConnection::Lock lock(*connection);
     Display* display = connection->Display();
     const uint64_t before = connection->ErrorCount();
     // Outside the root window: BadMatch, which Xlib's default handler would end us for.
@@ -346,7 +357,7 @@ TEST_F(CaptureLibTest, XErrorsOnTheSharedConnectionBecomeFailedResults) {
     XSync(display, False);
     EXPECT_EQ(connection->ErrorCount(), before + 2);
   }
-  TDIBBitmap b;
+  DIBBitmap b;
   ASSERT_TRUE(GrabArea({0, 0, 64, 64}, b));
   EXPECT_TRUE(Shows(b, Expected{{0, 0, 64, 64}}));
 }
@@ -356,14 +367,14 @@ TEST_F(CaptureLibTest, GrabberCreatedOnAnotherThreadWhileGrabbing) {
   std::atomic<int> wrongBounds{0};
   std::thread worker([&] {
     for (int i = 0; i < 50; ++i) {
-      TCaptureLib lib;
-      if (!(lib.ScreenRect == TRect{0, 0, 1920, 1080})) ++wrongBounds;
+      CaptureLib lib;
+      if (!(lib.ScreenRect() == Rect{0, 0, 1920, 1080})) ++wrongBounds;
       lib.GetCursorState();
     }
     done = true;
   });
-  TDIBBitmap b;
-  const TRect area{10, 20, 10 + 241, 20 + 50};
+  DIBBitmap b;
+  const Rect area{10, 20, 10 + 241, 20 + 50};
   int grabs = 0;
   while (!done || grabs < 5) {
     ASSERT_TRUE(GrabArea(area, b));

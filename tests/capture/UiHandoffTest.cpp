@@ -20,7 +20,7 @@ namespace {
 class Worker {
  public:
   template <class F>
-  Worker(TUiHandoff& handoff, F body)
+  Worker(UiHandoff& handoff, F body)
       : handoff_(handoff), thread_([this, body] {
           body();
           done_ = true;
@@ -35,13 +35,13 @@ class Worker {
   }
 
  private:
-  TUiHandoff& handoff_;
+  UiHandoff& handoff_;
   std::atomic<bool> done_{false};
   std::thread thread_;
 };
 
 TEST(UiHandoffTest, StepsRunOnTheUserInterfaceThreadInOrderAndTheWorkerSeesTheirResults) {
-  TUiHandoff handoff;
+  UiHandoff handoff;
   QThread* const ui = QThread::currentThread();
   std::vector<int> order;
   std::vector<int> seenByWorker;
@@ -67,14 +67,14 @@ TEST(UiHandoffTest, StepsRunOnTheUserInterfaceThreadInOrderAndTheWorkerSeesTheir
 }
 
 TEST(UiHandoffTest, AnExceptionThrownByAStepIsRethrownInTheWorker) {
-  TUiHandoff handoff;
+  UiHandoff handoff;
   bool silentAbortSeen = false;
   std::string message;
   bool stepAfterwardsRan = false;
   Worker worker(handoff, [&] {
     try {
-      handoff.Run([] { throw ESilentAbort(); });
-    } catch (const ESilentAbort&) {
+      handoff.Run([] { throw SilentAbort(); });
+    } catch (const SilentAbort&) {
       silentAbortSeen = true;
     }
     try {
@@ -92,7 +92,7 @@ TEST(UiHandoffTest, AnExceptionThrownByAStepIsRethrownInTheWorker) {
 }
 
 TEST(UiHandoffTest, TheEventLoopRunsHandedSteps) {
-  TUiHandoff handoff;
+  UiHandoff handoff;
   QEventLoop loop;
   std::atomic<int> ran{0};
   std::thread worker([&] {
@@ -108,15 +108,15 @@ TEST(UiHandoffTest, TheEventLoopRunsHandedSteps) {
 }
 
 TEST(UiHandoffTest, OnTheUserInterfaceThreadAStepRunsAtOnce) {
-  TUiHandoff handoff;
+  UiHandoff handoff;
   int ran = 0;
   handoff.Run([&] { ++ran; });
   EXPECT_EQ(ran, 1);
-  EXPECT_THROW(handoff.Run([] { throw ESilentAbort(); }), ESilentAbort);
+  EXPECT_THROW(handoff.Run([] { throw SilentAbort(); }), SilentAbort);
 }
 
 TEST(UiHandoffTest, WaitingForAWorkerThatHandsNothingOverEndsWhenItIsWoken) {
-  TUiHandoff handoff;
+  UiHandoff handoff;
   Worker worker(handoff, [] { std::this_thread::yield(); });
   worker.Wait();
   SUCCEED();

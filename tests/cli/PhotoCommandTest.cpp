@@ -16,21 +16,21 @@
 namespace qm {
 namespace {
 
-using test::TColour;
+using test::Colour;
 using test::XScreen;
 
-test::TRun RunPhoto(const QStringList& args) {
+test::ProcessResult RunPhoto(const QStringList& args) {
   return test::RunTool(QStringList{QStringLiteral("photo")} + args, 120000);
 }
 
 // Colour channels of a pattern pixel.
-int Red(TColour c) {
+int Red(Colour c) {
   return int(c >> 16 & 0xFF);
 }
-int Green(TColour c) {
+int Green(Colour c) {
   return int(c >> 8 & 0xFF);
 }
-int Blue(TColour c) {
+int Blue(Colour c) {
   return int(c & 0xFF);
 }
 int CubeLevel(int v) {
@@ -57,12 +57,12 @@ class PhotoCommand : public ::testing::Test {
 };
 
 TEST_F(PhotoCommand, StoresTheAreaAsEachPictureType) {
-  const TRect area{100, 50, 420, 250};
+  const Rect area{100, 50, 420, 250};
   for (const QString& name :
        {QStringLiteral("a.gif"), QStringLiteral("b.BMP"), QStringLiteral("c.jpg")}) {
     SCOPED_TRACE(name.toStdString());
     const QString path = Path(name);
-    const test::TRun run =
+    const test::ProcessResult run =
         RunPhoto({path, QStringLiteral("--area"), QStringLiteral("100,50,320,200"),
                   QStringLiteral("--quality"), QStringLiteral("24")});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
@@ -75,7 +75,7 @@ TEST_F(PhotoCommand, StoresTheAreaAsEachPictureType) {
     long long error = 0;
     for (int y = 0; y < 200; ++y) {
       for (int x = 0; x < 320; ++x) {
-        const TColour want = XScreen::Pattern(area.Left + x, area.Top + y);
+        const Colour want = XScreen::Pattern(area.Left + x, area.Top + y);
         const QRgb got = image.pixel(x, y);
         if (kind == QLatin1String("gif")) {
           wrong += qRed(got) != CubeLevel(Red(want)) || qGreen(got) != CubeLevel(Green(want)) ||
@@ -104,7 +104,7 @@ TEST_F(PhotoCommand, QualityIsTheSliderPositionAndDefaultsTo17) {
     QStringList args{path};
     args += area;
     if (!position.isEmpty()) args << QStringLiteral("--quality") << position;
-    const test::TRun run = RunPhoto(args);
+    const test::ProcessResult run = RunPhoto(args);
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -114,25 +114,25 @@ TEST_F(PhotoCommand, QualityIsTheSliderPositionAndDefaultsTo17) {
 
 TEST_F(PhotoCommand, TakesTheWholeScreenByDefault) {
   const QString path = Path(QStringLiteral("screen.bmp"));
-  const test::TRun run = RunPhoto({path});
+  const test::ProcessResult run = RunPhoto({path});
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-  const TRect bounds = screen_.Bounds();
+  const Rect bounds = screen_.Bounds();
   EXPECT_EQ(run.Out,
             path + QStringLiteral(": 0,0,%1,%2\n").arg(bounds.Width()).arg(bounds.Height()));
   const QImage image(path);
   ASSERT_EQ(image.size(), QSize(bounds.Width(), bounds.Height()));
-  const TColour corner = XScreen::Pattern(bounds.Right - 1, bounds.Bottom - 1);
+  const Colour corner = XScreen::Pattern(bounds.Right - 1, bounds.Bottom - 1);
   EXPECT_EQ(image.pixel(bounds.Width() - 1, bounds.Height() - 1) & 0xFFFFFF, corner);
 }
 
 TEST_F(PhotoCommand, FollowCentresOnTheMouseAndCursorIsDrawnOnlyWhenAsked) {
-  constexpr TColour kBox = 0xFF00FF;
+  constexpr Colour kBox = 0xFF00FF;
   screen_.SetBoxCursor(6, 6, 0, 0, kBox);
   screen_.MovePointer(1000, 600);
   const QStringList area{QStringLiteral("--area"), QStringLiteral("0,0,320,240")};
 
   const QString plain = Path(QStringLiteral("plain.bmp"));
-  test::TRun run = RunPhoto(QStringList{plain, QStringLiteral("--follow")} + area);
+  test::ProcessResult run = RunPhoto(QStringList{plain, QStringLiteral("--follow")} + area);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   EXPECT_EQ(run.Out, plain + QStringLiteral(": 840,480,320,240\n"));
   QImage image(plain);
@@ -167,7 +167,7 @@ TEST_F(PhotoCommand, BadArgumentsExitWithTwoAndWriteNothing) {
       {QStringLiteral("--cursor")},
   };
   for (const QStringList& args : cases) {
-    const test::TRun run = RunPhoto(args);
+    const test::ProcessResult run = RunPhoto(args);
     EXPECT_EQ(run.ExitCode, 2) << args.join(QLatin1Char(' ')).toStdString();
     EXPECT_TRUE(run.Out.isEmpty());
     EXPECT_TRUE(run.Err.contains(QStringLiteral("usage:"))) << run.Err.toStdString();
@@ -177,7 +177,7 @@ TEST_F(PhotoCommand, BadArgumentsExitWithTwoAndWriteNothing) {
 
 TEST_F(PhotoCommand, UnwritableFileExitsWithOneAndSaysWhich) {
   const QString path = Path(QStringLiteral("missing/folder/p.gif"));
-  const test::TRun run = RunPhoto({path, QStringLiteral("--area"), QStringLiteral("0,0,10,10")});
+  const test::ProcessResult run = RunPhoto({path, QStringLiteral("--area"), QStringLiteral("0,0,10,10")});
   EXPECT_EQ(run.ExitCode, 1);
   EXPECT_TRUE(run.Out.isEmpty());
   EXPECT_TRUE(run.Err.contains(path)) << run.Err.toStdString();

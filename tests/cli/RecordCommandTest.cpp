@@ -26,8 +26,8 @@ using test::FinishTool;
 using test::MediaProbe;
 using test::RunTool;
 using test::StartTool;
-using test::TColour;
-using test::TRun;
+using test::Colour;
+using test::ProcessResult;
 using test::XScreen;
 
 // Waits until the tool has created its output file, so that it is recording (its signal
@@ -39,7 +39,7 @@ bool WaitForFile(const QString& file) {
 }
 
 // The frame count in the tool's closing line "FILE: N frames, R fps"; -1 when missing.
-int PrintedFrames(const TRun& run, const QString& file) {
+int PrintedFrames(const ProcessResult& run, const QString& file) {
   const QRegularExpression line(QRegularExpression::escape(file) +
                                 QStringLiteral(": (\\d+) frames, ([0-9.]+) fps\\n$"));
   const QRegularExpressionMatch match = line.match(run.Out);
@@ -61,7 +61,7 @@ int PatternMismatches(const QByteArray& frame, int width, int height, int left, 
   int wrong = 0;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
-      const TColour want = XScreen::Pattern(left + x, top + y);
+      const Colour want = XScreen::Pattern(left + x, top + y);
       const auto* p = reinterpret_cast<const uint8_t*>(frame.constData()) + (y * width + x) * 3;
       if (p[0] != (want & 0xFF) || p[1] != (want >> 8 & 0xFF) || p[2] != (want >> 16 & 0xFF))
         ++wrong;
@@ -84,10 +84,10 @@ TEST_F(RecordCommand, TheFrameCountFollowsTheScheduleAtEachRate) {
   for (const int fps : {4, 15, 32}) {
     SCOPED_TRACE(fps);
     const QString file = Path(QStringLiteral("rate%1.avi").arg(fps));
-    const TRun run = RunTool({"record", file, "--area", "0,0,160,120", "--fps",
+    const ProcessResult run = RunTool({"record", file, "--area", "0,0,160,120", "--fps",
                               QString::number(fps), "--seconds", "2.5", "--codec", "DIB"});
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-    const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
     ASSERT_TRUE(video.Valid) << video.Error.toStdString();
     EXPECT_EQ(video.CodecName, "rawvideo");
     const double scheduled = std::floor(2.5 * fps);
@@ -102,7 +102,7 @@ TEST_F(RecordCommand, UncompressedFramesHoldTheScreenPixels) {
   ASSERT_TRUE(screen.Ok());
   screen.Show(screen.Bounds());
   const QString file = Path("pixels.avi");
-  const TRun run = RunTool({"record", file, "--area", "300,200,96,64", "--fps", "10", "--seconds",
+  const ProcessResult run = RunTool({"record", file, "--area", "300,200,96,64", "--fps", "10", "--seconds",
                             "0.5", "--codec", "DIB"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   const std::vector<QByteArray> frames = DecodeFrames(file, 96, 64);
@@ -122,7 +122,7 @@ TEST_F(RecordCommand, FollowModeMovesTheAreaWithThePointer) {
   ASSERT_TRUE(WaitForFile(file));
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   screen.MovePointer(1000, 700);
-  const TRun run = FinishTool(tool);
+  const ProcessResult run = FinishTool(tool);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
 
   const std::vector<QByteArray> frames = DecodeFrames(file, 80, 60);
@@ -134,9 +134,9 @@ TEST_F(RecordCommand, FollowModeMovesTheAreaWithThePointer) {
 
 TEST_F(RecordCommand, MPEG4IsTheDefaultCodec) {
   const QString file = Path("mp42.avi");
-  const TRun run = RunTool({"record", file, "--area", "0,0,320,240", "--seconds", "1"});
+  const ProcessResult run = RunTool({"record", file, "--area", "0,0,320,240", "--seconds", "1"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-  const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
+  const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
   ASSERT_TRUE(video.Valid) << video.Error.toStdString();
   EXPECT_EQ(video.CodecName, "msmpeg4v2");
   EXPECT_EQ(video.Width, 320);
@@ -147,10 +147,10 @@ TEST_F(RecordCommand, MPEG4IsTheDefaultCodec) {
 
 TEST_F(RecordCommand, NoSecondsGivesACompletedFileWithoutFrames) {
   const QString file = Path("empty.avi");
-  const TRun run = RunTool({"record", file, "--seconds", "0", "--codec", "DIB"});
+  const ProcessResult run = RunTool({"record", file, "--seconds", "0", "--codec", "DIB"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   EXPECT_EQ(PrintedFrames(run, file), 0) << run.Out.toStdString();
-  const test::TAviFile avi = MediaProbe::ReadAvi(file);
+  const test::AviFile avi = MediaProbe::ReadAvi(file);
   ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
   EXPECT_TRUE(avi.HasIndex);
   EXPECT_EQ(avi.TotalFrames(), 0u);
@@ -168,13 +168,13 @@ TEST_F(RecordCommand, ASignalCompletesTheFile) {
     ASSERT_TRUE(WaitForFile(file));
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     ASSERT_EQ(::kill(pid_t(tool.processId()), signal), 0);
-    const TRun run = FinishTool(tool);
+    const ProcessResult run = FinishTool(tool);
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-    const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
     ASSERT_TRUE(video.Valid) << video.Error.toStdString();
     EXPECT_GE(video.Frames, 1);
     EXPECT_EQ(PrintedFrames(run, file), video.Frames) << run.Out.toStdString();
-    const test::TAviFile avi = MediaProbe::ReadAvi(file);
+    const test::AviFile avi = MediaProbe::ReadAvi(file);
     EXPECT_TRUE(avi.HasIndex);
     EXPECT_EQ(avi.Index.size(), size_t(video.Frames));
     EXPECT_FALSE(QFile::exists(file + ".idx.~tmp"));
@@ -205,9 +205,9 @@ TEST_F(RecordCommand, AFailedGrabEndsTheRecordingWithACompletedFile) {
   xvfb.terminate();
   xvfb.waitForFinished();
   // No stop is asked for: the tool ends on its own.
-  const TRun run = FinishTool(tool);
+  const ProcessResult run = FinishTool(tool);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-  const test::TProbedVideo video = MediaProbe::ProbeVideo(file);
+  const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
   ASSERT_TRUE(video.Valid) << video.Error.toStdString();
   ASSERT_GE(video.Frames, 2);
   EXPECT_EQ(PrintedFrames(run, file), video.Frames);
@@ -218,14 +218,14 @@ TEST_F(RecordCommand, AFailedGrabEndsTheRecordingWithACompletedFile) {
 
 TEST_F(RecordCommand, AFileThatCannotBeCreatedFailsWithTheReason) {
   const QString file = Path("missing/take.avi");
-  const TRun run = RunTool({"record", file, "--seconds", "1", "--codec", "DIB"});
+  const ProcessResult run = RunTool({"record", file, "--seconds", "1", "--codec", "DIB"});
   EXPECT_EQ(run.ExitCode, 1);
   EXPECT_TRUE(run.Err.contains("ErrorCan not create file " + file)) << run.Err.toStdString();
   EXPECT_TRUE(run.Out.isEmpty());
 }
 
 TEST_F(RecordCommand, CodecsListsTheBuiltInEntryFirstAndTheDefault) {
-  const TRun run = RunTool({"codecs"});
+  const ProcessResult run = RunTool({"codecs"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   const QStringList lines = run.Out.split('\n', Qt::SkipEmptyParts);
   ASSERT_GE(lines.size(), 2);
@@ -259,7 +259,7 @@ TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
   };
   for (const QStringList& args : bad) {
     SCOPED_TRACE(args.join(' ').toStdString());
-    const TRun run = RunTool(args);
+    const ProcessResult run = RunTool(args);
     EXPECT_EQ(run.ExitCode, 2);
     EXPECT_TRUE(run.Err.contains("usage:")) << run.Err.toStdString();
   }

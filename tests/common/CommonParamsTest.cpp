@@ -64,7 +64,7 @@ TEST(CommonParams, RecycleBinRefusesMissingFileAndTrashesExisting) {
 
 TEST(ErrorReport, ShowsReportThenAbortsSilently) {
   test::RecordingMessages messages;
-  EXPECT_THROW(ShowErrorReport(QStringLiteral("Invalid bitmap")), ESilentAbort);
+  EXPECT_THROW(ShowErrorReport(QStringLiteral("Invalid bitmap")), SilentAbort);
   EXPECT_EQ(messages.Reports(), QStringList{QStringLiteral("Invalid bitmap")});
   EXPECT_TRUE(messages.Messages().isEmpty());
 }

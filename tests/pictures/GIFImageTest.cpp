@@ -21,11 +21,11 @@ namespace qm {
 namespace {
 
 using test::ReadGif;
-using test::TGifFile;
-using test::TRgb;
+using test::GifFile;
+using test::Rgb;
 
-QByteArray GifBytes(const TDIBBitmap& bitmap) {
-  TGIFImage gif;
+QByteArray GifBytes(const DIBBitmap& bitmap) {
+  GIFImage gif;
   gif.Assign(bitmap);
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
@@ -37,7 +37,7 @@ QByteArray GifBytes(const TDIBBitmap& bitmap) {
 QByteArray CodedBytes(const std::vector<uint8_t>& pixels, uint32_t colours = 256) {
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
-  TGIFLZWEncoder encoder(buffer);
+  GIFLZWEncoder encoder(buffer);
   encoder.Encode(pixels.data(), pixels.size(), colours, 8);
   return buffer.data();
 }
@@ -45,14 +45,14 @@ QByteArray CodedBytes(const std::vector<uint8_t>& pixels, uint32_t colours = 256
 std::string MessageOf(const std::function<void()>& action) {
   try {
     action();
-  } catch (const EGIFError& e) {
+  } catch (const GIFError& e) {
     return e.what();
   }
-  return "(no EGIFError)";
+  return "(no GIFError)";
 }
 
 TEST(GIFImage, OneBlackPixelIsTheSmallestFile) {
-  const QByteArray data = GifBytes(test::MakeBitmap(1, 1, [](int, int) { return TRgb{0, 0, 0}; }));
+  const QByteArray data = GifBytes(test::MakeBitmap(1, 1, [](int, int) { return Rgb{0, 0, 0}; }));
   ASSERT_EQ(data.size(), 13 + 10 + 768 + 1 + 1 + 4 + 1 + 1);
   const auto* b = reinterpret_cast<const uint8_t*>(data.constData());
   const std::vector<uint8_t> head(b, b + 23);
@@ -67,24 +67,24 @@ TEST(GIFImage, OneBlackPixelIsTheSmallestFile) {
 }
 
 TEST(GIFImage, ReductionLevelsUseAnOffsetOfThree) {
-  EXPECT_EQ(TGIFImage::CubeIndex(255, 255, 255), 215);
-  EXPECT_EQ(TGIFImage::CubeIndex(47, 47, 47), 0);
-  EXPECT_EQ(TGIFImage::CubeIndex(48, 48, 48), 43);
+  EXPECT_EQ(GIFImage::CubeIndex(255, 255, 255), 215);
+  EXPECT_EQ(GIFImage::CubeIndex(47, 47, 47), 0);
+  EXPECT_EQ(GIFImage::CubeIndex(48, 48, 48), 43);
   // The level boundaries of each component and its weight in the index.
   const int firstOfLevel[] = {0, 48, 99, 150, 201, 252};
   for (int level = 0; level < 6; ++level) {
     const uint8_t low = uint8_t(firstOfLevel[level]);
     const uint8_t high = uint8_t(level == 5 ? 255 : firstOfLevel[level + 1] - 1);
     for (uint8_t v : {low, high}) {
-      EXPECT_EQ(TGIFImage::CubeIndex(v, 0, 0), 36 * level) << int(v);
-      EXPECT_EQ(TGIFImage::CubeIndex(0, v, 0), 6 * level) << int(v);
-      EXPECT_EQ(TGIFImage::CubeIndex(0, 0, v), level) << int(v);
+      EXPECT_EQ(GIFImage::CubeIndex(v, 0, 0), 36 * level) << int(v);
+      EXPECT_EQ(GIFImage::CubeIndex(0, v, 0), 6 * level) << int(v);
+      EXPECT_EQ(GIFImage::CubeIndex(0, 0, v), level) << int(v);
     }
   }
 
   // The frame holds those indices row by row from the top (the bitmap is stored bottom-up).
-  const TRgb colours[] = {{255, 255, 255}, {47, 47, 47}, {48, 48, 48}, {0, 255, 100}};
-  TGIFImage gif;
+  const Rgb colours[] = {{255, 255, 255}, {47, 47, 47}, {48, 48, 48}, {0, 255, 100}};
+  GIFImage gif;
   gif.Assign(test::MakeBitmap(2, 2, [&](int x, int y) { return colours[2 * y + x]; }));
   ASSERT_NE(gif.Frame(), nullptr);
   EXPECT_EQ(gif.Frame()->Pixels, (std::vector<uint8_t>{215, 0, 43, 6 * 5 + 2}));
@@ -92,9 +92,9 @@ TEST(GIFImage, ReductionLevelsUseAnOffsetOfThree) {
 
 TEST(GIFImage, FrameHasTheCubeThenFortyBlackEntriesAndFillsTheScreen) {
   const QByteArray data = GifBytes(test::MakeBitmap(300, 2, [](int x, int) {
-    return TRgb{uint8_t(x), 9, 200};
+    return Rgb{uint8_t(x), 9, 200};
   }));
-  const TGifFile f = ReadGif(data);
+  const GifFile f = ReadGif(data);
   ASSERT_EQ(f.Error, "");
   EXPECT_EQ(f.ScreenWidth, 300);
   EXPECT_EQ(f.ScreenHeight, 2);
@@ -118,13 +118,13 @@ TEST(GIFImage, FrameHasTheCubeThenFortyBlackEntriesAndFillsTheScreen) {
 TEST(GIFImage, FullStringTableEmitsClearAtTwelveBitsAndGoesOnAtNine) {
   // Noise makes a new string at almost every pixel: several table fills.
   std::mt19937 random(7);
-  const TDIBBitmap bitmap = test::MakeBitmap(200, 150, [&](int, int) {
+  const DIBBitmap bitmap = test::MakeBitmap(200, 150, [&](int, int) {
     const uint32_t v = random();
-    return TRgb{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
+    return Rgb{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
   });
-  TGIFImage gif;
+  GIFImage gif;
   gif.Assign(bitmap);
-  const TGifFile f = ReadGif(GifBytes(bitmap));
+  const GifFile f = ReadGif(GifBytes(bitmap));
   ASSERT_EQ(f.Error, "");
   EXPECT_EQ(f.Pixels, gif.Frame()->Pixels);
 
@@ -244,28 +244,28 @@ TEST(GIFLZWEncoder, PixelOutsideTheColourMapFails) {
 }
 
 TEST(GIFImage, SaveWithoutFrameOrOversizedPictureFails) {
-  TGIFImage empty;
+  GIFImage empty;
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
   EXPECT_EQ(MessageOf([&] { empty.SaveToStream(buffer); }), "Unsupported GIF version");
   EXPECT_TRUE(buffer.data().isEmpty());
 
-  TDIBBitmap wide;
-  wide.SetFormat(65536, 1, TPixelFormat::pf24bit);
-  TGIFImage gif;
-  EXPECT_THROW(gif.Assign(wide), EGIFError);
+  DIBBitmap wide;
+  wide.SetFormat(65536, 1, PixelFormat::Bits24);
+  GIFImage gif;
+  EXPECT_THROW(gif.Assign(wide), GIFError);
   EXPECT_EQ(gif.Frame(), nullptr);
 
-  TDIBBitmap widest;
-  widest.SetFormat(65535, 1, TPixelFormat::pf24bit);
+  DIBBitmap widest;
+  widest.SetFormat(65535, 1, PixelFormat::Bits24);
   gif.Assign(widest);
   EXPECT_EQ(ReadGif(GifBytes(widest)).Width, 65535);
 }
 
 // A device that takes the first limit bytes and refuses the rest, like a full disk.
-class TFullDevice : public QIODevice {
+class FullDevice : public QIODevice {
  public:
-  explicit TFullDevice(qint64 limit) : limit_(limit) { open(QIODevice::WriteOnly); }
+  explicit FullDevice(qint64 limit) : limit_(limit) { open(QIODevice::WriteOnly); }
 
  protected:
   qint64 readData(char*, qint64) override { return -1; }
@@ -284,10 +284,10 @@ class TFullDevice : public QIODevice {
 };
 
 TEST(GIFImage, RefusedWriteEndsTheSave) {
-  TGIFImage gif;
+  GIFImage gif;
   gif.Assign(test::VariedPicture(320, 200, 3));
   for (qint64 limit : {0, 5, 13, 800, 2000}) {
-    TFullDevice device(limit);
+    FullDevice device(limit);
     const std::string message = MessageOf([&] { gif.SaveToStream(device); });
     EXPECT_NE(message.find("No space left on device"), std::string::npos) << limit << message;
   }
@@ -308,12 +308,12 @@ QByteArray FfmpegRgb(const QString& path) {
 TEST(GIFImage, IndependentDecodersReadTheCubeReducedPixels) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  struct TCase {
+  struct Case {
     int Width, Height;
     uint32_t Seed;
   };
-  for (const TCase c : {TCase{1920, 1080, 1}, TCase{997, 613, 2}, TCase{3, 700, 3}}) {
-    const TDIBBitmap bitmap = test::VariedPicture(c.Width, c.Height, c.Seed);
+  for (const Case c : {Case{1920, 1080, 1}, Case{997, 613, 2}, Case{3, 700, 3}}) {
+    const DIBBitmap bitmap = test::VariedPicture(c.Width, c.Height, c.Seed);
     const QByteArray data = GifBytes(bitmap);
     const QString path = dir.filePath(QStringLiteral("p%1.gif").arg(c.Seed));
     {
@@ -332,7 +332,7 @@ TEST(GIFImage, IndependentDecodersReadTheCubeReducedPixels) {
     int wrongQt = 0, wrongFfmpeg = 0;
     for (int y = 0; y < c.Height; ++y) {
       for (int x = 0; x < c.Width; ++x) {
-        const TRgb expected = test::CubeColour(test::PixelOf(bitmap, x, y));
+        const Rgb expected = test::CubeColour(test::PixelOf(bitmap, x, y));
         const QRgb got = image.pixel(x, y);
         if (qRed(got) != expected.R || qGreen(got) != expected.G || qBlue(got) != expected.B)
           ++wrongQt;

@@ -12,12 +12,12 @@
 
 namespace qm::test {
 
-struct TGifCode {
+struct GifCode {
   uint32_t Code;
   int Width;
 };
 
-struct TGifFile {
+struct GifFile {
   std::string Error;  // empty when the file was read completely
   int ScreenWidth = 0, ScreenHeight = 0;
   uint8_t ScreenFlags = 0;
@@ -27,13 +27,13 @@ struct TGifFile {
   int MinCodeSize = 0;
   std::vector<int> BlockSizes;  // data sub-block sizes, without the terminator
   std::vector<uint8_t> CodedBytes;
-  std::vector<TGifCode> Codes;
+  std::vector<GifCode> Codes;
   std::vector<uint8_t> Pixels;
   size_t TrailerOffset = 0;
 };
 
-inline TGifFile ReadGif(const QByteArray& data) {
-  TGifFile f;
+inline GifFile ReadGif(const QByteArray& data) {
+  GifFile f;
   const auto* p = reinterpret_cast<const uint8_t*>(data.constData());
   const size_t n = size_t(data.size());
   size_t at = 0;

@@ -21,9 +21,9 @@
 namespace qm {
 namespace {
 
-using test::TRgb;
+using test::Rgb;
 
-QByteArray Encoded(const TDIBBitmap& bitmap, TPictureType type, int position = 17) {
+QByteArray Encoded(const DIBBitmap& bitmap, PictureType type, int position = 17) {
   QBuffer buffer;
   buffer.open(QIODevice::WriteOnly);
   WritePicture(bitmap, type, position, buffer);
@@ -38,22 +38,22 @@ QByteArray ReadAll(const QString& path) {
 // Blocks of 16 x 16 in distinct colours: every JPEG macroblock is flat, so even strong
 // compression keeps each block's colour near its source; the layout shows row order and
 // channel order.
-const TRgb kBlockColours[] = {{230, 30, 30}, {30, 200, 40},   {40, 50, 220},  {240, 240, 60},
+const Rgb kBlockColours[] = {{230, 30, 30}, {30, 200, 40},   {40, 50, 220},  {240, 240, 60},
                               {20, 20, 20},  {250, 250, 250}, {200, 60, 200}, {60, 200, 210}};
-TDIBBitmap Blocks() {
+DIBBitmap Blocks() {
   return test::MakeBitmap(64, 32,
                           [](int x, int y) { return kBlockColours[(y / 16) * 4 + x / 16]; });
 }
 
 // The parts of a JPEG file that show how it was coded.
-struct TJpegInfo {
+struct JpegInfo {
   bool Baseline = false, Progressive = false, Extended = false;
   int Width = 0, Height = 0, Components = 0;
   std::array<std::vector<int>, 4> Tables;  // quantisation tables in zig-zag order
 };
 
-TJpegInfo ParseJpeg(const QByteArray& data) {
-  TJpegInfo info;
+JpegInfo ParseJpeg(const QByteArray& data) {
+  JpegInfo info;
   const auto* p = reinterpret_cast<const uint8_t*>(data.constData());
   const size_t n = size_t(data.size());
   if (n < 4 || p[0] != 0xFF || p[1] != 0xD8) return info;
@@ -115,12 +115,12 @@ TEST(PictureStore, JpegQualityFollowsTheSliderPosition) {
   EXPECT_EQ(JpegQuality(17), 72);
   EXPECT_EQ(JpegQuality(24), 100);
 
-  const TDIBBitmap bitmap = Blocks();
+  const DIBBitmap bitmap = Blocks();
   for (const auto& [position, quality, tolerance] :
        {std::tuple{0, 4, 120}, std::tuple{17, 72, 24}, std::tuple{24, 100, 8}}) {
     SCOPED_TRACE(position);
-    const QByteArray data = Encoded(bitmap, TPictureType::ptJPEG, position);
-    const TJpegInfo info = ParseJpeg(data);
+    const QByteArray data = Encoded(bitmap, PictureType::Jpeg, position);
+    const JpegInfo info = ParseJpeg(data);
     EXPECT_TRUE(info.Baseline);
     EXPECT_FALSE(info.Progressive);
     EXPECT_FALSE(info.Extended);
@@ -137,7 +137,7 @@ TEST(PictureStore, JpegQualityFollowsTheSliderPosition) {
     // Each block's centre keeps its colour: rows top to bottom, red, green, blue in order.
     for (int block = 0; block < 8; ++block) {
       const QRgb got = image.pixel((block % 4) * 16 + 8, (block / 4) * 16 + 8);
-      const TRgb want = kBlockColours[block];
+      const Rgb want = kBlockColours[block];
       EXPECT_NEAR(qRed(got), want.R, tolerance) << block;
       EXPECT_NEAR(qGreen(got), want.G, tolerance) << block;
       EXPECT_NEAR(qBlue(got), want.B, tolerance) << block;
@@ -149,8 +149,8 @@ TEST(PictureStore, BmpIsReadBackExactlyWithItsHeaders) {
   for (const auto& [width, height] :
        {std::pair{1, 1}, std::pair{2, 3}, std::pair{3, 2}, std::pair{5, 4}, std::pair{333, 77}}) {
     SCOPED_TRACE(width);
-    const TDIBBitmap bitmap = test::VariedPicture(width, height, uint32_t(width));
-    const QByteArray data = Encoded(bitmap, TPictureType::ptBMP);
+    const DIBBitmap bitmap = test::VariedPicture(width, height, uint32_t(width));
+    const QByteArray data = Encoded(bitmap, PictureType::Bmp);
     const uint32_t stride = (uint32_t(width) * 3 + 3) / 4 * 4;
     ASSERT_EQ(size_t(data.size()), 54 + size_t(stride) * size_t(height));
     const auto* b = reinterpret_cast<const uint8_t*>(data.constData());
@@ -178,7 +178,7 @@ TEST(PictureStore, BmpIsReadBackExactlyWithItsHeaders) {
     int wrong = 0;
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < width; ++x) {
-        const TRgb want = test::PixelOf(bitmap, x, y);
+        const Rgb want = test::PixelOf(bitmap, x, y);
         const QRgb got = image.pixel(x, y);
         if (qRed(got) != want.R || qGreen(got) != want.G || qBlue(got) != want.B) ++wrong;
       }
@@ -187,24 +187,24 @@ TEST(PictureStore, BmpIsReadBackExactlyWithItsHeaders) {
 }
 
 TEST(PictureStore, TypeComesFromTheExtensionInAnyCase) {
-  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("/a/b.gif")), TPictureType::ptGIF);
-  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("B00000001.GIF")), TPictureType::ptGIF);
-  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("x.Jpg")), TPictureType::ptJPEG);
-  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("x.jpeg")), TPictureType::ptJPEG);
-  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("x.bMp")), TPictureType::ptBMP);
+  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("/a/b.gif")), PictureType::Gif);
+  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("B00000001.GIF")), PictureType::Gif);
+  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("x.Jpg")), PictureType::Jpeg);
+  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("x.jpeg")), PictureType::Jpeg);
+  EXPECT_EQ(PictureTypeOfFile(QStringLiteral("x.bMp")), PictureType::Bmp);
   EXPECT_EQ(PictureTypeOfFile(QStringLiteral("x.png")), std::nullopt);
   EXPECT_EQ(PictureTypeOfFile(QStringLiteral("gif")), std::nullopt);
   EXPECT_EQ(PictureTypeOfFile(QStringLiteral("x.gif/")), std::nullopt);
-  EXPECT_EQ(PictureExtension(TPictureType::ptGIF), QStringLiteral("gif"));
-  EXPECT_EQ(PictureExtension(TPictureType::ptJPEG), QStringLiteral("jpg"));
-  EXPECT_EQ(PictureExtension(TPictureType::ptBMP), QStringLiteral("bmp"));
+  EXPECT_EQ(PictureExtension(PictureType::Gif), QStringLiteral("gif"));
+  EXPECT_EQ(PictureExtension(PictureType::Jpeg), QStringLiteral("jpg"));
+  EXPECT_EQ(PictureExtension(PictureType::Bmp), QStringLiteral("bmp"));
 }
 
 TEST(PictureStore, StoresEachTypeAndReplacesAnExistingFile) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  const TDIBBitmap bitmap = Blocks();
-  for (TPictureType type : {TPictureType::ptGIF, TPictureType::ptJPEG, TPictureType::ptBMP}) {
+  const DIBBitmap bitmap = Blocks();
+  for (PictureType type : {PictureType::Gif, PictureType::Jpeg, PictureType::Bmp}) {
     const QString path = dir.filePath(QStringLiteral("B00000001.") + PictureExtension(type));
     {
       QFile old(path);
@@ -223,13 +223,13 @@ TEST(PictureStore, StoresEachTypeAndReplacesAnExistingFile) {
 TEST(PictureStore, FailuresNameTheFileAndLeaveNothingBehind) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  const TDIBBitmap bitmap = Blocks();
+  const DIBBitmap bitmap = Blocks();
 
   const QString missing = dir.filePath(QStringLiteral("no/such/folder/B00000001.gif"));
   try {
-    StorePicture(bitmap, TPictureType::ptGIF, 17, missing);
+    StorePicture(bitmap, PictureType::Gif, 17, missing);
     ADD_FAILURE() << "no error for a file in a missing folder";
-  } catch (const EPictureError& e) {
+  } catch (const PictureError& e) {
     EXPECT_EQ(e.Path(), missing);
     EXPECT_NE(QString::fromStdString(e.what()).indexOf(missing), -1) << e.what();
     EXPECT_TRUE(QString::fromStdString(e.what()).startsWith(QStringLiteral("Can not create file")));
@@ -237,14 +237,14 @@ TEST(PictureStore, FailuresNameTheFileAndLeaveNothingBehind) {
   EXPECT_FALSE(QFileInfo::exists(missing));
 
   // A picture that cannot be encoded leaves neither the file nor a temporary behind.
-  TDIBBitmap wrongFormat;
-  wrongFormat.SetFormat(8, 8, TPixelFormat::pf32bit);
-  for (TPictureType type : {TPictureType::ptGIF, TPictureType::ptJPEG, TPictureType::ptBMP}) {
+  DIBBitmap wrongFormat;
+  wrongFormat.SetFormat(8, 8, PixelFormat::Bits32);
+  for (PictureType type : {PictureType::Gif, PictureType::Jpeg, PictureType::Bmp}) {
     const QString path = dir.filePath(QStringLiteral("bad.") + PictureExtension(type));
     try {
       StorePicture(wrongFormat, type, 17, path);
       ADD_FAILURE() << "no error for a 32-bit bitmap";
-    } catch (const EPictureError& e) {
+    } catch (const PictureError& e) {
       EXPECT_TRUE(
           QString::fromStdString(e.what()).startsWith(QStringLiteral("Can not write file ") + path))
           << e.what();
@@ -254,9 +254,9 @@ TEST(PictureStore, FailuresNameTheFileAndLeaveNothingBehind) {
 }
 
 // A device that refuses every write, like a full disk.
-class TRefusingDevice : public QIODevice {
+class RefusingDevice : public QIODevice {
  public:
-  TRefusingDevice() { open(QIODevice::WriteOnly); }
+  RefusingDevice() { open(QIODevice::WriteOnly); }
 
  protected:
   qint64 readData(char*, qint64) override { return -1; }
@@ -267,9 +267,9 @@ class TRefusingDevice : public QIODevice {
 };
 
 TEST(PictureStore, RefusedWritesAreReportedForEveryType) {
-  const TDIBBitmap bitmap = test::VariedPicture(200, 100, 5);
-  for (TPictureType type : {TPictureType::ptGIF, TPictureType::ptJPEG, TPictureType::ptBMP}) {
-    TRefusingDevice device;
+  const DIBBitmap bitmap = test::VariedPicture(200, 100, 5);
+  for (PictureType type : {PictureType::Gif, PictureType::Jpeg, PictureType::Bmp}) {
+    RefusingDevice device;
     try {
       WritePicture(bitmap, type, 17, device);
       ADD_FAILURE() << "no error for type " << int(type);

@@ -20,7 +20,7 @@ namespace qm {
 namespace {
 
 // The bounds of our icon where the notification area docked it, as the X server sees them.
-TRect DockedIcon(const test::XScreen& screen) {
+Rect DockedIcon(const test::XScreen& screen) {
   return screen.EmbeddedWindow(QCoreApplication::applicationName().toStdString());
 }
 
@@ -44,12 +44,12 @@ class NotifyIconTest : public ::testing::Test {
   test::TrayHost tray_;
   TrayMenu menu_;
   NotifyIcon icon_;
-  TRect docked_;
+  Rect docked_;
 };
 
 TEST_F(NotifyIconTest, DocksAndShowsEveryFrameOfItsList) {
   // Each of the eight frames looks different; the screen shows all of them in turn.
-  std::set<std::vector<test::TColour>> frames;
+  std::set<std::vector<test::Colour>> frames;
   EXPECT_TRUE(test::SpinUntil([&] {
     frames.insert(screen_.Pixels(docked_));
     return frames.size() >= 8;

@@ -27,7 +27,7 @@ QString Value(const QByteArray& output, const char* key) {
 // Walks the chunks between begin and end, descending into "LIST"s.
 class RiffReader {
  public:
-  RiffReader(const uint8_t* data, TAviFile& file) : data_(data), file_(file) {}
+  RiffReader(const uint8_t* data, AviFile& file) : data_(data), file_(file) {}
 
   bool Walk(int64_t begin, int64_t end, int depth) {
     int64_t at = begin;
@@ -76,7 +76,7 @@ class RiffReader {
   bool ReadMovi(int64_t begin, int64_t end) {
     int64_t at = begin;
     while (at + 8 <= end) {
-      TAviMoviChunk chunk;
+      AviMoviChunk chunk;
       chunk.ChunkId = Get32(data_ + at);
       chunk.Size = Get32(data_ + at + 4);
       chunk.Position = at;
@@ -95,7 +95,7 @@ class RiffReader {
   }
 
   const uint8_t* data_;
-  TAviFile& file_;
+  AviFile& file_;
 };
 
 }  // namespace
@@ -129,8 +129,8 @@ QByteArray MediaProbe::Run(const QString& program, const QStringList& arguments,
   return output;
 }
 
-TProbedVideo MediaProbe::ProbeVideo(const QString& path) {
-  TProbedVideo video;
+ProbedVideo MediaProbe::ProbeVideo(const QString& path) {
+  ProbedVideo video;
   bool ok = false;
   QString errors;
   const QByteArray out =
@@ -185,8 +185,8 @@ bool MediaProbe::DecodeBgr24(const QString& path, int width, int height,
   return true;
 }
 
-std::vector<TProbedFrame> MediaProbe::DecodedFrames(const QString& path) {
-  std::vector<TProbedFrame> frames;
+std::vector<ProbedFrame> MediaProbe::DecodedFrames(const QString& path) {
+  std::vector<ProbedFrame> frames;
   bool ok = false;
   const QByteArray out =
       Run(QStringLiteral("ffprobe"),
@@ -221,8 +221,8 @@ std::vector<bool> MediaProbe::PacketKeyFlags(const QString& path) {
   return flags;
 }
 
-TAviFile MediaProbe::ReadAvi(const QString& path) {
-  TAviFile file;
+AviFile MediaProbe::ReadAvi(const QString& path) {
+  AviFile file;
   QFile input(path);
   if (!input.open(QIODevice::ReadOnly)) {
     file.Error = QStringLiteral("cannot open ") + path;

@@ -11,7 +11,7 @@
 namespace qm::test {
 
 // What ffprobe reports of the first video stream of a file.
-struct TProbedVideo {
+struct ProbedVideo {
   bool Valid = false;
   QString Error;      // ffprobe's complaint when not valid
   int Streams = 0;    // streams in the file
@@ -25,7 +25,7 @@ struct TProbedVideo {
 };
 
 // One "idx1" entry as it lies in the file.
-struct TAviIndexEntry {
+struct AviIndexEntry {
   uint32_t ChunkId = 0;
   uint32_t Flags = 0;
   uint32_t Offset = 0;
@@ -33,7 +33,7 @@ struct TAviIndexEntry {
 };
 
 // One chunk of the "movi" list.
-struct TAviMoviChunk {
+struct AviMoviChunk {
   uint32_t ChunkId = 0;
   int64_t Position = 0;   // offset of the chunk's code in the file
   uint32_t Size = 0;      // size field (without pad)
@@ -41,7 +41,7 @@ struct TAviMoviChunk {
 };
 
 // An AVI file taken apart by our own reader, independent of the writer's code.
-struct TAviFile {
+struct AviFile {
   bool Valid = false;
   QString Error;
   int64_t FileSize = 0;
@@ -55,11 +55,11 @@ struct TAviFile {
   bool HasFormat = false;
   int64_t MoviPosition = -1;  // offset of the "movi" list's "LIST" code
   uint32_t MoviSize = 0;
-  std::vector<TAviMoviChunk> Chunks;
+  std::vector<AviMoviChunk> Chunks;
   bool HasIndex = false;
   int64_t IndexPosition = -1;  // offset of the "idx1" code
   uint32_t IndexSize = 0;
-  std::vector<TAviIndexEntry> Index;
+  std::vector<AviIndexEntry> Index;
 
   // Named fields of the two headers (little-endian values at their offsets).
   uint32_t MicroSecPerFrame() const { return U32(MainHeader, 0); }
@@ -85,7 +85,7 @@ struct TAviFile {
 };
 
 // The decoder's view of one frame.
-struct TProbedFrame {
+struct ProbedFrame {
   bool KeyFrame = false;
   QString PictType;  // "I", "P", "?"
 };
@@ -102,7 +102,7 @@ class MediaProbe {
   static QByteArray Run(const QString& program, const QStringList& arguments, bool* ok,
                         QString* errors = nullptr, int timeoutMs = 300000);
 
-  static TProbedVideo ProbeVideo(const QString& path);
+  static ProbedVideo ProbeVideo(const QString& path);
 
   // Decodes every frame of the first video stream to packed top-down bgr24 rows
   // (width * 3 bytes each), frame after frame, with no frame dropped or repeated.
@@ -111,12 +111,12 @@ class MediaProbe {
                           std::vector<QByteArray>& frames, QString* errors = nullptr);
 
   // The decoder's key-frame flag and picture type of every frame, in order.
-  static std::vector<TProbedFrame> DecodedFrames(const QString& path);
+  static std::vector<ProbedFrame> DecodedFrames(const QString& path);
   // The key-frame flag ("K") of every packet as the demuxer read it (from the index).
   static std::vector<bool> PacketKeyFlags(const QString& path);
 
   // Reads the RIFF structure of an AVI file: headers, the "movi" chunks and "idx1".
-  static TAviFile ReadAvi(const QString& path);
+  static AviFile ReadAvi(const QString& path);
 };
 
 // "00dc" -> its 32-bit code; the first character is the lowest byte.

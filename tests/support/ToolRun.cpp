@@ -7,8 +7,8 @@ void StartTool(QProcess& process, const QStringList& args) {
   process.waitForStarted();
 }
 
-TRun FinishTool(QProcess& process, int timeoutMs) {
-  TRun run;
+ProcessResult FinishTool(QProcess& process, int timeoutMs) {
+  ProcessResult run;
   if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit) {
     process.kill();
     process.waitForFinished();
@@ -21,7 +21,7 @@ TRun FinishTool(QProcess& process, int timeoutMs) {
   return run;
 }
 
-TRun RunTool(const QStringList& args, int timeoutMs) {
+ProcessResult RunTool(const QStringList& args, int timeoutMs) {
   QProcess process;
   StartTool(process, args);
   return FinishTool(process, timeoutMs);

@@ -7,7 +7,7 @@
 namespace qm::test {
 
 // What one run of quillmark-capture gave. ExitCode stays -1 when it did not end normally.
-struct TRun {
+struct ProcessResult {
   int ExitCode = -1;
   QString Out;
   QString Err;
@@ -17,9 +17,9 @@ struct TRun {
 void StartTool(QProcess& process, const QStringList& args);
 
 // Waits for a started tool (at most timeoutMs) and collects its output; kills it on timeout.
-TRun FinishTool(QProcess& process, int timeoutMs = 300000);
+ProcessResult FinishTool(QProcess& process, int timeoutMs = 300000);
 
 // Runs quillmark-capture with args to the end.
-TRun RunTool(const QStringList& args, int timeoutMs = 300000);
+ProcessResult RunTool(const QStringList& args, int timeoutMs = 300000);
 
 }  // namespace qm::test

@@ -36,19 +36,19 @@ XScreen::~XScreen() {
   XSync(d, False);
 }
 
-TRect XScreen::Bounds() const {
-  if (!display_) return TRect();
+Rect XScreen::Bounds() const {
+  if (!display_) return Rect();
   Display* d = display_.get();
   const int screen = DefaultScreen(d);
-  return TRect{0, 0, DisplayWidth(d, screen), DisplayHeight(d, screen)};
+  return Rect{0, 0, DisplayWidth(d, screen), DisplayHeight(d, screen)};
 }
 
-TColour XScreen::Pattern(int32_t x, int32_t y) {
+Colour XScreen::Pattern(int32_t x, int32_t y) {
   const uint32_t ux = uint32_t(x), uy = uint32_t(y);
   return (ux & 0xFF) << 16 | (uy & 0xFF) << 8 | ((uy >> 8) & 0x0F) << 4 | ((ux >> 8) & 0x0F);
 }
 
-void XScreen::Show(const TRect& area, const TPatternFunction& pattern) {
+void XScreen::Show(const Rect& area, const PatternFunction& pattern) {
   if (!display_ || area.Width() <= 0 || area.Height() <= 0) return;
   Display* d = display_.get();
   const int screen = DefaultScreen(d);
@@ -63,7 +63,7 @@ void XScreen::Show(const TRect& area, const TPatternFunction& pattern) {
   image->data = static_cast<char*>(std::malloc(size_t(image->bytes_per_line) * height));
   for (int32_t y = 0; y < area.Height(); ++y) {
     for (int32_t x = 0; x < area.Width(); ++x) {
-      const TColour c = pattern(area.Left + x, area.Top + y);
+      const Colour c = pattern(area.Left + x, area.Top + y);
       const unsigned long pixel = ((c >> 16) & 0xFF) << Shift(image->red_mask) |
                                   ((c >> 8) & 0xFF) << Shift(image->green_mask) |
                                   (c & 0xFF) << Shift(image->blue_mask);
@@ -103,7 +103,7 @@ void XScreen::MovePointer(int32_t x, int32_t y) {
 }
 
 void XScreen::SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t hotY,
-                           TColour colour) {
+                           Colour colour) {
   if (!display_) return;
   Display* d = display_.get();
   const Window root = DefaultRootWindow(d);
@@ -126,13 +126,13 @@ void XScreen::SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t 
   XSync(d, False);
 }
 
-TColour XScreen::PixelAt(int32_t x, int32_t y) const {
-  const std::vector<TColour> pixels = Pixels(TRect{x, y, x + 1, y + 1});
+Colour XScreen::PixelAt(int32_t x, int32_t y) const {
+  const std::vector<Colour> pixels = Pixels(Rect{x, y, x + 1, y + 1});
   return pixels.empty() ? 0 : pixels[0];
 }
 
-std::vector<TColour> XScreen::Pixels(const TRect& area) const {
-  std::vector<TColour> colours;
+std::vector<Colour> XScreen::Pixels(const Rect& area) const {
+  std::vector<Colour> colours;
   if (!display_ || area.Width() <= 0 || area.Height() <= 0) return colours;
   Display* d = display_.get();
   XImage* image = XGetImage(d, DefaultRootWindow(d), area.Left, area.Top, unsigned(area.Width()),
@@ -142,9 +142,9 @@ std::vector<TColour> XScreen::Pixels(const TRect& area) const {
   for (int32_t y = 0; y < area.Height(); ++y) {
     for (int32_t x = 0; x < area.Width(); ++x) {
       const unsigned long pixel = XGetPixel(image, x, y);
-      colours.push_back(TColour((pixel & image->red_mask) >> Shift(image->red_mask)) << 16 |
-                        TColour((pixel & image->green_mask) >> Shift(image->green_mask)) << 8 |
-                        TColour((pixel & image->blue_mask) >> Shift(image->blue_mask)));
+      colours.push_back(Colour((pixel & image->red_mask) >> Shift(image->red_mask)) << 16 |
+                        Colour((pixel & image->green_mask) >> Shift(image->green_mask)) << 8 |
+                        Colour((pixel & image->blue_mask) >> Shift(image->blue_mask)));
     }
   }
   XDestroyImage(image);
@@ -163,8 +163,8 @@ void XScreen::ReleaseButton(unsigned button) {
   XSync(display_.get(), False);
 }
 
-TRect XScreen::EmbeddedWindow(const std::string& instance) const {
-  if (!display_) return TRect();
+Rect XScreen::EmbeddedWindow(const std::string& instance) const {
+  if (!display_) return Rect();
   Display* d = display_.get();
   const Window root = DefaultRootWindow(d);
   // Depth first from the root's children; a match among them is a top-level window itself.
@@ -193,12 +193,12 @@ TRect XScreen::EmbeddedWindow(const std::string& instance) const {
         int x = 0, y = 0;
         Window child = 0;
         XTranslateCoordinates(d, window, root, 0, 0, &x, &y, &child);
-        return TRect{x, y, x + attributes.width, y + attributes.height};
+        return Rect{x, y, x + attributes.width, y + attributes.height};
       }
     }
     pushChildren(window, false);
   }
-  return TRect();
+  return Rect();
 }
 
 }  // namespace qm::test

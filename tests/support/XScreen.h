@@ -13,10 +13,10 @@ struct _XDisplay;
 namespace qm::test {
 
 // A colour as 0xRRGGBB.
-using TColour = uint32_t;
+using Colour = uint32_t;
 
 // The colour that a pattern gives to the screen pixel (x, y).
-using TPatternFunction = std::function<TColour(int32_t x, int32_t y)>;
+using PatternFunction = std::function<Colour(int32_t x, int32_t y)>;
 
 // Puts known pictures on the test X server and moves its pointer, over a connection of its
 // own. Whatever it put on the screen (windows, the root cursor) goes away with it.
@@ -37,15 +37,15 @@ class XScreen {
   bool Ok() const { return display_ != nullptr; }
 
   // (0, 0, screen width, screen height).
-  TRect Bounds() const;
+  Rect Bounds() const;
 
   // Different in every pixel of a screen up to 4096 x 4096: red is x mod 256, green is
   // y mod 256, blue holds the upper bits of x (low nibble) and y (high nibble).
-  static TColour Pattern(int32_t x, int32_t y);
+  static Colour Pattern(int32_t x, int32_t y);
 
   // Shows a borderless window above all others over area (which may reach off the screen),
   // each pixel coloured by pattern in screen coordinates. Returns once the server shows it.
-  void Show(const TRect& area, const TPatternFunction& pattern = Pattern);
+  void Show(const Rect& area, const PatternFunction& pattern = Pattern);
 
   // Takes every window shown so far off the screen.
   void Clear();
@@ -55,13 +55,13 @@ class XScreen {
 
   // Shows, wherever no window chooses a cursor of its own, a cursor that is an opaque box of
   // width x height pixels in colour, with its hot spot at (hotX, hotY) of the box.
-  void SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t hotY, TColour colour);
+  void SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t hotY, Colour colour);
 
   // The colour of the screen pixel (x, y) as the server reads it back.
-  TColour PixelAt(int32_t x, int32_t y) const;
+  Colour PixelAt(int32_t x, int32_t y) const;
 
   // The colours of area's screen pixels, row by row; empty when area is not on the screen.
-  std::vector<TColour> Pixels(const TRect& area) const;
+  std::vector<Colour> Pixels(const Rect& area) const;
 
   // Presses or releases pointer button (1 left, 2 middle, 3 right) as the user would (XTest);
   // returns once the server has it.
@@ -71,7 +71,7 @@ class XScreen {
   // The bounds on the screen of a viewable window whose class instance (WM_CLASS) is
   // instance and that another client's window holds (docked, not a child of the root), or
   // an empty rectangle.
-  TRect EmbeddedWindow(const std::string& instance) const;
+  Rect EmbeddedWindow(const std::string& instance) const;
 
  private:
   struct Closer {

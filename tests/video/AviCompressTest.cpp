@@ -20,7 +20,7 @@
 
 #include "common/CommonParams.h"
 #include "common/SilentAbort.h"
-#include "platform/codecs/VfwCompressor.h"
+#include "platform/codecs/VideoEncoder.h"
 #include "support/RecordingMessages.h"
 #include "video/AviCompress.h"
 
@@ -43,7 +43,7 @@ const char* const kCatalogueCodes[] = {"MP42", "DIV3", "XVID", "H264", "MJPG",
                                        "FFV1", "ZMBV", "cvid", "CRAM", "MPNG"};
 
 // One compressed frame as the compressor handed it out.
-struct TPacket {
+struct ExpectedPacket {
   QByteArray Data;
   uint32_t Flags = 0;
 };
@@ -53,10 +53,10 @@ struct TPacket {
 class TinyAvi {
  public:
   static bool Write(const QString& path, const std::array<uint8_t, 40>& format, int width,
-                    int height, int fps, const std::vector<TPacket>& packets) {
+                    int height, int fps, const std::vector<ExpectedPacket>& packets) {
     QByteArray movi("movi");
     QByteArray index;
-    for (const TPacket& packet : packets) {
+    for (const ExpectedPacket& packet : packets) {
       const uint32_t offset = uint32_t(movi.size());
       Chunk(movi, "00dc", packet.Data);
       index += "00dc";
@@ -163,7 +163,7 @@ std::vector<bool> DecodedKeyFrames(const QString& path) {
 
 // A picture with a smooth background, sharp text-like bars and a box that moves each frame,
 // like a screen with a moving window.
-void DrawFrame(TDIBBitmap& bitmap, int index) {
+void DrawFrame(DIBBitmap& bitmap, int index) {
   for (int y = 0; y < bitmap.Height(); ++y) {
     uint8_t* row = bitmap.ScanLine(y);
     for (int x = 0; x < bitmap.Width(); ++x) {
@@ -183,7 +183,7 @@ void DrawFrame(TDIBBitmap& bitmap, int index) {
 }
 
 // The frame as top-down packed rows, the layout ffmpeg decodes to.
-QByteArray TopDown(const TDIBBitmap& bitmap) {
+QByteArray TopDown(const DIBBitmap& bitmap) {
   QByteArray rows;
   for (int y = 0; y < bitmap.Height(); ++y)
     rows += QByteArray(reinterpret_cast<const char*>(bitmap.ScanLine(y)), bitmap.Width() * 3);
@@ -197,17 +197,17 @@ double MeanAbsDifference(const QByteArray& a, const QByteArray& b) {
   return sum / double(a.size());
 }
 
-TCompressRequest Request(int width, int height, long double fps) {
-  TCompressRequest request;
+CompressRequest Request(int width, int height, long double fps) {
+  CompressRequest request;
   request.FrameRate = fps;
   request.Width = width;
   request.Height = height;
   request.FrameCountHint = 1000000;
-  request.PixelFormat = TPixelFormat::pf24bit;
+  request.Format = PixelFormat::Bits24;
   return request;
 }
 
-int IndexOf(const TAviCompress& compress, uint32_t code) {
+int IndexOf(const AviCompress& compress, uint32_t code) {
   const auto& entries = compress.Entries();
   for (size_t i = 0; i < entries.size(); ++i)
     if (entries[i].Handler == code) return int(i);
@@ -217,7 +217,7 @@ int IndexOf(const TAviCompress& compress, uint32_t code) {
 // --- Listing --------------------------------------------------------------------------------
 
 TEST(AviCompressListing, BuiltInEntryFirstThenTheCatalogueInOrder) {
-  TAviCompress compress;
+  AviCompress compress;
   const auto& entries = compress.Entries();
   ASSERT_EQ(entries.size(), 1 + std::size(kCatalogueCodes));
   EXPECT_EQ(entries[0].Handler, 0u);
@@ -225,9 +225,9 @@ TEST(AviCompressListing, BuiltInEntryFirstThenTheCatalogueInOrder) {
   EXPECT_EQ(entries[0].Description, QStringLiteral("Uncompressed 24bits DIB"));
   EXPECT_EQ(EntryCodeText(entries[0]), QStringLiteral("DIB"));
   for (size_t i = 0; i < std::size(kCatalogueCodes); ++i) {
-    const TCompressorEntry& entry = entries[i + 1];
+    const CompressorEntry& entry = entries[i + 1];
     EXPECT_EQ(FourCCText(entry.Handler), QLatin1String(kCatalogueCodes[i]));
-    EXPECT_EQ(entry.Type, kIcTypeVideo);
+    EXPECT_EQ(entry.Type, kVideoEncoderType);
     EXPECT_FALSE(entry.Description.isEmpty());
     EXPECT_FALSE(entry.Name.isEmpty());
     EXPECT_LE(entry.Name.size(), 16);
@@ -237,7 +237,7 @@ TEST(AviCompressListing, BuiltInEntryFirstThenTheCatalogueInOrder) {
 
   // Listing again makes the built-in entry current and closes what was open.
   ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
-  std::vector<TDisplayItem> items{{QStringLiteral("stale"), nullptr}};
+  std::vector<DisplayItem> items{{QStringLiteral("stale"), nullptr}};
   EXPECT_TRUE(compress.FillDisplayList(items));
   EXPECT_EQ(compress.CurrentIndex(), 0);
   EXPECT_EQ(compress.CurrentCode(), 0u);
@@ -252,17 +252,17 @@ TEST(AviCompressListing, BuiltInEntryFirstThenTheCatalogueInOrder) {
 TEST(AviCompressListing, FilterRulesOnMadeUpEntries) {
   int asked = 0;
   auto describeAs = [&asked](const QString& description) {
-    return [&asked, description](TCompressorEntry& entry) {
+    return [&asked, description](CompressorEntry& entry) {
       ++asked;
       entry.Name = QStringLiteral("short");
       entry.Description = description;
     };
   };
-  auto admit = [&](const char(&code)[5], const QString& description, TCompressorEntry* out) {
-    TCompressorEntry entry;
-    entry.Type = kIcTypeVideo;
+  auto admit = [&](const char(&code)[5], const QString& description, CompressorEntry* out) {
+    CompressorEntry entry;
+    entry.Type = kVideoEncoderType;
     entry.Handler = MakeFourCC(code);
-    const bool admitted = TAviCompress::AdmitEntry(entry, describeAs(description));
+    const bool admitted = AviCompress::AdmitEntry(entry, describeAs(description));
     if (out) *out = entry;
     return admitted;
   };
@@ -274,7 +274,7 @@ TEST(AviCompressListing, FilterRulesOnMadeUpEntries) {
   EXPECT_EQ(asked, 0);
 
   // "divx" is listed as "DivX" whatever it would say, without being opened.
-  TCompressorEntry divx;
+  CompressorEntry divx;
   EXPECT_TRUE(admit("DIVX", QStringLiteral("yuv rle h. everything"), &divx));
   EXPECT_EQ(divx.Description, QStringLiteral("DivX"));
   EXPECT_TRUE(admit("divx", QString(), &divx));
@@ -290,7 +290,7 @@ TEST(AviCompressListing, FilterRulesOnMadeUpEntries) {
   EXPECT_FALSE(admit("abcd", QString(), nullptr));  // could not be opened for query
   EXPECT_EQ(asked, 6);
 
-  TCompressorEntry kept;
+  CompressorEntry kept;
   EXPECT_TRUE(admit("cvid", QStringLiteral("  Cinepak Codec by Radius \t"), &kept));
   EXPECT_EQ(kept.Description, QStringLiteral("Cinepak Codec by Radius"));
   EXPECT_EQ(kept.Name, QStringLiteral("short"));
@@ -302,7 +302,7 @@ TEST(AviCompressListing, FilterRulesOnMadeUpEntries) {
 
 TEST(AviCompressSelect, SelectsByCodeAndFallsBackToBuiltIn) {
   test::RecordingMessages messages;
-  TAviCompress compress;
+  AviCompress compress;
   EXPECT_FALSE(compress.CanConfigure());
   EXPECT_TRUE(compress.Configure(nullptr));  // nothing open: nothing to do
 
@@ -319,19 +319,19 @@ TEST(AviCompressSelect, SelectsByCodeAndFallsBackToBuiltIn) {
 }
 
 // Compresses one busy frame with the current compressor and gives its size.
-uint32_t OneFrameSize(TAviCompress& compress) {
-  TCompressRequest request = Request(64, 48, 10);
+uint32_t OneFrameSize(AviCompress& compress) {
+  CompressRequest request = Request(64, 48, 10);
   if (!compress.Begin(request)) return 0;
   for (int y = 0; y < 48; ++y)
     for (int x = 0; x < 64 * 3; ++x) compress.Bitmap().ScanLine(y)[x] = uint8_t(x * 37 + y * 91);
-  TCompressedFrame frame;
+  CompressedFrame frame;
   compress.Compress(frame);
   compress.End();
   return frame.Size;
 }
 
 TEST(AviCompressSelect, SelectingTheSameCodeKeepsTheOpenCompressorAndItsSettings) {
-  TAviCompress compress;
+  AviCompress compress;
   ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
   const uint32_t defaultSize = OneFrameSize(compress);
   ASSERT_GT(defaultSize, 0u);
@@ -344,7 +344,7 @@ TEST(AviCompressSelect, SelectingTheSameCodeKeepsTheOpenCompressorAndItsSettings
   EXPECT_LT(coarseSize, defaultSize);
 
   // A sequence in progress is not ended by selecting the same code either.
-  TCompressRequest request = Request(64, 48, 10);
+  CompressRequest request = Request(64, 48, 10);
   ASSERT_TRUE(compress.Begin(request));
   ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
   EXPECT_TRUE(compress.End());
@@ -363,9 +363,9 @@ TEST(AviCompressSelect, SelectingTheSameCodeKeepsTheOpenCompressorAndItsSettings
 // --- Built-in entry -----------------------------------------------------------------------
 
 TEST(AviCompressBuiltIn, PassesTheBitmapThroughWithPaddedRows) {
-  TAviCompress compress;
+  AviCompress compress;
   ASSERT_TRUE(compress.Select(0));
-  TCompressRequest request = Request(30, 30, 15);
+  CompressRequest request = Request(30, 30, 15);
   request.OutputFormat.fill(0xAA);
   ASSERT_TRUE(compress.Begin(request));
   const uint8_t* out = request.OutputFormat.data();
@@ -379,7 +379,7 @@ TEST(AviCompressBuiltIn, PassesTheBitmapThroughWithPaddedRows) {
   for (int i = 24; i < 40; ++i) EXPECT_EQ(out[i], 0) << i;
 
   DrawFrame(compress.Bitmap(), 0);
-  TCompressedFrame frame;
+  CompressedFrame frame;
   frame.FrameNumber = 3;
   frame.Flags = 0x1234;
   ASSERT_TRUE(compress.Compress(frame));
@@ -402,9 +402,9 @@ TEST_P(AviCompressEvery, FramesDecodeIndependentlyWithTheirKeyFrames) {
                         QLatin1String(GetParam()) == QLatin1String("MPNG");
   constexpr int kWidth = 64, kHeight = 48, kFps = 10, kFrames = 25;
 
-  TAviCompress compress;
+  AviCompress compress;
   ASSERT_TRUE(compress.Select(code));
-  TCompressRequest request = Request(kWidth, kHeight, kFps);
+  CompressRequest request = Request(kWidth, kHeight, kFps);
   ASSERT_TRUE(compress.Begin(request));
   const uint8_t* format = request.OutputFormat.data();
   EXPECT_EQ(LE32(format), 40u);
@@ -412,12 +412,12 @@ TEST_P(AviCompressEvery, FramesDecodeIndependentlyWithTheirKeyFrames) {
   EXPECT_EQ(LE32(format + 8), uint32_t(kHeight));
   EXPECT_EQ(LE32(format + 16), code);
 
-  std::vector<TPacket> packets;
+  std::vector<ExpectedPacket> packets;
   std::vector<QByteArray> pictures;
   for (int i = 0; i < kFrames; ++i) {
     DrawFrame(compress.Bitmap(), i);
     pictures.push_back(TopDown(compress.Bitmap()));
-    TCompressedFrame frame;
+    CompressedFrame frame;
     frame.FrameNumber = uint32_t(i);
     ASSERT_TRUE(compress.Compress(frame));
     ASSERT_GT(frame.Size, 0u) << "frame " << i << " came out late";
@@ -432,7 +432,7 @@ TEST_P(AviCompressEvery, FramesDecodeIndependentlyWithTheirKeyFrames) {
   // One key frame per second: the first frame, then at least every tenth.
   EXPECT_EQ(packets[0].Flags, kAviKeyFrame);
   int sinceKey = 0;
-  for (const TPacket& packet : packets) {
+  for (const ExpectedPacket& packet : packets) {
     sinceKey = packet.Flags ? 0 : sinceKey + 1;
     EXPECT_LT(sinceKey, kFps);
   }
@@ -463,7 +463,7 @@ TEST_P(AviCompressEvery, FramesDecodeIndependentlyWithTheirKeyFrames) {
   // Every key frame decodes without what came before it.
   for (int i = 1; i < kFrames; ++i) {
     if (!packets[size_t(i)].Flags) continue;
-    const std::vector<TPacket> tail(packets.begin() + i, packets.end());
+    const std::vector<ExpectedPacket> tail(packets.begin() + i, packets.end());
     const QString tailPath = dir.filePath(QStringLiteral("tail.avi"));
     ASSERT_TRUE(TinyAvi::Write(tailPath, request.OutputFormat, kWidth, kHeight, kFps, tail));
     const std::vector<QByteArray> rest = DecodeFrames(tailPath, kWidth, kHeight, &errors);
@@ -476,14 +476,14 @@ TEST_P(AviCompressEvery, FramesDecodeIndependentlyWithTheirKeyFrames) {
 // one the pixels were converted to.
 TEST_P(AviCompressEvery, FlatBlackAndWhiteKeepTheirLevels) {
   constexpr int kWidth = 32, kHeight = 32;
-  TAviCompress compress;
+  AviCompress compress;
   ASSERT_TRUE(compress.Select(Code(GetParam())));
-  TCompressRequest request = Request(kWidth, kHeight, 15);
+  CompressRequest request = Request(kWidth, kHeight, 15);
   ASSERT_TRUE(compress.Begin(request));
-  std::vector<TPacket> packets;
+  std::vector<ExpectedPacket> packets;
   for (const uint8_t level : {uint8_t(255), uint8_t(0), uint8_t(255)}) {
     for (int y = 0; y < kHeight; ++y) std::memset(compress.Bitmap().ScanLine(y), level, kWidth * 3);
-    TCompressedFrame frame;
+    CompressedFrame frame;
     frame.FrameNumber = uint32_t(packets.size());
     ASSERT_TRUE(compress.Compress(frame));
     packets.push_back(
@@ -510,35 +510,35 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, AviCompressEvery, ::testing::ValuesIn(kCatal
                          [](const auto& info) { return std::string(info.param); });
 
 TEST(AviCompressBegin, SizesAnEncoderCannotTakeFailTheBegin) {
-  TAviCompress compress;
+  AviCompress compress;
   for (const char* code : {"H264", "cvid", "CRAM"}) {
     ASSERT_TRUE(compress.Select(Code(code)));
-    TCompressRequest odd = Request(31, 30, 15);
+    CompressRequest odd = Request(31, 30, 15);
     EXPECT_FALSE(compress.Begin(odd)) << code;
     EXPECT_FALSE(compress.End()) << code;
   }
   // Cinepak and Video 1 work on 4 x 4 blocks.
   for (const char* code : {"cvid", "CRAM"}) {
     ASSERT_TRUE(compress.Select(Code(code)));
-    TCompressRequest even = Request(30, 30, 15);
+    CompressRequest even = Request(30, 30, 15);
     EXPECT_FALSE(compress.Begin(even)) << code;
   }
   // The MPEG-4 family takes any size.
   ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
-  TCompressRequest odd = Request(31, 31, 15);
+  CompressRequest odd = Request(31, 31, 15);
   ASSERT_TRUE(compress.Begin(odd));
-  TCompressedFrame frame;
+  CompressedFrame frame;
   ASSERT_TRUE(compress.Compress(frame));
   EXPECT_GT(frame.Size, 0u);
   EXPECT_EQ(frame.Flags, kAviKeyFrame);
 }
 
 // Compresses count changing frames from number 0 on and returns the flags of each.
-std::vector<uint32_t> FlagsOfFrames(TAviCompress& compress, uint32_t count) {
+std::vector<uint32_t> FlagsOfFrames(AviCompress& compress, uint32_t count) {
   std::vector<uint32_t> flags;
   for (uint32_t i = 0; i < count; ++i) {
     DrawFrame(compress.Bitmap(), int(i));
-    TCompressedFrame frame;
+    CompressedFrame frame;
     frame.FrameNumber = i;
     compress.Compress(frame);
     flags.push_back(frame.Flags);
@@ -547,10 +547,10 @@ std::vector<uint32_t> FlagsOfFrames(TAviCompress& compress, uint32_t count) {
 }
 
 TEST(AviCompressBegin, AnnouncesTheFrameRateAndItsKeyFrameRate) {
-  TAviCompress compress;
+  AviCompress compress;
   ASSERT_TRUE(compress.Select(MakeFourCC("FFV1")));
   // 2.5 frames per second rounds to 2 (ties to even): a key frame every second frame.
-  TCompressRequest request = Request(32, 32, 2.5L);
+  CompressRequest request = Request(32, 32, 2.5L);
   ASSERT_TRUE(compress.Begin(request));
   EXPECT_EQ(FlagsOfFrames(compress, 6), (std::vector<uint32_t>{0x10, 0, 0x10, 0, 0x10, 0}));
 
@@ -565,15 +565,15 @@ TEST(AviCompressBegin, AnnouncesTheFrameRateAndItsKeyFrameRate) {
 
 TEST(AviCompressFailure, AFrameTheCompressorRefusesGoesThroughTheErrorReport) {
   test::RecordingMessages messages;
-  TAviCompress compress;
+  AviCompress compress;
   ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
-  TCompressRequest request = Request(32, 32, 15);
+  CompressRequest request = Request(32, 32, 15);
   ASSERT_TRUE(compress.Begin(request));
 
-  TVfwCompressor::InjectCompressFault(-2);
-  TCompressedFrame frame;
+  VideoEncoder::InjectCompressFault(EncoderResult::BadFormat);
+  CompressedFrame frame;
   frame.FrameNumber = 7;
-  EXPECT_THROW(compress.Compress(frame), ESilentAbort);
+  EXPECT_THROW(compress.Compress(frame), SilentAbort);
   ASSERT_EQ(messages.Reports().size(), 1);
   EXPECT_EQ(messages.Reports()[0], QStringLiteral("Fail to compress frame 7 Error code: -2"));
   EXPECT_TRUE(messages.Messages().isEmpty());
@@ -588,11 +588,11 @@ TEST(AviCompressFailure, AFrameTheCompressorRefusesGoesThroughTheErrorReport) {
 
 TEST(AviCompressFailure, CompressingWithoutABegunSequenceIsReported) {
   test::RecordingMessages messages;
-  TAviCompress compress;
+  AviCompress compress;
   ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
-  TCompressedFrame frame;
+  CompressedFrame frame;
   frame.FrameNumber = 4;
-  EXPECT_THROW(compress.Compress(frame), ESilentAbort);
+  EXPECT_THROW(compress.Compress(frame), SilentAbort);
   ASSERT_EQ(messages.Reports().size(), 1);
   EXPECT_EQ(messages.Reports()[0], QStringLiteral("Fail to compress frame 4 Error code: -100"));
 }

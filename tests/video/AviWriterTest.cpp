@@ -24,7 +24,7 @@ namespace {
 using test::FourCC;
 using test::MediaProbe;
 using test::RecordingMessages;
-using test::TAviFile;
+using test::AviFile;
 
 constexpr const char* kCannotBegin =
     "Can not initiate encoding with this codec.\nMost likely it can only be used for decoding.";
@@ -41,7 +41,7 @@ QByteArray ReadAll(const QString& path) {
 
 // A screen-like picture: a light page with lines of dark "text" blocks that scroll by one
 // line every few frames, and a small window that moves across it.
-void DrawFrame(TDIBBitmap& bitmap, int frame) {
+void DrawFrame(DIBBitmap& bitmap, int frame) {
   const int width = bitmap.Width();
   const int height = bitmap.Height();
   for (int y = 0; y < height; ++y) {
@@ -65,7 +65,7 @@ void DrawFrame(TDIBBitmap& bitmap, int frame) {
 }
 
 // The picture as packed top-down bgr24 rows, what the decoder gives back.
-QByteArray TopDownBgr(const TDIBBitmap& bitmap) {
+QByteArray TopDownBgr(const DIBBitmap& bitmap) {
   const int rowBytes = bitmap.Width() * 3;
   QByteArray out(qsizetype(rowBytes) * bitmap.Height(), '\0');
   for (int y = 0; y < bitmap.Height(); ++y) {
@@ -74,8 +74,8 @@ QByteArray TopDownBgr(const TDIBBitmap& bitmap) {
   return out;
 }
 
-TAviSettings Settings(int width, int height, long double rate) {
-  TAviSettings settings;
+AviSettings Settings(int width, int height, long double rate) {
+  AviSettings settings;
   settings.FrameRate = rate;
   settings.Width = width;
   settings.Height = height;
@@ -89,12 +89,12 @@ class AviWriterTest : public ::testing::Test {
   QString SpoolPath() const { return dir_.filePath(QStringLiteral("Index.~tmp")); }
 
   // Records frames of the given size with the selected compressor, returns the file path.
-  QString Record(TAviWriter& writer, const QString& name, int width, int height, int frames,
+  QString Record(AviWriter& writer, const QString& name, int width, int height, int frames,
                  long double rate = 15, long double actualRate = 0,
                  std::vector<QByteArray>* pictures = nullptr) {
     const QString path = Path(name);
     EXPECT_TRUE(writer.Open(path, Settings(width, height, rate), compressor_));
-    TCompressedFrame frame;
+    CompressedFrame frame;
     for (int i = 0; i < frames; ++i) {
       DrawFrame(compressor_.Bitmap(), i);
       if (pictures) pictures->push_back(TopDownBgr(compressor_.Bitmap()));
@@ -107,12 +107,12 @@ class AviWriterTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   RecordingMessages messages_;
-  TAviCompress compressor_;
+  AviCompress compressor_;
 };
 
 TEST_F(AviWriterTest, EmptyRecordingIsTheFixedHeaderRegionAndAnEmptyIndex) {
   ASSERT_TRUE(compressor_.Select(0));
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   const QString path = Record(writer, QStringLiteral("empty.avi"), 32, 16, 0);
   const QByteArray bytes = ReadAll(path);
   ASSERT_EQ(bytes.size(), 6156);
@@ -155,7 +155,7 @@ TEST_F(AviWriterTest, EmptyRecordingIsTheFixedHeaderRegionAndAnEmptyIndex) {
   for (int at = 4356; at < 4600; ++at) ASSERT_EQ(bytes[at], '\0') << "dmlh at " << at;
   for (int at = 4608; at < 6136; ++at) ASSERT_EQ(bytes[at], '\0') << "hdrl JUNK at " << at;
 
-  const TAviFile avi = MediaProbe::ReadAvi(path);
+  const AviFile avi = MediaProbe::ReadAvi(path);
   ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
   EXPECT_EQ(avi.MicroSecPerFrame(), 66667u);
   EXPECT_EQ(avi.MainFlags(), 0x110u);
@@ -187,12 +187,12 @@ TEST_F(AviWriterTest, EmptyRecordingIsTheFixedHeaderRegionAndAnEmptyIndex) {
 TEST_F(AviWriterTest, UncompressedFramesAreDibChunksWithKeyFlagsAndDecodeExactly) {
   ASSERT_TRUE(MediaProbe::Available());
   ASSERT_TRUE(compressor_.Select(0));
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   std::vector<QByteArray> pictures;
   // 31 pixels: rows of 93 bytes padded to 96.
   const QString path = Record(writer, QStringLiteral("dib.avi"), 31, 17, 5, 15, 0, &pictures);
 
-  const TAviFile avi = MediaProbe::ReadAvi(path);
+  const AviFile avi = MediaProbe::ReadAvi(path);
   ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
   EXPECT_EQ(avi.MoviPosition, 6136);
   EXPECT_EQ(avi.TotalFrames(), 5u);
@@ -214,7 +214,7 @@ TEST_F(AviWriterTest, UncompressedFramesAreDibChunksWithKeyFlagsAndDecodeExactly
   EXPECT_EQ(avi.FileSize, int64_t(avi.RiffSize) + 8);
   EXPECT_EQ(int64_t(avi.MoviSize), avi.IndexPosition - avi.MoviPosition - 8);
 
-  const test::TProbedVideo video = MediaProbe::ProbeVideo(path);
+  const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
   ASSERT_TRUE(video.Valid) << video.Error.toStdString();
   EXPECT_EQ(video.CodecName, QStringLiteral("rawvideo"));
   EXPECT_EQ(video.Width, 31);
@@ -241,9 +241,9 @@ class AviWriterRateTest : public AviWriterTest, public ::testing::WithParamInter
 TEST_P(AviWriterRateTest, TimingFieldsRoundToNearestEven) {
   const RateCase c = GetParam();
   ASSERT_TRUE(compressor_.Select(0));
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   const QString path = Record(writer, QStringLiteral("rate.avi"), 8, 8, 2, c.Open, c.Close);
-  const TAviFile avi = MediaProbe::ReadAvi(path);
+  const AviFile avi = MediaProbe::ReadAvi(path);
   ASSERT_TRUE(avi.Valid);
   EXPECT_EQ(avi.MicroSecPerFrame(), c.MicroSeconds);
   EXPECT_EQ(avi.Scale(), 10000u);
@@ -266,14 +266,14 @@ TEST_F(AviWriterTest, StaleSpoolIsRemovedAtCreationAndAtOpen) {
     stale.write(QByteArray(100, 'x'));
   };
   leaveSpool();
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   EXPECT_FALSE(QFileInfo::exists(SpoolPath()));
 
   leaveSpool();
   ASSERT_TRUE(compressor_.Select(0));
   ASSERT_TRUE(writer.Open(Path(QStringLiteral("a.avi")), Settings(8, 8, 10), compressor_));
   EXPECT_EQ(QFileInfo(SpoolPath()).size(), 0);  // the spool of this recording, not the stale one
-  TCompressedFrame frame;
+  CompressedFrame frame;
   ASSERT_TRUE(writer.AddFrame(frame));
   EXPECT_EQ(QFileInfo(SpoolPath()).size(), 16);
   ASSERT_TRUE(writer.Close(0));
@@ -283,14 +283,14 @@ TEST_F(AviWriterTest, StaleSpoolIsRemovedAtCreationAndAtOpen) {
 }
 
 TEST_F(AviWriterTest, DefaultSpoolLivesBesideTheExecutable) {
-  const QString path = TAviWriter::DefaultSpoolPath();
+  const QString path = AviWriter::DefaultSpoolPath();
   EXPECT_TRUE(path.endsWith(QStringLiteral("/Index.~tmp")));
   EXPECT_EQ(QFileInfo(path).absolutePath(),
             QDir(QCoreApplication::applicationDirPath()).absolutePath());
 }
 
 TEST_F(AviWriterTest, SpoolThatCannotBeDeletedFailsOpenWithItsPath) {
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   // A folder in the spool's place cannot be deleted as a file.
   ASSERT_TRUE(QDir().mkpath(SpoolPath() + QStringLiteral("/inside")));
   ASSERT_TRUE(compressor_.Select(0));
@@ -304,31 +304,31 @@ TEST_F(AviWriterTest, SpoolThatCannotBeDeletedFailsOpenWithItsPath) {
   // The next recording, with the obstacle gone, starts afresh.
   ASSERT_TRUE(QDir(SpoolPath()).removeRecursively());
   ASSERT_TRUE(writer.Open(path, Settings(8, 8, 10), compressor_));
-  TCompressedFrame frame;
+  CompressedFrame frame;
   EXPECT_TRUE(writer.AddFrame(frame));
   EXPECT_TRUE(writer.Close(0));
   EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, 1);
 }
 
 TEST_F(AviWriterTest, OutputThatCannotBeCreatedFailsOpenSilently) {
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   ASSERT_TRUE(compressor_.Select(0));
   EXPECT_FALSE(
       writer.Open(Path(QStringLiteral("missing/folder/c.avi")), Settings(8, 8, 10), compressor_));
   EXPECT_TRUE(messages_.Messages().isEmpty());
-  TCompressedFrame frame;
+  CompressedFrame frame;
   EXPECT_FALSE(writer.AddFrame(frame));
   EXPECT_FALSE(writer.Close(0));
 }
 
 TEST_F(AviWriterTest, OutputOnAFullDiskFailsOpen) {
   if (!QFileInfo::exists(QStringLiteral("/dev/full"))) GTEST_SKIP() << "no /dev/full";
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   ASSERT_TRUE(compressor_.Select(0));
   // Every write to /dev/full fails as on a full disk.
   EXPECT_FALSE(writer.Open(QStringLiteral("/dev/full"), Settings(8, 8, 10), compressor_));
   EXPECT_TRUE(messages_.Messages().isEmpty());
-  TCompressedFrame frame;
+  CompressedFrame frame;
   EXPECT_FALSE(writer.AddFrame(frame));
   EXPECT_FALSE(writer.Close(0));
   EXPECT_FALSE(writer.IsOpen());
@@ -338,7 +338,7 @@ TEST_F(AviWriterTest, CompressorThatCannotBeginFailsOpenWithItsMessage) {
   if (!compressor_.Select(MakeFourCC("H264")) || compressor_.CurrentCode() != MakeFourCC("H264")) {
     GTEST_SKIP() << "no H264 compressor";
   }
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   const QString path = Path(QStringLiteral("odd.avi"));
   EXPECT_FALSE(writer.Open(path, Settings(33, 20, 10), compressor_));
   EXPECT_EQ(messages_.Messages(), QStringList{QString::fromLatin1(kCannotBegin)});
@@ -361,10 +361,10 @@ void WithFileSizeLimit(rlim_t bytes, Body body) {
 
 TEST_F(AviWriterTest, FailedFrameWriteIsUndoneSoTheFileStillCloses) {
   ASSERT_TRUE(compressor_.Select(0));
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   const QString path = Path(QStringLiteral("limit.avi"));
   ASSERT_TRUE(writer.Open(path, Settings(64, 32, 10), compressor_));
-  TCompressedFrame frame;
+  CompressedFrame frame;
   ASSERT_TRUE(writer.AddFrame(frame));
   ASSERT_TRUE(writer.AddFrame(frame));
   const int64_t size = QFileInfo(path).size();
@@ -376,7 +376,7 @@ TEST_F(AviWriterTest, FailedFrameWriteIsUndoneSoTheFileStillCloses) {
   EXPECT_EQ(writer.FramesWritten(), 2u);
   ASSERT_TRUE(writer.Close(0));
 
-  const TAviFile avi = MediaProbe::ReadAvi(path);
+  const AviFile avi = MediaProbe::ReadAvi(path);
   ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
   EXPECT_EQ(avi.TotalFrames(), 2u);
   EXPECT_EQ(avi.Index.size(), 2u);
@@ -386,10 +386,10 @@ TEST_F(AviWriterTest, FailedFrameWriteIsUndoneSoTheFileStillCloses) {
 
 TEST_F(AviWriterTest, CloseThatCannotWriteTheIndexFails) {
   ASSERT_TRUE(compressor_.Select(0));
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   const QString path = Path(QStringLiteral("noindex.avi"));
   ASSERT_TRUE(writer.Open(path, Settings(16, 16, 10), compressor_));
-  TCompressedFrame frame;
+  CompressedFrame frame;
   ASSERT_TRUE(writer.AddFrame(frame));
   bool closed = true;
   WithFileSizeLimit(rlim_t(QFileInfo(path).size() + 4), [&] { closed = writer.Close(0); });
@@ -404,28 +404,28 @@ TEST_F(AviWriterTest, SizeLimitStopsBeforeTheFrameThatWouldPassItAndTheFileCompl
   // Header region, two chunks and an index of two entries: exactly the limit.
   const int64_t twoFrames = 6148 + 2 * (8 + frameBytes) + 8 + 2 * 16;
   for (const int64_t limit : {twoFrames, twoFrames - 1}) {
-    TAviWriter writer(SpoolPath());
+    AviWriter writer(SpoolPath());
     writer.SetSizeLimit(limit);
     RecordingMessages messages;
     const QString path = Path(QStringLiteral("big%1.avi").arg(limit));
     ASSERT_TRUE(writer.Open(path, Settings(16, 8, 10), compressor_));
-    TCompressedFrame frame;
+    CompressedFrame frame;
     int added = 0;
     for (int i = 0; i < 5; ++i) added += writer.AddFrame(frame) ? 1 : 0;
     const int expected = limit == twoFrames ? 2 : 1;
     EXPECT_EQ(added, expected);
-    EXPECT_EQ(messages.Messages(), QStringList{TAviWriter::SizeLimitMessage()});
+    EXPECT_EQ(messages.Messages(), QStringList{AviWriter::SizeLimitMessage()});
     ASSERT_TRUE(writer.Close(0));
     EXPECT_LE(QFileInfo(path).size(), limit);
     EXPECT_EQ(QFileInfo(path).size(), 6148 + expected * (8 + frameBytes) + 8 + expected * 16);
-    const test::TProbedVideo video = MediaProbe::ProbeVideo(path);
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
     ASSERT_TRUE(video.Valid) << video.Error.toStdString();
     EXPECT_EQ(video.Frames, expected);
   }
 }
 
 TEST_F(AviWriterTest, SizeLimitIsTheSigned32BitRange) {
-  TAviWriter writer(SpoolPath());
+  AviWriter writer(SpoolPath());
   EXPECT_EQ(writer.SizeLimit(), 0x7FFFFFFF);
   writer.SetSizeLimit(int64_t(1) << 40);
   EXPECT_EQ(writer.SizeLimit(), 0x7FFFFFFF);
@@ -456,20 +456,20 @@ bool IsLossless(uint32_t code) {
 
 TEST_F(AviWriterTest, EveryListedCompressorWritesAFileTheDecoderReadsWhole) {
   ASSERT_TRUE(MediaProbe::Available());
-  const std::vector<TCompressorEntry> entries = compressor_.Entries();
+  const std::vector<CompressorEntry> entries = compressor_.Entries();
   ASSERT_FALSE(entries.empty());
   constexpr int kWidth = 96, kHeight = 64, kFrames = 32;
   int oddSizes = 0;
-  for (const TCompressorEntry& entry : entries) {
+  for (const CompressorEntry& entry : entries) {
     const QString code = entry.Handler ? FourCCText(entry.Handler) : QStringLiteral("DIB ");
     SCOPED_TRACE(code.toStdString() + " " + entry.Description.toStdString());
     ASSERT_TRUE(compressor_.Select(entry.Handler));
-    TAviWriter writer(SpoolPath());
+    AviWriter writer(SpoolPath());
     std::vector<QByteArray> pictures;
     const QString path = Record(writer, QStringLiteral("c_%1.avi").arg(code.trimmed()), kWidth,
                                 kHeight, kFrames, 15, 0, &pictures);
 
-    const TAviFile avi = MediaProbe::ReadAvi(path);
+    const AviFile avi = MediaProbe::ReadAvi(path);
     ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
     EXPECT_EQ(avi.Handler(), entry.Handler ? entry.Handler : FourCC("DIB "));
     EXPECT_EQ(avi.FormatCompression(), entry.Handler);
@@ -493,7 +493,7 @@ TEST_F(AviWriterTest, EveryListedCompressorWritesAFileTheDecoderReadsWhole) {
     EXPECT_EQ(avi.SuggestedBufferSize(), largest);
     EXPECT_EQ(avi.Index[0].Flags & 0x10, 0x10u) << "the first frame is a key frame";
 
-    const test::TProbedVideo video = MediaProbe::ProbeVideo(path);
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
     ASSERT_TRUE(video.Valid) << video.Error.toStdString();
     const auto name = DecoderNames().find(entry.Handler);
     if (name != DecoderNames().end()) {
@@ -517,10 +517,10 @@ TEST_F(AviWriterTest, EveryListedCompressorWritesAFileTheDecoderReadsWhole) {
 
     // Frames the index marks as key frames are the decoder's key frames. Where the decoder
     // tells key frames from others at all, the two sets are the same.
-    const std::vector<test::TProbedFrame> frames = MediaProbe::DecodedFrames(path);
+    const std::vector<test::ProbedFrame> frames = MediaProbe::DecodedFrames(path);
     ASSERT_EQ(frames.size(), size_t(kFrames));
     const bool decoderTells = std::any_of(frames.begin(), frames.end(),
-                                          [](const test::TProbedFrame& f) { return !f.KeyFrame; });
+                                          [](const test::ProbedFrame& f) { return !f.KeyFrame; });
     for (int i = 0; i < kFrames; ++i) {
       const bool marked = (avi.Index[i].Flags & 0x10) != 0;
       if (marked || decoderTells) {

@@ -9,7 +9,7 @@
 #include "common/CommonParams.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
-#include "video/AudioCodec.h"
+#include "video/AudioCatalogue.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
 #include "video/MovieWriter.h"
@@ -19,8 +19,8 @@ namespace {
 
 using test::MediaProbe;
 
-TAviSettings Settings(int width, int height) {
-  TAviSettings settings;
+AviSettings Settings(int width, int height) {
+  AviSettings settings;
   settings.FrameRate = 10;
   settings.Width = width;
   settings.Height = height;
@@ -38,17 +38,17 @@ class MovieWriterTest : public ::testing::Test {
 };
 
 TEST_F(MovieWriterTest, StartsClosedWithTheUncompressedEntryAndItsParts) {
-  TMovieWriter movie(nullptr, SpoolPath());
+  MovieWriter movie(nullptr, SpoolPath());
   EXPECT_FALSE(movie.IsOpen());
   EXPECT_EQ(movie.Compressor().CurrentCode(), 0u);
   EXPECT_EQ(movie.Compressor().CurrentIndex(), 0);
   EXPECT_EQ(movie.Writer().SpoolPath(), SpoolPath());
-  EXPECT_FALSE(movie.AudioCodecs().Drivers().empty());
+  EXPECT_FALSE(movie.Audio().Drivers().empty());
   EXPECT_TRUE(messages_.Messages().isEmpty());
 }
 
 TEST_F(MovieWriterTest, CloseWithoutOpenReturnsFalseAndWritesNothing) {
-  TMovieWriter movie(nullptr, SpoolPath());
+  MovieWriter movie(nullptr, SpoolPath());
   EXPECT_FALSE(movie.Close(0));
   EXPECT_FALSE(movie.Close(15));
   EXPECT_TRUE(QDir(dir_.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
@@ -60,7 +60,7 @@ TEST_F(MovieWriterTest, CloseWithoutOpenReturnsFalseAndWritesNothing) {
 }
 
 TEST_F(MovieWriterTest, FrameNumbersStartAtZeroInEveryRecording) {
-  TMovieWriter movie(nullptr, SpoolPath());
+  MovieWriter movie(nullptr, SpoolPath());
   const QString first = Path(QStringLiteral("first.avi"));
   ASSERT_TRUE(movie.Open(first, Settings(16, 8)));
   EXPECT_TRUE(movie.IsOpen());
@@ -73,7 +73,7 @@ TEST_F(MovieWriterTest, FrameNumbersStartAtZeroInEveryRecording) {
   EXPECT_TRUE(movie.Close(12));
   EXPECT_FALSE(movie.IsOpen());
   EXPECT_FALSE(movie.Close(12));  // a second Close leaves the finished file alone
-  const test::TAviFile avi = MediaProbe::ReadAvi(first);
+  const test::AviFile avi = MediaProbe::ReadAvi(first);
   ASSERT_TRUE(avi.Valid);
   EXPECT_EQ(avi.TotalFrames(), 3u);
   EXPECT_EQ(avi.Rate(), 120000u);
@@ -90,7 +90,7 @@ TEST_F(MovieWriterTest, FrameNumbersStartAtZeroInEveryRecording) {
 }
 
 TEST_F(MovieWriterTest, CompressedRecordingPassesFrameNumbersToTheCompressor) {
-  TMovieWriter movie(nullptr, SpoolPath());
+  MovieWriter movie(nullptr, SpoolPath());
   if (!movie.Compressor().Select(MakeFourCC("MP42")) ||
       movie.Compressor().CurrentCode() != MakeFourCC("MP42")) {
     GTEST_SKIP() << "no MP42 compressor";
@@ -99,18 +99,18 @@ TEST_F(MovieWriterTest, CompressedRecordingPassesFrameNumbersToTheCompressor) {
     const QString path = Path(QStringLiteral("mp42_%1.avi").arg(recording));
     ASSERT_TRUE(movie.Open(path, Settings(64, 48)));
     for (int i = 0; i < 20; ++i) {
-      TDIBBitmap& bitmap = movie.Bitmap();
+      DIBBitmap& bitmap = movie.Bitmap();
       for (int y = 0; y < bitmap.Height(); ++y) {
         std::memset(bitmap.ScanLine(y), (y * 4 + i * 8) & 0xFF, size_t(bitmap.Width()) * 3);
       }
       ASSERT_TRUE(movie.AddFrame());
     }
     ASSERT_TRUE(movie.Close(0));
-    const test::TAviFile avi = MediaProbe::ReadAvi(path);
+    const test::AviFile avi = MediaProbe::ReadAvi(path);
     ASSERT_EQ(avi.Index.size(), 20u);
     // Each recording opens with a key frame, decodable on its own.
     EXPECT_EQ(avi.Index[0].Flags & kAviKeyFrame, kAviKeyFrame);
-    const test::TProbedVideo video = MediaProbe::ProbeVideo(path);
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
     EXPECT_EQ(video.CodecName, QStringLiteral("msmpeg4v2"));
     EXPECT_EQ(video.Frames, 20);
   }

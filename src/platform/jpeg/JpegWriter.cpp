@@ -20,20 +20,20 @@ constexpr size_t kOutputBuffer = 64 * 1024;
 // libjpeg reports fatal errors through error_exit, which must not return; it jumps back to
 // EncodeOrMessage, which turns the message into a result. Exceptions never cross libjpeg's
 // C frames.
-struct TErrorManager {
+struct ErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
 };
 
-struct TDestination {
+struct Destination {
   jpeg_destination_mgr pub;
   QIODevice* out;
   unsigned char* buffer;
 };
 
 void ErrorExit(j_common_ptr cinfo) {
-  auto* err = reinterpret_cast<TErrorManager*>(cinfo->err);
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
   (*cinfo->err->format_message)(cinfo, err->message);
   std::longjmp(err->jump, 1);
 }
@@ -42,13 +42,13 @@ void ErrorExit(j_common_ptr cinfo) {
 void OutputMessage(j_common_ptr) {}
 
 void InitDestination(j_compress_ptr cinfo) {
-  auto* dest = reinterpret_cast<TDestination*>(cinfo->dest);
+  auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
   dest->pub.next_output_byte = dest->buffer;
   dest->pub.free_in_buffer = kOutputBuffer;
 }
 
 [[noreturn]] void DeviceFailed(j_compress_ptr cinfo, const QIODevice& out) {
-  auto* err = reinterpret_cast<TErrorManager*>(cinfo->err);
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
   {
     // The text must be gone before the jump, which skips destructors.
     const std::string text = out.errorString().toStdString();
@@ -58,7 +58,7 @@ void InitDestination(j_compress_ptr cinfo) {
 }
 
 boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
-  auto* dest = reinterpret_cast<TDestination*>(cinfo->dest);
+  auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
   const qint64 size = qint64(kOutputBuffer);
   if (dest->out->write(reinterpret_cast<const char*>(dest->buffer), size) != size)
     DeviceFailed(cinfo, *dest->out);
@@ -68,13 +68,13 @@ boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
 }
 
 void TermDestination(j_compress_ptr cinfo) {
-  auto* dest = reinterpret_cast<TDestination*>(cinfo->dest);
+  auto* dest = reinterpret_cast<Destination*>(cinfo->dest);
   const qint64 size = qint64(kOutputBuffer - dest->pub.free_in_buffer);
   if (size > 0 && dest->out->write(reinterpret_cast<const char*>(dest->buffer), size) != size)
     DeviceFailed(cinfo, *dest->out);
 }
 
-struct TJob {
+struct Job {
   QIODevice* out;
   const uint8_t* topRow;
   ptrdiff_t rowStep;
@@ -87,9 +87,9 @@ struct TJob {
 
 // Runs the whole compression. Only trivially destructible objects live in this frame, so a
 // long jump out of libjpeg skips no destructor. Returns false with err.message set on failure.
-bool EncodeOrMessage(const TJob& job, TErrorManager& err) {
+bool EncodeOrMessage(const Job& job, ErrorManager& err) {
   jpeg_compress_struct cinfo;
-  TDestination dest;
+  Destination dest;
   cinfo.err = jpeg_std_error(&err.pub);
   err.pub.error_exit = ErrorExit;
   err.pub.output_message = OutputMessage;
@@ -135,7 +135,7 @@ bool EncodeOrMessage(const TJob& job, TErrorManager& err) {
 
 }  // namespace
 
-void TJpegWriter::Write(QIODevice& out, const uint8_t* topRow, ptrdiff_t rowStep, int width,
+void JpegWriter::Write(QIODevice& out, const uint8_t* topRow, ptrdiff_t rowStep, int width,
                         int height, int quality) {
   if (width < 1 || height < 1 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
     throw std::runtime_error("JPEG pictures are 1 to " + std::to_string(JPEG_MAX_DIMENSION) +
@@ -143,8 +143,8 @@ void TJpegWriter::Write(QIODevice& out, const uint8_t* topRow, ptrdiff_t rowStep
   std::vector<unsigned char> outputBuffer(kOutputBuffer);
   std::vector<unsigned char> rgbRow(size_t(width) * 3);
   const int clamped = quality < 1 ? 1 : quality > 100 ? 100 : quality;
-  const TJob job{&out, topRow, rowStep, width, height, clamped, outputBuffer.data(), rgbRow.data()};
-  TErrorManager err;
+  const Job job{&out, topRow, rowStep, width, height, clamped, outputBuffer.data(), rgbRow.data()};
+  ErrorManager err;
   if (!EncodeOrMessage(job, err)) throw std::runtime_error(err.message);
 }
 

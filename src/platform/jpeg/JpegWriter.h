@@ -10,7 +10,7 @@ namespace qm {
 // Encodes true-colour pictures as baseline JPEG through libjpeg: default compression
 // parameters, the floating-point DCT, three components (red, green, blue in), neither
 // greyscale nor progressive. Any thread; one call at a time per writer.
-class TJpegWriter {
+class JpegWriter {
  public:
   // Writes width x height pixels given as rows of blue, green, red bytes: topRow is the top
   // row and rowStep the distance in bytes to the next row down (negative for bottom-up

@@ -20,17 +20,17 @@ struct XFreeDeleter {
 
 }  // namespace
 
-TCursorSource::TCursorSource() = default;
+CursorSource::CursorSource() = default;
 
-TCursorSource::~TCursorSource() = default;
+CursorSource::~CursorSource() = default;
 
-bool TCursorSource::Query(uint64_t& serial, TPoint& position) {
+bool CursorSource::Query(uint64_t& serial, Point& position) {
   serial = 0;
-  position = TPoint();
-  if (!connection_ || connection_->Broken()) connection_ = TXConnection::Shared();
+  position = Point();
+  if (!connection_ || connection_->Broken()) connection_ = XConnection::Shared();
   if (!connection_ || !connection_->HasXFixes()) return false;
 
-  TXConnection::Lock lock(*connection_);
+  XConnection::Lock lock(*connection_);
   Display* display = connection_->Display();
   Window root = 0, child = 0;
   int x = 0, y = 0, windowX = 0, windowY = 0;
@@ -48,23 +48,23 @@ bool TCursorSource::Query(uint64_t& serial, TPoint& position) {
     // Xlib hands the 32-bit pixels over as unsigned long, 8 bytes each on 64-bit systems.
     width_ = image->width;
     height_ = image->height;
-    hotSpot_ = TPoint{int32_t(image->xhot), int32_t(image->yhot)};
+    hotSpot_ = Point{int32_t(image->xhot), int32_t(image->yhot)};
     pixels_.resize(size_t(width_) * size_t(height_));
     for (size_t i = 0; i < pixels_.size(); ++i) pixels_[i] = uint32_t(image->pixels[i]);
     serial_ = image->cursor_serial;
   }
   serial = serial_;
-  position = TPoint{int32_t(x), int32_t(y)};
+  position = Point{int32_t(x), int32_t(y)};
   return true;
 }
 
-bool TCursorSource::HotSpot(uint64_t serial, TPoint& hotSpot) const {
+bool CursorSource::HotSpot(uint64_t serial, Point& hotSpot) const {
   if (serial == 0 || serial != serial_) return false;
   hotSpot = hotSpot_;
   return true;
 }
 
-void TCursorSource::Draw(uint64_t serial, const TPixelTarget& target, int32_t left,
+void CursorSource::Draw(uint64_t serial, const PixelTarget& target, int32_t left,
                          int32_t top) const {
   if (serial == 0 || serial != serial_ || !target.Bits) return;
   if (target.BitsPerPixel != 24 && target.BitsPerPixel != 32) return;

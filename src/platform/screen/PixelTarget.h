@@ -8,7 +8,7 @@ namespace qm {
 // A block of pixels that the screen layer writes into: rows bottom-up (the first row in
 // memory is the bottom row of the picture), Stride bytes apart, 24-bit pixels as blue,
 // green, red or 32-bit pixels as blue, green, red, unused.
-struct TPixelTarget {
+struct PixelTarget {
   uint8_t* Bits = nullptr;
   int32_t Width = 0;
   int32_t Height = 0;

@@ -52,7 +52,7 @@ bool IsBgrx(const XImage& image) {
 // Writes the whole target in one pass: the rows and columns of the copied image (which
 // covers columns dx .. dx + image width - 1 and rows dy .. dy + image height - 1, counted
 // from the top) converted, everything else black.
-void Compose(XImage* image, int32_t dx, int32_t dy, const TPixelTarget& target) {
+void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
   const int bytes = target.BitsPerPixel / 8;
   const int32_t w = image ? image->width : 0;
   const int32_t h = image ? image->height : 0;
@@ -100,18 +100,18 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const TPixelTarget& target) 
 // A shared-memory segment with the image header that describes the area copied into it.
 // The segment is removed as soon as both sides have attached it, so it cannot outlive the
 // process; it is detached and unmapped here. Destroyed under the connection's lock.
-struct TScreenGrabber::TShmImage {
-  std::shared_ptr<TXConnection> Connection;
+struct ScreenGrabber::ShmImage {
+  std::shared_ptr<XConnection> Connection;
   XShmSegmentInfo Info{};
   size_t Capacity = 0;
   bool Attached = false;
   ImagePtr Header;
 
-  TShmImage() {
+  ShmImage() {
     Info.shmid = -1;
     Info.shmaddr = reinterpret_cast<char*>(-1);
   }
-  ~TShmImage() {
+  ~ShmImage() {
     if (Header) Header->data = nullptr;  // the pixels are the segment's, not Xlib's
     Header.reset();
     if (Attached && Connection && !Connection->Broken()) {
@@ -123,52 +123,52 @@ struct TScreenGrabber::TShmImage {
   }
 };
 
-TScreenGrabber::TScreenGrabber(bool useSharedMemory) : allowShm_(useSharedMemory) {}
+ScreenGrabber::ScreenGrabber(bool useSharedMemory) : allowShm_(useSharedMemory) {}
 
-TScreenGrabber::~TScreenGrabber() {
+ScreenGrabber::~ScreenGrabber() {
   if (shm_ && connection_) {
-    TXConnection::Lock lock(*connection_);
+    XConnection::Lock lock(*connection_);
     shm_.reset();
   }
 }
 
-TRect TScreenGrabber::ScreenBounds() {
-  std::shared_ptr<TXConnection> connection = TXConnection::Shared();
-  if (!connection) return TRect();
-  TXConnection::Lock lock(*connection);
+Rect ScreenGrabber::ScreenBounds() {
+  std::shared_ptr<XConnection> connection = XConnection::Shared();
+  if (!connection) return Rect();
+  XConnection::Lock lock(*connection);
   Display* display = connection->Display();
   Window root = 0;
   int x = 0, y = 0;
   unsigned width = 0, height = 0, border = 0, depth = 0;
   if (!XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border,
                     &depth)) {
-    return TRect();
+    return Rect();
   }
-  return TRect{0, 0, int32_t(width), int32_t(height)};
+  return Rect{0, 0, int32_t(width), int32_t(height)};
 }
 
-bool TScreenGrabber::RefreshScreenSize() {
-  const TRect before = screen_;
+bool ScreenGrabber::RefreshScreenSize() {
+  const Rect before = screen_;
   screen_ = ScreenBounds();
   return !(screen_ == before);
 }
 
-TScreenGrabber::TResult TScreenGrabber::Grab(int32_t x, int32_t y, const TPixelTarget& target) {
+ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelTarget& target) {
   if (!connection_ || connection_->Broken()) {
     shm_.reset();
-    connection_ = TXConnection::Shared();
-    screen_ = TRect();
+    connection_ = XConnection::Shared();
+    screen_ = Rect();
   }
-  if (!connection_) return TResult::NoScreen;
+  if (!connection_) return GrabResult::NoScreen;
   if (!target.Bits || target.Width <= 0 || target.Height <= 0 ||
       (target.BitsPerPixel != 24 && target.BitsPerPixel != 32)) {
-    return TResult::Failed;
+    return GrabResult::Failed;
   }
   // The size is learnt once and again only when a copy fails, which is what a smaller
   // screen causes; a larger one shows in the grabbers made after the change.
   if (screen_.Width() <= 0 || screen_.Height() <= 0) {
     RefreshScreenSize();
-    if (screen_.Width() <= 0 || screen_.Height() <= 0) return TResult::Failed;
+    if (screen_.Width() <= 0 || screen_.Height() <= 0) return GrabResult::Failed;
   }
 
   // X refuses any request that reaches outside the root window, so only the part of the
@@ -180,25 +180,25 @@ TScreenGrabber::TResult TScreenGrabber::Grab(int32_t x, int32_t y, const TPixelT
     const int32_t bottom = int32_t(std::min<int64_t>(int64_t(y) + target.Height, screen_.Bottom));
     if (left >= right || top >= bottom) {
       Compose(nullptr, 0, 0, target);  // wholly off the screen: all black
-      return TResult::Ok;
+      return GrabResult::Ok;
     }
     const int32_t w = right - left, h = bottom - top;
     if (allowShm_ && !shmBroken_ && connection_->HasShm() && GrabShm(left, top, w, h)) {
       usedShm_ = true;
       Compose(shm_->Header.get(), left - x, top - y, target);
-      return TResult::Ok;
+      return GrabResult::Ok;
     }
     if (GrabPlain(left, top, w, h, target, left - x, top - y)) {
       usedShm_ = false;
-      return TResult::Ok;
+      return GrabResult::Ok;
     }
     if (connection_->Broken() || !RefreshScreenSize()) break;
   }
-  return TResult::Failed;
+  return GrabResult::Failed;
 }
 
-bool TScreenGrabber::GrabShm(int32_t x, int32_t y, int32_t width, int32_t height) {
-  TXConnection::Lock lock(*connection_);
+bool ScreenGrabber::GrabShm(int32_t x, int32_t y, int32_t width, int32_t height) {
+  XConnection::Lock lock(*connection_);
   Display* display = connection_->Display();
   const int screen = DefaultScreen(display);
 
@@ -214,7 +214,7 @@ bool TScreenGrabber::GrabShm(int32_t x, int32_t y, int32_t width, int32_t height
 
     if (!shm_ || shm_->Capacity < needed) {
       shm_.reset();
-      auto fresh = std::make_unique<TShmImage>();
+      auto fresh = std::make_unique<ShmImage>();
       fresh->Connection = connection_;
       fresh->Info.shmid = shmget(IPC_PRIVATE, needed, IPC_CREAT | 0600);
       if (fresh->Info.shmid == -1) {
@@ -250,11 +250,11 @@ bool TScreenGrabber::GrabShm(int32_t x, int32_t y, int32_t width, int32_t height
          0;
 }
 
-bool TScreenGrabber::GrabPlain(int32_t x, int32_t y, int32_t width, int32_t height,
-                               const TPixelTarget& target, int32_t dx, int32_t dy) {
+bool ScreenGrabber::GrabPlain(int32_t x, int32_t y, int32_t width, int32_t height,
+                               const PixelTarget& target, int32_t dx, int32_t dy) {
   ImagePtr image;
   {
-    TXConnection::Lock lock(*connection_);
+    XConnection::Lock lock(*connection_);
     Display* display = connection_->Display();
     image.reset(XGetImage(display, DefaultRootWindow(display), x, y, unsigned(width),
                           unsigned(height), AllPlanes, ZPixmap));

@@ -44,16 +44,16 @@ int OnIOError(Display* display) {
 }
 
 std::mutex gSharedMutex;
-std::shared_ptr<TXConnection> gShared;
+std::shared_ptr<XConnection> gShared;
 
 }  // namespace
 
-void TXConnection::DisplayCloser::operator()(_XDisplay* display) const {
+void XConnection::DisplayCloser::operator()(_XDisplay* display) const {
   if (display) XCloseDisplay(display);
 }
 
 // (Re)installs our handlers: the toolkit may have set its own since the last time.
-void TXConnection::InstallErrorHandler() {
+void XConnection::InstallErrorHandler() {
   std::lock_guard lock(gHandlerMutex);
   if (ErrorHandler current = XSetErrorHandler(OnError); current != OnError) gPrevious = current;
   if (IOErrorHandler current = XSetIOErrorHandler(OnIOError); current != OnIOError) {
@@ -61,7 +61,7 @@ void TXConnection::InstallErrorHandler() {
   }
 }
 
-std::shared_ptr<TXConnection> TXConnection::Shared() {
+std::shared_ptr<XConnection> XConnection::Shared() {
   std::lock_guard lock(gSharedMutex);
   if (gShared && !gShared->Broken()) return gShared;
 
@@ -69,7 +69,7 @@ std::shared_ptr<TXConnection> TXConnection::Shared() {
   static const bool threadsReady = XInitThreads() != 0;
   (void)threadsReady;
 
-  std::shared_ptr<TXConnection> connection(new TXConnection());
+  std::shared_ptr<XConnection> connection(new XConnection());
   connection->display_.reset(XOpenDisplay(nullptr));
   ::Display* display = connection->display_.get();
   if (!display) return nullptr;
@@ -95,7 +95,7 @@ std::shared_ptr<TXConnection> TXConnection::Shared() {
   return connection;
 }
 
-TXConnection::~TXConnection() {
+XConnection::~XConnection() {
   ::Display* display = display_.get();
   if (!display) return;
   // Errors still on their way belong to us: collect them before the handler forgets us.
@@ -106,7 +106,7 @@ TXConnection::~TXConnection() {
   }
 }
 
-uint64_t TXConnection::AnnouncedCursorSerial() {
+uint64_t XConnection::AnnouncedCursorSerial() {
   if (fixesEventBase_ < 0) return 0;
   // Nothing else is selected on this connection, so its queue holds only these.
   XEvent event;
@@ -116,10 +116,10 @@ uint64_t TXConnection::AnnouncedCursorSerial() {
   return cursorSerial_;
 }
 
-TXConnection::Lock::Lock(TXConnection& connection) : guard_(connection.mutex_) {
+XConnection::Lock::Lock(XConnection& connection) : guard_(connection.mutex_) {
   InstallErrorHandler();
 }
 
-TXConnection::Lock::~Lock() = default;
+XConnection::Lock::~Lock() = default;
 
 }  // namespace qm

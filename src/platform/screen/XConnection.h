@@ -11,24 +11,24 @@ struct _XDisplay;
 namespace qm {
 
 // The process's one connection to the X display for reading the screen and the cursor. All
-// threads share it; every sequence of requests runs under a TXConnection::Lock, which also
+// threads share it; every sequence of requests runs under a XConnection::Lock, which also
 // makes sure that an X error on this connection never ends the process: it is counted
 // (ErrorCount) and the request that caused it reports failure to its caller.
 // Thread-safe.
-class TXConnection {
+class XConnection {
  public:
   // The shared connection, opened at first use (and again after the server went away);
   // nullptr when no display can be opened.
-  static std::shared_ptr<TXConnection> Shared();
+  static std::shared_ptr<XConnection> Shared();
 
-  ~TXConnection();
-  TXConnection(const TXConnection&) = delete;
-  TXConnection& operator=(const TXConnection&) = delete;
+  ~XConnection();
+  XConnection(const XConnection&) = delete;
+  XConnection& operator=(const XConnection&) = delete;
 
   // Holds the connection for one sequence of requests.
   class Lock {
    public:
-    explicit Lock(TXConnection& connection);
+    explicit Lock(XConnection& connection);
     ~Lock();
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
@@ -37,7 +37,7 @@ class TXConnection {
     std::lock_guard<std::mutex> guard_;
   };
 
-  // Valid while the TXConnection lives; use under a Lock only.
+  // Valid while the XConnection lives; use under a Lock only.
   _XDisplay* Display() const { return display_.get(); }
 
   bool HasShm() const { return hasShm_; }
@@ -62,7 +62,7 @@ class TXConnection {
     void operator()(_XDisplay* display) const;
   };
 
-  TXConnection() = default;
+  XConnection() = default;
   static void InstallErrorHandler();
 
   std::mutex mutex_;

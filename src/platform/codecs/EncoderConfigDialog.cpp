@@ -1,4 +1,4 @@
-#include "platform/codecs/VfwConfigDialog.h"
+#include "platform/codecs/EncoderConfigDialog.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -8,11 +8,11 @@
 
 namespace qm {
 
-TVfwConfigDialog::TVfwConfigDialog(const QString& title, const TVfwSettings& settings,
+EncoderConfigDialog::EncoderConfigDialog(const QString& title, const EncoderSettings& settings,
                                    bool hasQuality, QWidget* parent)
     : QDialog(parent), seQuality(new QSpinBox(this)), seKeyFrames(new QSpinBox(this)) {
   setWindowTitle(title);
-  setObjectName(QStringLiteral("VfwConfigDialog"));
+  setObjectName(QStringLiteral("EncoderConfigDialog"));
 
   seQuality->setObjectName(QStringLiteral("seQuality"));
   seQuality->setRange(0, 100);
@@ -41,8 +41,8 @@ TVfwConfigDialog::TVfwConfigDialog(const QString& title, const TVfwSettings& set
   layout->addWidget(buttons);
 }
 
-TVfwSettings TVfwConfigDialog::Settings() const {
-  TVfwSettings settings;
+EncoderSettings EncoderConfigDialog::Settings() const {
+  EncoderSettings settings;
   settings.Quality = seQuality->value();
   settings.KeyFrameInterval = seKeyFrames->value();
   return settings;

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/audio/AcmDriver.h"
-#include "video/AudCodec.h"
+#include "platform/audio/AudioEncoder.h"
+#include "video/AudioDriverEntry.h"
 
 namespace qm {
 
@@ -17,23 +17,23 @@ namespace qm {
 // visible effect is the warning shown when a driver misbehaves while it is built. The
 // conversion stream whose state it carries is never opened.
 // Built and destroyed on the user-interface thread.
-class TAudioCodec {
+class AudioCatalogue {
  public:
   // Runs the driver enumeration; the default is the installed drivers' own.
-  using TEnumerator = std::function<void(const TAcmDriver::TEnumCallback&)>;
+  using Enumerator = std::function<void(const AudioEncoder::EnumCallback&)>;
 
-  TAudioCodec();
-  explicit TAudioCodec(TEnumerator enumerate);
-  ~TAudioCodec();
-  TAudioCodec(const TAudioCodec&) = delete;
-  TAudioCodec& operator=(const TAudioCodec&) = delete;
+  AudioCatalogue();
+  explicit AudioCatalogue(Enumerator enumerate);
+  ~AudioCatalogue();
+  AudioCatalogue(const AudioCatalogue&) = delete;
+  AudioCatalogue& operator=(const AudioCatalogue&) = delete;
 
   // Rebuilds the catalogue. An error raised while enumerating stops it and shows the warning
   // of FakeCodecWarning(); the catalogue keeps what was gathered. Returns true.
   bool ListDrivers();
   void CloseStream();
 
-  const std::vector<std::unique_ptr<TAudCodec>>& Drivers() const { return drivers_; }
+  const std::vector<std::unique_ptr<AudioDriverEntry>>& Drivers() const { return drivers_; }
   bool StreamOpen() const { return streamOpen_; }
 
   static QString FakeCodecWarning();
@@ -41,9 +41,9 @@ class TAudioCodec {
  private:
   bool AddDriver(uint32_t driverId, uint32_t support);
 
-  TEnumerator enumerate_;
+  Enumerator enumerate_;
   bool streamOpen_ = false;
-  std::vector<std::unique_ptr<TAudCodec>> drivers_;
+  std::vector<std::unique_ptr<AudioDriverEntry>> drivers_;
 };
 
 }  // namespace qm

@@ -1,4 +1,4 @@
-#include "platform/codecs/VfwCompressor.h"
+#include "platform/codecs/VideoEncoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,14 +19,14 @@ extern "C" {
 #include <mutex>
 
 #include "common/LittleEndian.h"
-#include "platform/codecs/VfwConfigDialog.h"
+#include "platform/codecs/EncoderConfigDialog.h"
 
 namespace qm {
 
 namespace {
 
 // What the quality setting of a compressor steers.
-enum class TQualityKind {
+enum class QualityKind {
   Quantiser,   // a fixed quantiser, 31 (quality 0) to 1 (quality 100)
   RateFactor,  // a constant rate factor, 51 (quality 0) to 0 (quality 100)
   Fixed,       // the encoder's own choice; the dialog offers only the key-frame interval
@@ -34,13 +34,13 @@ enum class TQualityKind {
 
 // One compressor of the catalogue. Quality defaults are those that suit screen recordings:
 // quality 90 is quantiser 4, quality 55 is rate factor 23.
-struct TCatalogueEntry {
+struct CatalogueEntry {
   char Code[5];
   const char* Encoder;  // libavcodec encoder name
   const char* Name;
   const char* Description;
   AVPixelFormat PixelFormat;
-  TQualityKind Quality;
+  QualityKind Quality;
   int DefaultQuality;
   int Alignment;         // width and height must be multiples of this
   uint16_t BitCount;     // bits per pixel announced in the output format
@@ -58,26 +58,26 @@ struct TCatalogueEntry {
 // "h." or "rle"). The lossless ones encode RGB, so decoded pixels equal the input, and
 // compress at their fastest levels. Cinepak's vector search is slow at any setting; it
 // gets the settings that cut its time most (one strip, no extra codebook rounds).
-const std::array<TCatalogueEntry, 10> kCatalogue = {{
+const std::array<CatalogueEntry, 10> kCatalogue = {{
     {"MP42", "msmpeg4v2", "MPEG-4 V2", "MPEG-4 video, Microsoft version 2", AV_PIX_FMT_YUV420P,
-     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
+     QualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
     {"DIV3", "msmpeg4", "MPEG-4 V3", "MPEG-4 video, Microsoft version 3", AV_PIX_FMT_YUV420P,
-     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
+     QualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
     {"XVID", "mpeg4", "MPEG-4 Part 2", "MPEG-4 Part 2 video (Xvid compatible)", AV_PIX_FMT_YUV420P,
-     TQualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
+     QualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
     {"H264", "libx264", "AVC (x264)", "AVC / MPEG-4 Part 10 video (x264)", AV_PIX_FMT_YUV420P,
-     TQualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false, 0, true},
-    {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, TQualityKind::Quantiser, 90,
+     QualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false, 0, true},
+    {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, QualityKind::Quantiser, 90,
      1, 24, -1, "", true, 0, false},
-    {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, TQualityKind::Fixed, 100, 1,
+    {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, QualityKind::Fixed, 100, 1,
      24, -1, "", false, 0, false},
     {"ZMBV", "zmbv", "ZMBV", "Zip Motion Blocks Video, lossless", AV_PIX_FMT_BGR0,
-     TQualityKind::Fixed, 100, 1, 24, 1, "", false, 0, false},
-    {"cvid", "cinepak", "Cinepak", "Cinepak video", AV_PIX_FMT_RGB24, TQualityKind::Fixed, 100, 4,
+     QualityKind::Fixed, 100, 1, 24, 1, "", false, 0, false},
+    {"cvid", "cinepak", "Cinepak", "Cinepak video", AV_PIX_FMT_RGB24, QualityKind::Fixed, 100, 4,
      24, -1, "max_extra_cb_iterations=0:skip_empty_cb=1:max_strips=1", false, 0, false},
-    {"CRAM", "msvideo1", "Video 1", "Microsoft Video 1", AV_PIX_FMT_RGB555LE, TQualityKind::Fixed,
+    {"CRAM", "msvideo1", "Video 1", "Microsoft Video 1", AV_PIX_FMT_RGB555LE, QualityKind::Fixed,
      100, 4, 16, -1, "", false, -1, false},
-    {"MPNG", "png", "Motion PNG", "Motion PNG, lossless", AV_PIX_FMT_RGB24, TQualityKind::Fixed,
+    {"MPNG", "png", "Motion PNG", "Motion PNG, lossless", AV_PIX_FMT_RGB24, QualityKind::Fixed,
      100, 1, 24, 1, "pred=none", false, 0, false},
 }};
 
@@ -86,9 +86,9 @@ constexpr int kDefaultFrameRate = 15;
 // The largest width or height taken; the AVI frame rectangle holds 16-bit values.
 constexpr int32_t kMaxDimension = 16384;
 
-std::atomic<int32_t> g_injectedFault{0};
+std::atomic<EncoderResult> g_injectedFault{EncoderResult::Ok};
 
-uint32_t CodeOf(const TCatalogueEntry& entry) {
+uint32_t CodeOf(const CatalogueEntry& entry) {
   return MakeFourCC(entry.Code);
 }
 
@@ -112,15 +112,15 @@ void QuietEncoderLog() {
 }
 
 bool TypeMatches(uint32_t type) {
-  return type == 0 || type == kIcTypeVideo;
+  return type == 0 || type == kVideoEncoderType;
 }
 
-const AVCodec* EncoderOf(const TCatalogueEntry& entry) {
+const AVCodec* EncoderOf(const CatalogueEntry& entry) {
   return avcodec_find_encoder_by_name(entry.Encoder);
 }
 
 // The BITMAPINFOHEADER fields the compressors look at.
-struct TBitmapHeader {
+struct BitmapHeader {
   uint32_t Size = 0;
   int32_t Width = 0;
   int32_t Height = 0;
@@ -130,8 +130,8 @@ struct TBitmapHeader {
   uint32_t SizeImage = 0;
 };
 
-TBitmapHeader ReadHeader(const uint8_t* p) {
-  TBitmapHeader h;
+BitmapHeader ReadHeader(const uint8_t* p) {
+  BitmapHeader h;
   h.Size = GetLE32(p);
   h.Width = int32_t(GetLE32(p + 4));
   h.Height = int32_t(GetLE32(p + 8));
@@ -143,7 +143,7 @@ TBitmapHeader ReadHeader(const uint8_t* p) {
 }
 
 // Writes all 40 bytes; resolution and colour counts are 0.
-void WriteHeader(uint8_t* p, const TBitmapHeader& h) {
+void WriteHeader(uint8_t* p, const BitmapHeader& h) {
   std::memset(p, 0, kBitmapInfoHeaderSize);
   PutLE32(p, h.Size);
   PutLE32(p + 4, uint32_t(h.Width));
@@ -155,7 +155,7 @@ void WriteHeader(uint8_t* p, const TBitmapHeader& h) {
 }
 
 // The only input taken: 24-bit uncompressed bottom-up rows.
-bool ValidInput(const uint8_t* input, TBitmapHeader& h) {
+bool ValidInput(const uint8_t* input, BitmapHeader& h) {
   if (!input) return false;
   h = ReadHeader(input);
   return h.Size >= kBitmapInfoHeaderSize && h.Width > 0 && h.Height > 0 &&
@@ -167,8 +167,8 @@ uint32_t StrideOf(int32_t width) {
   return ((uint32_t(width) * 24 + 31) & ~31u) / 8;
 }
 
-int32_t FromAvError(int error) {
-  return error == AVERROR(ENOMEM) ? kIcErrMemory : kIcErrInternal;
+EncoderResult FromAvError(int error) {
+  return error == AVERROR(ENOMEM) ? EncoderResult::Memory : EncoderResult::Internal;
 }
 
 struct CodecContextDeleter {
@@ -202,12 +202,12 @@ class PacketRef {
 
 }  // namespace
 
-struct TVfwCompressor::TImpl {
-  const TCatalogueEntry* Entry = nullptr;
+struct VideoEncoder::Impl {
+  const CatalogueEntry* Entry = nullptr;
   const AVCodec* Codec = nullptr;
-  TVfwMode Mode = TVfwMode::Query;
-  TVfwSettings Settings;
-  TVfwFramesInfo Frames;
+  EncoderMode Mode = EncoderMode::Query;
+  EncoderSettings Settings;
+  SequenceInfo Frames;
 
   // The running sequence.
   CodecContextPtr Context;
@@ -236,19 +236,19 @@ struct TVfwCompressor::TImpl {
 
   bool SetOptions(AVCodecContext* context) const {
     switch (Entry->Quality) {
-      case TQualityKind::Quantiser: {
+      case QualityKind::Quantiser: {
         const int quantiser = 31 - int(std::lround(Settings.Quality * 30 / 100.0));
         context->flags |= AV_CODEC_FLAG_QSCALE;
         context->global_quality = FF_QP2LAMBDA * std::clamp(quantiser, 1, 31);
         break;
       }
-      case TQualityKind::RateFactor: {
+      case QualityKind::RateFactor: {
         const int factor = 51 - int(std::lround(Settings.Quality * 51 / 100.0));
         if (av_opt_set_double(context->priv_data, "crf", std::clamp(factor, 0, 51), 0) < 0)
           return false;
         break;
       }
-      case TQualityKind::Fixed:
+      case QualityKind::Fixed:
         break;
     }
     if (Entry->CompressionLevel >= 0) context->compression_level = Entry->CompressionLevel;
@@ -269,19 +269,19 @@ struct TVfwCompressor::TImpl {
   }
 };
 
-TVfwCompressor::TVfwCompressor(std::unique_ptr<TImpl> impl) : impl_(std::move(impl)) {}
+VideoEncoder::VideoEncoder(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-TVfwCompressor::~TVfwCompressor() {
+VideoEncoder::~VideoEncoder() {
   End();
 }
 
-bool TVfwCompressor::Info(uint32_t type, int index, TVfwInfo& info) {
+bool VideoEncoder::Info(uint32_t type, int index, EncoderInfo& info) {
   if (!TypeMatches(type) || index < 0) return false;
   int found = 0;
-  for (const TCatalogueEntry& entry : kCatalogue) {
+  for (const CatalogueEntry& entry : kCatalogue) {
     if (!EncoderOf(entry)) continue;
     if (found++ == index) {
-      info.Type = kIcTypeVideo;
+      info.Type = kVideoEncoderType;
       info.Handler = CodeOf(entry);
       return true;
     }
@@ -289,70 +289,70 @@ bool TVfwCompressor::Info(uint32_t type, int index, TVfwInfo& info) {
   return false;
 }
 
-std::unique_ptr<TVfwCompressor> TVfwCompressor::Open(uint32_t type, uint32_t handler,
-                                                     TVfwMode mode) {
+std::unique_ptr<VideoEncoder> VideoEncoder::Open(uint32_t type, uint32_t handler,
+                                                     EncoderMode mode) {
   if (!TypeMatches(type)) return nullptr;
   QuietEncoderLog();
-  for (const TCatalogueEntry& entry : kCatalogue) {
+  for (const CatalogueEntry& entry : kCatalogue) {
     if (LowerCode(CodeOf(entry)) != LowerCode(handler)) continue;
     const AVCodec* codec = EncoderOf(entry);
     if (!codec) return nullptr;
-    auto impl = std::make_unique<TImpl>();
+    auto impl = std::make_unique<Impl>();
     impl->Entry = &entry;
     impl->Codec = codec;
     impl->Mode = mode;
     impl->Settings.Quality = entry.DefaultQuality;
-    return std::unique_ptr<TVfwCompressor>(new TVfwCompressor(std::move(impl)));
+    return std::unique_ptr<VideoEncoder>(new VideoEncoder(std::move(impl)));
   }
   return nullptr;
 }
 
-void TVfwCompressor::InjectCompressFault(int32_t result) {
+void VideoEncoder::InjectCompressFault(EncoderResult result) {
   g_injectedFault.store(result);
 }
 
-bool TVfwCompressor::GetInfo(TVfwInfo& info) const {
-  info.Type = kIcTypeVideo;
+bool VideoEncoder::GetInfo(EncoderInfo& info) const {
+  info.Type = kVideoEncoderType;
   info.Handler = CodeOf(*impl_->Entry);
   info.Name = QString::fromLatin1(impl_->Entry->Name);
   info.Description = QString::fromLatin1(impl_->Entry->Description);
   return true;
 }
 
-int32_t TVfwCompressor::ConfigureQuery() const {
-  return kIcErrOk;
+EncoderResult VideoEncoder::ConfigureQuery() const {
+  return EncoderResult::Ok;
 }
 
-int32_t TVfwCompressor::Configure(QWidget* owner) {
-  TVfwConfigDialog dialog(QString::fromLatin1(impl_->Entry->Description), impl_->Settings,
-                          impl_->Entry->Quality != TQualityKind::Fixed, owner);
-  if (dialog.exec() != QDialog::Accepted) return kIcErrAbort;
+EncoderResult VideoEncoder::Configure(QWidget* owner) {
+  EncoderConfigDialog dialog(QString::fromLatin1(impl_->Entry->Description), impl_->Settings,
+                          impl_->Entry->Quality != QualityKind::Fixed, owner);
+  if (dialog.exec() != QDialog::Accepted) return EncoderResult::Abort;
   impl_->Settings = dialog.Settings();
-  return kIcErrOk;
+  return EncoderResult::Ok;
 }
 
-const TVfwSettings& TVfwCompressor::Settings() const {
+const EncoderSettings& VideoEncoder::Settings() const {
   return impl_->Settings;
 }
 
-void TVfwCompressor::SetSettings(const TVfwSettings& settings) {
+void VideoEncoder::SetSettings(const EncoderSettings& settings) {
   impl_->Settings = settings;
   impl_->Settings.Quality = std::clamp(settings.Quality, 0, 100);
   impl_->Settings.KeyFrameInterval = std::max(0, settings.KeyFrameInterval);
 }
 
-void TVfwCompressor::FramesInfo(const TVfwFramesInfo& frames) {
+void VideoEncoder::FramesInfo(const SequenceInfo& frames) {
   impl_->Frames = frames;
 }
 
-uint32_t TVfwCompressor::GetFormatSize(const uint8_t*) const {
+uint32_t VideoEncoder::GetFormatSize(const uint8_t*) const {
   return kBitmapInfoHeaderSize;
 }
 
-int32_t TVfwCompressor::GetFormat(const uint8_t* input, uint8_t* output) const {
-  TBitmapHeader in;
-  if (!output || !ValidInput(input, in)) return kIcErrBadFormat;
-  TBitmapHeader out;
+EncoderResult VideoEncoder::GetFormat(const uint8_t* input, uint8_t* output) const {
+  BitmapHeader in;
+  if (!output || !ValidInput(input, in)) return EncoderResult::BadFormat;
+  BitmapHeader out;
   out.Size = kBitmapInfoHeaderSize;
   out.Width = in.Width;
   out.Height = in.Height;
@@ -361,39 +361,39 @@ int32_t TVfwCompressor::GetFormat(const uint8_t* input, uint8_t* output) const {
   out.Compression = CodeOf(*impl_->Entry);
   out.SizeImage = uint32_t(in.Width) * uint32_t(in.Height) * 3;
   WriteHeader(output, out);
-  return kIcErrOk;
+  return EncoderResult::Ok;
 }
 
-int32_t TVfwCompressor::Query(const uint8_t* input, const uint8_t* output) const {
-  TBitmapHeader in;
-  if (!ValidInput(input, in)) return kIcErrBadFormat;
+EncoderResult VideoEncoder::Query(const uint8_t* input, const uint8_t* output) const {
+  BitmapHeader in;
+  if (!ValidInput(input, in)) return EncoderResult::BadFormat;
   const int alignment = impl_->Entry->Alignment;
-  if (in.Width % alignment != 0 || in.Height % alignment != 0) return kIcErrBadFormat;
+  if (in.Width % alignment != 0 || in.Height % alignment != 0) return EncoderResult::BadFormat;
   if (output) {
-    const TBitmapHeader out = ReadHeader(output);
+    const BitmapHeader out = ReadHeader(output);
     if (out.Size < kBitmapInfoHeaderSize || out.Compression != CodeOf(*impl_->Entry) ||
         out.Width != in.Width || out.Height != in.Height)
-      return kIcErrBadFormat;
+      return EncoderResult::BadFormat;
   }
-  return kIcErrOk;
+  return EncoderResult::Ok;
 }
 
-uint32_t TVfwCompressor::GetSize(const uint8_t* input, const uint8_t*) const {
-  TBitmapHeader in;
+uint32_t VideoEncoder::GetSize(const uint8_t* input, const uint8_t*) const {
+  BitmapHeader in;
   if (!ValidInput(input, in)) return 0;
   // Even the lossless encoders stay well below 8 bytes a pixel on noise.
   return uint32_t(uint64_t(in.Width) * uint64_t(in.Height) * 8 + 65536);
 }
 
-int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
-  if (impl_->Mode != TVfwMode::Compress) return kIcErrUnsupported;
-  if (const int32_t result = Query(input, output); result != kIcErrOk) return result;
+EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
+  if (impl_->Mode != EncoderMode::Compress) return EncoderResult::Unsupported;
+  if (const EncoderResult result = Query(input, output); result != EncoderResult::Ok) return result;
   End();
-  TImpl& s = *impl_;
-  const TBitmapHeader in = ReadHeader(input);
+  Impl& s = *impl_;
+  const BitmapHeader in = ReadHeader(input);
 
   CodecContextPtr context(avcodec_alloc_context3(s.Codec));
-  if (!context) return kIcErrMemory;
+  if (!context) return EncoderResult::Memory;
   context->width = in.Width;
   context->height = in.Height;
   context->pix_fmt = s.Entry->PixelFormat;
@@ -406,19 +406,19 @@ int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
   context->max_b_frames = 0;
   context->thread_count = s.Entry->SliceThreads ? 0 : 1;
   if (s.Entry->SliceThreads) context->thread_type = FF_THREAD_SLICE;
-  if (!s.SetOptions(context.get())) return kIcErrBadFormat;
-  if (avcodec_open2(context.get(), s.Codec, nullptr) < 0) return kIcErrBadFormat;
+  if (!s.SetOptions(context.get())) return EncoderResult::BadFormat;
+  if (avcodec_open2(context.get(), s.Codec, nullptr) < 0) return EncoderResult::BadFormat;
 
   for (FramePtr& picture : s.Pictures) {
     picture.reset(av_frame_alloc());
-    if (!picture) return kIcErrMemory;
+    if (!picture) return EncoderResult::Memory;
     picture->format = context->pix_fmt;
     picture->width = in.Width;
     picture->height = in.Height;
-    if (av_frame_get_buffer(picture.get(), 0) < 0) return kIcErrMemory;
+    if (av_frame_get_buffer(picture.get(), 0) < 0) return EncoderResult::Memory;
   }
   s.Packet.reset(av_packet_alloc());
-  if (!s.Packet) return kIcErrMemory;
+  if (!s.Packet) return EncoderResult::Memory;
 
   const bool toRgb = s.Entry->PixelFormat == AV_PIX_FMT_BGR0 ||
                      s.Entry->PixelFormat == AV_PIX_FMT_RGB24 ||
@@ -432,7 +432,7 @@ int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
     scalerFlags = SWS_BICUBIC | SWS_ACCURATE_RND;
   s.Scaler.reset(sws_getContext(in.Width, in.Height, AV_PIX_FMT_BGR24, in.Width, in.Height,
                                 s.Entry->PixelFormat, scalerFlags, nullptr, nullptr, nullptr));
-  if (!s.Scaler) return kIcErrMemory;
+  if (!s.Scaler) return EncoderResult::Memory;
   if (s.Entry->FullRange) {
     const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
     sws_setColorspaceDetails(s.Scaler.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
@@ -442,19 +442,20 @@ int32_t TVfwCompressor::Begin(const uint8_t* input, const uint8_t* output) {
   s.Width = in.Width;
   s.Height = in.Height;
   s.NextPts = 0;
-  return kIcErrOk;
+  return EncoderResult::Ok;
 }
 
-int32_t TVfwCompressor::Compress(uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
+EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
                                  const uint8_t* inputHeader, const uint8_t* inputBits, int32_t,
                                  uint32_t& outFlags) {
   outFlags = 0;
-  if (const int32_t fault = g_injectedFault.exchange(0); fault != 0) return fault;
-  TImpl& s = *impl_;
-  if (!s.Context) return kIcErrError;
-  if (!outputHeader || !outputData || !inputHeader || !inputBits) return kIcErrBadParam;
-  const TBitmapHeader in = ReadHeader(inputHeader);
-  if (in.Width != s.Width || in.Height != s.Height || in.BitCount != 24) return kIcErrBadFormat;
+  if (const EncoderResult fault = g_injectedFault.exchange(EncoderResult::Ok); fault != EncoderResult::Ok)
+    return fault;
+  Impl& s = *impl_;
+  if (!s.Context) return EncoderResult::Error;
+  if (!outputHeader || !outputData || !inputHeader || !inputBits) return EncoderResult::BadParam;
+  const BitmapHeader in = ReadHeader(inputHeader);
+  if (in.Width != s.Width || in.Height != s.Height || in.BitCount != 24) return EncoderResult::BadFormat;
 
   AVFrame* picture = nullptr;
   for (FramePtr& candidate : s.Pictures) {
@@ -481,17 +482,17 @@ int32_t TVfwCompressor::Compress(uint8_t* outputHeader, uint8_t* outputData, uin
     return FromAvError(error);
   const int received = avcodec_receive_packet(s.Context.get(), s.Packet.get());
   // An encoder that held the frame back would shift every later frame: refuse it.
-  if (received < 0) return received == AVERROR(EAGAIN) ? kIcErrInternal : FromAvError(received);
+  if (received < 0) return received == AVERROR(EAGAIN) ? EncoderResult::Internal : FromAvError(received);
   PacketRef release(s.Packet.get());
-  if (s.Packet->size < 0 || uint32_t(s.Packet->size) > capacity) return kIcErrBadSize;
+  if (s.Packet->size < 0 || uint32_t(s.Packet->size) > capacity) return EncoderResult::BadSize;
 
   std::memcpy(outputData, s.Packet->data, size_t(s.Packet->size));
   PutLE32(outputHeader + 20, uint32_t(s.Packet->size));
-  if (s.Packet->flags & AV_PKT_FLAG_KEY) outFlags = kVfwKeyFrame;
-  return kIcErrOk;
+  if (s.Packet->flags & AV_PKT_FLAG_KEY) outFlags = kKeyFrameFlag;
+  return EncoderResult::Ok;
 }
 
-void TVfwCompressor::End() noexcept {
+void VideoEncoder::End() noexcept {
   impl_->Reset();
 }
 

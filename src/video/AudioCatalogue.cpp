@@ -1,4 +1,4 @@
-#include "video/AudioCodec.h"
+#include "video/AudioCatalogue.h"
 
 #include <QStringList>
 
@@ -9,21 +9,21 @@
 
 namespace qm {
 
-TAudioCodec::TAudioCodec() : TAudioCodec(&TAcmDriver::Enumerate) {}
+AudioCatalogue::AudioCatalogue() : AudioCatalogue(&AudioEncoder::Enumerate) {}
 
-TAudioCodec::TAudioCodec(TEnumerator enumerate) : enumerate_(std::move(enumerate)) {
+AudioCatalogue::AudioCatalogue(Enumerator enumerate) : enumerate_(std::move(enumerate)) {
   ListDrivers();
 }
 
-TAudioCodec::~TAudioCodec() {
+AudioCatalogue::~AudioCatalogue() {
   CloseStream();
 }
 
-void TAudioCodec::CloseStream() {
+void AudioCatalogue::CloseStream() {
   streamOpen_ = false;
 }
 
-QString TAudioCodec::FakeCodecWarning() {
+QString AudioCatalogue::FakeCodecWarning() {
   const QStringList lines = {
       QStringLiteral("One or more ACM Audio codec installed is fake or wrongly coded."),
       QString(),
@@ -42,12 +42,12 @@ QString TAudioCodec::FakeCodecWarning() {
   return lines.join(QLatin1Char('\n'));
 }
 
-bool TAudioCodec::ListDrivers() {
+bool AudioCatalogue::ListDrivers() {
   drivers_.clear();
   try {
     enumerate_(
         [this](uint32_t driverId, uint32_t support) { return AddDriver(driverId, support); });
-  } catch (const ESilentAbort&) {
+  } catch (const SilentAbort&) {
     throw;
   } catch (const std::exception&) {
     ShowMessage(FakeCodecWarning());
@@ -55,22 +55,22 @@ bool TAudioCodec::ListDrivers() {
   return true;
 }
 
-bool TAudioCodec::AddDriver(uint32_t driverId, uint32_t support) {
-  if (!(support & kAcmSupportCodec)) return true;
-  TAcmDriver driver;
+bool AudioCatalogue::AddDriver(uint32_t driverId, uint32_t support) {
+  if (!(support & kAudioSupportCodec)) return true;
+  AudioEncoder driver;
   if (!driver.Open(driverId)) return true;
-  TAcmDriverDetails details;
+  AudioEncoderDetails details;
   if (!driver.Details(details)) return true;
 
-  drivers_.push_back(std::make_unique<TAudCodec>());
-  TAudCodec& codec = *drivers_.back();
+  drivers_.push_back(std::make_unique<AudioDriverEntry>());
+  AudioDriverEntry& codec = *drivers_.back();
   codec.Details = details;
   codec.DriverId = driverId;
   codec.LongName = details.LongName.left(128);
 
   for (uint32_t index = 0; index < details.FormatTagCount; ++index) {
-    TAudCodecKind& kind = codec.AddKind();
-    TAcmFormatTagDetails tag;
+    AudioFormatTag& kind = codec.AddTag();
+    AudioFormatTagDetails tag;
     if (!driver.FormatTagDetails(index, tag)) break;
     kind.TagDetails = tag;
     kind.FormatTagName = tag.FormatTagName.left(48);

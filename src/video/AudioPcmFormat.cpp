@@ -1,4 +1,4 @@
-#include "video/AudCodecDetail.h"
+#include "video/AudioPcmFormat.h"
 
 #include "common/CommonParams.h"
 #include "common/LittleEndian.h"
@@ -13,7 +13,7 @@ constexpr uint16_t kExtraSize = 18;
 
 }  // namespace
 
-TAudCodecDetail::TAudCodecDetail(uint32_t sampleRate, uint16_t channels, uint16_t bitsPerSample)
+AudioPcmFormat::AudioPcmFormat(uint32_t sampleRate, uint16_t channels, uint16_t bitsPerSample)
     : sampleRate_(sampleRate), channels_(channels), bitsPerSample_(bitsPerSample) {
   const uint32_t blockAlign = uint32_t(channels) * bitsPerSample / 8;
   uint8_t* block = format_.data();

@@ -7,16 +7,16 @@
 namespace qm {
 
 // Pixel formats, in the toolkit's order; only some have a bit count (see BitsPerPixel).
-enum class TPixelFormat : uint8_t {
-  pfDevice = 0,
-  pf1bit = 1,
-  pf4bit = 2,
-  pf8bit = 3,
-  pf15bit = 4,
-  pf16bit = 5,
-  pf24bit = 6,
-  pf32bit = 7,
-  pfCustom = 8,
+enum class PixelFormat : uint8_t {
+  Device = 0,
+  Bits1 = 1,
+  Bits4 = 2,
+  Bits8 = 3,
+  Bits15 = 4,
+  Bits16 = 5,
+  Bits24 = 6,
+  Bits32 = 7,
+  Custom = 8,
 };
 
 // The frame buffer of a recording: a bitmap whose drawing surface is its packed
@@ -26,22 +26,22 @@ enum class TPixelFormat : uint8_t {
 // drawn; RefreshBits only has to describe it. At 1, 4 and 8 bits the colour table after the
 // header maps pixel values to evenly spaced grey levels.
 // Used on the user-interface thread only.
-class TDIBBitmap {
+class DIBBitmap {
  public:
   // 480 x 320 at 24 bits.
-  TDIBBitmap();
+  DIBBitmap();
 
   // Reshapes the bitmap and its buffers (pixels cleared to black), then RefreshBits.
   // "Invalid pixel format" or "Invalid bitmap" (an empty or oversized shape) go through the
   // error report (silent abort) and leave the bitmap as it was.
-  bool SetFormat(int32_t width, int32_t height, TPixelFormat format);
+  bool SetFormat(int32_t width, int32_t height, PixelFormat format);
 
   // Rebuilds Header from the bitmap. True when the surface holds at least one row.
   bool RefreshBits();
 
   int32_t Width() const { return width_; }
   int32_t Height() const { return height_; }
-  TPixelFormat PixelFormat() const { return format_; }
+  PixelFormat Format() const { return format_; }
 
   const uint8_t* Header() const { return header_.data(); }
   uint32_t HeaderSize() const { return uint32_t(header_.size()); }
@@ -57,7 +57,7 @@ class TDIBBitmap {
   }
 
   // Bits per pixel of a format, or 0 when the format has none.
-  static int BitsPerPixel(TPixelFormat format);
+  static int BitsPerPixel(PixelFormat format);
   // Bytes per row: (width * bits + 31) with the low five bits cleared, divided by 8.
   static uint32_t StrideFor(int32_t width, int bits);
   // 40 + 4 * 2^bits for 8 bits or fewer, else 40.
@@ -66,7 +66,7 @@ class TDIBBitmap {
  private:
   int32_t width_ = 0;
   int32_t height_ = 0;
-  TPixelFormat format_ = TPixelFormat::pfDevice;
+  PixelFormat format_ = PixelFormat::Device;
   uint32_t stride_ = 0;
   std::vector<uint8_t> header_;
   std::vector<uint8_t> bits_;

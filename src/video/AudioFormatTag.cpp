@@ -1,16 +1,16 @@
-#include "video/AudCodecKind.h"
+#include "video/AudioFormatTag.h"
 
 namespace qm {
 
-TAudCodecKind::TAudCodecKind(TAudCodec* codec) : codec_(codec) {
+AudioFormatTag::AudioFormatTag(AudioDriverEntry* driver) : Driver(driver) {
   static constexpr uint32_t kRates[] = {48000, 44100, 22050};
   static constexpr uint16_t kChannels[] = {2, 1};
   static constexpr uint16_t kBits[] = {16, 8};
-  details_.reserve(12);
+  Formats.reserve(12);
   for (uint32_t rate : kRates) {
     for (uint16_t channels : kChannels) {
       for (uint16_t bits : kBits) {
-        details_.push_back(std::make_unique<TAudCodecDetail>(rate, channels, bits));
+        Formats.push_back(std::make_unique<AudioPcmFormat>(rate, channels, bits));
       }
     }
   }

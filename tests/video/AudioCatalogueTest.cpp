@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "support/RecordingMessages.h"
-#include "video/AudioCodec.h"
+#include "video/AudioCatalogue.h"
 
 namespace qm {
 namespace {
@@ -15,9 +15,9 @@ uint32_t At32(const std::array<uint8_t, 128>& b, size_t at) {
   return At16(b, at) | At16(b, at + 2) << 16;
 }
 
-TEST(AudioCodec, ListsEncodersWithAWaveTagAsDriversWithTwelvePcmFormats) {
+TEST(AudioCatalogue, ListsEncodersWithAWaveTagAsDriversWithTwelvePcmFormats) {
   test::RecordingMessages messages;
-  TAudioCodec catalogue;
+  AudioCatalogue catalogue;
   EXPECT_TRUE(messages.Messages().isEmpty());
   EXPECT_FALSE(catalogue.StreamOpen());
   ASSERT_FALSE(catalogue.Drivers().empty());
@@ -26,23 +26,23 @@ TEST(AudioCodec, ListsEncodersWithAWaveTagAsDriversWithTwelvePcmFormats) {
   for (const auto& driver : catalogue.Drivers()) {
     EXPECT_NE(driver->DriverId, 0u);
     EXPECT_FALSE(driver->LongName.isEmpty());
-    ASSERT_EQ(driver->Kinds().size(), size_t(driver->Details.FormatTagCount));
-    for (const auto& kind : driver->Kinds()) {
-      EXPECT_EQ(kind->Codec(), driver.get());
+    ASSERT_EQ(driver->Tags.size(), size_t(driver->Details.FormatTagCount));
+    for (const auto& kind : driver->Tags) {
+      EXPECT_EQ(kind->Driver, driver.get());
       EXPECT_NE(kind->FormatTag, 0u);
       EXPECT_FALSE(kind->FormatTagName.isEmpty());
-      EXPECT_EQ(kind->Details().size(), 12u);
+      EXPECT_EQ(kind->Formats.size(), 12u);
       pcm = pcm || kind->FormatTag == 1;
     }
   }
   EXPECT_TRUE(pcm) << "the plain PCM encoder has WAVE tag 1";
 }
 
-TEST(AudioCodec, PcmFormatsComeInTheirOrderWithFixedWidthNames) {
-  TAudioCodec catalogue;
+TEST(AudioCatalogue, PcmFormatsComeInTheirOrderWithFixedWidthNames) {
+  AudioCatalogue catalogue;
   ASSERT_FALSE(catalogue.Drivers().empty());
-  ASSERT_FALSE(catalogue.Drivers().front()->Kinds().empty());
-  const auto& details = catalogue.Drivers().front()->Kinds().front()->Details();
+  ASSERT_FALSE(catalogue.Drivers().front()->Tags.empty());
+  const auto& details = catalogue.Drivers().front()->Tags.front()->Formats;
   const QStringList expected = {
       QStringLiteral("  48000, 16 bits Stereo"), QStringLiteral("  48000, 8  bits Stereo"),
       QStringLiteral("  48000, 16 bits Mono  "), QStringLiteral("  48000, 8  bits Mono  "),
@@ -52,7 +52,7 @@ TEST(AudioCodec, PcmFormatsComeInTheirOrderWithFixedWidthNames) {
       QStringLiteral("  22050, 16 bits Mono  "), QStringLiteral("  22050, 8  bits Mono  ")};
   ASSERT_EQ(details.size(), size_t(expected.size()));
   for (size_t i = 0; i < details.size(); ++i) {
-    const TAudCodecDetail& d = *details[i];
+    const AudioPcmFormat& d = *details[i];
     EXPECT_EQ(d.Name(), expected[qsizetype(i)]);
     const auto& f = d.Format();
     const uint32_t align = uint32_t(d.Channels()) * d.BitsPerSample() / 8;
@@ -69,12 +69,12 @@ TEST(AudioCodec, PcmFormatsComeInTheirOrderWithFixedWidthNames) {
   EXPECT_EQ(At32(details[4]->Format(), 8), 176400u);
 }
 
-TEST(AudioCodec, MisbehavingDriverShowsTheWarningAndKeepsWhatWasGathered) {
+TEST(AudioCatalogue, MisbehavingDriverShowsTheWarningAndKeepsWhatWasGathered) {
   test::RecordingMessages messages;
   // The real drivers, with one that fails after the first two.
-  TAudioCodec catalogue([](const TAcmDriver::TEnumCallback& callback) {
+  AudioCatalogue catalogue([](const AudioEncoder::EnumCallback& callback) {
     int seen = 0;
-    TAcmDriver::Enumerate([&](uint32_t id, uint32_t support) {
+    AudioEncoder::Enumerate([&](uint32_t id, uint32_t support) {
       if (++seen > 2) throw std::runtime_error("driver fault");
       return callback(id, support);
     });
@@ -95,11 +95,11 @@ TEST(AudioCodec, MisbehavingDriverShowsTheWarningAndKeepsWhatWasGathered) {
   EXPECT_EQ(messages.Messages(), QStringList{warning});
 }
 
-TEST(AudioCodec, DriversWithoutTheCodecFlagOrThatCannotOpenAreSkipped) {
-  TAudioCodec catalogue([](const TAcmDriver::TEnumCallback& callback) {
+TEST(AudioCatalogue, DriversWithoutTheCodecFlagOrThatCannotOpenAreSkipped) {
+  AudioCatalogue catalogue([](const AudioEncoder::EnumCallback& callback) {
     callback(1, 0);         // not a codec
     callback(0xFFFFFF, 1);  // no such driver
-    callback(1, kAcmSupportCodec);
+    callback(1, kAudioSupportCodec);
   });
   ASSERT_EQ(catalogue.Drivers().size(), 1u);
   EXPECT_EQ(catalogue.Drivers().front()->DriverId, 1u);

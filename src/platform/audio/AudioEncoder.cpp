@@ -1,4 +1,4 @@
-#include "platform/audio/AcmDriver.h"
+#include "platform/audio/AudioEncoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -40,11 +40,11 @@ QString Text(const char* text) {
 
 }  // namespace
 
-void TAcmDriver::Enumerate(const TEnumCallback& callback) {
-  ForEachDriver([&](uint32_t id, const AVCodec*) { return callback(id, kAcmSupportCodec); });
+void AudioEncoder::Enumerate(const EnumCallback& callback) {
+  ForEachDriver([&](uint32_t id, const AVCodec*) { return callback(id, kAudioSupportCodec); });
 }
 
-bool TAcmDriver::Open(uint32_t driverId) {
+bool AudioEncoder::Open(uint32_t driverId) {
   Close();
   ForEachDriver([&](uint32_t id, const AVCodec* codec) {
     if (id != driverId) return true;
@@ -54,28 +54,28 @@ bool TAcmDriver::Open(uint32_t driverId) {
   return codec_ != nullptr;
 }
 
-void TAcmDriver::Close() {
+void AudioEncoder::Close() {
   codec_ = nullptr;
 }
 
-bool TAcmDriver::Details(TAcmDriverDetails& details) const {
+bool AudioEncoder::Details(AudioEncoderDetails& details) const {
   const auto* codec = static_cast<const AVCodec*>(codec_);
   if (!codec) return false;
-  details.Support = kAcmSupportCodec;
+  details.Support = kAudioSupportCodec;
   details.FormatTagCount = 1;
   details.ShortName = Text(codec->name);
   details.LongName = codec->long_name ? Text(codec->long_name) : details.ShortName;
   return true;
 }
 
-bool TAcmDriver::FormatTagDetails(uint32_t index, TAcmFormatTagDetails& details) const {
+bool AudioEncoder::FormatTagDetails(uint32_t index, AudioFormatTagDetails& details) const {
   const auto* codec = static_cast<const AVCodec*>(codec_);
   if (!codec || index != 0) return false;
   const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec->id);
   details.FormatTagIndex = index;
   details.FormatTag = WaveTag(codec);
   details.FormatSize = kWaveFormatExSize;
-  details.Support = kAcmSupportCodec;
+  details.Support = kAudioSupportCodec;
   details.FormatTagName = descriptor && descriptor->long_name ? Text(descriptor->long_name)
                                                               : Text(avcodec_get_name(codec->id));
   return true;

@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "platform/codecs/VfwTypes.h"
+#include "platform/codecs/EncoderTypes.h"
 
 class QSpinBox;
 
@@ -10,15 +10,15 @@ namespace qm {
 
 // The configuration dialog of a catalogue compressor: quality and key-frame interval.
 // Lossless compressors offer only the key-frame interval. User-interface thread only.
-class TVfwConfigDialog : public QDialog {
+class EncoderConfigDialog : public QDialog {
   Q_OBJECT
 
  public:
-  TVfwConfigDialog(const QString& title, const TVfwSettings& settings, bool hasQuality,
+  EncoderConfigDialog(const QString& title, const EncoderSettings& settings, bool hasQuality,
                    QWidget* parent = nullptr);
 
   // The settings as the dialog shows them now.
-  TVfwSettings Settings() const;
+  EncoderSettings Settings() const;
 
  private:
   QSpinBox* seQuality;

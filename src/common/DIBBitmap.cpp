@@ -1,4 +1,4 @@
-#include "capture/DIBBitmap.h"
+#include "common/DIBBitmap.h"
 
 #include <QString>
 
@@ -20,41 +20,41 @@ constexpr uint64_t kMaxImageSize = uint64_t(1) << 30;
 
 }  // namespace
 
-TDIBBitmap::TDIBBitmap() {
-  SetFormat(480, 320, TPixelFormat::pf24bit);
+DIBBitmap::DIBBitmap() {
+  SetFormat(480, 320, PixelFormat::Bits24);
 }
 
-int TDIBBitmap::BitsPerPixel(TPixelFormat format) {
+int DIBBitmap::BitsPerPixel(PixelFormat format) {
   switch (format) {
-    case TPixelFormat::pf1bit:
+    case PixelFormat::Bits1:
       return 1;
-    case TPixelFormat::pf4bit:
+    case PixelFormat::Bits4:
       return 4;
-    case TPixelFormat::pf8bit:
+    case PixelFormat::Bits8:
       return 8;
-    case TPixelFormat::pf16bit:
+    case PixelFormat::Bits16:
       return 16;
-    case TPixelFormat::pf24bit:
+    case PixelFormat::Bits24:
       return 24;
-    case TPixelFormat::pf32bit:
+    case PixelFormat::Bits32:
       return 32;
-    case TPixelFormat::pfDevice:
-    case TPixelFormat::pf15bit:
-    case TPixelFormat::pfCustom:
+    case PixelFormat::Device:
+    case PixelFormat::Bits15:
+    case PixelFormat::Custom:
       return 0;
   }
   return 0;
 }
 
-uint32_t TDIBBitmap::StrideFor(int32_t width, int bits) {
+uint32_t DIBBitmap::StrideFor(int32_t width, int bits) {
   return uint32_t(((uint64_t(width) * uint64_t(bits) + 31) & ~uint64_t(31)) / 8);
 }
 
-uint32_t TDIBBitmap::HeaderSizeFor(int bits) {
+uint32_t DIBBitmap::HeaderSizeFor(int bits) {
   return bits <= 8 ? kInfoHeaderSize + 4 * (uint32_t(1) << bits) : kInfoHeaderSize;
 }
 
-bool TDIBBitmap::SetFormat(int32_t width, int32_t height, TPixelFormat format) {
+bool DIBBitmap::SetFormat(int32_t width, int32_t height, PixelFormat format) {
   // Everything is checked before anything changes: the pixel block is the drawing surface,
   // so a shape that does not match its buffer would let the grabber write past its end.
   if (width <= 0 || height <= 0 || uint64_t(width) * 4 * uint64_t(height) > kMaxImageSize) {
@@ -73,7 +73,7 @@ bool TDIBBitmap::SetFormat(int32_t width, int32_t height, TPixelFormat format) {
   return RefreshBits();
 }
 
-bool TDIBBitmap::RefreshBits() {
+bool DIBBitmap::RefreshBits() {
   if (width_ <= 0 || height_ <= 0) ShowErrorReport(QStringLiteral("Invalid bitmap"));
   const int bits = BitsPerPixel(format_);
   if (bits == 0) ShowErrorReport(QStringLiteral("Invalid pixel format"));

@@ -9,9 +9,9 @@ namespace qm {
 
 // One PCM format offered under an audio format tag: a 128-byte format block laid out as a
 // WAVEFORMATEX (rest zero) and its display name, for example "  44100, 16 bits Stereo".
-class TAudCodecDetail {
+class AudioPcmFormat {
  public:
-  TAudCodecDetail(uint32_t sampleRate, uint16_t channels, uint16_t bitsPerSample);
+  AudioPcmFormat(uint32_t sampleRate, uint16_t channels, uint16_t bitsPerSample);
 
   const std::array<uint8_t, 128>& Format() const { return format_; }
   const QString& Name() const { return name_; }

@@ -39,7 +39,7 @@ int CubeLevel(int v) {
 
 // The first quantisation value (luminance DC) of a JPEG file.
 int FirstQuantValue(const QByteArray& data) {
-  const int at = data.indexOf(QByteArray("\xFF\xDB", 2));
+  const qsizetype at = data.indexOf(QByteArray("\xFF\xDB", 2));
   return at < 0 || at + 5 >= data.size() ? -1 : uint8_t(data[at + 5]);
 }
 

@@ -119,7 +119,7 @@ TEST(GIFImage, FullStringTableEmitsClearAtTwelveBitsAndGoesOnAtNine) {
   // Noise makes a new string at almost every pixel: several table fills.
   std::mt19937 random(7);
   const DIBBitmap bitmap = test::MakeBitmap(200, 150, [&](int, int) {
-    const uint32_t v = random();
+    const uint32_t v = uint32_t(random());
     return Rgb{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
   });
   GIFImage gif;

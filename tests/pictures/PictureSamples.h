@@ -46,7 +46,7 @@ inline DIBBitmap VariedPicture(int width, int height, uint32_t seed) {
     if (!right && !bottom)
       return Rgb{uint8_t(x * 255 / width), uint8_t(y * 255 / height), uint8_t((x + y) & 0xFF)};
     if (right && !bottom) {
-      const uint32_t v = random();
+      const uint32_t v = uint32_t(random());
       return Rgb{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
     }
     if (!right) {

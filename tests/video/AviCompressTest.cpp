@@ -507,7 +507,7 @@ TEST_P(AviCompressEvery, FlatBlackAndWhiteKeepTheirLevels) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, AviCompressEvery, ::testing::ValuesIn(kCatalogueCodes),
-                         [](const auto& info) { return std::string(info.param); });
+                         [](const auto& p) { return std::string(p.param); });
 
 TEST(AviCompressBegin, SizesAnEncoderCannotTakeFailTheBegin) {
   AviCompress compress;

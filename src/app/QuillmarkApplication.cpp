@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "common/Product.h"
 #include "common/SilentAbort.h"
 
 namespace qm {
@@ -11,7 +12,10 @@ namespace qm {
 QuillmarkApplication::QuillmarkApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Quillmark"));
   setOrganizationName(QStringLiteral("Zorvek"));
-  setApplicationVersion(QStringLiteral("1.3"));
+  setApplicationVersion(QLatin1String(kVersion));
+  // Every dialog belongs to the main window; one closed while the window is hidden in the
+  // tray must not end the application.
+  setQuitOnLastWindowClosed(false);
 }
 
 bool QuillmarkApplication::notify(QObject* receiver, QEvent* event) {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "app/QuillmarkApplication.h"
-#include "common/DialogMessages.h"
 #include "common/UserMessages.h"
+#include "ui/DialogMessages.h"
 
 int main(int argc, char** argv) {
   const char* display = std::getenv("DISPLAY");
@@ -18,10 +18,15 @@ int main(int argc, char** argv) {
   qm::DialogMessages messages;
   qm::SetUserMessages(&messages);
 
-  QMainWindow window;
-  window.setWindowTitle(QStringLiteral("Quillmark"));
-  window.resize(480, 360);
-  window.show();
+  // The application does not end when its last window closes (a dialog closed while the
+  // window is hidden); this window ends it.
+  auto* window = new QMainWindow;
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  QObject::connect(window, &QObject::destroyed, &app, &QCoreApplication::quit);
+  window->setWindowTitle(QStringLiteral("Quillmark"));
+  window->resize(480, 360);
+  messages.SetParent(window);
+  window->show();
   const int result = app.exec();
   qm::SetUserMessages(nullptr);
   return result;

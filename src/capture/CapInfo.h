@@ -18,11 +18,24 @@ class MovieWriter;
 // Qt's range of user event types).
 inline constexpr int kWmCapDone = 3025;  // WM_USER + 2001
 
+// How a recording ended. The owner reads it from the thread once the thread is done (after
+// kWmCapDone or OnError has arrived, or after WaitFor). Whatever the end, the user has been told
+// its reason already, where it happened.
+enum class CaptureEnd {
+  Stopped,           // the owner asked for the stop
+  SizeLimit,         // the file reached the largest size an AVI file can hold; it is complete
+  ScreenUnreadable,  // the screen could not be read (no display, the X server went away); the
+                     // file is complete
+  WriteFailed,       // a frame could not be written (disk full, file-size limit); the file is
+                     // complete with the frames before it
+  Failed,            // the file could not be created or completed; OnError gave the reason
+};
+
 // The job record of one recording, copied into the capture thread before it starts.
 struct CapInfo {
   QObject* OwnerWindow = nullptr;               // receives kWmCapDone; must outlive the thread
-  Rect Area;                                   // capture rectangle in screen pixels
-  MovieWriter* Writer = nullptr;          // not owned
+  Rect Area;                                    // capture rectangle in screen pixels
+  MovieWriter* Writer = nullptr;                // not owned
   QString FileName;                             // full path of the AVI file
   bool ShowCursor = false;                      // draw the mouse cursor into each frame
   bool FollowCursor = false;                    // move the fixed-size area with the cursor

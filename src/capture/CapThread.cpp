@@ -100,10 +100,12 @@ void CapThread::Execute() {
     succeeded = false;
   }
   grabber_.reset();
-  if (succeeded)
+  if (succeeded) {
     PostCapDone();
-  else
+  } else {
+    end_ = CaptureEnd::Failed;
     ReportError(reason);
+  }
   finished_ = true;
   handoff_.Wake();
 }
@@ -205,10 +207,16 @@ void CapThread::TakeFrame() {
                              info_.FollowCursor, info_.ShowCursor);
   });
   // A failed grab ends the recording; the frame step still appends what the bitmap holds.
-  if (!grabbed) stopRequested_ = true;
+  if (!grabbed) EndBy(CaptureEnd::ScreenUnreadable);
   bool added = false;
   handoff_.Run([&] { added = writer.AddFrame(); });
-  if (!added) stopRequested_ = true;
+  if (!added) EndBy(writer.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed);
+}
+
+void CapThread::EndBy(CaptureEnd end) {
+  CaptureEnd running = CaptureEnd::Stopped;
+  end_.compare_exchange_strong(running, end);
+  stopRequested_ = true;
 }
 
 void CapThread::ReportError(const QString& reason) {

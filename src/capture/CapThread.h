@@ -61,6 +61,8 @@ class CapThread {
   uint32_t GetActiveTime() const { return activeTime_; }
   uint32_t GetFrameTally() const { return frameTally_; }
   long double GetActualFrameRate() const { return actualFrameRate_; }
+  // Why the recording ended; Stopped until it has.
+  CaptureEnd GetEnd() const { return end_; }
 
  private:
   void Execute();
@@ -70,6 +72,8 @@ class CapThread {
   void RunLoop();
   // Hands the grab and the frame step over; requests the stop when either fails.
   void TakeFrame();
+  // Records the first reason of an end that the owner did not ask for.
+  void EndBy(CaptureEnd end);
   void ReportError(const QString& reason);
   void PostCapDone();
 
@@ -83,6 +87,7 @@ class CapThread {
   std::atomic<bool> paused_{false};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> finished_{false};
+  std::atomic<CaptureEnd> end_{CaptureEnd::Stopped};
 
   // Guards the pause wait: waiting_, and the segment clock while Continue writes it.
   mutable std::mutex pauseMutex_;

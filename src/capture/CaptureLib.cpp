@@ -1,6 +1,7 @@
 #include "capture/CaptureLib.h"
 
 #include <QString>
+#include <QtGlobal>
 
 #include "common/UserMessages.h"
 #include "platform/screen/CursorSource.h"
@@ -58,9 +59,10 @@ bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool 
   const PixelTarget target = TargetOf(bitmap);
   switch (screen_->Grab(x, y, target)) {
     case ScreenGrabber::GrabResult::NoScreen:
+      ShowMessage(NoDisplayMessage());
       return false;
     case ScreenGrabber::GrabResult::Failed:
-      ShowMessage(QStringLiteral("xx"));
+      ShowMessage(CopyFailedMessage());
       return false;
     case ScreenGrabber::GrabResult::Ok:
       break;
@@ -79,6 +81,16 @@ bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool 
     }
   }
   return true;
+}
+
+QString CaptureLib::CopyFailedMessage() {
+  return QStringLiteral("Can not copy the screen");
+}
+
+QString CaptureLib::NoDisplayMessage() {
+  const QString display = qEnvironmentVariable("DISPLAY");
+  if (display.isEmpty()) return QStringLiteral("Can not open the X display: DISPLAY is not set");
+  return QStringLiteral("Can not open the X display ") + display;
 }
 
 std::unique_ptr<DIBBitmap> CaptureLib::Snapshot() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 #include <memory>
 
@@ -39,8 +41,9 @@ class CaptureLib {
   // Copies bitmap.Width() x bitmap.Height() pixels from origin (or from the followed
   // position) into the bitmap; capturedRect receives the rectangle really copied. The part
   // of the rectangle outside the screen comes out black. The bitmap must be 24 or 32 bits
-  // per pixel. False, with the bitmap unchanged, when the screen cannot be copied: silently
-  // when there is no display, else after the message "xx".
+  // per pixel. False, with the bitmap unchanged, when the screen cannot be copied, after
+  // telling the user: NoDisplayMessage() when no display can be reached, else
+  // CopyFailedMessage().
   bool Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
             bool showCursor);
 
@@ -48,6 +51,12 @@ class CaptureLib {
   // (blue, green, red, unused). Without a display the empty screen size is an invalid
   // bitmap: error report and silent abort.
   std::unique_ptr<DIBBitmap> Snapshot();
+
+  // What the user is told when a grab fails: the screen could not be copied, or no X display
+  // could be opened (named as DISPLAY gives it). Every caller of the engine (the application,
+  // the command-line tool) says the same.
+  static QString CopyFailedMessage();
+  static QString NoDisplayMessage();
 
   // The screen bounds taken when the grabber was created; following keeps the area inside
   // them.

@@ -73,11 +73,11 @@ void RequireFile(const CaptureOptions& options, const char* command) {
   if (options.File.isEmpty()) throw UsageError(std::string(command) + " needs an output file");
 }
 
-std::optional<Rect> AreaToCapture(const CaptureOptions& options, const char* verb) {
+std::optional<Rect> AreaToCapture(const CaptureOptions& options) {
   if (options.Area) return options.Area;
   const Rect screen = CaptureLib::ScreenBounds();
   if (screen.Width() < 1 || screen.Height() < 1) {
-    PrintError(QStringLiteral("No screen to %1 (is DISPLAY set?)").arg(QLatin1String(verb)));
+    PrintError(CaptureLib::NoDisplayMessage());
     return std::nullopt;
   }
   return screen;

@@ -52,8 +52,8 @@ void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& option
 void RequireFile(const CaptureOptions& options, const char* command);
 
 // The area the options name, or the whole screen; nullopt (after telling why) when there is
-// no screen. verb says what the command does ("record", "photograph").
-std::optional<Rect> AreaToCapture(const CaptureOptions& options, const char* verb);
+// no screen.
+std::optional<Rect> AreaToCapture(const CaptureOptions& options);
 
 // One line to standard error.
 void PrintError(const QString& text);

@@ -3,9 +3,9 @@
 #include <optional>
 
 #include "capture/CaptureLib.h"
-#include "common/DIBBitmap.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "common/DIBBitmap.h"
 #include "common/SilentAbort.h"
 #include "pictures/PictureError.h"
 #include "pictures/PictureStore.h"
@@ -41,7 +41,7 @@ PhotoOptions ParsePhotoOptions(const QStringList& args) {
 int RunPhoto(const QStringList& args) {
   const PhotoOptions options = ParsePhotoOptions(args);
 
-  const std::optional<Rect> chosen = AreaToCapture(options, "photograph");
+  const std::optional<Rect> chosen = AreaToCapture(options);
   if (!chosen) return kExitFailed;
   const Rect area = *chosen;
 
@@ -53,8 +53,7 @@ int RunPhoto(const QStringList& args) {
     Rect captured;
     if (!grabber.Grab(bitmap, Point{area.Left, area.Top}, captured, options.FollowCursor,
                       options.ShowCursor)) {
-      PrintError(QStringLiteral("Can not copy the screen"));
-      return kExitFailed;
+      return kExitFailed;  // the grabber has said why
     }
     StorePicture(bitmap, options.Type, options.JpegPosition, options.File);
     std::printf("%s: %d,%d,%d,%d\n", options.File.toLocal8Bit().constData(), captured.Left,

@@ -137,6 +137,23 @@ class RecordOwner : public QObject {
   bool done_ = false;
 };
 
+// The exit code of a completed recording. A recording that ended because the screen could not
+// be read or a frame could not be written has failed, although its file is complete; the
+// engine has written the reason to standard error. The user's stop and the size limit (whose
+// message the writer has given) are normal ends.
+int ExitCodeOf(CaptureEnd end) {
+  switch (end) {
+    case CaptureEnd::Stopped:
+    case CaptureEnd::SizeLimit:
+      return kExitOk;
+    case CaptureEnd::ScreenUnreadable:
+    case CaptureEnd::WriteFailed:
+    case CaptureEnd::Failed:
+      break;
+  }
+  return kExitFailed;
+}
+
 }  // namespace
 
 int RunRecord(const QStringList& args) {
@@ -152,7 +169,7 @@ int RunRecord(const QStringList& args) {
     return kExitFailed;
   }
 
-  const std::optional<Rect> chosen = AreaToCapture(options, "record");
+  const std::optional<Rect> chosen = AreaToCapture(options);
   if (!chosen) return kExitFailed;
   const Rect area = *chosen;
 
@@ -207,7 +224,7 @@ int RunRecord(const QStringList& args) {
   std::printf("%s: %u frames, %.3f fps\n", options.File.toLocal8Bit().constData(),
               unsigned(writer.Frame().FrameNumber), double(rate));
   std::fflush(stdout);
-  return kExitOk;
+  return ExitCodeOf(thread.GetEnd());
 }
 
 int RunCodecs(const QStringList& args) {

@@ -1,9 +1,5 @@
 #include "common/CommonParams.h"
 
-#include <QDesktopServices>
-#include <QFile>
-#include <QFileInfo>
-#include <QUrl>
 #include <QUuid>
 
 #include <cmath>
@@ -14,14 +10,14 @@
 namespace qm {
 
 void ShowErrorReport(const QString& message) {
-  if (Messages().ShowErrorReport(message)) OpenWithShell(ErrorReportMailUrl(message));
+  Messages().ShowErrorReport(message);
   throw SilentAbort();
 }
 
 QString ErrorReportMailUrl(const QString& message) {
-  const QString lines[] = {QStringLiteral("Dear author,"), QString(), QString(),
-                           QStringLiteral("An error has been encountered with the message:") +
-                               message};
+  const QString lines[] = {
+      QStringLiteral("Dear author,"), QString(), QString(),
+      QStringLiteral("An error has been encountered with the message:") + message};
   QString body = QStringLiteral("&body=");
   for (const QString& line : lines) body += line + QStringLiteral("%0A");
   return QStringLiteral("mailto:") + QLatin1String(kSupportEmail) +
@@ -34,7 +30,9 @@ QString NewGuidString() {
   return id.toString(QUuid::WithBraces).toUpper();
 }
 
-QString TimeStampDigits() { return TimeStampDigits(QDateTime::currentDateTime()); }
+QString TimeStampDigits() {
+  return TimeStampDigits(QDateTime::currentDateTime());
+}
 
 QString TimeStampDigits(const QDateTime& localTime) {
   static const QDate kEpoch(1899, 12, 30);
@@ -53,23 +51,6 @@ QString FixedWidth(const QString& text, int width, bool padLeft) {
   const QString head = text.left(width);
   return padLeft ? head.rightJustified(width, QLatin1Char(' '))
                  : head.leftJustified(width, QLatin1Char(' '));
-}
-
-void ExploreFolder(const QString& folder) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-}
-
-bool OpenWithShell(const QString& target) {
-  const QUrl url(target);
-  const bool hasScheme = !url.scheme().isEmpty() && url.scheme().size() > 1;
-  return QDesktopServices::openUrl(hasScheme ? url : QUrl::fromLocalFile(target));
-}
-
-void PlayVideoFile(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
-
-bool MoveToRecycleBin(const QString& path) {
-  if (!QFileInfo::exists(path)) return false;
-  return QFile::moveToTrash(QFileInfo(path).absoluteFilePath());
 }
 
 }  // namespace qm

@@ -10,8 +10,8 @@ namespace qm {
 // Address that error reports are mailed to.
 inline constexpr const char* kSupportEmail = "support@zorvek.com";
 
-// Shows the "Error encountered" report, opens the pre-filled e-mail when the user asks for
-// it, then ends the current operation with SilentAbort. Never returns.
+// Shows the "Error encountered" report (whose receiver opens the pre-filled e-mail when the
+// user asks for it), then ends the current operation with SilentAbort. Never returns.
 [[noreturn]] void ShowErrorReport(const QString& message);
 
 // The "mailto:" address of an error report about message (only line ends are encoded).
@@ -37,12 +37,5 @@ QString FourCCText(uint32_t code);
 // The first width characters of text, padded with spaces to exactly width characters,
 // on the left when padLeft is set, else on the right.
 QString FixedWidth(const QString& text, int width, bool padLeft);
-
-// Desktop shell hand-offs. They need a running QGuiApplication.
-void ExploreFolder(const QString& folder);
-bool OpenWithShell(const QString& target);
-void PlayVideoFile(const QString& path);
-// Moves the file to the user's Trash; false when it does not exist or cannot be moved.
-bool MoveToRecycleBin(const QString& path);
 
 }  // namespace qm

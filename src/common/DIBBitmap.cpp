@@ -5,14 +5,13 @@
 #include <cstring>
 #include <limits>
 
+#include "common/BitmapInfoHeader.h"
 #include "common/CommonParams.h"
 #include "common/LittleEndian.h"
 
 namespace qm {
 
 namespace {
-
-constexpr uint32_t kInfoHeaderSize = 40;
 
 // The largest pixel block we agree to hold: its size must fit the header's 32-bit image size
 // field, and a frame beyond 1 GiB is a mistake rather than a screen.
@@ -51,7 +50,7 @@ uint32_t DIBBitmap::StrideFor(int32_t width, int bits) {
 }
 
 uint32_t DIBBitmap::HeaderSizeFor(int bits) {
-  return bits <= 8 ? kInfoHeaderSize + 4 * (uint32_t(1) << bits) : kInfoHeaderSize;
+  return bits <= 8 ? kBitmapInfoHeaderSize + 4 * (uint32_t(1) << bits) : kBitmapInfoHeaderSize;
 }
 
 bool DIBBitmap::SetFormat(int32_t width, int32_t height, PixelFormat format) {
@@ -78,21 +77,16 @@ bool DIBBitmap::RefreshBits() {
   const int bits = BitsPerPixel(format_);
   if (bits == 0) ShowErrorReport(QStringLiteral("Invalid pixel format"));
 
-  // BITMAPINFOHEADER, little-endian. The surface has no resolution or colour counts of its
-  // own, so those fields stay 0; a positive height means bottom-up rows.
-  uint8_t* h = header_.data();
-  std::memset(h, 0, kInfoHeaderSize);
-  PutLE32(h + 0, kInfoHeaderSize);               // biSize
-  PutLE32(h + 4, uint32_t(width_));              // biWidth
-  PutLE32(h + 8, uint32_t(height_));             // biHeight
-  PutLE16(h + 12, 1);                            // biPlanes
-  PutLE16(h + 14, uint16_t(bits));               // biBitCount
-  PutLE32(h + 16, 0);                            // biCompression: BI_RGB
-  PutLE32(h + 20, stride_ * uint32_t(height_));  // biSizeImage
+  // The surface has no resolution or colour counts of its own.
+  BitmapInfoHeader{.Width = width_,
+                   .Height = height_,
+                   .BitCount = uint16_t(bits),
+                   .SizeImage = stride_ * uint32_t(height_)}
+      .Write(header_.data());
 
   if (bits <= 8) {
     const uint32_t entries = uint32_t(1) << bits;
-    uint8_t* table = h + kInfoHeaderSize;
+    uint8_t* table = header_.data() + kBitmapInfoHeaderSize;
     for (uint32_t i = 0; i < entries; ++i) {
       const uint8_t level = uint8_t(i * 255 / (entries - 1));
       table[4 * i + 0] = level;  // blue

@@ -14,7 +14,8 @@ class UserMessages {
   // A simple message with an OK button.
   virtual void ShowMessage(const QString& text) = 0;
 
-  // The "Error encountered" report. Returns true when the user asked for the e-mail report.
+  // The "Error encountered" report. Returns true when the user asked for the e-mail report,
+  // which the receiver then opens (ErrorReportMailUrl).
   virtual bool ShowErrorReport(const QString& message) = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/BitmapInfoHeader.h"
 #include "common/DIBBitmap.h"
 #include "common/LittleEndian.h"
 
@@ -16,7 +17,6 @@ namespace qm {
 namespace {
 
 constexpr uint32_t kFileHeaderSize = 14;
-constexpr uint32_t kInfoHeaderSize = 40;
 
 void WriteAll(QIODevice& out, const uint8_t* data, qint64 size) {
   if (out.write(reinterpret_cast<const char*>(data), size) != size)
@@ -32,25 +32,19 @@ void BMPWriter::Write(const DIBBitmap& bitmap, QIODevice& out) {
   const int32_t height = bitmap.Height();
   const uint64_t stride = DIBBitmap::StrideFor(width, 24);
   const uint64_t imageSize = stride * uint64_t(height > 0 ? height : 0);
-  const uint64_t offset = kFileHeaderSize + kInfoHeaderSize;
+  const uint64_t offset = kFileHeaderSize + kBitmapInfoHeaderSize;
   if (offset + imageSize > 0xFFFFFFFFull)
     throw std::runtime_error("picture too large for a BMP file");
 
-  std::array<uint8_t, kFileHeaderSize + kInfoHeaderSize> header{};
+  std::array<uint8_t, kFileHeaderSize + kBitmapInfoHeaderSize> header{};
   uint8_t* file = header.data();
   file[0] = 'B';
   file[1] = 'M';
   PutLE32(file + 2, uint32_t(offset + imageSize));  // bfSize
   PutLE32(file + 10, uint32_t(offset));             // bfOffBits; bfReserved1/2 stay 0
   uint8_t* info = file + kFileHeaderSize;
-  PutLE32(info + 0, kInfoHeaderSize);       // biSize
-  PutLE32(info + 4, uint32_t(width));       // biWidth
-  PutLE32(info + 8, uint32_t(height));      // biHeight, positive: rows bottom-up
-  PutLE16(info + 12, 1);                    // biPlanes
-  PutLE16(info + 14, 24);                   // biBitCount
-  PutLE32(info + 16, 0);                    // biCompression BI_RGB
-  PutLE32(info + 20, uint32_t(imageSize));  // biSizeImage
-  // biXPelsPerMeter, biYPelsPerMeter, biClrUsed, biClrImportant stay 0.
+  // Positive height: rows bottom-up.
+  BitmapInfoHeader{.Width = width, .Height = height, .SizeImage = uint32_t(imageSize)}.Write(info);
   WriteAll(out, header.data(), qint64(header.size()));
 
   if (bitmap.Stride() == stride && bitmap.ImageSize() >= imageSize) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 
+#include "common/BitmapInfoHeader.h"
 #include "common/CommonParams.h"
 #include "common/LittleEndian.h"
 #include "common/UserMessages.h"
@@ -73,7 +74,7 @@ AviCompress::~AviCompress() {
 }
 
 bool AviCompress::AdmitEntry(CompressorEntry& entry,
-                              const std::function<void(CompressorEntry&)>& describe) {
+                             const std::function<void(CompressorEntry&)>& describe) {
   const QString code = FourCCText(entry.Handler).toLower();
   if (code == QLatin1String("hfyu")) return false;
   if (code == QLatin1String("divx")) {
@@ -161,15 +162,11 @@ bool AviCompress::Begin(CompressRequest& request) {
   bitmap_.SetFormat(request.Width, request.Height, pixelFormat_);
 
   if (CurrentCode() == 0) {
-    uint8_t* out = request.OutputFormat.data();
-    std::memset(out, 0, request.OutputFormat.size());
-    PutLE32(out, kBitmapInfoHeaderSize);
-    PutLE32(out + 4, uint32_t(request.Width));
-    PutLE32(out + 8, uint32_t(request.Height));
-    PutLE16(out + 12, 1);
-    PutLE16(out + 14, 24);
     // Rows counted without their padding to 4 bytes.
-    PutLE32(out + kImageSizeOffset, uint32_t(request.Width) * uint32_t(request.Height) * 3);
+    BitmapInfoHeader{.Width = request.Width,
+                     .Height = request.Height,
+                     .SizeImage = uint32_t(request.Width) * uint32_t(request.Height) * 3}
+        .Write(request.OutputFormat.data());
     return true;
   }
   if (!compressor_) return false;

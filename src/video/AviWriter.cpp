@@ -87,6 +87,11 @@ QString AviWriter::SizeLimitMessage() {
       "The recording stops here; the file is completed and kept.");
 }
 
+QString AviWriter::WriteFailedMessage(const QString& fileName, int error) {
+  return QStringLiteral("Can not write file ") + fileName + QStringLiteral(": ") +
+         qt_error_string(error);
+}
+
 void AviWriter::SetSizeLimit(int64_t bytes) {
   sizeLimit_ = bytes < 0 ? 0 : (bytes > kMaxFileSize ? kMaxFileSize : bytes);
 }
@@ -110,7 +115,7 @@ void AviWriter::CloseFiles() {
 }
 
 bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
-                      AviCompress& compressor) {
+                     AviCompress& compressor) {
   compressor_ = &compressor;
   CloseFiles();
 
@@ -128,6 +133,7 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   frameCountHint_ = settings.FrameCountHint;
   streams_ = 1;
   quality_ = 10000;
+  fileName_ = fileName;
 
   if (!file_.Create(fileName)) return false;
   if (PathExists(spoolPath_) && !DeleteSpool()) {
@@ -250,6 +256,7 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   if (!spool_.Write(entry, sizeof entry)) {
     // A frame without its index entry would shift every later entry, so the frame is not
     // written either; the spool is cut back to its last whole entry.
+    ShowMessage(WriteFailedMessage(spoolPath_, spool_.LastError()));
     spool_.Truncate(spoolStart);
     spool_.Seek(spoolStart);
     largestFrame_ = previousLargest;
@@ -265,6 +272,7 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
       ((n & 1) && !file_.Write(&kPad, 1))) {
     // Cut away the partial chunk and its index entry, so that the file can still be closed
     // as a valid recording of the frames before it.
+    ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
     file_.Truncate(chunkStart);
     file_.Seek(chunkStart);
     spool_.Truncate(spoolStart);

@@ -38,8 +38,9 @@ class AviWriter {
   // Starts a new file with provisional headers and begins the compressor's sequence.
   bool Open(const QString& fileName, const AviSettings& settings, AviCompress& compressor);
   // Compresses the compressor's frame bitmap and appends it. False when the frame could not
-  // be written, or would take the file past SizeLimit() (then nothing of it is written and
-  // the user is told once per recording); the recording should then be closed.
+  // be written (the user is told which file and why; the file keeps the frames before it), or
+  // would take the file past SizeLimit() (then nothing of it is written and the user is told
+  // once per recording); the recording should then be closed.
   bool AddFrame(CompressedFrame& frame);
   // Completes the file: index, final headers with actualFrameRate (0 keeps the rate given at
   // Open). The file is closed whatever the result.
@@ -52,12 +53,16 @@ class AviWriter {
   // The largest file length allowed, index included; kMaxFileSize unless a test lowers it.
   int64_t SizeLimit() const { return sizeLimit_; }
   void SetSizeLimit(int64_t bytes);
+  // The current (or last) recording refused a frame at the size limit.
+  bool SizeLimitReached() const { return sizeLimitReported_; }
 
   // "Index.~tmp" in the executable's folder when that is writable, else in the per-user
   // data folder.
   static QString DefaultSpoolPath();
   // What the user is told when a recording reaches the size limit.
   static QString SizeLimitMessage();
+  // What the user is told when a write to fileName failed with the system's error code.
+  static QString WriteFailedMessage(const QString& fileName, int error);
 
  private:
   void RefreshHeaders();
@@ -90,6 +95,7 @@ class AviWriter {
   AviChunk* mainHeaderChunk_ = nullptr;
   AviChunk* streamHeaderChunk_ = nullptr;
 
+  QString fileName_;
   QString spoolPath_;
   int64_t moviPosition_ = 0;
   uint32_t framesWritten_ = 0;

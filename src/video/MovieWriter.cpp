@@ -46,6 +46,10 @@ bool MovieWriter::Close(long double actualFrameRate) {
   return writer_->Close(actualFrameRate);
 }
 
+bool MovieWriter::SizeLimitReached() const {
+  return writer_->SizeLimitReached();
+}
+
 bool MovieWriter::Configure() {
   return compressor_->Configure(owner_);
 }

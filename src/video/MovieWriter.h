@@ -36,6 +36,8 @@ class MovieWriter {
   AviWriter& Writer();
   AudioCatalogue& Audio();
   bool IsOpen() const { return open_; }
+  // The last recording's frames reached the file writer's size limit.
+  bool SizeLimitReached() const;
   const CompressedFrame& Frame() const { return frame_; }
 
  private:

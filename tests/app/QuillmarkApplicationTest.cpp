@@ -47,6 +47,8 @@ TEST(QuillmarkApplication, SilentAbortIsDiscardedByTheEventLoop) {
 TEST(QuillmarkApplication, NamesItselfForSettingsAndDialogs) {
   EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quillmark"));
   EXPECT_EQ(QCoreApplication::organizationName(), QStringLiteral("Zorvek"));
+  // A dialog closed while the main window is hidden in the tray must not end the application.
+  EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
 }
 
 }  // namespace

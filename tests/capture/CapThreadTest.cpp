@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -21,6 +24,7 @@
 #include "platform/clock/TickClock.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
+#include "video/AviWriter.h"
 #include "video/MovieWriter.h"
 
 namespace qm {
@@ -260,6 +264,55 @@ TEST_F(CapThreadTest, ALateWorkerTakesOneFramePerPassUntilItHasCaughtUp) {
   // ... and once caught up they are taken on time again.
   EXPECT_EQ(frameTimes[59], 6000u);
   EXPECT_EQ(frameTimes[50], 5100u);
+}
+
+TEST_F(CapThreadTest, ARecordingThatEndsItselfCompletesItsFileAndTellsWhy) {
+  // 64 x 48 uncompressed: a header region of 6148 bytes, 9224 bytes a frame, 16 an index entry.
+  constexpr int64_t kThreeFrames = 6148 + 3 * 9224 + 8 + 3 * 16;
+  struct Case {
+    const char* Name;
+    int64_t SizeLimit;     // the writer's; 0 leaves it alone
+    rlim_t FileSizeLimit;  // the process's while recording; 0 leaves it alone
+    CaptureEnd End;
+    uint32_t Frames;
+  };
+  const std::vector<Case> cases = {
+      {"stop", 0, 0, CaptureEnd::Stopped, 10},
+      {"size", kThreeFrames, 0, CaptureEnd::SizeLimit, 3},
+      {"full", 0, rlim_t(kThreeFrames + 1000), CaptureEnd::WriteFailed, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    file = dir.filePath(QString::fromLatin1(c.Name) + ".avi");
+    framesSeen = 0;
+    owner.Count = 0;
+    writer->Writer().SetSizeLimit(c.SizeLimit ? c.SizeLimit : AviWriter::kMaxFileSize);
+    test::RecordingMessages told;
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    if (c.FileSizeLimit) {
+      rlimit lowered = saved;
+      lowered.rlim_cur = c.FileSizeLimit;
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    }
+    const uint32_t begun = clock.Elapsed();
+    OnPass = [this, begun](uint32_t elapsed) {
+      if (elapsed - begun == 1010) thread->Stop();
+    };
+    Start(10);
+    Finish();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+    EXPECT_EQ(thread->GetEnd(), c.End);
+    EXPECT_EQ(writer->Frame().FrameNumber, c.Frames);
+    EXPECT_EQ(DecodedFrames(file), int(c.Frames));
+    EXPECT_EQ(owner.Count, 1);
+    EXPECT_TRUE(errors.isEmpty());
+    QStringList expected;
+    if (c.End == CaptureEnd::SizeLimit) expected << AviWriter::SizeLimitMessage();
+    if (c.End == CaptureEnd::WriteFailed) expected << AviWriter::WriteFailedMessage(file, EFBIG);
+    EXPECT_EQ(told.Messages(), expected);
+  }
 }
 
 TEST_F(CapThreadTest, AFileThatCannotBeCreatedIsReportedOnTheUserInterfaceThread) {

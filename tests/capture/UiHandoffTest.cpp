@@ -33,6 +33,7 @@ class Worker {
     handoff_.WaitUntil([this] { return done_.load(); });
     thread_.join();
   }
+  bool Done() const { return done_; }
 
  private:
   UiHandoff& handoff_;
@@ -117,9 +118,14 @@ TEST(UiHandoffTest, OnTheUserInterfaceThreadAStepRunsAtOnce) {
 
 TEST(UiHandoffTest, WaitingForAWorkerThatHandsNothingOverEndsWhenItIsWoken) {
   UiHandoff handoff;
-  Worker worker(handoff, [] { std::this_thread::yield(); });
+  std::atomic<int> ran{0};
+  Worker worker(handoff, [&] {
+    std::this_thread::yield();
+    ++ran;
+  });
   worker.Wait();
-  SUCCEED();
+  EXPECT_TRUE(worker.Done());
+  EXPECT_EQ(ran, 1);
 }
 
 }  // namespace

@@ -30,8 +30,10 @@ TEST(CommonParams, TimeStampCountsMillionthsOfDaysSince1899) {
             QStringLiteral("37987500000"));
   EXPECT_EQ(TimeStampDigits(QDateTime(QDate(1899, 12, 30), QTime(0, 0, 0))), QStringLiteral("0"));
   // One unit is 86.4 ms: 43 ms rounds down, 44 ms rounds up.
-  EXPECT_EQ(TimeStampDigits(QDateTime(QDate(1899, 12, 30), QTime(0, 0, 0, 43))), QStringLiteral("0"));
-  EXPECT_EQ(TimeStampDigits(QDateTime(QDate(1899, 12, 30), QTime(0, 0, 0, 44))), QStringLiteral("1"));
+  EXPECT_EQ(TimeStampDigits(QDateTime(QDate(1899, 12, 30), QTime(0, 0, 0, 43))),
+            QStringLiteral("0"));
+  EXPECT_EQ(TimeStampDigits(QDateTime(QDate(1899, 12, 30), QTime(0, 0, 0, 44))),
+            QStringLiteral("1"));
 }
 
 TEST(CommonParams, FourCCPutsFirstCharacterInLowestByte) {
@@ -46,20 +48,6 @@ TEST(CommonParams, FixedWidthCutsOrPads) {
   EXPECT_EQ(FixedWidth(QStringLiteral("16"), 4, false), QStringLiteral("16  "));
   EXPECT_EQ(FixedWidth(QStringLiteral("44100"), 7, true), QStringLiteral("  44100"));
   EXPECT_EQ(FixedWidth(QString(), 2, true), QStringLiteral("  "));
-}
-
-TEST(CommonParams, RecycleBinRefusesMissingFileAndTrashesExisting) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  EXPECT_FALSE(MoveToRecycleBin(dir.filePath(QStringLiteral("missing.avi"))));
-
-  const QString path = dir.filePath(QStringLiteral("present.tmp"));
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("x");
-  file.close();
-  EXPECT_TRUE(MoveToRecycleBin(path));
-  EXPECT_FALSE(QFile::exists(path));
 }
 
 TEST(ErrorReport, ShowsReportThenAbortsSilently) {

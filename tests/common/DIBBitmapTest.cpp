@@ -3,32 +3,24 @@
 #include <cstring>
 
 #include "common/DIBBitmap.h"
+#include "common/LittleEndian.h"
 #include "common/SilentAbort.h"
 #include "support/RecordingMessages.h"
 
 namespace qm {
 namespace {
 
-uint32_t U32(const uint8_t* at) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | at[i];
-  return v;
-}
-uint16_t U16(const uint8_t* at) {
-  return uint16_t(at[0] | at[1] << 8);
-}
-
 // The BITMAPINFOHEADER fields, checked together.
 void ExpectHeader(const DIBBitmap& b, int32_t width, int32_t height, int bits, uint32_t image) {
   const uint8_t* h = b.Header();
-  EXPECT_EQ(U32(h + 0), 40u);
-  EXPECT_EQ(int32_t(U32(h + 4)), width);
-  EXPECT_EQ(int32_t(U32(h + 8)), height);
-  EXPECT_EQ(U16(h + 12), 1);
-  EXPECT_EQ(U16(h + 14), bits);
-  EXPECT_EQ(U32(h + 16), 0u);
-  EXPECT_EQ(U32(h + 20), image);
-  for (int at = 24; at < 40; at += 4) EXPECT_EQ(U32(h + at), 0u) << "offset " << at;
+  EXPECT_EQ(GetLE32(h + 0), 40u);
+  EXPECT_EQ(int32_t(GetLE32(h + 4)), width);
+  EXPECT_EQ(int32_t(GetLE32(h + 8)), height);
+  EXPECT_EQ(GetLE16(h + 12), 1);
+  EXPECT_EQ(GetLE16(h + 14), bits);
+  EXPECT_EQ(GetLE32(h + 16), 0u);
+  EXPECT_EQ(GetLE32(h + 20), image);
+  for (int at = 24; at < 40; at += 4) EXPECT_EQ(GetLE32(h + at), 0u) << "offset " << at;
   EXPECT_EQ(b.ImageSize(), image);
 }
 
@@ -78,8 +70,8 @@ TEST(DIBBitmap, SmallFormatsCarryAColourTable) {
   }
   // The table of an 8-bit bitmap runs from black to white.
   b.SetFormat(4, 4, PixelFormat::Bits8);
-  EXPECT_EQ(U32(b.Header() + 40), 0x000000u);
-  EXPECT_EQ(U32(b.Header() + 40 + 4 * 255), 0xFFFFFFu);
+  EXPECT_EQ(GetLE32(b.Header() + 40), 0x000000u);
+  EXPECT_EQ(GetLE32(b.Header() + 40 + 4 * 255), 0xFFFFFFu);
 }
 
 TEST(DIBBitmap, FormatsWithoutBitCountAreReportedAndChangeNothing) {

@@ -16,12 +16,13 @@
 #include "pictures/GIFLZWEncoder.h"
 #include "pictures/GifTestDecoder.h"
 #include "pictures/PictureSamples.h"
+#include "support/FullDevice.h"
 
 namespace qm {
 namespace {
 
-using test::ReadGif;
 using test::GifFile;
+using test::ReadGif;
 using test::Rgb;
 
 QByteArray GifBytes(const DIBBitmap& bitmap) {
@@ -262,32 +263,11 @@ TEST(GIFImage, SaveWithoutFrameOrOversizedPictureFails) {
   EXPECT_EQ(ReadGif(GifBytes(widest)).Width, 65535);
 }
 
-// A device that takes the first limit bytes and refuses the rest, like a full disk.
-class FullDevice : public QIODevice {
- public:
-  explicit FullDevice(qint64 limit) : limit_(limit) { open(QIODevice::WriteOnly); }
-
- protected:
-  qint64 readData(char*, qint64) override { return -1; }
-  qint64 writeData(const char*, qint64 size) override {
-    if (written_ + size > limit_) {
-      setErrorString(QStringLiteral("No space left on device"));
-      return -1;
-    }
-    written_ += size;
-    return size;
-  }
-
- private:
-  qint64 limit_;
-  qint64 written_ = 0;
-};
-
 TEST(GIFImage, RefusedWriteEndsTheSave) {
   GIFImage gif;
   gif.Assign(test::VariedPicture(320, 200, 3));
   for (qint64 limit : {0, 5, 13, 800, 2000}) {
-    FullDevice device(limit);
+    test::FullDevice device(limit);
     const std::string message = MessageOf([&] { gif.SaveToStream(device); });
     EXPECT_NE(message.find("No space left on device"), std::string::npos) << limit << message;
   }

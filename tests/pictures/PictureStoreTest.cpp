@@ -14,9 +14,11 @@
 #include <tuple>
 #include <vector>
 
+#include "common/LittleEndian.h"
 #include "pictures/PictureError.h"
 #include "pictures/PictureSamples.h"
 #include "pictures/PictureStore.h"
+#include "support/FullDevice.h"
 
 namespace qm {
 namespace {
@@ -39,7 +41,7 @@ QByteArray ReadAll(const QString& path) {
 // compression keeps each block's colour near its source; the layout shows row order and
 // channel order.
 const Rgb kBlockColours[] = {{230, 30, 30}, {30, 200, 40},   {40, 50, 220},  {240, 240, 60},
-                              {20, 20, 20},  {250, 250, 250}, {200, 60, 200}, {60, 200, 210}};
+                             {20, 20, 20},  {250, 250, 250}, {200, 60, 200}, {60, 200, 210}};
 DIBBitmap Blocks() {
   return test::MakeBitmap(64, 32,
                           [](int x, int y) { return kBlockColours[(y / 16) * 4 + x / 16]; });
@@ -154,10 +156,8 @@ TEST(PictureStore, BmpIsReadBackExactlyWithItsHeaders) {
     const uint32_t stride = (uint32_t(width) * 3 + 3) / 4 * 4;
     ASSERT_EQ(size_t(data.size()), 54 + size_t(stride) * size_t(height));
     const auto* b = reinterpret_cast<const uint8_t*>(data.constData());
-    auto u32 = [&](int at) {
-      return uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
-    };
-    auto u16 = [&](int at) { return uint32_t(b[at] | b[at + 1] << 8); };
+    auto u32 = [&](int at) { return GetLE32(b + at); };
+    auto u16 = [&](int at) { return uint32_t(GetLE16(b + at)); };
     EXPECT_EQ(b[0], 'B');
     EXPECT_EQ(b[1], 'M');
     EXPECT_EQ(u32(2), uint32_t(data.size()));
@@ -253,23 +253,10 @@ TEST(PictureStore, FailuresNameTheFileAndLeaveNothingBehind) {
   EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
-// A device that refuses every write, like a full disk.
-class RefusingDevice : public QIODevice {
- public:
-  RefusingDevice() { open(QIODevice::WriteOnly); }
-
- protected:
-  qint64 readData(char*, qint64) override { return -1; }
-  qint64 writeData(const char*, qint64) override {
-    setErrorString(QStringLiteral("No space left on device"));
-    return -1;
-  }
-};
-
 TEST(PictureStore, RefusedWritesAreReportedForEveryType) {
   const DIBBitmap bitmap = test::VariedPicture(200, 100, 5);
   for (PictureType type : {PictureType::Gif, PictureType::Jpeg, PictureType::Bmp}) {
-    RefusingDevice device;
+    test::FullDevice device;
     try {
       WritePicture(bitmap, type, 17, device);
       ADD_FAILURE() << "no error for type " << int(type);

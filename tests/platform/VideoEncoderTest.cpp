@@ -11,28 +11,22 @@
 #include <vector>
 
 #include "common/CommonParams.h"
+#include "common/LittleEndian.h"
 #include "platform/codecs/VideoEncoder.h"
 
 namespace qm {
 namespace {
 
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // A BITMAPINFOHEADER of a 24-bit bottom-up bitmap.
 std::array<uint8_t, 40> InputHeader(int32_t width, int32_t height, uint16_t bits = 24,
                                     uint32_t compression = 0) {
   std::array<uint8_t, 40> h{};
-  Put32(h.data(), 40);
-  Put32(h.data() + 4, uint32_t(width));
-  Put32(h.data() + 8, uint32_t(height));
+  PutLE32(h.data(), 40);
+  PutLE32(h.data() + 4, uint32_t(width));
+  PutLE32(h.data() + 8, uint32_t(height));
   h[12] = 1;
   h[14] = uint8_t(bits);
-  Put32(h.data() + 16, compression);
+  PutLE32(h.data() + 16, compression);
   return h;
 }
 
@@ -63,7 +57,8 @@ TEST(VideoEncoderCatalogue, OpensByCodeInAnyLetterCase) {
   EXPECT_EQ(info.Handler, MakeFourCC("MP42"));
   EXPECT_FALSE(info.Description.isEmpty());
   EXPECT_EQ(VideoEncoder::Open(kVideoEncoderType, MakeFourCC("nope"), EncoderMode::Query), nullptr);
-  EXPECT_EQ(VideoEncoder::Open(MakeFourCC("audc"), MakeFourCC("MP42"), EncoderMode::Query), nullptr);
+  EXPECT_EQ(VideoEncoder::Open(MakeFourCC("audc"), MakeFourCC("MP42"), EncoderMode::Query),
+            nullptr);
 }
 
 TEST(VideoEncoderFormat, OutputFormatCarriesTheCodeAndTheSize) {
@@ -73,12 +68,12 @@ TEST(VideoEncoderFormat, OutputFormatCarriesTheCodeAndTheSize) {
   ASSERT_EQ(cram->GetFormatSize(in.data()), 40u);
   std::array<uint8_t, 40> out{};
   ASSERT_EQ(cram->GetFormat(in.data(), out.data()), EncoderResult::Ok);
-  EXPECT_EQ(Get32(out.data()), 40u);
-  EXPECT_EQ(Get32(out.data() + 4), 64u);
-  EXPECT_EQ(Get32(out.data() + 8), 32u);
+  EXPECT_EQ(GetLE32(out.data()), 40u);
+  EXPECT_EQ(GetLE32(out.data() + 4), 64u);
+  EXPECT_EQ(GetLE32(out.data() + 8), 32u);
   EXPECT_EQ(out[12], 1);
   EXPECT_EQ(out[14], 16);  // Video 1 decodes to 15-bit colour
-  EXPECT_EQ(Get32(out.data() + 16), MakeFourCC("CRAM"));
+  EXPECT_EQ(GetLE32(out.data() + 16), MakeFourCC("CRAM"));
   EXPECT_EQ(cram->Query(in.data(), out.data()), EncoderResult::Ok);
   EXPECT_EQ(cram->Query(in.data(), nullptr), EncoderResult::Ok);
   EXPECT_GE(cram->GetSize(in.data(), out.data()), 64u * 32u * 3u);
@@ -97,7 +92,7 @@ TEST(VideoEncoderFormat, QueryRefusesWhatTheEncoderCannotTake) {
   EXPECT_EQ(mp42->Query(nullptr, nullptr), EncoderResult::BadFormat);
   // An output of another size or another code.
   EXPECT_EQ(mp42->Query(InputHeader(34, 32).data(), out.data()), EncoderResult::BadFormat);
-  Put32(out.data() + 16, MakeFourCC("DIV3"));
+  PutLE32(out.data() + 16, MakeFourCC("DIV3"));
   EXPECT_EQ(mp42->Query(InputHeader(32, 32).data(), out.data()), EncoderResult::BadFormat);
   EXPECT_EQ(mp42->GetFormat(InputHeader(32, 32, 16).data(), out.data()), EncoderResult::BadFormat);
 
@@ -131,7 +126,7 @@ TEST(VideoEncoderSequence, CompressesOnlyWithinABegunSequenceOpenedForCompressin
                            bits.data(), 0, flags),
             EncoderResult::Ok);
   EXPECT_EQ(flags, kKeyFrameFlag);
-  const uint32_t size = Get32(out.data() + 20);
+  const uint32_t size = GetLE32(out.data() + 20);
   EXPECT_GT(size, 0u);
   ASSERT_EQ(zmbv->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
                            bits.data(), 1, flags),
@@ -187,13 +182,14 @@ TEST(VideoEncoderSequence, EveryQualityFromZeroToHundredCompresses) {
       compressor->SetSettings({quality, 0});
       std::array<uint8_t, 40> out{};
       ASSERT_EQ(compressor->GetFormat(in.data(), out.data()), EncoderResult::Ok) << code;
-      ASSERT_EQ(compressor->Begin(in.data(), out.data()), EncoderResult::Ok) << code << " " << quality;
+      ASSERT_EQ(compressor->Begin(in.data(), out.data()), EncoderResult::Ok)
+          << code << " " << quality;
       uint32_t flags = 0;
       ASSERT_EQ(compressor->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
                                      bits.data(), 0, flags),
                 EncoderResult::Ok)
           << code << " " << quality;
-      sizes.push_back(Get32(out.data() + 20));
+      sizes.push_back(GetLE32(out.data() + 20));
     }
     EXPECT_LT(sizes[0], sizes[1]) << code;
   }

@@ -1,19 +1,16 @@
 #include "support/MediaProbe.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <cstring>
 
+#include "support/ToolRun.h"
+
 namespace qm::test {
 
 namespace {
-
-uint32_t Get32(const uint8_t* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
 
 // "key=value" lines of ffprobe's default writer without section wrappers.
 QString Value(const QByteArray& output, const char* key) {
@@ -32,37 +29,37 @@ class RiffReader {
   bool Walk(int64_t begin, int64_t end, int depth) {
     int64_t at = begin;
     while (at + 8 <= end) {
-      const uint32_t id = Get32(data_ + at);
-      const uint32_t size = Get32(data_ + at + 4);
+      const uint32_t id = GetLE32(data_ + at);
+      const uint32_t size = GetLE32(data_ + at + 4);
       const int64_t dataAt = at + 8;
       if (dataAt + int64_t(size) > end) return Fail("chunk runs past its parent", at);
-      if (id == FourCC("LIST")) {
+      if (id == MakeFourCC("LIST")) {
         if (size < 4) return Fail("list too small", at);
-        const uint32_t type = Get32(data_ + dataAt);
-        if (type == FourCC("hdrl")) file_.HdrlSize = size;
-        if (type == FourCC("movi")) {
+        const uint32_t type = GetLE32(data_ + dataAt);
+        if (type == MakeFourCC("hdrl")) file_.HdrlSize = size;
+        if (type == MakeFourCC("movi")) {
           file_.MoviPosition = at;
           file_.MoviSize = size;
           if (!ReadMovi(dataAt + 4, dataAt + size)) return false;
         } else if (depth < 8 && !Walk(dataAt + 4, dataAt + size, depth + 1)) {
           return false;
         }
-      } else if (id == FourCC("avih") && size >= 56) {
+      } else if (id == MakeFourCC("avih") && size >= 56) {
         std::memcpy(file_.MainHeader.data(), data_ + dataAt, 56);
         file_.HasMainHeader = true;
-      } else if (id == FourCC("strh") && size >= 56) {
+      } else if (id == MakeFourCC("strh") && size >= 56) {
         std::memcpy(file_.StreamHeader.data(), data_ + dataAt, 56);
         file_.HasStreamHeader = true;
-      } else if (id == FourCC("strf") && size >= 40) {
+      } else if (id == MakeFourCC("strf") && size >= 40) {
         std::memcpy(file_.Format.data(), data_ + dataAt, 40);
         file_.HasFormat = true;
-      } else if (id == FourCC("idx1")) {
+      } else if (id == MakeFourCC("idx1")) {
         file_.HasIndex = true;
         file_.IndexPosition = at;
         file_.IndexSize = size;
         for (int64_t e = dataAt; e + 16 <= dataAt + size; e += 16) {
-          file_.Index.push_back({Get32(data_ + e), Get32(data_ + e + 4), Get32(data_ + e + 8),
-                                 Get32(data_ + e + 12)});
+          file_.Index.push_back({GetLE32(data_ + e), GetLE32(data_ + e + 4), GetLE32(data_ + e + 8),
+                                 GetLE32(data_ + e + 12)});
         }
       }
       at = dataAt + size + (size & 1);
@@ -77,8 +74,8 @@ class RiffReader {
     int64_t at = begin;
     while (at + 8 <= end) {
       AviMoviChunk chunk;
-      chunk.ChunkId = Get32(data_ + at);
-      chunk.Size = Get32(data_ + at + 4);
+      chunk.ChunkId = GetLE32(data_ + at);
+      chunk.Size = GetLE32(data_ + at + 4);
       chunk.Position = at;
       const int64_t next = at + 8 + chunk.Size + (chunk.Size & 1);
       if (next > end) return Fail("frame chunk runs past the movi list", at);
@@ -107,26 +104,10 @@ bool MediaProbe::Available() {
 
 QByteArray MediaProbe::Run(const QString& program, const QStringList& arguments, bool* ok,
                            QString* errors, int timeoutMs) {
-  QProcess process;
-  process.start(program, arguments);
-  bool fine = process.waitForStarted(30000);
-  QByteArray output;
-  if (fine) {
-    process.closeWriteChannel();
-    fine = process.waitForFinished(timeoutMs);
-    if (!fine) {
-      process.kill();
-      process.waitForFinished(5000);
-    }
-    output = process.readAllStandardOutput();
-    fine = fine && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-  }
-  if (errors) {
-    *errors = QString::fromUtf8(process.readAllStandardError());
-    if (!fine && errors->isEmpty()) *errors = process.errorString();
-  }
-  if (ok) *ok = fine;
-  return output;
+  const ProcessResult run = RunProcess(program, arguments, timeoutMs);
+  if (errors) *errors = run.Err;
+  if (ok) *ok = run.ExitCode == 0;
+  return run.RawOut;
 }
 
 ProbedVideo MediaProbe::ProbeVideo(const QString& path) {
@@ -239,11 +220,11 @@ AviFile MediaProbe::ReadAvi(const QString& path) {
     copy = input.readAll();
     data = reinterpret_cast<const uchar*>(copy.constData());
   }
-  if (Get32(data) != FourCC("RIFF") || Get32(data + 8) != FourCC("AVI ")) {
+  if (GetLE32(data) != MakeFourCC("RIFF") || GetLE32(data + 8) != MakeFourCC("AVI ")) {
     file.Error = QStringLiteral("not a RIFF AVI file");
     return file;
   }
-  file.RiffSize = Get32(data + 4);
+  file.RiffSize = GetLE32(data + 4);
   const int64_t end = std::min<int64_t>(file.FileSize, int64_t(file.RiffSize) + 8);
   RiffReader reader(data, file);
   file.Valid = reader.Walk(12, end, 0);

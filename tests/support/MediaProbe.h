@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/CommonParams.h"
+#include "common/LittleEndian.h"
+
 namespace qm::test {
 
 // What ffprobe reports of the first video stream of a file.
@@ -79,8 +82,7 @@ struct AviFile {
 
   template <size_t N>
   static uint32_t U32(const std::array<uint8_t, N>& bytes, size_t at) {
-    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
-           uint32_t(bytes[at + 3]) << 24;
+    return GetLE32(bytes.data() + at);
   }
 };
 
@@ -118,11 +120,5 @@ class MediaProbe {
   // Reads the RIFF structure of an AVI file: headers, the "movi" chunks and "idx1".
   static AviFile ReadAvi(const QString& path);
 };
-
-// "00dc" -> its 32-bit code; the first character is the lowest byte.
-constexpr uint32_t FourCC(const char (&code)[5]) {
-  return uint32_t(uint8_t(code[0])) | uint32_t(uint8_t(code[1])) << 8 |
-         uint32_t(uint8_t(code[2])) << 16 | uint32_t(uint8_t(code[3])) << 24;
-}
 
 }  // namespace qm::test

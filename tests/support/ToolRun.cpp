@@ -7,18 +7,32 @@ void StartTool(QProcess& process, const QStringList& args) {
   process.waitForStarted();
 }
 
-ProcessResult FinishTool(QProcess& process, int timeoutMs) {
+ProcessResult FinishProcess(QProcess& process, int timeoutMs) {
   ProcessResult run;
   if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit) {
     process.kill();
     process.waitForFinished();
-    run.Err = QStringLiteral("did not finish normally");
+    run.Err = process.error() == QProcess::FailedToStart
+                  ? process.errorString()
+                  : QStringLiteral("did not finish normally");
     return run;
   }
   run.ExitCode = process.exitCode();
-  run.Out = QString::fromLocal8Bit(process.readAllStandardOutput());
+  run.RawOut = process.readAllStandardOutput();
+  run.Out = QString::fromLocal8Bit(run.RawOut);
   run.Err = QString::fromLocal8Bit(process.readAllStandardError());
   return run;
+}
+
+ProcessResult RunProcess(const QString& program, const QStringList& args, int timeoutMs) {
+  QProcess process;
+  process.start(program, args);
+  process.closeWriteChannel();
+  return FinishProcess(process, timeoutMs);
+}
+
+ProcessResult FinishTool(QProcess& process, int timeoutMs) {
+  return FinishProcess(process, timeoutMs);
 }
 
 ProcessResult RunTool(const QStringList& args, int timeoutMs) {

@@ -6,12 +6,19 @@
 
 namespace qm::test {
 
-// What one run of quillmark-capture gave. ExitCode stays -1 when it did not end normally.
+// What one run of a program gave. ExitCode stays -1 when it did not end normally.
 struct ProcessResult {
   int ExitCode = -1;
+  QByteArray RawOut;  // standard output as it came
   QString Out;
   QString Err;
 };
+
+// Waits for a started process (at most timeoutMs) and collects its output; kills it on timeout.
+ProcessResult FinishProcess(QProcess& process, int timeoutMs = 300000);
+
+// Runs program with args to the end, its standard input closed.
+ProcessResult RunProcess(const QString& program, const QStringList& args, int timeoutMs = 300000);
 
 // Starts quillmark-capture with args and returns once it has started.
 void StartTool(QProcess& process, const QStringList& args);

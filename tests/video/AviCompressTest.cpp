@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/CommonParams.h"
+#include "common/LittleEndian.h"
 #include "common/SilentAbort.h"
 #include "platform/codecs/VideoEncoder.h"
 #include "support/RecordingMessages.h"
@@ -26,13 +27,6 @@
 
 namespace qm {
 namespace {
-
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint16_t LE16(const uint8_t* p) {
-  return uint16_t(p[0] | p[1] << 8);
-}
 
 uint32_t Code(const char* text) {
   return MakeFourCC(uint8_t(text[0]), uint8_t(text[1]), uint8_t(text[2]), uint8_t(text[3]));
@@ -369,13 +363,13 @@ TEST(AviCompressBuiltIn, PassesTheBitmapThroughWithPaddedRows) {
   request.OutputFormat.fill(0xAA);
   ASSERT_TRUE(compress.Begin(request));
   const uint8_t* out = request.OutputFormat.data();
-  EXPECT_EQ(LE32(out), 40u);
-  EXPECT_EQ(LE32(out + 4), 30u);
-  EXPECT_EQ(LE32(out + 8), 30u);
-  EXPECT_EQ(LE16(out + 12), 1u);
-  EXPECT_EQ(LE16(out + 14), 24u);
-  EXPECT_EQ(LE32(out + 16), 0u);
-  EXPECT_EQ(LE32(out + 20), 2700u);
+  EXPECT_EQ(GetLE32(out), 40u);
+  EXPECT_EQ(GetLE32(out + 4), 30u);
+  EXPECT_EQ(GetLE32(out + 8), 30u);
+  EXPECT_EQ(GetLE16(out + 12), 1u);
+  EXPECT_EQ(GetLE16(out + 14), 24u);
+  EXPECT_EQ(GetLE32(out + 16), 0u);
+  EXPECT_EQ(GetLE32(out + 20), 2700u);
   for (int i = 24; i < 40; ++i) EXPECT_EQ(out[i], 0) << i;
 
   DrawFrame(compress.Bitmap(), 0);
@@ -407,10 +401,10 @@ TEST_P(AviCompressEvery, FramesDecodeIndependentlyWithTheirKeyFrames) {
   CompressRequest request = Request(kWidth, kHeight, kFps);
   ASSERT_TRUE(compress.Begin(request));
   const uint8_t* format = request.OutputFormat.data();
-  EXPECT_EQ(LE32(format), 40u);
-  EXPECT_EQ(LE32(format + 4), uint32_t(kWidth));
-  EXPECT_EQ(LE32(format + 8), uint32_t(kHeight));
-  EXPECT_EQ(LE32(format + 16), code);
+  EXPECT_EQ(GetLE32(format), 40u);
+  EXPECT_EQ(GetLE32(format + 4), uint32_t(kWidth));
+  EXPECT_EQ(GetLE32(format + 8), uint32_t(kHeight));
+  EXPECT_EQ(GetLE32(format + 16), code);
 
   std::vector<ExpectedPacket> packets;
   std::vector<QByteArray> pictures;

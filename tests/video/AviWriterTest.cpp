@@ -13,6 +13,7 @@
 #include <map>
 
 #include "common/CommonParams.h"
+#include "common/LittleEndian.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "video/AviCompress.h"
@@ -21,17 +22,15 @@
 namespace qm {
 namespace {
 
-using test::FourCC;
+using test::AviFile;
 using test::MediaProbe;
 using test::RecordingMessages;
-using test::AviFile;
 
 constexpr const char* kCannotBegin =
     "Can not initiate encoding with this codec.\nMost likely it can only be used for decoding.";
 
 uint32_t At32(const QByteArray& bytes, int at) {
-  const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData() + at);
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+  return GetLE32(reinterpret_cast<const uint8_t*>(bytes.constData() + at));
 }
 
 QByteArray ReadAll(const QString& path) {
@@ -118,35 +117,35 @@ TEST_F(AviWriterTest, EmptyRecordingIsTheFixedHeaderRegionAndAnEmptyIndex) {
   ASSERT_EQ(bytes.size(), 6156);
 
   // Every code and size of the header region at its fixed offset.
-  const std::map<int, uint32_t> fields = {{0, FourCC("RIFF")},
+  const std::map<int, uint32_t> fields = {{0, MakeFourCC("RIFF")},
                                           {4, 6148},
-                                          {8, FourCC("AVI ")},
-                                          {12, FourCC("LIST")},
+                                          {8, MakeFourCC("AVI ")},
+                                          {12, MakeFourCC("LIST")},
                                           {16, 6116},
-                                          {20, FourCC("hdrl")},
-                                          {24, FourCC("avih")},
+                                          {20, MakeFourCC("hdrl")},
+                                          {24, MakeFourCC("avih")},
                                           {28, 56},
-                                          {88, FourCC("LIST")},
+                                          {88, MakeFourCC("LIST")},
                                           {92, 4236},
-                                          {96, FourCC("strl")},
-                                          {100, FourCC("strh")},
+                                          {96, MakeFourCC("strl")},
+                                          {100, MakeFourCC("strh")},
                                           {104, 56},
-                                          {164, FourCC("strf")},
+                                          {164, MakeFourCC("strf")},
                                           {168, 40},
-                                          {212, FourCC("JUNK")},
+                                          {212, MakeFourCC("JUNK")},
                                           {216, 4112},
-                                          {4332, FourCC("LIST")},
+                                          {4332, MakeFourCC("LIST")},
                                           {4336, 260},
-                                          {4340, FourCC("odml")},
-                                          {4344, FourCC("dmlh")},
+                                          {4340, MakeFourCC("odml")},
+                                          {4344, MakeFourCC("dmlh")},
                                           {4348, 248},
                                           {4352, 480},
-                                          {4600, FourCC("JUNK")},
+                                          {4600, MakeFourCC("JUNK")},
                                           {4604, 1528},
-                                          {6136, FourCC("LIST")},
+                                          {6136, MakeFourCC("LIST")},
                                           {6140, 4},
-                                          {6144, FourCC("movi")},
-                                          {6148, FourCC("idx1")},
+                                          {6144, MakeFourCC("movi")},
+                                          {6148, MakeFourCC("idx1")},
                                           {6152, 0}};
   for (const auto& [offset, value] : fields) {
     EXPECT_EQ(At32(bytes, offset), value) << "at offset " << offset;
@@ -163,8 +162,8 @@ TEST_F(AviWriterTest, EmptyRecordingIsTheFixedHeaderRegionAndAnEmptyIndex) {
   EXPECT_EQ(avi.StreamCount(), 1u);
   EXPECT_EQ(avi.Width(), 32u);
   EXPECT_EQ(avi.Height(), 16u);
-  EXPECT_EQ(avi.StreamType(), FourCC("vids"));
-  EXPECT_EQ(avi.Handler(), FourCC("DIB "));
+  EXPECT_EQ(avi.StreamType(), MakeFourCC("vids"));
+  EXPECT_EQ(avi.Handler(), MakeFourCC("DIB "));
   EXPECT_EQ(avi.Scale(), 10000u);
   EXPECT_EQ(avi.Rate(), 150000u);
   EXPECT_EQ(avi.Length(), 0u);
@@ -197,16 +196,16 @@ TEST_F(AviWriterTest, UncompressedFramesAreDibChunksWithKeyFlagsAndDecodeExactly
   EXPECT_EQ(avi.MoviPosition, 6136);
   EXPECT_EQ(avi.TotalFrames(), 5u);
   EXPECT_EQ(avi.Length(), 5u);
-  EXPECT_EQ(avi.Handler(), FourCC("DIB "));
+  EXPECT_EQ(avi.Handler(), MakeFourCC("DIB "));
   EXPECT_EQ(avi.SuggestedBufferSize(), 96u * 17);
   ASSERT_EQ(avi.Chunks.size(), 5u);
   ASSERT_EQ(avi.Index.size(), 5u);
   EXPECT_EQ(avi.Chunks[0].Position, 6148);
   EXPECT_EQ(avi.Index[0].Offset, 4u);
   for (size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(avi.Chunks[i].ChunkId, FourCC("00db"));
+    EXPECT_EQ(avi.Chunks[i].ChunkId, MakeFourCC("00db"));
     EXPECT_EQ(avi.Chunks[i].Size, 96u * 17);
-    EXPECT_EQ(avi.Index[i].ChunkId, FourCC("00db"));
+    EXPECT_EQ(avi.Index[i].ChunkId, MakeFourCC("00db"));
     EXPECT_EQ(avi.Index[i].Flags, 0x10u);
     EXPECT_EQ(avi.Index[i].Length, 96u * 17);
     EXPECT_EQ(int64_t(avi.Index[i].Offset), avi.Chunks[i].Position - avi.MoviPosition - 8);
@@ -471,14 +470,14 @@ TEST_F(AviWriterTest, EveryListedCompressorWritesAFileTheDecoderReadsWhole) {
 
     const AviFile avi = MediaProbe::ReadAvi(path);
     ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
-    EXPECT_EQ(avi.Handler(), entry.Handler ? entry.Handler : FourCC("DIB "));
+    EXPECT_EQ(avi.Handler(), entry.Handler ? entry.Handler : MakeFourCC("DIB "));
     EXPECT_EQ(avi.FormatCompression(), entry.Handler);
     ASSERT_EQ(avi.Index.size(), size_t(kFrames));
     ASSERT_EQ(avi.Chunks.size(), size_t(kFrames));
     uint32_t largest = 0;
     int64_t expected = avi.MoviPosition + 12;
     for (size_t i = 0; i < avi.Index.size(); ++i) {
-      const uint32_t chunkCode = entry.Handler ? FourCC("00dc") : FourCC("00db");
+      const uint32_t chunkCode = entry.Handler ? MakeFourCC("00dc") : MakeFourCC("00db");
       EXPECT_EQ(avi.Chunks[i].ChunkId, chunkCode);
       EXPECT_EQ(avi.Index[i].ChunkId, chunkCode);
       EXPECT_EQ(avi.Chunks[i].Position, expected) << "chunk " << i;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "common/BitmapInfoHeader.h"
 #include "common/CommonParams.h"
 
 namespace qm {
@@ -32,9 +33,6 @@ enum class EncoderMode : uint32_t { Compress = 1, Query = 4 };
 inline constexpr uint32_t kKeyFrameFlag = 0x10;
 // Frames-info flag: the caller pads frames (no meaning to these compressors).
 inline constexpr uint32_t kFramesPadding = 0x1;
-
-// Size of a BITMAPINFOHEADER, the input and output format of every compressor.
-inline constexpr uint32_t kBitmapInfoHeaderSize = 40;
 
 // What describes one installed compressor.
 struct EncoderInfo {

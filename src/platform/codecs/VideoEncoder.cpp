@@ -18,6 +18,7 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 
+#include "common/BitmapInfoHeader.h"
 #include "common/LittleEndian.h"
 #include "platform/codecs/EncoderConfigDialog.h"
 
@@ -69,16 +70,16 @@ const std::array<CatalogueEntry, 10> kCatalogue = {{
      QualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false, 0, true},
     {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, QualityKind::Quantiser, 90,
      1, 24, -1, "", true, 0, false},
-    {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, QualityKind::Fixed, 100, 1,
-     24, -1, "", false, 0, false},
+    {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, QualityKind::Fixed, 100, 1, 24,
+     -1, "", false, 0, false},
     {"ZMBV", "zmbv", "ZMBV", "Zip Motion Blocks Video, lossless", AV_PIX_FMT_BGR0,
      QualityKind::Fixed, 100, 1, 24, 1, "", false, 0, false},
     {"cvid", "cinepak", "Cinepak", "Cinepak video", AV_PIX_FMT_RGB24, QualityKind::Fixed, 100, 4,
      24, -1, "max_extra_cb_iterations=0:skip_empty_cb=1:max_strips=1", false, 0, false},
     {"CRAM", "msvideo1", "Video 1", "Microsoft Video 1", AV_PIX_FMT_RGB555LE, QualityKind::Fixed,
      100, 4, 16, -1, "", false, -1, false},
-    {"MPNG", "png", "Motion PNG", "Motion PNG, lossless", AV_PIX_FMT_RGB24, QualityKind::Fixed,
-     100, 1, 24, 1, "pred=none", false, 0, false},
+    {"MPNG", "png", "Motion PNG", "Motion PNG, lossless", AV_PIX_FMT_RGB24, QualityKind::Fixed, 100,
+     1, 24, 1, "pred=none", false, 0, false},
 }};
 
 // Frames per second assumed when the caller announced none.
@@ -119,45 +120,10 @@ const AVCodec* EncoderOf(const CatalogueEntry& entry) {
   return avcodec_find_encoder_by_name(entry.Encoder);
 }
 
-// The BITMAPINFOHEADER fields the compressors look at.
-struct BitmapHeader {
-  uint32_t Size = 0;
-  int32_t Width = 0;
-  int32_t Height = 0;
-  uint16_t Planes = 0;
-  uint16_t BitCount = 0;
-  uint32_t Compression = 0;
-  uint32_t SizeImage = 0;
-};
-
-BitmapHeader ReadHeader(const uint8_t* p) {
-  BitmapHeader h;
-  h.Size = GetLE32(p);
-  h.Width = int32_t(GetLE32(p + 4));
-  h.Height = int32_t(GetLE32(p + 8));
-  h.Planes = GetLE16(p + 12);
-  h.BitCount = GetLE16(p + 14);
-  h.Compression = GetLE32(p + 16);
-  h.SizeImage = GetLE32(p + 20);
-  return h;
-}
-
-// Writes all 40 bytes; resolution and colour counts are 0.
-void WriteHeader(uint8_t* p, const BitmapHeader& h) {
-  std::memset(p, 0, kBitmapInfoHeaderSize);
-  PutLE32(p, h.Size);
-  PutLE32(p + 4, uint32_t(h.Width));
-  PutLE32(p + 8, uint32_t(h.Height));
-  PutLE16(p + 12, h.Planes);
-  PutLE16(p + 14, h.BitCount);
-  PutLE32(p + 16, h.Compression);
-  PutLE32(p + 20, h.SizeImage);
-}
-
 // The only input taken: 24-bit uncompressed bottom-up rows.
-bool ValidInput(const uint8_t* input, BitmapHeader& h) {
+bool ValidInput(const uint8_t* input, BitmapInfoHeader& h) {
   if (!input) return false;
-  h = ReadHeader(input);
+  h = BitmapInfoHeader::Read(input);
   return h.Size >= kBitmapInfoHeaderSize && h.Width > 0 && h.Height > 0 &&
          h.Width <= kMaxDimension && h.Height <= kMaxDimension && h.Planes == 1 &&
          h.BitCount == 24 && h.Compression == 0;
@@ -290,7 +256,7 @@ bool VideoEncoder::Info(uint32_t type, int index, EncoderInfo& info) {
 }
 
 std::unique_ptr<VideoEncoder> VideoEncoder::Open(uint32_t type, uint32_t handler,
-                                                     EncoderMode mode) {
+                                                 EncoderMode mode) {
   if (!TypeMatches(type)) return nullptr;
   QuietEncoderLog();
   for (const CatalogueEntry& entry : kCatalogue) {
@@ -325,7 +291,7 @@ EncoderResult VideoEncoder::ConfigureQuery() const {
 
 EncoderResult VideoEncoder::Configure(QWidget* owner) {
   EncoderConfigDialog dialog(QString::fromLatin1(impl_->Entry->Description), impl_->Settings,
-                          impl_->Entry->Quality != QualityKind::Fixed, owner);
+                             impl_->Entry->Quality != QualityKind::Fixed, owner);
   if (dialog.exec() != QDialog::Accepted) return EncoderResult::Abort;
   impl_->Settings = dialog.Settings();
   return EncoderResult::Ok;
@@ -350,9 +316,9 @@ uint32_t VideoEncoder::GetFormatSize(const uint8_t*) const {
 }
 
 EncoderResult VideoEncoder::GetFormat(const uint8_t* input, uint8_t* output) const {
-  BitmapHeader in;
+  BitmapInfoHeader in;
   if (!output || !ValidInput(input, in)) return EncoderResult::BadFormat;
-  BitmapHeader out;
+  BitmapInfoHeader out;
   out.Size = kBitmapInfoHeaderSize;
   out.Width = in.Width;
   out.Height = in.Height;
@@ -360,17 +326,17 @@ EncoderResult VideoEncoder::GetFormat(const uint8_t* input, uint8_t* output) con
   out.BitCount = impl_->Entry->BitCount;
   out.Compression = CodeOf(*impl_->Entry);
   out.SizeImage = uint32_t(in.Width) * uint32_t(in.Height) * 3;
-  WriteHeader(output, out);
+  out.Write(output);
   return EncoderResult::Ok;
 }
 
 EncoderResult VideoEncoder::Query(const uint8_t* input, const uint8_t* output) const {
-  BitmapHeader in;
+  BitmapInfoHeader in;
   if (!ValidInput(input, in)) return EncoderResult::BadFormat;
   const int alignment = impl_->Entry->Alignment;
   if (in.Width % alignment != 0 || in.Height % alignment != 0) return EncoderResult::BadFormat;
   if (output) {
-    const BitmapHeader out = ReadHeader(output);
+    const BitmapInfoHeader out = BitmapInfoHeader::Read(output);
     if (out.Size < kBitmapInfoHeaderSize || out.Compression != CodeOf(*impl_->Entry) ||
         out.Width != in.Width || out.Height != in.Height)
       return EncoderResult::BadFormat;
@@ -379,7 +345,7 @@ EncoderResult VideoEncoder::Query(const uint8_t* input, const uint8_t* output) c
 }
 
 uint32_t VideoEncoder::GetSize(const uint8_t* input, const uint8_t*) const {
-  BitmapHeader in;
+  BitmapInfoHeader in;
   if (!ValidInput(input, in)) return 0;
   // Even the lossless encoders stay well below 8 bytes a pixel on noise.
   return uint32_t(uint64_t(in.Width) * uint64_t(in.Height) * 8 + 65536);
@@ -390,7 +356,7 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
   if (const EncoderResult result = Query(input, output); result != EncoderResult::Ok) return result;
   End();
   Impl& s = *impl_;
-  const BitmapHeader in = ReadHeader(input);
+  const BitmapInfoHeader in = BitmapInfoHeader::Read(input);
 
   CodecContextPtr context(avcodec_alloc_context3(s.Codec));
   if (!context) return EncoderResult::Memory;
@@ -446,16 +412,18 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
 }
 
 EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
-                                 const uint8_t* inputHeader, const uint8_t* inputBits, int32_t,
-                                 uint32_t& outFlags) {
+                                     const uint8_t* inputHeader, const uint8_t* inputBits, int32_t,
+                                     uint32_t& outFlags) {
   outFlags = 0;
-  if (const EncoderResult fault = g_injectedFault.exchange(EncoderResult::Ok); fault != EncoderResult::Ok)
+  if (const EncoderResult fault = g_injectedFault.exchange(EncoderResult::Ok);
+      fault != EncoderResult::Ok)
     return fault;
   Impl& s = *impl_;
   if (!s.Context) return EncoderResult::Error;
   if (!outputHeader || !outputData || !inputHeader || !inputBits) return EncoderResult::BadParam;
-  const BitmapHeader in = ReadHeader(inputHeader);
-  if (in.Width != s.Width || in.Height != s.Height || in.BitCount != 24) return EncoderResult::BadFormat;
+  const BitmapInfoHeader in = BitmapInfoHeader::Read(inputHeader);
+  if (in.Width != s.Width || in.Height != s.Height || in.BitCount != 24)
+    return EncoderResult::BadFormat;
 
   AVFrame* picture = nullptr;
   for (FramePtr& candidate : s.Pictures) {
@@ -482,7 +450,8 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
     return FromAvError(error);
   const int received = avcodec_receive_packet(s.Context.get(), s.Packet.get());
   // An encoder that held the frame back would shift every later frame: refuse it.
-  if (received < 0) return received == AVERROR(EAGAIN) ? EncoderResult::Internal : FromAvError(received);
+  if (received < 0)
+    return received == AVERROR(EAGAIN) ? EncoderResult::Internal : FromAvError(received);
   PacketRef release(s.Packet.get());
   if (s.Packet->size < 0 || uint32_t(s.Packet->size) > capacity) return EncoderResult::BadSize;
 

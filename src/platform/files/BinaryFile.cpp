@@ -52,13 +52,16 @@ BinaryFile::~BinaryFile() {
 }
 
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), position_(std::exchange(other.position_, 0)) {}
+    : fd_(std::exchange(other.fd_, -1)),
+      position_(std::exchange(other.position_, 0)),
+      lastError_(std::exchange(other.lastError_, 0)) {}
 
 BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::exchange(other.fd_, -1);
     position_ = std::exchange(other.position_, 0);
+    lastError_ = std::exchange(other.lastError_, 0);
   }
   return *this;
 }
@@ -93,15 +96,22 @@ bool BinaryFile::Close() {
 }
 
 bool BinaryFile::Write(const void* data, size_t size) {
-  if (fd_ < 0) return false;
+  if (fd_ < 0) {
+    lastError_ = EBADF;
+    return false;
+  }
   const auto* bytes = static_cast<const uint8_t*>(data);
   // Large blocks go in pieces: writing an uncompressed 1920 x 1080 frame (6 MB) in one call
   // cost the kernel about three times the processor time of 128 KiB pieces
   // (bench/record-vs-ffmpeg).
+  errno = 0;
   const size_t done =
       Transfer([&](size_t at, size_t n) { return ::write(fd_, bytes + at, n); }, size, kWritePiece);
   position_ += int64_t(done);
-  return done == size;
+  if (done == size) return true;
+  // A write that took nothing without an error is a device that has no room.
+  lastError_ = errno != 0 ? errno : ENOSPC;
+  return false;
 }
 
 bool BinaryFile::WriteU32(uint32_t value) {

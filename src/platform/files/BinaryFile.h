@@ -29,6 +29,8 @@ class BinaryFile {
   bool IsOpen() const { return fd_ >= 0; }
 
   bool Write(const void* data, size_t size);
+  // The system's error code (errno) of the last write that failed; 0 before any.
+  int LastError() const { return lastError_; }
   bool WriteU32(uint32_t value);
   // Reads exactly size bytes; false on an error or at the end of the file.
   bool Read(void* data, size_t size);
@@ -44,6 +46,7 @@ class BinaryFile {
  private:
   int fd_ = -1;
   int64_t position_ = 0;
+  int lastError_ = 0;
 };
 
 }  // namespace qm

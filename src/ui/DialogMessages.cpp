@@ -1,10 +1,12 @@
-#include "common/DialogMessages.h"
+#include "ui/DialogMessages.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
 
-#include "common/FrmExcept.h"
+#include "common/CommonParams.h"
+#include "platform/desktop/Desktop.h"
+#include "ui/ErrorReportDialog.h"
 
 namespace qm {
 
@@ -24,16 +26,17 @@ void OnUiThread(Fn fn) {
 }  // namespace
 
 void DialogMessages::ShowMessage(const QString& text) {
-  OnUiThread([&] { QMessageBox::information(nullptr, QApplication::applicationName(), text); });
+  OnUiThread([&] { QMessageBox::information(parent_, QApplication::applicationName(), text); });
 }
 
 bool DialogMessages::ShowErrorReport(const QString& message) {
   bool sendMail = false;
   OnUiThread([&] {
-    TFrmExcept dialog(message);
+    ErrorReportDialog dialog(message, parent_);
     QApplication::beep();
     dialog.exec();
     sendMail = dialog.SendMail();
+    if (sendMail) OpenWithShell(ErrorReportMailUrl(message));
   });
   return sendMail;
 }

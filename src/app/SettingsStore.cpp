@@ -1,0 +1,122 @@
+#include "app/SettingsStore.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <cstring>
+
+#include "common/LittleEndian.h"
+#include "common/UserMessages.h"
+
+namespace qm {
+
+namespace {
+
+QString Key(const QString& section, const QString& name) {
+  return section.isEmpty() ? name : section + QLatin1Char('/') + name;
+}
+
+}  // namespace
+
+QString SettingsStore::DefaultPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         QStringLiteral("/Zorvek/Quillmark.conf");
+}
+
+SettingsStore::SettingsStore(const QString& path) : path_(path) {}
+
+std::optional<QVariant> SettingsStore::Read(const QString& section, const QString& name,
+                                            QMetaType::Type expected) const {
+  // QSettings' native format on Linux is its ini syntax under the name given here.
+  const QSettings file(path_, QSettings::NativeFormat);
+  const QString key = Key(section, name);
+  if (!file.contains(key)) return std::nullopt;
+  QVariant value = file.value(key);
+  // A hand-edited "a, b" comes back as a list, "@ByteArray(...)" as bytes, and so on.
+  if (value.typeId() != expected) {
+    ShowMessage(QStringLiteral("Invalid data type for '%1'").arg(name));
+    return std::nullopt;
+  }
+  return value;
+}
+
+bool SettingsStore::Write(const QString& section, const QString& name, const QVariant& value) {
+  QSettings file(path_, QSettings::NativeFormat);
+  file.setValue(Key(section, name), value);
+  // sync() writes a new file and renames it over the old one (QSaveFile).
+  file.sync();
+  if (file.status() == QSettings::NoError) return true;
+  if (!writeFailureReported_) {
+    writeFailureReported_ = true;
+    ShowMessage(QStringLiteral("Can not write the settings file ") + path_ +
+                QStringLiteral("\nQuillmark goes on with its current settings, but they will "
+                               "not be kept."));
+  }
+  return false;
+}
+
+QString SettingsStore::ReadString(const QString& section, const QString& name,
+                                  const QString& fallback) const {
+  const std::optional<QVariant> value = Read(section, name, QMetaType::QString);
+  return value ? value->toString() : fallback;
+}
+
+int SettingsStore::ReadInteger(const QString& section, const QString& name, int fallback) const {
+  const std::optional<QVariant> value = Read(section, name, QMetaType::QString);
+  if (!value) return fallback;
+  bool ok = false;
+  const int number = value->toString().toInt(&ok, 10);
+  return ok ? number : fallback;
+}
+
+bool SettingsStore::ReadBool(const QString& section, const QString& name, bool fallback) const {
+  return ReadInteger(section, name, fallback ? 1 : 0) != 0;
+}
+
+std::optional<double> SettingsStore::ReadDate(const QString& name) const {
+  const std::optional<QVariant> value = Read(QString(), name, QMetaType::QByteArray);
+  if (!value) return std::nullopt;
+  const QByteArray bytes = value->toByteArray();
+  if (bytes.size() != 8) {
+    ShowMessage(QStringLiteral("Invalid data type for '%1'").arg(name));
+    return std::nullopt;
+  }
+  // The 8 bytes are an IEEE double, little-endian.
+  const auto* at = reinterpret_cast<const uint8_t*>(bytes.constData());
+  const uint64_t bits = uint64_t(GetLE32(at)) | uint64_t(GetLE32(at + 4)) << 32;
+  double days = 0;
+  std::memcpy(&days, &bits, sizeof days);
+  return days;
+}
+
+bool SettingsStore::WriteString(const QString& section, const QString& name, const QString& text) {
+  return Write(section, name, text);
+}
+
+bool SettingsStore::WriteInteger(const QString& section, const QString& name, int value) {
+  return Write(section, name, QString::number(value));
+}
+
+bool SettingsStore::WriteBool(const QString& section, const QString& name, bool value) {
+  return Write(section, name, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+bool SettingsStore::WriteDate(const QString& name, double days) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &days, sizeof bits);
+  QByteArray bytes(8, '\0');
+  auto* at = reinterpret_cast<uint8_t*>(bytes.data());
+  PutLE32(at, uint32_t(bits));
+  PutLE32(at + 4, uint32_t(bits >> 32));
+  return Write(QString(), name, bytes);
+}
+
+bool SettingsStore::IsSilenced(const QString& key) const {
+  return ReadBool(QStringLiteral("Dialogs"), key, false);
+}
+
+void SettingsStore::Silence(const QString& key) {
+  WriteBool(QStringLiteral("Dialogs"), key, true);
+}
+
+}  // namespace qm

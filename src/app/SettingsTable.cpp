@@ -1,0 +1,146 @@
+#include "app/SettingsTable.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+#include "app/SettingsStore.h"
+#include "common/Product.h"
+#include "shell/FolderChooser.h"
+
+namespace qm {
+
+namespace {
+
+using K = SettingKind;
+using S = Settings;
+
+// The five sections of the load and save are the captions of the main window's pages.
+// clang-format off
+const SettingRow kTable[] = {
+  {.section = "",             .name = "Last update check",      .kind = K::Date,    .fallback = "0"},
+  {.section = "Main",         .name = "GUID",                   .kind = K::Text,    .fallback = ""},
+  {.section = "Preference",   .name = "Automatic update check", .kind = K::Bool,    .fallback = "1"},
+  {.section = "Dialogs",      .name = "Closing is hiding",      .kind = K::Bool,    .fallback = "0"},
+  {.section = "Dialogs",      .name = "Hiding window",          .kind = K::Bool,    .fallback = "0"},
+  {.section = "Dialogs",      .name = "AutoUpdateCheck",        .kind = K::Bool,    .fallback = "0"},
+  {.section = "Update",       .name = "Website",                .kind = K::Text,    .fallback = kWebsite},
+  {.section = "Update",       .name = "DownloadURL",            .kind = K::Text,    .fallback = kWebsite},
+  {.section = "Capture area", .name = "Capture area",           .kind = K::Integer, .fallback = "3",                                .field = &S::captureArea},
+  {.section = "Capture area", .name = "Show cursor",            .kind = K::Bool,    .fallback = "1",                                .field = &S::showCursor},
+  {.section = "Capture area", .name = "Follow cursor",          .kind = K::Bool,    .fallback = "1",                                .field = &S::followCursor},
+  {.section = "Short-cut",    .name = "Photo",                  .kind = K::Text,    .fallback = "CTRL+X",                           .field = &S::photoKey},
+  {.section = "Short-cut",    .name = "StartMovie",             .kind = K::Text,    .fallback = "CTRL+ALT+S",                       .field = &S::startMovieKey},
+  {.section = "Short-cut",    .name = "PauseMovie",             .kind = K::Text,    .fallback = "CTRL+ALT+P",                       .field = &S::pauseMovieKey},
+  {.section = "Short-cut",    .name = "FinishMovie",            .kind = K::Text,    .fallback = "CTRL+ALT+F",                       .field = &S::finishMovieKey},
+  {.section = "Video",        .name = "Video Compression",      .kind = K::Integer, .fallback = "0",                                .field = &S::videoCompression},
+  {.section = "Video",        .name = "FPS",                    .kind = K::Integer, .fallback = "4",          .min = 1, .max = 32,  .field = &S::fps},
+  {.section = "Video",        .name = "Start delay",            .kind = K::Integer, .fallback = "3",          .min = 0, .max = 60,  .field = &S::startDelay},
+  {.section = "Video",        .name = "PlayResult",             .kind = K::Bool,    .fallback = "1",                                .field = &S::playResult},
+  {.section = "Picture",      .name = "Picture type",           .kind = K::Integer, .fallback = "0",                                .field = &S::pictureType},
+  {.section = "Picture",      .name = "JPG Quality",            .kind = K::Integer, .fallback = "17",         .min = 0, .max = 24,  .field = &S::jpgQuality},
+  {.section = "Folder",       .name = "Output Folder",          .kind = K::Text,    .fallback = nullptr,                            .field = &S::outputFolder, .computed = &DefaultOutputFolder},
+};
+// clang-format on
+
+template <class... Fs>
+struct Overloaded : Fs... {
+  using Fs::operator()...;
+};
+
+// Visits every row with a field, giving its member and the row.
+template <class IntFn, class BoolFn, class TextFn>
+void WalkFields(IntFn onInt, BoolFn onBool, TextFn onText) {
+  for (const SettingRow& row : kTable) {
+    std::visit(
+        Overloaded{[](std::monostate) {}, [&](int S::*m) { onInt(row, m); },
+                   [&](bool S::*m) { onBool(row, m); }, [&](QString S::*m) { onText(row, m); }},
+        row.field);
+  }
+}
+
+int Limited(const SettingRow& row, int value) {
+  return row.min == row.max ? value : std::clamp(value, row.min, row.max);
+}
+
+QString Section(const SettingRow& row) {
+  return QString::fromLatin1(row.section);
+}
+QString Name(const SettingRow& row) {
+  return QString::fromLatin1(row.name);
+}
+
+}  // namespace
+
+std::span<const SettingRow> SettingsTable() {
+  return kTable;
+}
+
+QString DefaultText(const SettingRow& row) {
+  return row.fallback ? QString::fromLatin1(row.fallback) : row.computed();
+}
+
+QString DefaultOutputFolderBeside(const QString& executableFolder) {
+  const QString beside = WithFinalSlash(executableFolder) + QStringLiteral("Captures/");
+  const QFileInfo captures(beside);
+  const bool writable = captures.exists() ? captures.isDir() && captures.isWritable()
+                                          : QFileInfo(executableFolder).isWritable();
+  if (writable) return beside;
+  return WithFinalSlash(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation)) +
+         QStringLiteral("Quillmark/");
+}
+
+QString DefaultOutputFolder() {
+  return DefaultOutputFolderBeside(QCoreApplication::applicationDirPath());
+}
+
+QString UsableOutputFolder(const QString& folder) {
+  return folder.isEmpty() ? DefaultOutputFolder() : WithFinalSlash(folder);
+}
+
+Settings DefaultSettings() {
+  Settings settings;
+  WalkFields(
+      [&](const SettingRow& row, int S::*m) { settings.*m = DefaultText(row).toInt(); },
+      [&](const SettingRow& row, bool S::*m) { settings.*m = DefaultText(row).toInt() != 0; },
+      [&](const SettingRow& row, QString S::*m) { settings.*m = DefaultText(row); });
+  return settings;
+}
+
+Settings LoadSettings(const SettingsStore& store) {
+  Settings settings;
+  WalkFields(
+      [&](const SettingRow& row, int S::*m) {
+        settings.*m =
+            Limited(row, store.ReadInteger(Section(row), Name(row), DefaultText(row).toInt()));
+      },
+      [&](const SettingRow& row, bool S::*m) {
+        settings.*m = store.ReadBool(Section(row), Name(row), DefaultText(row).toInt() != 0);
+      },
+      [&](const SettingRow& row, QString S::*m) {
+        settings.*m = store.ReadString(Section(row), Name(row), DefaultText(row));
+      });
+  settings.outputFolder = UsableOutputFolder(settings.outputFolder);
+  return settings;
+}
+
+bool SaveSettings(SettingsStore& store, const Settings& settings) {
+  bool saved = true;
+  WalkFields(
+      [&](const SettingRow& row, int S::*m) {
+        saved = store.WriteInteger(Section(row), Name(row), settings.*m) && saved;
+      },
+      [&](const SettingRow& row, bool S::*m) {
+        saved = store.WriteBool(Section(row), Name(row), settings.*m) && saved;
+      },
+      [&](const SettingRow& row, QString S::*m) {
+        const QString text = m == &S::outputFolder ? UsableOutputFolder(settings.*m) : settings.*m;
+        saved = store.WriteString(Section(row), Name(row), text) && saved;
+      });
+  return saved;
+}
+
+}  // namespace qm

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+
+#include <span>
+#include <variant>
+
+namespace qm {
+
+class SettingsStore;
+
+// The values of the settings pages that the main window loads at start and saves at the end.
+struct Settings {
+  int captureArea = 0;  // an index of the area list
+  bool showCursor = false;
+  bool followCursor = false;
+  QString photoKey;  // the shortcuts' combination texts
+  QString startMovieKey;
+  QString pauseMovieKey;
+  QString finishMovieKey;
+  int videoCompression = 0;  // an index of the compressor list
+  int fps = 0;
+  int startDelay = 0;
+  bool playResult = false;
+  int pictureType = 0;  // an index of the picture type list
+  int jpgQuality = 0;
+  QString outputFolder;  // ends in "/"
+
+  friend bool operator==(const Settings&, const Settings&) = default;
+};
+
+enum class SettingKind { Text, Integer, Bool, Date };
+
+// The member of Settings a row loads into and saves from; none for values that other parts
+// read and write when their events happen.
+using SettingField =
+    std::variant<std::monostate, int Settings::*, bool Settings::*, QString Settings::*>;
+
+struct SettingRow {
+  const char* section;  // "" is the file's top level
+  const char* name;
+  SettingKind kind;
+  const char* fallback;  // the default as stored text; nullptr: computed by `computed`
+  int min = 0;           // an integer's limits (those of its control); min == max: none
+  int max = 0;
+  SettingField field = {};
+  QString (*computed)() = nullptr;
+};
+
+// Every value the application keeps, in the order the settings load and save walk them.
+std::span<const SettingRow> SettingsTable();
+
+// The row's default as stored text.
+QString DefaultText(const SettingRow& row);
+
+// "Captures/" beside the executable when that can be written (a build tree, a portable copy),
+// else the user's videos folder + "Quillmark/".
+QString DefaultOutputFolder();
+QString DefaultOutputFolderBeside(const QString& executableFolder);
+
+// An empty output folder is the default one; any other gets its final "/".
+QString UsableOutputFolder(const QString& folder);
+
+Settings DefaultSettings();
+// Missing values and values of the wrong kind give their defaults; integers are kept inside
+// their limits.
+Settings LoadSettings(const SettingsStore& store);
+// Writes every value, changed or not; false when the file could not be written.
+bool SaveSettings(SettingsStore& store, const Settings& settings);
+
+}  // namespace qm

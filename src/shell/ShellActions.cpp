@@ -1,0 +1,69 @@
+#include "shell/ShellActions.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include "common/CommonParams.h"
+#include "common/Product.h"
+#include "common/UserMessages.h"
+#include "platform/desktop/Desktop.h"
+
+namespace qm {
+
+namespace {
+
+bool FolderExists(const QString& folder) {
+  if (QFileInfo(folder).isDir()) return true;
+  ShowMessage(QStringLiteral("The folder does not exist: ") + folder);
+  return false;
+}
+
+bool FileExists(const QString& path) {
+  if (QFileInfo(path).isFile()) return true;
+  ShowMessage(QStringLiteral("The file does not exist: ") + path);
+  return false;
+}
+
+}  // namespace
+
+bool ExploreFolderAction(const QString& folder) {
+  return FolderExists(folder) && ExploreFolder(folder);
+}
+
+bool OpenFileAction(const QString& path) {
+  return FileExists(path) && OpenWithShell(path);
+}
+
+bool PlayVideoAction(const QString& path) {
+  return FileExists(path) && PlayVideoFile(path);
+}
+
+bool OpenAddressAction(const QString& address) {
+  return OpenWithShell(address);
+}
+
+QString SupportMailAddress(const QString& windowCaption) {
+  return QStringLiteral("mailto:") + QLatin1String(kSupportEmail) + QStringLiteral("?subject=") +
+         windowCaption;
+}
+
+bool EmailSupportAction(const QString& windowCaption) {
+  return OpenWithShell(SupportMailAddress(windowCaption));
+}
+
+bool OpenWebsiteAction() {
+  return OpenWithShell(QLatin1String(kWebsite));
+}
+
+bool OpenHelpAction() {
+  const QString relative = QStringLiteral("Help/Default.htm");
+  QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + relative;
+  if (!QFileInfo(path).isFile()) {
+    const QString installed = QStandardPaths::locate(QStandardPaths::AppDataLocation, relative);
+    if (!installed.isEmpty()) path = installed;
+  }
+  return OpenFileAction(path);
+}
+
+}  // namespace qm

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+namespace qm {
+
+// The menu and button actions that hand work to the desktop. The desktop's handler answers
+// success even for a missing file, so each action first checks that its file or folder
+// exists and tells the user (qm::Messages) when it does not. User-interface thread only.
+
+// Shows the folder in the file manager.
+bool ExploreFolderAction(const QString& folder);
+// Opens a file with its default program.
+bool OpenFileAction(const QString& path);
+// Plays a finished video with the desktop's default player.
+bool PlayVideoAction(const QString& path);
+// Opens a web address, or a "mailto:" address, with its default program.
+bool OpenAddressAction(const QString& address);
+// "E-mail support": a new mail to the support address whose subject is the window caption.
+bool EmailSupportAction(const QString& windowCaption);
+// The maker's web site.
+bool OpenWebsiteAction();
+// The help pages: "Help/Default.htm" beside the executable, or in the installed data folder.
+bool OpenHelpAction();
+
+// The "mailto:" address that "E-mail support" opens: the caption follows "?subject=" as it
+// is (the desktop hand-off encodes it).
+QString SupportMailAddress(const QString& windowCaption);
+
+}  // namespace qm

@@ -1,0 +1,324 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <functional>
+#include <random>
+
+#include "app/SettingsStore.h"
+#include "app/SettingsTable.h"
+#include "support/RecordingMessages.h"
+
+namespace qm {
+namespace {
+
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  QString Path() const { return dir_.filePath(QStringLiteral("Zorvek/Quillmark.conf")); }
+
+  void WriteRaw(const QByteArray& text, const QString& path) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+  }
+  void WriteRaw(const QByteArray& text) { WriteRaw(text, Path()); }
+
+  QByteArray Raw() const {
+    QFile file(Path());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+
+  QTemporaryDir dir_;
+  test::RecordingMessages messages_;
+};
+
+TEST_F(SettingsStoreTest, TheFileLivesInTheUsersConfigFolder) {
+  const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit());
+  EXPECT_EQ(SettingsStore::DefaultPath(), Path());
+  qputenv("XDG_CONFIG_HOME", saved);
+}
+
+TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaultsAndSaveWritesThemAll) {
+  SettingsStore store(Path());
+  const Settings loaded = LoadSettings(store);
+  EXPECT_EQ(loaded, DefaultSettings());
+  EXPECT_FALSE(QFile::exists(Path())) << "a read created the file";
+
+  ASSERT_TRUE(SaveSettings(store, loaded));
+  const QByteArray folder = DefaultOutputFolder().toUtf8();
+  EXPECT_EQ(Raw(),
+            "[Capture%20area]\nCapture%20area=3\nFollow%20cursor=1\nShow%20cursor=1\n\n"
+            "[Folder]\nOutput%20Folder=" +
+                folder +
+                "\n\n"
+                "[Picture]\nJPG%20Quality=17\nPicture%20type=0\n\n"
+                "[Short-cut]\nFinishMovie=CTRL+ALT+F\nPauseMovie=CTRL+ALT+P\nPhoto=CTRL+X\n"
+                "StartMovie=CTRL+ALT+S\n\n"
+                "[Video]\nFPS=4\nPlayResult=1\nStart%20delay=3\nVideo%20Compression=0\n");
+  EXPECT_TRUE(messages_.Messages().isEmpty());
+}
+
+TEST_F(SettingsStoreTest, EachKindReadsAsItsTableSays) {
+  using Get = std::function<QVariant(const Settings&)>;
+  const Get fps = [](const Settings& s) { return QVariant(s.fps); };
+  const Get delay = [](const Settings& s) { return QVariant(s.startDelay); };
+  const Get play = [](const Settings& s) { return QVariant(s.playResult); };
+  const Get photo = [](const Settings& s) { return QVariant(s.photoKey); };
+  const Get folder = [](const Settings& s) { return QVariant(s.outputFolder); };
+  const QString defaultFolder = DefaultOutputFolder();
+  struct Case {
+    const char* file;
+    Get get;
+    QVariant expected;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"[Video]\nFPS=12\n", fps, 12, nullptr},
+      {"[Video]\nFPS=99\n", fps, 32, nullptr},
+      {"[Video]\nFPS=abc\n", fps, 4, nullptr},
+      {"[Video]\nStart%20delay=-5\n", delay, 0, nullptr},
+      {"[Video]\nPlayResult=2\n", play, true, nullptr},
+      {"[Video]\nPlayResult=0\n", play, false, nullptr},
+      {"[Video]\nPlayResult=x\n", play, true, nullptr},
+      {"[Short-cut]\nPhoto=\"CTRL+Y\"\n", photo, QStringLiteral("CTRL+Y"), nullptr},
+      {"[Short-cut]\nPhoto=CTRL, Y\n", photo, QStringLiteral("CTRL+X"), "Photo"},
+      {"[Video]\nFPS=1, 2\n", fps, 4, "FPS"},
+      {"[Folder]\nOutput%20Folder=@ByteArray(\\0\\x1\\xff)\n", folder, defaultFolder,
+       "Output Folder"},
+      {"[Folder]\nOutput%20Folder=@Rect(1 2 3 4)\n", folder, defaultFolder, "Output Folder"},
+      {"[Folder]\nOutput%20Folder=\n", folder, defaultFolder, nullptr},
+      {"[Folder]\nOutput%20Folder=/data/Videos\n", folder, QStringLiteral("/data/Videos/"),
+       nullptr},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    // A file of each case: QSettings keeps parsed files and reads one again only when its
+    // size or modification time (in milliseconds) changed, which these quick rewrites of
+    // equal size would not show.
+    const QString path = dir_.filePath(QStringLiteral("kinds/%1.conf").arg(++n));
+    WriteRaw(c.file, path);
+    test::RecordingMessages messages;
+    EXPECT_EQ(c.get(LoadSettings(SettingsStore(path))), c.expected);
+    const QStringList expected =
+        c.message ? QStringList{QStringLiteral("Invalid data type for '%1'").arg(c.message)}
+                  : QStringList{};
+    EXPECT_EQ(messages.Messages(), expected);
+  }
+  // A bool read as true is written back as "1".
+  WriteRaw("[Video]\nPlayResult=5\n");
+  SettingsStore store(Path());
+  ASSERT_TRUE(SaveSettings(store, LoadSettings(store)));
+  EXPECT_TRUE(Raw().contains("\nPlayResult=1\n"));
+}
+
+TEST_F(SettingsStoreTest, TheDateIsEightBinaryBytes) {
+  SettingsStore store(Path());
+  const QString name = QStringLiteral("Last update check");
+  EXPECT_EQ(store.ReadDate(name), std::nullopt);
+  ASSERT_TRUE(store.WriteDate(name, 38153.5));
+  EXPECT_EQ(store.ReadDate(name), 38153.5);
+  EXPECT_TRUE(Raw().contains("Last%20update%20check=@ByteArray(")) << Raw().constData();
+  EXPECT_TRUE(messages_.Messages().isEmpty());
+
+  for (const char* wrong : {"@ByteArray(1234567)", "38153.5"}) {
+    WriteRaw(QByteArray("[General]\nLast%20update%20check=") + wrong + "\n");
+    test::RecordingMessages messages;
+    EXPECT_EQ(store.ReadDate(name), std::nullopt) << wrong;
+    EXPECT_EQ(messages.Messages(), QStringList{"Invalid data type for 'Last update check'"});
+  }
+}
+
+TEST_F(SettingsStoreTest, ReadsNeverWriteAndEachOperationSeesTheFile) {
+  WriteRaw("[Video]\nFPS=9\n");
+  SettingsStore store(Path());
+  EXPECT_EQ(store.ReadString(QStringLiteral("Picture"), QStringLiteral("JPG Quality"),
+                             QStringLiteral("none")),
+            QStringLiteral("none"));
+  EXPECT_TRUE(store.IsSilenced(QStringLiteral("Hiding window")) == false);
+  EXPECT_EQ(Raw(), "[Video]\nFPS=9\n");
+  // A change made behind the store's back is what the next read sees.
+  WriteRaw("[Video]\nFPS=17\n\n[Dialogs]\nHiding%20window=1\n");
+  EXPECT_EQ(store.ReadInteger(QStringLiteral("Video"), QStringLiteral("FPS"), 0), 17);
+  EXPECT_TRUE(store.IsSilenced(QStringLiteral("Hiding window")));
+}
+
+TEST_F(SettingsStoreTest, AnUnwritableFolderIsReportedOnceAndDefaultsServe) {
+  struct Setup {
+    const char* name;
+    std::function<bool(const QString& zorvek)> make;
+  };
+  const Setup setups[] = {
+      // A regular file where the folder should be stops everyone, root included.
+      {"file in the way",
+       [](const QString& zorvek) {
+         QFile file(zorvek);
+         return file.open(QIODevice::WriteOnly) && file.write("x") == 1;
+       }},
+      {"read-only folder",
+       [](const QString& zorvek) {
+         return QDir().mkpath(zorvek) &&
+                QFile::setPermissions(zorvek, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+       }},
+  };
+  for (const Setup& setup : setups) {
+    SCOPED_TRACE(setup.name);
+    if (QByteArray(setup.name) == "read-only folder" && ::geteuid() == 0) continue;
+    QTemporaryDir home;
+    const QString zorvek = home.filePath(QStringLiteral("Zorvek"));
+    ASSERT_TRUE(setup.make(zorvek));
+    test::RecordingMessages messages;
+    SettingsStore store(zorvek + QStringLiteral("/Quillmark.conf"));
+    EXPECT_EQ(LoadSettings(store), DefaultSettings());
+    EXPECT_FALSE(SaveSettings(store, DefaultSettings()));
+    store.Silence(QStringLiteral("Hiding window"));
+    EXPECT_EQ(messages.Messages().size(), 1) << messages.Messages().join('\n').toStdString();
+    EXPECT_TRUE(messages.Messages().value(0).startsWith("Can not write the settings file "));
+    EXPECT_FALSE(store.IsSilenced(QStringLiteral("Hiding window")));
+    QFile::setPermissions(zorvek,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  }
+}
+
+// Run by CrashWhileWritingNeverLeavesAHalfFile in a child process: rewrites the file with a
+// large value until killed.
+TEST(SettingsStoreChild, WritesUntilKilled) {
+  const QString path = qEnvironmentVariable("QM_SETTINGS_CHILD");
+  if (path.isEmpty()) GTEST_SKIP() << "run by the crash test only";
+  SettingsStore store(path);
+  for (int round = 0;; ++round) {
+    const QString payload(256 * 1024, QChar(u'a' + round % 26));
+    if (!store.WriteString(QStringLiteral("Crash"), QStringLiteral("Payload"), payload)) return;
+    if (round == 0) {
+      std::puts("written");
+      std::fflush(stdout);
+    }
+  }
+}
+
+TEST_F(SettingsStoreTest, CrashWhileWritingNeverLeavesAHalfFile) {
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QM_SETTINGS_CHILD"), Path());
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=SettingsStoreChild.WritesUntilKilled")});
+    ASSERT_TRUE(child.waitForStarted());
+    QByteArray output;
+    while (!output.contains("written\n")) {
+      ASSERT_TRUE(child.waitForReadyRead(60000)) << output.constData();
+      output += child.readAllStandardOutput();
+    }
+    QThread::msleep(static_cast<unsigned long>(round * 37));
+    child.kill();  // SIGKILL
+    ASSERT_TRUE(child.waitForFinished());
+
+    SettingsStore store(Path());
+    const QString payload =
+        store.ReadString(QStringLiteral("Crash"), QStringLiteral("Payload"), QString());
+    ASSERT_EQ(payload.size(), 256 * 1024);
+    EXPECT_EQ(payload.count(payload.front()), payload.size());
+    // The next start writes again over whatever the killed writer left behind.
+    EXPECT_TRUE(store.WriteInteger(QStringLiteral("Video"), QStringLiteral("FPS"), round));
+  }
+  EXPECT_TRUE(messages_.Messages().isEmpty());
+}
+
+// Thousands of damaged files: random bytes, cut files, flipped bytes of a good file, binary
+// garbage in one value. None stops the load; the loaded values stay inside their limits, and
+// a value replaced by garbage gives its default while the others keep theirs.
+TEST_F(SettingsStoreTest, DamagedFilesNeverStopTheLoad) {
+  Settings good = DefaultSettings();
+  good.fps = 25;
+  good.startDelay = 10;
+  good.playResult = false;
+  good.photoKey = QStringLiteral("CTRL+ALT+Z");
+  good.outputFolder = QStringLiteral("/data/out/");
+  {
+    test::RecordingMessages quiet;
+    SettingsStore store(Path());
+    ASSERT_TRUE(SaveSettings(store, good));
+  }
+  const QByteArray base = Raw();
+  const QList<QByteArray> lines = base.split('\n');
+  std::mt19937 random(20240611);
+  const auto below = [&](qsizetype n) {
+    return qsizetype(std::uniform_int_distribution<qsizetype>(0, n - 1)(random));
+  };
+  const auto garbage = [&](qsizetype size, bool inValue) {
+    QByteArray bytes;
+    while (bytes.size() < size) {
+      const char c = char(below(256));
+      // Inside a value, nothing that would end the line, open a quote, a list or an escape.
+      if (inValue && QByteArray("\n\r;,\"\\=#").contains(c)) continue;
+      bytes += c;
+    }
+    return bytes;
+  };
+  const Settings defaults = DefaultSettings();
+  test::RecordingMessages messages;
+  for (int i = 0; i < 3000; ++i) {
+    QByteArray file = base;
+    const SettingRow* damaged = nullptr;
+    switch (i % 4) {
+      case 0:
+        file = garbage(below(2000), false);
+        break;
+      case 1:
+        file.truncate(below(base.size()));
+        break;
+      case 2:
+        for (int n = 1 + int(below(8)); n > 0; --n) file[below(file.size())] = char(below(256));
+        break;
+      case 3: {
+        const auto rows = SettingsTable();
+        do damaged = &rows[size_t(below(qsizetype(rows.size())))];
+        while (std::holds_alternative<std::monostate>(damaged->field));
+        // Names are unique across sections; the file writes their spaces as %20.
+        const QByteArray key = QByteArray(damaged->name).replace(' ', "%20") + '=';
+        QList<QByteArray> mutated = lines;
+        for (QByteArray& line : mutated)
+          if (line.startsWith(key)) line = key + "@ByteArray(" + garbage(below(64), true) + ")";
+        file = mutated.join('\n');
+        break;
+      }
+    }
+    // A new name each time: the file's contents change faster than its time stamp.
+    const QString path = dir_.filePath(QStringLiteral("m/%1.conf").arg(i));
+    WriteRaw(file, path);
+    const Settings loaded = LoadSettings(SettingsStore(path));
+    ASSERT_GE(loaded.fps, 1);
+    ASSERT_LE(loaded.fps, 32);
+    ASSERT_GE(loaded.startDelay, 0);
+    ASSERT_LE(loaded.startDelay, 60);
+    ASSERT_GE(loaded.jpgQuality, 0);
+    ASSERT_LE(loaded.jpgQuality, 24);
+    ASSERT_TRUE(loaded.outputFolder.endsWith('/'));
+    if (damaged) {
+      Settings expected = good;
+      std::visit(
+          [&](auto member) {
+            if constexpr (!std::is_same_v<decltype(member), std::monostate>)
+              expected.*member = defaults.*member;
+          },
+          damaged->field);
+      ASSERT_EQ(loaded, expected) << damaged->name << "\n" << file.constData();
+    }
+    QFile::remove(path);
+  }
+}
+
+}  // namespace
+}  // namespace qm

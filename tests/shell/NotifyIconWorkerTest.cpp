@@ -101,8 +101,9 @@ TEST(NotifyIconWorkerTest, ChangesAndSwitchingOffWhileTheWorkerPostsNeitherBlock
     icon.SetAnimated(round % 2 == 0);
     icon.SetAnimateDelay(1);
     icon.SetActive(true);
-    // Every property changes while the worker reads them and posts.
-    for (int i = 0; i < 30 || seen.Images.empty(); ++i) {
+    // Every property changes while the worker reads them and posts a few updates.
+    const size_t on = seen.Images.size();
+    for (int i = 0; i < 30 || seen.Images.size() < on + 3; ++i) {
       icon.SetHint(QString::number(i));
       icon.SetIconIndex(i % 3);
       icon.SetImageList(lists[i % 2]);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+#include "app/RecordingController.h"
+
+namespace qm {
+
+class CapThread;
+class MovieWriter;
+class UiHandoff;
+
+// A recording on a real capture thread. The thread's capture-done message goes to a receiver
+// of this recording alone, so it names this recording's file. User-interface thread only.
+class CapThreadRecorder : public Recorder {
+ public:
+  CapThreadRecorder(UiHandoff& handoff, MovieWriter& writer, const CapInfo& info,
+                    RecorderEvents events);
+  // Waits until the file is complete; a capture-done still queued is delivered first.
+  ~CapThreadRecorder() override;
+
+  void Pause() override;
+  void Continue() override;
+  void Stop() override;
+  bool IsFinished() const override;
+
+  // The factory the main window gives its controller.
+  static RecorderFactory Factory(UiHandoff& handoff, MovieWriter& writer);
+
+ private:
+  class Receiver;
+  std::unique_ptr<Receiver> receiver_;
+  std::unique_ptr<CapThread> thread_;
+};
+
+}  // namespace qm

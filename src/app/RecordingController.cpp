@@ -1,0 +1,216 @@
+#include "app/RecordingController.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+#include "common/CommonParams.h"
+
+namespace qm {
+
+namespace {
+
+// How often a start that waits for the previous recording to complete its file looks again.
+constexpr int kRetryMilliseconds = 50;
+
+}  // namespace
+
+QtDelayTimer::QtDelayTimer() {
+  timer_.setSingleShot(true);
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    if (Fired) Fired();
+  });
+}
+
+void QtDelayTimer::Start(int milliseconds) {
+  timer_.start(milliseconds);
+}
+
+void QtDelayTimer::Stop() {
+  timer_.stop();
+}
+
+bool QtDelayTimer::IsActive() const {
+  return timer_.isActive();
+}
+
+RecordingController::RecordingController(RecordingView& view, RecorderFactory factory,
+                                         std::unique_ptr<DelayTimer> timer,
+                                         std::function<QString()> stamp, QObject* parent)
+    : QObject(parent),
+      view_(view),
+      factory_(std::move(factory)),
+      timer_(timer ? std::move(timer) : std::make_unique<QtDelayTimer>()),
+      stamp_(stamp ? std::move(stamp) : [] { return TimeStampDigits(); }) {
+  timer_->Fired = [this] { TimerFired(); };
+  retry_.setInterval(kRetryMilliseconds);
+  connect(&retry_, &QTimer::timeout, this, [this] {
+    if (recorder_ && !recorder_->IsFinished()) return;
+    retry_.stop();
+    startPending_ = false;
+    StartRecording();
+  });
+}
+
+RecordingController::~RecordingController() {
+  timer_->Fired = nullptr;
+  if (recorder_) recorder_->Stop();
+  recorder_.reset();
+}
+
+RecordingController::State RecordingController::GetState() const {
+  if (recording_) return paused_ ? State::Paused : State::Running;
+  return timer_->IsActive() || startPending_ ? State::Waiting : State::Idle;
+}
+
+void RecordingController::CaptureVideo() {
+  if (recording_ || startPending_) return;
+  view_.HideToTray();
+  paused_ = true;
+  interval_ = view_.StartDelaySeconds() * 1000;
+  ArmTimer(interval_);
+}
+
+void RecordingController::RecordFromTray() {
+  if (startPending_) return;
+  ArmTimer(interval_);
+}
+
+void RecordingController::StartNow() {
+  if (recording_ || startPending_) return;
+  // A start now replaces a start that the delay would bring later.
+  DisarmTimer();
+  view_.HideToTray();
+  paused_ = false;
+  Toggle();
+}
+
+void RecordingController::Pause() {
+  if (!recording_) return;
+  paused_ = true;
+  Toggle();
+}
+
+void RecordingController::TogglePause() {
+  if (!recording_) return;
+  paused_ = !paused_;
+  Toggle();
+}
+
+void RecordingController::Stop() {
+  // A stop also cancels a start that is still to come (the delay, or a start that waits for
+  // the previous file).
+  DisarmTimer();
+  retry_.stop();
+  startPending_ = false;
+  paused_ = true;
+  if (recorder_) recorder_->Stop();
+  recording_ = false;
+  emit StateChanged();
+  view_.ShowFromTray();
+  view_.ShowOutput(outputFile_);
+}
+
+void RecordingController::CancelStart() {
+  if (recording_) return;
+  retry_.stop();
+  startPending_ = false;
+  DisarmTimer();
+  emit StateChanged();
+}
+
+void RecordingController::Finish() {
+  Stop();
+  // Waits until the file is complete, running the steps the worker still hands over.
+  recorder_.reset();
+}
+
+void RecordingController::TimerFired() {
+  DisarmTimer();
+  view_.Beep();
+  if (!recording_) {
+    StartNow();
+  } else if (paused_) {
+    paused_ = false;
+    Toggle();
+  }
+}
+
+void RecordingController::Toggle() {
+  if (paused_) {
+    if (recorder_) recorder_->Pause();
+  } else if (recording_) {
+    if (recorder_) recorder_->Continue();
+  } else {
+    StartRecording();
+  }
+  emit StateChanged();
+}
+
+void RecordingController::StartRecording() {
+  // The previous worker goes first, before anything of the new recording is set. One that is
+  // still completing its file is waited for on the event loop, not here: this may run inside
+  // one of its own hand-off steps (a message box's loop), where waiting would never end.
+  if (recorder_ && !recorder_->IsFinished()) {
+    recorder_->Stop();
+    startPending_ = true;
+    retry_.start();
+    emit StateChanged();
+    return;
+  }
+  recorder_.reset();
+
+  const RecordingJob job = view_.Job();
+  recording_ = true;
+  paused_ = false;
+  outputFile_ = job.OutputFolder + QStringLiteral("C") + stamp_() + QStringLiteral(".avi");
+  QFile::remove(outputFile_);
+
+  CapInfo info;
+  info.Area = job.Area;
+  info.FileName = outputFile_;
+  info.ShowCursor = job.ShowCursor;
+  info.FollowCursor = job.FollowCursor;
+  info.FramesPerSecond = uint16_t(std::clamp(job.FramesPerSecond, 1, 32));
+
+  const int id = ++recorderId_;
+  const QString file = outputFile_;
+  RecorderEvents events;
+  // Both arrive on the user-interface thread, possibly inside a step the worker waits for;
+  // they are handled on the next pass of the event loop.
+  events.Done = [this, id, file] {
+    QMetaObject::invokeMethod(
+        this, [this, id, file] { RecorderDone(id, file); }, Qt::QueuedConnection);
+  };
+  events.Error = [this, id](const QString& reason) {
+    QMetaObject::invokeMethod(
+        this, [this, id, reason] { RecorderFailed(id, reason); }, Qt::QueuedConnection);
+  };
+  recorder_ = factory_(info, std::move(events));
+  emit StateChanged();
+}
+
+void RecordingController::RecorderDone(int id, const QString& file) {
+  // A recording that ended by itself (a lost screen, a full disk, the size limit) ends as if
+  // the user had stopped it.
+  if (id == recorderId_ && recording_) Stop();
+  if (view_.PlayResult()) view_.PlayVideo(file);
+}
+
+void RecordingController::RecorderFailed(int id, const QString& reason) {
+  view_.ShowError(QStringLiteral("Error") + reason);
+  if (id == recorderId_ && recording_) Stop();
+}
+
+void RecordingController::ArmTimer(int milliseconds) {
+  timer_->Start(milliseconds);
+  emit StateChanged();
+}
+
+void RecordingController::DisarmTimer() {
+  if (!timer_->IsActive()) return;
+  timer_->Stop();
+  emit StateChanged();
+}
+
+}  // namespace qm

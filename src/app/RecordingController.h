@@ -1,0 +1,150 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+#include "capture/CapInfo.h"
+#include "common/Rect.h"
+
+namespace qm {
+
+// What a recording reads from the window at its start.
+struct RecordingJob {
+  Rect Area;
+  bool ShowCursor = true;
+  bool FollowCursor = true;  // already false in object mode
+  int FramesPerSecond = 15;
+  QString OutputFolder;  // ends in "/"
+};
+
+// What the controller asks of the window. User-interface thread only.
+class RecordingView {
+ public:
+  virtual ~RecordingView() = default;
+  virtual RecordingJob Job() = 0;
+  virtual int StartDelaySeconds() = 0;
+  virtual bool PlayResult() = 0;
+  virtual void HideToTray() = 0;
+  virtual void ShowFromTray() = 0;
+  virtual void Beep() = 0;
+  // The status bar names the file of the stopped recording.
+  virtual void ShowOutput(const QString& file) = 0;
+  virtual void ShowError(const QString& text) = 0;
+  virtual void PlayVideo(const QString& file) = 0;
+};
+
+// The start delay: a one-shot timer that tests replace by a fake clock.
+class DelayTimer {
+ public:
+  virtual ~DelayTimer() = default;
+  virtual void Start(int milliseconds) = 0;
+  virtual void Stop() = 0;
+  virtual bool IsActive() const = 0;
+  std::function<void()> Fired;
+};
+
+// One recording's worker. Its destructor waits until the file is complete.
+class Recorder {
+ public:
+  virtual ~Recorder() = default;
+  virtual void Pause() = 0;
+  virtual void Continue() = 0;
+  virtual void Stop() = 0;
+  // The worker has ended: destroying it no longer waits for anything.
+  virtual bool IsFinished() const = 0;
+};
+
+// How a recorder reports; both may be called inside a hand-off step of the worker.
+struct RecorderEvents {
+  std::function<void()> Done;                 // the file is complete
+  std::function<void(const QString&)> Error;  // the recording failed, for this reason
+};
+
+using RecorderFactory =
+    std::function<std::unique_ptr<Recorder>(const CapInfo& info, RecorderEvents events)>;
+
+// The life of recordings: the start delay, the file name, start, pause, continue, stop, the
+// report of the result. The window, the tray menu and the shortcuts call the same commands;
+// they follow StateChanged. User-interface thread only.
+//
+// A recorder is destroyed only once it has finished, never from inside one of its own
+// hand-off steps: a start while the previous recording still completes its file waits for
+// it on the event loop. Each recording's messages carry its own file, and they are handled
+// on a later pass of the event loop, so the worker never waits for a message box.
+class RecordingController : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class State { Idle, Waiting, Running, Paused };
+
+  RecordingController(RecordingView& view, RecorderFactory factory,
+                      std::unique_ptr<DelayTimer> timer = nullptr,
+                      std::function<QString()> stamp = nullptr, QObject* parent = nullptr);
+  ~RecordingController() override;
+
+  // "Capture video": hide, then start after the delay.
+  void CaptureVideo();
+  // Tray "Start"/"Continue": arms the start timer with its current interval.
+  void RecordFromTray();
+  // The start shortcut: starts at once unless a recording exists.
+  void StartNow();
+  // Tray "Pause".
+  void Pause();
+  // The pause shortcut: pause or continue at once, only while recording.
+  void TogglePause();
+  // Tray "Stop", the finish shortcut, the window's end.
+  void Stop();
+  // The window is shown again before the delay ended: the start that was to come is dropped.
+  void CancelStart();
+  // The application ends: stops and waits until the file is complete.
+  void Finish();
+
+  State GetState() const;
+  bool IsRecording() const { return recording_; }
+  bool IsPaused() const { return paused_; }
+  const QString& OutputFile() const { return outputFile_; }
+  int StartInterval() const { return interval_; }
+
+ signals:
+  void StateChanged();
+
+ private:
+  void TimerFired();
+  void Toggle();
+  void StartRecording();
+  void RecorderDone(int id, const QString& file);
+  void RecorderFailed(int id, const QString& reason);
+  void ArmTimer(int milliseconds);
+  void DisarmTimer();
+
+  RecordingView& view_;
+  RecorderFactory factory_;
+  std::unique_ptr<DelayTimer> timer_;
+  std::function<QString()> stamp_;
+  std::unique_ptr<Recorder> recorder_;
+  int recorderId_ = 0;
+  bool recording_ = false;
+  bool paused_ = false;
+  bool startPending_ = false;  // a start waits for the previous recorder to finish
+  QTimer retry_;
+  int interval_ = 2000;
+  QString outputFile_;
+};
+
+// The start timer on the event loop.
+class QtDelayTimer : public DelayTimer {
+ public:
+  QtDelayTimer();
+  void Start(int milliseconds) override;
+  void Stop() override;
+  bool IsActive() const override;
+
+ private:
+  QTimer timer_;
+};
+
+}  // namespace qm

@@ -1,0 +1,184 @@
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/RecordingController.h"
+
+namespace qm {
+namespace {
+
+using State = RecordingController::State;
+
+// The start delay on a clock the test moves.
+class FakeTimer : public DelayTimer {
+ public:
+  void Start(int milliseconds) override {
+    due_ = now_ + milliseconds;
+    active_ = true;
+  }
+  void Stop() override { active_ = false; }
+  bool IsActive() const override { return active_; }
+  void Advance(int milliseconds) {
+    now_ += milliseconds;
+    if (active_ && now_ >= due_) Fired();
+  }
+
+ private:
+  int now_ = 0;
+  int due_ = 0;
+  bool active_ = false;
+};
+
+struct FakeRecorder : Recorder {
+  QString File;
+  RecorderEvents Events;
+  std::string* Log;
+  bool Finished = false;
+  FakeRecorder(const CapInfo& info, RecorderEvents events, std::string* log)
+      : File(info.FileName), Events(std::move(events)), Log(log) {}
+  ~FakeRecorder() override { *Log += "destroy " + File.toStdString() + ";"; }
+  void Pause() override { *Log += "pause;"; }
+  void Continue() override { *Log += "continue;"; }
+  void Stop() override { *Log += "stop;"; }
+  bool IsFinished() const override { return Finished; }
+};
+
+struct FakeView : RecordingView {
+  std::string Log;
+  bool Play = true;
+  int Delay = 3;
+  RecordingJob Job() override { return {.Area = {0, 0, 64, 48}, .OutputFolder = "/out/"}; }
+  int StartDelaySeconds() override { return Delay; }
+  bool PlayResult() override { return Play; }
+  void HideToTray() override { Log += "hide;"; }
+  void ShowFromTray() override { Log += "show;"; }
+  void Beep() override { Log += "beep;"; }
+  void ShowOutput(const QString& file) override { Log += "output " + file.toStdString() + ";"; }
+  void ShowError(const QString& text) override { Log += text.toStdString() + ";"; }
+  void PlayVideo(const QString& file) override { Log += "play " + file.toStdString() + ";"; }
+};
+
+class RecordingControllerTest : public ::testing::Test {
+ protected:
+  RecordingControllerTest() {
+    auto timer = std::make_unique<FakeTimer>();
+    timer_ = timer.get();
+    controller_ = std::make_unique<RecordingController>(
+        view_,
+        [this](const CapInfo& info, RecorderEvents events) {
+          auto recorder = std::make_unique<FakeRecorder>(info, std::move(events), &view_.Log);
+          recorders_.push_back(recorder.get());
+          view_.Log += "start " + info.FileName.toStdString() + ";";
+          return recorder;
+        },
+        std::move(timer), [this] { return QString::number(++stamp_); });
+  }
+  std::string TakeLog() { return std::exchange(view_.Log, {}); }
+  // Runs what the controller handed to the event loop.
+  static void Settle() { QCoreApplication::sendPostedEvents(); }
+
+  FakeView view_;
+  FakeTimer* timer_ = nullptr;
+  std::vector<FakeRecorder*> recorders_;
+  int stamp_ = 0;
+  std::unique_ptr<RecordingController> controller_;
+};
+
+TEST_F(RecordingControllerTest, DelayPauseContinueStopAndPlay) {
+  controller_->CaptureVideo();
+  EXPECT_EQ(controller_->GetState(), State::Waiting);
+  timer_->Advance(2999);
+  EXPECT_EQ(TakeLog(), "hide;");
+  timer_->Advance(1);
+  EXPECT_EQ(TakeLog(), "beep;hide;start /out/C1.avi;");
+  EXPECT_EQ(controller_->GetState(), State::Running);
+
+  controller_->Pause();
+  EXPECT_EQ(controller_->GetState(), State::Paused);
+  controller_->RecordFromTray();  // "Continue" waits the same delay again, with its beep
+  timer_->Advance(3000);
+  EXPECT_EQ(TakeLog(), "pause;beep;continue;");
+  controller_->TogglePause();
+  controller_->TogglePause();
+  EXPECT_EQ(TakeLog(), "pause;continue;");
+
+  controller_->Stop();
+  EXPECT_EQ(controller_->GetState(), State::Idle);
+  EXPECT_EQ(TakeLog(), "stop;show;output /out/C1.avi;");
+  recorders_[0]->Events.Done();
+  Settle();
+  EXPECT_EQ(TakeLog(), "play /out/C1.avi;");
+}
+
+TEST_F(RecordingControllerTest, CommandsThatDoNothingInTheirState) {
+  controller_->TogglePause();
+  controller_->Pause();
+  EXPECT_EQ(controller_->GetState(), State::Idle);
+  controller_->StartNow();
+  controller_->StartNow();
+  controller_->CaptureVideo();
+  EXPECT_EQ(TakeLog(), "hide;start /out/C1.avi;");
+  EXPECT_EQ(recorders_.size(), 1u);
+}
+
+// Faults of the recording's own end: it stops as if the user had, and an error names the
+// attempted file with "Error" run straight into the reason.
+TEST_F(RecordingControllerTest, RecordingThatEndsByItselfReturnsToIdle) {
+  for (bool failed : {false, true}) {
+    SCOPED_TRACE(failed);
+    controller_->StartNow();
+    FakeRecorder* recorder = recorders_.back();
+    recorder->Finished = true;
+    TakeLog();
+    if (failed)
+      recorder->Events.Error("Can not create file " + recorder->File);
+    else
+      recorder->Events.Done();
+    EXPECT_EQ(controller_->GetState(), State::Running);  // handled on the next pass only
+    Settle();
+    EXPECT_EQ(controller_->GetState(), State::Idle);
+    const std::string file = recorder->File.toStdString();
+    EXPECT_EQ(TakeLog(),
+              failed ? "ErrorCan not create file " + file + ";stop;show;output " + file + ";"
+                     : "stop;show;output " + file + ";play " + file + ";");
+  }
+}
+
+TEST_F(RecordingControllerTest, StopDuringTheDelayCancelsTheStart) {
+  controller_->CaptureVideo();
+  controller_->Stop();
+  timer_->Advance(10000);
+  EXPECT_EQ(controller_->GetState(), State::Idle);
+  EXPECT_TRUE(recorders_.empty());
+}
+
+// The second recording waits for the first to finish its file; the first one's capture-done
+// then plays its own file and leaves the second running.
+TEST_F(RecordingControllerTest, BackToBackRecordingsKeepTheirOwnFiles) {
+  controller_->StartNow();
+  controller_->Stop();
+  FakeRecorder* first = recorders_[0];
+  TakeLog();
+  controller_->StartNow();
+  EXPECT_EQ(controller_->GetState(), State::Waiting);
+  EXPECT_EQ(recorders_.size(), 1u);
+  first->Finished = true;
+  first->Events.Done();
+  QEventLoop loop;
+  QObject::connect(controller_.get(), &RecordingController::StateChanged, &loop, [&] {
+    if (controller_->GetState() == State::Running) loop.quit();
+  });
+  loop.exec();
+  Settle();
+  EXPECT_EQ(TakeLog(), "hide;stop;play /out/C1.avi;destroy /out/C1.avi;start /out/C2.avi;");
+  EXPECT_EQ(controller_->GetState(), State::Running);
+  EXPECT_EQ(controller_->OutputFile(), "/out/C2.avi");
+}
+
+}  // namespace
+}  // namespace qm

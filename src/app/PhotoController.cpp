@@ -1,0 +1,103 @@
+#include "app/PhotoController.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <new>
+
+#include "capture/CaptureLib.h"
+#include "common/CommonParams.h"
+#include "common/DIBBitmap.h"
+#include "common/UserMessages.h"
+#include "pictures/PictureError.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int kPhotoDelayMilliseconds = 100;
+
+}  // namespace
+
+PhotoController::PhotoController(PhotoView& view, std::function<QString()> stamp, QObject* parent)
+    : QObject(parent),
+      view_(view),
+      stamp_(stamp ? std::move(stamp) : [] { return TimeStampDigits(); }) {
+  timer_.setSingleShot(true);
+  timer_.setInterval(kPhotoDelayMilliseconds);
+  connect(&timer_, &QTimer::timeout, this, &PhotoController::TimerFired);
+}
+
+void PhotoController::TakePhoto() {
+  // A second request while one is on its way would take the window's off-screen state for
+  // its place; it is ignored until the first one (and its outline) is done.
+  if (pending_ || view_.IsRecording()) return;
+  pending_ = true;
+  view_.HideForSnapshot();
+  view_.ShowPhotoImages(true);
+  timer_.start();
+}
+
+void PhotoController::TimerFired() {
+  view_.Beep();
+  const PhotoJob job = view_.CurrentPhotoJob();
+  Rect captured;
+  bool stored = false;
+  {
+    // The window and the tray come back whatever happens in the grab and the store.
+    struct Restore {
+      PhotoView& View;
+      ~Restore() {
+        View.ShowAfterSnapshot();
+        View.ShowPhotoImages(false);
+      }
+    } restore{view_};
+    stored = Take(job, captured);
+  }
+  if (stored) view_.Flash(captured, job.Window, job.FixedSize);
+  pending_ = false;
+  emit Finished(stored);
+}
+
+bool PhotoController::Take(const PhotoJob& job, Rect& captured) {
+  DIBBitmap bitmap;
+  try {
+    if (!bitmap.SetFormat(job.Area.Width(), job.Area.Height(), PixelFormat::Bits24)) return false;
+  } catch (const std::bad_alloc&) {
+    ShowMessage(QStringLiteral("Not enough memory for a picture of %1 x %2")
+                    .arg(job.Area.Width())
+                    .arg(job.Area.Height()));
+    return false;
+  }
+  CaptureLib grabber;
+  // The cursor is drawn into every photo.
+  if (!grabber.Grab(bitmap, Point{job.Area.Left, job.Area.Top}, captured, job.FollowCursor, true))
+    return false;  // the grabber has told the user
+
+  // The run's folder is fixed only once it exists, so a photo after the user picked a usable
+  // output folder lands there instead of failing for the rest of the run.
+  QString folder = pictureFolder_;
+  if (folder.isEmpty()) {
+    folder = job.OutputFolder + QStringLiteral("B") + stamp_() + QStringLiteral("/");
+    if (QDir().mkpath(folder) && QFileInfo(folder).isDir()) pictureFolder_ = folder;
+  }
+  const QString path = folder + QStringLiteral("B%1.").arg(counter_, 8, 10, QLatin1Char('0')) +
+                       PictureExtension(job.Type);
+  view_.ShowPhotoFile(path);
+  ++counter_;
+
+  if (QFileInfo::exists(path) && !QFile::remove(path)) {
+    ShowMessage(QStringLiteral("Can not delete file ") + path);
+    return false;
+  }
+  try {
+    StorePicture(bitmap, job.Type, job.JpegPosition, path);
+  } catch (const std::exception& e) {
+    ShowMessage(QString::fromStdString(e.what()));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qm

@@ -1,9 +1,14 @@
-#include <QMainWindow>
+#include <QSessionManager>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
+#include "app/MainWindow.h"
 #include "app/QuillmarkApplication.h"
+#include "app/SettingsStore.h"
+#include "app/SingleInstance.h"
+#include "app/TerminationSignals.h"
 #include "common/UserMessages.h"
 #include "ui/DialogMessages.h"
 
@@ -18,16 +23,28 @@ int main(int argc, char** argv) {
   qm::DialogMessages messages;
   qm::SetUserMessages(&messages);
 
-  // The application does not end when its last window closes (a dialog closed while the
-  // window is hidden); this window ends it.
-  auto* window = new QMainWindow;
-  window->setAttribute(Qt::WA_DeleteOnClose);
-  QObject::connect(window, &QObject::destroyed, &app, &QCoreApplication::quit);
-  window->setWindowTitle(QStringLiteral("Quillmark"));
-  window->resize(480, 360);
-  messages.SetParent(window);
+  qm::SingleInstance instance;
+  if (!instance.Claim()) {
+    qm::ShowMessage(instance.RunningMessage());
+    instance.WakeFirst();
+    qm::SetUserMessages(nullptr);
+    return 0;
+  }
+
+  auto window = std::make_unique<qm::MainWindow>(std::make_unique<qm::SettingsStore>());
+  messages.SetParent(window.get());
+  QObject::connect(&instance, &qm::SingleInstance::WakeRequested, window.get(),
+                   &qm::MainWindow::Wake);
+  // A signal to end, or the end of the session, ends the application as Exit does, without
+  // asking: the recording's file is completed and the settings are saved.
+  qm::TerminationSignals termination;
+  QObject::connect(&termination, &qm::TerminationSignals::Received, window.get(),
+                   &qm::MainWindow::EndWithoutAsking);
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, window.get(),
+                   [&window](QSessionManager&) { window->EndWithoutAsking(); });
   window->show();
   const int result = app.exec();
+  window.reset();
   qm::SetUserMessages(nullptr);
   return result;
 }

@@ -1,0 +1,552 @@
+#include "app/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "app/CapThreadRecorder.h"
+#include "app/SettingsStore.h"
+#include "common/CommonParams.h"
+#include "common/Product.h"
+#include "shell/FolderChooser.h"
+#include "shell/NotifyIcon.h"
+#include "shell/ShellActions.h"
+#include "shell/TrayImages.h"
+#include "shell/TrayMenu.h"
+#include "shell/WindowHider.h"
+#include "ui/AboutBox.h"
+#include "ui/ConfirmOnce.h"
+#include "video/AviCompress.h"
+#include "video/MovieWriter.h"
+
+namespace qm {
+
+namespace {
+
+const char* const kShortcutNames[] = {"Photo", "StartMovie", "PauseMovie", "FinishMovie"};
+
+QLabel* Text(const char* text) {
+  auto* label = new QLabel(QString::fromUtf8(text));
+  label->setWordWrap(true);
+  return label;
+}
+
+// A spin edit changed by its arrows only.
+QSpinBox* ArrowsOnly(int min, int max, int value) {
+  auto* spin = new QSpinBox;
+  spin->setRange(min, max);
+  spin->setValue(value);
+  if (auto* edit = spin->findChild<QLineEdit*>()) edit->setReadOnly(true);
+  return spin;
+}
+
+// The file name and as many of its folders as fit, the dropped ones given as "/.../".
+QString ShortenedPath(const QString& path, const QFontMetrics& metrics, int width) {
+  if (metrics.horizontalAdvance(path) <= width) return path;
+  QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+  while (parts.size() > 1) {
+    parts.removeFirst();
+    const QString text = QStringLiteral("/.../") + parts.join(QLatin1Char('/'));
+    if (metrics.horizontalAdvance(text) <= width || parts.size() == 1) return text;
+  }
+  return path;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
+    : QMainWindow(parent), store_(std::move(store)) {
+  previousMessages_ = &Messages();
+  messages_ = std::make_unique<HandoffMessages>(*previousMessages_, handoff_);
+  SetUserMessages(messages_.get());
+
+  setWindowTitle(QStringLiteral("Quillmark ") + QLatin1String(kVersion));
+  setWindowIcon(QIcon(QPixmap::fromImage(TrayImages::Still().value(0))));
+  writer_ = std::make_unique<MovieWriter>(this);
+
+  auto* central = new QWidget;
+  auto* layout = new QVBoxLayout(central);
+  pages_ = new QTabWidget;
+  areaPage_ = new CaptureAreaPage(*this);
+  pages_->addTab(areaPage_, QStringLiteral("Capture area"));
+  pages_->addTab(BuildShortcutPage(), QStringLiteral("Short-cut"));
+  pages_->addTab(BuildVideoPage(), QStringLiteral("Video"));
+  pages_->addTab(BuildPicturePage(), QStringLiteral("Picture"));
+  pages_->addTab(BuildFolderPage(), QStringLiteral("Folder"));
+  pages_->setCurrentIndex(0);
+  layout->addWidget(pages_, 1);
+
+  auto* bottom = new QHBoxLayout;
+  auto* hide = new QPushButton(QStringLiteral("Hide"));
+  auto* start = new QPushButton(QStringLiteral("Capture video"));
+  QFont bold = start->font();
+  bold.setBold(true);
+  start->setFont(bold);
+  QPalette blue = start->palette();
+  blue.setColor(QPalette::ButtonText, Qt::blue);
+  start->setPalette(blue);
+  bottom->addWidget(hide);
+  bottom->addStretch();
+  bottom->addWidget(start);
+  layout->addLayout(bottom);
+  setCentralWidget(central);
+
+  status_ = new QLabel;
+  status_->setMinimumWidth(50);
+  status_->installEventFilter(this);
+  statusBar()->addWidget(status_, 1);
+  statusBar()->installEventFilter(this);
+
+  BuildMenus();
+  BuildTray();
+  recording_ = std::make_unique<RecordingController>(
+      static_cast<RecordingView&>(*this), CapThreadRecorder::Factory(handoff_, *writer_));
+  photo_ = std::make_unique<PhotoController>(static_cast<PhotoView&>(*this));
+  connect(recording_.get(), &RecordingController::StateChanged, this, &MainWindow::UpdateTray);
+  connect(hide, &QPushButton::clicked, this, &MainWindow::HideClicked);
+  connect(start, &QPushButton::clicked, recording_.get(), &RecordingController::CaptureVideo);
+
+  FillCompressors();
+  SetOutputFolder(DefaultOutputFolder());
+  QDir().mkpath(outputFolder_);
+  loaded_ = LoadSettings(*store_);
+  ApplySettings(loaded_);
+  if (store_->ReadString(QStringLiteral("Main"), QStringLiteral("GUID"), QString()).isEmpty())
+    store_->WriteString(QStringLiteral("Main"), QStringLiteral("GUID"), NewGuidString());
+  autoUpdate_->setChecked(store_->ReadBool(QStringLiteral("Preference"),
+                                           QStringLiteral("Automatic update check"), true));
+  UpdateTray();
+  resize(440, 330);
+}
+
+MainWindow::~MainWindow() {
+  ending_ = true;
+  SaveSettings(*store_, CurrentSettings());
+  // The recording's file is completed before anything it uses goes.
+  recording_->Finish();
+  recording_.reset();
+  photo_.reset();
+  hider_.reset();
+  tray_->SetActive(false);
+  trayMenu_.reset();
+  tray_.reset();
+  writer_.reset();
+  SetUserMessages(previousMessages_);
+}
+
+void MainWindow::BuildMenus() {
+  QMenu* files = menuBar()->addMenu(QStringLiteral("&Files"));
+  files->addAction(QStringLiteral("Show output files"), this,
+                   [this] { ExploreFolderAction(outputFolder_); });
+  files->addAction(QStringLiteral("Exit"), this, [this] {
+    if (!AskClose()) return;
+    HideToTray();
+    End();
+  });
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->addAction(QStringLiteral("Help contents"), this, [] { OpenHelpAction(); });
+  autoUpdate_ = help->addAction(QStringLiteral("Automatic update check"));
+  autoUpdate_->setCheckable(true);
+  connect(autoUpdate_, &QAction::toggled, this, [this](bool on) {
+    store_->WriteBool(QStringLiteral("Preference"), QStringLiteral("Automatic update check"), on);
+  });
+  help->addAction(QStringLiteral("Check update"));
+  help->addAction(QStringLiteral("E-mail support"), this,
+                  [this] { EmailSupportAction(windowTitle()); });
+  help->addAction(QStringLiteral("Website: ") + QLatin1String(kWebsite), this,
+                  [] { OpenWebsiteAction(); });
+  help->addSeparator();
+  help->addAction(QStringLiteral("About"), this, [this] {
+    AboutBox about(this);
+    about.exec();
+  });
+}
+
+QWidget* MainWindow::BuildShortcutPage() {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  auto* group = new QGroupBox(QStringLiteral("Short-cut keys: "));
+  auto* row = new QHBoxLayout(group);
+  keys_ = new QComboBox;
+  for (const char* name : kShortcutNames) keys_->addItem(QLatin1String(name));
+  key_ = new QLineEdit;
+  key_->setReadOnly(true);
+  auto* change = new QPushButton(QStringLiteral("Change"));
+  change->setToolTip(QStringLiteral("Change the short-cut key"));
+  row->addWidget(keys_);
+  row->addWidget(key_, 1);
+  row->addWidget(change);
+  layout->addWidget(group);
+  layout->addWidget(
+      Text("Short-cut key may not work well on slow computer or when the computer is very busy."));
+  layout->addWidget(Text("The menu on the tray icon is more reliable."));
+  auto* defaults = new QPushButton(QStringLiteral("Default"));
+  layout->addWidget(defaults, 0, Qt::AlignLeft);
+  layout->addStretch();
+  connect(keys_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    const QString* keys[] = {&loaded_.photoKey, &loaded_.startMovieKey, &loaded_.pauseMovieKey,
+                             &loaded_.finishMovieKey};
+    key_->setText(index >= 0 && index < 4 ? *keys[index] : QString());
+  });
+  return page;
+}
+
+QWidget* MainWindow::BuildVideoPage() {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  auto* compression = new QGroupBox(QStringLiteral("Select video compression"));
+  auto* row = new QHBoxLayout(compression);
+  compressors_ = new QComboBox;
+  configure_ = new QPushButton(QStringLiteral("Set"));
+  row->addWidget(compressors_, 1);
+  row->addWidget(configure_);
+  layout->addWidget(compression);
+  auto* rates = new QHBoxLayout;
+  auto* fpsGroup = new QGroupBox(QStringLiteral("Frames per second:"));
+  fps_ = ArrowsOnly(1, 32, 15);
+  (new QVBoxLayout(fpsGroup))->addWidget(fps_);
+  auto* delayGroup = new QGroupBox(QStringLiteral("Delay before capture"));
+  startDelay_ = ArrowsOnly(0, 60, 3);
+  (new QVBoxLayout(delayGroup))->addWidget(startDelay_);
+  rates->addWidget(fpsGroup);
+  rates->addWidget(delayGroup);
+  layout->addLayout(rates);
+  playResult_ = new QCheckBox(QStringLiteral("Play the video result when ready"));
+  playResult_->setChecked(true);
+  layout->addWidget(playResult_);
+  layout->addStretch();
+  connect(compressors_, &QComboBox::currentIndexChanged, this, &MainWindow::CompressorChanged);
+  connect(configure_, &QPushButton::clicked, this, [this] { writer_->Configure(); });
+  return page;
+}
+
+QWidget* MainWindow::BuildPicturePage() {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  auto* typeGroup = new QGroupBox(QStringLiteral("Picture type "));
+  pictureType_ = new QComboBox;
+  pictureType_->addItems(
+      {QStringLiteral("Gif image"), QStringLiteral("Jpg image"), QStringLiteral("BMP image")});
+  (new QVBoxLayout(typeGroup))->addWidget(pictureType_);
+  layout->addWidget(typeGroup);
+  jpgQuality_ = new QGroupBox(QStringLiteral("Jpg quality "));
+  auto* row = new QHBoxLayout(jpgQuality_);
+  jpgSlider_ = new QSlider(Qt::Horizontal);
+  jpgSlider_->setRange(0, kMaxJpegPosition);
+  jpgSlider_->setTickInterval(1);
+  jpgSlider_->setTickPosition(QSlider::TicksBelow);
+  jpgSlider_->setValue(kDefaultJpegPosition);
+  row->addWidget(new QLabel(QStringLiteral("Small, low")));
+  row->addWidget(jpgSlider_, 1);
+  row->addWidget(new QLabel(QStringLiteral("Large, good")));
+  layout->addWidget(jpgQuality_);
+  layout->addStretch();
+  jpgQuality_->setEnabled(false);
+  connect(pictureType_, &QComboBox::currentIndexChanged, this, &MainWindow::PictureTypeChanged);
+  return page;
+}
+
+QWidget* MainWindow::BuildFolderPage() {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(Text("Base output folder:"));
+  auto* row = new QHBoxLayout;
+  folder_ = new QLineEdit;
+  folder_->setReadOnly(true);
+  auto* set = new QPushButton(QStringLiteral("Set"));
+  row->addWidget(folder_, 1);
+  row->addWidget(set);
+  layout->addLayout(row);
+  layout->addWidget(
+      Text("All output will be stored  under this base output folder. Inside, more "
+           "folders may be created to group images.  "));
+  auto* browse = new QPushButton(QStringLiteral("Browse folder"));
+  layout->addWidget(browse, 0, Qt::AlignLeft);
+  layout->addStretch();
+  connect(set, &QPushButton::clicked, this, [this] {
+    FolderChooser chooser(this, QStringLiteral("Select the output folder"));
+    chooser.SetDirectory(outputFolder_);
+    if (chooser.Execute()) SetOutputFolder(chooser.Directory());
+  });
+  connect(browse, &QPushButton::clicked, this, [this] { ExploreFolderAction(outputFolder_); });
+  return page;
+}
+
+void MainWindow::BuildTray() {
+  tray_ = std::make_unique<NotifyIcon>();
+  trayMenu_ = std::make_unique<TrayMenu>();
+  tray_->SetAnimated(true);
+  tray_->SetAnimateDelay(200);
+  tray_->SetHint(QStringLiteral("Click mouse to show the menu"));
+  tray_->SetImageList(TrayImages::Still());
+  tray_->SetPopupMenu(trayMenu_->Menu());
+  hider_ = std::make_unique<WindowHider>(this, tray_.get());
+  TrayMenu* menu = trayMenu_.get();
+  connect(menu, &TrayMenu::RecordTriggered, this, [this] { recording_->RecordFromTray(); });
+  connect(menu, &TrayMenu::PauseTriggered, this, [this] { recording_->Pause(); });
+  connect(menu, &TrayMenu::StopTriggered, this, [this] { recording_->Stop(); });
+  connect(menu, &TrayMenu::ShowWindowTriggered, this, &MainWindow::ShowSettingsClicked);
+  connect(menu, &TrayMenu::TakePhotoTriggered, this, [this] { photo_->TakePhoto(); });
+  connect(menu, &TrayMenu::BrowseFilesTriggered, this,
+          [this] { ExploreFolderAction(outputFolder_); });
+  connect(menu, &TrayMenu::ExitTriggered, this, [this] {
+    if (AskClose()) End();
+  });
+}
+
+void MainWindow::FillCompressors() {
+  std::vector<DisplayItem> items;
+  AviCompress& compressor = writer_->Compressor();
+  compressor.FillDisplayList(items);
+  const QSignalBlocker block(compressors_);
+  compressors_->clear();
+  for (const DisplayItem& item : items)
+    compressors_->addItem(item.Text, item.Entry ? qulonglong(item.Entry->Handler) : 0ull);
+  compressor.Select(MakeFourCC("MP42"));
+  compressors_->setCurrentIndex(compressor.CurrentIndex());
+  CompressorChanged();
+}
+
+void MainWindow::CompressorChanged() {
+  const int index = compressors_->currentIndex();
+  if (index < 0) return;
+  AviCompress& compressor = writer_->Compressor();
+  compressor.Select(uint32_t(compressors_->itemData(index).toULongLong()));
+  configure_->setEnabled(index != 0 && compressor.CanConfigure());
+}
+
+void MainWindow::PictureTypeChanged() {
+  const bool jpeg = pictureType_->currentIndex() == int(PictureType::Jpeg);
+  jpgQuality_->setEnabled(jpeg);
+  QPalette palette = jpgQuality_->palette();
+  palette.setColor(QPalette::WindowText, jpeg ? QColor(0, 0, 0) : QColor(0x80, 0x80, 0x80));
+  jpgQuality_->setPalette(palette);
+}
+
+void MainWindow::SetOutputFolder(const QString& folder) {
+  outputFolder_ = UsableOutputFolder(folder);
+  folder_->setText(outputFolder_);
+}
+
+void MainWindow::ApplySettings(const Settings& settings) {
+  areaPage_->SetMode(settings.captureArea);
+  areaPage_->SetShowCursor(settings.showCursor);
+  areaPage_->SetFollowCursor(settings.followCursor);
+  keys_->setCurrentIndex(-1);
+  keys_->setCurrentIndex(0);
+  if (settings.videoCompression >= 0 && settings.videoCompression < compressors_->count())
+    compressors_->setCurrentIndex(settings.videoCompression);
+  CompressorChanged();
+  fps_->setValue(settings.fps);
+  startDelay_->setValue(settings.startDelay);
+  playResult_->setChecked(settings.playResult);
+  pictureType_->setCurrentIndex(settings.pictureType >= 0 &&
+                                        settings.pictureType < pictureType_->count()
+                                    ? settings.pictureType
+                                    : -1);
+  jpgSlider_->setValue(settings.jpgQuality);
+  SetOutputFolder(settings.outputFolder);
+  PictureTypeChanged();
+}
+
+Settings MainWindow::CurrentSettings() const {
+  Settings settings = loaded_;
+  settings.captureArea = areaPage_->Area().Mode;
+  settings.showCursor = areaPage_->Area().ShowCursor;
+  settings.followCursor = areaPage_->Area().FollowCursor;
+  settings.videoCompression = compressors_->currentIndex();
+  settings.fps = fps_->value();
+  settings.startDelay = startDelay_->value();
+  settings.playResult = playResult_->isChecked();
+  settings.pictureType = pictureType_->currentIndex();
+  settings.jpgQuality = jpgSlider_->value();
+  settings.outputFolder = outputFolder_;
+  return settings;
+}
+
+void MainWindow::UpdateTray() {
+  trayMenu_->SetState(recording_->IsRecording(), recording_->IsPaused());
+  if (photoImages_) return;
+  switch (recording_->GetState()) {
+    case RecordingController::State::Running:
+      tray_->SetImageList(TrayImages::Recording());
+      break;
+    case RecordingController::State::Paused:
+      tray_->SetImageList(TrayImages::Paused());
+      break;
+    default:
+      tray_->SetImageList(TrayImages::Still());
+  }
+}
+
+void MainWindow::SetStatus(const QString& text, const QString& hint) {
+  status_->setText(text);
+  statusHint_ = hint;
+  status_->setToolTip(hint);
+  statusBar()->setToolTip(hint);
+}
+
+void MainWindow::HideClicked() {
+  ConfirmOnce(HidingWindowText(), this, *store_);
+  HideToTray();
+}
+
+void MainWindow::ShowSettingsClicked() {
+  // Back on the screen, the window would record itself: a start still to come is dropped.
+  recording_->CancelStart();
+  ShowFromTray();
+}
+
+bool MainWindow::AskClose() {
+  return QMessageBox::question(this, QApplication::applicationName(),
+                               QStringLiteral("Close Quillmark?"),
+                               QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+void MainWindow::End() {
+  if (ending_) return;
+  ending_ = true;
+  tray_->SetActive(false);
+  recording_->Stop();
+  QCoreApplication::quit();
+}
+
+void MainWindow::EndWithoutAsking() {
+  End();
+}
+
+void MainWindow::Wake() {
+  if (ending_) return;
+  if (hider_->Hidden() && !recording_->IsRecording()) ShowFromTray();
+  if (!isVisible()) return;
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // Hidden, the window is closed only by the end of the session: it ends the application.
+  if (ending_ || hider_->Hidden()) {
+    event->accept();
+    End();
+    return;
+  }
+  event->ignore();
+  if (ConfirmOnce(ClosingIsHidingText(), this, *store_)) HideToTray();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if ((watched == status_ || watched == statusBar()) &&
+      event->type() == QEvent::MouseButtonRelease) {
+    if (!statusHint_.isEmpty() && QFileInfo(statusHint_).isFile()) OpenFileAction(statusHint_);
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+RecordingJob MainWindow::Job() {
+  const CaptureArea& area = areaPage_->Area();
+  return {.Area = area.Rect,
+          .ShowCursor = area.ShowCursor,
+          .FollowCursor = area.EffectiveFollow(),
+          .FramesPerSecond = fps_->value(),
+          .OutputFolder = outputFolder_};
+}
+
+int MainWindow::StartDelaySeconds() {
+  return startDelay_->value();
+}
+
+bool MainWindow::PlayResult() {
+  return playResult_->isChecked();
+}
+
+void MainWindow::HideToTray() {
+  hider_->Hide();
+}
+
+void MainWindow::ShowFromTray() {
+  if (ending_) return;
+  hider_->Show();
+}
+
+void MainWindow::Beep() {
+  QApplication::beep();
+}
+
+void MainWindow::ShowOutput(const QString& file) {
+  SetStatus(QStringLiteral("Output: ") + file, file);
+}
+
+void MainWindow::ShowError(const QString& text) {
+  ShowMessage(text);
+}
+
+void MainWindow::PlayVideo(const QString& file) {
+  PlayVideoAction(file);
+}
+
+bool MainWindow::IsRecording() {
+  return recording_->IsRecording();
+}
+
+PhotoJob MainWindow::CurrentPhotoJob() {
+  const Rect rect = areaPage_->RectForPhoto();
+  const CaptureArea& area = areaPage_->Area();
+  return {.Area = rect,
+          .FollowCursor = area.EffectiveFollow(),
+          .Type = PictureType(std::max(0, pictureType_->currentIndex())),
+          .JpegPosition = jpgSlider_->value(),
+          .OutputFolder = outputFolder_,
+          .Window = area.ObjectWindow,
+          .FixedSize = area.Mode != 6};
+}
+
+void MainWindow::HideForSnapshot() {
+  if (!isVisible()) return;
+  snapshotHidden_ = true;
+  hide();
+}
+
+void MainWindow::ShowAfterSnapshot() {
+  if (!snapshotHidden_) return;
+  snapshotHidden_ = false;
+  show();
+}
+
+void MainWindow::ShowPhotoImages(bool on) {
+  photoImages_ = on;
+  if (on)
+    tray_->SetImageList(TrayImages::Photo());
+  else
+    UpdateTray();
+}
+
+void MainWindow::ShowPhotoFile(const QString& path) {
+  SetStatus(ShortenedPath(path, status_->fontMetrics(), width() - 20), path);
+}
+
+void MainWindow::Flash(const Rect& captured, uint64_t window, bool fixedSize) {
+  Rect rect = captured;
+  SelectionScreen::Execute(rect, window, false, fixedSize, true, this);
+}
+
+}  // namespace qm

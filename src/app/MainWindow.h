@@ -1,0 +1,141 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+
+#include "app/AreaPagePlaceholder.h"
+#include "app/HandoffMessages.h"
+#include "app/PhotoController.h"
+#include "app/RecordingController.h"
+#include "app/SettingsTable.h"
+#include "capture/UiHandoff.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QTabWidget;
+
+namespace qm {
+
+class MovieWriter;
+class NotifyIcon;
+class SettingsStore;
+class TrayMenu;
+class WindowHider;
+
+// The main window: menus, the five settings pages, the bottom buttons and the status bar, the
+// tray icon and its menu. It owns the long-lived objects of the application and forwards the
+// user's commands to the recording and photo controllers; it keeps no recording state.
+//
+// Closing it only hides it; the application ends through Exit (after "Close Quillmark?") or
+// EndWithoutAsking (a signal, the end of the session). User-interface thread only.
+class MainWindow : public QMainWindow,
+                   private RecordingView,
+                   private PhotoView,
+                   private WindowHost {
+  Q_OBJECT
+
+ public:
+  // store: the settings file; the window owns it and destroys it last.
+  explicit MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent = nullptr);
+  // Saves the settings, waits until a recording still in progress has completed its file,
+  // then destroys the movie writer and, last, the settings store.
+  ~MainWindow() override;
+
+  // The application ends as Exit does, without asking: the recording is stopped, and the
+  // event loop quits. The caller destroys the window after the loop.
+  void EndWithoutAsking();
+  // Brings the window forward (a second instance woke this one).
+  void Wake();
+
+  RecordingController& Recording() { return *recording_; }
+  PhotoController& Photo() { return *photo_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // RecordingView
+  RecordingJob Job() override;
+  int StartDelaySeconds() override;
+  bool PlayResult() override;
+  void HideToTray() override;
+  void ShowFromTray() override;
+  void Beep() override;
+  void ShowOutput(const QString& file) override;
+  void ShowError(const QString& text) override;
+  void PlayVideo(const QString& file) override;
+  // PhotoView and WindowHost
+  bool IsRecording() override;
+  PhotoJob CurrentPhotoJob() override;
+  void HideForSnapshot() override;
+  void ShowAfterSnapshot() override;
+  void ShowPhotoImages(bool on) override;
+  void ShowPhotoFile(const QString& path) override;
+  void Flash(const Rect& captured, uint64_t window, bool fixedSize) override;
+
+  void BuildMenus();
+  QWidget* BuildShortcutPage();
+  QWidget* BuildVideoPage();
+  QWidget* BuildPicturePage();
+  QWidget* BuildFolderPage();
+  void BuildTray();
+  void FillCompressors();
+  void CompressorChanged();
+  void PictureTypeChanged();
+  void SetOutputFolder(const QString& folder);
+  void ApplySettings(const Settings& settings);
+  Settings CurrentSettings() const;
+  void UpdateTray();
+  void SetStatus(const QString& text, const QString& hint);
+  void HideClicked();
+  void ShowSettingsClicked();
+  bool AskClose();
+  void End();
+
+  // Destroyed last.
+  std::unique_ptr<SettingsStore> store_;
+  UiHandoff handoff_;
+  std::unique_ptr<HandoffMessages> messages_;
+  UserMessages* previousMessages_ = nullptr;
+  std::unique_ptr<MovieWriter> writer_;
+  std::unique_ptr<NotifyIcon> tray_;
+  std::unique_ptr<TrayMenu> trayMenu_;
+  std::unique_ptr<WindowHider> hider_;
+  std::unique_ptr<RecordingController> recording_;
+  std::unique_ptr<PhotoController> photo_;
+
+  Settings loaded_;  // what the pages not built here (the shortcuts) keep until saved
+  QString outputFolder_;
+  QString statusHint_;
+  bool ending_ = false;
+  bool snapshotHidden_ = false;
+  bool photoImages_ = false;
+
+  QTabWidget* pages_ = nullptr;
+  CaptureAreaPage* areaPage_ = nullptr;
+  QComboBox* keys_ = nullptr;
+  QLineEdit* key_ = nullptr;
+  QComboBox* compressors_ = nullptr;
+  QPushButton* configure_ = nullptr;
+  QSpinBox* fps_ = nullptr;
+  QSpinBox* startDelay_ = nullptr;
+  QCheckBox* playResult_ = nullptr;
+  QComboBox* pictureType_ = nullptr;
+  QGroupBox* jpgQuality_ = nullptr;
+  QSlider* jpgSlider_ = nullptr;
+  QLineEdit* folder_ = nullptr;
+  QLabel* status_ = nullptr;
+  QAction* autoUpdate_ = nullptr;
+};
+
+}  // namespace qm

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "app/MessageCopier.h"
 #include "app/QuillmarkApplication.h"
 #include "app/SettingsStore.h"
 #include "app/SingleInstance.h"
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
   qm::QuillmarkApplication app(argc, argv);
   qm::DialogMessages messages;
   qm::SetUserMessages(&messages);
+  qm::MessageCopier copier;
+  app.installEventFilter(&copier);
 
   qm::SingleInstance instance;
   if (!instance.Claim()) {

@@ -1,0 +1,335 @@
+// The real quillmark program on the test display, with a window manager and a notification
+// area, driven through XTest as a user drives it. Each test gives the program a private
+// configuration, runtime and output folder and a fake xdg-open that logs what it is handed.
+
+#include <QClipboard>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+#include "app/SettingsStore.h"
+#include "support/AppDriver.h"
+#include "support/MediaProbe.h"
+#include "support/TrayHost.h"
+
+namespace qm {
+namespace {
+
+using test::SpinUntil;
+
+const QString kTitle = QStringLiteral("Quillmark ") + QLatin1String(QM_VERSION);
+const QString kDialogTitle = QStringLiteral("Quillmark");
+
+// Down presses that reach a tray item, counted over the items enabled in each state
+// (disabled items are skipped).
+enum TrayItem {
+  kIdleStart = 1,
+  kIdleShowSettings = 2,
+  kIdlePhoto = 3,
+  kIdleExit = 6,
+  kRunningPause = 1,
+  kRunningStop = 2,
+  kPausedContinue = 1,
+};
+
+class AppEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    windowManager_ = new QProcess;
+    windowManager_->setStandardOutputFile(QProcess::nullDevice());
+    windowManager_->setStandardErrorFile(QProcess::nullDevice());
+    windowManager_->start(QStringLiteral("openbox"), {});
+    windowManager_->waitForStarted();
+    tray_ = new test::TrayHost;
+  }
+  static void TearDownTestSuite() {
+    delete tray_;
+    windowManager_->kill();
+    windowManager_->waitForFinished();
+    delete windowManager_;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(driver_.Ok());
+    ASSERT_TRUE(tray_->Ok());
+    ASSERT_TRUE(root_.isValid());
+    for (const char* folder : {"config", "runtime", "out", "bin"}) QDir(root_.path()).mkdir(folder);
+    QFile::setPermissions(Path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile opener(Path("bin/xdg-open"));
+    ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+    opener.write(("#!/bin/sh\necho \"$@\" >> '" + Path("opened.log") + "'\n").toUtf8());
+    opener.close();
+    opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    Settings().WriteInteger("Capture area", "Capture area", 2);  // 320 x 240
+    Settings().WriteInteger("Video", "FPS", 4);
+    Settings().WriteInteger("Video", "Start delay", 1);
+    Settings().WriteString("Folder", "Output Folder", Path("out") + "/");
+  }
+
+  void TearDown() override {
+    for (QProcess* app : {&app_, &second_}) {
+      if (app->state() == QProcess::NotRunning) continue;
+      app->kill();
+      app->waitForFinished();
+    }
+  }
+
+  QString Path(const QString& name) const { return root_.filePath(name); }
+  SettingsStore Settings() const { return SettingsStore(Path("config/Zorvek/Quillmark.conf")); }
+
+  void Launch(QProcess& app, qint64 fileSizeLimit = 0) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", Path("config"));
+    env.insert("XDG_RUNTIME_DIR", Path("runtime"));
+    env.insert("PATH", Path("bin") + ":" + env.value("PATH"));
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    if (fileSizeLimit > 0) {
+      app.setChildProcessModifier([fileSizeLimit] {
+        const rlimit limit{rlim_t(fileSizeLimit), rlim_t(fileSizeLimit)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+      });
+    }
+    app.start(QStringLiteral(QM_APP_PATH), {});
+    ASSERT_TRUE(app.waitForStarted());
+  }
+
+  // Starts the program and waits for its window.
+  void Start(qint64 fileSizeLimit = 0) {
+    Launch(app_, fileSizeLimit);
+    ASSERT_TRUE(SpinUntil([&] { return MainWindow().Width() > 0; }));
+  }
+
+  Rect MainWindow() const { return driver_.FindWindow(kTitle); }
+  bool WindowShown() const { return MainWindow().Width() > 0; }
+
+  // "Capture video" is the one pure blue caption of the window.
+  void ClickCaptureVideo() {
+    Point button;
+    ASSERT_TRUE(SpinUntil([&] {
+      button = driver_.FindColour(MainWindow(), 0x0000ff);
+      return button.X >= 0;
+    }));
+    driver_.Click(button.X, button.Y);
+  }
+
+  // Opens the tray menu and chooses the item downs presses away.
+  void ChooseTrayItem(int downs) {
+    Rect icon;
+    ASSERT_TRUE(SpinUntil([&] {
+      icon = driver_.Screen().EmbeddedWindow("quillmark");
+      return icon.Width() > 0;
+    }));
+    driver_.Click(icon.Left + icon.Width() / 2, icon.Top + icon.Height() / 2);
+    Idle(600);  // the menu opens and takes the keyboard
+    for (int i = 0; i < downs; ++i) driver_.Key("Down");
+    driver_.Key("Return");
+  }
+
+  // Waits for a message box of the program, copies its text and presses its default button.
+  QString AnswerDialog() {
+    const Rect main = MainWindow();
+    Rect dialog;
+    EXPECT_TRUE(SpinUntil([&] {
+      dialog = driver_.FindWindow(kDialogTitle, main);
+      return dialog.Width() > 0;
+    }));
+    Idle(300);
+    QGuiApplication::clipboard()->clear();
+    driver_.Key("c", true);
+    QString text;
+    SpinUntil(
+        [&] {
+          text = QGuiApplication::clipboard()->text();
+          return !text.isEmpty();
+        },
+        10);
+    driver_.Key("Return");
+    EXPECT_TRUE(SpinUntil([&] { return driver_.FindWindow(kDialogTitle, main).Width() == 0; }));
+    return text;
+  }
+
+  // Lets the event loop run for a while (the program is another process; nothing here is
+  // asserted about time).
+  static void Idle(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    SpinUntil([&] { return timer.elapsed() >= milliseconds; });
+  }
+
+  QStringList Videos() const {
+    return QDir(Path("out")).entryList({"C*.avi"}, QDir::Files, QDir::Name);
+  }
+  QString Opened() const {
+    QFile log(Path("opened.log"));
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+  }
+  bool Ended(QProcess& app) { return app.waitForFinished(60000); }
+
+  static inline QProcess* windowManager_ = nullptr;
+  static inline test::TrayHost* tray_ = nullptr;
+  test::AppDriver driver_;
+  QTemporaryDir root_;
+  QProcess app_;
+  QProcess second_;
+};
+
+TEST_F(AppEndToEnd, RecordPauseContinueStopFromTheTrayAndPlay) {
+  Start();
+  QElapsedTimer clock;
+  clock.start();
+  ClickCaptureVideo();
+  ASSERT_TRUE(SpinUntil([&] { return !WindowShown() && Videos().size() == 1; }));
+  Idle(1500);
+  ChooseTrayItem(kRunningPause);
+  Idle(3000);
+  ChooseTrayItem(kPausedContinue);  // continues after the delay of 1 s
+  Idle(2500);
+  ChooseTrayItem(kRunningStop);
+  const double elapsed = double(clock.elapsed()) / 1000.0;
+  ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
+  const QString file = Path("out/") + Videos().value(0);
+  ASSERT_TRUE(SpinUntil([&] { return Opened().contains(file); }));
+
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.Width, 320);
+  EXPECT_EQ(video.Height, 240);
+  EXPECT_GT(video.Frames, 0);
+  // The video lasts its active time: neither the start delay nor the pause with the second
+  // delay are in it.
+  EXPECT_GT(video.Duration, 0.0);
+  EXPECT_LT(video.Duration, elapsed - 3.0);
+  // Frames follow the active time at 4 per second (each of the two segments may end just
+  // before its next frame was due).
+  EXPECT_NEAR(video.Duration * 4, double(video.Frames), 2.5);
+}
+
+TEST_F(AppEndToEnd, FailuresReturnTheWindowIdle) {
+  // An output folder that cannot be made: it would lie below a regular file (the tests may
+  // run as root, whom permissions do not stop).
+  QFile blocker(Path("blocker"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  Settings().WriteString("Folder", "Output Folder", Path("blocker/out/"));
+  Start();
+  ClickCaptureVideo();
+  const QString error = AnswerDialog();
+  EXPECT_TRUE(error.contains("ErrorCan not create file " + Path("blocker/out/C")))
+      << error.toStdString();
+  EXPECT_TRUE(SpinUntil([&] { return WindowShown(); }));
+
+  // A file that reaches the size limit ends the recording by itself; the window comes back.
+  app_.kill();
+  app_.waitForFinished();
+  Settings().WriteString("Folder", "Output Folder", Path("out/"));
+  Start(2 * 1024 * 1024);
+  ClickCaptureVideo();
+  EXPECT_FALSE(AnswerDialog().isEmpty());
+  // A file completed with what fits may bring one more message, after which the window is back.
+  EXPECT_TRUE(SpinUntil([&] {
+    if (driver_.FindWindow(kDialogTitle).Width() > 0) AnswerDialog();
+    return WindowShown();
+  }));
+  ASSERT_EQ(Videos().size(), 1);
+  EXPECT_TRUE(test::MediaProbe::ProbeVideo(Path("out/") + Videos()[0]).Valid);
+  EXPECT_EQ(app_.state(), QProcess::Running);
+}
+
+TEST_F(AppEndToEnd, ShowingTheWindowDuringTheDelayDropsTheStartAndRecordingsFollowEachOther) {
+  Settings().WriteInteger("Video", "Start delay", 3);
+  Start();
+  ClickCaptureVideo();
+  ASSERT_TRUE(SpinUntil([&] { return !WindowShown(); }));
+  ChooseTrayItem(kIdleShowSettings);
+  ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
+  Idle(4500);
+  EXPECT_TRUE(Videos().isEmpty());
+  EXPECT_TRUE(WindowShown());
+
+  // Two recordings back to back, each played as its own file.
+  for (int i = 1; i <= 2; ++i) {
+    ClickCaptureVideo();
+    ASSERT_TRUE(SpinUntil([&] { return !WindowShown() && Videos().size() == i; }, 60));
+    Idle(1000);
+    ChooseTrayItem(kRunningStop);
+    ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
+  }
+  const QStringList videos = Videos();
+  ASSERT_EQ(videos.size(), 2);
+  for (const QString& video : videos) {
+    EXPECT_TRUE(SpinUntil([&] { return Opened().count(Path("out/") + video) == 1; }))
+        << Opened().toStdString();
+    EXPECT_TRUE(test::MediaProbe::ProbeVideo(Path("out/") + video).Valid);
+  }
+}
+
+TEST_F(AppEndToEnd, OneInstanceAKilledOneIsReplacedAndSigtermCompletesTheFile) {
+  Start();
+  Launch(second_);
+  EXPECT_TRUE(AnswerDialog().contains("Glintcast is already running"));
+  ASSERT_TRUE(Ended(second_));
+  EXPECT_EQ(second_.exitCode(), 0);
+
+  ::kill(pid_t(app_.processId()), SIGKILL);
+  app_.waitForFinished();
+  ASSERT_TRUE(SpinUntil([&] { return !WindowShown(); }));
+  Start();
+
+  ClickCaptureVideo();
+  ASSERT_TRUE(SpinUntil([&] { return Videos().size() == 1; }));
+  Idle(2000);
+  ::kill(pid_t(app_.processId()), SIGTERM);
+  ASSERT_TRUE(Ended(app_));
+  EXPECT_EQ(app_.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(app_.exitCode(), 0);
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(Path("out/") + Videos()[0]);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_GT(video.Frames, 0);
+  // The settings were written at the end: values that were missing are there now.
+  EXPECT_EQ(Settings().ReadInteger("Picture", "JPG Quality", -1), 17);
+}
+
+TEST_F(AppEndToEnd, PhotoThroughTheTrayInEachTypeThenExit) {
+  Settings().WriteBool("Dialogs", "Hiding window", true);
+  const char* names[] = {"B00000001.gif", "B00000001.jpg", "B00000001.bmp"};
+  for (int type = 0; type < 3; ++type) {
+    SCOPED_TRACE(type);
+    Settings().WriteInteger("Picture", "Picture type", type);
+    Start();
+    // "Hide" sits at the left end of the row of "Capture video".
+    Point start;
+    ASSERT_TRUE(SpinUntil([&] {
+      start = driver_.FindColour(MainWindow(), 0x0000ff);
+      return start.X >= 0;
+    }));
+    driver_.Click(MainWindow().Left + 40, start.Y);
+    ASSERT_TRUE(SpinUntil([&] { return !WindowShown(); }));
+    ChooseTrayItem(kIdlePhoto);
+    QString photo;
+    ASSERT_TRUE(SpinUntil([&] {
+      QDirIterator it(Path("out"), {names[type]}, QDir::Files, QDirIterator::Subdirectories);
+      photo = it.hasNext() ? it.next() : QString();
+      return !photo.isEmpty() && QFileInfo(photo).size() > 0;
+    }));
+    QFile::remove(photo);
+    Idle(1500);  // the outline of the photo goes
+    ChooseTrayItem(kIdleExit);
+    EXPECT_EQ(AnswerDialog().contains("Close Quillmark?"), true);
+    ASSERT_TRUE(Ended(app_));
+    EXPECT_EQ(app_.exitCode(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace qm

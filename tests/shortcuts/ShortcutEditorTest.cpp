@@ -161,8 +161,10 @@ TEST(ShortcutEditor, DefaultRestoresAllAfterTheQuestion) {
     EXPECT_EQ(question, QStringLiteral("Restore all short-keys to original value?"));
     QStringList keys;
     for (const ShortKey& k : page.watcher.ShortKeys()) keys << k.key;
-    EXPECT_EQ(keys, ok ? QStringList{"CTRL+X", "CTRL+ALT+S", "CTRL+ALT+P", "CTRL+ALT+F"}
-                       : QStringList{"A", "A", "A", "A"});
+    const QStringList expected =
+        ok ? QStringList{"CTRL+X", "CTRL+ALT+S", "CTRL+ALT+P", "CTRL+ALT+F"}
+           : QStringList{"A", "A", "A", "A"};
+    EXPECT_EQ(keys, expected);
     EXPECT_EQ(page.Keys()->currentIndex(), ok ? 0 : 2);
     if (ok) {
       EXPECT_EQ(page.Keys()->currentText(), QStringLiteral("To take an image"));

@@ -1,5 +1,6 @@
 #include "platform/keyboard/XKeyStateSource.h"
 
+#include <QByteArray>
 #include <QtGlobal>
 
 #include <X11/XKBlib.h>

@@ -39,7 +39,6 @@ ShortcutEditor::ShortcutEditor(ShortcutWatcher& watcher, QWidget* parent)
   auto* defaults = new QPushButton(QStringLiteral("Default"), this);
   defaults->setObjectName(QStringLiteral("SpeedButton1"));
   notice_ = WrappedLabel("lbNotice", QString(), this);
-  notice_->hide();
 
   auto* row = new QHBoxLayout;
   row->addWidget(key_, 1);
@@ -63,10 +62,12 @@ ShortcutEditor::ShortcutEditor(ShortcutWatcher& watcher, QWidget* parent)
   connect(keys_, &QComboBox::currentIndexChanged, this, &ShortcutEditor::KeysChanged);
   connect(editKey_, &QPushButton::clicked, this, &ShortcutEditor::EditKeyClicked);
   connect(defaults, &QPushButton::clicked, this, &ShortcutEditor::DefaultClicked);
-  connect(&watcher_, &ShortcutWatcher::keyboardUnavailable, this, [this](const QString& text) {
+  const auto showNotice = [this](const QString& text) {
     notice_->setText(text);
-    notice_->show();
-  });
+    notice_->setVisible(!text.isEmpty());
+  };
+  showNotice(watcher_.Notice());
+  connect(&watcher_, &ShortcutWatcher::keyboardUnavailable, this, showNotice);
 }
 
 void ShortcutEditor::BuildShortKeyList() {

@@ -128,9 +128,9 @@ QString ShortcutWatcher::KeysText(const KeysDown& down) {
 
 QString ShortcutWatcher::ReadKeys() {
   const std::optional<KeysDown> down = source_.Read();
-  if (!noticeGiven_ && (!down || !source_.SeesAllKeys())) {
-    noticeGiven_ = true;
-    emit keyboardUnavailable(down ? PartialKeyboardNotice() : NoKeyboardNotice());
+  if (notice_.isEmpty() && (!down || !source_.SeesAllKeys())) {
+    notice_ = down ? PartialKeyboardNotice() : NoKeyboardNotice();
+    emit keyboardUnavailable(notice_);
   }
   return down ? KeysText(*down) : QString();
 }

@@ -57,6 +57,9 @@ class ShortcutWatcher : public QObject {
   // The combination text of a set of held keys.
   static QString KeysText(const KeysDown& down);
 
+  // The notice keyboardUnavailable gave; empty while none was given.
+  const QString& Notice() const { return notice_; }
+
   // Runs one step at once, as its timer would (for tests that script the keyboard).
   void WatchTick();
   void RecordTick();
@@ -77,7 +80,7 @@ class ShortcutWatcher : public QObject {
   std::function<void(const QString&)> onRecord_;
   QString lastKeys_;
   bool armed_ = true;  // all keys were up since lastKeys_ was taken
-  bool noticeGiven_ = false;
+  QString notice_;
   std::vector<ShortKey> shortKeys_;
 };
 

@@ -173,5 +173,19 @@ TEST(ShortcutEditor, DefaultRestoresAllAfterTheQuestion) {
   }
 }
 
+TEST(ShortcutEditor, TheNoticeStaysOnThePage) {
+  struct Unreadable : KeyStateSource {
+    std::optional<KeysDown> Read() override { return std::nullopt; }
+  } source;
+  ShortcutWatcher watcher(source);
+  watcher.AddDefaultShortKeys();
+  watcher.WatchTick();  // said before the page exists
+  QWidget window;
+  ShortcutEditor editor(watcher, &window);
+  const QLabel* notice = editor.findChild<QLabel*>(QStringLiteral("lbNotice"));
+  EXPECT_EQ(notice->text(), NoKeyboardNotice());
+  EXPECT_FALSE(notice->isHidden());
+}
+
 }  // namespace
 }  // namespace qm

@@ -125,7 +125,9 @@ bool CapThread::Record(QString& reason) {
   if (!info_.Writer) return false;
   MovieWriter& writer = *info_.Writer;
   if (!writer.Open(info_.FileName, settings)) {
-    reason = QString::fromLatin1(kCannotCreate) + info_.FileName;
+    // The writer names the cause (a size the compressor refuses, a spool it cannot make).
+    reason = writer.OpenFailure().isEmpty() ? QString::fromLatin1(kCannotCreate) + info_.FileName
+                                            : writer.OpenFailure();
     return false;
   }
 
@@ -138,28 +140,30 @@ bool CapThread::Record(QString& reason) {
     stepFailed = true;
   }
 
-  actualFrameRate_ = activeTime_ == 0 ? 0.0L : (long double)frameTally_ * 1000.0L / activeTime_;
+  // The file lasts exactly as long as the recording was active: its frames spread over the
+  // active time. Without a frame (or without active time) 0 keeps the requested rate.
+  frameTally_ = writer.Frame().FrameNumber;
+  actualFrameRate_ = activeTime_ == 0 || frameTally_ == 0
+                         ? 0.0L
+                         : (long double)frameTally_ * 1000.0L / activeTime_;
   const bool closed = writer.Close(actualFrameRate_);
   return closed && !stepFailed;
 }
 
 void CapThread::RunLoop() {
   uint32_t NextFrame = 1;
-  frameTally_ = 1;
   segmentStart_ = clock_.Now();
   nowTick_ = segmentStart_;
 
   // A step that throws leaves the loop at once; the segment is counted as far as it went.
   struct SegmentCount {
     CapThread& Thread;
-    uint32_t& NextFrame;
     bool Counted = false;
     ~SegmentCount() {
       if (Counted) return;
-      Thread.frameTally_ += NextFrame;
       Thread.activeTime_ += Thread.nowTick_ - Thread.segmentStart_;
     }
-  } segment{*this, NextFrame};
+  } segment{*this};
 
   while (!stopRequested_) {
     nowTick_ = clock_.Now();
@@ -169,7 +173,6 @@ void CapThread::RunLoop() {
       std::unique_lock lock(pauseMutex_);
       if (paused_) {
         activeTime_ += nowTick_ - segmentStart_;
-        frameTally_ += NextFrame;
         NextFrame = 1;
         waiting_ = true;
         // Tell a user-interface thread that waits on the hand-off for this state. The pause

@@ -59,6 +59,7 @@ class CapThread {
 
   // Figures of the recording, for reading after WaitFor.
   uint32_t GetActiveTime() const { return activeTime_; }
+  // Frames in the file; with the active time it gives the rate the file is closed with.
   uint32_t GetFrameTally() const { return frameTally_; }
   long double GetActualFrameRate() const { return actualFrameRate_; }
   // Why the recording ended; Stopped until it has.

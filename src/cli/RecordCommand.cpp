@@ -187,7 +187,7 @@ int RunRecord(const QStringList& args) {
   info.FollowCursor = options.FollowCursor;
   info.FramesPerSecond = uint16_t(options.Fps);
   info.OnError = [&](const QString& reason) {
-    failure = QStringLiteral("Error") + reason;
+    failure = QStringLiteral("Error: ") + reason;
     loop.quit();
   };
 
@@ -215,8 +215,7 @@ int RunRecord(const QStringList& args) {
   QFile::remove(spool);
 
   if (!owner.Done()) {
-    PrintError(failure.isEmpty() ? QStringLiteral("Error") + QStringLiteral("With unknown reason")
-                                 : failure);
+    PrintError(failure.isEmpty() ? QStringLiteral("Error: With unknown reason") : failure);
     return kExitFailed;
   }
   long double rate = thread.GetActualFrameRate();

@@ -53,12 +53,14 @@ uint32_t DIBBitmap::HeaderSizeFor(int bits) {
   return bits <= 8 ? kBitmapInfoHeaderSize + 4 * (uint32_t(1) << bits) : kBitmapInfoHeaderSize;
 }
 
+bool DIBBitmap::TakesSize(int32_t width, int32_t height) {
+  return width > 0 && height > 0 && uint64_t(width) * 4 * uint64_t(height) <= kMaxImageSize;
+}
+
 bool DIBBitmap::SetFormat(int32_t width, int32_t height, PixelFormat format) {
   // Everything is checked before anything changes: the pixel block is the drawing surface,
   // so a shape that does not match its buffer would let the grabber write past its end.
-  if (width <= 0 || height <= 0 || uint64_t(width) * 4 * uint64_t(height) > kMaxImageSize) {
-    ShowErrorReport(QStringLiteral("Invalid bitmap"));
-  }
+  if (!TakesSize(width, height)) ShowErrorReport(QStringLiteral("Invalid bitmap"));
   const int bits = BitsPerPixel(format);
   if (bits == 0) ShowErrorReport(QStringLiteral("Invalid pixel format"));
 

@@ -56,6 +56,9 @@ class DIBBitmap {
     return bits_.data() + size_t(height_ - 1 - y) * stride_;
   }
 
+  // True when SetFormat takes a shape of width x height pixels: neither empty nor past the
+  // largest pixel block held. Lets a caller refuse a shape before anything is opened.
+  static bool TakesSize(int32_t width, int32_t height);
   // Bits per pixel of a format, or 0 when the format has none.
   static int BitsPerPixel(PixelFormat format);
   // Bytes per row: (width * bits + 31) with the low five bits cleared, divided by 8.

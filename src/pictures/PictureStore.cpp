@@ -33,8 +33,7 @@ QString PictureExtension(PictureType type) {
 std::optional<PictureType> PictureTypeOfFile(const QString& path) {
   const QString suffix = QFileInfo(path).suffix().toLower();
   if (suffix == QLatin1String("gif")) return PictureType::Gif;
-  if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
-    return PictureType::Jpeg;
+  if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) return PictureType::Jpeg;
   if (suffix == QLatin1String("bmp")) return PictureType::Bmp;
   return std::nullopt;
 }
@@ -51,7 +50,7 @@ void WritePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition, Q
     }
     case PictureType::Jpeg:
       JpegWriter::Write(out, bitmap.ScanLine(0), -ptrdiff_t(bitmap.Stride()), bitmap.Width(),
-                         bitmap.Height(), JpegQuality(jpegPosition));
+                        bitmap.Height(), JpegQuality(jpegPosition));
       return;
     case PictureType::Bmp:
       BMPWriter::Write(bitmap, out);
@@ -63,11 +62,17 @@ void WritePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition, Q
 void StorePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition,
                   const QString& path) {
   // The picture is written beside its final name and renamed into place when complete, so a
-  // failed store never leaves a truncated picture behind.
+  // failed store never leaves a truncated picture behind. The rename puts a regular file where
+  // the old entry was, so only a regular file may be replaced that way: through a symbolic
+  // link the file it names is replaced and the link stays, while a device, a FIFO or a folder
+  // (named directly or through a link) is refused rather than swapped for a plain file.
+  const QFileInfo existing(path);
+  if (existing.exists() && !existing.isFile())
+    throw PictureError(path, QStringLiteral("%1 is not a regular file").arg(path));
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly))
     throw PictureError(path,
-                        QStringLiteral("Can not create file %1: %2").arg(path, file.errorString()));
+                       QStringLiteral("Can not create file %1: %2").arg(path, file.errorString()));
   try {
     WritePicture(bitmap, type, jpegPosition, file);
   } catch (const SilentAbort&) {
@@ -82,7 +87,7 @@ void StorePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition,
   }
   if (!file.commit())
     throw PictureError(path,
-                        QStringLiteral("Can not write file %1: %2").arg(path, file.errorString()));
+                       QStringLiteral("Can not write file %1: %2").arg(path, file.errorString()));
 }
 
 }  // namespace qm

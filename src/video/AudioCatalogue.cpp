@@ -23,22 +23,26 @@ void AudioCatalogue::CloseStream() {
   streamOpen_ = false;
 }
 
-QString AudioCatalogue::FakeCodecWarning() {
-  const QStringList lines = {
-      QStringLiteral("One or more ACM Audio codec installed is fake or wrongly coded."),
+QString AudioCatalogue::FaultWarning(const QString& reason) {
+  // The names, several to a line, so that the message box stays narrow.
+  constexpr qsizetype kLineLength = 72;
+  QStringList lines = {
+      QStringLiteral("An audio encoder failed while the list of audio encoders was built: %1.")
+          .arg(reason),
+      QStringLiteral("The list keeps the encoders gathered before the failure. Recordings carry "
+                     "no sound, so they are not affected."),
       QString(),
-      QStringLiteral("Disabled it first in Start\\Settings\\Control Panel\\System\\Hardware\\"),
-      QStringLiteral("Device manager\\Sound video and Game controllers\\Audio codec\\Properties\\"
-                     "Properties."),
-      QString(),
-      QStringLiteral("then select \"Do not use this audio codec\""),
-      QString(),
-      QStringLiteral("To pin point, you may need to disable all of them, check using Tools\\List "
-                     "audio codec, "),
-      QStringLiteral("then enable it one by one to locate the bad one."),
-      QString(),
-      QStringLiteral("Good luck."),
+      QStringLiteral("The audio encoders this FFmpeg build offers:"),
   };
+  QString line;
+  for (const QString& name : AudioEncoder::Names()) {
+    if (!line.isEmpty() && line.size() + 2 + name.size() > kLineLength) {
+      lines << line + QLatin1Char(',');
+      line.clear();
+    }
+    line += (line.isEmpty() ? QString() : QStringLiteral(", ")) + name;
+  }
+  lines << (line.isEmpty() ? QStringLiteral("(none)") : line);
   return lines.join(QLatin1Char('\n'));
 }
 
@@ -49,8 +53,8 @@ bool AudioCatalogue::ListDrivers() {
         [this](uint32_t driverId, uint32_t support) { return AddDriver(driverId, support); });
   } catch (const SilentAbort&) {
     throw;
-  } catch (const std::exception&) {
-    ShowMessage(FakeCodecWarning());
+  } catch (const std::exception& e) {
+    ShowMessage(FaultWarning(QString::fromLocal8Bit(e.what())));
   }
   return true;
 }

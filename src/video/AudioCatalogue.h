@@ -29,14 +29,16 @@ class AudioCatalogue {
   AudioCatalogue& operator=(const AudioCatalogue&) = delete;
 
   // Rebuilds the catalogue. An error raised while enumerating stops it and shows the warning
-  // of FakeCodecWarning(); the catalogue keeps what was gathered. Returns true.
+  // of FaultWarning(); the catalogue keeps what was gathered. Returns true.
   bool ListDrivers();
   void CloseStream();
 
   const std::vector<std::unique_ptr<AudioDriverEntry>>& Drivers() const { return drivers_; }
   bool StreamOpen() const { return streamOpen_; }
 
-  static QString FakeCodecWarning();
+  // What the user is told when building the catalogue failed for reason: what happened, and
+  // the names of the audio encoders the codec library offers.
+  static QString FaultWarning(const QString& reason);
 
  private:
   bool AddDriver(uint32_t driverId, uint32_t support);

@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -151,6 +152,25 @@ bool AviCompress::CanConfigure() {
 bool AviCompress::Configure(QWidget* owner) {
   if (!compressor_) return true;
   return compressor_->Configure(owner) == EncoderResult::Ok;
+}
+
+QString AviCompress::FrameSizeProblem(int32_t width, int32_t height) const {
+  const QString size = QStringLiteral("%1 x %2").arg(width).arg(height);
+  if (!DIBBitmap::TakesSize(width, height))
+    return QStringLiteral("The frame bitmap cannot hold frames of ") + size;
+  if (CurrentCode() == 0 || !compressor_) return QString();
+
+  // The 24-bit input the frame bitmap will describe, as Begin hands it over.
+  std::array<uint8_t, kBitmapInfoHeaderSize> input{};
+  BitmapInfoHeader{.Width = width,
+                   .Height = height,
+                   .SizeImage = DIBBitmap::StrideFor(width, 24) * uint32_t(height)}
+      .Write(input.data());
+  if (compressor_->Query(input.data(), nullptr) == EncoderResult::BadFormat) {
+    return QStringLiteral("The compressor ") + entries_[size_t(current_)].Description +
+           QStringLiteral(" cannot take frames of ") + size;
+  }
+  return QString();
 }
 
 bool AviCompress::Begin(CompressRequest& request) {

@@ -57,6 +57,11 @@ class AviCompress {
 
   DIBBitmap& Bitmap() { return bitmap_; }
 
+  // Why a recording of width x height pixels cannot begin with the current entry (the frame
+  // bitmap or the compressor refuses the size), or empty when it can. Opens nothing and
+  // changes nothing, so a caller can ask before it creates any file.
+  QString FrameSizeProblem(int32_t width, int32_t height) const;
+
   // A sequence still running (a recording cut short by a failed frame) is ended first.
   bool Begin(CompressRequest& request);
   // Fills Data, Size, Flags and Bitmap; a compressor failure goes through the error report.

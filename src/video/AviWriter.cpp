@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -114,10 +115,41 @@ void AviWriter::CloseFiles() {
   open_ = false;
 }
 
+// Undoes a start that did not get as far as the headers in the target, on a false result
+// and on an exception alike: both files are closed, the spool and the half-written file go.
+class AviWriter::OpenUndo {
+ public:
+  explicit OpenUndo(AviWriter& writer) : writer_(writer) {}
+  ~OpenUndo() {
+    if (committed_) return;
+    if (writer_.compressor_) writer_.compressor_->End();
+    writer_.CloseFiles();
+    if (spoolMade_) writer_.DeleteSpool();
+    if (!partPath_.isEmpty()) QFile::remove(partPath_);
+  }
+  OpenUndo(const OpenUndo&) = delete;
+  OpenUndo& operator=(const OpenUndo&) = delete;
+
+  void PartMade(const QString& path) { partPath_ = path; }
+  void SpoolMade() { spoolMade_ = true; }
+  void Commit() { committed_ = true; }
+
+ private:
+  AviWriter& writer_;
+  QString partPath_;
+  bool spoolMade_ = false;
+  bool committed_ = false;
+};
+
+QString AviWriter::PartPath(const QString& fileName) {
+  return fileName + QStringLiteral(".~new");
+}
+
 bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
                      AviCompress& compressor) {
   compressor_ = &compressor;
   CloseFiles();
+  openFailure_.clear();
 
   framesWritten_ = 0;
   spoolEntries_ = 0;
@@ -135,12 +167,35 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   quality_ = 10000;
   fileName_ = fileName;
 
-  if (!file_.Create(fileName)) return false;
-  if (PathExists(spoolPath_) && !DeleteSpool()) {
-    ShowMessage(QStringLiteral("Can not delete file ") + spoolPath_);
+  OpenUndo undo(*this);
+  const auto fail = [this](const QString& cause) {
+    openFailure_ = cause;
     return false;
+  };
+  const QString cannotCreate = QStringLiteral("Can not create file ") + fileName;
+
+  // Everything that can refuse the recording comes before the target is touched: an existing
+  // file is replaced only by a recording that really starts. The headers go to a file beside
+  // the target, which takes the target's place once they stand.
+  if (const QString problem = compressor.FrameSizeProblem(width_, height_); !problem.isEmpty())
+    return fail(problem);
+  // An existing target is replaced by renaming, so it must be a plain file we may write (a
+  // device or a folder is never renamed over); a link is followed to the file it names.
+  const QFileInfo target(fileName);
+  QString finalPath = fileName;
+  if (target.exists()) {
+    if (!target.isFile() || !target.isWritable()) return fail(cannotCreate);
+    finalPath = target.canonicalFilePath();
   }
-  if (!spool_.Create(spoolPath_)) return false;
+  const QString partPath = PartPath(finalPath);
+  if (!file_.Create(partPath)) return fail(cannotCreate);
+  undo.PartMade(partPath);
+  if (target.exists()) QFile::setPermissions(partPath, target.permissions());
+
+  if (PathExists(spoolPath_) && !DeleteSpool())
+    return fail(QStringLiteral("Can not delete file ") + spoolPath_);
+  if (!spool_.Create(spoolPath_)) return fail(QStringLiteral("Can not create file ") + spoolPath_);
+  undo.SpoolMade();
 
   CompressRequest request;
   request.FrameRate = frameRate_;
@@ -149,14 +204,9 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   request.FrameCountHint = frameCountHint_;
   request.Format = PixelFormat::Bits24;
   if (!compressor.Begin(request)) {
-    file_.Close();
-    // A spool nobody will fill is not left lying about.
-    spool_.Close();
-    DeleteSpool();
-    ShowMessage(QStringLiteral(
+    return fail(QStringLiteral(
         "Can not initiate encoding with this codec.\nMost likely it can only be used for "
         "decoding."));
-    return false;
   }
   std::memcpy(videoFormat_.data(), request.OutputFormat.data(), videoFormat_.size());
   handler_ = compressor.CurrentCode() != 0 ? compressor.CurrentCode() : MakeFourCC("DIB ");
@@ -165,9 +215,17 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   open_ = true;
   RefreshHeaders();
 
-  if (!file_.Seek(0) || !WriteHeaderTree()) return false;
+  if (!file_.Seek(0) || !WriteHeaderTree()) return fail(cannotCreate);
   moviPosition_ = file_.Position();
-  return file_.WriteU32(kList) && file_.WriteU32(0) && file_.WriteU32(kMovi);
+  if (!file_.WriteU32(kList) || !file_.WriteU32(0) || !file_.WriteU32(kMovi))
+    return fail(cannotCreate);
+  // The open file follows its new name.
+  if (std::rename(QFile::encodeName(partPath).constData(),
+                  QFile::encodeName(finalPath).constData()) != 0) {
+    return fail(cannotCreate);
+  }
+  undo.Commit();
+  return true;
 }
 
 void AviWriter::RefreshHeaders() {

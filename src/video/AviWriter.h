@@ -35,8 +35,13 @@ class AviWriter {
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
-  // Starts a new file with provisional headers and begins the compressor's sequence.
+  // Starts a new file with provisional headers and begins the compressor's sequence. Every
+  // check (frame size, spool, compressor) comes first, and the headers are written beside
+  // the target: an existing file is replaced only when the recording really starts. On a
+  // false result (or an exception) nothing is left open or on disk; OpenFailure says why.
   bool Open(const QString& fileName, const AviSettings& settings, AviCompress& compressor);
+  // Why the last Open failed, one sentence for the user; empty after a successful Open.
+  const QString& OpenFailure() const { return openFailure_; }
   // Compresses the compressor's frame bitmap and appends it. False when the frame could not
   // be written (the user is told which file and why; the file keeps the frames before it), or
   // would take the file past SizeLimit() (then nothing of it is written and the user is told
@@ -63,8 +68,12 @@ class AviWriter {
   static QString SizeLimitMessage();
   // What the user is told when a write to fileName failed with the system's error code.
   static QString WriteFailedMessage(const QString& fileName, int error);
+  // Where Open writes the headers before the file takes the name fileName.
+  static QString PartPath(const QString& fileName);
 
  private:
+  class OpenUndo;
+
   void RefreshHeaders();
   bool WriteHeaderTree();
   bool CopyIndex();
@@ -101,6 +110,7 @@ class AviWriter {
   uint32_t framesWritten_ = 0;
   uint32_t spoolEntries_ = 0;
 
+  QString openFailure_;
   int64_t sizeLimit_ = kMaxFileSize;
   bool sizeLimitReported_ = false;
 };

@@ -30,6 +30,10 @@ bool MovieWriter::Open(const QString& fileName, const AviSettings& settings) {
   return ok;
 }
 
+const QString& MovieWriter::OpenFailure() const {
+  return writer_->OpenFailure();
+}
+
 DIBBitmap& MovieWriter::Bitmap() {
   return compressor_->Bitmap();
 }

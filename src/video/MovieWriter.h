@@ -26,6 +26,8 @@ class MovieWriter {
   MovieWriter& operator=(const MovieWriter&) = delete;
 
   bool Open(const QString& fileName, const AviSettings& settings);
+  // Why the last Open failed, one sentence for the user (the file writer's).
+  const QString& OpenFailure() const;
   DIBBitmap& Bitmap();
   bool AddFrame();
   // 0 keeps the requested rate. False without an open file.

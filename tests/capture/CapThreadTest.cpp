@@ -143,7 +143,7 @@ class CapThreadTest : public ::testing::Test {
   uint32_t lastPassTick = 0;
 };
 
-TEST_F(CapThreadTest, OneFramePerSecondForTwoAndAHalfSecondsTakesTwoFramesAtRateOnePointSix) {
+TEST_F(CapThreadTest, OneFramePerSecondForTwoAndAHalfSecondsTakesTwoFramesSpreadOverTheTime) {
   OnPass = [this](uint32_t elapsed) {
     if (elapsed == 2510) thread->Stop();
   };
@@ -152,12 +152,12 @@ TEST_F(CapThreadTest, OneFramePerSecondForTwoAndAHalfSecondsTakesTwoFramesAtRate
 
   EXPECT_EQ(frameTimes, (std::vector<uint32_t>{1000, 2000}));
   EXPECT_EQ(thread->GetActiveTime(), 2500u);
-  EXPECT_EQ(thread->GetFrameTally(), 4u);
-  EXPECT_DOUBLE_EQ(double(thread->GetActualFrameRate()), 1.6);
+  EXPECT_EQ(thread->GetFrameTally(), 2u);
+  EXPECT_DOUBLE_EQ(double(thread->GetActualFrameRate()), 0.8);
   EXPECT_EQ(owner.Count, 1);
   EXPECT_TRUE(errors.isEmpty());
   EXPECT_EQ(DecodedFrames(file), 2);
-  EXPECT_NEAR(StatedRate(file), 1.6, 1e-6);
+  EXPECT_NEAR(StatedRate(file), 0.8, 1e-6);
   EXPECT_FALSE(QFile::exists(dir.filePath("Index.~tmp")));
 }
 
@@ -180,7 +180,9 @@ TEST_F(CapThreadTest, AStopBeforeTheFirstFramePeriodGivesACompletedFileWithoutFr
   EXPECT_TRUE(avi.HasIndex);
   EXPECT_EQ(avi.TotalFrames(), 0u);
   EXPECT_TRUE(avi.Chunks.empty());
-  EXPECT_DOUBLE_EQ(double(thread->GetActualFrameRate()), 2 * 1000.0 / 200);
+  // Without a frame the file keeps the requested rate.
+  EXPECT_EQ(thread->GetActualFrameRate(), 0.0L);
+  EXPECT_NEAR(StatedRate(file), 4.0, 1e-6);
 }
 
 TEST_F(CapThreadTest, NoActiveTimeKeepsTheRequestedRate) {
@@ -215,11 +217,11 @@ TEST_F(CapThreadTest, APauseIsNeitherCountedNorFilledAndTheScheduleRestartsAtThe
   // One frame before the pause, two after it, the first one period after the continue.
   EXPECT_EQ(frameTimes, (std::vector<uint32_t>{1000, c + 1000, c + 2000}));
   EXPECT_EQ(thread->GetActiveTime(), 1500u + 2500u);
-  EXPECT_EQ(thread->GetFrameTally(), 1u + 2u + 3u);
-  EXPECT_DOUBLE_EQ(double(thread->GetActualFrameRate()), 1.5);
+  EXPECT_EQ(thread->GetFrameTally(), 3u);
+  EXPECT_DOUBLE_EQ(double(thread->GetActualFrameRate()), 0.75);
   EXPECT_EQ(owner.Count, 1);
   EXPECT_EQ(DecodedFrames(file), 3);
-  EXPECT_NEAR(StatedRate(file), 1.5, 1e-6);
+  EXPECT_NEAR(StatedRate(file), 0.75, 1e-6);
 }
 
 TEST_F(CapThreadTest, AStopWhilePausedWakesTheWorkerAndCompletesTheFile) {
@@ -234,11 +236,50 @@ TEST_F(CapThreadTest, AStopWhilePausedWakesTheWorkerAndCompletesTheFile) {
 
   EXPECT_EQ(frameTimes, (std::vector<uint32_t>{1000}));
   EXPECT_EQ(thread->GetActiveTime(), 1500u);  // the paused time is not counted
-  EXPECT_EQ(thread->GetFrameTally(), 3u);
+  EXPECT_EQ(thread->GetFrameTally(), 1u);
   EXPECT_EQ(owner.Count, 1);
   EXPECT_TRUE(errors.isEmpty());
   EXPECT_EQ(DecodedFrames(file), 1);
-  EXPECT_NEAR(StatedRate(file), 2.0, 1e-6);
+  EXPECT_NEAR(StatedRate(file), 1000.0 / 1500, 1e-4);  // stated in ten-thousandths
+}
+
+// Whatever the rate and however the recording was paused, the file plays as long as the
+// recording was active: its frames are spread over the active time.
+TEST_F(CapThreadTest, TheFileLastsAsLongAsTheRecordingWasActive) {
+  struct Case {
+    uint16_t Fps;
+    uint32_t Before;  // active milliseconds before the pause, or all of them without one
+    uint32_t After;   // active milliseconds after a ten-second pause; 0: no pause
+  };
+  for (const Case c : {Case{1, 2500, 0}, Case{4, 2500, 0}, Case{15, 2500, 0}, Case{1, 1500, 2300},
+                       Case{4, 1500, 2300}, Case{15, 1500, 2300}}) {
+    SCOPED_TRACE(testing::Message() << c.Fps << " fps, " << c.Before << " + " << c.After << " ms");
+    thread.reset();
+    framesSeen = 0;
+    file = dir.filePath(QStringLiteral("active%1-%2.avi").arg(c.Fps).arg(c.After));
+    const uint32_t start = clock.Elapsed();
+    std::atomic<uint32_t> continuedAt{0};
+    OnPass = [&](uint32_t elapsed) {
+      if (elapsed - start == c.Before + 10) c.After ? thread->Pause() : thread->Stop();
+      const uint32_t at = continuedAt;
+      if (at != 0 && elapsed == at + c.After + 10) thread->Stop();
+    };
+    Start(c.Fps);
+    if (c.After) {
+      handoff.WaitUntil([this] { return thread->IsWaiting(); });
+      clock.Advance(10000);
+      continuedAt = clock.Elapsed();
+      thread->Continue();
+    }
+    Finish();
+
+    const uint32_t active = c.Before + c.After;
+    EXPECT_EQ(thread->GetActiveTime(), active);
+    const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_EQ(video.Frames, int64_t(thread->GetFrameTally()));
+    EXPECT_NEAR(video.Duration, active / 1000.0, 1.0 / c.Fps);
+  }
 }
 
 TEST_F(CapThreadTest, ALateWorkerTakesOneFramePerPassUntilItHasCaughtUp) {

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -267,12 +268,53 @@ TEST_F(RecordCommand, EveryEndCompletesTheFileAndAFailureSaysWhy) {
   }
 }
 
-TEST_F(RecordCommand, AFileThatCannotBeCreatedFailsWithTheReason) {
-  const QString file = Path("missing/take.avi");
-  const ProcessResult run = RunTool({"record", file, "--seconds", "1", "--codec", "DIB"});
-  EXPECT_EQ(run.ExitCode, 1);
-  EXPECT_TRUE(run.Err.contains("ErrorCan not create file " + file)) << run.Err.toStdString();
-  EXPECT_TRUE(run.Out.isEmpty());
+// A recording that cannot start says why in one line, exits with 1 and leaves an existing
+// file as it was, with no spool and no half-written file beside it.
+TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
+  struct Case {
+    QString File;
+    QString Area;
+    QString Codec;
+    bool SpoolInTheWay;  // a folder with content where the spool goes
+    QString Error;
+  };
+  const QString kept = Path("kept.avi");
+  const QString missing = Path("missing/take.avi");
+  const std::vector<Case> cases = {
+      {kept, "0,0,40000,40000", "DIB", false,
+       "Error: The frame bitmap cannot hold frames of 40000 x 40000"},
+      {kept, "0,0,1921,1081", "H264", false,
+       "Error: The compressor AVC / MPEG-4 Part 10 video (x264) cannot take frames of 1921 x "
+       "1081"},
+      {kept, "0,0,64,48", "DIB", true, "Error: Can not delete file " + kept + ".idx.~tmp"},
+      {missing, "0,0,64,48", "DIB", false, "Error: Can not create file " + missing},
+  };
+  const QByteArray precious("an earlier recording");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Error.toStdString());
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(precious);
+    file.close();
+    const QString spool = c.File + ".idx.~tmp";
+    if (c.SpoolInTheWay) {
+      ASSERT_TRUE(QDir().mkpath(spool + "/inside"));
+    }
+
+    const ProcessResult run =
+        RunTool({"record", c.File, "--area", c.Area, "--codec", c.Codec, "--seconds", "1"});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Err, c.Error + "\n");
+    EXPECT_TRUE(run.Out.isEmpty());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), precious);
+    file.close();
+    EXPECT_FALSE(QFileInfo(spool).isFile());
+    EXPECT_FALSE(QFileInfo::exists(c.File + ".~new"));
+    if (c.SpoolInTheWay) {
+      ASSERT_TRUE(QDir(spool).removeRecursively());
+    }
+  }
 }
 
 TEST_F(RecordCommand, CodecsListsTheBuiltInEntryFirstAndTheDefault) {

@@ -14,6 +14,8 @@
 #include <tuple>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "common/LittleEndian.h"
 #include "pictures/PictureError.h"
 #include "pictures/PictureSamples.h"
@@ -251,6 +253,65 @@ TEST(PictureStore, FailuresNameTheFileAndLeaveNothingBehind) {
     }
   }
   EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// The kind of entry at path, links not followed: 'l' link, 'c' character device, 'p' FIFO,
+// 'd' folder, 'f' regular file, '-' nothing.
+char KindOf(const QString& path) {
+  struct stat st {};
+  if (lstat(QFile::encodeName(path).constData(), &st) != 0) return '-';
+  if (S_ISLNK(st.st_mode)) return 'l';
+  if (S_ISCHR(st.st_mode)) return 'c';
+  if (S_ISFIFO(st.st_mode)) return 'p';
+  if (S_ISDIR(st.st_mode)) return 'd';
+  return S_ISREG(st.st_mode) ? 'f' : '?';
+}
+
+// Only regular files are replaced; what else the path names is left as it was. Run as root,
+// a rename would have put a plain file in place of /dev/null itself.
+TEST(PictureStore, OnlyRegularFilesAreReplacedAndLinksAreFollowed) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString target = dir.filePath(QStringLiteral("target.bmp"));
+  ASSERT_TRUE(QFile(target).open(QIODevice::WriteOnly));
+  const QString fifo = dir.filePath(QStringLiteral("fifo.bmp"));
+  ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString folder = dir.filePath(QStringLiteral("folder.bmp"));
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bmp")));
+  const QString toNull = dir.filePath(QStringLiteral("null.bmp"));
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), toNull));
+  const QString toFolder = dir.filePath(QStringLiteral("tofolder.bmp"));
+  ASSERT_TRUE(QFile::link(folder, toFolder));
+  const QString toTarget = dir.filePath(QStringLiteral("link.bmp"));
+  ASSERT_TRUE(QFile::link(target, toTarget));
+  ASSERT_EQ(KindOf(QStringLiteral("/dev/null")), 'c');
+
+  const DIBBitmap bitmap = Blocks();
+  const struct {
+    QString Path;
+    bool Stored;
+  } cases[] = {
+      {toNull, false}, {fifo, false}, {folder, false}, {toFolder, false}, {toTarget, true}};
+  for (const auto& c : cases) {
+    const char before = KindOf(c.Path);
+    try {
+      StorePicture(bitmap, PictureType::Bmp, 17, c.Path);
+      EXPECT_TRUE(c.Stored) << c.Path.toStdString();
+    } catch (const PictureError& e) {
+      EXPECT_FALSE(c.Stored) << e.what();
+      EXPECT_EQ(QString::fromStdString(e.what()),
+                c.Path + QStringLiteral(" is not a regular file"));
+    }
+    EXPECT_EQ(KindOf(c.Path), before) << c.Path.toStdString();
+  }
+  EXPECT_EQ(KindOf(QStringLiteral("/dev/null")), 'c');
+  EXPECT_EQ(KindOf(target), 'f');
+  EXPECT_EQ(ReadAll(target), Encoded(bitmap, PictureType::Bmp));
+  // Nothing was left beside the entries: no temporary files, no new files.
+  EXPECT_EQ(QDir(dir.path())
+                .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)
+                .size(),
+            6);
 }
 
 TEST(PictureStore, RefusedWritesAreReportedForEveryType) {

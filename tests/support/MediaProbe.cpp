@@ -120,7 +120,7 @@ ProbedVideo MediaProbe::ProbeVideo(const QString& path) {
            QStringLiteral("-count_packets"), QStringLiteral("-select_streams"),
            QStringLiteral("v:0"), QStringLiteral("-show_entries"),
            QStringLiteral("stream=codec_name,codec_tag_string,width,height,nb_read_frames,"
-                          "nb_read_packets,r_frame_rate:format=nb_streams"),
+                          "nb_read_packets,r_frame_rate:format=nb_streams,duration"),
            QStringLiteral("-of"), QStringLiteral("default=noprint_wrappers=1"), path},
           &ok, &errors);
   video.Error = errors.trimmed();
@@ -136,6 +136,8 @@ ProbedVideo MediaProbe::ProbeVideo(const QString& path) {
   if (!number) video.Packets = -1;
   video.FrameRate = Value(out, "r_frame_rate");
   video.Streams = Value(out, "nb_streams").toInt();
+  video.Duration = Value(out, "duration").toDouble(&number);
+  if (!number) video.Duration = -1;
   return video;
 }
 

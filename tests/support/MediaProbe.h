@@ -25,6 +25,7 @@ struct ProbedVideo {
   int64_t Frames = -1;   // frames the decoder produced (-count_frames)
   int64_t Packets = -1;  // packets the demuxer read
   QString FrameRate;     // r_frame_rate, "15/1"
+  double Duration = -1;  // the file's duration in seconds; -1 when ffprobe names none
 };
 
 // One "idx1" entry as it lies in the file.

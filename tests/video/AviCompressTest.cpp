@@ -22,8 +22,11 @@
 #include "common/LittleEndian.h"
 #include "common/SilentAbort.h"
 #include "platform/codecs/VideoEncoder.h"
+#include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
+#include "support/XScreen.h"
 #include "video/AviCompress.h"
+#include "video/MovieWriter.h"
 
 namespace qm {
 namespace {
@@ -35,6 +38,12 @@ uint32_t Code(const char* text) {
 // The catalogue in its listing order; every one of them exists in Debian 12's libavcodec.
 const char* const kCatalogueCodes[] = {"MP42", "DIV3", "XVID", "H264", "MJPG",
                                        "FFV1", "ZMBV", "cvid", "CRAM", "MPNG"};
+
+bool Lossless(const char* code) {
+  return QLatin1String(code) == QLatin1String("FFV1") ||
+         QLatin1String(code) == QLatin1String("ZMBV") ||
+         QLatin1String(code) == QLatin1String("MPNG");
+}
 
 // One compressed frame as the compressor handed it out.
 struct ExpectedPacket {
@@ -391,9 +400,7 @@ class AviCompressEvery : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(AviCompressEvery, FramesDecodeIndependentlyWithTheirKeyFrames) {
   const uint32_t code = Code(GetParam());
-  const bool lossless = QLatin1String(GetParam()) == QLatin1String("FFV1") ||
-                        QLatin1String(GetParam()) == QLatin1String("ZMBV") ||
-                        QLatin1String(GetParam()) == QLatin1String("MPNG");
+  const bool lossless = Lossless(GetParam());
   constexpr int kWidth = 64, kHeight = 48, kFps = 10, kFrames = 25;
 
   AviCompress compress;
@@ -497,6 +504,45 @@ TEST_P(AviCompressEvery, FlatBlackAndWhiteKeepTheirLevels) {
     for (const char byte : decoded[f])
       worst = std::max(worst, std::abs(uint8_t(byte) - expected[f]));
     EXPECT_LE(worst, 8) << "frame " << f;
+  }
+}
+
+// At the largest size a recording takes, the whole screen, a few frames recorded through the
+// movie writer decode from the file alone: the 40-byte format is all the decoder gets.
+TEST_P(AviCompressEvery, FullScreenRecordingDecodesFromTheFileAlone) {
+  const test::XScreen screen;
+  ASSERT_TRUE(screen.Ok()) << "no X display";
+  const int width = screen.Bounds().Width(), height = screen.Bounds().Height();
+  constexpr int kFrames = 3;
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  MovieWriter movie(nullptr, dir.filePath(QStringLiteral("Index.~tmp")));
+  ASSERT_TRUE(movie.Compressor().Select(Code(GetParam())));
+  AviSettings settings;
+  settings.FrameRate = 10;
+  settings.Width = width;
+  settings.Height = height;
+  settings.FrameCountHint = 1000000;
+  const QString path = dir.filePath(QStringLiteral("screen.avi"));
+  ASSERT_TRUE(movie.Open(path, settings)) << width << "x" << height;
+  std::vector<QByteArray> pictures;
+  for (int i = 0; i < kFrames; ++i) {
+    DrawFrame(movie.Bitmap(), i * 40);
+    pictures.push_back(TopDown(movie.Bitmap()));
+    ASSERT_TRUE(movie.AddFrame());
+  }
+  ASSERT_TRUE(movie.Close(0));
+
+  std::vector<QByteArray> decoded;
+  QString errors;
+  ASSERT_TRUE(test::MediaProbe::DecodeBgr24(path, width, height, decoded, &errors))
+      << errors.toStdString();
+  ASSERT_EQ(decoded.size(), size_t(kFrames));
+  for (int i = 0; i < kFrames; ++i) {
+    if (Lossless(GetParam()))
+      EXPECT_TRUE(decoded[size_t(i)] == pictures[size_t(i)]) << "frame " << i;
+    else
+      EXPECT_LT(MeanAbsDifference(decoded[size_t(i)], pictures[size_t(i)]), 16.0) << "frame " << i;
   }
 }
 

@@ -26,9 +26,6 @@ using test::AviFile;
 using test::MediaProbe;
 using test::RecordingMessages;
 
-constexpr const char* kCannotBegin =
-    "Can not initiate encoding with this codec.\nMost likely it can only be used for decoding.";
-
 uint32_t At32(const QByteArray& bytes, int at) {
   return GetLE32(reinterpret_cast<const uint8_t*>(bytes.constData() + at));
 }
@@ -288,64 +285,6 @@ TEST_F(AviWriterTest, DefaultSpoolLivesBesideTheExecutable) {
             QDir(QCoreApplication::applicationDirPath()).absolutePath());
 }
 
-TEST_F(AviWriterTest, SpoolThatCannotBeDeletedFailsOpenWithItsPath) {
-  AviWriter writer(SpoolPath());
-  // A folder in the spool's place cannot be deleted as a file.
-  ASSERT_TRUE(QDir().mkpath(SpoolPath() + QStringLiteral("/inside")));
-  ASSERT_TRUE(compressor_.Select(0));
-  const QString path = Path(QStringLiteral("b.avi"));
-  EXPECT_FALSE(writer.Open(path, Settings(8, 8, 10), compressor_));
-  EXPECT_EQ(messages_.Messages(),
-            QStringList{QStringLiteral("Can not delete file ") + SpoolPath()});
-  EXPECT_TRUE(QFileInfo::exists(path));
-  EXPECT_EQ(QFileInfo(path).size(), 0);
-
-  // The next recording, with the obstacle gone, starts afresh.
-  ASSERT_TRUE(QDir(SpoolPath()).removeRecursively());
-  ASSERT_TRUE(writer.Open(path, Settings(8, 8, 10), compressor_));
-  CompressedFrame frame;
-  EXPECT_TRUE(writer.AddFrame(frame));
-  EXPECT_TRUE(writer.Close(0));
-  EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, 1);
-}
-
-TEST_F(AviWriterTest, OutputThatCannotBeCreatedFailsOpenSilently) {
-  AviWriter writer(SpoolPath());
-  ASSERT_TRUE(compressor_.Select(0));
-  EXPECT_FALSE(
-      writer.Open(Path(QStringLiteral("missing/folder/c.avi")), Settings(8, 8, 10), compressor_));
-  EXPECT_TRUE(messages_.Messages().isEmpty());
-  CompressedFrame frame;
-  EXPECT_FALSE(writer.AddFrame(frame));
-  EXPECT_FALSE(writer.Close(0));
-}
-
-TEST_F(AviWriterTest, OutputOnAFullDiskFailsOpen) {
-  if (!QFileInfo::exists(QStringLiteral("/dev/full"))) GTEST_SKIP() << "no /dev/full";
-  AviWriter writer(SpoolPath());
-  ASSERT_TRUE(compressor_.Select(0));
-  // Every write to /dev/full fails as on a full disk.
-  EXPECT_FALSE(writer.Open(QStringLiteral("/dev/full"), Settings(8, 8, 10), compressor_));
-  EXPECT_TRUE(messages_.Messages().isEmpty());
-  CompressedFrame frame;
-  EXPECT_FALSE(writer.AddFrame(frame));
-  EXPECT_FALSE(writer.Close(0));
-  EXPECT_FALSE(writer.IsOpen());
-}
-
-TEST_F(AviWriterTest, CompressorThatCannotBeginFailsOpenWithItsMessage) {
-  if (!compressor_.Select(MakeFourCC("H264")) || compressor_.CurrentCode() != MakeFourCC("H264")) {
-    GTEST_SKIP() << "no H264 compressor";
-  }
-  AviWriter writer(SpoolPath());
-  const QString path = Path(QStringLiteral("odd.avi"));
-  EXPECT_FALSE(writer.Open(path, Settings(33, 20, 10), compressor_));
-  EXPECT_EQ(messages_.Messages(), QStringList{QString::fromLatin1(kCannotBegin)});
-  EXPECT_EQ(QFileInfo(path).size(), 0);
-  EXPECT_FALSE(QFileInfo::exists(SpoolPath()));
-  EXPECT_FALSE(writer.Close(0));
-}
-
 // Runs body with the process's file-size limit lowered to bytes, then restores it.
 template <typename Body>
 void WithFileSizeLimit(rlim_t bytes, Body body) {
@@ -356,6 +295,81 @@ void WithFileSizeLimit(rlim_t bytes, Body body) {
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
   body();
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+}
+
+// A start that fails, for whatever reason, names its cause without a message of its own,
+// leaves an existing file as it was and leaves neither a spool nor a half-written file.
+TEST_F(AviWriterTest, AStartThatFailsLeavesTheExistingFileAndNothingElse) {
+  const QString existing = Path(QStringLiteral("kept.avi"));
+  const QString blocked = Path(QStringLiteral("plain"));  // a file where a folder should be
+  struct Case {
+    const char* Name;
+    uint32_t Code;
+    int Width, Height;
+    QString Target, Spool, Obstacle;  // Obstacle: a folder made in the spool's place
+    rlim_t FileSizeLimit;             // 0: none
+    QString Failure;
+  };
+  const QString spool = SpoolPath();
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"bitmap refuses the size", 0, 40000, 40000, existing, spool, {}, 0,
+       "The frame bitmap cannot hold frames of 40000 x 40000"},
+      {"compressor refuses the size", MakeFourCC("H264"), 33, 20, existing, spool, {}, 0,
+       "The compressor AVC / MPEG-4 Part 10 video (x264) cannot take frames of 33 x 20"},
+      {"stale spool cannot be deleted", 0, 8, 8, existing, spool, spool + "/inside", 0,
+       "Can not delete file " + spool},
+      {"spool cannot be created", 0, 8, 8, existing, blocked + "/Index.~tmp", {}, 0,
+       "Can not create file " + blocked + "/Index.~tmp"},
+      {"headers cannot be written", 0, 8, 8, existing, spool, {}, 4096,
+       "Can not create file " + existing},
+      {"folder missing", 0, 8, 8, Path("missing/c.avi"), spool, {}, 0,
+       "Can not create file " + Path("missing/c.avi")},
+  };
+  // clang-format on
+  const QByteArray precious("an earlier recording");
+  {
+    QFile file(blocked);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    {
+      QFile file(existing);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(precious);
+    }
+    if (!compressor_.Select(c.Code) || compressor_.CurrentCode() != c.Code) {
+      ADD_FAILURE() << "compressor " << FourCCText(c.Code).toStdString() << " missing";
+      continue;
+    }
+    AviWriter writer(c.Spool);
+    if (!c.Obstacle.isEmpty()) {
+      ASSERT_TRUE(QDir().mkpath(c.Obstacle));
+    }
+    bool opened = true;
+    const auto open = [&] {
+      opened = writer.Open(c.Target, Settings(c.Width, c.Height, 10), compressor_);
+    };
+    if (c.FileSizeLimit)
+      WithFileSizeLimit(c.FileSizeLimit, open);
+    else
+      open();
+
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(writer.OpenFailure(), c.Failure);
+    EXPECT_TRUE(messages_.Messages().isEmpty()) << messages_.Messages().join('|').toStdString();
+    EXPECT_EQ(ReadAll(existing), precious);
+    EXPECT_FALSE(QFileInfo(c.Spool).isFile());
+    EXPECT_FALSE(QFileInfo::exists(AviWriter::PartPath(c.Target)));
+    EXPECT_FALSE(writer.IsOpen());
+    CompressedFrame frame;
+    EXPECT_FALSE(writer.AddFrame(frame));
+    EXPECT_FALSE(writer.Close(0));
+    if (!c.Obstacle.isEmpty()) {
+      ASSERT_TRUE(QDir(c.Spool).removeRecursively());
+    }
+  }
 }
 
 TEST_F(AviWriterTest, FailedFrameWriteIsUndoneSoTheFileStillCloses) {

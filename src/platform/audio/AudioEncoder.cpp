@@ -44,6 +44,15 @@ void AudioEncoder::Enumerate(const EnumCallback& callback) {
   ForEachDriver([&](uint32_t id, const AVCodec*) { return callback(id, kAudioSupportCodec); });
 }
 
+QStringList AudioEncoder::Names() {
+  QStringList names;
+  ForEachDriver([&](uint32_t, const AVCodec* codec) {
+    names << Text(codec->name);
+    return true;
+  });
+  return names;
+}
+
 bool AudioEncoder::Open(uint32_t driverId) {
   Close();
   ForEachDriver([&](uint32_t id, const AVCodec* codec) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -36,6 +37,9 @@ class AudioEncoder {
   // ends the enumeration. Exceptions thrown by the callback pass through.
   using EnumCallback = std::function<bool(uint32_t driverId, uint32_t support)>;
   static void Enumerate(const EnumCallback& callback);
+  // The codec library's names of the installed drivers ("pcm_s16le", "mp3", ...), in the
+  // order of their identifiers.
+  static QStringList Names();
 
   AudioEncoder() = default;
   ~AudioEncoder() { Close(); }

@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
@@ -46,8 +47,9 @@ struct CatalogueEntry {
   int Alignment;         // width and height must be multiples of this
   uint16_t BitCount;     // bits per pixel announced in the output format
   int CompressionLevel;  // -1: the encoder's default
-  const char* Options;   // private options of the encoder, "key=value:key=value"
-  bool FullRange;        // YUV with the full 0-255 range (JPEG)
+  // Options of the encoder or of its codec context, "key=value:key=value".
+  const char* Options;
+  bool FullRange;  // YUV with the full 0-255 range (JPEG)
   // Some encoders read the interval from keyint_min, and Video 1 counts only the frames
   // between two key frames: this is added to the interval to give keyint_min.
   int KeyIntMinBias;
@@ -59,6 +61,11 @@ struct CatalogueEntry {
 // "h." or "rle"). The lossless ones encode RGB, so decoded pixels equal the input, and
 // compress at their fastest levels. Cinepak's vector search is slow at any setting; it
 // gets the settings that cut its time most (one strip, no extra codebook rounds).
+// Every frame format here carries its own parameters in its key frames (x264 repeats its
+// sequence headers there), so the 40-byte format is all a decoder needs, at every size.
+// FFV1 is held to version 1 with one slice and no slice checksums: above 720 x 576, or with
+// slices or checksums, the encoder moves to version 3, whose parameters travel only in
+// extra data that the 40-byte format cannot carry.
 const std::array<CatalogueEntry, 10> kCatalogue = {{
     {"MP42", "msmpeg4v2", "MPEG-4 V2", "MPEG-4 video, Microsoft version 2", AV_PIX_FMT_YUV420P,
      QualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
@@ -71,7 +78,7 @@ const std::array<CatalogueEntry, 10> kCatalogue = {{
     {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, QualityKind::Quantiser, 90,
      1, 24, -1, "", true, 0, false},
     {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, QualityKind::Fixed, 100, 1, 24,
-     -1, "", false, 0, false},
+     -1, "level=1:slices=1:slicecrc=0", false, 0, false},
     {"ZMBV", "zmbv", "ZMBV", "Zip Motion Blocks Video, lossless", AV_PIX_FMT_BGR0,
      QualityKind::Fixed, 100, 1, 24, 1, "", false, 0, false},
     {"cvid", "cinepak", "Cinepak", "Cinepak video", AV_PIX_FMT_RGB24, QualityKind::Fixed, 100, 4,
@@ -149,6 +156,10 @@ struct PacketDeleter {
 struct ScalerDeleter {
   void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
 };
+struct DictionaryDeleter {
+  void operator()(AVDictionary** dictionary) const { av_dict_free(dictionary); }
+};
+using DictionaryPtr = std::unique_ptr<AVDictionary*, DictionaryDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
@@ -219,9 +230,6 @@ struct VideoEncoder::Impl {
     }
     if (Entry->CompressionLevel >= 0) context->compression_level = Entry->CompressionLevel;
     if (Entry->FullRange) context->color_range = AVCOL_RANGE_JPEG;
-    if (*Entry->Options &&
-        av_opt_set_from_string(context->priv_data, Entry->Options, nullptr, "=", ":") < 0)
-      return false;
     return true;
   }
 
@@ -373,7 +381,14 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
   context->thread_count = s.Entry->SliceThreads ? 0 : 1;
   if (s.Entry->SliceThreads) context->thread_type = FF_THREAD_SLICE;
   if (!s.SetOptions(context.get())) return EncoderResult::BadFormat;
-  if (avcodec_open2(context.get(), s.Codec, nullptr) < 0) return EncoderResult::BadFormat;
+  // The entry's options, of the encoder or of the codec context alike; one the encoder did
+  // not take is a fault of the entry, not something to pass over.
+  AVDictionary* options = nullptr;
+  const DictionaryPtr optionsOwner(&options);
+  if (av_dict_parse_string(&options, s.Entry->Options, "=", ":", 0) < 0)
+    return EncoderResult::Memory;
+  if (avcodec_open2(context.get(), s.Codec, &options) < 0 || av_dict_count(options) != 0)
+    return EncoderResult::BadFormat;
 
   for (FramePtr& picture : s.Pictures) {
     picture.reset(av_frame_alloc());

@@ -134,7 +134,7 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   autoUpdate_->setChecked(store_->ReadBool(QStringLiteral("Preference"),
                                            QStringLiteral("Automatic update check"), true));
   UpdateTray();
-  resize(440, 330);
+  resize(460, 380);
 }
 
 MainWindow::~MainWindow() {

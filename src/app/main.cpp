@@ -34,6 +34,14 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // An X11 client under Wayland sees only other X11 clients; the user is told once.
+  if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+      qgetenv("XDG_SESSION_TYPE").toLower() == "wayland") {
+    qm::ShowMessage(
+        QStringLiteral("This is a Wayland session: Quillmark sees only the windows of "
+                       "X11 programs; those of Wayland programs are recorded black."));
+  }
+
   auto window = std::make_unique<qm::MainWindow>(std::make_unique<qm::SettingsStore>());
   messages.SetParent(window.get());
   QObject::connect(&instance, &qm::SingleInstance::WakeRequested, window.get(),

@@ -92,6 +92,8 @@ class AppEndToEnd : public ::testing::Test {
     env.insert("XDG_CONFIG_HOME", Path("config"));
     env.insert("XDG_RUNTIME_DIR", Path("runtime"));
     env.insert("PATH", Path("bin") + ":" + env.value("PATH"));
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("XDG_SESSION_TYPE");
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedChannels);
     if (fileSizeLimit > 0) {

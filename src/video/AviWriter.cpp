@@ -239,8 +239,10 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   if ((spoolInfo.exists() || spoolInfo.isSymLink()) && !spoolInfo.isFile() && !DeleteSpool())
     return fail(QStringLiteral("Can not delete file ") + spoolPath_);
   const bool spoolExisted = PathExists(spoolPath_);
+  // A spool beside the file fails for the file's own reason (a missing or read-only folder).
   if (!spool_.OpenOrCreate(spoolPath_))
-    return fail(QStringLiteral("Can not create file ") + spoolPath_);
+    return fail(givenSpool_.isEmpty() ? cannotCreate
+                                      : QStringLiteral("Can not create file ") + spoolPath_);
   if (spool_.TryLock() == BinaryFile::LockResult::Busy) {
     spool_.Close();
     return fail(BusyMessage(fileName));

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <algorithm>
@@ -94,18 +93,6 @@ AviWriter::AviWriter(const QString& spoolPath, TickClock* clock)
 
 AviWriter::~AviWriter() {
   CloseFiles();
-}
-
-QString AviWriter::DefaultSpoolPath() {
-  QString folder =
-      QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
-  const QFileInfo info(folder);
-  if (folder.isEmpty() || !info.isDir() || !info.isWritable()) {
-    folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (folder.isEmpty()) folder = QDir::tempPath();
-    QDir().mkpath(folder);
-  }
-  return QDir(folder).filePath(QStringLiteral("Index.~tmp"));
 }
 
 QString AviWriter::SizeLimitMessage() {

@@ -97,9 +97,6 @@ class AviWriter {
   // The current (or last) recording refused a frame at the size limit.
   bool SizeLimitReached() const { return sizeLimitReported_; }
 
-  // "Index.~tmp" in the executable's folder when that is writable, else in the per-user
-  // data folder.
-  static QString DefaultSpoolPath();
   // What the user is told when a recording reaches the size limit.
   static QString SizeLimitMessage();
   // What the user is told when a write to fileName failed with the system's error code.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "common/Rect.h"
@@ -58,6 +59,19 @@ class XScreen {
 
   // The colour of the screen pixel (x, y) as the server reads it back.
   Colour PixelAt(int32_t x, int32_t y) const;
+
+  // The colours of area's screen pixels, row by row; empty when area is not on the screen.
+  std::vector<Colour> Pixels(const Rect& area) const;
+
+  // Presses or releases pointer button (1 left, 2 middle, 3 right) as the user would (XTest);
+  // returns once the server has it.
+  void PressButton(unsigned button);
+  void ReleaseButton(unsigned button);
+
+  // The bounds on the screen of a viewable window whose class instance (WM_CLASS) is
+  // instance and that another client's window holds (docked, not a child of the root), or
+  // an empty rectangle.
+  Rect EmbeddedWindow(const std::string& instance) const;
 
  private:
   struct Closer {

@@ -426,17 +426,23 @@ bool AviWriter::MakeRoom(int64_t chunkBytes) {
       file_.Position() + kPartHead + chunkBytes + StandardIndexBytes(1) > sizeLimit_) {
     return RefuseAtLimit();
   }
-  if (!FinishPart(parts_.back())) {
-    ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
-    return false;
-  }
+  // A part that cannot be finished, or a next part that cannot be begun, is undone: the file
+  // goes back to its last frame, which Close completes as usual.
+  const int64_t rollback = file_.Position();
   Part next;
-  next.Riff = file_.Position();
-  next.Movi = next.Riff + 12;
   next.FirstEntry = spoolEntries_;
-  if (!file_.WriteU32(kRiff) || !file_.WriteU32(4) || !file_.WriteU32(MakeFourCC("AVIX")) ||
-      !file_.WriteU32(kList) || !file_.WriteU32(4) || !file_.WriteU32(kMovi)) {
+  const bool started = [&] {
+    if (!FinishPart(parts_.back())) return false;
+    next.Riff = file_.Position();
+    next.Movi = next.Riff + 12;
+    return file_.WriteU32(kRiff) && file_.WriteU32(4) && file_.WriteU32(MakeFourCC("AVIX")) &&
+           file_.WriteU32(kList) && file_.WriteU32(4) && file_.WriteU32(kMovi);
+  }();
+  if (!started) {
     ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
+    file_.Truncate(rollback);
+    file_.Seek(rollback);
+    parts_.back().IndexAt = 0;
     return false;
   }
   parts_.push_back(next);

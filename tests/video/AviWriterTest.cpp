@@ -390,6 +390,27 @@ TEST_F(AviWriterTest, FailedFrameWriteIsUndoneSoTheFileStillCloses) {
   EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, 2);
 }
 
+// A next part that cannot be begun (the disk is full) is undone: the file still closes with
+// every frame before it.
+TEST_F(AviWriterTest, AFailedStartOfTheNextPartIsUndone) {
+  ASSERT_TRUE(compressor_.Select(0));
+  AviWriter writer(SpoolPath());
+  writer.SetRiffLimit(6148 + 3 * (8 + 384) + 32 + 3 * 8 + 8 + 3 * 16);  // three 16x8 frames
+  const QString path = Path(QStringLiteral("rollover.avi"));
+  ASSERT_TRUE(writer.Open(path, Settings(16, 8, 10), compressor_));
+  CompressedFrame frame;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(writer.AddFrame(frame));
+  bool added = true;
+  WithFileSizeLimit(rlim_t(QFileInfo(path).size() + 40), [&] { added = writer.AddFrame(frame); });
+  EXPECT_FALSE(added);
+  EXPECT_EQ(writer.Parts(), 1);
+  ASSERT_TRUE(writer.Close(0));
+  const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.Frames, 3);
+  EXPECT_EQ(MediaProbe::ReadAvi(path).Index.size(), 3u);
+}
+
 TEST_F(AviWriterTest, CloseThatCannotWriteTheIndexFails) {
   ASSERT_TRUE(compressor_.Select(0));
   AviWriter writer(SpoolPath());

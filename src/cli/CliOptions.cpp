@@ -93,6 +93,7 @@ QString UsageText() {
       "  quillmark-capture record FILE.avi [--area LEFT,TOP,WIDTH,HEIGHT] [--fps N] "
       "[--seconds S] [--codec CODE] [--cursor] [--follow]\n"
       "  quillmark-capture codecs\n"
+      "  quillmark-capture repair FILE.avi\n"
       "  quillmark-capture photo FILE.gif|FILE.jpg|FILE.bmp [--area LEFT,TOP,WIDTH,HEIGHT] "
       "[--quality 0..24] [--cursor] [--follow]\n");
 }

@@ -177,7 +177,8 @@ TEST_F(PhotoCommand, BadArgumentsExitWithTwoAndWriteNothing) {
 
 TEST_F(PhotoCommand, UnwritableFileExitsWithOneAndSaysWhich) {
   const QString path = Path(QStringLiteral("missing/folder/p.gif"));
-  const test::ProcessResult run = RunPhoto({path, QStringLiteral("--area"), QStringLiteral("0,0,10,10")});
+  const test::ProcessResult run =
+      RunPhoto({path, QStringLiteral("--area"), QStringLiteral("0,0,10,10")});
   EXPECT_EQ(run.ExitCode, 1);
   EXPECT_TRUE(run.Out.isEmpty());
   EXPECT_TRUE(run.Err.contains(path)) << run.Err.toStdString();

@@ -190,7 +190,6 @@ QWidget* MainWindow::BuildShortcutPage() {
   key_ = new QLineEdit;
   key_->setReadOnly(true);
   auto* change = new QPushButton(QStringLiteral("Change"));
-  change->setToolTip(QStringLiteral("Change the short-cut key"));
   row->addWidget(keys_);
   row->addWidget(key_, 1);
   row->addWidget(change);
@@ -201,7 +200,8 @@ QWidget* MainWindow::BuildShortcutPage() {
   auto* defaults = new QPushButton(QStringLiteral("Default"));
   layout->addWidget(defaults, 0, Qt::AlignLeft);
   layout->addStretch();
-  connect(keys_, &QComboBox::currentIndexChanged, this, [this](int index) {
+  connect(keys_, &QComboBox::currentIndexChanged, this, [this, change](int index) {
+    change->setToolTip(QStringLiteral("Edit short-cut key for ") + keys_->currentText());
     const QString* keys[] = {&loaded_.photoKey, &loaded_.startMovieKey, &loaded_.pauseMovieKey,
                              &loaded_.finishMovieKey};
     key_->setText(index >= 0 && index < 4 ? *keys[index] : QString());

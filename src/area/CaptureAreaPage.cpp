@@ -144,27 +144,29 @@ Rect CaptureAreaPage::MainWindowBounds() const {
               scaled(frame.top() + frame.height())};
 }
 
-void CaptureAreaPage::AreaChange() {
-  const int index = cbArea_->currentIndex();
-  const int count = cbArea_->count();
-  area_.Mode = index;
-  area_.ObjectMode = index == count - 2;
-  sbRect_->setEnabled(index != 0);
-  const Rect screen = CaptureLib::ScreenBounds();
+Rect CaptureAreaPage::ModeRect(int index, const Rect& screen, const Rect& mainWindow) {
+  const int count = int(kModes.size());
+  if (index == count - 2) return mainWindow;
   int32_t width = 320, height = 240;
   if (index >= 0 && index <= 4) {
     const ModeRow& row = kModes[size_t(index)];
     width = row.Width ? row.Width : screen.Width();
     height = row.Height ? row.Height : screen.Height();
   }
-  area_.Rect = Rect{0, 0, width, height};
-  if (area_.ObjectMode) area_.Rect = MainWindowBounds();
+  // C++ division truncates toward zero, as centring wants for areas larger than the screen.
+  const int32_t dx = (screen.Width() - width) / 2, dy = (screen.Height() - height) / 2;
+  return Rect{dx, dy, dx + width, dy + height};
+}
+
+void CaptureAreaPage::AreaChange() {
+  const int index = cbArea_->currentIndex();
+  const int count = cbArea_->count();
+  area_.Mode = index;
+  area_.ObjectMode = index == count - 2;
+  sbRect_->setEnabled(index != 0);
+  area_.Rect =
+      ModeRect(index, CaptureLib::ScreenBounds(), area_.ObjectMode ? MainWindowBounds() : Rect());
   area_.FixedSize = index != count - 1;
-  if (!area_.ObjectMode) {
-    // C++ division truncates toward zero, as centring wants for areas wider than the screen.
-    const int32_t dx = (screen.Width() - width) / 2, dy = (screen.Height() - height) / 2;
-    area_.Rect = Rect{dx, dy, dx + width, dy + height};
-  }
   UpdateAreaInfo();
   emit AreaChanged();
 }

@@ -49,6 +49,10 @@ class CaptureAreaPage : public QWidget {
   // The list items, in order; stored settings keep their meaning by index.
   static QStringList ModeNames();
 
+  // The area of the list item index (-1 or out of range: none) on a screen of the given
+  // bounds; "Selected object" gives the main window's bounds.
+  static Rect ModeRect(int index, const Rect& screen, const Rect& mainWindow);
+
  signals:
   void AreaChanged();
 

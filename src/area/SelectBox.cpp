@@ -58,10 +58,15 @@ void SelectBox::SetBoxRect(const Rect& rect) {
 void SelectBox::LayoutCorners() {
   const int32_t w = rect_.Width(), h = rect_.Height();
   const int32_t cx = w / 2 - 3, cy = h / 2 - 3;
-  const Point at[8] = {{0, 0},  {cx, 0},    {w - kCornerSize, 0},          {w - kCornerSize, cy},
-                       {w - kCornerSize, h - kCornerSize}, {cx, h - kCornerSize},
-                       {0, h - kCornerSize}, {0, cy}};
-  const Qt::CursorShape shapes[8] = {Qt::SizeFDiagCursor, Qt::SizeVerCursor, Qt::SizeBDiagCursor,
+  const Point at[8] = {{0, 0},
+                       {cx, 0},
+                       {w - kCornerSize, 0},
+                       {w - kCornerSize, cy},
+                       {w - kCornerSize, h - kCornerSize},
+                       {cx, h - kCornerSize},
+                       {0, h - kCornerSize},
+                       {0, cy}};
+  const Qt::CursorShape shapes[8] = {Qt::SizeFDiagCursor, Qt::SizeVerCursor,   Qt::SizeBDiagCursor,
                                      Qt::SizeHorCursor,   Qt::SizeFDiagCursor, Qt::SizeVerCursor,
                                      Qt::SizeBDiagCursor, Qt::SizeHorCursor};
   for (size_t i = 0; i < corners_.size(); ++i) {
@@ -128,13 +133,13 @@ void SelectBox::Paint(QPainter& painter, const QFont& font) const {
   QFont bold(font);
   bold.setBold(true);
   painter.setFont(bold);
-  int row = kTextY;
   if (showHelpText_) {
-    DrawShadowedText(painter, kTextX, row, kHelpLine1);
-    DrawShadowedText(painter, kTextX, row + kRowStep, kHelpLine2);
-    row += 2 * kRowStep;
+    DrawShadowedText(painter, kTextX, kTextY, kHelpLine1);
+    DrawShadowedText(painter, kTextX, kTextY + kRowStep, kHelpLine2);
   }
   if (!fixedSize_) {
+    // Below the help lines while they show, and on the second row once they have gone.
+    const int row = kTextY + (showHelpText_ ? 2 : 1) * kRowStep;
     DrawShadowedText(painter, kTextX, row,
                      QStringLiteral(" Width =%1 Height=%2").arg(rect_.Width()).arg(rect_.Height()));
     for (const Corner& corner : corners_) {

@@ -53,6 +53,8 @@ SelectionScreen::SelectionScreen(QWidget* parent)
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setPixelSize(11);
   setFont(font);
+  setObjectName(QStringLiteral("SelectionScreen"));
+  setWindowTitle(QStringLiteral("Capture area"));
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);
   setWindowModality(Qt::ApplicationModal);
@@ -152,11 +154,8 @@ void SelectionScreen::DrawFlashOutline() {
   painter.setBackgroundMode(Qt::OpaqueMode);
   painter.setBackground(Qt::white);
   const Rect& r = savedRect_;
-  const QPoint outline[5] = {{r.Left, r.Top},
-                             {r.Right, r.Top},
-                             {r.Right, r.Bottom},
-                             {r.Left, r.Bottom},
-                             {r.Left, r.Top}};
+  const QPoint outline[5] = {
+      {r.Left, r.Top}, {r.Right, r.Top}, {r.Right, r.Bottom}, {r.Left, r.Bottom}, {r.Left, r.Top}};
   painter.drawPolyline(outline, 5);
 }
 

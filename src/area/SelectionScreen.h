@@ -28,8 +28,8 @@ class SelectionScreen : public QWidget {
   // Modal. rect is read and written back; window receives the picked window in object mode.
   // True when the user accepted (OK). False, without showing anything, when the screen could
   // not be copied (the user has been told why).
-  static bool Execute(Rect& rect, uint64_t& window, bool objectMode, bool fixedSize,
-                      bool showOnly, QWidget* parent = nullptr);
+  static bool Execute(Rect& rect, uint64_t& window, bool objectMode, bool fixedSize, bool showOnly,
+                      QWidget* parent = nullptr);
 
   // The texts of the question asked on Escape and of the help lines.
   static QString CancelQuestion();

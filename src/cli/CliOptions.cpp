@@ -94,8 +94,7 @@ std::optional<Rect> AreaToCapture(const CaptureOptions& options) {
 
 bool NeedsSelectionScreen(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--select") == 0 || std::strcmp(argv[i], "--window") == 0)
-      return true;
+    if (std::strcmp(argv[i], "--select") == 0 || std::strcmp(argv[i], "--window") == 0) return true;
   }
   return false;
 }

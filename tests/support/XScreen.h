@@ -59,12 +59,41 @@ class XScreen {
   // The colour of the screen pixel (x, y) as the server reads it back.
   Colour PixelAt(int32_t x, int32_t y) const;
 
+  // How many pixels of area (on the screen) have the colour.
+  int CountColour(const Rect& area, Colour colour) const;
+
+  // Opens a window of one colour over area (in parent's coordinates; parent 0 is the root):
+  // an application window that a window manager frames, or with overrideRedirect a window
+  // that stands for itself like a menu. Mapped ones are waited for until they show. Goes away
+  // with Clear or CloseWindow.
+  unsigned long OpenWindow(const Rect& area, Colour colour, unsigned long parent = 0,
+                           bool mapped = true, bool overrideRedirect = false);
+  void CloseWindow(unsigned long window);
+
+  // The inside of a window in screen coordinates.
+  Rect ScreenRectOf(unsigned long window) const;
+
+  // The first viewable window (depth first from the root) whose name is name; 0 for none.
+  unsigned long FindWindowNamed(const char* name) const;
+  // The window that has the keyboard focus (None, PointerRoot as X gives them).
+  unsigned long FocusWindow() const;
+
+  // Input as a user gives it, through XTest: the pointer moved to (x, y) of the screen, a
+  // button (1 left, 3 right) or a key (by keysym, its keycode looked up in the keymap)
+  // pressed or released.
+  void FakeMotion(int32_t x, int32_t y);
+  void FakeButton(unsigned button, bool down);
+  void FakeKey(unsigned long keysym, bool down);
+  void FakeClick(int32_t x, int32_t y, unsigned button = 1);
+  void FakeKeyTap(unsigned long keysym);
+
  private:
   struct Closer {
     void operator()(_XDisplay* display) const;
   };
   std::unique_ptr<_XDisplay, Closer> display_;
   std::vector<unsigned long> windows_;
+  std::vector<unsigned long> opened_;  // top-level windows of OpenWindow
   unsigned long cursor_ = 0;
 };
 

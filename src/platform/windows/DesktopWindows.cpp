@@ -167,8 +167,8 @@ void DesktopWindows::AddSubtree(unsigned long window, Point origin, bool visible
     record.BoundsOk = true;
     record.Visible = visible && a.map_state == IsViewable;
     out.push_back(record);
-    AddSubtree(*it, Point{outer.X + a.border_width, outer.Y + a.border_width}, record.Visible,
-               out, depth + 1);
+    AddSubtree(*it, Point{outer.X + a.border_width, outer.Y + a.border_width}, record.Visible, out,
+               depth + 1);
   }
 }
 

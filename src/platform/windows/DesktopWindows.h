@@ -14,7 +14,7 @@ namespace qm {
 // One window as it was when the desktop's windows were read.
 struct WindowRecord {
   uint64_t Handle = 0;
-  Rect Bounds;           // in screen pixels, border included
+  Rect Bounds;            // in screen pixels, border included
   bool BoundsOk = false;  // false when the window was gone before its rectangle could be read
   bool Visible = false;   // mapped, and every ancestor mapped too
 };

@@ -257,7 +257,12 @@ void SelectionScreen::keyReleaseEvent(QKeyEvent* event) {
   question.setEscapeButton(QMessageBox::Cancel);
   const int answer = question.exec();
   pressed_.clear();
-  if (answer == QMessageBox::Ok) Finish(false);
+  if (answer == QMessageBox::Ok) {
+    Finish(false);
+    return;
+  }
+  // Without a window manager nobody hands the keyboard back once the question has gone.
+  activateWindow();
 }
 
 void SelectionScreen::closeEvent(QCloseEvent* event) {

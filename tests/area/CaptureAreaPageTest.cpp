@@ -107,7 +107,7 @@ TEST_F(CaptureAreaPageTest, SetAcceptedCancelledAndFailing) {
   // Cancelled: Escape and the question answered OK.
   UiScript cancel;
   cancel
-      .When([] { return test::ActiveWindowNamed("SelectionScreen") != nullptr; },
+      .When([] { return test::SelectionScreenReady(); },
             [] { test::XScreen().FakeKeyTap(XK_Escape); })
       .When([] { return qobject_cast<QMessageBox*>(test::ActiveModal()) != nullptr; },
             [] { test::XScreen().FakeKeyTap(XK_Return); });
@@ -120,7 +120,7 @@ TEST_F(CaptureAreaPageTest, SetAcceptedCancelledAndFailing) {
 
   // Accepted after a resize by the bottom-right handle.
   UiScript accept;
-  accept.When([&] { return test::ActiveWindowNamed("SelectionScreen") && host_.hidden; },
+  accept.When([&] { return test::SelectionScreenReady() && host_.hidden; },
               [&] {
                 test::XScreen x;
                 x.FakeMotion(before.Right - 4, before.Bottom - 4);

@@ -26,7 +26,7 @@ TEST(WindowFinderRules, PicksByTheRules) {
     uint64_t Want;
   } rows[] = {
       {{19, 40}, 0}, {{20, 40}, 1}, {{140, 40}, 0}, {{139, 40}, 1}, {{80, 9}, 0},   {{80, 10}, 1},
-      {{100, 0}, 2}, {{106, 6}, 2}, {{120, 45}, 0}, {{121, 45}, 3}, {{133, 45}, 3}, {{134, 45}, 0},
+      {{100, 0}, 2}, {{106, 6}, 2}, {{120, 45}, 1}, {{121, 45}, 3}, {{133, 45}, 3}, {{134, 45}, 1},
       {{50, 40}, 4}, {{72, 60}, 5}, {{220, 20}, 6}, {{10, 10}, 0},
   };
   for (const Row& row : rows) {
@@ -44,7 +44,9 @@ class WindowFinderOnX : public testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(screen_.Ok()) << "no X display";
-    if (GetParam()) ASSERT_TRUE(manager_.Start()) << "openbox did not start";
+    if (GetParam()) {
+      ASSERT_TRUE(manager_.Start()) << "openbox did not start";
+    }
   }
   void TearDown() override {
     screen_.Clear();
@@ -88,7 +90,9 @@ TEST_P(WindowFinderOnX, FindsTheWindowsAUserSees) {
   const Rect inside = screen_.ScreenRectOf(app);
   EXPECT_TRUE(frame.Left <= inside.Left && frame.Top <= inside.Top && inside.Right <= frame.Right &&
               inside.Bottom <= frame.Bottom);
-  if (!GetParam()) EXPECT_EQ(frame, inside);
+  if (!GetParam()) {
+    EXPECT_EQ(frame, inside);
+  }
   // Its descendants are its own windows only: none of a manager's decorations.
   EXPECT_EQ(top->Children().size(), 3u);
 
@@ -121,9 +125,7 @@ TEST_P(WindowFinderOnX, FindsTheWindowsAUserSees) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManager, WindowFinderOnX, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) {
-                           return info.param ? "Openbox" : "None";
-                         });
+                         test::WindowManager::ParamName);
 
 }  // namespace
 }  // namespace qm

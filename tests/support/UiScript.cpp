@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QWidget>
 
+#include "support/XScreen.h"
+
 namespace qm::test {
 
 UiScript::UiScript() {
@@ -46,6 +48,7 @@ void UiScript::Poll() {
       pausing_ = false;
     } else {
       if (!step.Ready()) return;
+      if (qEnvironmentVariableIsSet("QM_SCRIPT_TRACE")) qDebug("step %zu", next_);
       if (step.Act) step.Act();
     }
     // One step per poll: the events a step causes arrive before the next one looks.
@@ -59,6 +62,18 @@ QWidget* ActiveWindowNamed(const char* objectName) {
   return active && active->isVisible() && active->objectName() == QLatin1String(objectName)
              ? active
              : nullptr;
+}
+
+bool SelectionScreenReady() {
+  static XScreen x;
+  QWidget* screen = ActiveWindowNamed("SelectionScreen");
+  if (!screen) return false;
+  // Placed over the whole screen, and what a click anywhere reaches (no frame of a window
+  // closed just before lies above it any more).
+  const Rect bounds = x.Bounds();
+  return x.ScreenRectOf(screen->winId()) == bounds &&
+         x.WindowAt(bounds.Left + 1, bounds.Top + 1) == screen->winId() &&
+         x.WindowAt(bounds.Right - 2, bounds.Bottom - 2) == screen->winId();
 }
 
 QWidget* ActiveModal() {

@@ -47,6 +47,9 @@ class UiScript {
 // The visible top-level widget with the object name, when it is the active window; else
 // nullptr.
 QWidget* ActiveWindowNamed(const char* objectName);
+// True when the selection screen is the active window and covers the whole X screen (a
+// window manager may map it elsewhere first).
+bool SelectionScreenReady();
 // The active modal widget when it is the active window; else nullptr.
 QWidget* ActiveModal();
 

@@ -31,6 +31,30 @@ bool ManagerReady(Display* d) {
   return present;
 }
 
+// True once a window mapped now is framed by the manager: openbox names itself on the root a
+// little before it takes windows in.
+bool ManagesNewWindows(Display* d) {
+  const Window root = DefaultRootWindow(d);
+  const Window probe = XCreateSimpleWindow(d, root, 0, 0, 10, 10, 0, 0, 0);
+  XMapWindow(d, probe);
+  XSync(d, False);
+  bool framed = false;
+  for (int i = 0; i < 100 && !framed; ++i) {
+    Window up = 0, top = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    XWindowAttributes a;
+    if (XQueryTree(d, probe, &top, &up, &children, &count) && up != root &&
+        XGetWindowAttributes(d, probe, &a) && a.map_state == IsViewable)
+      framed = true;
+    if (children) XFree(children);
+    if (!framed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  XDestroyWindow(d, probe);
+  XSync(d, False);
+  return framed;
+}
+
 }  // namespace
 
 WindowManager::~WindowManager() {
@@ -52,7 +76,7 @@ bool WindowManager::Start() {
   const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
   if (!display) return false;
   for (int i = 0; i < 2000; ++i) {
-    if (ManagerReady(display.get())) return true;
+    if (ManagerReady(display.get()) && ManagesNewWindows(display.get())) return true;
     if (process_.state() != QProcess::Running) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

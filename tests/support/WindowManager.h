@@ -3,6 +3,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
+#include <string>
+
 namespace qm::test {
 
 // openbox on the test display for as long as this object lives, reading a private config
@@ -17,6 +21,11 @@ class WindowManager {
 
   bool Start();
   void Stop();
+
+  // Names the cases of a test run with (true) and without (false) a window manager.
+  static std::string ParamName(const testing::TestParamInfo<bool>& param) {
+    return param.param ? "Openbox" : "None";
+  }
 
  private:
   QTemporaryDir home_;

@@ -252,6 +252,21 @@ unsigned long XScreen::FindWindowNamed(const char* name) const {
   return FindNamed(display_.get(), DefaultRootWindow(display_.get()), name);
 }
 
+unsigned long XScreen::WindowAt(int32_t x, int32_t y) const {
+  if (!display_) return 0;
+  Display* d = display_.get();
+  Window window = DefaultRootWindow(d);
+  for (int depth = 0; depth < 64; ++depth) {
+    int childX = 0, childY = 0;
+    Window child = 0;
+    if (!XTranslateCoordinates(d, DefaultRootWindow(d), window, x, y, &childX, &childY, &child) ||
+        child == None)
+      break;
+    window = child;
+  }
+  return window;
+}
+
 unsigned long XScreen::FocusWindow() const {
   if (!display_) return 0;
   Window focus = 0;

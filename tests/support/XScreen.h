@@ -75,6 +75,8 @@ class XScreen {
 
   // The first viewable window (depth first from the root) whose name is name; 0 for none.
   unsigned long FindWindowNamed(const char* name) const;
+  // The deepest window shown at the screen point (x, y): the one a click there reaches.
+  unsigned long WindowAt(int32_t x, int32_t y) const;
   // The window that has the keyboard focus (None, PointerRoot as X gives them).
   unsigned long FocusWindow() const;
 

@@ -7,8 +7,6 @@
 //                      --pace, one every 1/FPS seconds like a recording (processor time only
 //                      counts the work, not the waits)
 //   bench_grab --hold-pattern                   show a varied picture until killed
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -22,6 +20,10 @@
 
 #include "capture/CaptureLib.h"
 #include "common/DIBBitmap.h"
+
+// After the toolkit's headers, whose names the X headers' macros would replace.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 

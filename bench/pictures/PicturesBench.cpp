@@ -81,7 +81,7 @@ const DIBBitmap& ScreenLikePicture() {
         while (x + 7 < end) {
           const int letters = 2 + int(random() % 8);
           for (int l = 0; l < letters && x + 7 < end; ++l, x += 7) {
-            const uint32_t shape = random();
+            const uint32_t shape = uint32_t(random());
             for (int s = 0; s < 5; ++s) {
               if (!(shape >> s & 1)) continue;
               const bool vertical = shape >> (s + 8) & 1;

@@ -59,10 +59,10 @@ class Animator : public QWidget {
 
   void Step() {
     ++frame_;
-    const double t = clock_.elapsed() / 1000.0;
+    const double t = double(clock_.elapsed()) / 1000.0;
     for (size_t i = 0; i < objects_.size(); ++i) {
       update(objects_[i]);
-      const double phase = t * (0.4 + 0.15 * i) + i;
+      const double phase = t * (0.4 + 0.15 * double(i)) + double(i);
       const int x = int((width() - 240) * (0.5 + 0.5 * std::sin(phase)));
       const int y = int((height() - 160) * (0.5 + 0.5 * std::sin(phase * 1.3 + 0.7)));
       objects_[i] = QRect(x, y, 240, 160);

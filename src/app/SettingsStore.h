@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ui/ConfirmOnce.h"
+#include "update/UpdateSettings.h"
 
 namespace qm {
 
@@ -16,7 +17,7 @@ namespace qm {
 // A value stored with the wrong kind is reported ("Invalid data type for '<name>'") and its
 // default is used. A file that cannot be written is reported once; the application goes on
 // with the values it has. User-interface thread only.
-class SettingsStore : public SilencedDialogs {
+class SettingsStore : public SilencedDialogs, public UpdateSettings {
  public:
   // $XDG_CONFIG_HOME/Zorvek/Quillmark.conf
   static QString DefaultPath();
@@ -26,19 +27,20 @@ class SettingsStore : public SilencedDialogs {
   const QString& Path() const { return path_; }
 
   // Reads never create the file or a section. A section "" is the file's top level.
-  QString ReadString(const QString& section, const QString& name, const QString& fallback) const;
+  QString ReadString(const QString& section, const QString& name,
+                     const QString& fallback) const override;
   // Decimal text; text that does not parse gives the fallback.
   int ReadInteger(const QString& section, const QString& name, int fallback) const;
   // As integer, then true when not 0.
   bool ReadBool(const QString& section, const QString& name, bool fallback) const;
   // Days since 30 December 1899 at the top level; nothing when missing or of the wrong kind.
-  std::optional<double> ReadDate(const QString& name) const;
+  std::optional<double> ReadDate(const QString& name) const override;
 
   // False when the file could not be written.
-  bool WriteString(const QString& section, const QString& name, const QString& text);
+  bool WriteString(const QString& section, const QString& name, const QString& text) override;
   bool WriteInteger(const QString& section, const QString& name, int value);
   bool WriteBool(const QString& section, const QString& name, bool value);
-  bool WriteDate(const QString& name, double days);
+  bool WriteDate(const QString& name, double days) override;
 
   // The silenced messages live in section "Dialogs".
   bool IsSilenced(const QString& key) const override;

@@ -12,6 +12,7 @@
 #include "capture/CaptureLib.h"
 #include "common/SilentAbort.h"
 #include "support/UiScript.h"
+#include "support/XKeys.h"
 #include "support/XScreen.h"
 
 namespace qm {
@@ -106,11 +107,9 @@ TEST_F(CaptureAreaPageTest, SetAcceptedCancelledAndFailing) {
 
   // Cancelled: Escape and the question answered OK.
   UiScript cancel;
-  cancel
-      .When([] { return test::SelectionScreenReady(); },
-            [] { test::XScreen().FakeKeyTap(XK_Escape); })
+  cancel.When([] { return test::SelectionScreenReady(); }, [] { test::XKeys().Tap(XK_Escape); })
       .When([] { return qobject_cast<QMessageBox*>(test::ActiveModal()) != nullptr; },
-            [] { test::XScreen().FakeKeyTap(XK_Return); });
+            [] { test::XKeys().Tap(XK_Return); });
   cancel.Start();
   page_.SetClicked();
   cancel.RunOut();
@@ -123,11 +122,12 @@ TEST_F(CaptureAreaPageTest, SetAcceptedCancelledAndFailing) {
   accept.When([&] { return test::SelectionScreenReady() && host_.hidden; },
               [&] {
                 test::XScreen x;
+                test::XKeys keys;
                 x.FakeMotion(before.Right - 4, before.Bottom - 4);
-                x.FakeButton(1, true);
+                x.PressButton(1);
                 x.FakeMotion(before.Right + 9, before.Bottom + 6);
-                x.FakeButton(1, false);
-                x.FakeKeyTap(XK_Return);
+                x.ReleaseButton(1);
+                keys.Tap(XK_Return);
               });
   accept.Start();
   page_.SetClicked();

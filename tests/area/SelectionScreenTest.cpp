@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "area/SelectionScreen.h"
 #include "support/UiScript.h"
 #include "support/WindowManager.h"
+#include "support/XKeys.h"
 #include "support/XScreen.h"
 
 namespace qm {
@@ -21,6 +23,10 @@ using test::UiScript;
 using test::XScreen;
 
 constexpr test::Colour kRed = 0xFF0000;
+
+int Count(const std::vector<test::Colour>& pixels, test::Colour colour) {
+  return int(std::count(pixels.begin(), pixels.end(), colour));
+}
 
 bool ScreenReady() {
   return test::SelectionScreenReady();
@@ -49,6 +55,7 @@ class SelectionScreenTest : public testing::TestWithParam<bool> {
   }
 
   XScreen screen_;
+  test::XKeys keys_;
   test::WindowManager manager_;
 };
 
@@ -106,16 +113,16 @@ TEST_P(SelectionScreenTest, DragsAreAppliedRefusedAndRounded) {
           .When(ScreenReady,
                 [&] {
                   screen_.FakeMotion(at.X, at.Y);
-                  screen_.FakeButton(1, true);
+                  screen_.PressButton(1);
                 })
           .When(buttonDown,
                 [&] {
                   screen_.FakeMotion(at.X + row.Move.X, at.Y + row.Move.Y);
-                  screen_.FakeButton(1, false);
+                  screen_.ReleaseButton(1);
                 })
           .When([&] { return !buttonDown(); });
     }
-    script.When(ScreenReady, [&] { screen_.FakeKeyTap(XK_Return); });
+    script.When(ScreenReady, [&] { keys_.Tap(XK_Return); });
     script.Start();
     Rect rect = row.Start;
     uint64_t window = 0;
@@ -128,12 +135,8 @@ TEST_P(SelectionScreenTest, DragsAreAppliedRefusedAndRounded) {
 TEST_P(SelectionScreenTest, KeysActOnlyOnReleasesOfTheirOwnPresses) {
   // Each key is pressed and released apart, as a user does: the release of the key that
   // answered the question comes when the screen has the keyboard again.
-  const auto press = [this](unsigned long key) {
-    return [=, this] { screen_.FakeKey(key, true); };
-  };
-  const auto release = [this](unsigned long key) {
-    return [=, this] { screen_.FakeKey(key, false); };
-  };
+  const auto press = [this](unsigned long key) { return [=, this] { keys_.Press({key}); }; };
+  const auto release = [this](unsigned long key) { return [=, this] { keys_.Release({key}); }; };
   const Rect start{400, 300, 720, 540};
   struct Row {
     const char* What;
@@ -154,7 +157,7 @@ TEST_P(SelectionScreenTest, KeysActOnlyOnReleasesOfTheirOwnPresses) {
     script.Then(release(XK_Escape))
         .When(QuestionShown, press(row.Answer))
         .When(BackFromQuestion, release(row.Answer));
-    if (row.Accepted) script.Pause(300).Then([this] { screen_.FakeKeyTap(XK_Return); });
+    if (row.Accepted) script.Pause(300).Then([this] { keys_.Tap(XK_Return); });
     script.Start();
     Rect rect = start;
     uint64_t window = 0;
@@ -172,13 +175,13 @@ TEST_P(SelectionScreenTest, HelpLinesGoAfterFiveSeconds) {
   qint64 gone = 0;
   UiScript script;
   script
-      .When([&] { return ScreenReady() && screen_.CountColour(line1, kRed) > 0; },
+      .When([&] { return ScreenReady() && Count(screen_.Pixels(line1), kRed) > 0; },
             [&] { shown.start(); })
-      .When([&] { return screen_.CountColour(line1, kRed) == 0; },
+      .When([&] { return Count(screen_.Pixels(line1), kRed) == 0; },
             [&] {
               gone = shown.elapsed();
-              EXPECT_GT(screen_.CountColour(sizeLine, kRed), 0);  // the size line stays
-              screen_.FakeKeyTap(XK_Return);
+              EXPECT_GT(Count(screen_.Pixels(sizeLine), kRed), 0);  // the size line stays
+              keys_.Tap(XK_Return);
             });
   script.Start();
   Rect rect = box;
@@ -192,10 +195,10 @@ TEST_P(SelectionScreenTest, FlashRunOutlinesIgnoresInputAndCloses) {
   UiScript script;
   // The top edge: red dots with white gaps, half and half.
   const Rect edge{area.Left, area.Top, area.Right, area.Top + 1};
-  script.When([&] { return ScreenReady() && screen_.CountColour(edge, kRed) >= 90; },
+  script.When([&] { return ScreenReady() && Count(screen_.Pixels(edge), kRed) >= 90; },
               [&] {
-                EXPECT_GE(screen_.CountColour(edge, 0xFFFFFF), 90);
-                screen_.FakeKeyTap(XK_Return);
+                EXPECT_GE(Count(screen_.Pixels(edge), 0xFFFFFF), 90);
+                keys_.Tap(XK_Return);
                 screen_.FakeClick(400, 280);
                 screen_.FakeClick(400, 280);
               });
@@ -218,7 +221,7 @@ TEST_P(SelectionScreenTest, ObjectModeFollowsTheWindowUnderThePointer) {
     screen_.FakeMotion((secondInside.Left + secondInside.Right) / 2,
                        (secondInside.Top + secondInside.Bottom) / 2);
   });
-  script.Pause(200).Then([&] { screen_.FakeKeyTap(XK_Return); });
+  script.Pause(200).Then([&] { keys_.Tap(XK_Return); });
   script.Start();
   Rect rect{0, 0, 320, 240};
   uint64_t window = 0;

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "support/ToolRun.h"
+#include "support/XKeys.h"
 #include "support/XScreen.h"
 
 namespace qm {
@@ -200,7 +201,7 @@ TEST_F(PhotoCommand, WindowPicksTheWindowUnderThePointer) {
     if (shown && screen_.FocusWindow() == shown) break;
     QThread::msleep(10);
   }
-  screen_.FakeKeyTap(XK_Return);
+  test::XKeys().Tap(XK_Return);
   const test::ProcessResult run = test::FinishTool(tool);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   // The window's rectangle, its size rounded up to multiples of 8.

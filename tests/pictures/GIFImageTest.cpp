@@ -1,6 +1,5 @@
 #include <QBuffer>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -17,6 +16,7 @@
 #include "pictures/GifTestDecoder.h"
 #include "pictures/PictureSamples.h"
 #include "support/FullDevice.h"
+#include "support/ToolRun.h"
 
 namespace qm {
 namespace {
@@ -275,14 +275,13 @@ TEST(GIFImage, RefusedWriteEndsTheSave) {
 
 // Decodes a GIF file with ffmpeg into 8-bit RGB triples.
 QByteArray FfmpegRgb(const QString& path) {
-  QProcess ffmpeg;
-  ffmpeg.start(QStringLiteral("ffmpeg"),
-               {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-                QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
-                QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"),
-                QStringLiteral("-")});
-  if (!ffmpeg.waitForFinished(120000) || ffmpeg.exitCode() != 0) return QByteArray();
-  return ffmpeg.readAllStandardOutput();
+  const test::ProcessResult run =
+      test::RunProcess(QStringLiteral("ffmpeg"),
+                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                        QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-f"),
+                        QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
+                        QStringLiteral("rgb24"), QStringLiteral("-")});
+  return run.ExitCode == 0 ? run.RawOut : QByteArray();
 }
 
 TEST(GIFImage, IndependentDecodersReadTheCubeReducedPixels) {

@@ -133,8 +133,27 @@ void XScreen::SetBoxCursor(int32_t width, int32_t height, int32_t hotX, int32_t 
 }
 
 Colour XScreen::PixelAt(int32_t x, int32_t y) const {
-  if (!display_) return 0;
+  const std::vector<Colour> pixels = Pixels(Rect{x, y, x + 1, y + 1});
+  return pixels.empty() ? 0 : pixels[0];
+}
+
+std::vector<Colour> XScreen::Pixels(const Rect& area) const {
+  std::vector<Colour> colours;
+  if (!display_ || area.Width() <= 0 || area.Height() <= 0) return colours;
   Display* d = display_.get();
+  XImage* image = XGetImage(d, DefaultRootWindow(d), area.Left, area.Top, unsigned(area.Width()),
+                            unsigned(area.Height()), AllPlanes, ZPixmap);
+  if (!image) return colours;
+  colours.reserve(size_t(area.Width()) * size_t(area.Height()));
+  for (int32_t y = 0; y < area.Height(); ++y) {
+    for (int32_t x = 0; x < area.Width(); ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      colours.push_back(Colour((pixel & image->red_mask) >> Shift(image->red_mask)) << 16 |
+                        Colour((pixel & image->green_mask) >> Shift(image->green_mask)) << 8 |
+                        Colour((pixel & image->blue_mask) >> Shift(image->blue_mask)));
+    }
+  }
+
   XImage* image = XGetImage(d, DefaultRootWindow(d), x, y, 1, 1, AllPlanes, ZPixmap);
   if (!image) return 0;
   const unsigned long pixel = XGetPixel(image, 0, 0);
@@ -142,27 +161,57 @@ Colour XScreen::PixelAt(int32_t x, int32_t y) const {
                    Colour((pixel & image->green_mask) >> Shift(image->green_mask)) << 8 |
                    Colour((pixel & image->blue_mask) >> Shift(image->blue_mask));
   XDestroyImage(image);
-  return c;
+  return colours;
 }
 
-int XScreen::CountColour(const Rect& area, Colour colour) const {
-  if (!display_ || area.Width() <= 0 || area.Height() <= 0) return 0;
+void XScreen::PressButton(unsigned button) {
+  if (!display_) return;
+  XTestFakeButtonEvent(display_.get(), button, True, CurrentTime);
+  XSync(display_.get(), False);
+}
+
+void XScreen::ReleaseButton(unsigned button) {
+  if (!display_) return;
+  XTestFakeButtonEvent(display_.get(), button, False, CurrentTime);
+  XSync(display_.get(), False);
+}
+
+Rect XScreen::EmbeddedWindow(const std::string& instance) const {
+  if (!display_) return Rect();
   Display* d = display_.get();
-  XImage* image = XGetImage(d, DefaultRootWindow(d), area.Left, area.Top, unsigned(area.Width()),
-                            unsigned(area.Height()), AllPlanes, ZPixmap);
-  if (!image) return 0;
-  int count = 0;
-  for (int y = 0; y < area.Height(); ++y) {
-    for (int x = 0; x < area.Width(); ++x) {
-      const unsigned long pixel = XGetPixel(image, x, y);
-      const Colour c = Colour((pixel & image->red_mask) >> Shift(image->red_mask)) << 16 |
-                       Colour((pixel & image->green_mask) >> Shift(image->green_mask)) << 8 |
-                       Colour((pixel & image->blue_mask) >> Shift(image->blue_mask));
-      if (c == colour) ++count;
+  const Window root = DefaultRootWindow(d);
+  // Depth first from the root's children; a match among them is a top-level window itself.
+  std::vector<std::pair<Window, bool>> pending;  // window, is a child of the root
+  auto pushChildren = [&](Window parent, bool ofRoot) {
+    Window rootReturn = 0, parentReturn = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(d, parent, &rootReturn, &parentReturn, &children, &count)) return;
+    for (unsigned i = 0; i < count; ++i) pending.emplace_back(children[i], ofRoot);
+    if (children) XFree(children);
+  };
+  pushChildren(root, true);
+  while (!pending.empty()) {
+    const auto [window, ofRoot] = pending.back();
+    pending.pop_back();
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(d, window, &attributes) || attributes.map_state != IsViewable)
+      continue;
+    XClassHint hint{};
+    if (!ofRoot && XGetClassHint(d, window, &hint)) {
+      const bool match = hint.res_name && instance == hint.res_name;
+      if (hint.res_name) XFree(hint.res_name);
+      if (hint.res_class) XFree(hint.res_class);
+      if (match) {
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(d, window, root, 0, 0, &x, &y, &child);
+        return Rect{x, y, x + attributes.width, y + attributes.height};
+      }
     }
+    pushChildren(window, false);
   }
-  XDestroyImage(image);
-  return count;
+  return Rect();
 }
 
 unsigned long XScreen::OpenWindow(const Rect& area, Colour colour, unsigned long parent,
@@ -281,29 +330,10 @@ void XScreen::FakeMotion(int32_t x, int32_t y) {
   XSync(display_.get(), False);
 }
 
-void XScreen::FakeButton(unsigned button, bool down) {
-  if (!display_) return;
-  XTestFakeButtonEvent(display_.get(), button, down ? True : False, CurrentTime);
-  XSync(display_.get(), False);
-}
-
-void XScreen::FakeKey(unsigned long keysym, bool down) {
-  if (!display_) return;
-  const KeyCode code = XKeysymToKeycode(display_.get(), KeySym(keysym));
-  if (code == 0) return;
-  XTestFakeKeyEvent(display_.get(), code, down ? True : False, CurrentTime);
-  XSync(display_.get(), False);
-}
-
 void XScreen::FakeClick(int32_t x, int32_t y, unsigned button) {
   FakeMotion(x, y);
-  FakeButton(button, true);
-  FakeButton(button, false);
-}
-
-void XScreen::FakeKeyTap(unsigned long keysym) {
-  FakeKey(keysym, true);
-  FakeKey(keysym, false);
+  PressButton(button);
+  ReleaseButton(button);
 }
 
 }  // namespace qm::test

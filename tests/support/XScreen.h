@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "common/Rect.h"
@@ -59,8 +60,18 @@ class XScreen {
   // The colour of the screen pixel (x, y) as the server reads it back.
   Colour PixelAt(int32_t x, int32_t y) const;
 
-  // How many pixels of area (on the screen) have the colour.
-  int CountColour(const Rect& area, Colour colour) const;
+  // The colours of area's screen pixels, row by row; empty when area is not on the screen.
+  std::vector<Colour> Pixels(const Rect& area) const;
+
+  // Presses or releases pointer button (1 left, 2 middle, 3 right) as the user would (XTest);
+  // returns once the server has it.
+  void PressButton(unsigned button);
+  void ReleaseButton(unsigned button);
+
+  // The bounds on the screen of a viewable window whose class instance (WM_CLASS) is
+  // instance and that another client's window holds (docked, not a child of the root), or
+  // an empty rectangle.
+  Rect EmbeddedWindow(const std::string& instance) const;
 
   // Opens a window of one colour over area (in parent's coordinates; parent 0 is the root):
   // an application window that a window manager frames, or with overrideRedirect a window
@@ -80,14 +91,9 @@ class XScreen {
   // The window that has the keyboard focus (None, PointerRoot as X gives them).
   unsigned long FocusWindow() const;
 
-  // Input as a user gives it, through XTest: the pointer moved to (x, y) of the screen, a
-  // button (1 left, 3 right) or a key (by keysym, its keycode looked up in the keymap)
-  // pressed or released.
+  // The pointer moved to (x, y) of the screen as the user moves it (XTest), and a click there.
   void FakeMotion(int32_t x, int32_t y);
-  void FakeButton(unsigned button, bool down);
-  void FakeKey(unsigned long keysym, bool down);
   void FakeClick(int32_t x, int32_t y, unsigned button = 1);
-  void FakeKeyTap(unsigned long keysym);
 
  private:
   struct Closer {

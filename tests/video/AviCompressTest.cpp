@@ -1,10 +1,6 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -30,6 +26,8 @@
 
 namespace qm {
 namespace {
+
+using test::MediaProbe;
 
 uint32_t Code(const char* text) {
   return MakeFourCC(uint8_t(text[0]), uint8_t(text[1]), uint8_t(text[2]), uint8_t(text[3]));
@@ -121,49 +119,20 @@ class TinyAvi {
   }
 };
 
-QByteArray RunTool(const QString& program, const QStringList& arguments, QString* errors) {
-  QProcess process;
-  process.start(program, arguments);
-  if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit ||
-      process.exitCode() != 0) {
-    if (errors) *errors = QString::fromLocal8Bit(process.readAllStandardError());
-    return QByteArray();
-  }
-  if (errors) *errors = QString::fromLocal8Bit(process.readAllStandardError());
-  return process.readAllStandardOutput();
-}
-
-// Every decoded frame as top-down packed bgr24 rows.
+// Every decoded frame as top-down packed bgr24 rows; errors gets what ffmpeg complained of.
 std::vector<QByteArray> DecodeFrames(const QString& path, int width, int height, QString* errors) {
-  const QByteArray raw =
-      RunTool(QStringLiteral("ffmpeg"),
-              {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
-               QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
-               QStringLiteral("bgr24"), QStringLiteral("-fps_mode"), QStringLiteral("passthrough"),
-               QStringLiteral("-")},
-              errors);
   std::vector<QByteArray> frames;
-  const qsizetype frameSize = qsizetype(width) * height * 3;
-  for (qsizetype at = 0; at + frameSize <= raw.size(); at += frameSize)
-    frames.push_back(raw.mid(at, frameSize));
+  MediaProbe::DecodeBgr24(path, width, height, frames, errors);
   return frames;
 }
 
 // The decoder's key-frame verdict for every frame.
 std::vector<bool> DecodedKeyFrames(const QString& path) {
-  const QByteArray text = RunTool(
-      QStringLiteral("ffprobe"),
-      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-       QStringLiteral("v:0"), QStringLiteral("-show_entries"), QStringLiteral("frame=key_frame"),
-       QStringLiteral("-of"), QStringLiteral("json"), path},
-      nullptr);
   std::vector<bool> keys;
-  const QJsonArray frames = QJsonDocument::fromJson(text).object().value("frames").toArray();
-  for (const QJsonValue& frame : frames)
-    keys.push_back(frame.toObject().value("key_frame").toInt() == 1);
+  for (const test::ProbedFrame& frame : MediaProbe::DecodedFrames(path))
+    keys.push_back(frame.KeyFrame);
   return keys;
 }
-
 // A picture with a smooth background, sharp text-like bars and a box that moves each frame,
 // like a screen with a moving window.
 void DrawFrame(DIBBitmap& bitmap, int index) {

@@ -1,0 +1,179 @@
+#include "shortcuts/ShortcutWatcher.h"
+
+#include <stdexcept>
+
+namespace qm {
+
+namespace {
+
+// The keys that take part in a combination by name, by virtual-key code.
+struct NamedKey {
+  int code;
+  const char* name;
+};
+
+// clang-format off
+constexpr NamedKey kNamedKeys[] = {
+  {27, "ESC"},    {33, "PGUP"},   {34, "PGDN"},  {35, "END"},    {36, "HOME"},   {37, "LEFT"},
+  {38, "UP"},     {39, "RIGHT"},  {40, "DOWN"},  {44, "PRSCR"},  {45, "INSERT"}, {46, "DELETE"},
+  {96, "0 Num"},  {97, "1 Num"},  {98, "2 Num"}, {99, "3 Num"},  {100, "4 Num"}, {101, "5 Num"},
+  {102, "6 Num"}, {103, "7 Num"}, {104, "8 Num"}, {105, "9 Num"}, {106, "* Num"}, {107, "+ Num"},
+  {109, "- Num"}, {110, ". Num"}, {111, "/ Num"}, {112, "F1"},    {113, "F2"},    {114, "F3"},
+  {115, "F4"},    {116, "F5"},    {117, "F6"},   {118, "F7"},    {119, "F8"},    {120, "F9"},
+  {121, "F10"},   {122, "F11"},   {123, "F12"},
+};
+// clang-format on
+
+void PrependKey(QString& text, const QString& name) {
+  text = text.isEmpty() ? name : name + QLatin1Char('+') + text;
+}
+
+// Turns a timer back on when the step ends, also when a callback throws.
+class Rearm {
+ public:
+  explicit Rearm(QTimer& timer) : timer_(timer) {}
+  ~Rearm() { timer_.start(); }
+  Rearm(const Rearm&) = delete;
+  Rearm& operator=(const Rearm&) = delete;
+
+ private:
+  QTimer& timer_;
+};
+
+}  // namespace
+
+QString NoKeyboardNotice() {
+  return QStringLiteral(
+      "The keyboard cannot be read here: the short-cut keys do not work. Use the menu on the "
+      "tray icon.");
+}
+
+QString PartialKeyboardNotice() {
+  return QStringLiteral(
+      "In a Wayland session the short-cut keys work only while a window of an X11 program has "
+      "the keyboard focus. Use the menu on the tray icon.");
+}
+
+ShortcutWatcher::ShortcutWatcher(KeyStateSource& source, QObject* parent)
+    : QObject(parent), source_(source) {
+  for (QTimer* timer : {&watchTimer_, &recordTimer_}) {
+    timer->setInterval(kTickMs);
+    timer->setSingleShot(true);  // each step turns it on again when done
+  }
+  connect(&watchTimer_, &QTimer::timeout, this, &ShortcutWatcher::WatchTick);
+  connect(&recordTimer_, &QTimer::timeout, this, &ShortcutWatcher::RecordTick);
+}
+
+void ShortcutWatcher::AddShortKey(const QString& name, const QString& description,
+                                  const QString& key) {
+  shortKeys_.push_back({name, description, key});
+}
+
+void ShortcutWatcher::AddDefaultShortKeys() {
+  shortKeys_.clear();
+  AddShortKey(QStringLiteral("Photo"), QStringLiteral("To take an image"),
+              QStringLiteral("CTRL+X"));
+  AddShortKey(QStringLiteral("StartMovie"), QStringLiteral("To start taking movie"),
+              QStringLiteral("CTRL+ALT+S"));
+  AddShortKey(QStringLiteral("PauseMovie"), QStringLiteral("To pause/continue movie"),
+              QStringLiteral("CTRL+ALT+P"));
+  AddShortKey(QStringLiteral("FinishMovie"), QStringLiteral("To stop taking movie"),
+              QStringLiteral("CTRL+ALT+F"));
+}
+
+QStringList ShortcutWatcher::FillList() const {
+  if (shortKeys_.empty()) throw std::logic_error("TPeekKey.FillList. No Shortkey has been added");
+  QStringList descriptions;
+  for (const ShortKey& shortKey : shortKeys_) descriptions << shortKey.description;
+  return descriptions;
+}
+
+void ShortcutWatcher::StartWatching(std::function<void(int)> onShortKey) {
+  lastKeys_.clear();
+  armed_ = true;
+  onShortKey_ = std::move(onShortKey);
+  watchTimer_.start();
+}
+
+void ShortcutWatcher::StartKeyRecording(std::function<void(const QString&)> onRecord) {
+  recordStopped_ = false;
+  lastKeys_.clear();
+  armed_ = true;
+  onRecord_ = std::move(onRecord);
+  recordTimer_.start();
+}
+
+void ShortcutWatcher::StopKeyRecording() {
+  recordStopped_ = true;
+  // Whoever gave the callback may be gone before the record step notices the stop.
+  onRecord_ = nullptr;
+}
+
+QString ShortcutWatcher::KeysText(const KeysDown& down) {
+  QString text;
+  for (int code = '0'; code <= '9'; ++code) {
+    if (down.test(size_t(code))) PrependKey(text, QString(QLatin1Char(char(code))));
+  }
+  for (int code = 'A'; code <= 'Z'; ++code) {
+    if (down.test(size_t(code))) PrependKey(text, QString(QLatin1Char(char(code))));
+  }
+  for (const NamedKey& key : kNamedKeys) {
+    if (down.test(size_t(key.code))) PrependKey(text, QLatin1String(key.name));
+  }
+  if (down.test(kVkShift)) PrependKey(text, QStringLiteral("SHIFT"));
+  if (down.test(kVkAlt)) PrependKey(text, QStringLiteral("ALT"));
+  if (down.test(kVkControl)) PrependKey(text, QStringLiteral("CTRL"));
+  return text;
+}
+
+QString ShortcutWatcher::ReadKeys() {
+  const std::optional<KeysDown> down = source_.Read();
+  if (notice_.isEmpty() && (!down || !source_.SeesAllKeys())) {
+    notice_ = down ? PartialKeyboardNotice() : NoKeyboardNotice();
+    emit keyboardUnavailable(notice_);
+  }
+  return down ? KeysText(*down) : QString();
+}
+
+QString ShortcutWatcher::TakeKeys() {
+  const QString text = ReadKeys();
+  if (text.isEmpty()) {
+    armed_ = true;
+    return {};
+  }
+  // Once every key was up, the next combination is a new press even when it is the one taken
+  // last: pressed again within one tick, its release was never seen.
+  if (!armed_ && text == lastKeys_) return {};
+  // Keys being released one by one give shorter combinations; those are not new presses.
+  if (!armed_ && text.size() < lastKeys_.size()) return {};
+  lastKeys_ = text;
+  armed_ = false;
+  return text;
+}
+
+void ShortcutWatcher::WatchTick() {
+  watchTimer_.stop();
+  Rearm rearm(watchTimer_);
+  // The editor is recording (or has just stopped and the record step has not yet noticed).
+  if (recordTimer_.isActive()) return;
+  const QString text = TakeKeys();
+  if (text.isEmpty()) return;
+  for (size_t i = 0; i < shortKeys_.size(); ++i) {
+    if (shortKeys_[i].key == text) {
+      if (onShortKey_) onShortKey_(int(i));
+      return;
+    }
+  }
+}
+
+void ShortcutWatcher::RecordTick() {
+  recordTimer_.stop();
+  if (recordStopped_) return;
+  Rearm rearm(recordTimer_);
+  const QString text = TakeKeys();
+  if (text.isEmpty() || !onRecord_) return;
+  const std::function<void(const QString&)> onRecord = onRecord_;  // it may stop the recording
+  onRecord(text);
+}
+
+}  // namespace qm

@@ -15,6 +15,7 @@
 
 #include "capture/CaptureLib.h"
 #include "common/DIBBitmap.h"
+#include "platform/windows/HeldKeyRepeat.h"
 
 namespace qm {
 
@@ -125,6 +126,8 @@ bool SelectionScreen::Run() {
   }
   // The logical geometry of the whole screen; painting counts in device pixels.
   if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
+  // A held key then repeats as presses only, so its one release is the real one.
+  const HeldKeyRepeat heldKeys;
   show();
   raise();
   activateWindow();

@@ -5,7 +5,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <sys/prctl.h>
+
 #include <chrono>
+#include <csignal>
 #include <memory>
 #include <thread>
 
@@ -70,6 +73,8 @@ bool WindowManager::Start() {
   process_.setProcessEnvironment(env);
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   process_.setStandardOutputFile(QProcess::nullDevice());
+  // openbox ends with this process even when a hanging test is cut short.
+  process_.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
   process_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
   if (!process_.waitForStarted(10000)) return false;
 

@@ -4,12 +4,11 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
-#include <chrono>
-#include <thread>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace qm::test {
 
@@ -153,13 +152,6 @@ std::vector<Colour> XScreen::Pixels(const Rect& area) const {
                         Colour((pixel & image->blue_mask) >> Shift(image->blue_mask)));
     }
   }
-
-  XImage* image = XGetImage(d, DefaultRootWindow(d), x, y, 1, 1, AllPlanes, ZPixmap);
-  if (!image) return 0;
-  const unsigned long pixel = XGetPixel(image, 0, 0);
-  const Colour c = Colour((pixel & image->red_mask) >> Shift(image->red_mask)) << 16 |
-                   Colour((pixel & image->green_mask) >> Shift(image->green_mask)) << 8 |
-                   Colour((pixel & image->blue_mask) >> Shift(image->blue_mask));
   XDestroyImage(image);
   return colours;
 }

@@ -68,8 +68,8 @@ const DIBBitmap& ScreenLikePicture() {
     struct WindowItem {
       int X, Y, W, H;
     };
-    for (const WindowItem w :
-         {WindowItem{60, 40, 1100, 760}, WindowItem{700, 200, 1000, 700}, WindowItem{300, 500, 800, 480}}) {
+    for (const WindowItem w : {WindowItem{60, 40, 1100, 760}, WindowItem{700, 200, 1000, 700},
+                               WindowItem{300, 500, 800, 480}}) {
       Fill(b, w.X - 1, w.Y - 1, w.X + w.W + 1, w.Y + w.H + 1, {90, 90, 90});
       Fill(b, w.X, w.Y, w.X + w.W, w.Y + 28, {48, 96, 190});
       Fill(b, w.X, w.Y + 28, w.X + w.W, w.Y + w.H, {250, 250, 250});
@@ -157,8 +157,8 @@ std::unique_ptr<AVFrame, FrameCloser> Rgb8Frame() {
   frame->height = kHeight;
   if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::runtime_error("no frame buffer");
   std::unique_ptr<SwsContext, SwsCloser> sws(sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24,
-                                                             kWidth, kHeight, AV_PIX_FMT_RGB8,
-                                                             SWS_POINT, nullptr, nullptr, nullptr));
+                                                            kWidth, kHeight, AV_PIX_FMT_RGB8,
+                                                            SWS_POINT, nullptr, nullptr, nullptr));
   const uint8_t* source[1] = {picture.ScanLine(0)};
   const int sourceStride[1] = {-int(picture.Stride())};
   sws_scale(sws.get(), source, sourceStride, 0, kHeight, frame->data, frame->linesize);

@@ -19,6 +19,8 @@ namespace qm {
 namespace {
 
 constexpr uint32_t kLoopSleep = 10;  // milliseconds between two passes of the frame loop
+// How often the file's sizes and counts are refreshed, so a crash leaves a playable file.
+constexpr uint32_t kCheckpointMs = 1000;
 constexpr int32_t kFrameCountHint = 1000000;
 
 const char* const kUnknownReason = "With unknown reason";
@@ -154,6 +156,8 @@ void CapThread::RunLoop() {
   uint32_t NextFrame = 1;
   segmentStart_ = clock_.Now();
   nowTick_ = segmentStart_;
+  lastCheckpoint_ = segmentStart_;
+  checkpointed_ = false;
 
   // A step that throws leaves the loop at once; the segment is counted as far as it went.
   struct SegmentCount {
@@ -197,6 +201,18 @@ void CapThread::RunLoop() {
     if (elapsed * info_.FramesPerSecond >= uint64_t(NextFrame) * 1000u) {
       ++NextFrame;
       TakeFrame();
+    }
+    // The file's sizes and counts follow the recording: at its first frame and then about
+    // once a second, so a file cut off at any moment reads whole. The rate so far is computed
+    // as Close computes it, once a second of active time makes it meaningful.
+    const uint32_t frames = info_.Writer->Frame().FrameNumber;
+    if ((frames > 0 && !checkpointed_) || nowTick_ - lastCheckpoint_ >= kCheckpointMs) {
+      checkpointed_ = frames > 0;
+      lastCheckpoint_ = nowTick_;
+      const uint64_t active = uint64_t(activeTime_) + uint32_t(nowTick_ - segmentStart_);
+      info_.Writer->Checkpoint(active < kCheckpointMs || frames == 0
+                                   ? 0.0L
+                                   : (long double)frames * 1000.0L / (long double)active);
     }
   }
 }

@@ -100,6 +100,8 @@ class CapThread {
   uint32_t segmentStart_ = 0;
   uint32_t activeTime_ = 0;
   uint32_t frameTally_ = 0;
+  uint32_t lastCheckpoint_ = 0;  // worker-owned
+  bool checkpointed_ = false;    // worker-owned
   long double actualFrameRate_ = 0;
 };
 

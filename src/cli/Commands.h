@@ -9,5 +9,6 @@ namespace qm::cli {
 int RunRecord(const QStringList& args);
 int RunCodecs(const QStringList& args);
 int RunPhoto(const QStringList& args);
+int RunRepair(const QStringList& args);
 
 }  // namespace qm::cli

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "cli/Commands.h"
 #include "common/CommonParams.h"
 #include "video/AviCompress.h"
+#include "video/AviRepair.h"
 #include "video/MovieWriter.h"
 
 namespace qm::cli {
@@ -61,7 +63,8 @@ uint32_t FindCodec(const AviCompress& compressor, const QString& code) {
                    " (quillmark-capture codecs lists them)");
 }
 
-// Turns SIGINT and SIGTERM into a call on the event loop: the handler only writes a byte
+// Turns SIGINT, SIGTERM, SIGHUP (the terminal went away) and SIGQUIT into a call on the event
+// loop: the handler only writes a byte
 // into a pipe, which a socket notifier watches. The previous handlers come back at the end.
 class StopSignals {
  public:
@@ -83,14 +86,12 @@ class StopSignals {
     action.sa_handler = &StopSignals::OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
+    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &old_[i]);
   }
 
   ~StopSignals() {
     if (fds_[0] < 0) return;
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
+    for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &old_[i], nullptr);
     writeFd_ = -1;
     notifier_.reset();
     close(fds_[0]);
@@ -114,8 +115,8 @@ class StopSignals {
   static inline volatile sig_atomic_t writeFd_ = -1;
   int fds_[2] = {-1, -1};
   std::optional<QSocketNotifier> notifier_;
-  struct sigaction oldInt_ = {};
-  struct sigaction oldTerm_ = {};
+  static constexpr std::array<int, 4> kSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  std::array<struct sigaction, 4> old_ = {};
 };
 
 // Stands in for the main window: receives the capture-done message.
@@ -159,10 +160,9 @@ int ExitCodeOf(CaptureEnd end) {
 int RunRecord(const QStringList& args) {
   const RecordOptions options = ParseRecordOptions(args);
 
-  // The spool sits beside the output file, so the tool can record while the application
-  // (or another run of the tool) records too.
-  const QString spool = options.File + QStringLiteral(".idx.~tmp");
-  MovieWriter writer(nullptr, spool);
+  // Each recording has a spool of its own beside its file, so the tool can record while the
+  // application (or another run of the tool) records too.
+  MovieWriter writer(nullptr);
   const uint32_t code = FindCodec(writer.Compressor(), options.Codec);
   if (!writer.Compressor().Select(code)) {
     PrintError(QStringLiteral("Can not open the compressor ") + options.Codec);
@@ -212,7 +212,6 @@ int RunRecord(const QStringList& args) {
     // The thread has announced its end; wait for it to be gone while signals still stop it.
     thread.WaitFor();
   }
-  QFile::remove(spool);
 
   if (!owner.Done()) {
     PrintError(failure.isEmpty() ? QStringLiteral("Error: With unknown reason") : failure);
@@ -220,10 +219,24 @@ int RunRecord(const QStringList& args) {
   }
   long double rate = thread.GetActualFrameRate();
   if (rate == 0) rate = options.Fps;  // the file keeps the requested rate
+  // A closed or vanished standard output loses this line, never the recording's result.
   std::printf("%s: %u frames, %.3f fps\n", options.File.toLocal8Bit().constData(),
               unsigned(writer.Frame().FrameNumber), double(rate));
   std::fflush(stdout);
   return ExitCodeOf(thread.GetEnd());
+}
+
+int RunRepair(const QStringList& args) {
+  if (args.size() != 1 || args[0].startsWith(QLatin1Char('-')))
+    throw UsageError("repair takes one file");
+  const RepairResult result = AviRepair::Repair(args[0]);
+  if (result.Result == RepairResult::Outcome::Refused) {
+    PrintError(result.Message);
+    return kExitFailed;
+  }
+  std::printf("%s\n", result.Message.toLocal8Bit().constData());
+  std::fflush(stdout);
+  return kExitOk;
 }
 
 int RunCodecs(const QStringList& args) {

@@ -19,7 +19,9 @@ inline void PutLE32(uint8_t* at, uint32_t value) {
   at[3] = uint8_t(value >> 24);
 }
 
-inline uint16_t GetLE16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
+inline uint16_t GetLE16(const uint8_t* at) {
+  return uint16_t(at[0] | at[1] << 8);
+}
 
 inline uint32_t GetLE32(const uint8_t* at) {
   return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;

@@ -32,8 +32,12 @@ UserMessages& Messages() {
   return installed ? *installed : StderrReceiver();
 }
 
-void SetUserMessages(UserMessages* messages) { g_messages.store(messages); }
+void SetUserMessages(UserMessages* messages) {
+  g_messages.store(messages);
+}
 
-void ShowMessage(const QString& text) { Messages().ShowMessage(text); }
+void ShowMessage(const QString& text) {
+  Messages().ShowMessage(text);
+}
 
 }  // namespace qm

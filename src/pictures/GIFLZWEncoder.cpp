@@ -31,7 +31,7 @@ void GIFLZWEncoder::Widen() {
 }
 
 void GIFLZWEncoder::Encode(const uint8_t* pixels, size_t count, uint32_t colourCount,
-                            int minCodeSize) {
+                           int minCodeSize) {
   minCodeSize_ = minCodeSize < 2 ? 2 : minCodeSize;
   clearCode_ = 1u << minCodeSize_;
   const uint32_t endCode = clearCode_ + 1;

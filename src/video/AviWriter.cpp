@@ -1,12 +1,13 @@
 #include "video/AviWriter.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "common/LittleEndian.h"
 #include "common/UserMessages.h"
 #include "platform/clock/TickClock.h"
+#include "platform/files/FileSyncer.h"
 #include "video/AviChunk.h"
 #include "video/AviCompress.h"
 #include "video/AviList.h"
@@ -39,6 +41,30 @@ constexpr uint32_t kLargeFramePauseMs = 2;
 const std::array<uint8_t, 4112> kZeros{};
 
 constexpr int kIndexEntrySize = 16;
+// An "ix00" chunk: its 8-byte chunk header and 24-byte index header, then 8 bytes per frame.
+constexpr int64_t kStandardIndexHead = 32;
+constexpr int64_t kStandardIndexEntry = 8;
+// "RIFF" size "AVIX" "LIST" size "movi".
+constexpr int64_t kPartHead = 24;
+
+int64_t StandardIndexBytes(int64_t frames) {
+  return kStandardIndexHead + kStandardIndexEntry * frames;
+}
+int64_t Idx1Bytes(int64_t frames) {
+  return 8 + kIndexEntrySize * frames;
+}
+
+// A short name beside fileName for the writer's own files: the hash of the file's full name
+// keeps it unique per output file and short whatever that name's length.
+QString SideFile(const QString& fileName, const char* suffix) {
+  const QFileInfo info(fileName);
+  QString folder = QDir(info.absolutePath()).canonicalPath();
+  if (folder.isEmpty()) folder = info.absolutePath();
+  const QString full = folder + QLatin1Char('/') + info.fileName();
+  const QByteArray hash =
+      QCryptographicHash::hash(QFile::encodeName(full), QCryptographicHash::Sha1).toHex().left(16);
+  return folder + QStringLiteral("/.~") + QString::fromLatin1(hash) + QLatin1String(suffix);
+}
 
 // Rounds to the nearest integer, ties to even (the default rounding mode); values outside
 // the 32-bit range, and rates that are not positive, give the nearest representable value.
@@ -61,30 +87,17 @@ bool PathExists(const QString& path) {
 }  // namespace
 
 AviWriter::AviWriter(const QString& spoolPath, TickClock* clock)
-    : clock_(clock ? clock : &TickClock::System()),
-      spoolPath_(spoolPath.isEmpty() ? DefaultSpoolPath() : spoolPath) {
-  if (PathExists(spoolPath_)) DeleteSpool();
+    : clock_(clock ? clock : &TickClock::System()), givenSpool_(spoolPath), spoolPath_(spoolPath) {
+  if (!spoolPath_.isEmpty() && PathExists(spoolPath_)) DeleteSpool();
 }
 
 AviWriter::~AviWriter() {
   CloseFiles();
 }
 
-QString AviWriter::DefaultSpoolPath() {
-  QString folder =
-      QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
-  const QFileInfo info(folder);
-  if (folder.isEmpty() || !info.isDir() || !info.isWritable()) {
-    folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (folder.isEmpty()) folder = QDir::tempPath();
-    QDir().mkpath(folder);
-  }
-  return QDir(folder).filePath(QStringLiteral("Index.~tmp"));
-}
-
 QString AviWriter::SizeLimitMessage() {
   return QStringLiteral(
-      "The video file has reached the largest size an AVI file can hold (2 GB).\n"
+      "The video file has reached the largest size an AVI file can hold.\n"
       "The recording stops here; the file is completed and kept.");
 }
 
@@ -93,8 +106,22 @@ QString AviWriter::WriteFailedMessage(const QString& fileName, int error) {
          qt_error_string(error);
 }
 
+QString AviWriter::BusyMessage(const QString& fileName) {
+  return QStringLiteral("The file ") + fileName +
+         QStringLiteral(" is being recorded by another recording; choose another file.");
+}
+
+QString AviWriter::SpoolPathFor(const QString& fileName) {
+  return SideFile(fileName, ".idx");
+}
+
 void AviWriter::SetSizeLimit(int64_t bytes) {
-  sizeLimit_ = bytes < 0 ? 0 : (bytes > kMaxFileSize ? kMaxFileSize : bytes);
+  sizeLimit_ = bytes < 0 ? 0 : bytes;
+}
+
+void AviWriter::SetRiffLimit(int64_t bytes) {
+  // Every size of a part must stay a 32-bit value.
+  riffLimit_ = std::clamp<int64_t>(bytes, 0, kRiffLimit * 2 - 2);
 }
 
 uint32_t AviWriter::ChunkCode() const {
@@ -107,6 +134,7 @@ bool AviWriter::DeleteSpool() {
 }
 
 void AviWriter::CloseFiles() {
+  syncer_.reset();
   file_.Close();
   spool_.Close();
   mainHeaderChunk_ = nullptr;
@@ -142,7 +170,7 @@ class AviWriter::OpenUndo {
 };
 
 QString AviWriter::PartPath(const QString& fileName) {
-  return fileName + QStringLiteral(".~new");
+  return SideFile(fileName, ".new");
 }
 
 bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
@@ -153,6 +181,7 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
 
   framesWritten_ = 0;
   spoolEntries_ = 0;
+  parts_.clear();
   largestFrame_ = 0;
   sizeLimitReported_ = false;
   mainHeader_.fill(0);
@@ -187,15 +216,39 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
     if (!target.isFile() || !target.isWritable()) return fail(cannotCreate);
     finalPath = target.canonicalFilePath();
   }
+  finalPath_ = finalPath;
   const QString partPath = PartPath(finalPath);
+
+  // One recorder per file: the spool (its own for each output file) and the output are
+  // locked for the whole recording. A second recorder stops here, before it changes either.
+  spoolPath_ = givenSpool_.isEmpty() ? SpoolPathFor(finalPath) : givenSpool_;
+  const QFileInfo spoolInfo(spoolPath_);
+  if ((spoolInfo.exists() || spoolInfo.isSymLink()) && !spoolInfo.isFile() && !DeleteSpool())
+    return fail(QStringLiteral("Can not delete file ") + spoolPath_);
+  const bool spoolExisted = PathExists(spoolPath_);
+  // A spool beside the file fails for the file's own reason (a missing or read-only folder).
+  if (!spool_.OpenOrCreate(spoolPath_))
+    return fail(givenSpool_.isEmpty() ? cannotCreate
+                                      : QStringLiteral("Can not create file ") + spoolPath_);
+  if (spool_.TryLock() == BinaryFile::LockResult::Busy) {
+    spool_.Close();
+    return fail(BusyMessage(fileName));
+  }
+  if (target.exists()) {
+    BinaryFile existing;
+    if (existing.OpenRead(finalPath) && existing.TryLock() == BinaryFile::LockResult::Busy) {
+      spool_.Close();
+      if (!spoolExisted) QFile::remove(spoolPath_);
+      return fail(BusyMessage(fileName));
+    }
+  }
+  undo.SpoolMade();
+  if (!spool_.Truncate(0)) return fail(QStringLiteral("Can not create file ") + spoolPath_);
+
   if (!file_.Create(partPath)) return fail(cannotCreate);
   undo.PartMade(partPath);
   if (target.exists()) QFile::setPermissions(partPath, target.permissions());
-
-  if (PathExists(spoolPath_) && !DeleteSpool())
-    return fail(QStringLiteral("Can not delete file ") + spoolPath_);
-  if (!spool_.Create(spoolPath_)) return fail(QStringLiteral("Can not create file ") + spoolPath_);
-  undo.SpoolMade();
+  if (file_.TryLock() != BinaryFile::LockResult::Taken) return fail(cannotCreate);
 
   CompressRequest request;
   request.FrameRate = frameRate_;
@@ -219,12 +272,16 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   moviPosition_ = file_.Position();
   if (!file_.WriteU32(kList) || !file_.WriteU32(0) || !file_.WriteU32(kMovi))
     return fail(cannotCreate);
+  Part first;
+  first.Movi = moviPosition_;
+  parts_.assign(1, first);
   // The open file follows its new name.
   if (std::rename(QFile::encodeName(partPath).constData(),
                   QFile::encodeName(finalPath).constData()) != 0) {
     return fail(cannotCreate);
   }
   undo.Commit();
+  syncer_ = std::make_unique<FileSyncer>(file_.Descriptor());
   return true;
 }
 
@@ -235,7 +292,9 @@ void AviWriter::RefreshHeaders() {
   PutLE32(avih + 4, 0);       // maximum bytes per second
   PutLE32(avih + 8, 0);       // padding granularity
   PutLE32(avih + 12, 0x110);  // has index, interleaved
-  PutLE32(avih + 16, framesWritten_);
+  // An OpenDML file's main header counts the frames of the first part only; the stream header
+  // and the extended header count them all.
+  PutLE32(avih + 16, parts_.size() > 1 ? parts_.front().Frames : framesWritten_);
   PutLE32(avih + 20, 0);  // initial frames
   PutLE32(avih + 24, streams_);
   PutLE32(avih + 28, 0);  // suggested buffer size
@@ -286,20 +345,9 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
 
   const uint32_t n = frame.Size;
   const int64_t written = int64_t(n) + (n & 1);
+  if (!MakeRoom(8 + written)) return false;
   const int64_t chunkStart = file_.Position();
-
-  // The file never grows past what its 32-bit fields can describe: the frame is refused
-  // when the file with it and with the complete index would pass the limit, so the Close
-  // that follows still completes a valid file.
-  const int64_t finalSize =
-      chunkStart + 8 + written + 8 + kIndexEntrySize * (int64_t(spoolEntries_) + 1);
-  if (finalSize > sizeLimit_) {
-    if (!sizeLimitReported_) {
-      sizeLimitReported_ = true;
-      ShowMessage(SizeLimitMessage());
-    }
-    return false;
-  }
+  Part& part = parts_.back();
 
   const uint32_t previousLargest = largestFrame_;
   if (n > largestFrame_) largestFrame_ = n;
@@ -308,7 +356,7 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   uint8_t entry[kIndexEntrySize];
   PutLE32(entry + 0, code);
   PutLE32(entry + 4, compressed ? frame.Flags : kAviKeyFrame);
-  PutLE32(entry + 8, uint32_t(chunkStart - moviPosition_ - 8));
+  PutLE32(entry + 8, uint32_t(chunkStart - part.Movi - 8));
   PutLE32(entry + 12, n);
   const int64_t spoolStart = spool_.Position();
   if (!spool_.Write(entry, sizeof entry)) {
@@ -343,7 +391,145 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   if (OnUserInterfaceThread()) QCoreApplication::processEvents();
   if (written > kLargeFrame) clock_->Sleep(kLargeFramePauseMs);
   ++framesWritten_;
+  ++part.Frames;
+  if (syncer_) syncer_->Note(file_.Position());
   return true;
+}
+
+bool AviWriter::RefuseAtLimit() {
+  if (!sizeLimitReported_) {
+    sizeLimitReported_ = true;
+    ShowMessage(SizeLimitMessage());
+  }
+  return false;
+}
+
+bool AviWriter::MakeRoom(int64_t chunkBytes) {
+  // Each part stays within the RIFF limit with the indexes it still needs (the first part
+  // keeps room for its "ix00" as well, in case the recording goes on past it), and the
+  // whole file within the size limit: a frame that does not fit is refused before anything
+  // of it is written, so the Close that follows still completes a valid file.
+  const Part& part = parts_.back();
+  const int64_t end = file_.Position() + chunkBytes;
+  const int64_t frames = int64_t(part.Frames) + 1;
+  const bool first = parts_.size() == 1;
+  const int64_t partLength =
+      end - part.Riff + StandardIndexBytes(frames) + (first ? Idx1Bytes(frames) : 0);
+  if (partLength <= riffLimit_) {
+    const int64_t finalSize = end + (first ? Idx1Bytes(frames) : StandardIndexBytes(frames));
+    return finalSize <= sizeLimit_ || RefuseAtLimit();
+  }
+  // The frame starts the next part, if the super index has room for one and a part can hold
+  // the frame at all.
+  if (int(parts_.size()) >= kMaxParts ||
+      kPartHead + chunkBytes + StandardIndexBytes(1) > riffLimit_ ||
+      file_.Position() + kPartHead + chunkBytes + StandardIndexBytes(1) > sizeLimit_) {
+    return RefuseAtLimit();
+  }
+  // A part that cannot be finished, or a next part that cannot be begun, is undone: the file
+  // goes back to its last frame, which Close completes as usual.
+  const int64_t rollback = file_.Position();
+  Part next;
+  next.FirstEntry = spoolEntries_;
+  const bool started = [&] {
+    if (!FinishPart(parts_.back())) return false;
+    next.Riff = file_.Position();
+    next.Movi = next.Riff + 12;
+    return file_.WriteU32(kRiff) && file_.WriteU32(4) && file_.WriteU32(MakeFourCC("AVIX")) &&
+           file_.WriteU32(kList) && file_.WriteU32(4) && file_.WriteU32(kMovi);
+  }();
+  if (!started) {
+    ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
+    file_.Truncate(rollback);
+    file_.Seek(rollback);
+    parts_.back().IndexAt = 0;
+    return false;
+  }
+  parts_.push_back(next);
+  // The first part's own sizes are final now; its main header counts its frames.
+  RefreshHeaders();
+  return mainHeaderChunk_ &&
+         file_.WriteAt(mainHeaderChunk_->DataPosition(), mainHeader_.data(), mainHeader_.size());
+}
+
+bool AviWriter::FinishPart(Part& part) {
+  // "ix00" at the end of the part's "movi": the frames' data offsets from a base, and their
+  // sizes with the top bit set for frames that are not key frames.
+  const int64_t indexAt = file_.Position();
+  std::vector<uint8_t> index(size_t(StandardIndexBytes(part.Frames)));
+  uint8_t* head = index.data();
+  PutLE32(head + 0, MakeFourCC("ix00"));
+  PutLE32(head + 4, uint32_t(index.size() - 8));
+  PutLE16(head + 8, 2);  // longs per entry
+  head[10] = 0;          // sub type: frames
+  head[11] = 1;          // index of chunks
+  PutLE32(head + 12, part.Frames);
+  PutLE32(head + 16, ChunkCode());
+  const int64_t base = part.Movi + 8;
+  PutLE32(head + 20, uint32_t(uint64_t(base)));
+  PutLE32(head + 24, uint32_t(uint64_t(base) >> 32));
+  PutLE32(head + 28, 0);
+  std::vector<uint8_t> entries(size_t(part.Frames) * kIndexEntrySize);
+  if (!entries.empty() &&
+      !spool_.ReadAt(int64_t(part.FirstEntry) * kIndexEntrySize, entries.data(), entries.size()))
+    return false;
+  for (uint32_t i = 0; i < part.Frames; ++i) {
+    const uint8_t* entry = entries.data() + size_t(i) * kIndexEntrySize;
+    uint8_t* out = index.data() + kStandardIndexHead + int64_t(i) * kStandardIndexEntry;
+    // The entry's offset names the chunk's code; the standard index names its data.
+    PutLE32(out + 0, GetLE32(entry + 8) + 8);
+    const uint32_t size = GetLE32(entry + 12);
+    PutLE32(out + 4, (GetLE32(entry + 4) & kAviKeyFrame) ? size : size | 0x80000000u);
+  }
+  if (!file_.Write(index.data(), index.size())) return false;
+  part.IndexAt = indexAt;
+  part.IndexBytes = uint32_t(index.size());
+  const int64_t moviEnd = file_.Position();
+  if (&part == &parts_.front()) {
+    // Readers of AVI 1.0 see the first part as a file of its own.
+    if (!file_.WriteU32(kIdx1) || !file_.WriteU32(part.Frames * kIndexEntrySize) ||
+        (!entries.empty() && !file_.Write(entries.data(), entries.size())))
+      return false;
+  }
+  const int64_t end = file_.Position();
+  return file_.WriteU32At(part.Movi + 4, uint32_t(moviEnd - part.Movi - 8)) &&
+         file_.WriteU32At(part.Riff + 4, uint32_t(end - part.Riff - 8));
+}
+
+bool AviWriter::WriteSuperIndex() {
+  std::array<uint8_t, kSuperIndexSize> data{};
+  PutLE16(data.data() + 0, 4);  // longs per entry
+  data[2] = 0;                  // sub type
+  data[3] = 0;                  // index of indexes
+  PutLE32(data.data() + 4, uint32_t(parts_.size()));
+  PutLE32(data.data() + 8, ChunkCode());
+  for (size_t i = 0; i < parts_.size(); ++i) {
+    uint8_t* entry = data.data() + 24 + i * 16;
+    PutLE32(entry + 0, uint32_t(uint64_t(parts_[i].IndexAt)));
+    PutLE32(entry + 4, uint32_t(uint64_t(parts_[i].IndexAt) >> 32));
+    PutLE32(entry + 8, parts_[i].IndexBytes);
+    PutLE32(entry + 12, parts_[i].Frames);
+  }
+  uint8_t head[8];
+  PutLE32(head, MakeFourCC("indx"));
+  PutLE32(head + 4, kSuperIndexSize);
+  return file_.WriteAt(kSuperIndexAt - 8, head, sizeof head) &&
+         file_.WriteAt(kSuperIndexAt, data.data(), data.size()) &&
+         file_.WriteU32At(kExtendedHeaderAt, framesWritten_);
+}
+
+bool AviWriter::Checkpoint(long double rateSoFar) {
+  if (!open_ || !file_.IsOpen() || !mainHeaderChunk_ || !streamHeaderChunk_) return false;
+  if (rateSoFar > 0) frameRate_ = rateSoFar;
+  RefreshHeaders();
+  const Part& part = parts_.back();
+  const int64_t end = file_.Position();
+  bool ok = file_.WriteAt(mainHeaderChunk_->DataPosition(), mainHeader_.data(), 56) &&
+            file_.WriteAt(streamHeaderChunk_->DataPosition(), streamHeader_.data(), 56) &&
+            file_.WriteU32At(part.Movi + 4, uint32_t(end - part.Movi - 8)) &&
+            file_.WriteU32At(part.Riff + 4, uint32_t(end - part.Riff - 8));
+  if (ok && parts_.size() > 1) ok = file_.WriteU32At(kExtendedHeaderAt, framesWritten_);
+  return ok;
 }
 
 bool AviWriter::CopyIndex() {
@@ -372,6 +558,14 @@ bool AviWriter::Close(long double actualFrameRate) {
   if (compressor_) compressor_->End();
 
   bool ok = [&] {
+    if (parts_.size() > 1) {
+      if (!FinishPart(parts_.back()) || !WriteSuperIndex()) return false;
+      spool_.Close();
+      DeleteSpool();
+      RefreshHeaders();
+      return mainHeaderChunk_ && streamHeaderChunk_ && mainHeaderChunk_->Write() &&
+             streamHeaderChunk_->Write();
+    }
     const int64_t endOfFrames = file_.Position();
     if (!file_.WriteU32(kIdx1) || !file_.WriteU32(spoolEntries_ * kIndexEntrySize)) return false;
     if (!CopyIndex()) return false;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/files/BinaryFile.h"
 #include "video/VideoTypes.h"
@@ -14,22 +15,44 @@ namespace qm {
 class AviChunk;
 class AviList;
 class AviCompress;
+class FileSyncer;
 class TickClock;
 
 // Writes one recording as a RIFF "AVI " file with one video stream, byte by byte: a fixed
 // header region at Open, one chunk per frame with its index entry spooled to a side file,
 // and at Close the "idx1" index copied in from the spool and the headers rewritten with the
 // achieved rate. One writer serves every recording of the application.
+//
+// A recording that outgrows the first RIFF (RiffLimit) goes on as OpenDML (AVI 2.0): the first
+// "movi" gets its "ix00" and the "idx1" of its frames, and further "RIFF"/"AVIX" parts follow,
+// each with its "movi" and "ix00"; at Close the reserved "JUNK" in "strl" becomes the "indx"
+// super index in place and "dmlh" holds the total frame count. A recording below the limit
+// keeps the classic layout byte for byte.
+//
+// While recording, Checkpoint refreshes the sizes and counts a reader needs, and a syncer
+// brings older frames to the disk, so a file cut off at any moment plays up to its last whole
+// frame; AviRepair completes such a file. The output file and its spool are locked while
+// recording: a second writer asked for the same file refuses at once.
 // Open and Close run on the capture thread, AddFrame on the user-interface thread; calls
 // never overlap.
 class AviWriter {
  public:
-  // The largest file the writer produces: every size and offset in the file stays a valid
-  // signed 32-bit value.
-  static constexpr int64_t kMaxFileSize = 0x7FFFFFFF;
+  // The length of one RIFF part, as OpenDML writers keep it for readers that stop at the first.
+  static constexpr int64_t kRiffLimit = int64_t(1) << 30;
+  // The parts the super index holds in the 4112 bytes that the header region reserves for it.
+  static constexpr int kMaxParts = 255;
+  // Bytes of the "indx" chunk's data: the reserved "JUNK" it replaces.
+  static constexpr int kSuperIndexSize = 4112;
+  // Where that chunk's data lies in every file of this writer.
+  static constexpr int64_t kSuperIndexAt = 220;
+  static constexpr int64_t kExtendedHeaderAt = 4352;
+  static constexpr int64_t kFirstMovi = 6136;
+  // SetSizeLimit's value for no limit but the parts'.
+  static constexpr int64_t kNoSizeLimit = INT64_MAX;
 
-  // spoolPath: the index spool file; empty for DefaultSpoolPath(). A spool file left behind
-  // by an earlier run is deleted. clock: what AddFrame sleeps on; null for the system's.
+  // spoolPath: the index spool file; empty for a spool of each recording's own beside its
+  // file (SpoolPathFor). A given spool file left behind by an earlier run is deleted.
+  // clock: what AddFrame sleeps on; null for the system's.
   explicit AviWriter(const QString& spoolPath = QString(), TickClock* clock = nullptr);
   ~AviWriter();
   AviWriter(const AviWriter&) = delete;
@@ -50,33 +73,67 @@ class AviWriter {
   // Completes the file: index, final headers with actualFrameRate (0 keeps the rate given at
   // Open). The file is closed whatever the result.
   bool Close(long double actualFrameRate);
+  // Rewrites in place the sizes and counts of the frames written so far and rateSoFar (0 keeps
+  // the rate), so that the file reads whole if the recording never reaches Close. Between
+  // frames, about once a second; never moves the append position.
+  bool Checkpoint(long double rateSoFar);
 
   bool IsOpen() const { return open_; }
+  // The spool of the current (or last) recording.
   const QString& SpoolPath() const { return spoolPath_; }
+  // The target file of the current (or last) recording, links resolved.
+  const QString& FilePath() const { return finalPath_; }
   uint32_t FramesWritten() const { return framesWritten_; }
 
-  // The largest file length allowed, index included; kMaxFileSize unless a test lowers it.
+  // The largest file length allowed, indexes included; no limit but the parts unless a test
+  // sets one.
   int64_t SizeLimit() const { return sizeLimit_; }
   void SetSizeLimit(int64_t bytes);
+  // The length of each RIFF part; kRiffLimit unless a test lowers it.
+  int64_t RiffLimit() const { return riffLimit_; }
+  void SetRiffLimit(int64_t bytes);
+  // RIFF parts of the current recording (1 below the limit).
+  int Parts() const { return int(parts_.size()); }
   // The current (or last) recording refused a frame at the size limit.
   bool SizeLimitReached() const { return sizeLimitReported_; }
 
-  // "Index.~tmp" in the executable's folder when that is writable, else in the per-user
-  // data folder.
-  static QString DefaultSpoolPath();
   // What the user is told when a recording reaches the size limit.
   static QString SizeLimitMessage();
   // What the user is told when a write to fileName failed with the system's error code.
   static QString WriteFailedMessage(const QString& fileName, int error);
-  // Where Open writes the headers before the file takes the name fileName.
+  // Where Open writes the headers before the file takes the name fileName: a short hidden
+  // name beside it, so that any legal output name works.
   static QString PartPath(const QString& fileName);
+  // The spool of a recording of fileName when none is given: a short hidden name beside it,
+  // its own for each output file.
+  static QString SpoolPathFor(const QString& fileName);
+  // What a second recorder of the same file is told.
+  static QString BusyMessage(const QString& fileName);
 
  private:
   class OpenUndo;
 
+  // One RIFF part: where its list and its "movi" begin, its frames, its first spool entry and,
+  // once written, its "ix00".
+  struct Part {
+    int64_t Riff = 0;
+    int64_t Movi = 0;
+    uint32_t Frames = 0;
+    uint32_t FirstEntry = 0;
+    int64_t IndexAt = 0;
+    uint32_t IndexBytes = 0;
+  };
+
   void RefreshHeaders();
   bool WriteHeaderTree();
   bool CopyIndex();
+  // Whether a chunk of chunkBytes may follow; starts the next part when the current one is
+  // full. False (after telling the user once) when the file cannot hold it.
+  bool MakeRoom(int64_t chunkBytes);
+  bool RefuseAtLimit();
+  // Writes the part's "ix00" (and the first part's "idx1") and its final sizes.
+  bool FinishPart(Part& part);
+  bool WriteSuperIndex();
   bool DeleteSpool();
   void CloseFiles();
   uint32_t ChunkCode() const;
@@ -87,6 +144,7 @@ class AviWriter {
   BinaryFile spool_;
   bool open_ = false;
   std::unique_ptr<AviList> root_;
+  std::unique_ptr<FileSyncer> syncer_;
 
   long double frameRate_ = 0;
   int32_t frameCountHint_ = 0;
@@ -105,13 +163,17 @@ class AviWriter {
   AviChunk* streamHeaderChunk_ = nullptr;
 
   QString fileName_;
+  QString finalPath_;
+  QString givenSpool_;
   QString spoolPath_;
   int64_t moviPosition_ = 0;
+  std::vector<Part> parts_;
   uint32_t framesWritten_ = 0;
   uint32_t spoolEntries_ = 0;
 
   QString openFailure_;
-  int64_t sizeLimit_ = kMaxFileSize;
+  int64_t sizeLimit_ = kNoSizeLimit;
+  int64_t riffLimit_ = kRiffLimit;
   bool sizeLimitReported_ = false;
 };
 

@@ -1,8 +1,11 @@
 #include "video/MovieWriter.h"
 
+#include <utility>
+
 #include "video/AudioCatalogue.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
+#include "video/RecordingJournal.h"
 
 namespace qm {
 
@@ -27,6 +30,8 @@ bool MovieWriter::Open(const QString& fileName, const AviSettings& settings) {
   frame_ = CompressedFrame();
   const bool ok = writer_->Open(fileName, settings_, *compressor_);
   if (ok) open_ = true;
+  if (ok && !journalFolder_.isEmpty())
+    journal_ = RecordingJournal::Begin(journalFolder_, writer_->FilePath(), writer_->SpoolPath());
   return ok;
 }
 
@@ -47,7 +52,14 @@ bool MovieWriter::AddFrame() {
 bool MovieWriter::Close(long double actualFrameRate) {
   if (!open_) return false;
   open_ = false;
-  return writer_->Close(actualFrameRate);
+  const bool ok = writer_->Close(actualFrameRate);
+  // A file that could not be completed keeps its note: the next start tries again.
+  if (ok) RecordingJournal::End(std::exchange(journal_, QString()));
+  return ok;
+}
+
+bool MovieWriter::Checkpoint(long double rateSoFar) {
+  return open_ && writer_->Checkpoint(rateSoFar);
 }
 
 bool MovieWriter::SizeLimitReached() const {

@@ -32,6 +32,12 @@ class MovieWriter {
   bool AddFrame();
   // 0 keeps the requested rate. False without an open file.
   bool Close(long double actualFrameRate);
+  // Refreshes the open file's sizes and counts with the rate so far (AviWriter::Checkpoint);
+  // on the capture thread between frames.
+  bool Checkpoint(long double rateSoFar);
+  // Keeps a note of each recording in progress in folder (RecordingJournal), so that the next
+  // start completes a recording a crash interrupted. Empty: no notes (the default).
+  void KeepJournal(const QString& folder) { journalFolder_ = folder; }
   bool Configure();
 
   AviCompress& Compressor();
@@ -50,6 +56,8 @@ class MovieWriter {
   AviSettings settings_;
   std::unique_ptr<AviCompress> compressor_;
   std::unique_ptr<AudioCatalogue> audio_;
+  QString journalFolder_;
+  QString journal_;
 };
 
 }  // namespace qm

@@ -327,7 +327,7 @@ TEST_F(CapThreadTest, ARecordingThatEndsItselfCompletesItsFileAndTellsWhy) {
     file = dir.filePath(QString::fromLatin1(c.Name) + ".avi");
     framesSeen = 0;
     owner.Count = 0;
-    writer->Writer().SetSizeLimit(c.SizeLimit ? c.SizeLimit : AviWriter::kMaxFileSize);
+    writer->Writer().SetSizeLimit(c.SizeLimit ? c.SizeLimit : AviWriter::kNoSizeLimit);
     test::RecordingMessages told;
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);

@@ -24,6 +24,7 @@
 #include "support/WindowManager.h"
 #include "support/XKeys.h"
 #include "support/XScreen.h"
+#include "video/AviWriter.h"
 
 #include <X11/keysym.h>
 
@@ -103,7 +104,7 @@ TEST_F(RecordCommand, TheFrameCountFollowsTheScheduleAtEachRate) {
     EXPECT_GE(video.Frames, 1);
     EXPECT_LE(double(video.Frames), std::floor(2.5 * fps) + 1) << video.Frames;
     EXPECT_EQ(PrintedFrames(run, file), video.Frames) << run.Out.toStdString();
-    EXPECT_FALSE(QFile::exists(file + ".idx.~tmp"));
+    EXPECT_FALSE(QFile::exists(AviWriter::SpoolPathFor(file)));
   }
 }
 
@@ -170,8 +171,9 @@ TEST_F(RecordCommand, NoSecondsGivesACompletedFileWithoutFrames) {
   EXPECT_EQ(avi.Height(), uint32_t(screen.Height()));
 }
 
+// A closed terminal (SIGHUP) and SIGQUIT end the recording as SIGINT and SIGTERM do.
 TEST_F(RecordCommand, ASignalCompletesTheFile) {
-  for (const int signal : {SIGINT, SIGTERM}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     SCOPED_TRACE(signal);
     const QString file = Path(QStringLiteral("signal%1.avi").arg(signal));
     QProcess tool;
@@ -188,7 +190,120 @@ TEST_F(RecordCommand, ASignalCompletesTheFile) {
     const test::AviFile avi = MediaProbe::ReadAvi(file);
     EXPECT_TRUE(avi.HasIndex);
     EXPECT_EQ(avi.Index.size(), size_t(video.Frames));
-    EXPECT_FALSE(QFile::exists(file + ".idx.~tmp"));
+    EXPECT_FALSE(QFile::exists(AviWriter::SpoolPathFor(file)));
+  }
+}
+
+// A recording killed at any moment reads with a duration; `repair` then keeps every complete
+// frame with the decoder's key flags and the rate achieved, and a second repair changes nothing.
+TEST_F(RecordCommand, AKilledRecordingPlaysAndRepairCompletesIt) {
+  struct Case {
+    const char* Codec;
+    const char* Area;
+    int KillAfterMs;
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"DIB",  "0,0,320,240", 350}, {"DIB",  "0,0,320,240", 1650}, {"DIB",  "0,0,640,480", 2900},
+      {"MP42", "0,0,320,240", 450}, {"MP42", "0,0,320,240", 2300},
+      {"H264", "0,0,320,240", 550}, {"H264", "0,0,320,240", 2700},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Codec) + " " + std::to_string(c.KillAfterMs));
+    const QString file = Path(QStringLiteral("killed-%1-%2.avi").arg(c.Codec).arg(c.KillAfterMs));
+    QProcess tool;
+    StartTool(tool, {"record", file, "--area", c.Area, "--fps", "10", "--codec", c.Codec});
+    ASSERT_TRUE(WaitForFile(file));
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.KillAfterMs));
+    ASSERT_EQ(::kill(pid_t(tool.processId()), SIGKILL), 0);
+    tool.waitForFinished();
+
+    const test::ProbedVideo before = MediaProbe::ProbeVideo(file);
+    EXPECT_GT(before.Duration, 0) << before.Error.toStdString();
+
+    const ProcessResult repair = RunTool({"repair", file});
+    ASSERT_EQ(repair.ExitCode, 0) << repair.Err.toStdString();
+    const QRegularExpressionMatch kept =
+        QRegularExpression(QStringLiteral("completed, (\\d+) frames kept")).match(repair.Out);
+    ASSERT_TRUE(kept.hasMatch()) << repair.Out.toStdString();
+    const int frames = kept.captured(1).toInt();
+    EXPECT_GE(frames, 1);
+    EXPECT_FALSE(QFile::exists(AviWriter::SpoolPathFor(file)));
+
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_EQ(video.Frames, frames);
+    const std::vector<bool> indexed = MediaProbe::PacketKeyFlags(file);
+    const std::vector<test::ProbedFrame> decoded = MediaProbe::DecodedFrames(file);
+    ASSERT_EQ(indexed.size(), size_t(frames));
+    ASSERT_EQ(decoded.size(), size_t(frames));
+    for (size_t i = 0; i < indexed.size(); ++i) EXPECT_EQ(indexed[i], decoded[i].KeyFrame) << i;
+    const test::AviFile avi = MediaProbe::ReadAvi(file);
+    ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+    EXPECT_NEAR(avi.Rate() / double(avi.Scale()), 10.0, 0.2);
+
+    const QByteArray repaired = [&] {
+      QFile f(file);
+      return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    const ProcessResult again = RunTool({"repair", file});
+    EXPECT_EQ(again.ExitCode, 0) << again.Err.toStdString();
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), repaired);
+  }
+}
+
+// One recorder per file: a second one refuses at once and touches neither the file nor the first
+// one's spool; the first completes its file as usual.
+TEST_F(RecordCommand, ASecondRecorderOfTheSameFileRefuses) {
+  const QString file = Path(QStringLiteral("shared.avi"));
+  QProcess first;
+  StartTool(first, {"record", file, "--area", "0,0,64,48", "--fps", "10", "--codec", "DIB"});
+  ASSERT_TRUE(WaitForFile(file));
+  ASSERT_TRUE(QFile::exists(AviWriter::SpoolPathFor(file)));
+  const ProcessResult second =
+      RunTool({"record", file, "--area", "0,0,32,32", "--seconds", "1", "--codec", "DIB"});
+  EXPECT_EQ(second.ExitCode, 1);
+  EXPECT_TRUE(second.Err.contains(QStringLiteral("is being recorded by another recording")))
+      << second.Err.toStdString();
+  EXPECT_TRUE(QFile::exists(AviWriter::SpoolPathFor(file)));
+  EXPECT_EQ(RunTool({"repair", file}).ExitCode, 1);  // nor does a repair touch it
+  ASSERT_EQ(::kill(pid_t(first.processId()), SIGINT), 0);
+  const ProcessResult run = FinishTool(first);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.Width, 64);
+  EXPECT_EQ(PrintedFrames(run, file), video.Frames);
+}
+
+// Neither the output's name (up to 255 bytes) nor what happens to standard output after the
+// start turns a good recording into a failure.
+TEST_F(RecordCommand, LongNamesAndAClosedStandardOutputRecordNormally) {
+  struct Case {
+    const char* Name;
+    QString File;
+    const char* Shell;  // how the tool is run; "$0" is the tool
+  };
+  const std::vector<Case> cases = {
+      {"255-byte name", Path(QString(251, QLatin1Char('n')) + ".avi"), "exec \"$0\" \"$@\""},
+      {"stdout closed", Path("closed.avi"), "exec \"$0\" \"$@\" >&-"},
+      {"reader gone", Path("gone.avi"), "set -o pipefail; \"$0\" \"$@\" | true"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const ProcessResult run = test::RunProcess(
+        QStringLiteral("bash"), {"-c", c.Shell, QStringLiteral(QM_CLI_PATH), "record", c.File,
+                                 "--area", "0,0,32,32", "--seconds", "0.5", "--codec", "DIB"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const test::AviFile avi = MediaProbe::ReadAvi(c.File);
+    ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+    EXPECT_EQ(avi.Index.size(), avi.TotalFrames());
+    EXPECT_GE(avi.TotalFrames(), 3u);
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(c.File);
+    EXPECT_EQ(video.Frames, int64_t(avi.TotalFrames())) << video.Error.toStdString();
   }
 }
 
@@ -292,7 +407,8 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
       {kept, "0,0,1921,1081", "H264", false,
        "Error: The compressor AVC / MPEG-4 Part 10 video (x264) cannot take frames of 1921 x "
        "1081"},
-      {kept, "0,0,64,48", "DIB", true, "Error: Can not delete file " + kept + ".idx.~tmp"},
+      {kept, "0,0,64,48", "DIB", true,
+       "Error: Can not delete file " + AviWriter::SpoolPathFor(kept)},
       {missing, "0,0,64,48", "DIB", false, "Error: Can not create file " + missing},
   };
   const QByteArray precious("an earlier recording");
@@ -302,7 +418,7 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(precious);
     file.close();
-    const QString spool = c.File + ".idx.~tmp";
+    const QString spool = AviWriter::SpoolPathFor(c.File);
     if (c.SpoolInTheWay) {
       ASSERT_TRUE(QDir().mkpath(spool + "/inside"));
     }
@@ -316,7 +432,7 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
     EXPECT_EQ(file.readAll(), precious);
     file.close();
     EXPECT_FALSE(QFileInfo(spool).isFile());
-    EXPECT_FALSE(QFileInfo::exists(c.File + ".~new"));
+    EXPECT_FALSE(QFileInfo::exists(AviWriter::PartPath(c.File)));
     if (c.SpoolInTheWay) {
       ASSERT_TRUE(QDir(spool).removeRecursively());
     }

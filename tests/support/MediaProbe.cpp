@@ -38,9 +38,18 @@ class RiffReader {
         const uint32_t type = GetLE32(data_ + dataAt);
         if (type == MakeFourCC("hdrl")) file_.HdrlSize = size;
         if (type == MakeFourCC("movi")) {
-          file_.MoviPosition = at;
-          file_.MoviSize = size;
+          if (file_.MoviPosition < 0) {
+            file_.MoviPosition = at;
+            file_.MoviSize = size;
+          }
+          if (!file_.Parts.empty()) {
+            file_.Parts.back().MoviPosition = at;
+            file_.Parts.back().MoviSize = size;
+            file_.Parts.back().FirstChunk = file_.Chunks.size();
+          }
           if (!ReadMovi(dataAt + 4, dataAt + size)) return false;
+          if (!file_.Parts.empty())
+            file_.Parts.back().Chunks = file_.Chunks.size() - file_.Parts.back().FirstChunk;
         } else if (depth < 8 && !Walk(dataAt + 4, dataAt + size, depth + 1)) {
           return false;
         }
@@ -53,6 +62,18 @@ class RiffReader {
       } else if (id == MakeFourCC("strf") && size >= 40) {
         std::memcpy(file_.Format.data(), data_ + dataAt, 40);
         file_.HasFormat = true;
+      } else if (id == MakeFourCC("indx") && size >= 24) {
+        file_.HasSuperIndex = true;
+        file_.SuperIndexSize = size;
+        file_.SuperIndexEntriesInUse = GetLE32(data_ + dataAt + 4);
+        const int64_t room = (int64_t(size) - 24) / 16;
+        for (int64_t e = 0; e < std::min<int64_t>(room, file_.SuperIndexEntriesInUse); ++e) {
+          const uint8_t* entry = data_ + dataAt + 24 + e * 16;
+          file_.SuperIndex.push_back({int64_t(GetLE32(entry)) | int64_t(GetLE32(entry + 4)) << 32,
+                                      GetLE32(entry + 8), GetLE32(entry + 12)});
+        }
+      } else if (id == MakeFourCC("dmlh") && size >= 4) {
+        file_.ExtendedFrames = GetLE32(data_ + dataAt);
       } else if (id == MakeFourCC("idx1")) {
         file_.HasIndex = true;
         file_.IndexPosition = at;
@@ -79,11 +100,33 @@ class RiffReader {
       chunk.Position = at;
       const int64_t next = at + 8 + chunk.Size + (chunk.Size & 1);
       if (next > end) return Fail("frame chunk runs past the movi list", at);
+      if (chunk.ChunkId == MakeFourCC("ix00") && chunk.Size >= 24) {
+        ReadStandardIndex(at, chunk.Size);
+        at = next;
+        continue;
+      }
       if (chunk.Size & 1) chunk.PadIsZero = data_[at + 8 + chunk.Size] == 0;
       file_.Chunks.push_back(chunk);
       at = next;
     }
     return true;
+  }
+
+  void ReadStandardIndex(int64_t at, uint32_t size) {
+    AviStandardIndex index;
+    const uint8_t* head = data_ + at + 8;
+    index.Position = at;
+    index.ChunkSize = size;
+    index.EntriesInUse = GetLE32(head + 4);
+    index.ChunkId = GetLE32(head + 8);
+    const int64_t base = int64_t(GetLE32(head + 12)) | int64_t(GetLE32(head + 16)) << 32;
+    const int64_t room = (int64_t(size) - 24) / 8;
+    for (int64_t e = 0; e < std::min<int64_t>(room, index.EntriesInUse); ++e) {
+      const uint8_t* entry = head + 24 + e * 8;
+      const uint32_t sized = GetLE32(entry + 4);
+      index.Entries.push_back({base + GetLE32(entry), sized & 0x7FFFFFFF, (sized >> 31) == 0});
+    }
+    file_.StandardIndexes.push_back(index);
   }
 
   bool Fail(const char* what, int64_t at) {
@@ -227,9 +270,19 @@ AviFile MediaProbe::ReadAvi(const QString& path) {
     return file;
   }
   file.RiffSize = GetLE32(data + 4);
-  const int64_t end = std::min<int64_t>(file.FileSize, int64_t(file.RiffSize) + 8);
   RiffReader reader(data, file);
-  file.Valid = reader.Walk(12, end, 0);
+  // The first part, then every "RIFF"/"AVIX" part that follows it.
+  int64_t at = 0;
+  file.Valid = true;
+  while (file.Valid && at + 12 <= file.FileSize && GetLE32(data + at) == MakeFourCC("RIFF")) {
+    const uint32_t size = GetLE32(data + at + 4);
+    const uint32_t type = GetLE32(data + at + 8);
+    if (at > 0 && type != MakeFourCC("AVIX")) break;
+    file.Parts.push_back({at, size, type});
+    const int64_t end = std::min<int64_t>(file.FileSize, at + int64_t(size) + 8);
+    file.Valid = reader.Walk(at + 12, end, 0);
+    at = at + 8 + int64_t(size) + (size & 1);
+  }
   file.Error = reader.error;
   return file;
 }

@@ -44,6 +44,41 @@ struct AviMoviChunk {
   bool PadIsZero = true;  // the pad byte after an odd size is zero
 };
 
+// One entry of an OpenDML standard index ("ix00"): the frame's data offset (base added) and
+// size, and whether it is a key frame (the size's top bit clear).
+struct AviStandardEntry {
+  int64_t DataPosition = 0;
+  uint32_t Size = 0;
+  bool KeyFrame = false;
+};
+
+// One "ix00" chunk.
+struct AviStandardIndex {
+  int64_t Position = 0;  // of the chunk's code
+  uint32_t ChunkSize = 0;
+  uint32_t EntriesInUse = 0;
+  uint32_t ChunkId = 0;
+  std::vector<AviStandardEntry> Entries;
+};
+
+// One entry of the OpenDML super index ("indx").
+struct AviSuperEntry {
+  int64_t Offset = 0;  // of the "ix00" chunk
+  uint32_t Size = 0;   // of the "ix00" chunk, its header included
+  uint32_t Duration = 0;
+};
+
+// One "RIFF" list of the file: the first ("AVI ") or a later ("AVIX") part.
+struct AviPart {
+  int64_t Position = 0;
+  uint32_t Size = 0;
+  uint32_t Type = 0;
+  int64_t MoviPosition = -1;
+  uint32_t MoviSize = 0;
+  size_t FirstChunk = 0;  // index into AviFile::Chunks
+  size_t Chunks = 0;
+};
+
 // An AVI file taken apart by our own reader, independent of the writer's code.
 struct AviFile {
   bool Valid = false;
@@ -64,6 +99,15 @@ struct AviFile {
   int64_t IndexPosition = -1;  // offset of the "idx1" code
   uint32_t IndexSize = 0;
   std::vector<AviIndexEntry> Index;
+  // OpenDML: every RIFF part (the first included), the "ix00" chunks, the super index and the
+  // extended header's frame count.
+  std::vector<AviPart> Parts;
+  std::vector<AviStandardIndex> StandardIndexes;
+  bool HasSuperIndex = false;
+  uint32_t SuperIndexSize = 0;
+  uint32_t SuperIndexEntriesInUse = 0;
+  std::vector<AviSuperEntry> SuperIndex;
+  uint32_t ExtendedFrames = 0;  // dmlh's first value
 
   // Named fields of the two headers (little-endian values at their offsets).
   uint32_t MicroSecPerFrame() const { return U32(MainHeader, 0); }
@@ -118,7 +162,8 @@ class MediaProbe {
   // The key-frame flag ("K") of every packet as the demuxer read it (from the index).
   static std::vector<bool> PacketKeyFlags(const QString& path);
 
-  // Reads the RIFF structure of an AVI file: headers, the "movi" chunks and "idx1".
+  // Reads the RIFF structure of an AVI file: headers, the "movi" chunks and "idx1", and the
+  // OpenDML parts, standard indexes and super index.
   static AviFile ReadAvi(const QString& path);
 };
 

@@ -278,13 +278,6 @@ TEST_F(AviWriterTest, StaleSpoolIsRemovedAtCreationAndAtOpen) {
   EXPECT_TRUE(messages_.Messages().isEmpty());
 }
 
-TEST_F(AviWriterTest, DefaultSpoolLivesBesideTheExecutable) {
-  const QString path = AviWriter::DefaultSpoolPath();
-  EXPECT_TRUE(path.endsWith(QStringLiteral("/Index.~tmp")));
-  EXPECT_EQ(QFileInfo(path).absolutePath(),
-            QDir(QCoreApplication::applicationDirPath()).absolutePath());
-}
-
 // Runs body with the process's file-size limit lowered to bytes, then restores it.
 template <typename Body>
 void WithFileSizeLimit(rlim_t bytes, Body body) {
@@ -397,6 +390,27 @@ TEST_F(AviWriterTest, FailedFrameWriteIsUndoneSoTheFileStillCloses) {
   EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, 2);
 }
 
+// A next part that cannot be begun (the disk is full) is undone: the file still closes with
+// every frame before it.
+TEST_F(AviWriterTest, AFailedStartOfTheNextPartIsUndone) {
+  ASSERT_TRUE(compressor_.Select(0));
+  AviWriter writer(SpoolPath());
+  writer.SetRiffLimit(6148 + 3 * (8 + 384) + 32 + 3 * 8 + 8 + 3 * 16);  // three 16x8 frames
+  const QString path = Path(QStringLiteral("rollover.avi"));
+  ASSERT_TRUE(writer.Open(path, Settings(16, 8, 10), compressor_));
+  CompressedFrame frame;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(writer.AddFrame(frame));
+  bool added = true;
+  WithFileSizeLimit(rlim_t(QFileInfo(path).size() + 40), [&] { added = writer.AddFrame(frame); });
+  EXPECT_FALSE(added);
+  EXPECT_EQ(writer.Parts(), 1);
+  ASSERT_TRUE(writer.Close(0));
+  const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.Frames, 3);
+  EXPECT_EQ(MediaProbe::ReadAvi(path).Index.size(), 3u);
+}
+
 TEST_F(AviWriterTest, CloseThatCannotWriteTheIndexFails) {
   ASSERT_TRUE(compressor_.Select(0));
   AviWriter writer(SpoolPath());
@@ -435,13 +449,6 @@ TEST_F(AviWriterTest, SizeLimitStopsBeforeTheFrameThatWouldPassItAndTheFileCompl
     ASSERT_TRUE(video.Valid) << video.Error.toStdString();
     EXPECT_EQ(video.Frames, expected);
   }
-}
-
-TEST_F(AviWriterTest, SizeLimitIsTheSigned32BitRange) {
-  AviWriter writer(SpoolPath());
-  EXPECT_EQ(writer.SizeLimit(), 0x7FFFFFFF);
-  writer.SetSizeLimit(int64_t(1) << 40);
-  EXPECT_EQ(writer.SizeLimit(), 0x7FFFFFFF);
 }
 
 // The file layout for every listed compressor; how each one's frames decode is judged with the
@@ -494,6 +501,124 @@ TEST_F(AviWriterTest, EveryListedCompressorWritesTheSameLayout) {
   // Compressed sizes are odd often enough that the pad byte was exercised above.
   if (entries.size() > 1) {
     EXPECT_GT(oddSizes, 0);
+  }
+}
+
+// ffmpeg's picture after seeking to seconds, as packed bgr24.
+QByteArray PictureAfterSeek(const QString& path, double seconds) {
+  bool ok = false;
+  return MediaProbe::Run(QStringLiteral("ffmpeg"),
+                         {"-nostdin", "-v", "error", "-ss", QString::number(seconds, 'f', 3), "-i",
+                          path, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "bgr24", "-"},
+                         &ok);
+}
+
+// Past the RIFF limit the recording goes on in "AVIX" parts: every frame reads, with its key
+// flag, the duration and seeking hold, and the first part alone is a classic AVI.
+TEST_F(AviWriterTest, OpenDmlPartsCarryTheRecordingPastTheRiffLimit) {
+  ASSERT_TRUE(MediaProbe::Available());
+  struct Case {
+    uint32_t Code;
+    int64_t RiffLimit;
+  };
+  const int kFrames = 90;
+  for (const Case& c :
+       {Case{0, 40000}, Case{MakeFourCC("MP42"), 9000}, Case{MakeFourCC("H264"), 12000}}) {
+    SCOPED_TRACE(FourCCText(c.Code).toStdString());
+    ASSERT_TRUE(compressor_.Select(c.Code));
+    AviWriter writer(SpoolPath());
+    writer.SetRiffLimit(c.RiffLimit);
+    std::vector<QByteArray> pictures;
+    const QString path =
+        Record(writer, QStringLiteral("odml%1.avi").arg(c.Code), 64, 48, kFrames, 10, 0, &pictures);
+    EXPECT_GE(writer.Parts(), 3);
+
+    const AviFile avi = MediaProbe::ReadAvi(path);
+    ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+    ASSERT_EQ(int(avi.Parts.size()), writer.Parts());
+    EXPECT_EQ(At32(ReadAll(path), 212), MakeFourCC("indx"));
+    EXPECT_EQ(avi.SuperIndexSize, 4112u);
+    ASSERT_EQ(avi.SuperIndex.size(), avi.Parts.size());
+    ASSERT_EQ(avi.StandardIndexes.size(), avi.Parts.size());
+    EXPECT_EQ(avi.ExtendedFrames, uint32_t(kFrames));
+    EXPECT_EQ(avi.Length(), uint32_t(kFrames));
+    EXPECT_EQ(avi.TotalFrames(), avi.Parts[0].Chunks);  // the first part's frames
+    EXPECT_EQ(avi.Index.size(), avi.Parts[0].Chunks);
+    uint32_t frames = 0;
+    for (size_t i = 0; i < avi.Parts.size(); ++i) {
+      EXPECT_LE(int64_t(avi.Parts[i].Size) + 8, c.RiffLimit) << "part " << i;
+      EXPECT_EQ(avi.SuperIndex[i].Offset, avi.StandardIndexes[i].Position);
+      EXPECT_EQ(avi.SuperIndex[i].Size, avi.StandardIndexes[i].ChunkSize + 8);
+      EXPECT_EQ(avi.SuperIndex[i].Duration, avi.Parts[i].Chunks);
+      const auto& entries = avi.StandardIndexes[i].Entries;
+      ASSERT_EQ(entries.size(), avi.Parts[i].Chunks);
+      for (size_t e = 0; e < entries.size(); ++e) {
+        EXPECT_EQ(entries[e].DataPosition, avi.Chunks[avi.Parts[i].FirstChunk + e].Position + 8);
+      }
+      frames += avi.SuperIndex[i].Duration;
+    }
+    EXPECT_EQ(frames, uint32_t(kFrames));
+
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_EQ(video.Frames, kFrames);
+    EXPECT_EQ(video.Packets, kFrames);
+    EXPECT_NEAR(video.Duration, kFrames / 10.0, 0.01);
+    const std::vector<bool> indexed = MediaProbe::PacketKeyFlags(path);
+    const std::vector<test::ProbedFrame> decoded = MediaProbe::DecodedFrames(path);
+    ASSERT_EQ(indexed.size(), decoded.size());
+    for (size_t i = 0; i < indexed.size(); ++i) EXPECT_EQ(indexed[i], decoded[i].KeyFrame) << i;
+
+    // Seeking to the last part's last key frame gives that frame.
+    int lastKey = -1;
+    for (size_t e = 0; e < avi.StandardIndexes.back().Entries.size(); ++e)
+      if (avi.StandardIndexes.back().Entries[e].KeyFrame)
+        lastKey = int(avi.Parts.back().FirstChunk + e);
+    ASSERT_GE(lastKey, 0);
+    const QByteArray seeked = PictureAfterSeek(path, lastKey / 10.0);
+    ASSERT_EQ(seeked.size(), 64 * 48 * 3);
+    if (c.Code == 0) {
+      EXPECT_EQ(seeked, pictures[size_t(lastKey)]);
+    }
+
+    // A reader that stops at the first RIFF sees a classic AVI of the first part's frames.
+    const QString first = Path(QStringLiteral("first%1.avi").arg(c.Code));
+    {
+      QFile out(first);
+      ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+      out.write(ReadAll(path).left(qsizetype(avi.Parts[0].Size) + 8));
+    }
+    const test::ProbedVideo part = MediaProbe::ProbeVideo(first);
+    ASSERT_TRUE(part.Valid) << part.Error.toStdString();
+    EXPECT_EQ(part.Frames, int64_t(avi.Parts[0].Chunks));
+  }
+}
+
+// A recording that stays below the RIFF limit is the classic file, byte for byte, and checkpoints
+// on the way leave no trace in it.
+TEST_F(AviWriterTest, BelowTheRiffLimitTheFileIsTheClassicOne) {
+  ASSERT_TRUE(compressor_.Select(0));
+  QByteArray classic;
+  for (const bool tight : {false, true}) {
+    AviWriter writer(SpoolPath());
+    if (tight) writer.SetRiffLimit(classic.size() + 32 + 8 * 7);  // room for the "ix00" too
+    const QString path = Path(QStringLiteral("below%1.avi").arg(tight));
+    ASSERT_TRUE(writer.Open(path, Settings(24, 10, 15), compressor_));
+    CompressedFrame frame;
+    for (int i = 0; i < 7; ++i) {
+      DrawFrame(compressor_.Bitmap(), i);
+      ASSERT_TRUE(writer.AddFrame(frame));
+      if (tight) {
+        ASSERT_TRUE(writer.Checkpoint(14.5L));
+      }
+    }
+    ASSERT_TRUE(writer.Close(14.0L));
+    EXPECT_EQ(writer.Parts(), 1);
+    if (!tight) {
+      classic = ReadAll(path);
+    } else {
+      EXPECT_EQ(ReadAll(path), classic);
+    }
   }
 }
 

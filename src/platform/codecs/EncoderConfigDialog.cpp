@@ -9,7 +9,7 @@
 namespace qm {
 
 EncoderConfigDialog::EncoderConfigDialog(const QString& title, const EncoderSettings& settings,
-                                   bool hasQuality, QWidget* parent)
+                                         bool hasQuality, QWidget* parent)
     : QDialog(parent), seQuality(new QSpinBox(this)), seKeyFrames(new QSpinBox(this)) {
   setWindowTitle(title);
   setObjectName(QStringLiteral("EncoderConfigDialog"));

@@ -15,7 +15,7 @@ class EncoderConfigDialog : public QDialog {
 
  public:
   EncoderConfigDialog(const QString& title, const EncoderSettings& settings, bool hasQuality,
-                   QWidget* parent = nullptr);
+                      QWidget* parent = nullptr);
 
   // The settings as the dialog shows them now.
   EncoderSettings Settings() const;

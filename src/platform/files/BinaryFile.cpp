@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,6 +85,73 @@ bool BinaryFile::OpenRead(const QString& path) {
   fd_ = OpenPath(path, O_RDONLY);
   position_ = 0;
   return fd_ >= 0;
+}
+
+bool BinaryFile::OpenReadWrite(const QString& path) {
+  Close();
+  IgnoreFileSizeSignal();
+  fd_ = OpenPath(path, O_RDWR);
+  position_ = 0;
+  return fd_ >= 0;
+}
+
+bool BinaryFile::OpenOrCreate(const QString& path) {
+  Close();
+  IgnoreFileSizeSignal();
+  fd_ = OpenPath(path, O_RDWR | O_CREAT, 0644);
+  position_ = 0;
+  return fd_ >= 0;
+}
+
+bool BinaryFile::WriteAt(int64_t offset, const void* data, size_t size) {
+  if (fd_ < 0 || offset < 0) {
+    lastError_ = EBADF;
+    return false;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  errno = 0;
+  const size_t done =
+      Transfer([&](size_t at,
+                   size_t n) { return ::pwrite(fd_, bytes + at, n, off_t(offset + int64_t(at))); },
+               size, kWritePiece);
+  if (done == size) return true;
+  lastError_ = errno != 0 ? errno : ENOSPC;
+  return false;
+}
+
+bool BinaryFile::WriteU32At(int64_t offset, uint32_t value) {
+  uint8_t bytes[4];
+  PutLE32(bytes, value);
+  return WriteAt(offset, bytes, sizeof bytes);
+}
+
+bool BinaryFile::ReadAt(int64_t offset, void* data, size_t size) const {
+  if (fd_ < 0 || offset < 0) return false;
+  auto* bytes = static_cast<uint8_t*>(data);
+  const size_t done = Transfer(
+      [&](size_t at, size_t n) { return ::pread(fd_, bytes + at, n, off_t(offset + int64_t(at))); },
+      size, size);
+  return done == size;
+}
+
+BinaryFile::LockResult BinaryFile::TryLock() {
+  if (fd_ < 0) return LockResult::Failed;
+  int result;
+  do {
+    result = ::flock(fd_, LOCK_EX | LOCK_NB);
+  } while (result < 0 && errno == EINTR);
+  if (result == 0) return LockResult::Taken;
+  return errno == EWOULDBLOCK ? LockResult::Busy : LockResult::Failed;
+}
+
+int64_t BinaryFile::Size() const {
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
+  return int64_t(info.st_size);
+}
+
+bool BinaryFile::SyncData() {
+  return fd_ >= 0 && ::fdatasync(fd_) == 0;
 }
 
 bool BinaryFile::Close() {

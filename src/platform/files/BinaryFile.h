@@ -24,6 +24,10 @@ class BinaryFile {
   bool Create(const QString& path);
   // Opens an existing file for reading only.
   bool OpenRead(const QString& path);
+  // Opens an existing file for reading and writing, without changing it.
+  bool OpenReadWrite(const QString& path);
+  // Opens the file for reading and writing, creating it when missing; its bytes stay.
+  bool OpenOrCreate(const QString& path);
   // Closes the file; true when it was open and closed cleanly.
   bool Close();
   bool IsOpen() const { return fd_ >= 0; }
@@ -34,6 +38,21 @@ class BinaryFile {
   bool WriteU32(uint32_t value);
   // Reads exactly size bytes; false on an error or at the end of the file.
   bool Read(void* data, size_t size);
+
+  // Writes or reads at offset without moving the position.
+  bool WriteAt(int64_t offset, const void* data, size_t size);
+  bool WriteU32At(int64_t offset, uint32_t value);
+  bool ReadAt(int64_t offset, void* data, size_t size) const;
+
+  // An exclusive advisory lock on the whole file (flock), held until the file is closed.
+  enum class LockResult { Taken, Busy, Failed };
+  LockResult TryLock();
+  // The file's length; -1 when it cannot be told.
+  int64_t Size() const;
+  // Brings the file's data (and its length) to the disk.
+  bool SyncData();
+  // The descriptor, for a helper that duplicates it; -1 when closed.
+  int Descriptor() const { return fd_; }
 
   bool Seek(int64_t offset);
   int64_t Position() const { return position_; }

@@ -136,7 +136,7 @@ bool EncodeOrMessage(const Job& job, ErrorManager& err) {
 }  // namespace
 
 void JpegWriter::Write(QIODevice& out, const uint8_t* topRow, ptrdiff_t rowStep, int width,
-                        int height, int quality) {
+                       int height, int quality) {
   if (width < 1 || height < 1 || width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
     throw std::runtime_error("JPEG pictures are 1 to " + std::to_string(JPEG_MAX_DIMENSION) +
                              " pixels either way");

@@ -65,7 +65,7 @@ bool CursorSource::HotSpot(uint64_t serial, Point& hotSpot) const {
 }
 
 void CursorSource::Draw(uint64_t serial, const PixelTarget& target, int32_t left,
-                         int32_t top) const {
+                        int32_t top) const {
   if (serial == 0 || serial != serial_ || !target.Bits) return;
   if (target.BitsPerPixel != 24 && target.BitsPerPixel != 32) return;
   const int bytes = target.BitsPerPixel / 8;

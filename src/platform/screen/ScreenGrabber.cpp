@@ -251,7 +251,7 @@ bool ScreenGrabber::GrabShm(int32_t x, int32_t y, int32_t width, int32_t height)
 }
 
 bool ScreenGrabber::GrabPlain(int32_t x, int32_t y, int32_t width, int32_t height,
-                               const PixelTarget& target, int32_t dx, int32_t dy) {
+                              const PixelTarget& target, int32_t dx, int32_t dy) {
   ImagePtr image;
   {
     XConnection::Lock lock(*connection_);

@@ -1,0 +1,373 @@
+#include "video/AviRepair.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "common/CommonParams.h"
+#include "common/LittleEndian.h"
+#include "platform/codecs/KeyFrameReader.h"
+#include "platform/files/BinaryFile.h"
+#include "video/AviWriter.h"
+#include "video/VideoTypes.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int64_t kHeaderRegion = 6148;  // up to the first frame chunk
+constexpr int64_t kMovi = AviWriter::kFirstMovi;
+constexpr int kEntry = 16;
+
+struct Frame {
+  int64_t Position = 0;  // of the chunk's code
+  uint32_t Size = 0;
+  bool Key = false;
+};
+
+struct Part {
+  int64_t Riff = 0;
+  int64_t Movi = 0;
+  std::vector<Frame> Frames;
+  int64_t IndexAt = -1;  // its "ix00", when the writer finished the part
+  uint32_t IndexBytes = 0;
+  uint32_t IndexEntries = 0;
+};
+
+Part MakePart(int64_t riff, int64_t movi) {
+  Part part;
+  part.Riff = riff;
+  part.Movi = movi;
+  return part;
+}
+
+// The fixed codes and sizes of the header region that every file of AviWriter has.
+struct Field {
+  int At;
+  uint32_t Value;
+};
+// clang-format off
+const Field kFixed[] = {
+    {0, MakeFourCC("RIFF")}, {8, MakeFourCC("AVI ")}, {12, MakeFourCC("LIST")}, {16, 6116},
+    {20, MakeFourCC("hdrl")}, {24, MakeFourCC("avih")}, {28, 56}, {44, 0x110}, {56, 1},
+    {88, MakeFourCC("LIST")}, {92, 4236}, {96, MakeFourCC("strl")}, {100, MakeFourCC("strh")},
+    {104, 56}, {108, MakeFourCC("vids")}, {128, 10000}, {164, MakeFourCC("strf")}, {168, 40},
+    {216, 4112}, {4332, MakeFourCC("LIST")}, {4336, 260}, {4340, MakeFourCC("odml")},
+    {4344, MakeFourCC("dmlh")}, {4348, 248}, {4600, MakeFourCC("JUNK")}, {4604, 1528},
+    {6136, MakeFourCC("LIST")}, {6144, MakeFourCC("movi")},
+};
+// clang-format on
+
+RepairResult Refuse(const QString& message) {
+  RepairResult result;
+  result.Result = RepairResult::Outcome::Refused;
+  result.Message = message;
+  return result;
+}
+
+class Repairer {
+ public:
+  Repairer(const QString& fileName, const QString& spoolPath)
+      : fileName_(fileName), spoolPath_(spoolPath) {}
+
+  RepairResult Run() {
+    if (!file_.OpenReadWrite(fileName_))
+      return Refuse(QStringLiteral("Can not open file ") + fileName_);
+    if (file_.TryLock() != BinaryFile::LockResult::Taken)
+      return Refuse(QStringLiteral("The file ") + fileName_ +
+                    QStringLiteral(" is being recorded."));
+    size_ = file_.Size();
+    const QString notOurs =
+        fileName_ + QStringLiteral(" is not a recording of Quillmark; left unchanged.");
+    if (size_ < kHeaderRegion || !file_.ReadAt(0, header_.data(), header_.size()))
+      return Refuse(notOurs);
+    for (const Field& field : kFixed)
+      if (U32(field.At) != field.Value) return Refuse(notOurs);
+    const uint32_t superIndex = U32(212);
+    if (superIndex != MakeFourCC("JUNK") && superIndex != MakeFourCC("indx"))
+      return Refuse(notOurs);
+    handler_ = U32(112);
+    code_ = handler_ == MakeFourCC("DIB ") ? MakeFourCC("00db") : MakeFourCC("00dc");
+    if (handler_ == 0 || U32(116) != 0 || U32(132) == 0) return Refuse(notOurs);
+    if (Complete()) {
+      RepairResult result;
+      result.Result = RepairResult::Outcome::AlreadyComplete;
+      result.FramesKept = U32(140);
+      result.Message = fileName_ + QStringLiteral(" is complete; nothing to repair.");
+      return result;
+    }
+
+    if (spool_.OpenReadWrite(spoolPath_) && spool_.TryLock() == BinaryFile::LockResult::Busy)
+      return Refuse(QStringLiteral("The file ") + fileName_ +
+                    QStringLiteral(" is being recorded."));
+    if (!Scan())
+      return Refuse(fileName_ + QStringLiteral(" is damaged beyond repair; left unchanged."));
+    KeyFlags();
+    const bool ok = parts_.size() == 1 ? FinishClassic() : FinishOpenDml();
+    if (!ok) return Refuse(QStringLiteral("Can not write file ") + fileName_);
+    spool_.Close();
+    QFile::remove(spoolPath_);
+
+    RepairResult result;
+    result.Result = RepairResult::Outcome::Repaired;
+    result.FramesKept = TotalFrames();
+    result.BytesCut = std::max<int64_t>(0, size_ - end_);
+    result.Message =
+        QStringLiteral("%1: completed, %2 frames kept").arg(fileName_).arg(result.FramesKept);
+    if (cutChunk_) result.Message += QStringLiteral(", an unfinished frame cut");
+    return result;
+  }
+
+ private:
+  uint32_t U32(int at) const { return GetLE32(header_.data() + at); }
+
+  // A file that went through Close (or through a repair) once.
+  bool Complete() {
+    if (U32(212) == MakeFourCC("indx")) return true;
+    const int64_t moviEnd = kMovi + 8 + int64_t(U32(6140));
+    uint8_t idx1[8];
+    if (moviEnd + 8 > size_ || !file_.ReadAt(moviEnd, idx1, 8)) return false;
+    return GetLE32(idx1) == MakeFourCC("idx1") && GetLE32(idx1 + 4) == U32(48) * uint64_t(kEntry) &&
+           moviEnd + 8 + int64_t(GetLE32(idx1 + 4)) == size_ && int64_t(U32(4)) + 8 == size_ &&
+           U32(140) == U32(48);
+  }
+
+  // Walks the chunks as the writer appends them: frames, a part's "ix00", the first part's
+  // "idx1", the next part's head. Stops at the first chunk that is cut off or unknown.
+  bool Scan() {
+    parts_.assign(1, MakePart(0, kMovi));
+    int64_t at = kHeaderRegion;
+    while (at + 8 <= size_) {
+      uint8_t head[24];
+      if (!file_.ReadAt(at, head, 8)) break;
+      const uint32_t id = GetLE32(head);
+      const uint32_t size = GetLE32(head + 4);
+      const int64_t next = at + 8 + int64_t(size) + (size & 1);
+      if (id == MakeFourCC("RIFF")) {
+        if (at + 24 > size_ || !file_.ReadAt(at, head, 24) ||
+            GetLE32(head + 8) != MakeFourCC("AVIX") || GetLE32(head + 12) != MakeFourCC("LIST") ||
+            GetLE32(head + 20) != MakeFourCC("movi") ||
+            parts_.size() >= size_t(AviWriter::kMaxParts))
+          break;
+        parts_.push_back(MakePart(at, at + 12));
+        at += 24;
+        continue;
+      }
+      if (next > size_) {
+        cutChunk_ = id == code_;
+        break;
+      }
+      Part& part = parts_.back();
+      if (id == code_) {
+        part.Frames.push_back(Frame{at, size, false});
+      } else if (id == MakeFourCC("ix00") && size >= 24 && part.IndexAt < 0) {
+        uint8_t entries[4];
+        if (!file_.ReadAt(at + 12, entries, 4)) break;
+        part.IndexAt = at;
+        part.IndexBytes = size + 8;
+        part.IndexEntries = GetLE32(entries);
+      } else if (id != MakeFourCC("idx1") || parts_.size() != 1) {
+        break;
+      }
+      at = next;
+    }
+    // A part begun without a frame goes; every part before the last must have been finished.
+    while (parts_.size() > 1 && parts_.back().Frames.empty()) parts_.pop_back();
+    // Their indexes are rewritten in place, so each must lie right after its frames and end
+    // where the next part begins.
+    for (size_t i = 0; i + 1 < parts_.size(); ++i) {
+      const Part& part = parts_[i];
+      const int64_t frames = int64_t(part.Frames.size());
+      const int64_t end =
+          EndOfFrames(part) + 32 + 8 * frames + (i == 0 ? 8 + int64_t(kEntry) * frames : 0);
+      if (part.IndexAt != EndOfFrames(part) || part.IndexEntries != part.Frames.size() ||
+          end != parts_[i + 1].Riff)
+        return false;
+    }
+    return true;
+  }
+
+  uint32_t TotalFrames() const {
+    uint32_t total = 0;
+    for (const Part& part : parts_) total += uint32_t(part.Frames.size());
+    return total;
+  }
+
+  // Key flags of the frames the new index describes: the spool's when it agrees with the file
+  // frame for frame, else the decoder's.
+  void KeyFlags() {
+    std::vector<Frame*> frames;
+    for (Part& part : parts_)
+      for (Frame& frame : part.Frames) frames.push_back(&frame);
+    // The spool's entries follow the frames one for one while both survive.
+    size_t fromSpool = 0;
+    const int64_t entries = spool_.IsOpen() ? std::max<int64_t>(spool_.Size(), 0) / kEntry : 0;
+    for (const Part& part : parts_) {
+      bool agrees = true;
+      for (const Frame& frame : part.Frames) {
+        uint8_t entry[kEntry];
+        agrees = int64_t(fromSpool) < entries &&
+                 spool_.ReadAt(int64_t(fromSpool) * kEntry, entry, kEntry) &&
+                 GetLE32(entry) == code_ &&
+                 GetLE32(entry + 8) == uint32_t(frame.Position - part.Movi - 8) &&
+                 GetLE32(entry + 12) == frame.Size;
+        if (!agrees) break;
+        frames[fromSpool]->Key = (GetLE32(entry + 4) & kAviKeyFrame) != 0;
+        ++fromSpool;
+      }
+      if (!agrees) break;
+    }
+    if (fromSpool == frames.size()) return;
+    // The decoder needs the stream from its start to know the later frames.
+    KeyFrameReader reader(handler_, header_.data() + 172);
+    std::vector<uint8_t> data;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      Frame& frame = *frames[i];
+      bool key = true;
+      if (reader.Usable()) {
+        data.resize(frame.Size);
+        key = file_.ReadAt(frame.Position + 8, data.data(), data.size()) &&
+              reader.IsKeyFrame(data.data(), data.size());
+      }
+      if (i >= fromSpool) frame.Key = key;
+    }
+  }
+
+  uint32_t Largest() const {
+    uint32_t largest = 0;
+    for (const Part& part : parts_)
+      for (const Frame& frame : part.Frames) largest = std::max(largest, frame.Size);
+    return largest;
+  }
+
+  int64_t EndOfFrames(const Part& part) const {
+    if (part.Frames.empty()) return part.Movi + 12;
+    const Frame& last = part.Frames.back();
+    return last.Position + 8 + last.Size + (last.Size & 1);
+  }
+
+  // One part: the classic layout, as Close writes it.
+  bool FinishClassic() {
+    const Part& part = parts_.front();
+    const int64_t endOfFrames = EndOfFrames(part);
+    const std::vector<uint8_t> index = Idx1(part);
+    end_ = endOfFrames + int64_t(index.size());
+    const uint32_t frames = uint32_t(part.Frames.size());
+    return file_.WriteAt(endOfFrames, index.data(), index.size()) && file_.WriteU32At(48, frames) &&
+           file_.WriteU32At(140, frames) && file_.WriteU32At(144, Largest()) &&
+           file_.WriteU32At(AviWriter::kExtendedHeaderAt, 480) &&
+           file_.WriteU32At(kMovi + 4, uint32_t(endOfFrames - kMovi - 8)) && file_.Truncate(end_) &&
+           file_.WriteU32At(4, uint32_t(end_ - 8)) && file_.SyncData();
+  }
+
+  // The "ix00" of a part, for frames whose key flags are known.
+  static std::vector<uint8_t> StandardIndex(const Part& part, uint32_t code) {
+    std::vector<uint8_t> index(32 + part.Frames.size() * 8);
+    const int64_t base = part.Movi + 8;
+    PutLE32(index.data(), MakeFourCC("ix00"));
+    PutLE32(index.data() + 4, uint32_t(index.size() - 8));
+    PutLE16(index.data() + 8, 2);
+    index[11] = 1;
+    PutLE32(index.data() + 12, uint32_t(part.Frames.size()));
+    PutLE32(index.data() + 16, code);
+    PutLE32(index.data() + 20, uint32_t(uint64_t(base)));
+    PutLE32(index.data() + 24, uint32_t(uint64_t(base) >> 32));
+    for (size_t i = 0; i < part.Frames.size(); ++i) {
+      const Frame& frame = part.Frames[i];
+      uint8_t* entry = index.data() + 32 + i * 8;
+      PutLE32(entry, uint32_t(frame.Position + 8 - base));
+      PutLE32(entry + 4, frame.Key ? frame.Size : frame.Size | 0x80000000u);
+    }
+    return index;
+  }
+
+  std::vector<uint8_t> Idx1(const Part& part) const {
+    std::vector<uint8_t> index(8 + part.Frames.size() * kEntry);
+    PutLE32(index.data(), MakeFourCC("idx1"));
+    PutLE32(index.data() + 4, uint32_t(part.Frames.size() * kEntry));
+    for (size_t i = 0; i < part.Frames.size(); ++i) {
+      uint8_t* entry = index.data() + 8 + i * kEntry;
+      const Frame& frame = part.Frames[i];
+      PutLE32(entry, code_);
+      PutLE32(entry + 4, frame.Key ? kAviKeyFrame : 0);
+      PutLE32(entry + 8, uint32_t(frame.Position - part.Movi - 8));
+      PutLE32(entry + 12, frame.Size);
+    }
+    return index;
+  }
+
+  // Several parts: every part's indexes and sizes are written anew from what the scan found
+  // (the finished parts' keep their places and lengths), the last part's after its last whole
+  // frame; then the headers and, last of all, the super index that marks the file complete.
+  bool FinishOpenDml() {
+    for (size_t i = 0; i < parts_.size(); ++i) {
+      Part& part = parts_[i];
+      const bool last = i + 1 == parts_.size();
+      const int64_t at = last ? EndOfFrames(part) : part.IndexAt;
+      if (at != EndOfFrames(part)) return false;
+      const std::vector<uint8_t> index = StandardIndex(part, code_);
+      part.IndexAt = at;
+      part.IndexBytes = uint32_t(index.size());
+      const int64_t moviEnd = at + int64_t(index.size());
+      int64_t partEnd = moviEnd;
+      if (!file_.WriteAt(at, index.data(), index.size())) return false;
+      if (i == 0) {
+        const std::vector<uint8_t> idx1 = Idx1(part);
+        if (!file_.WriteAt(moviEnd, idx1.data(), idx1.size())) return false;
+        partEnd += int64_t(idx1.size());
+      }
+      if (!last && partEnd != parts_[i + 1].Riff) return false;
+      if (!file_.WriteU32At(part.Movi + 4, uint32_t(moviEnd - part.Movi - 8)) ||
+          !file_.WriteU32At(part.Riff + 4, uint32_t(partEnd - part.Riff - 8)))
+        return false;
+      end_ = partEnd;
+    }
+    if (!file_.Truncate(end_)) return false;
+
+    std::array<uint8_t, AviWriter::kSuperIndexSize> super{};
+    PutLE16(super.data(), 4);
+    PutLE32(super.data() + 4, uint32_t(parts_.size()));
+    PutLE32(super.data() + 8, code_);
+    for (size_t i = 0; i < parts_.size(); ++i) {
+      uint8_t* entry = super.data() + 24 + i * 16;
+      PutLE32(entry, uint32_t(uint64_t(parts_[i].IndexAt)));
+      PutLE32(entry + 4, uint32_t(uint64_t(parts_[i].IndexAt) >> 32));
+      PutLE32(entry + 8, parts_[i].IndexBytes);
+      PutLE32(entry + 12, uint32_t(parts_[i].Frames.size()));
+    }
+    return file_.WriteU32At(48, uint32_t(parts_.front().Frames.size())) &&
+           file_.WriteU32At(140, TotalFrames()) && file_.WriteU32At(144, Largest()) &&
+           file_.WriteU32At(AviWriter::kExtendedHeaderAt, TotalFrames()) &&
+           file_.WriteAt(AviWriter::kSuperIndexAt, super.data(), super.size()) &&
+           file_.SyncData() && file_.WriteU32At(AviWriter::kSuperIndexAt - 8, MakeFourCC("indx")) &&
+           file_.SyncData();
+  }
+
+  QString fileName_;
+  QString spoolPath_;
+  BinaryFile file_;
+  BinaryFile spool_;
+  int64_t size_ = 0;
+  int64_t end_ = 0;
+  std::array<uint8_t, kHeaderRegion> header_{};
+  uint32_t handler_ = 0;
+  uint32_t code_ = 0;
+  bool cutChunk_ = false;
+  std::vector<Part> parts_;
+};
+
+}  // namespace
+
+RepairResult AviRepair::Repair(const QString& fileName, const QString& spoolPath) {
+  const QFileInfo info(fileName);
+  if (!info.isFile()) return Refuse(QStringLiteral("Can not open file ") + fileName);
+  const QString path = info.canonicalFilePath();
+  Repairer repairer(path, spoolPath.isEmpty() ? AviWriter::SpoolPathFor(path) : spoolPath);
+  RepairResult result = repairer.Run();
+  return result;
+}
+
+}  // namespace qm

@@ -1,0 +1,302 @@
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "common/CommonParams.h"
+#include "common/LittleEndian.h"
+#include "support/MediaProbe.h"
+#include "support/RecordingMessages.h"
+#include "video/AviCompress.h"
+#include "video/AviRepair.h"
+#include "video/AviWriter.h"
+
+namespace qm {
+namespace {
+
+using test::AviFile;
+using test::MediaProbe;
+using Outcome = RepairResult::Outcome;
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// Moving stripes: a picture that gives a compressor key and delta frames.
+void DrawFrame(DIBBitmap& bitmap, int frame) {
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    uint8_t* row = bitmap.ScanLine(y);
+    for (int x = 0; x < bitmap.Width() * 3; ++x)
+      row[x] = uint8_t(((x / 3 + frame * 2) / 8 + y / 8) % 2 ? 0xE0 : 0x20 + frame);
+  }
+}
+
+// What a recording leaves on disk after each frame: the file and its spool, as a kill at that
+// moment would leave them, and the complete file at the end.
+struct Recording {
+  std::vector<QByteArray> Files;   // after frame i + 1
+  std::vector<QByteArray> Spools;  // after frame i + 1
+  std::vector<int> Parts;          // after frame i + 1
+  QByteArray Complete;
+};
+
+constexpr int kFrames = 40;
+constexpr long double kRate = 10;
+
+class AviRepairTest : public ::testing::Test {
+ protected:
+  QString Path(const QString& name) const { return dir_.filePath(name); }
+
+  Recording Record(uint32_t code, int64_t riffLimit) {
+    Recording recording;
+    EXPECT_TRUE(compressor_.Select(code));
+    const QString spool = Path(QStringLiteral("rec.spool"));
+    const QString path = Path(QStringLiteral("rec.avi"));
+    AviWriter writer(spool);
+    if (riffLimit) writer.SetRiffLimit(riffLimit);
+    AviSettings settings;
+    settings.FrameRate = 12;  // requested; the checkpoints tell the rate achieved
+    settings.Width = 64;
+    settings.Height = 48;
+    settings.FrameCountHint = 1000000;
+    EXPECT_TRUE(writer.Open(path, settings, compressor_));
+    CompressedFrame frame;
+    for (int i = 0; i < kFrames; ++i) {
+      DrawFrame(compressor_.Bitmap(), i);
+      frame.FrameNumber = uint32_t(i);
+      EXPECT_TRUE(writer.AddFrame(frame));
+      if (i == 0 || i % 10 == 9) {
+        EXPECT_TRUE(writer.Checkpoint(i == 0 ? 0 : kRate));
+      }
+      recording.Files.push_back(ReadAll(path));
+      recording.Spools.push_back(ReadAll(spool));
+      recording.Parts.push_back(writer.Parts());
+    }
+    EXPECT_TRUE(writer.Close(kRate));
+    recording.Complete = ReadAll(path);
+    QFile::remove(path);
+    return recording;
+  }
+
+  QTemporaryDir dir_;
+  test::RecordingMessages messages_;
+  AviCompress compressor_;
+};
+
+// Killed at any moment, a recording reads with a duration; the repair keeps every complete
+// frame with the decoder's key flags and the rate achieved, and a second repair changes nothing.
+TEST_F(AviRepairTest, AnInterruptedRecordingIsCompletedWithEveryWholeFrame) {
+  ASSERT_TRUE(MediaProbe::Available());
+  enum class Cut { BetweenFrames, InsideAFrame, InsideTheIndex, AtTheNextPart };
+  struct Case {
+    const char* Name;
+    uint32_t Code;
+    int64_t RiffLimit;  // 0: the default
+    int After;          // frames written when the kill came
+    Cut Where;
+    bool Spool;  // the spool survived
+    int Kept;
+  };
+  const uint32_t mp42 = MakeFourCC("MP42"), h264 = MakeFourCC("H264");
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"dib between frames",         0,    0,     23, Cut::BetweenFrames, true,  23},
+      {"dib inside a frame",         0,    0,     23, Cut::InsideAFrame,  true,  23},
+      {"dib inside the index",       0,    0,     40, Cut::InsideTheIndex, true, 40},
+      {"dib no spool",               0,    0,     17, Cut::InsideAFrame,  false, 17},
+      {"mp42 inside a frame",        mp42, 0,     31, Cut::InsideAFrame,  true,  31},
+      {"mp42 no spool",              mp42, 0,     31, Cut::BetweenFrames, false, 31},
+      {"h264 inside the index",      h264, 0,     40, Cut::InsideTheIndex, true, 40},
+      {"h264 no spool",              h264, 0,     26, Cut::InsideAFrame,  false, 26},
+      {"dib odml last part",         0,    50000, 33, Cut::InsideAFrame,  true,  33},
+      {"mp42 odml no spool",         mp42, 9000,  37, Cut::InsideAFrame,  false, 37},
+      {"dib odml at the next part",  0,    50000, 0,  Cut::AtTheNextPart, true,  0},
+  };
+  // clang-format on
+  uint32_t recorded = ~0u;
+  int64_t recordedLimit = -1;
+  Recording recording;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    if (c.Code != recorded || c.RiffLimit != recordedLimit) {
+      recording = Record(c.Code, c.RiffLimit);
+      recorded = c.Code;
+      recordedLimit = c.RiffLimit;
+    }
+    int after = c.After;
+    int kept = c.Kept;
+    QByteArray file = recording.Files[size_t(after - (after > 0))];
+    if (c.Where == Cut::AtTheNextPart) {
+      // Killed after the first part was finished, before the next part's head was written.
+      const auto next = std::find(recording.Parts.begin(), recording.Parts.end(), 2);
+      ASSERT_NE(next, recording.Parts.end());
+      after = int(next - recording.Parts.begin()) + 1;
+      kept = after - 1;
+      file = recording.Files[size_t(after - 1)];
+      // The second part starts where the first one ends.
+      file.truncate(qsizetype(GetLE32(reinterpret_cast<const uint8_t*>(file.constData()) + 4)) + 8);
+    } else if (c.Where == Cut::InsideAFrame) {
+      // Part of the next frame's chunk.
+      const QByteArray& longer = recording.Files[size_t(after)];
+      file = longer.left(file.size() + (longer.size() - file.size()) / 2);
+    } else if (c.Where == Cut::InsideTheIndex) {
+      file = recording.Complete.left(file.size() + 8 + 16 * 5);
+    }
+    const QString path = Path(QStringLiteral("cut.avi"));
+    const QString spool = Path(QStringLiteral("cut.spool"));
+    WriteAll(path, file);
+    QFile::remove(spool);
+    if (c.Spool) WriteAll(spool, recording.Spools[size_t(after - 1)]);
+
+    const test::ProbedVideo before = MediaProbe::ProbeVideo(path);
+    EXPECT_GT(before.Duration, 0) << before.Error.toStdString();
+
+    const RepairResult result = AviRepair::Repair(path, spool);
+    ASSERT_EQ(result.Result, Outcome::Repaired) << result.Message.toStdString();
+    EXPECT_EQ(result.FramesKept, uint32_t(kept));
+    EXPECT_FALSE(QFileInfo::exists(spool));
+    const QByteArray repaired = ReadAll(path);
+    if (c.Where == Cut::InsideTheIndex) {
+      EXPECT_EQ(repaired, recording.Complete);
+    }
+
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_EQ(video.Frames, kept);
+    const std::vector<bool> indexed = MediaProbe::PacketKeyFlags(path);
+    const std::vector<test::ProbedFrame> decoded = MediaProbe::DecodedFrames(path);
+    ASSERT_EQ(indexed.size(), size_t(kept));
+    ASSERT_EQ(decoded.size(), size_t(kept));
+    for (size_t i = 0; i < indexed.size(); ++i) EXPECT_EQ(indexed[i], decoded[i].KeyFrame) << i;
+    const AviFile avi = MediaProbe::ReadAvi(path);
+    ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+    if (kept >= 10) {
+      EXPECT_NEAR(avi.Rate() / double(avi.Scale()), double(kRate), 0.02 * double(kRate));
+    }
+    EXPECT_EQ(avi.Length(), uint32_t(kept));
+
+    const RepairResult again = AviRepair::Repair(path, spool);
+    EXPECT_EQ(again.Result, Outcome::AlreadyComplete) << again.Message.toStdString();
+    EXPECT_EQ(ReadAll(path), repaired);
+  }
+}
+
+// What is not an interrupted recording of ours, or is still being recorded, stays as it is.
+TEST_F(AviRepairTest, ForeignOrBusyFilesAreRefusedUnchanged) {
+  const Recording recording = Record(0, 0);
+  const QString path = Path(QStringLiteral("other.avi"));
+  QByteArray foreign = recording.Files[5];
+  foreign[20] = 'x';  // another list where "hdrl" belongs
+  for (const QByteArray& bytes : {QByteArray(), QByteArray("RIFF"), foreign}) {
+    WriteAll(path, bytes);
+    EXPECT_EQ(AviRepair::Repair(path).Result, Outcome::Refused);
+    EXPECT_EQ(ReadAll(path), bytes);
+  }
+  EXPECT_EQ(AviRepair::Repair(Path(QStringLiteral("missing.avi"))).Result, Outcome::Refused);
+
+  ASSERT_TRUE(compressor_.Select(0));
+  AviWriter writer;
+  const QString live = Path(QStringLiteral("live.avi"));
+  AviSettings settings;
+  settings.FrameRate = 10;
+  settings.Width = 8;
+  settings.Height = 8;
+  ASSERT_TRUE(writer.Open(live, settings, compressor_));
+  CompressedFrame frame;
+  ASSERT_TRUE(writer.AddFrame(frame));
+  const QByteArray before = ReadAll(live);
+  const RepairResult busy = AviRepair::Repair(live);
+  EXPECT_EQ(busy.Result, Outcome::Refused);
+  EXPECT_TRUE(busy.Message.contains(QStringLiteral("being recorded")));
+  EXPECT_EQ(ReadAll(live), before);
+  ASSERT_TRUE(writer.Close(0));
+}
+
+// The repair reads outside input: thousands of damaged files, each refused unchanged or
+// completed into a file that a second repair leaves as it is; none may crash (ASan, UBSan).
+TEST_F(AviRepairTest, DamagedFilesAreRefusedOrCompletedNeverWorse) {
+  std::vector<std::pair<QByteArray, QByteArray>> bases;  // file, spool
+  for (const auto& [code, limit] :
+       {std::pair<uint32_t, int64_t>{0, 0}, {MakeFourCC("MP42"), 0}, {0, 40000}}) {
+    const Recording recording = Record(code, limit);
+    bases.push_back({recording.Files[27], recording.Spools[27]});
+    bases.push_back({recording.Complete, QByteArray()});
+  }
+  const QString path = Path(QStringLiteral("mutant.avi"));
+  const QString spool = Path(QStringLiteral("mutant.spool"));
+  std::mt19937 random(20261207);
+  const auto pick = [&](int64_t n) {
+    return int64_t(random() % uint64_t(std::max<int64_t>(n, 1)));
+  };
+  int refused = 0, repaired = 0, complete = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const auto& [base, baseSpool] = bases[size_t(round) % bases.size()];
+    QByteArray bytes = base;
+    QByteArray spoolBytes = baseSpool;
+    const int mutations = 1 + int(pick(3));
+    for (int m = 0; m < mutations; ++m) {
+      switch (pick(6)) {
+        case 0:  // a few bytes anywhere
+          for (int64_t k = 0, n = 1 + pick(8); k < n; ++k)
+            bytes[qsizetype(pick(bytes.size()))] = char(random());
+          break;
+        case 1:  // a byte of the header region
+          bytes[qsizetype(pick(std::min<qsizetype>(bytes.size(), 6160)))] = char(random());
+          break;
+        case 2: {  // a 32-bit field, often a size, gets a telling value
+          const uint32_t values[] = {
+              0, 1, 0x7FFFFFFF, 0xFFFFFFFF, uint32_t(bytes.size()), uint32_t(random())};
+          const qsizetype at = qsizetype(pick(bytes.size() / 4)) * 4;
+          if (at + 4 <= bytes.size())
+            PutLE32(reinterpret_cast<uint8_t*>(bytes.data()) + at, values[pick(6)]);
+          break;
+        }
+        case 3:
+          bytes.truncate(qsizetype(pick(bytes.size() + 1)));
+          break;
+        case 4:
+          bytes.insert(qsizetype(pick(bytes.size() + 1)),
+                       QByteArray(int(1 + pick(40)), char(random())));
+          break;
+        default:
+          if (!spoolBytes.isEmpty())
+            spoolBytes[qsizetype(pick(spoolBytes.size()))] = char(random());
+          break;
+      }
+    }
+    WriteAll(path, bytes);
+    QFile::remove(spool);
+    if (!spoolBytes.isEmpty()) WriteAll(spool, spoolBytes);
+    const RepairResult result = AviRepair::Repair(path, spool);
+    const QByteArray after = ReadAll(path);
+    if (result.Result == Outcome::Repaired) {
+      ++repaired;
+      const RepairResult again = AviRepair::Repair(path, spool);
+      ASSERT_EQ(again.Result, Outcome::AlreadyComplete) << "round " << round;
+      ASSERT_EQ(ReadAll(path), after) << "round " << round;
+      const AviFile avi = MediaProbe::ReadAvi(path);
+      ASSERT_TRUE(avi.Valid) << "round " << round << ": " << avi.Error.toStdString();
+    } else {
+      ++(result.Result == Outcome::Refused ? refused : complete);
+      ASSERT_EQ(after, bytes) << "round " << round << ": " << result.Message.toStdString();
+    }
+  }
+  // The mutations reach every outcome.
+  EXPECT_GT(refused, 100);
+  EXPECT_GT(repaired, 100);
+  EXPECT_GT(complete, 10);
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,9 +1,11 @@
 #include "cli/CliOptions.h"
 
 #include "capture/CaptureLib.h"
+#include "cli/AreaChoice.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace qm::cli {
@@ -61,6 +63,10 @@ void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& option
     options.ShowCursor = true;
   else if (arg == QLatin1String("--follow"))
     options.FollowCursor = true;
+  else if (arg == QLatin1String("--select"))
+    options.Select = true;
+  else if (arg == QLatin1String("--window"))
+    options.Window = true;
   else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
     throw UsageError("unknown option: " + arg.toStdString());
   else if (options.File.isEmpty())
@@ -71,16 +77,26 @@ void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& option
 
 void RequireFile(const CaptureOptions& options, const char* command) {
   if (options.File.isEmpty()) throw UsageError(std::string(command) + " needs an output file");
+  if (options.Select && options.Window)
+    throw UsageError(std::string(command) + " takes --select or --window, not both");
 }
 
 std::optional<Rect> AreaToCapture(const CaptureOptions& options) {
-  if (options.Area) return options.Area;
+  if (!options.Select && !options.Window && options.Area) return options.Area;
   const Rect screen = CaptureLib::ScreenBounds();
   if (screen.Width() < 1 || screen.Height() < 1) {
     PrintError(CaptureLib::NoDisplayMessage());
     return std::nullopt;
   }
-  return screen;
+  if (!options.Select && !options.Window) return screen;
+  return ChooseArea(options, screen);
+}
+
+bool NeedsSelectionScreen(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--select") == 0 || std::strcmp(argv[i], "--window") == 0) return true;
+  }
+  return false;
 }
 
 void PrintError(const QString& text) {
@@ -91,11 +107,13 @@ QString UsageText() {
   return QStringLiteral(
       "usage:\n"
       "  quillmark-capture record FILE.avi [--area LEFT,TOP,WIDTH,HEIGHT] [--fps N] "
-      "[--seconds S] [--codec CODE] [--cursor] [--follow]\n"
+      "[--seconds S] [--codec CODE] [--cursor] [--follow] [--select | --window]\n"
       "  quillmark-capture codecs\n"
       "  quillmark-capture repair FILE.avi\n"
       "  quillmark-capture photo FILE.gif|FILE.jpg|FILE.bmp [--area LEFT,TOP,WIDTH,HEIGHT] "
-      "[--quality 0..24] [--cursor] [--follow]\n");
+      "[--quality 0..24] [--cursor] [--follow] [--select | --window]\n"
+      "  --select draws the area on a snapshot of the screen (Enter accepts, Escape cancels);\n"
+      "  --window picks the window under the pointer the same way.\n");
 }
 
 }  // namespace qm::cli

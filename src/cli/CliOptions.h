@@ -41,9 +41,12 @@ struct CaptureOptions {
   std::optional<Rect> Area;
   bool ShowCursor = false;
   bool FollowCursor = false;
+  bool Select = false;  // draw the area on the selection screen first
+  bool Window = false;  // pick the window under the pointer on the selection screen
 };
 
-// Takes args[i] (and its value) when it is --area, --cursor, --follow or the output file.
+// Takes args[i] (and its value) when it is --area, --cursor, --follow, --select, --window or
+// the output file.
 // Anything else starting with "-" is an unknown option; a second file is refused too.
 void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& options,
                          const char* command);
@@ -51,9 +54,13 @@ void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& option
 // Refuses a command line that named no output file.
 void RequireFile(const CaptureOptions& options, const char* command);
 
-// The area the options name, or the whole screen; nullopt (after telling why) when there is
-// no screen.
+// The area the options name, or the whole screen; with --select or --window the area the
+// user chose on the selection screen (printed on standard error). nullopt, after telling why,
+// when there is no screen or the user cancelled ("cancelled").
 std::optional<Rect> AreaToCapture(const CaptureOptions& options);
+
+// True when the command line asks for the selection screen, which needs the widget toolkit.
+bool NeedsSelectionScreen(int argc, char** argv);
 
 // One line to standard error.
 void PrintError(const QString& text);

@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QCoreApplication>
 
 #include <fcntl.h>
@@ -6,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
@@ -29,7 +31,16 @@ static void GuardStandardStreams() {
 
 int main(int argc, char** argv) {
   GuardStandardStreams();
-  QCoreApplication app(argc, argv);
+  // The selection screen is a window; everything else runs without the widget toolkit, so
+  // recording needs no more than a reachable X display.
+  std::unique_ptr<QCoreApplication> app;
+  if (NeedsSelectionScreen(argc, argv)) {
+    app = std::make_unique<QApplication>(argc, argv);
+    // Closing the selection screen must not end the recording's event loop.
+    QApplication::setQuitOnLastWindowClosed(false);
+  } else {
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  }
   QCoreApplication::setApplicationName(QStringLiteral("quillmark-capture"));
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();

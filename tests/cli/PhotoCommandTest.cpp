@@ -4,6 +4,9 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <X11/keysym.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include <string>
 
 #include "support/ToolRun.h"
+#include "support/XKeys.h"
 #include "support/XScreen.h"
 
 namespace qm {
@@ -183,6 +187,28 @@ TEST_F(PhotoCommand, UnwritableFileExitsWithOneAndSaysWhich) {
   EXPECT_TRUE(run.Out.isEmpty());
   EXPECT_TRUE(run.Err.contains(path)) << run.Err.toStdString();
   EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+TEST_F(PhotoCommand, WindowPicksTheWindowUnderThePointer) {
+  const unsigned long window = screen_.OpenWindow(Rect{300, 200, 501, 357}, 0x2040C0);
+  screen_.MovePointer(400, 280);
+  const QString path = Path(QStringLiteral("window.bmp"));
+  QProcess tool;
+  test::StartTool(tool, {QStringLiteral("photo"), path, QStringLiteral("--window")});
+  // The tool's selection screen, once it has the keyboard.
+  for (int i = 0; i < 3000; ++i) {
+    const unsigned long shown = screen_.FindWindowNamed("Capture area");
+    if (shown && screen_.FocusWindow() == shown) break;
+    QThread::msleep(10);
+  }
+  test::XKeys().Tap(XK_Return);
+  const test::ProcessResult run = test::FinishTool(tool);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  // The window's rectangle, its size rounded up to multiples of 8.
+  EXPECT_TRUE(
+      run.Err.contains(QStringLiteral("area: 300,200,208,160 (window 0x%1)").arg(window, 0, 16)))
+      << run.Err.toStdString();
+  EXPECT_EQ(QImage(path).size(), QSize(208, 160));
 }
 
 }  // namespace

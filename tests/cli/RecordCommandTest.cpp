@@ -21,8 +21,12 @@
 
 #include "support/MediaProbe.h"
 #include "support/ToolRun.h"
+#include "support/WindowManager.h"
+#include "support/XKeys.h"
 #include "support/XScreen.h"
 #include "video/AviWriter.h"
+
+#include <X11/keysym.h>
 
 namespace qm {
 namespace {
@@ -475,6 +479,63 @@ TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
     EXPECT_TRUE(run.Err.contains("usage:")) << run.Err.toStdString();
   }
   EXPECT_FALSE(QFile::exists(file));
+}
+
+// Waits until the tool shows a window of that name with the keyboard focus.
+unsigned long WaitForFocusedWindow(const XScreen& screen, const char* name) {
+  for (int i = 0; i < 3000; ++i) {
+    const unsigned long window = screen.FindWindowNamed(name);
+    if (window && screen.FocusWindow() == window) return window;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return 0;
+}
+
+TEST_F(RecordCommand, SelectRecordsTheRectangleDrawn) {
+  XScreen screen;
+  test::XKeys keys;
+  ASSERT_TRUE(screen.Ok());
+  screen.Show(screen.Bounds());
+  const Rect bounds = screen.Bounds();
+  // The box starts as 320 x 240 in the middle; its bottom-right handle drags it to 333 x 250.
+  const int left = (bounds.Width() - 320) / 2, top = (bounds.Height() - 240) / 2;
+  const QString file = Path("select.avi");
+  QProcess tool;
+  StartTool(tool, {"record", file, "--select", "--fps", "4", "--seconds", "1", "--codec", "DIB"});
+  ASSERT_NE(WaitForFocusedWindow(screen, "Capture area"), 0u);
+  screen.FakeMotion(left + 316, top + 236);
+  screen.PressButton(1);
+  screen.FakeMotion(left + 329, top + 246);
+  screen.ReleaseButton(1);
+  keys.Tap(XK_Return);
+  const ProcessResult run = FinishTool(tool);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains(QStringLiteral("area: %1,%2,336,256").arg(left).arg(top)))
+      << run.Err.toStdString();
+  const std::vector<QByteArray> frames = DecodeFrames(file, 336, 256);
+  ASSERT_FALSE(frames.empty());
+  for (const QByteArray& frame : frames)
+    EXPECT_EQ(PatternMismatches(frame, 336, 256, left, top), 0);
+}
+
+TEST_F(RecordCommand, SelectCancelledWritesNothing) {
+  XScreen screen;
+  test::XKeys keys;
+  ASSERT_TRUE(screen.Ok());
+  test::WindowManager manager;
+  ASSERT_TRUE(manager.Start());
+  const QString file = Path("cancelled.avi");
+  QProcess tool;
+  StartTool(tool, {"record", file, "--select", "--codec", "DIB"});
+  ASSERT_NE(WaitForFocusedWindow(screen, "Capture area"), 0u);
+  keys.Tap(XK_Escape);
+  ASSERT_NE(WaitForFocusedWindow(screen, "quillmark-capture"), 0u);
+  keys.Tap(XK_Return);
+  const ProcessResult run = FinishTool(tool);
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_TRUE(run.Err.endsWith(QStringLiteral("cancelled\n"))) << run.Err.toStdString();
+  EXPECT_FALSE(QFile::exists(file));
+  EXPECT_FALSE(QFile::exists(file + ".idx.~tmp"));
 }
 
 }  // namespace

@@ -21,6 +21,8 @@ XKeys::~XKeys() {
   if (!display_) return;
   ReleaseAll();
   if (numLockChanged_) SetNumLock(numLockWas_);
+  if (repeatChanged_)
+    XkbSetAutoRepeatRate(display_.get(), XkbUseCoreKbd, repeatDelayWas_, repeatIntervalWas_);
   for (int keycode : remapped_) Remap(keycode, NoSymbol);
   XSync(display_.get(), False);
 }
@@ -45,6 +47,19 @@ void XKeys::Press(const std::vector<unsigned long>& keysyms) {
 
 void XKeys::Release(const std::vector<unsigned long>& keysyms) {
   for (unsigned long keysym : keysyms) PressKeycode(Keycode(keysym), false);
+}
+
+void XKeys::SetAutoRepeat(unsigned delayMs, unsigned intervalMs) {
+  if (!repeatChanged_ &&
+      XkbGetAutoRepeatRate(display_.get(), XkbUseCoreKbd, &repeatDelayWas_, &repeatIntervalWas_))
+    repeatChanged_ = true;
+  XkbSetAutoRepeatRate(display_.get(), XkbUseCoreKbd, delayMs, intervalMs);
+  XSync(display_.get(), False);
+}
+
+void XKeys::Tap(unsigned long keysym) {
+  Press({keysym});
+  Release({keysym});
 }
 
 void XKeys::ReleaseAll() {

@@ -24,6 +24,12 @@ class XKeys {
   void Press(const std::vector<unsigned long>& keysyms);
   void Release(const std::vector<unsigned long>& keysyms);
   void ReleaseAll();
+  // Presses and releases the key with this keysym.
+  void Tap(unsigned long keysym);
+
+  // Sets when a held key starts repeating and how often it repeats then; the server's own
+  // rate comes back at the end.
+  void SetAutoRepeat(unsigned delayMs, unsigned intervalMs);
 
   // Switches NumLock on or off.
   void SetNumLock(bool on);
@@ -46,6 +52,8 @@ class XKeys {
   std::unique_ptr<_XDisplay, Closer> display_;
   std::vector<int> held_;
   std::vector<int> remapped_;
+  bool repeatChanged_ = false;
+  unsigned repeatDelayWas_ = 0, repeatIntervalWas_ = 0;
   bool numLockChanged_ = false;
   bool numLockWas_ = false;
 };

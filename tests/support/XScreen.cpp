@@ -4,8 +4,11 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace qm::test {
 
@@ -91,6 +94,8 @@ void XScreen::Show(const Rect& area, const PatternFunction& pattern) {
 void XScreen::Clear() {
   if (!display_) return;
   for (unsigned long window : windows_) XDestroyWindow(display_.get(), window);
+  for (unsigned long window : opened_) XDestroyWindow(display_.get(), window);
+  opened_.clear();
   windows_.clear();
   XSync(display_.get(), False);
 }
@@ -199,6 +204,128 @@ Rect XScreen::EmbeddedWindow(const std::string& instance) const {
     pushChildren(window, false);
   }
   return Rect();
+}
+
+unsigned long XScreen::OpenWindow(const Rect& area, Colour colour, unsigned long parent,
+                                  bool mapped, bool overrideRedirect) {
+  if (!display_) return 0;
+  Display* d = display_.get();
+  const int screen = DefaultScreen(d);
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = overrideRedirect ? True : False;
+  attributes.background_pixel =
+      ((colour >> 16) & 0xFF) << 16 | ((colour >> 8) & 0xFF) << 8 | (colour & 0xFF);
+  const Window window = XCreateWindow(
+      d, parent ? Window(parent) : DefaultRootWindow(d), area.Left, area.Top,
+      unsigned(area.Width()), unsigned(area.Height()), 0, DefaultDepth(d, screen), InputOutput,
+      DefaultVisual(d, screen), CWOverrideRedirect | CWBackPixel, &attributes);
+  if (!parent) {
+    // Placed where asked, as a user-chosen position tells a window manager.
+    XSizeHints hints{};
+    hints.flags = USPosition | USSize;
+    hints.x = area.Left;
+    hints.y = area.Top;
+    hints.width = area.Width();
+    hints.height = area.Height();
+    XSetWMNormalHints(d, window, &hints);
+    XStoreName(d, window, "quillmark-test");
+  }
+  if (!parent) opened_.push_back(window);
+  if (!mapped) {
+    XSync(d, False);
+    return window;
+  }
+  XMapRaised(d, window);
+  XSync(d, False);
+  // A window manager maps it in a frame of its own a little later.
+  for (int i = 0; i < 1000; ++i) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(d, window, &a) && a.map_state == IsViewable) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return window;
+}
+
+void XScreen::CloseWindow(unsigned long window) {
+  if (!display_) return;
+  std::erase(opened_, window);
+  XDestroyWindow(display_.get(), window);
+  XSync(display_.get(), False);
+}
+
+Rect XScreen::ScreenRectOf(unsigned long window) const {
+  if (!display_) return Rect();
+  Display* d = display_.get();
+  XWindowAttributes a;
+  int x = 0, y = 0;
+  Window child = 0;
+  if (!XGetWindowAttributes(d, window, &a) ||
+      !XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &x, &y, &child))
+    return Rect();
+  return Rect{x, y, x + a.width, y + a.height};
+}
+
+namespace {
+
+unsigned long FindNamed(Display* d, Window window, const char* name) {
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(d, window, &a) || a.map_state != IsViewable) return 0;
+  char* own = nullptr;
+  if (XFetchName(d, window, &own) && own) {
+    const bool same = std::strcmp(own, name) == 0;
+    XFree(own);
+    if (same) return window;
+  }
+  Window root = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(d, window, &root, &parent, &children, &count)) return 0;
+  unsigned long found = 0;
+  for (unsigned i = count; i-- > 0 && !found;) found = FindNamed(d, children[i], name);
+  if (children) XFree(children);
+  return found;
+}
+
+}  // namespace
+
+unsigned long XScreen::FindWindowNamed(const char* name) const {
+  if (!display_) return 0;
+  return FindNamed(display_.get(), DefaultRootWindow(display_.get()), name);
+}
+
+unsigned long XScreen::WindowAt(int32_t x, int32_t y) const {
+  if (!display_) return 0;
+  Display* d = display_.get();
+  Window window = DefaultRootWindow(d);
+  for (int depth = 0; depth < 64; ++depth) {
+    int childX = 0, childY = 0;
+    Window child = 0;
+    if (!XTranslateCoordinates(d, DefaultRootWindow(d), window, x, y, &childX, &childY, &child) ||
+        child == None)
+      break;
+    window = child;
+  }
+  return window;
+}
+
+unsigned long XScreen::FocusWindow() const {
+  if (!display_) return 0;
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(display_.get(), &focus, &revert);
+  return focus;
+}
+
+void XScreen::FakeMotion(int32_t x, int32_t y) {
+  if (!display_) return;
+  XTestFakeMotionEvent(display_.get(), DefaultScreen(display_.get()), x, y, CurrentTime);
+  XSync(display_.get(), False);
+}
+
+void XScreen::FakeClick(int32_t x, int32_t y, unsigned button) {
+  FakeMotion(x, y);
+  PressButton(button);
+  ReleaseButton(button);
 }
 
 }  // namespace qm::test

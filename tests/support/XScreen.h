@@ -73,12 +73,35 @@ class XScreen {
   // an empty rectangle.
   Rect EmbeddedWindow(const std::string& instance) const;
 
+  // Opens a window of one colour over area (in parent's coordinates; parent 0 is the root):
+  // an application window that a window manager frames, or with overrideRedirect a window
+  // that stands for itself like a menu. Mapped ones are waited for until they show. Goes away
+  // with Clear or CloseWindow.
+  unsigned long OpenWindow(const Rect& area, Colour colour, unsigned long parent = 0,
+                           bool mapped = true, bool overrideRedirect = false);
+  void CloseWindow(unsigned long window);
+
+  // The inside of a window in screen coordinates.
+  Rect ScreenRectOf(unsigned long window) const;
+
+  // The first viewable window (depth first from the root) whose name is name; 0 for none.
+  unsigned long FindWindowNamed(const char* name) const;
+  // The deepest window shown at the screen point (x, y): the one a click there reaches.
+  unsigned long WindowAt(int32_t x, int32_t y) const;
+  // The window that has the keyboard focus (None, PointerRoot as X gives them).
+  unsigned long FocusWindow() const;
+
+  // The pointer moved to (x, y) of the screen as the user moves it (XTest), and a click there.
+  void FakeMotion(int32_t x, int32_t y);
+  void FakeClick(int32_t x, int32_t y, unsigned button = 1);
+
  private:
   struct Closer {
     void operator()(_XDisplay* display) const;
   };
   std::unique_ptr<_XDisplay, Closer> display_;
   std::vector<unsigned long> windows_;
+  std::vector<unsigned long> opened_;  // top-level windows of OpenWindow
   unsigned long cursor_ = 0;
 };
 

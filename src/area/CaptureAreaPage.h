@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+#include "area/CaptureArea.h"
+#include "area/WindowHost.h"
+#include "common/Rect.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace qm {
+
+// The "Capture area" page of the main window: the list of modes (cbArea), the "Set" button
+// (sbRect), the "Show the cursor" and "Follow the cursor mode" boxes and the four labels of
+// "Current capture area ". It owns the capture area record. Use on the user-interface thread.
+class CaptureAreaPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  // What "Set" runs: SelectionScreen::Execute unless replaced.
+  using SelectionRunner = std::function<bool(Rect& rect, uint64_t& window, bool objectMode,
+                                             bool fixedSize, bool showOnly, QWidget* parent)>;
+
+  // The page starts with no mode selected (320 x 240 centred) until SetMode.
+  explicit CaptureAreaPage(WindowHost& host, QWidget* parent = nullptr);
+  ~CaptureAreaPage() override;
+
+  const CaptureArea& Area() const { return area_; }
+  void SetMode(int index);  // settings load; an out-of-range index leaves no selection
+  void SetShowCursor(bool on);
+  void SetFollowCursor(bool on);
+
+  // For a photo: in object mode, Rect is first refreshed from the picked window when it still
+  // exists. Returns the rectangle to photograph.
+  Rect RectForPhoto();
+
+  // The "Set" button's work, as a click runs it.
+  void SetClicked();
+
+  // Replaces the selection screen that "Set" opens (tests use this to make it fail).
+  void SetSelectionRunner(SelectionRunner runner) { runner_ = std::move(runner); }
+
+  // The list items, in order; stored settings keep their meaning by index.
+  static QStringList ModeNames();
+
+  // The area of the list item index (-1 or out of range: none) on a screen of the given
+  // bounds; "Selected object" gives the main window's bounds.
+  static Rect ModeRect(int index, const Rect& screen, const Rect& mainWindow);
+
+ signals:
+  void AreaChanged();
+
+ private:
+  void AreaChange();
+  void UpdateAreaInfo();
+  Rect MainWindowBounds() const;
+
+  WindowHost& host_;
+  CaptureArea area_;
+  SelectionRunner runner_;
+  QComboBox* cbArea_ = nullptr;
+  QPushButton* sbRect_ = nullptr;
+  QCheckBox* cbShowCursor_ = nullptr;
+  QCheckBox* cbFollowMode_ = nullptr;
+  QLabel* lbInfoLeft_ = nullptr;
+  QLabel* lbInfoTop_ = nullptr;
+  QLabel* lbInfoWidth_ = nullptr;
+  QLabel* lbInfoHeight_ = nullptr;
+};
+
+}  // namespace qm

@@ -1,0 +1,276 @@
+#include "area/SelectionScreen.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+
+#include <cmath>
+#include <cstring>
+
+#include "capture/CaptureLib.h"
+#include "common/DIBBitmap.h"
+#include "platform/windows/HeldKeyRepeat.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int kHelpMilliseconds = 5000;
+constexpr int kFlashMilliseconds = 1000;
+
+}  // namespace
+
+QString SelectionScreen::CancelQuestion() {
+  return QStringLiteral("Cancel adjusting capture area?");
+}
+
+SelectionScreen::SelectionScreen(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      screen_(CaptureLib::ScreenBounds()),
+      box_(screen_) {
+  // The snapshot: the whole screen without the cursor. An empty or oversized screen goes
+  // through the error report (silent abort); a screen that cannot be read has been reported
+  // by the grabber, and the screen then does not open.
+  DIBBitmap bitmap;
+  bitmap.SetFormat(screen_.Width(), screen_.Height(), PixelFormat::Bits32);
+  CaptureLib grabber;
+  Rect captured;
+  snapshotOk_ = grabber.Grab(bitmap, Point{screen_.Left, screen_.Top}, captured, false, false);
+  if (snapshotOk_) {
+    snapshot_ = QImage(bitmap.Width(), bitmap.Height(), QImage::Format_RGB32);
+    for (int32_t y = 0; y < bitmap.Height(); ++y) {
+      auto* row = reinterpret_cast<uint32_t*>(snapshot_.scanLine(y));
+      std::memcpy(row, bitmap.ScanLine(y), size_t(bitmap.Width()) * 4);
+      for (int32_t x = 0; x < bitmap.Width(); ++x) row[x] |= 0xFF000000u;
+    }
+  }
+
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setPixelSize(11);
+  setFont(font);
+  setObjectName(QStringLiteral("SelectionScreen"));
+  setWindowTitle(QStringLiteral("Capture area"));
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setWindowModality(Qt::ApplicationModal);
+
+  menu_ = new QMenu(this);
+  connect(menu_->addAction(QStringLiteral("OK")), &QAction::triggered, this, [this] {
+    if (!showOnly_) Finish(true);
+  });
+  connect(menu_->addAction(QStringLiteral("Cancel")), &QAction::triggered, this, [this] {
+    if (!showOnly_) Finish(false);
+  });
+
+  helpTimer_.setSingleShot(true);
+  helpTimer_.setInterval(kHelpMilliseconds);
+  connect(&helpTimer_, &QTimer::timeout, this, [this] {
+    box_.SetShowHelpText(false);
+    UpdateBoxArea(box_.BoxRect());
+  });
+  flashTimer_.setSingleShot(true);
+  flashTimer_.setInterval(kFlashMilliseconds);
+  connect(&flashTimer_, &QTimer::timeout, this, [this] { Finish(false); });
+}
+
+SelectionScreen::~SelectionScreen() = default;
+
+bool SelectionScreen::Execute(Rect& rect, uint64_t& window, bool objectMode, bool fixedSize,
+                              bool showOnly, QWidget* parent) {
+  SelectionScreen screen(parent);
+  if (!screen.snapshotOk_) return false;
+  screen.savedRect_ = rect;
+  screen.box_.SetBoxRect(rect);
+  screen.box_.SetFixedSize(fixedSize);
+  screen.showOnly_ = showOnly;
+  screen.objectMode_ = objectMode;
+  if (objectMode) {
+    // Read before the screen shows, so that it is not one of the windows.
+    screen.root_.Refresh();
+    screen.showOnly_ = false;
+    screen.box_.SetFixedSize(true);
+    screen.currentWindow_ = screen.root_.FindUnderCursor();
+    Rect found;
+    if (screen.currentWindow_ && screen.currentWindow_->GetRect(found)) {
+      screen.box_.SetBoxRect(found);
+      screen.trackOverBox_ = true;
+    }
+  }
+  if (!screen.showOnly_) {
+    screen.helpTimer_.start();
+    screen.box_.SetShowHelpText(true);
+  }
+
+  const bool accepted = screen.Run();
+  if (screen.showOnly_) return accepted;
+  if (!accepted) {
+    rect = screen.savedRect_;
+    return false;
+  }
+  rect = SelectBox::RoundedSize(screen.box_.BoxRect());
+  if (screen.objectMode_ && screen.currentWindow_) window = screen.currentWindow_->Handle();
+  return true;
+}
+
+bool SelectionScreen::Run() {
+  if (showOnly_) {
+    boxHidden_ = true;
+    DrawFlashOutline();
+    flashTimer_.start();
+  }
+  // The logical geometry of the whole screen; painting counts in device pixels.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
+  // A held key then repeats as presses only, so its one release is the real one.
+  const HeldKeyRepeat heldKeys;
+  show();
+  raise();
+  activateWindow();
+  QEventLoop loop;
+  loop_ = &loop;
+  if (!done_) loop.exec(QEventLoop::DialogExec);
+  loop_ = nullptr;
+  helpTimer_.stop();
+  flashTimer_.stop();
+  hide();
+  return accepted_;
+}
+
+void SelectionScreen::Finish(bool accepted) {
+  if (done_) return;
+  done_ = true;
+  accepted_ = accepted;
+  if (loop_) loop_->quit();
+}
+
+void SelectionScreen::DrawFlashOutline() {
+  QPainter painter(&snapshot_);
+  QPen pen(Qt::red, 1);
+  pen.setCosmetic(true);
+  pen.setDashPattern({1.0, 1.0});
+  painter.setPen(pen);
+  painter.setBackgroundMode(Qt::OpaqueMode);
+  painter.setBackground(Qt::white);
+  const Rect& r = savedRect_;
+  const QPoint outline[5] = {
+      {r.Left, r.Top}, {r.Right, r.Top}, {r.Right, r.Bottom}, {r.Left, r.Bottom}, {r.Left, r.Top}};
+  painter.drawPolyline(outline, 5);
+}
+
+Point SelectionScreen::ScreenPoint(const QPointF& globalPosition) const {
+  const qreal dpr = devicePixelRatioF();
+  return Point{int32_t(std::lround(globalPosition.x() * dpr)),
+               int32_t(std::lround(globalPosition.y() * dpr))};
+}
+
+bool SelectionScreen::OnBox(Point screenPoint) const {
+  return !boxHidden_ && box_.BoxRect().Contains(screenPoint);
+}
+
+void SelectionScreen::UpdateBoxArea(const Rect& before) {
+  // Both the place the box left and the one it took, in logical pixels with a pixel to spare.
+  const qreal dpr = devicePixelRatioF();
+  const QPoint origin = mapToGlobal(QPoint(0, 0));
+  for (const Rect& r : {before, box_.BoxRect()}) {
+    const QRectF device(r.Left, r.Top, r.Width(), r.Height());
+    const QRectF logical(device.topLeft() / dpr, device.size() / dpr);
+    update(logical.toAlignedRect().translated(-origin).adjusted(-1, -1, 1, 1));
+  }
+}
+
+void SelectionScreen::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const qreal dpr = devicePixelRatioF();
+  const QPointF origin = QPointF(mapToGlobal(QPoint(0, 0))) * dpr;
+  painter.scale(1 / dpr, 1 / dpr);
+  painter.translate(-origin);
+  painter.drawImage(QPointF(screen_.Left, screen_.Top), snapshot_);
+  if (!boxHidden_) box_.Paint(painter, font());
+}
+
+void SelectionScreen::TrackWindow() {
+  WindowFinder::Node* node = root_.FindUnderCursor();
+  if (!node || node == currentWindow_) return;
+  currentWindow_ = node;
+  Rect found;
+  if (!node->GetRect(found)) return;
+  const Rect before = box_.BoxRect();
+  box_.SetBoxRect(found);
+  UpdateBoxArea(before);
+}
+
+void SelectionScreen::mousePressEvent(QMouseEvent* event) {
+  const Point p = ScreenPoint(event->globalPosition());
+  if (!OnBox(p)) return;
+  if (event->button() == Qt::LeftButton) {
+    box_.Press(p);
+  } else if (event->button() == Qt::RightButton && !showOnly_) {
+    menu_->popup(event->globalPosition().toPoint());
+  }
+}
+
+void SelectionScreen::mouseMoveEvent(QMouseEvent* event) {
+  const Point p = ScreenPoint(event->globalPosition());
+  const bool overBox = box_.Dragging() || OnBox(p);
+  if (box_.Dragging()) {
+    const Rect before = box_.BoxRect();
+    box_.MoveTo(p);
+    if (!(before == box_.BoxRect())) UpdateBoxArea(before);
+  }
+  const Rect& r = box_.BoxRect();
+  setCursor(OnBox(p) ? box_.CursorAt(Point{p.X - r.Left, p.Y - r.Top}) : Qt::ArrowCursor);
+  if (objectMode_ && (!overBox || trackOverBox_)) TrackWindow();
+}
+
+void SelectionScreen::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !box_.Dragging()) return;
+  const Rect before = box_.BoxRect();
+  box_.Release();
+  UpdateBoxArea(before);
+}
+
+void SelectionScreen::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && !showOnly_) Finish(true);
+}
+
+void SelectionScreen::keyPressEvent(QKeyEvent* event) {
+  if (!event->isAutoRepeat()) pressed_.insert(event->nativeScanCode());
+}
+
+void SelectionScreen::keyReleaseEvent(QKeyEvent* event) {
+  // A held key repeats as release and press pairs; only the real release counts, and only
+  // for a key pressed here.
+  if (event->isAutoRepeat() || !pressed_.remove(event->nativeScanCode())) return;
+  if (showOnly_ || done_) return;
+  if (event->key() != Qt::Key_Escape) {
+    Finish(true);
+    return;
+  }
+  // Keys still down now are released into the question box or after it: none of them is
+  // the user's answer to this screen.
+  pressed_.clear();
+  QMessageBox question(QMessageBox::Question, QGuiApplication::applicationDisplayName(),
+                       CancelQuestion(), QMessageBox::Ok | QMessageBox::Cancel, this);
+  question.setDefaultButton(QMessageBox::Ok);
+  question.setEscapeButton(QMessageBox::Cancel);
+  const int answer = question.exec();
+  pressed_.clear();
+  if (answer == QMessageBox::Ok) {
+    Finish(false);
+    return;
+  }
+  // Without a window manager nobody hands the keyboard back once the question has gone.
+  activateWindow();
+}
+
+void SelectionScreen::closeEvent(QCloseEvent* event) {
+  Finish(false);
+  event->accept();
+}
+
+}  // namespace qm

@@ -1,0 +1,42 @@
+#include "cli/AreaChoice.h"
+
+#include <QString>
+
+#include <cstdint>
+
+#include "area/SelectionScreen.h"
+#include "common/SilentAbort.h"
+
+namespace qm::cli {
+
+std::optional<Rect> ChooseArea(const CaptureOptions& options, const Rect& screen) {
+  Rect rect;
+  if (options.Area) {
+    rect = *options.Area;
+  } else {
+    const int32_t left = (screen.Width() - 320) / 2, top = (screen.Height() - 240) / 2;
+    rect = Rect{left, top, left + 320, top + 240};
+  }
+  uint64_t window = 0;
+  bool accepted = false;
+  try {
+    accepted = SelectionScreen::Execute(rect, window, options.Window, options.Window, false);
+  } catch (const SilentAbort&) {
+    return std::nullopt;  // the reason has been written already
+  }
+  if (!accepted) {
+    // Also after a snapshot that failed, whose reason the grabber has written above.
+    PrintError(QStringLiteral("cancelled"));
+    return std::nullopt;
+  }
+  QString text = QStringLiteral("area: %1,%2,%3,%4")
+                     .arg(rect.Left)
+                     .arg(rect.Top)
+                     .arg(rect.Width())
+                     .arg(rect.Height());
+  if (window != 0) text += QStringLiteral(" (window 0x%1)").arg(window, 0, 16);
+  PrintError(text);
+  return rect;
+}
+
+}  // namespace qm::cli

@@ -1,0 +1,251 @@
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include <X11/keysym.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "area/SelectionScreen.h"
+#include "support/UiScript.h"
+#include "support/WindowManager.h"
+#include "support/XKeys.h"
+#include "support/XScreen.h"
+
+namespace qm {
+namespace {
+
+using test::UiScript;
+using test::XScreen;
+
+constexpr test::Colour kRed = 0xFF0000;
+
+int Count(const std::vector<test::Colour>& pixels, test::Colour colour) {
+  return int(std::count(pixels.begin(), pixels.end(), colour));
+}
+
+bool ScreenReady() {
+  return test::SelectionScreenReady();
+}
+bool QuestionShown() {
+  return qobject_cast<QMessageBox*>(test::ActiveModal()) != nullptr;
+}
+
+// The question has gone and the screen has the keyboard again, or has closed.
+bool BackFromQuestion() {
+  return !QuestionShown() && (ScreenReady() || !QApplication::activeModalWidget());
+}
+
+// Selection runs driven as a user drives them, with and without a window manager.
+class SelectionScreenTest : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(screen_.Ok()) << "no X display";
+    if (GetParam()) {
+      ASSERT_TRUE(manager_.Start()) << "openbox did not start";
+    }
+  }
+  void TearDown() override {
+    screen_.Clear();
+    manager_.Stop();
+  }
+
+  XScreen screen_;
+  test::XKeys keys_;
+  test::WindowManager manager_;
+};
+
+TEST_P(SelectionScreenTest, DragsAreAppliedRefusedAndRounded) {
+  struct Row {
+    const char* What;
+    Rect Start;
+    bool FixedSize;
+    Point Grab;  // in the box
+    Point Move;  // from the grab point, in one step
+    Rect Want;   // what Execute answers
+  } rows[] = {
+      {"resized to 333 x 250",
+       {400, 300, 720, 540},
+       false,
+       {316, 236},
+       {13, 10},
+       {400, 300, 736, 556}},
+      {"by the top-left handle",
+       {400, 300, 720, 540},
+       false,
+       {2, 2},
+       {-16, -8},
+       {384, 292, 720, 540}},
+      {"narrower than 32",
+       {400, 300, 720, 540},
+       false,
+       {316, 236},
+       {-300, 0},
+       {400, 300, 720, 540}},
+      {"past the left edge", {10, 300, 330, 540}, false, {160, 120}, {-20, 0}, {10, 300, 330, 540}},
+      {"fixed: a handle moves it",
+       {400, 300, 720, 540},
+       true,
+       {316, 236},
+       {13, 10},
+       {413, 310, 733, 550}},
+      {"fixed, starting off the screen",
+       {-20, 300, 300, 540},
+       true,
+       {160, 120},
+       {10, 0},
+       {-20, 300, 300, 540}},
+      {"500 x 401 accepted", {100, 100, 600, 501}, false, {250, 200}, {0, 0}, {100, 100, 604, 508}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.What);
+    const Point at{row.Start.Left + row.Grab.X, row.Start.Top + row.Grab.Y};
+    // A window manager may hold the pointer's events until it has seen a click (to focus the
+    // window), so keys could overtake them: each step waits for the button state it caused.
+    const auto buttonDown = [] { return QGuiApplication::mouseButtons() & Qt::LeftButton; };
+    UiScript script;
+    if (row.Move.X || row.Move.Y) {
+      script
+          .When(ScreenReady,
+                [&] {
+                  screen_.FakeMotion(at.X, at.Y);
+                  screen_.PressButton(1);
+                })
+          .When(buttonDown,
+                [&] {
+                  screen_.FakeMotion(at.X + row.Move.X, at.Y + row.Move.Y);
+                  screen_.ReleaseButton(1);
+                })
+          .When([&] { return !buttonDown(); });
+    }
+    script.When(ScreenReady, [&] { keys_.Tap(XK_Return); });
+    script.Start();
+    Rect rect = row.Start;
+    uint64_t window = 0;
+    EXPECT_TRUE(SelectionScreen::Execute(rect, window, false, row.FixedSize, false));
+    EXPECT_EQ(rect, row.Want);
+    EXPECT_TRUE(script.Done());
+  }
+}
+
+TEST_P(SelectionScreenTest, KeysActOnlyOnReleasesOfTheirOwnPresses) {
+  // Each key is pressed and released apart, as a user does: the release of the key that
+  // answered the question comes when the screen has the keyboard again.
+  const auto press = [this](unsigned long key) { return [=, this] { keys_.Press({key}); }; };
+  const auto release = [this](unsigned long key) { return [=, this] { keys_.Release({key}); }; };
+  const Rect start{400, 300, 720, 540};
+  struct Row {
+    const char* What;
+    bool HoldEscape;
+    unsigned long Answer;  // the key answering the question
+    bool Accepted;
+  } rows[] = {
+      {"Escape, then OK by Enter: cancelled", false, XK_Return, false},
+      {"Escape, then Cancel by Escape: goes on, Enter accepts", false, XK_Escape, true},
+      {"Escape held down asks once", true, XK_Escape, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.What);
+    UiScript script;
+    script.When(ScreenReady, press(XK_Escape));
+    // A held key repeats (here from 300 ms on, every 50 ms); the question comes with the
+    // real release only.
+    if (row.HoldEscape) {
+      keys_.SetAutoRepeat(300, 50);
+      script.Pause(1000).Then([] { EXPECT_FALSE(QuestionShown()); });
+    }
+    script.Then(release(XK_Escape))
+        .When(QuestionShown, press(row.Answer))
+        .When(BackFromQuestion, release(row.Answer));
+    if (row.Accepted) script.Pause(300).Then([this] { keys_.Tap(XK_Return); });
+    script.Start();
+    Rect rect = start;
+    uint64_t window = 0;
+    EXPECT_EQ(SelectionScreen::Execute(rect, window, false, false, false), row.Accepted);
+    EXPECT_EQ(rect, start);
+    script.RunOut();  // no key is left down
+  }
+}
+
+TEST_P(SelectionScreenTest, HelpLinesGoAfterFiveSeconds) {
+  const Rect box{400, 300, 720, 540};
+  const Rect line1{box.Left + 20, box.Top + 10, box.Right - 4, box.Top + 21};
+  const Rect sizeLine{box.Left + 20, box.Top + 22, box.Right - 4, box.Top + 33};
+  QElapsedTimer shown;
+  qint64 gone = 0;
+  UiScript script;
+  script
+      .When([&] { return ScreenReady() && Count(screen_.Pixels(line1), kRed) > 0; },
+            [&] { shown.start(); })
+      .When([&] { return Count(screen_.Pixels(line1), kRed) == 0; },
+            [&] {
+              gone = shown.elapsed();
+              EXPECT_GT(Count(screen_.Pixels(sizeLine), kRed), 0);  // the size line stays
+              keys_.Tap(XK_Return);
+            });
+  script.Start();
+  Rect rect = box;
+  uint64_t window = 0;
+  EXPECT_TRUE(SelectionScreen::Execute(rect, window, false, false, false));
+  EXPECT_GE(gone, 4500);
+}
+
+TEST_P(SelectionScreenTest, FlashRunOutlinesIgnoresInputAndCloses) {
+  const Rect area{300, 200, 500, 360};
+  UiScript script;
+  // The top edge: red dots with white gaps, half and half.
+  const Rect edge{area.Left, area.Top, area.Right, area.Top + 1};
+  script.When([&] { return ScreenReady() && Count(screen_.Pixels(edge), kRed) >= 90; },
+              [&] {
+                EXPECT_GE(Count(screen_.Pixels(edge), 0xFFFFFF), 90);
+                keys_.Tap(XK_Return);
+                screen_.FakeClick(400, 280);
+                screen_.FakeClick(400, 280);
+              });
+  script.Start();
+  Rect rect = area;
+  uint64_t window = 0;
+  EXPECT_FALSE(SelectionScreen::Execute(rect, window, false, true, true));
+  EXPECT_EQ(rect, area);
+  EXPECT_EQ(window, 0u);
+  EXPECT_TRUE(script.Done());
+}
+
+TEST_P(SelectionScreenTest, ObjectModeFollowsTheWindowUnderThePointer) {
+  const unsigned long first = screen_.OpenWindow(Rect{100, 100, 500, 400}, 0x336699);
+  const unsigned long second = screen_.OpenWindow(Rect{700, 200, 957, 401}, 0x993366);
+  const Rect secondInside = screen_.ScreenRectOf(second);
+  screen_.MovePointer(300, 250);
+  UiScript script;
+  script.When(ScreenReady, [&] {
+    screen_.FakeMotion((secondInside.Left + secondInside.Right) / 2,
+                       (secondInside.Top + secondInside.Bottom) / 2);
+  });
+  script.Pause(200).Then([&] { keys_.Tap(XK_Return); });
+  script.Start();
+  Rect rect{0, 0, 320, 240};
+  uint64_t window = 0;
+  ASSERT_TRUE(SelectionScreen::Execute(rect, window, true, false, false));
+  EXPECT_EQ(window, second);
+  // The frame's rectangle (the window itself without a manager), rounded up.
+  EXPECT_LE(rect.Left, secondInside.Left);
+  EXPECT_LE(rect.Top, secondInside.Top);
+  EXPECT_GE(rect.Right, secondInside.Right);
+  EXPECT_GE(rect.Bottom, secondInside.Bottom);
+  EXPECT_EQ(rect.Width() % 8, 0);
+  EXPECT_EQ(rect.Height() % 8, 0);
+  if (!GetParam()) {
+    EXPECT_EQ(rect, (Rect{700, 200, 964, 408}));
+  }
+  (void)first;
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManager, SelectionScreenTest, testing::Bool(),
+                         test::WindowManager::ParamName);
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace qm::test {
+
+// openbox on the test display for as long as this object lives, reading a private config
+// home (never the user's). Start returns once openbox manages the screen, that is once the
+// root names its _NET_SUPPORTING_WM_CHECK window and its substructure is redirected.
+class WindowManager {
+ public:
+  WindowManager() = default;
+  ~WindowManager();
+  WindowManager(const WindowManager&) = delete;
+  WindowManager& operator=(const WindowManager&) = delete;
+
+  bool Start();
+  void Stop();
+
+  // Names the cases of a test run with (true) and without (false) a window manager.
+  static std::string ParamName(const testing::TestParamInfo<bool>& param) {
+    return param.param ? "Openbox" : "None";
+  }
+
+ private:
+  QTemporaryDir home_;
+  QProcess process_;
+};
+
+}  // namespace qm::test

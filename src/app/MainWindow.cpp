@@ -24,6 +24,7 @@
 
 #include "app/CapThreadRecorder.h"
 #include "app/SettingsStore.h"
+#include "area/SelectionScreen.h"
 #include "common/CommonParams.h"
 #include "common/Product.h"
 #include "shell/FolderChooser.h"

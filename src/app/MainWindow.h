@@ -5,11 +5,12 @@
 
 #include <memory>
 
-#include "app/AreaPagePlaceholder.h"
 #include "app/HandoffMessages.h"
 #include "app/PhotoController.h"
 #include "app/RecordingController.h"
 #include "app/SettingsTable.h"
+#include "area/CaptureAreaPage.h"
+#include "area/WindowHost.h"
 #include "capture/UiHandoff.h"
 
 class QAction;

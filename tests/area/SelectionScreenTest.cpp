@@ -41,22 +41,9 @@ bool BackFromQuestion() {
 }
 
 // Selection runs driven as a user drives them, with and without a window manager.
-class SelectionScreenTest : public testing::TestWithParam<bool> {
+class SelectionScreenTest : public test::WithAndWithoutWindowManager {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(screen_.Ok()) << "no X display";
-    if (GetParam()) {
-      ASSERT_TRUE(manager_.Start()) << "openbox did not start";
-    }
-  }
-  void TearDown() override {
-    screen_.Clear();
-    manager_.Stop();
-  }
-
-  XScreen screen_;
   test::XKeys keys_;
-  test::WindowManager manager_;
 };
 
 TEST_P(SelectionScreenTest, DragsAreAppliedRefusedAndRounded) {

@@ -40,19 +40,8 @@ TEST(WindowFinderRules, PicksByTheRules) {
 }
 
 // The same finder on a real X server, with and without a window manager.
-class WindowFinderOnX : public testing::TestWithParam<bool> {
+class WindowFinderOnX : public test::WithAndWithoutWindowManager {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(screen_.Ok()) << "no X display";
-    if (GetParam()) {
-      ASSERT_TRUE(manager_.Start()) << "openbox did not start";
-    }
-  }
-  void TearDown() override {
-    screen_.Clear();
-    manager_.Stop();
-  }
-
   static uint64_t Picked(WindowFinder& finder, Point at) {
     const WindowFinder::Node* found = finder.FindAt(at);
     return found ? found->Handle() : 0;
@@ -60,9 +49,6 @@ class WindowFinderOnX : public testing::TestWithParam<bool> {
   static Point Centre(const Rect& r) {
     return Point{(r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2};
   }
-
-  XScreen screen_;
-  test::WindowManager manager_;
 };
 
 TEST_P(WindowFinderOnX, FindsTheWindowsAUserSees) {

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "support/XScreen.h"
+
 namespace qm::test {
 
 // openbox on the test display for as long as this object lives, reading a private config
@@ -30,6 +32,25 @@ class WindowManager {
  private:
   QTemporaryDir home_;
   QProcess process_;
+};
+
+// A test run once without (false) and once with (true) a window manager on the test display;
+// the windows a case opens are closed after it.
+class WithAndWithoutWindowManager : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(screen_.Ok()) << "no X display";
+    if (GetParam()) {
+      ASSERT_TRUE(manager_.Start()) << "openbox did not start";
+    }
+  }
+  void TearDown() override {
+    screen_.Clear();
+    manager_.Stop();
+  }
+
+  XScreen screen_;
+  WindowManager manager_;
 };
 
 }  // namespace qm::test

@@ -17,8 +17,8 @@ namespace qm {
 
 namespace {
 
-// A folder of the Trash: created private (0700) when missing, as the freedesktop Trash
-// specification allows; an existing one must be a folder.
+// A folder of the Trash: created private (0700) when missing, as the freedesktop Trash rules
+// allow; an existing one must be a folder.
 bool EnsurePrivateFolder(const QString& path) {
   if (::mkdir(QFile::encodeName(path).constData(), 0700) == 0) return true;
   if (errno != EEXIST) return false;

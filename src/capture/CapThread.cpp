@@ -136,6 +136,8 @@ bool CapThread::Record(QString& reason) {
   bool stepFailed = false;
   try {
     RunLoop();
+    // A last frame held back as a repeat is written whole, so the file decodes to its end.
+    handoff_.Run([&] { writer.EndRepeats(); });
   } catch (...) {
     // A step ended with an exception (the error report's silent abort): the recording has
     // failed, but the frames written so far stay playable, so the file is still completed.
@@ -220,15 +222,22 @@ void CapThread::RunLoop() {
 void CapThread::TakeFrame() {
   MovieWriter& writer = *info_.Writer;
   bool grabbed = false;
+  // A frame in which nothing changed is the previous one again: it is neither copied nor
+  // compressed, and goes into the file as an empty chunk, in its place in the schedule.
+  bool changed = true;
   handoff_.Run([&] {
     Rect captured;
-    grabbed = grabber_->Grab(writer.Bitmap(), Point{info_.Area.Left, info_.Area.Top}, captured,
-                             info_.FollowCursor, info_.ShowCursor);
+    const Point origin{info_.Area.Left, info_.Area.Top};
+    grabbed = info_.EveryFrame
+                  ? grabber_->Grab(writer.Bitmap(), origin, captured, info_.FollowCursor,
+                                   info_.ShowCursor)
+                  : grabber_->GrabChanges(writer.Bitmap(), origin, captured, info_.FollowCursor,
+                                          info_.ShowCursor, changed);
   });
   // A failed grab ends the recording; the frame step still appends what the bitmap holds.
   if (!grabbed) EndBy(CaptureEnd::ScreenUnreadable);
   bool added = false;
-  handoff_.Run([&] { added = writer.AddFrame(); });
+  handoff_.Run([&] { added = changed || !grabbed ? writer.AddFrame() : writer.AddSameFrame(); });
   if (!added) EndBy(writer.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed);
 }
 

@@ -3,13 +3,19 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
+#include <cstring>
+
 #include "common/UserMessages.h"
 #include "platform/screen/CursorSource.h"
+#include "platform/screen/DamageWatch.h"
 #include "platform/screen/ScreenGrabber.h"
 
 namespace qm {
 
 namespace {
+
+std::atomic<bool> gUseDamage{true};
 
 PixelTarget TargetOf(DIBBitmap& bitmap) {
   PixelTarget target;
@@ -23,7 +29,11 @@ PixelTarget TargetOf(DIBBitmap& bitmap) {
 
 }  // namespace
 
-CaptureLib::CaptureLib() : screenRect_(ScreenBounds()) {}
+CaptureLib::CaptureLib() : screenRect_(ScreenBounds()), useDamage_(gUseDamage.load()) {}
+
+void CaptureLib::UseDamageReports(bool use) {
+  gUseDamage = use;
+}
 
 CaptureLib::~CaptureLib() = default;
 
@@ -38,24 +48,34 @@ CursorState CaptureLib::GetCursorState() {
   return state;
 }
 
-bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
-                      bool showCursor) {
+Point CaptureLib::Locate(Point origin, int32_t w, int32_t h, bool followCursor,
+                         const CursorState& state) {
   int32_t x = origin.X, y = origin.Y;
+  if (followCursor && state.CursorHandle != 0) {
+    x = state.CursorPos.X - w / 2;
+    y = state.CursorPos.Y - h / 2;
+    if (x + w > screenRect_.Right) x = screenRect_.Right - w;
+    if (y + h > screenRect_.Bottom) y = screenRect_.Bottom - h;
+    if (y < 0) y = 0;
+    if (x < 0) x = 0;
+  }
+  return Point{x, y};
+}
+
+CaptureLib::CursorMark CaptureLib::MarkOf(const CursorState& state, const Rect& area,
+                                          bool showCursor) const {
+  CursorMark mark;
+  if (!showCursor || state.CursorHandle == 0 || !area.Contains(state.CursorPos)) return mark;
+  mark.Drawn = true;
+  mark.Handle = state.CursorHandle;
+  mark.At = Point{state.CursorPos.X - area.Left, state.CursorPos.Y - area.Top};
+  return mark;
+}
+
+bool CaptureLib::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect,
+                          bool showCursor, CursorMark& mark) {
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   if (!screen_) screen_ = std::make_unique<ScreenGrabber>();
-
-  if (followCursor) {
-    const CursorState state = GetCursorState();
-    if (state.CursorHandle != 0) {
-      x = state.CursorPos.X - w / 2;
-      y = state.CursorPos.Y - h / 2;
-      if (x + w > screenRect_.Right) x = screenRect_.Right - w;
-      if (y + h > screenRect_.Bottom) y = screenRect_.Bottom - h;
-      if (y < 0) y = 0;
-      if (x < 0) x = 0;
-    }
-  }
-
   const PixelTarget target = TargetOf(bitmap);
   switch (screen_->Grab(x, y, target)) {
     case ScreenGrabber::GrabResult::NoScreen:
@@ -69,17 +89,63 @@ bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool 
   }
   capturedRect = Rect{x, y, x + w, y + h};
 
+  mark = CursorMark();
   if (showCursor) {
     const CursorState state = GetCursorState();
-    if (state.CursorHandle != 0) {
+    mark = MarkOf(state, capturedRect, true);
+    if (mark.Drawn) {
       Point hot;
       if (!cursor_->HotSpot(state.CursorHandle, hot)) hot = Point();
-      if (capturedRect.Contains(state.CursorPos)) {
-        cursor_->Draw(state.CursorHandle, target, state.CursorPos.X - x - hot.X,
-                      state.CursorPos.Y - y - hot.Y);
-      }
+      cursor_->Draw(state.CursorHandle, target, state.CursorPos.X - x - hot.X,
+                    state.CursorPos.Y - y - hot.Y);
     }
   }
+  return true;
+}
+
+bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
+                      bool showCursor) {
+  const CursorState state = followCursor ? GetCursorState() : CursorState();
+  const Point at = Locate(origin, bitmap.Width(), bitmap.Height(), followCursor, state);
+  CursorMark mark;
+  return CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark);
+}
+
+bool CaptureLib::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
+                             bool showCursor, bool& changed) {
+  changed = true;
+  const int32_t w = bitmap.Width(), h = bitmap.Height();
+  const CursorState state = followCursor || showCursor ? GetCursorState() : CursorState();
+  const Point at = Locate(origin, w, h, followCursor, state);
+  const Rect area{at.X, at.Y, at.X + w, at.Y + h};
+
+  if (useDamage_ && !damage_) damage_ = std::make_unique<DamageWatch>();
+  const bool damageKnown = useDamage_ && damage_->Available();
+  if (damageKnown) {
+    // Asked every frame, so that the reports always cover exactly the time since the last.
+    const bool drawnOn = damage_->Changed(area);
+    if (copied_ && !drawnOn && area == lastArea_ && MarkOf(state, area, showCursor) == lastMark_) {
+      capturedRect = area;
+      changed = false;
+      return true;
+    }
+  }
+
+  CursorMark mark;
+  if (!CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark)) return false;
+  lastArea_ = area;
+  lastMark_ = mark;
+  if (!damageKnown) {
+    // Without damage reports the copy itself tells: the same pixels are the same frame.
+    const size_t bytes = size_t(bitmap.Stride()) * size_t(h);
+    if (copied_ && lastPicture_.size() == bytes &&
+        std::memcmp(lastPicture_.data(), bitmap.Bits(), bytes) == 0) {
+      changed = false;
+    } else {
+      lastPicture_.assign(bitmap.Bits(), bitmap.Bits() + bytes);
+    }
+  }
+  copied_ = true;
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "common/DIBBitmap.h"
 #include "common/Rect.h"
@@ -11,6 +12,7 @@
 namespace qm {
 
 class CursorSource;
+class DamageWatch;
 class ScreenGrabber;
 
 // What one cursor query found.
@@ -47,6 +49,18 @@ class CaptureLib {
   bool Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
             bool showCursor);
 
+  // Grab for a recording that leaves out unchanged frames: changed false, with the bitmap as
+  // the previous call left it, when the picture would be the previous call's again. What
+  // counts: anything drawn inside the area (learnt from the X server's damage reports, or,
+  // without them, by comparing the copy with the previous one), the cursor's position or
+  // shape where it is drawn, and the area's own place when it follows the cursor. The first
+  // call always copies. Failures as Grab's.
+  bool GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
+                   bool showCursor, bool& changed);
+  // False makes the grabbers created from now on compare copies even where the server
+  // reports damage (for tests of that road). Process-wide; true at the start.
+  static void UseDamageReports(bool use);
+
   // A new bitmap of the whole screen, without the cursor, in the screen's own 32-bit layout
   // (blue, green, red, unused). Without a display the empty screen size is an invalid
   // bitmap: error report and silent abort.
@@ -64,7 +78,28 @@ class CaptureLib {
   void SetScreenRect(const Rect& bounds) { screenRect_ = bounds; }
 
  private:
+  // The cursor as it appears in a frame: drawn or not, which one, where inside the frame.
+  struct CursorMark {
+    bool Drawn = false;
+    uint64_t Handle = 0;
+    Point At;
+    friend bool operator==(const CursorMark&, const CursorMark&) = default;
+  };
+
+  // Where a grab from origin copies from: the followed position when following.
+  Point Locate(Point origin, int32_t w, int32_t h, bool followCursor, const CursorState& state);
+  // Copies the area at (x, y) and draws the cursor; mark receives what was drawn.
+  bool CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect, bool showCursor,
+                CursorMark& mark);
+  CursorMark MarkOf(const CursorState& state, const Rect& area, bool showCursor) const;
+
   Rect screenRect_;
+  bool useDamage_;
+  bool copied_ = false;  // GrabChanges has copied a frame
+  Rect lastArea_;
+  CursorMark lastMark_;
+  std::vector<uint8_t> lastPicture_;  // the previous copy, where there are no damage reports
+  std::unique_ptr<DamageWatch> damage_;
   // Made at the first grab, so that creating a grabber costs one screen query only.
   std::unique_ptr<ScreenGrabber> screen_;
   std::unique_ptr<CursorSource> cursor_;

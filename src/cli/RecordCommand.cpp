@@ -36,6 +36,7 @@ struct RecordOptions : CaptureOptions {
   int Fps = 15;
   std::optional<int64_t> Milliseconds;
   QString Codec = QStringLiteral("MP42");
+  bool EveryFrame = false;
 };
 
 RecordOptions ParseRecordOptions(const QStringList& args) {
@@ -48,6 +49,8 @@ RecordOptions ParseRecordOptions(const QStringList& args) {
       options.Milliseconds = ParseSeconds(OptionValue(args, i), kMaxSeconds, arg);
     else if (arg == QLatin1String("--codec"))
       options.Codec = OptionValue(args, i);
+    else if (arg == QLatin1String("--every-frame"))
+      options.EveryFrame = true;
     else
       TakeCaptureArgument(args, i, options, "record");
   }
@@ -186,6 +189,7 @@ int RunRecord(const QStringList& args) {
   info.ShowCursor = options.ShowCursor;
   info.FollowCursor = options.FollowCursor;
   info.FramesPerSecond = uint16_t(options.Fps);
+  info.EveryFrame = options.EveryFrame;
   info.OnError = [&](const QString& reason) {
     failure = QStringLiteral("Error: ") + reason;
     loop.quit();

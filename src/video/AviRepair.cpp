@@ -226,8 +226,9 @@ class Repairer {
     std::vector<uint8_t> data;
     for (size_t i = 0; i < frames.size(); ++i) {
       Frame& frame = *frames[i];
-      bool key = true;
-      if (reader.Usable()) {
+      // An empty chunk repeats the frame before it and is never a key frame.
+      bool key = frame.Size != 0;
+      if (key && reader.Usable()) {
         data.resize(frame.Size);
         key = file_.ReadAt(frame.Position + 8, data.data(), data.size()) &&
               reader.IsKeyFrame(data.data(), data.size());

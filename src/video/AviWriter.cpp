@@ -396,6 +396,47 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   return true;
 }
 
+bool AviWriter::AddEmptyFrame(CompressedFrame& frame) {
+  if (!open_ || !file_.IsOpen() || !spool_.IsOpen()) return false;
+  frame.Data = nullptr;
+  frame.Size = 0;
+  frame.Flags = 0;
+  if (!MakeRoom(8)) return false;
+  const uint32_t code = ChunkCode();
+  const int64_t chunkStart = file_.Position();
+  Part& part = parts_.back();
+
+  uint8_t entry[kIndexEntrySize];
+  PutLE32(entry + 0, code);
+  PutLE32(entry + 4, 0);
+  PutLE32(entry + 8, uint32_t(chunkStart - part.Movi - 8));
+  PutLE32(entry + 12, 0);
+  const int64_t spoolStart = spool_.Position();
+  if (!spool_.Write(entry, sizeof entry)) {
+    ShowMessage(WriteFailedMessage(spoolPath_, spool_.LastError()));
+    spool_.Truncate(spoolStart);
+    spool_.Seek(spoolStart);
+    return false;
+  }
+  ++spoolEntries_;
+  const uint8_t header[8] = {
+      uint8_t(code), uint8_t(code >> 8), uint8_t(code >> 16), uint8_t(code >> 24), 0, 0, 0, 0};
+  if (!file_.Write(header, sizeof header)) {
+    // As in AddFrame: neither the partial chunk nor its entry stays.
+    ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
+    file_.Truncate(chunkStart);
+    file_.Seek(chunkStart);
+    spool_.Truncate(spoolStart);
+    spool_.Seek(spoolStart);
+    --spoolEntries_;
+    return false;
+  }
+  ++framesWritten_;
+  ++part.Frames;
+  if (syncer_) syncer_->Note(file_.Position());
+  return true;
+}
+
 bool AviWriter::RefuseAtLimit() {
   if (!sizeLimitReported_) {
     sizeLimitReported_ = true;

@@ -70,6 +70,10 @@ class AviWriter {
   // would take the file past SizeLimit() (then nothing of it is written and the user is told
   // once per recording); the recording should then be closed.
   bool AddFrame(CompressedFrame& frame);
+  // Appends an empty chunk (size 0, index flags 0): readers show the previous frame again for
+  // it, with the timing kept. The compressor is not asked. frame's Data, Size and Flags are
+  // cleared. Fails as AddFrame does.
+  bool AddEmptyFrame(CompressedFrame& frame);
   // Completes the file: index, final headers with actualFrameRate (0 keeps the rate given at
   // Open). The file is closed whatever the result.
   bool Close(long double actualFrameRate);

@@ -28,6 +28,7 @@ MovieWriter::~MovieWriter() {
 bool MovieWriter::Open(const QString& fileName, const AviSettings& settings) {
   settings_ = settings;
   frame_ = CompressedFrame();
+  repeatHeld_ = false;
   const bool ok = writer_->Open(fileName, settings_, *compressor_);
   if (ok) open_ = true;
   if (ok && !journalFolder_.isEmpty())
@@ -44,6 +45,31 @@ DIBBitmap& MovieWriter::Bitmap() {
 }
 
 bool MovieWriter::AddFrame() {
+  if (!WriteHeldRepeat()) return false;
+  const bool ok = writer_->AddFrame(frame_);
+  if (ok) ++frame_.FrameNumber;
+  return ok;
+}
+
+bool MovieWriter::AddSameFrame() {
+  if (!WriteHeldRepeat()) return false;
+  repeatHeld_ = true;
+  ++frame_.FrameNumber;
+  return true;
+}
+
+bool MovieWriter::WriteHeldRepeat() {
+  if (!repeatHeld_) return true;
+  if (!writer_->AddEmptyFrame(frame_)) return false;
+  repeatHeld_ = false;
+  return true;
+}
+
+bool MovieWriter::EndRepeats() {
+  if (!repeatHeld_) return true;
+  repeatHeld_ = false;
+  // The held repeat is the last frame: it takes its own number back and is written whole.
+  --frame_.FrameNumber;
   const bool ok = writer_->AddFrame(frame_);
   if (ok) ++frame_.FrameNumber;
   return ok;
@@ -52,6 +78,11 @@ bool MovieWriter::AddFrame() {
 bool MovieWriter::Close(long double actualFrameRate) {
   if (!open_) return false;
   open_ = false;
+  // Without EndRepeats (a recording cut short by a failed step) the repeat stays a repeat.
+  if (repeatHeld_ && !WriteHeldRepeat()) {
+    repeatHeld_ = false;
+    --frame_.FrameNumber;
+  }
   const bool ok = writer_->Close(actualFrameRate);
   // A file that could not be completed keeps its note: the next start tries again.
   if (ok) RecordingJournal::End(std::exchange(journal_, QString()));

@@ -30,6 +30,15 @@ class MovieWriter {
   const QString& OpenFailure() const;
   DIBBitmap& Bitmap();
   bool AddFrame();
+  // Adds a frame that repeats the previous one: an empty chunk, nothing compressed (the
+  // compressor learns of it from the next frame's number). The newest repeat is held back
+  // until the next frame, so that EndRepeats can still make it a whole frame.
+  bool AddSameFrame();
+  // At the end of a recording, before Close, on the user-interface thread: a repeat held back
+  // becomes a whole frame, the bitmap's picture compressed again. Demuxers leave empty chunks
+  // out and time the frames after them by their place; a file that ended with them would
+  // decode shorter than it lasts. False when it could not be written (it is then left out).
+  bool EndRepeats();
   // 0 keeps the requested rate. False without an open file.
   bool Close(long double actualFrameRate);
   // Refreshes the open file's sizes and counts with the rate so far (AviWriter::Checkpoint);
@@ -49,10 +58,14 @@ class MovieWriter {
   const CompressedFrame& Frame() const { return frame_; }
 
  private:
+  // Writes the repeat held back, as an empty chunk.
+  bool WriteHeldRepeat();
+
   bool open_ = false;
   QWidget* owner_ = nullptr;
   std::unique_ptr<AviWriter> writer_;
   CompressedFrame frame_;
+  bool repeatHeld_ = false;
   AviSettings settings_;
   std::unique_ptr<AviCompress> compressor_;
   std::unique_ptr<AudioCatalogue> audio_;

@@ -185,7 +185,7 @@ ProbedVideo MediaProbe::ProbeVideo(const QString& path) {
 }
 
 bool MediaProbe::DecodeBgr24(const QString& path, int width, int height,
-                             std::vector<QByteArray>& frames, QString* errors) {
+                             std::vector<QByteArray>& frames, QString* errors, bool constantRate) {
   frames.clear();
   bool ok = false;
   QString complaint;
@@ -193,9 +193,10 @@ bool MediaProbe::DecodeBgr24(const QString& path, int width, int height,
       Run(QStringLiteral("ffmpeg"),
           {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
            QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:v:0"),
-           QStringLiteral("-fps_mode"), QStringLiteral("passthrough"), QStringLiteral("-f"),
-           QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"),
-           QStringLiteral("-")},
+           QStringLiteral("-fps_mode"),
+           constantRate ? QStringLiteral("cfr") : QStringLiteral("passthrough"),
+           QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
+           QStringLiteral("bgr24"), QStringLiteral("-")},
           &ok, &complaint);
   complaint = complaint.trimmed();
   const qsizetype frameSize = qsizetype(width) * height * 3;

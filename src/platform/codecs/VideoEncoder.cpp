@@ -196,6 +196,11 @@ struct VideoEncoder::Impl {
   int32_t Width = 0;
   int32_t Height = 0;
   int64_t NextPts = 0;
+  // The recording's frame numbers: the last one compressed and the last key frame. A gap
+  // between two numbers is frames the recorder left out as repeats of the one before.
+  int64_t LastNumber = -1;
+  int64_t LastKey = 0;
+  bool GapSinceKey = false;
 
   AVRational FrameRate() const {
     if (Frames.Rate > 0 && Frames.Scale > 0)
@@ -240,6 +245,9 @@ struct VideoEncoder::Impl {
     Scaler.reset();
     Width = Height = 0;
     NextPts = 0;
+    LastNumber = -1;
+    LastKey = 0;
+    GapSinceKey = false;
   }
 };
 
@@ -423,12 +431,15 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
   s.Width = in.Width;
   s.Height = in.Height;
   s.NextPts = 0;
+  s.LastNumber = -1;
+  s.LastKey = 0;
+  s.GapSinceKey = false;
   return EncoderResult::Ok;
 }
 
 EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
-                                     const uint8_t* inputHeader, const uint8_t* inputBits, int32_t,
-                                     uint32_t& outFlags) {
+                                     const uint8_t* inputHeader, const uint8_t* inputBits,
+                                     int32_t frameNumber, uint32_t& outFlags) {
   outFlags = 0;
   if (const EncoderResult fault = g_injectedFault.exchange(EncoderResult::Ok);
       fault != EncoderResult::Ok)
@@ -457,8 +468,16 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
   const uint8_t* source[1] = {inputBits + size_t(s.Height - 1) * stride};
   const int sourceStride[1] = {-int(stride)};
   sws_scale(s.Scaler.get(), source, sourceStride, 0, s.Height, picture->data, picture->linesize);
-  picture->pts = s.NextPts++;
-  picture->pict_type = AV_PICTURE_TYPE_NONE;
+  // Frames left out still count towards the key-frame interval: the encoder counts only the
+  // frames it sees, so once the interval has passed over a gap the next frame is made a key
+  // frame here. Without gaps the encoder places them itself, as it always does.
+  const int64_t number = std::max<int64_t>(frameNumber, 0);
+  if (s.LastNumber >= 0 && number > s.LastNumber + 1) s.GapSinceKey = true;
+  const bool forceKey = s.GapSinceKey && number - s.LastKey >= s.Context->gop_size;
+  // The frame's time is its place in the recording, gaps included.
+  picture->pts = std::max(s.NextPts, number);
+  s.NextPts = picture->pts + 1;
+  picture->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
   picture->quality = s.Context->global_quality;
 
   if (const int error = avcodec_send_frame(s.Context.get(), picture); error < 0)
@@ -472,7 +491,12 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
 
   std::memcpy(outputData, s.Packet->data, size_t(s.Packet->size));
   PutLE32(outputHeader + 20, uint32_t(s.Packet->size));
-  if (s.Packet->flags & AV_PKT_FLAG_KEY) outFlags = kKeyFrameFlag;
+  if (s.Packet->flags & AV_PKT_FLAG_KEY) {
+    outFlags = kKeyFrameFlag;
+    s.LastKey = number;
+    s.GapSinceKey = false;
+  }
+  s.LastNumber = number;
   return EncoderResult::Ok;
 }
 

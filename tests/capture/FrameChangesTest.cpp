@@ -1,0 +1,306 @@
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "capture/CapInfo.h"
+#include "capture/CapThread.h"
+#include "capture/CaptureLib.h"
+#include "capture/UiHandoff.h"
+#include "platform/clock/TickClock.h"
+#include "support/MediaProbe.h"
+#include "support/RecordingMessages.h"
+#include "support/XScreen.h"
+#include "video/AviCompress.h"
+#include "video/MovieWriter.h"
+
+namespace qm {
+namespace {
+
+using test::MediaProbe;
+using test::XScreen;
+
+constexpr uint16_t kFps = 10;
+constexpr uint32_t kPeriod = 1000 / kFps;
+constexpr uint32_t kKeyInterval = kFps;  // a key frame a second, the compressors' default
+const Rect kArea{200, 200, 264, 248};
+
+// Time moves only when the worker sleeps. The worker takes frame k in the pass after the
+// sleep that ends at k periods + 10 ms, so that sleep is where the test changes the screen
+// for frame k.
+class StepClock : public TickClock {
+ public:
+  uint32_t Now() override { return now_; }
+  void Sleep(uint32_t milliseconds) override {
+    now_ += milliseconds;
+    if (OnSleep) OnSleep(now_);
+  }
+  std::function<void(uint32_t)> OnSleep;
+
+ private:
+  std::atomic<uint32_t> now_{0};
+};
+
+// Two pictures that differ in every pixel.
+test::Colour PictureA(int32_t x, int32_t y) {
+  return XScreen::Pattern(x, y);
+}
+test::Colour PictureB(int32_t x, int32_t y) {
+  return XScreen::Pattern(x, y) ^ 0x5A5A5A;
+}
+
+struct Take {
+  QString Codec = QStringLiteral("DIB");
+  int Frames = 3;
+  bool ShowCursor = false;
+  bool Follow = false;
+  bool EveryFrame = false;
+  std::function<void(int)> BeforeFrame;  // on the worker, before frame k (from 1) is taken
+};
+
+class FrameChangesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(screen.Ok());
+    ASSERT_TRUE(dir.isValid());
+    screen.Show(screen.Bounds(), PictureA);
+    screen.MovePointer(0, 0);
+  }
+  void TearDown() override { CaptureLib::UseDamageReports(true); }
+
+  // Records take.Frames frames of kArea (a following area starts there too) and stops a
+  // pass later; the file lasts take.Frames periods + 10 ms.
+  QString Record(const Take& take, const QString& name) {
+    const QString path = dir.filePath(name);
+    MovieWriter writer(nullptr, dir.filePath(name + QStringLiteral(".spool")));
+    bool selected = false;
+    for (const CompressorEntry& entry : writer.Compressor().Entries())
+      if (EntryCodeText(entry) == take.Codec) selected = writer.Compressor().Select(entry.Handler);
+    EXPECT_TRUE(selected) << take.Codec.toStdString();
+    StepClock clock;
+    UiHandoff handoff;
+    CapThread thread(handoff, clock);
+    clock.OnSleep = [&](uint32_t now) {
+      if (now % kPeriod != 10) return;
+      const int k = int(now / kPeriod);
+      if (k <= take.Frames && take.BeforeFrame) take.BeforeFrame(k);
+      if (k == take.Frames + 1) thread.Stop();
+    };
+    CapInfo info;
+    info.Area = kArea;
+    info.Writer = &writer;
+    info.FileName = path;
+    info.FramesPerSecond = kFps;
+    info.ShowCursor = take.ShowCursor;
+    info.FollowCursor = take.Follow;
+    info.EveryFrame = take.EveryFrame;
+    thread.SetInfo(info);
+    thread.Start();
+    thread.WaitFor();
+    EXPECT_EQ(thread.GetEnd(), CaptureEnd::Stopped);
+    EXPECT_EQ(writer.Frame().FrameNumber, uint32_t(take.Frames));
+    return path;
+  }
+
+  // Which chunks of the file are empty; idx1 must agree, with flags 0 for the empty ones.
+  static std::vector<bool> EmptyChunks(const QString& path) {
+    const test::AviFile avi = MediaProbe::ReadAvi(path);
+    EXPECT_TRUE(avi.Valid) << avi.Error.toStdString();
+    EXPECT_EQ(avi.Index.size(), avi.Chunks.size());
+    std::vector<bool> empty;
+    for (size_t i = 0; i < avi.Chunks.size() && i < avi.Index.size(); ++i) {
+      empty.push_back(avi.Chunks[i].Size == 0);
+      EXPECT_EQ(avi.Index[i].Length, avi.Chunks[i].Size);
+      if (avi.Chunks[i].Size == 0) {
+        EXPECT_EQ(avi.Index[i].Flags, 0u) << i;
+      }
+    }
+    return empty;
+  }
+
+  static QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+
+  // kArea of picture as FFmpeg decodes it: top-down bgr24.
+  static QByteArray Expected(test::Colour (*picture)(int32_t, int32_t)) {
+    QByteArray bytes;
+    for (int32_t y = kArea.Top; y < kArea.Bottom; ++y) {
+      for (int32_t x = kArea.Left; x < kArea.Right; ++x) {
+        const test::Colour c = picture(x, y);
+        bytes.append(char(c & 0xFF)).append(char((c >> 8) & 0xFF)).append(char(c >> 16));
+      }
+    }
+    return bytes;
+  }
+
+  test::RecordingMessages messages;
+  XScreen screen;
+  QTemporaryDir dir;
+};
+
+// GStreamer's idea of the file's duration in seconds; -1 when it has none.
+double GstDuration(const QString& path) {
+  bool ok = false;
+  const QString out = QString::fromUtf8(
+      MediaProbe::Run(QStringLiteral("gst-discoverer-1.0"), {path}, &ok, nullptr, 60000));
+  const qsizetype at = out.indexOf(QLatin1String("Duration: "));
+  if (!ok || at < 0) return -1;
+  const QStringList hms = out.mid(at + 10, 17).trimmed().split(QLatin1Char(':'));
+  if (hms.size() != 3) return -1;
+  return hms[0].toDouble() * 3600 + hms[1].toDouble() * 60 + hms[2].toDouble();
+}
+
+// Mean difference of two decoded pictures, per byte.
+double Difference(const QByteArray& a, const QByteArray& b) {
+  if (a.size() != b.size() || a.isEmpty()) return 255;
+  double sum = 0;
+  for (qsizetype i = 0; i < a.size(); ++i) sum += std::abs(int(uint8_t(a[i])) - int(uint8_t(b[i])));
+  return sum / double(a.size());
+}
+
+// A still screen, and one that switches between two pictures once a second: only the frames
+// that show a new picture are written in full (key frames, since the interval passed over the
+// left-out ones), and the last one, so that the file decodes to its end; the others are empty
+// chunks that FFmpeg at a constant rate shows as the picture before, and both FFmpeg and
+// GStreamer give the file the recording's active time.
+TEST_F(FrameChangesTest, UnchangedFramesAreEmptyChunksThatPlayAsThePictureBefore) {
+  struct Case {
+    const char* Codec;
+    bool Switching;
+  };
+  for (const Case c :
+       {Case{"DIB", false}, Case{"DIB", true}, Case{"MP42", true}, Case{"H264", true}}) {
+    SCOPED_TRACE(testing::Message() << c.Codec << (c.Switching ? " switching" : " still"));
+    screen.Show(screen.Bounds(), PictureA);
+    Take take;
+    take.Codec = QString::fromLatin1(c.Codec);
+    take.Frames = 25;
+    // Picture B from 1 s on, A again from 2 s on.
+    const auto pictureOf = [&](int k) { return c.Switching && k > 10 && k <= 20 ? 1 : 0; };
+    take.BeforeFrame = [&](int k) {
+      if (k > 1 && pictureOf(k) != pictureOf(k - 1))
+        screen.Show(screen.Bounds(), pictureOf(k) ? PictureB : PictureA);
+    };
+    const QString path = Record(take, QStringLiteral("%1-%2.avi").arg(c.Codec).arg(c.Switching));
+
+    const std::vector<bool> empty = EmptyChunks(path);
+    ASSERT_EQ(empty.size(), size_t(take.Frames));
+    const test::AviFile avi = MediaProbe::ReadAvi(path);
+    for (int k = 1; k <= take.Frames; ++k) {
+      const bool shown = k == 1 || pictureOf(k) != pictureOf(k - 1);
+      EXPECT_EQ(empty[size_t(k - 1)], !shown && k != take.Frames) << "frame " << k;
+      if (shown) {
+        EXPECT_NE(avi.Index[size_t(k - 1)].Flags & 0x10, 0u) << "frame " << k;
+      }
+    }
+
+    std::vector<QByteArray> frames;
+    QString errors;
+    ASSERT_TRUE(MediaProbe::DecodeBgr24(path, kArea.Width(), kArea.Height(), frames, &errors, true))
+        << errors.toStdString();
+    ASSERT_EQ(frames.size(), size_t(take.Frames));
+    const QByteArray decoded[2] = {frames[0], c.Switching ? frames[10] : frames[0]};
+    if (take.Codec == QLatin1String("DIB")) {
+      EXPECT_EQ(decoded[0], Expected(PictureA));
+      EXPECT_EQ(decoded[1], Expected(c.Switching ? PictureB : PictureA));
+    }
+    for (int k = 1; k < take.Frames; ++k)
+      EXPECT_EQ(frames[size_t(k - 1)], decoded[pictureOf(k)]) << "frame " << k;
+    // The last frame is the picture compressed once more: exact where nothing is lost.
+    const QByteArray& last = frames.back();
+    if (take.Codec == QLatin1String("DIB")) {
+      EXPECT_EQ(last, decoded[pictureOf(take.Frames)]);
+    } else {
+      EXPECT_LT(Difference(last, decoded[pictureOf(take.Frames)]), 2.0);
+    }
+
+    const double active = (take.Frames * kPeriod + 10) / 1000.0;
+    EXPECT_NEAR(MediaProbe::ProbeVideo(path).Duration, active, 0.002);
+    EXPECT_NEAR(GstDuration(path), active, 0.002);
+  }
+}
+
+// What counts as a change of the frame, with the server's damage reports and by comparing
+// copies where there are none: frame 2 never changes, frame 3 after one thing happened (the
+// last, frame 4, is always whole).
+TEST_F(FrameChangesTest, OnlyAChangeInsideTheAreaOrOfTheDrawnCursorOrOfTheFollowedAreaCounts) {
+  struct Case {
+    const char* Name;
+    bool ShowCursor;
+    bool Follow;
+    std::function<void(XScreen&)> Change;
+    bool Counts;
+  };
+  const Rect inside{kArea.Left + 10, kArea.Top + 10, kArea.Left + 30, kArea.Top + 20};
+  const Rect outside{kArea.Right + 5, kArea.Top, kArea.Right + 40, kArea.Bottom};
+  const Point middle{(kArea.Left + kArea.Right) / 2, (kArea.Top + kArea.Bottom) / 2};
+  const std::vector<Case> cases = {
+      {"drawn inside", false, false, [&](XScreen& s) { s.Show(inside, PictureB); }, true},
+      {"drawn outside", false, false, [&](XScreen& s) { s.Show(outside, PictureB); }, false},
+      {"drawn cursor moves", true, false,
+       [&](XScreen& s) { s.MovePointer(middle.X + 7, middle.Y + 3); }, true},
+      {"hidden cursor moves", false, false,
+       [&](XScreen& s) { s.MovePointer(middle.X + 7, middle.Y + 3); }, false},
+      {"followed area moves", false, true,
+       [&](XScreen& s) { s.MovePointer(middle.X + 7, middle.Y + 3); }, true},
+  };
+  screen.SetBoxCursor(6, 6, 0, 0, 0xFF00FF);
+  for (const bool damage : {true, false}) {
+    CaptureLib::UseDamageReports(damage);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.Name << (damage ? ", damage reports" : ", copies"));
+      screen.Clear();
+      screen.Show(screen.Bounds(), PictureA);
+      screen.MovePointer(middle.X, middle.Y);
+      Take take;
+      take.ShowCursor = c.ShowCursor;
+      take.Follow = c.Follow;
+      take.Frames = 4;  // the last frame is always whole
+      take.BeforeFrame = [&](int k) {
+        if (k == 3) c.Change(screen);
+      };
+      const std::vector<bool> empty = EmptyChunks(Record(take, QStringLiteral("counts.avi")));
+      EXPECT_EQ(empty, (std::vector<bool>{false, true, !c.Counts, false}));
+    }
+  }
+}
+
+// A screen that changes in every frame gives the same file, byte for byte, as writing every
+// frame in full; and where nothing changes, writing every frame in full still does so.
+TEST_F(FrameChangesTest, EveryFrameChangedGivesTheSameFileAsEveryFrameWritten) {
+  for (const char* codec : {"DIB", "MP42", "H264"}) {
+    SCOPED_TRACE(codec);
+    QByteArray files[2];
+    for (const bool every : {false, true}) {
+      Take take;
+      take.Codec = QString::fromLatin1(codec);
+      take.Frames = 13;
+      take.EveryFrame = every;
+      take.BeforeFrame = [&](int k) {
+        screen.Show(kArea, [k](int32_t x, int32_t y) { return XScreen::Pattern(x + k, y); });
+      };
+      files[every] = ReadAll(Record(take, QStringLiteral("%1-%2.avi").arg(codec).arg(every)));
+    }
+    EXPECT_FALSE(files[0].isEmpty());
+    EXPECT_TRUE(files[0] == files[1]);
+  }
+  Take still;
+  still.EveryFrame = true;
+  EXPECT_EQ(EmptyChunks(Record(still, QStringLiteral("still.avi"))),
+            (std::vector<bool>{false, false, false}));
+  still.EveryFrame = false;
+  EXPECT_EQ(EmptyChunks(Record(still, QStringLiteral("still.avi"))),
+            (std::vector<bool>{false, true, false}));
+}
+
+}  // namespace
+}  // namespace qm

@@ -185,19 +185,26 @@ ProbedVideo MediaProbe::ProbeVideo(const QString& path) {
 }
 
 bool MediaProbe::DecodeBgr24(const QString& path, int width, int height,
-                             std::vector<QByteArray>& frames, QString* errors, bool constantRate) {
+                             std::vector<QByteArray>& frames, QString* errors,
+                             const QString& constantRate) {
   frames.clear();
   bool ok = false;
   QString complaint;
-  const QByteArray out =
-      Run(QStringLiteral("ffmpeg"),
-          {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-           QStringLiteral("-i"), path, QStringLiteral("-map"), QStringLiteral("0:v:0"),
-           QStringLiteral("-fps_mode"),
-           constantRate ? QStringLiteral("cfr") : QStringLiteral("passthrough"),
-           QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
-           QStringLiteral("bgr24"), QStringLiteral("-")},
-          &ok, &complaint);
+  QStringList arguments = {QStringLiteral("-nostdin"),
+                           QStringLiteral("-v"),
+                           QStringLiteral("error"),
+                           QStringLiteral("-i"),
+                           path,
+                           QStringLiteral("-map"),
+                           QStringLiteral("0:v:0"),
+                           QStringLiteral("-fps_mode")};
+  if (constantRate.isEmpty())
+    arguments << QStringLiteral("passthrough");
+  else
+    arguments << QStringLiteral("cfr") << QStringLiteral("-r") << constantRate;
+  arguments << QStringLiteral("-f") << QStringLiteral("rawvideo") << QStringLiteral("-pix_fmt")
+            << QStringLiteral("bgr24") << QStringLiteral("-");
+  const QByteArray out = Run(QStringLiteral("ffmpeg"), arguments, &ok, &complaint);
   complaint = complaint.trimmed();
   const qsizetype frameSize = qsizetype(width) * height * 3;
   if (ok && complaint.isEmpty() && frameSize > 0 && out.size() % frameSize != 0) {

@@ -152,12 +152,13 @@ class MediaProbe {
   static ProbedVideo ProbeVideo(const QString& path);
 
   // Decodes every frame of the first video stream to packed top-down bgr24 rows
-  // (width * 3 bytes each), frame after frame, with no frame dropped or repeated; with
-  // constantRate, as a player shows them at the stream's rate (a frame repeated where the
-  // file has a gap). False with the decoder's complaint in *errors when anything went wrong.
+  // (width * 3 bytes each), frame after frame, with no frame dropped or repeated; with a
+  // constantRate ("num/den"), as a player shows them at that rate (a frame repeated where
+  // the file has a gap). False with the decoder's complaint in *errors when anything went
+  // wrong.
   static bool DecodeBgr24(const QString& path, int width, int height,
                           std::vector<QByteArray>& frames, QString* errors = nullptr,
-                          bool constantRate = false);
+                          const QString& constantRate = QString());
 
   // The decoder's key-frame flag and picture type of every frame, in order.
   static std::vector<ProbedFrame> DecodedFrames(const QString& path);

@@ -124,6 +124,11 @@ bool CaptureLib::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect
   if (damageKnown) {
     // Asked every frame, so that the reports always cover exactly the time since the last.
     const bool drawnOn = damage_->Changed(area);
+    // The server went away while it was reporting: the screen being recorded cannot be copied.
+    if (damage_->Lost()) {
+      ShowMessage(CopyFailedMessage());
+      return false;
+    }
     if (copied_ && !drawnOn && area == lastArea_ && MarkOf(state, area, showCursor) == lastMark_) {
       capturedRect = area;
       changed = false;

@@ -99,6 +99,9 @@ class CapThreadTest : public ::testing::Test {
     info.Writer = writer.get();
     info.FileName = file;
     info.FramesPerSecond = fps;
+    // The schedule's tests count whole frames in the file; FrameChangesTest covers the frames
+    // left out as repeats.
+    info.EveryFrame = true;
     info.OnError = [this](const QString& reason) {
       errors << reason;
       errorsOnUiThread = errorsOnUiThread && QThread::currentThread() == qApp->thread();
@@ -375,6 +378,7 @@ TEST_F(CapThreadTest, DestroyingARunningThreadWaitsForItsFileWithoutBlockingTheH
   info.Writer = writer.get();
   info.FileName = file;
   info.FramesPerSecond = 32;
+  info.EveryFrame = true;
   real->SetInfo(info);
   real->Start();
   QEventLoop loop;

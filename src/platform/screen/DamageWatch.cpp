@@ -73,6 +73,10 @@ DamageWatch::~DamageWatch() {
   }
 }
 
+bool DamageWatch::Lost() const {
+  return connection_ && connection_->Broken();
+}
+
 bool DamageWatch::Changed(const Rect& area) {
   if (damage_ == 0 || connection_->Broken()) return true;
   XConnection::Lock lock(*connection_);

@@ -22,6 +22,8 @@ class DamageWatch {
   DamageWatch& operator=(const DamageWatch&) = delete;
 
   bool Available() const { return damage_ != 0; }
+  // The connection the watch was made on has broken: the server went away.
+  bool Lost() const;
 
   // Whether anything was drawn inside area since the previous call (or since the watch
   // started). Also true whenever the answer cannot be known (no extension, the server went

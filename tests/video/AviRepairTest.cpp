@@ -58,7 +58,8 @@ class AviRepairTest : public ::testing::Test {
  protected:
   QString Path(const QString& name) const { return dir_.filePath(name); }
 
-  Recording Record(uint32_t code, int64_t riffLimit) {
+  // With repeats, frames 1 and 2 of every 4 repeat the one before (empty chunks).
+  Recording Record(uint32_t code, int64_t riffLimit, bool repeats = false) {
     Recording recording;
     EXPECT_TRUE(compressor_.Select(code));
     const QString spool = Path(QStringLiteral("rec.spool"));
@@ -75,7 +76,11 @@ class AviRepairTest : public ::testing::Test {
     for (int i = 0; i < kFrames; ++i) {
       DrawFrame(compressor_.Bitmap(), i);
       frame.FrameNumber = uint32_t(i);
-      EXPECT_TRUE(writer.AddFrame(frame));
+      if (repeats && (i % 4 == 1 || i % 4 == 2)) {
+        EXPECT_TRUE(writer.AddEmptyFrame(frame));
+      } else {
+        EXPECT_TRUE(writer.AddFrame(frame));
+      }
       if (i == 0 || i % 10 == 9) {
         EXPECT_TRUE(writer.Checkpoint(i == 0 ? 0 : kRate));
       }
@@ -189,6 +194,43 @@ TEST_F(AviRepairTest, AnInterruptedRecordingIsCompletedWithEveryWholeFrame) {
     const RepairResult again = AviRepair::Repair(path, spool);
     EXPECT_EQ(again.Result, Outcome::AlreadyComplete) << again.Message.toStdString();
     EXPECT_EQ(ReadAll(path), repaired);
+  }
+}
+
+// Empty chunks (frames that repeat the one before) come through the repair as they were
+// written: size 0, index flags 0, the whole frames around them with their key flags, with the
+// spool and without it.
+TEST_F(AviRepairTest, EmptyChunksSurviveTheRepair) {
+  constexpr int kKept = 30;
+  for (const uint32_t code : {0u, MakeFourCC("MP42")}) {
+    const Recording recording = Record(code, 0, true);
+    WriteAll(Path(QStringLiteral("complete.avi")), recording.Complete);
+    const AviFile whole = MediaProbe::ReadAvi(Path(QStringLiteral("complete.avi")));
+    ASSERT_EQ(whole.Index.size(), size_t(kFrames));
+    for (const bool spool : {true, false}) {
+      SCOPED_TRACE(testing::Message() << code << (spool ? " with spool" : " without spool"));
+      const QString path = Path(QStringLiteral("cut.avi"));
+      const QString spoolPath = Path(QStringLiteral("cut.spool"));
+      WriteAll(path, recording.Files[kKept - 1]);
+      QFile::remove(spoolPath);
+      if (spool) WriteAll(spoolPath, recording.Spools[kKept - 1]);
+      const RepairResult result = AviRepair::Repair(path, spoolPath);
+      ASSERT_EQ(result.Result, Outcome::Repaired) << result.Message.toStdString();
+      EXPECT_EQ(result.FramesKept, uint32_t(kKept));
+      const AviFile avi = MediaProbe::ReadAvi(path);
+      ASSERT_EQ(avi.Index.size(), size_t(kKept));
+      int wholeFrames = 0;
+      for (size_t i = 0; i < avi.Index.size(); ++i) {
+        const bool repeat = i % 4 == 1 || i % 4 == 2;
+        EXPECT_EQ(avi.Index[i].Length == 0, repeat) << i;
+        EXPECT_EQ(avi.Index[i].Flags, whole.Index[i].Flags) << i;
+        EXPECT_EQ(avi.Index[i].Offset, whole.Index[i].Offset) << i;
+        wholeFrames += repeat ? 0 : 1;
+      }
+      const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
+      ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+      EXPECT_EQ(video.Packets, wholeFrames);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // The real quillmark program on the test display, with a window manager and a notification
 // area, driven through XTest as a user drives it. Each test gives the program a private
-// configuration, runtime and output folder and a fake xdg-open that logs what it is handed.
+// configuration, state, runtime and output folder and a fake xdg-open that logs what it is
+// handed.
 
 #include <QClipboard>
 #include <QDir>
@@ -63,7 +64,8 @@ class AppEndToEnd : public ::testing::Test {
     ASSERT_TRUE(driver_.Ok());
     ASSERT_TRUE(tray_->Ok());
     ASSERT_TRUE(root_.isValid());
-    for (const char* folder : {"config", "runtime", "out", "bin"}) QDir(root_.path()).mkdir(folder);
+    for (const char* folder : {"config", "state", "runtime", "out", "bin"})
+      QDir(root_.path()).mkdir(folder);
     QFile::setPermissions(Path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QFile opener(Path("bin/xdg-open"));
     ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
@@ -90,6 +92,8 @@ class AppEndToEnd : public ::testing::Test {
   void Launch(QProcess& app, qint64 fileSizeLimit = 0) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", Path("config"));
+    // Notes of recordings in progress stay with the test that made them.
+    env.insert("XDG_STATE_HOME", Path("state"));
     env.insert("XDG_RUNTIME_DIR", Path("runtime"));
     env.insert("PATH", Path("bin") + ":" + env.value("PATH"));
     env.remove("WAYLAND_DISPLAY");

@@ -176,6 +176,9 @@ void CapThread::RunLoop() {
     clock_.Sleep(kLoopSleep);
 
     if (paused_) {
+      // A pause may last hours: the server's reports of what changed meanwhile are not
+      // collected; the first frame after it is taken whole.
+      grabber_->ForgetChanges();
       std::unique_lock lock(pauseMutex_);
       if (paused_) {
         activeTime_ += nowTick_ - segmentStart_;

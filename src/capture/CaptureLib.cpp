@@ -111,6 +111,12 @@ bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool 
   return CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark);
 }
 
+void CaptureLib::ForgetChanges() {
+  damage_.reset();
+  lastPicture_ = {};
+  copied_ = false;
+}
+
 bool CaptureLib::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
                              bool showCursor, bool& changed) {
   changed = true;

@@ -57,6 +57,9 @@ class CaptureLib {
   // call always copies. Failures as Grab's.
   bool GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
                    bool showCursor, bool& changed);
+  // Stops watching for changes until the next GrabChanges, which then copies whatever the
+  // screen shows. For a recording that pauses.
+  void ForgetChanges();
   // False makes the grabbers created from now on compare copies even where the server
   // reports damage (for tests of that road). Process-wide; true at the start.
   static void UseDamageReports(bool use);

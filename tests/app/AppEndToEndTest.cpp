@@ -31,6 +31,12 @@
 namespace qm {
 namespace {
 
+// The frames a video file holds, repeats included: a frame in which nothing changed is an
+// empty chunk, which decoders pass over while keeping the time of the frames after it.
+int64_t FramesInFile(const QString& file) {
+  return int64_t(test::MediaProbe::ReadAvi(file).Index.size());
+}
+
 using test::SpinUntil;
 
 const QString kTitle = QStringLiteral("Quillmark ") + QLatin1String(QM_VERSION);
@@ -248,7 +254,7 @@ TEST_F(AppEndToEnd, RecordPauseContinueStopFromTheTrayAndPlay) {
   EXPECT_LT(video.Duration, elapsed - 3.0);
   // Frames follow the active time at 4 per second (each of the two segments may end just
   // before its next frame was due).
-  EXPECT_NEAR(video.Duration * 4, double(video.Frames), 2.5);
+  EXPECT_NEAR(video.Duration * 4, double(FramesInFile(file)), 2.5);
 }
 
 TEST_F(AppEndToEnd, FailuresReturnTheWindowIdle) {
@@ -381,8 +387,8 @@ TEST_F(AppEndToEnd, ARecordingKilledMidwayIsCompletedAtTheNextStart) {
   const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
   ASSERT_TRUE(video.Valid) << video.Error.toStdString();
   EXPECT_GT(video.Frames, 0);
-  EXPECT_EQ(video.Frames, kept.captured(1).toLongLong());
-  EXPECT_NEAR(video.Duration * 4, double(video.Frames), 1.0);
+  EXPECT_EQ(FramesInFile(file), kept.captured(1).toLongLong());
+  EXPECT_NEAR(video.Duration * 4, double(FramesInFile(file)), 1.0);
 
   // With nothing left to complete, a start shows the window and no message.
   app_.kill();
@@ -421,7 +427,7 @@ TEST_F(AppEndToEnd, ShortcutsRecordPauseContinueStopAndTakeAPhotoWithTheWindowHi
   EXPECT_GT(video.Frames, 0);
   // The pause is not in the video.
   EXPECT_LT(video.Duration, elapsed - 2.0);
-  EXPECT_NEAR(video.Duration * 4, double(video.Frames), 2.5);
+  EXPECT_NEAR(video.Duration * 4, double(FramesInFile(file)), 2.5);
 
   ClickHide();
   Chord(keys, {XK_Control_L, XK_x});

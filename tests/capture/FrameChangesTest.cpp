@@ -65,6 +65,7 @@ struct Take {
   bool Follow = false;
   bool EveryFrame = false;
   std::function<void(int)> BeforeFrame;  // on the worker, before frame k (from 1) is taken
+  int PauseAt = 0;                       // pauses instead of taking frame k, and continues at once
 };
 
 class FrameChangesTest : public ::testing::Test {
@@ -91,6 +92,7 @@ class FrameChangesTest : public ::testing::Test {
     CapThread thread(handoff, clock);
     clock.OnSleep = [&](uint32_t now) {
       if (now == uint32_t(take.Frames) * kPeriod + 20) thread.Stop();
+      if (take.PauseAt && now == uint32_t(take.PauseAt) * kPeriod + 10) thread.Pause();
       if (now % kPeriod != 10 || !take.BeforeFrame) return;
       const int k = int(now / kPeriod);
       if (k <= take.Frames) take.BeforeFrame(k);
@@ -105,9 +107,13 @@ class FrameChangesTest : public ::testing::Test {
     info.EveryFrame = take.EveryFrame;
     thread.SetInfo(info);
     thread.Start();
+    if (take.PauseAt) {
+      handoff.WaitUntil([&] { return thread.IsWaiting(); });
+      thread.Continue();  // the schedule starts again from there, one frame fewer in all
+    }
     thread.WaitFor();
     EXPECT_EQ(thread.GetEnd(), CaptureEnd::Stopped);
-    EXPECT_EQ(writer.Frame().FrameNumber, uint32_t(take.Frames));
+    EXPECT_EQ(writer.Frame().FrameNumber, uint32_t(take.Frames - (take.PauseAt ? 1 : 0)));
     return path;
   }
 
@@ -332,6 +338,11 @@ TEST_F(FrameChangesTest, EveryFrameChangedGivesTheSameFileAsEveryFrameWritten) {
   still.EveryFrame = false;
   EXPECT_EQ(EmptyChunks(Record(still, QStringLiteral("still.avi"))),
             (std::vector<bool>{false, true, false}));
+  // What changed during a pause is not watched: the first frame after it is whole.
+  still.Frames = 6;
+  still.PauseAt = 3;
+  EXPECT_EQ(EmptyChunks(Record(still, QStringLiteral("paused.avi"))),
+            (std::vector<bool>{false, true, false, true, false}));
 }
 
 }  // namespace

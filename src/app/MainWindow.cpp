@@ -34,6 +34,7 @@
 #include "shell/TrayMenu.h"
 #include "shell/WindowHider.h"
 #include "ui/AboutBox.h"
+#include "ui/AppIcon.h"
 #include "ui/ConfirmOnce.h"
 #include "video/AviCompress.h"
 #include "video/MovieWriter.h"
@@ -80,7 +81,7 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   SetUserMessages(messages_.get());
 
   setWindowTitle(QStringLiteral("Quillmark ") + QLatin1String(kVersion));
-  setWindowIcon(QIcon(QPixmap::fromImage(TrayImages::Still().value(0))));
+  setWindowIcon(AppIcon());
   writer_ = std::make_unique<MovieWriter>(this);
 
   auto* central = new QWidget;

@@ -1,6 +1,7 @@
 #include "shell/ShellActions.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -56,14 +57,20 @@ bool OpenWebsiteAction() {
   return OpenWithShell(QLatin1String(kWebsite));
 }
 
-bool OpenHelpAction() {
+QString HelpPagePath(const QString& programFolder) {
   const QString relative = QStringLiteral("Help/Default.htm");
-  QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + relative;
-  if (!QFileInfo(path).isFile()) {
-    const QString installed = QStandardPaths::locate(QStandardPaths::AppDataLocation, relative);
-    if (!installed.isEmpty()) path = installed;
-  }
-  return OpenFileAction(path);
+  const QString beside = programFolder + QLatin1Char('/') + relative;
+  if (QFileInfo(beside).isFile()) return beside;
+  // Installed: the data folder of the same prefix, then the desktop's data folders.
+  const QString installed = QDir::cleanPath(
+      programFolder + QLatin1String("/" QM_DATA_FROM_BIN "/Zorvek/Quillmark/") + relative);
+  if (QFileInfo(installed).isFile()) return installed;
+  const QString located = QStandardPaths::locate(QStandardPaths::AppDataLocation, relative);
+  return located.isEmpty() ? beside : located;
+}
+
+bool OpenHelpAction() {
+  return OpenFileAction(HelpPagePath(QCoreApplication::applicationDirPath()));
 }
 
 }  // namespace qm

@@ -22,6 +22,10 @@ bool EmailSupportAction(const QString& windowCaption);
 bool OpenWebsiteAction();
 // The help pages: "Help/Default.htm" beside the executable, or in the installed data folder.
 bool OpenHelpAction();
+// The help page that OpenHelpAction opens for a program in programFolder: beside it (a build
+// tree), in the data folder of its prefix, or in the desktop's data folders (the page beside
+// the program, missing, when none has it).
+QString HelpPagePath(const QString& programFolder);
 
 // The "mailto:" address that "E-mail support" opens: the caption follows "?subject=" as it
 // is (the desktop hand-off encodes it).

@@ -121,15 +121,15 @@ QString OptionSynopsis(const OptionHelp& option) {
 }
 
 QString UsageText() {
-  QString text = QStringLiteral("usage: quillmark-capture COMMAND ARGUMENTS [OPTIONS]\n");
+  QString text =
+      QStringLiteral("usage: quillmark-capture COMMAND ARGUMENTS [OPTIONS]\n\ncommands:\n");
   for (const CommandHelp& command : kCommands) {
-    QString line = QStringLiteral("  ") + QLatin1String(command.Name);
-    if (*command.Arguments) line += QLatin1Char(' ') + QLatin1String(command.Arguments);
-    text += line.leftJustified(44) + QLatin1Char(' ') + QLatin1String(command.Summary) +
-            QLatin1Char('\n');
+    text += QStringLiteral("  ") + QLatin1String(command.Name);
+    if (*command.Arguments) text += QLatin1Char(' ') + QLatin1String(command.Arguments);
+    text += QLatin1Char('\n') + Wrapped(command.Summary, 78, QStringLiteral("      "));
   }
   text += QStringLiteral(
-      "\"quillmark-capture COMMAND --help\" lists a command's options;\n"
+      "\n\"quillmark-capture COMMAND --help\" lists a command's options;\n"
       "\"quillmark-capture --version\" prints the version.\n");
   return text;
 }

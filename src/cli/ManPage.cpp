@@ -40,9 +40,12 @@ QString Tagged(const QString& tag, const char* text) {
   return QStringLiteral(".TP\n.B %1\n%2\n").arg(tag, Roff(text));
 }
 
-QString OptionTag(const OptionHelp& option) {
+// The option in bold and its value in italics, joined by space (in the synopsis, one that
+// does not break).
+QString OptionTag(const OptionHelp& option, const QString& space = QStringLiteral(" ")) {
   QString tag = QStringLiteral("\\fB") + Roff(option.Name) + QStringLiteral("\\fR");
-  if (*option.Value) tag += QStringLiteral(" \\fI") + Roff(option.Value) + QStringLiteral("\\fR");
+  if (*option.Value)
+    tag += space + QStringLiteral("\\fI") + Roff(option.Value) + QStringLiteral("\\fR");
   return tag;
 }
 
@@ -52,15 +55,17 @@ QString CaptureManPage(const QString& date) {
   QString page = Header("quillmark-capture", date, "User Commands");
   page += QStringLiteral(
       ".SH NAME\nquillmark\\-capture \\- record the X11 screen from the "
-      "command line\n.SH SYNOPSIS\n");
+      "command line\n.SH SYNOPSIS\n.ad l\n.nh\n");
   for (const CommandHelp& command : CommandTable()) {
     page += QStringLiteral(".B quillmark\\-capture\n.B %1\n").arg(Roff(command.Name));
     if (*command.Arguments) page += QStringLiteral(".I %1\n").arg(Roff(command.Arguments));
-    for (const OptionHelp& option : command.Options)
-      page += QStringLiteral(".RB [ %1 ]\n").arg(OptionTag(option));
+    for (const OptionHelp& option : command.Options) {
+      if (QLatin1String(option.Name) != QLatin1String("--help"))
+        page += QStringLiteral("[%1]\n").arg(OptionTag(option, QStringLiteral("\\ ")));
+    }
     page += QStringLiteral(".br\n");
   }
-  page += QStringLiteral(".B quillmark\\-capture \\-\\-version\n.SH DESCRIPTION\n") +
+  page += QStringLiteral(".B quillmark\\-capture \\-\\-version\n.ad\n.hy\n.SH DESCRIPTION\n") +
           Roff(ToolDescription()) + QLatin1Char('\n');
   page += QStringLiteral(".SH COMMANDS\n");
   for (const CommandHelp& command : CommandTable()) {

@@ -54,7 +54,7 @@ constexpr CommandHelp kCommands[] = {
    .Options = kPhotoOptions},
   {.Name = "codecs", .Arguments = "",
    .Summary = "list the video compressors: code, a tab, description",
-   .Details = "The entry without a code stores uncompressed frames.",
+   .Details = "DIB stores uncompressed frames.",
    .Options = kOnlyHelp},
   {.Name = "repair", .Arguments = "FILE.avi",
    .Summary = "complete a recording that was cut off (a crash, a power cut)",

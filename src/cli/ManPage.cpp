@@ -116,6 +116,9 @@ QString ApplicationManPage(const QString& date, const QString& dataFolder) {
                  "the base output folder of videos and photos of an installed Quillmark "
                  "(by default ~/Videos/Quillmark/); a copy that runs from a folder it may "
                  "write uses Captures/ beside the program instead");
+  page += Tagged(QStringLiteral("$XDG_STATE_HOME/Quillmark/"),
+                 "notes of the recordings under way (by default under ~/.local/state); after a "
+                 "crash or a power cut the next start completes the cut-off recording");
   page += Tagged(Roff(dataFolder) + QStringLiteral("/Zorvek/Quillmark/Help/Default.htm"),
                  "the help page");
   page += QStringLiteral(".SH ENVIRONMENT\n");

@@ -23,6 +23,7 @@ dpkg-deb --field "$deb" Depends | grep -q 'libqt6widgets6' || fail "no dependenc
 dpkg -i "$deb" || fail "dpkg -i"
 [ "$(command -v quillmark-capture)" = /usr/bin/quillmark-capture ] || fail "not on the PATH"
 man -w quillmark-capture >/dev/null 2>&1 || [ ! -x /usr/bin/man ] || fail "man finds no manual"
+! ldd /usr/bin/quillmark /usr/bin/quillmark-capture | grep -q 'not found' || fail "missing libraries"
 quillmark-capture record "$work/one.avi" --fps 10 --seconds 1 || fail "recording"
 probe=$(ffprobe -v error -count_frames -select_streams v:0 \
   -show_entries stream=codec_name,nb_read_frames -of default=noprint_wrappers=1 "$work/one.avi")

@@ -57,13 +57,31 @@ bool OpenWebsiteAction() {
   return OpenWithShell(QLatin1String(kWebsite));
 }
 
+namespace {
+
+const QLatin1String kHelpPage("Help/Default.htm");
+
+QString HelpPageBeside(const QString& programFolder) {
+  return programFolder + QLatin1Char('/') + kHelpPage;
+}
+QString HelpPageOfPrefix(const QString& programFolder) {
+  return QDir::cleanPath(programFolder + QLatin1String("/" QM_DATA_FROM_BIN "/Zorvek/Quillmark/") +
+                         kHelpPage);
+}
+
+}  // namespace
+
+bool InstalledProgram(const QString& programFolder) {
+  return !QFileInfo(HelpPageBeside(programFolder)).isFile() &&
+         QFileInfo(HelpPageOfPrefix(programFolder)).isFile();
+}
+
 QString HelpPagePath(const QString& programFolder) {
-  const QString relative = QStringLiteral("Help/Default.htm");
-  const QString beside = programFolder + QLatin1Char('/') + relative;
+  const QString relative = kHelpPage;
+  const QString beside = HelpPageBeside(programFolder);
   if (QFileInfo(beside).isFile()) return beside;
   // Installed: the data folder of the same prefix, then the desktop's data folders.
-  const QString installed = QDir::cleanPath(
-      programFolder + QLatin1String("/" QM_DATA_FROM_BIN "/Zorvek/Quillmark/") + relative);
+  const QString installed = HelpPageOfPrefix(programFolder);
   if (QFileInfo(installed).isFile()) return installed;
   const QString located = QStandardPaths::locate(QStandardPaths::AppDataLocation, relative);
   return located.isEmpty() ? beside : located;

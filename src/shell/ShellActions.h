@@ -26,6 +26,10 @@ bool OpenHelpAction();
 // tree), in the data folder of its prefix, or in the desktop's data folders (the page beside
 // the program, missing, when none has it).
 QString HelpPagePath(const QString& programFolder);
+// Whether the program in programFolder is an installed copy: its help page lives in the data
+// folder of its prefix rather than beside it. Such a folder belongs to the system even when
+// the user may write to it (root), so nothing of the user's goes there.
+bool InstalledProgram(const QString& programFolder);
 
 // The "mailto:" address that "E-mail support" opens: the caption follows "?subject=" as it
 // is (the desktop hand-off encodes it).

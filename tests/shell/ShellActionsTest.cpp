@@ -121,10 +121,13 @@ TEST(ShellActions, HelpPageBesideTheProgramOrInTheInstalledDataFolder) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly);
   };
+  EXPECT_FALSE(InstalledProgram(bin));
   ASSERT_TRUE(make(installed));
   EXPECT_EQ(HelpPagePath(bin), installed);
+  EXPECT_TRUE(InstalledProgram(bin));
   ASSERT_TRUE(make(beside));
   EXPECT_EQ(HelpPagePath(bin), beside);
+  EXPECT_FALSE(InstalledProgram(bin));
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "support/MediaProbe.h"
 #include "support/TrayHost.h"
 #include "support/XKeys.h"
+#include "support/XScreen.h"
 
 namespace qm {
 namespace {
@@ -277,6 +278,22 @@ TEST_F(AppEndToEnd, FailuresReturnTheWindowIdle) {
   Settings().WriteString("Folder", "Output Folder", Path("out/"));
   Start(2 * 1024 * 1024);
   ClickCaptureVideo();
+  {
+    // Only frames with something new fill the file: the capture area (320 x 240 in the
+    // middle of the screen) shows a new picture until the message comes.
+    test::XScreen screen;
+    const Rect b = screen.Bounds();
+    const int32_t left = (b.Width() - 320) / 2, top = (b.Height() - 240) / 2;
+    int shift = 0;
+    EXPECT_TRUE(SpinUntil([&] {
+      ++shift;
+      screen.Show(Rect{left, top, left + 320, top + 240}, [shift](int32_t x, int32_t y) {
+        return test::XScreen::Pattern(x * 7 + shift * 13, y * 3 + shift);
+      });
+      if (shift % 8 == 0) screen.Clear();
+      return driver_.FindWindow(kDialogTitle).Width() > 0;
+    }));
+  }
   EXPECT_FALSE(AnswerDialog().isEmpty());
   // A file completed with what fits may bring one more message, after which the window is back.
   EXPECT_TRUE(SpinUntil([&] {

@@ -6,6 +6,7 @@ the X server's, less what the X server spends on the screen's own drawing) and b
 per second.
 
 Usage: idle.py TOOL SCREEN_PROGRAM OUTDIR SHELL_PID
+(QM_BENCH_SCREENS, default "still typing moving", names the screens to measure)
 """
 import os
 import subprocess
@@ -49,7 +50,7 @@ def main():
     print(f"{'screen':<8}{'codec':<14}{'recorder':<13}{'frames':>7}{'ms/frame':>10}"
           f"{'own ms':>8}{'X ms':>7}{'MB/s':>9}{'vs ffmpeg':>11}")
     verdicts = []
-    for screen in ("still", "typing", "moving"):
+    for screen in os.environ.get("QM_BENCH_SCREENS", "still typing moving").split():
         program = subprocess.Popen([screen_program, screen], stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL,
                                    env=dict(os.environ, QT_QPA_PLATFORM="xcb"))

@@ -33,14 +33,14 @@ enum class CaptureEnd {
 
 // The job record of one recording, copied into the capture thread before it starts.
 struct CapInfo {
-  QObject* OwnerWindow = nullptr;  // receives kWmCapDone; must outlive the thread
-  Rect Area;                       // capture rectangle in screen pixels
-  MovieWriter* Writer = nullptr;   // not owned
-  QString FileName;                // full path of the AVI file
-  bool ShowCursor = false;         // draw the mouse cursor into each frame
-  bool FollowCursor = false;       // move the fixed-size area with the cursor
-  uint16_t FramesPerSecond = 15;   // 1 to 32
-  bool EveryFrame = false;         // write every frame in full, also one that repeats the previous
+  QObject* OwnerWindow = nullptr;               // receives kWmCapDone; must outlive the thread
+  Rect Area;                                    // capture rectangle in screen pixels
+  MovieWriter* Writer = nullptr;                // not owned
+  QString FileName;                             // full path of the AVI file
+  bool ShowCursor = false;                      // draw the mouse cursor into each frame
+  bool FollowCursor = false;                    // move the fixed-size area with the cursor
+  uint16_t FramesPerSecond = 15;                // 1 to 32
+  bool EveryFrame = false;                      // write repeated frames whole, not empty
   std::function<void(const QString&)> OnError;  // the reason of a failed recording; may be empty
 };
 

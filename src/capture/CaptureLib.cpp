@@ -13,7 +13,7 @@ namespace {
 
 PixelTarget TargetOf(DIBBitmap& bitmap) {
   PixelTarget target;
-  target.Bits = bitmap.Bits();
+  target.Bits = bitmap.DrawTarget();
   target.Width = bitmap.Width();
   target.Height = bitmap.Height();
   target.Stride = bitmap.Stride();
@@ -80,6 +80,8 @@ bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool 
       }
     }
   }
+  // The screen layer wrote every byte of the target, so it is the bitmap's picture now.
+  bitmap.Drawn();
   return true;
 }
 

@@ -15,10 +15,10 @@ namespace qm {
 
 namespace {
 
-constexpr size_t kBlock = size_t(DirectStage::kBlock);
+constexpr size_t kBlockBytes = size_t(DirectStage::kBlock);
 
 size_t RoundUp(size_t value) {
-  return (value + kBlock - 1) / kBlock * kBlock;
+  return (value + kBlockBytes - 1) / kBlockBytes * kBlockBytes;
 }
 
 // Writes all size bytes at offset, going on after interruptions and short writes; sets
@@ -77,9 +77,9 @@ std::unique_ptr<DirectStage> DirectStage::Open(const QString& path, int fd, int6
     return nullptr;
   }
   std::unique_ptr<DirectStage> stage(
-      new DirectStage(fd, directFd, std::max(RoundUp(capacity), 2 * kBlock)));
+      new DirectStage(fd, directFd, std::max(RoundUp(capacity), 2 * kBlockBytes)));
   if (!stage->buffers_) return nullptr;
-  stage->flushed_ = length / kBlock * kBlock;
+  stage->flushed_ = length / kBlockBytes * kBlockBytes;
   stage->fill_ = size_t(length - stage->flushed_);
   if (stage->fill_ > 0 && !ReadAll(fd, stage->Active(), stage->fill_, stage->flushed_))
     return nullptr;
@@ -88,7 +88,7 @@ std::unique_ptr<DirectStage> DirectStage::Open(const QString& path, int fd, int6
 
 DirectStage::DirectStage(int fd, int directFd, size_t capacity)
     : fd_(fd), directFd_(directFd), capacity_(capacity) {
-  void* memory = std::aligned_alloc(kBlock, 2 * capacity_);
+  void* memory = std::aligned_alloc(kBlockBytes, 2 * capacity_);
   if (memory) {
     buffers_.reset(static_cast<uint8_t*>(memory), [](uint8_t* bytes) { std::free(bytes); });
     // Staged bytes that a caller never wrote are never written, but the buffers start clean.
@@ -115,10 +115,9 @@ bool DirectStage::WriteOrdinary(int64_t offset, const uint8_t* data, size_t size
 
 bool DirectStage::FlushBlocks() {
   if (refused_) return false;
-  const size_t whole = fill_ / kBlock * kBlock;
-  if (whole == 0) return true;
+  const size_t whole = fill_ / kBlockBytes * kBlockBytes;
   int error = 0;
-  if (!WriteAll(directFd_, Active(), whole, flushed_, error)) {
+  if (whole > 0 && !WriteAll(directFd_, Active(), whole, flushed_, error)) {
     if (error == EINVAL) {
       // The file system opened the file for direct I/O but will not write it so: the staged
       // bytes go the ordinary way, and so does everything after them.
@@ -132,6 +131,8 @@ bool DirectStage::FlushBlocks() {
     lastError_ = error;
     return false;
   }
+  // The tail moves even when no block was complete: what a caller built in a slot is never
+  // staged memory after a flush, so it may draw there again without touching the file.
   flushed_ += int64_t(whole);
   fill_ -= whole;
   std::memcpy(Other(), Active() + whole, fill_);
@@ -142,7 +143,16 @@ bool DirectStage::FlushBlocks() {
 bool DirectStage::Append(const uint8_t* data, size_t size) {
   while (size > 0) {
     if (fill_ == capacity_ && !FlushBlocks()) return false;
-    if (refused_) return WriteOrdinary(Length(), data, size);
+    if (refused_) {
+      // The rest goes the ordinary way, right behind what was staged.
+      static const uint8_t kZeros[kBlockBytes] = {};
+      const size_t n = data ? size : std::min(size, kBlockBytes);
+      if (!WriteOrdinary(Length(), data ? data : kZeros, n)) return false;
+      flushed_ += int64_t(n);
+      if (data) data += n;
+      size -= n;
+      continue;
+    }
     const size_t n = std::min(size, capacity_ - fill_);
     if (data) {
       std::memcpy(Active() + fill_, data, n);
@@ -196,7 +206,7 @@ bool DirectStage::Truncate(int64_t size) {
   if (size > Length()) return Append(nullptr, size_t(size - Length()));
   if (size < flushed_) {
     // The block that holds the new end comes back into the buffer.
-    const int64_t start = size / kBlock * kBlock;
+    const int64_t start = size / kBlockBytes * kBlockBytes;
     const size_t tail = size_t(size - start);
     if (tail > 0 && !ReadAll(fd_, Active(), tail, start)) return false;
     flushed_ = start;

@@ -19,9 +19,10 @@ namespace qm {
 // whole pages, so the page cache never holds a page that a direct write changes behind it
 // (the kernel writes back and drops any cached page of a range before writing it directly).
 //
-// Two buffers take turns: after a flush the tail moves to the other one, so what was written
-// from the first stays intact until the next flush. A caller may therefore build the next
-// append in place (Slot, Commit) while the previous one is still readable.
+// Two buffers take turns: every flush moves the tail to the other one, so what was staged in
+// the first stays intact, and no longer part of the file, until the next flush. A caller may
+// therefore build the next append in place (Slot, Commit) while the previous one is still
+// readable, and change the previous one without changing the file.
 class DirectStage {
  public:
   // Alignment of offsets, lengths and buffers: the page size, a multiple of every logical

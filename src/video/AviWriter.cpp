@@ -273,6 +273,10 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   moviPosition_ = file_.Position();
   if (!file_.WriteU32(kList) || !file_.WriteU32(0) || !file_.WriteU32(kMovi))
     return fail(cannotCreate);
+  // The header region goes to the file now, its whole blocks directly: a file system that
+  // opened the file for direct I/O but refuses to write it so is found here, and the file
+  // goes on without; a disk without room for the headers refuses the start.
+  if (!file_.Flush() || !file_.WriteTail()) return fail(cannotCreate);
   Part first;
   first.Movi = moviPosition_;
   parts_.assign(1, first);
@@ -281,9 +285,6 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
                   QFile::encodeName(finalPath).constData()) != 0) {
     return fail(cannotCreate);
   }
-  // The header region's whole blocks go now; a file system that opened the file for direct
-  // I/O but refuses to write it so is found here, and the file goes on without.
-  if (!file_.Flush()) return fail(cannotCreate);
   undo.Commit();
   syncer_ = std::make_unique<FileSyncer>(file_.Descriptor());
   PlaceNextPicture();
@@ -411,6 +412,9 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   PutLE32(header + 0, code);
   PutLE32(header + 4, n);
   static const uint8_t kPad = 0;
+  // The chunk's whole blocks go to the disk directly and its unaligned end to the page cache
+  // (the next frame's direct write replaces that page), so that the file on disk always ends
+  // with this frame, as with ordinary writes: a recording killed now keeps it.
   // An uncompressed picture is written from the direct-I/O stage itself: the grab drew it
   // where its bytes follow the chunk header there. A picture drawn anywhere else (the last one
   // again, after a failed grab) moves into that place first, so that the bitmap always lies
@@ -428,7 +432,7 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   }
   if (!file_.Write(header, sizeof header) ||
       !(slot ? file_.AppendInPlace(n) : file_.Write(frame.Data, n)) ||
-      ((n & 1) && !file_.Write(&kPad, 1)) || !file_.Flush()) {
+      ((n & 1) && !file_.Write(&kPad, 1)) || !file_.Flush() || !file_.WriteTail()) {
     // Cut away the partial chunk and its index entry, so that the file can still be closed
     // as a valid recording of the frames before it.
     ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
@@ -491,8 +495,10 @@ bool AviWriter::MakeRoom(int64_t chunkBytes, CompressedFrame& frame) {
     if (!FinishPart(parts_.back())) return false;
     next.Riff = file_.Position();
     next.Movi = next.Riff + 12;
+    // Staged bytes reach the file here, so that a disk without room for them is found now.
     return file_.WriteU32(kRiff) && file_.WriteU32(4) && file_.WriteU32(MakeFourCC("AVIX")) &&
-           file_.WriteU32(kList) && file_.WriteU32(4) && file_.WriteU32(kMovi);
+           file_.WriteU32(kList) && file_.WriteU32(4) && file_.WriteU32(kMovi) && file_.Flush() &&
+           file_.WriteTail();
   }();
   if (!started) {
     ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));

@@ -16,8 +16,9 @@ class DirectStage;
 // on, so a file-size limit fails the write instead of ending the program. One thread at a time.
 //
 // A file made with CreateDirect writes what is appended at its end with direct I/O where the
-// file system allows it (DirectStage): whole aligned blocks go to the device, the unaligned
-// tail waits in memory for the next append (Flush), a checkpoint (WriteTail) or Close. Every
+// file system allows it (DirectStage): whole aligned blocks go to the device at Flush, the
+// unaligned tail stays staged in memory until more bytes complete its block, and WriteTail or
+// Close hand it to the page cache. Every
 // other operation behaves as on an ordinary file, rewrites anywhere included, and the file's
 // bytes are the same either way.
 class BinaryFile {

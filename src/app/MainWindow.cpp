@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -21,28 +22,40 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include "app/CapThreadRecorder.h"
 #include "app/SettingsStore.h"
 #include "area/SelectionScreen.h"
 #include "common/CommonParams.h"
 #include "common/Product.h"
+#include "platform/keyboard/XKeyStateSource.h"
 #include "shell/FolderChooser.h"
 #include "shell/NotifyIcon.h"
 #include "shell/ShellActions.h"
 #include "shell/TrayImages.h"
 #include "shell/TrayMenu.h"
 #include "shell/WindowHider.h"
+#include "shortcuts/ShortcutEditor.h"
+#include "shortcuts/ShortcutWatcher.h"
 #include "ui/AboutBox.h"
 #include "ui/ConfirmOnce.h"
+#include "update/UpdateChecker.h"
 #include "video/AviCompress.h"
 #include "video/MovieWriter.h"
+#include "video/RecordingJournal.h"
 
 namespace qm {
 
 namespace {
 
-const char* const kShortcutNames[] = {"Photo", "StartMovie", "PauseMovie", "FinishMovie"};
+// The settings of the watcher's shortcuts, by their index in its list.
+constexpr QString Settings::*kShortcutFields[] = {&Settings::photoKey, &Settings::startMovieKey,
+                                                  &Settings::pauseMovieKey,
+                                                  &Settings::finishMovieKey};
+
+constexpr int kUpdateDelayMs = 5000;
 
 QLabel* Text(const char* text) {
   auto* label = new QLabel(QString::fromUtf8(text));
@@ -82,13 +95,23 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   setWindowTitle(QStringLiteral("Quillmark ") + QLatin1String(kVersion));
   setWindowIcon(QIcon(QPixmap::fromImage(TrayImages::Still().value(0))));
   writer_ = std::make_unique<MovieWriter>(this);
+  // Every recording leaves a note while it runs, so the next start can complete it after a
+  // crash.
+  writer_->KeepJournal(RecordingJournal::DefaultFolder());
+
+  keyboard_ = std::make_unique<XKeyStateSource>();
+  watcher_ = std::make_unique<ShortcutWatcher>(*keyboard_);
+  updateTimer_.setSingleShot(true);
+  updateTimer_.setInterval(kUpdateDelayMs);
+  connect(&updateTimer_, &QTimer::timeout, this, &MainWindow::AutomaticUpdateCheck);
 
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);
   pages_ = new QTabWidget;
   areaPage_ = new CaptureAreaPage(*this);
   pages_->addTab(areaPage_, QStringLiteral("Capture area"));
-  pages_->addTab(BuildShortcutPage(), QStringLiteral("Short-cut"));
+  shortcutPage_ = new ShortcutEditor(*watcher_);
+  pages_->addTab(shortcutPage_, QStringLiteral("Short-cut"));
   pages_->addTab(BuildVideoPage(), QStringLiteral("Video"));
   pages_->addTab(BuildPicturePage(), QStringLiteral("Picture"));
   pages_->addTab(BuildFolderPage(), QStringLiteral("Folder"));
@@ -125,11 +148,13 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   connect(hide, &QPushButton::clicked, this, &MainWindow::HideClicked);
   connect(start, &QPushButton::clicked, recording_.get(), &RecordingController::CaptureVideo);
 
+  shortcutPage_->BuildShortKeyList();
+  watcher_->StartWatching([this](int index) { ShortKeyPressed(index); });
+
   FillCompressors();
   SetOutputFolder(DefaultOutputFolder());
   QDir().mkpath(outputFolder_);
-  loaded_ = LoadSettings(*store_);
-  ApplySettings(loaded_);
+  ApplySettings(LoadSettings(*store_));
   if (store_->ReadString(QStringLiteral("Main"), QStringLiteral("GUID"), QString()).isEmpty())
     store_->WriteString(QStringLiteral("Main"), QStringLiteral("GUID"), NewGuidString());
   autoUpdate_->setChecked(store_->ReadBool(QStringLiteral("Preference"),
@@ -141,6 +166,8 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
 MainWindow::~MainWindow() {
   ending_ = true;
   SaveSettings(*store_, CurrentSettings());
+  // The page holds the watcher, which goes before the window's widgets would.
+  delete std::exchange(shortcutPage_, nullptr);
   // The recording's file is completed before anything it uses goes.
   recording_->Finish();
   recording_.reset();
@@ -166,10 +193,11 @@ void MainWindow::BuildMenus() {
   help->addAction(QStringLiteral("Help contents"), this, [] { OpenHelpAction(); });
   autoUpdate_ = help->addAction(QStringLiteral("Automatic update check"));
   autoUpdate_->setCheckable(true);
-  connect(autoUpdate_, &QAction::toggled, this, [this](bool on) {
+  connect(autoUpdate_, &QAction::triggered, this, [this](bool on) {
     store_->WriteBool(QStringLiteral("Preference"), QStringLiteral("Automatic update check"), on);
+    updateTimer_.start();
   });
-  help->addAction(QStringLiteral("Check update"));
+  help->addAction(QStringLiteral("Check update"), this, &MainWindow::ManualUpdateCheck);
   help->addAction(QStringLiteral("E-mail support"), this,
                   [this] { EmailSupportAction(windowTitle()); });
   help->addAction(QStringLiteral("Website: ") + QLatin1String(kWebsite), this,
@@ -179,35 +207,6 @@ void MainWindow::BuildMenus() {
     AboutBox about(this);
     about.exec();
   });
-}
-
-QWidget* MainWindow::BuildShortcutPage() {
-  auto* page = new QWidget;
-  auto* layout = new QVBoxLayout(page);
-  auto* group = new QGroupBox(QStringLiteral("Short-cut keys: "));
-  auto* row = new QHBoxLayout(group);
-  keys_ = new QComboBox;
-  for (const char* name : kShortcutNames) keys_->addItem(QLatin1String(name));
-  key_ = new QLineEdit;
-  key_->setReadOnly(true);
-  auto* change = new QPushButton(QStringLiteral("Change"));
-  row->addWidget(keys_);
-  row->addWidget(key_, 1);
-  row->addWidget(change);
-  layout->addWidget(group);
-  layout->addWidget(
-      Text("Short-cut key may not work well on slow computer or when the computer is very busy."));
-  layout->addWidget(Text("The menu on the tray icon is more reliable."));
-  auto* defaults = new QPushButton(QStringLiteral("Default"));
-  layout->addWidget(defaults, 0, Qt::AlignLeft);
-  layout->addStretch();
-  connect(keys_, &QComboBox::currentIndexChanged, this, [this, change](int index) {
-    change->setToolTip(QStringLiteral("Edit short-cut key for ") + keys_->currentText());
-    const QString* keys[] = {&loaded_.photoKey, &loaded_.startMovieKey, &loaded_.pauseMovieKey,
-                             &loaded_.finishMovieKey};
-    key_->setText(index >= 0 && index < 4 ? *keys[index] : QString());
-  });
-  return page;
 }
 
 QWidget* MainWindow::BuildVideoPage() {
@@ -351,8 +350,9 @@ void MainWindow::ApplySettings(const Settings& settings) {
   areaPage_->SetMode(settings.captureArea);
   areaPage_->SetShowCursor(settings.showCursor);
   areaPage_->SetFollowCursor(settings.followCursor);
-  keys_->setCurrentIndex(-1);
-  keys_->setCurrentIndex(0);
+  for (size_t i = 0; i < std::size(kShortcutFields) && i < watcher_->ShortKeys().size(); ++i)
+    watcher_->SetKey(i, settings.*kShortcutFields[i]);
+  shortcutPage_->Refill();
   if (settings.videoCompression >= 0 && settings.videoCompression < compressors_->count())
     compressors_->setCurrentIndex(settings.videoCompression);
   CompressorChanged();
@@ -369,7 +369,9 @@ void MainWindow::ApplySettings(const Settings& settings) {
 }
 
 Settings MainWindow::CurrentSettings() const {
-  Settings settings = loaded_;
+  Settings settings;
+  for (size_t i = 0; i < std::size(kShortcutFields) && i < watcher_->ShortKeys().size(); ++i)
+    settings.*kShortcutFields[i] = watcher_->ShortKeys()[i].key;
   settings.captureArea = areaPage_->Area().Mode;
   settings.showCursor = areaPage_->Area().ShowCursor;
   settings.followCursor = areaPage_->Area().FollowCursor;
@@ -396,6 +398,39 @@ void MainWindow::UpdateTray() {
     default:
       tray_->SetImageList(TrayImages::Still());
   }
+}
+
+void MainWindow::ShortKeyPressed(int index) {
+  if (ending_) return;
+  // The same commands as the tray menu's items.
+  switch (index) {
+    case 0:
+      photo_->TakePhoto();
+      break;
+    case 1:
+      recording_->StartNow();
+      break;
+    case 2:
+      recording_->TogglePause();
+      break;
+    case 3:
+      recording_->Stop();
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::AutomaticUpdateCheck() {
+  if (ending_ || !autoUpdate_->isChecked()) return;
+  UpdateChecker checker(*store_, *store_, this);
+  checker.CheckForUpdate(false);
+}
+
+void MainWindow::ManualUpdateCheck() {
+  if (ending_) return;
+  UpdateChecker checker(*store_, *store_, this);
+  checker.CheckForUpdate(true);
 }
 
 void MainWindow::SetStatus(const QString& text, const QString& hint) {
@@ -452,6 +487,15 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   event->ignore();
   if (ConfirmOnce(ClosingIsHidingText(), this, *store_)) HideToTray();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Only the first showing arms the automatic check; coming back from the tray does not.
+  if (!shownOnce_ && !event->spontaneous()) {
+    shownOnce_ = true;
+    updateTimer_.start();
+  }
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -29,8 +30,11 @@ namespace qm {
 class MovieWriter;
 class NotifyIcon;
 class SettingsStore;
+class ShortcutEditor;
+class ShortcutWatcher;
 class TrayMenu;
 class WindowHider;
+class XKeyStateSource;
 
 // The main window: menus, the five settings pages, the bottom buttons and the status bar, the
 // tray icon and its menu. It owns the long-lived objects of the application and forwards the
@@ -62,6 +66,7 @@ class MainWindow : public QMainWindow,
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -85,7 +90,6 @@ class MainWindow : public QMainWindow,
   void Flash(const Rect& captured, uint64_t window, bool fixedSize) override;
 
   void BuildMenus();
-  QWidget* BuildShortcutPage();
   QWidget* BuildVideoPage();
   QWidget* BuildPicturePage();
   QWidget* BuildFolderPage();
@@ -97,6 +101,11 @@ class MainWindow : public QMainWindow,
   void ApplySettings(const Settings& settings);
   Settings CurrentSettings() const;
   void UpdateTray();
+  // A shortcut of the watcher's list fired: 0 photo, 1 start, 2 pause or continue, 3 stop.
+  void ShortKeyPressed(int index);
+  // The automatic update check (the timer) and the one the Help menu asks for.
+  void AutomaticUpdateCheck();
+  void ManualUpdateCheck();
   void SetStatus(const QString& text, const QString& hint);
   void HideClicked();
   void ShowSettingsClicked();
@@ -114,18 +123,20 @@ class MainWindow : public QMainWindow,
   std::unique_ptr<WindowHider> hider_;
   std::unique_ptr<RecordingController> recording_;
   std::unique_ptr<PhotoController> photo_;
+  std::unique_ptr<XKeyStateSource> keyboard_;
+  std::unique_ptr<ShortcutWatcher> watcher_;
+  QTimer updateTimer_;  // the automatic update check, 5 s after the window first shows
 
-  Settings loaded_;  // what the pages not built here (the shortcuts) keep until saved
   QString outputFolder_;
   QString statusHint_;
   bool ending_ = false;
   bool snapshotHidden_ = false;
   bool photoImages_ = false;
+  bool shownOnce_ = false;
 
   QTabWidget* pages_ = nullptr;
   CaptureAreaPage* areaPage_ = nullptr;
-  QComboBox* keys_ = nullptr;
-  QLineEdit* key_ = nullptr;
+  ShortcutEditor* shortcutPage_ = nullptr;
   QComboBox* compressors_ = nullptr;
   QPushButton* configure_ = nullptr;
   QSpinBox* fps_ = nullptr;

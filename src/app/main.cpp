@@ -12,6 +12,7 @@
 #include "app/TerminationSignals.h"
 #include "common/UserMessages.h"
 #include "ui/DialogMessages.h"
+#include "video/RecordingJournal.h"
 
 int main(int argc, char** argv) {
   const char* display = std::getenv("DISPLAY");
@@ -41,6 +42,12 @@ int main(int argc, char** argv) {
         QStringLiteral("This is a Wayland session: Quillmark sees only the windows of "
                        "X11 programs; those of Wayland programs are recorded black."));
   }
+
+  // Recordings that a crash or a kill interrupted are completed first, while their index spools
+  // are still there and before anything records; the user learns what each one kept. Only the
+  // instance that owns the journal gets here, so no live recording is touched.
+  for (const qm::RecoveredRecording& recovered : qm::RecoverInterrupted())
+    qm::ShowMessage(qm::RecoveryMessage(recovered));
 
   auto window = std::make_unique<qm::MainWindow>(std::make_unique<qm::SettingsStore>());
   messages.SetParent(window.get());

@@ -1,6 +1,7 @@
 // The real quillmark program on the test display, with a window manager and a notification
 // area, driven through XTest as a user drives it. Each test gives the program a private
-// configuration, runtime and output folder and a fake xdg-open that logs what it is handed.
+// configuration, state, runtime and output folder and a fake xdg-open that logs what it is
+// handed.
 
 #include <QClipboard>
 #include <QDir>
@@ -9,9 +10,12 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <X11/keysym.h>
 
 #include <csignal>
 
@@ -19,8 +23,10 @@
 
 #include "app/SettingsStore.h"
 #include "support/AppDriver.h"
+#include "support/HttpTestServer.h"
 #include "support/MediaProbe.h"
 #include "support/TrayHost.h"
+#include "support/XKeys.h"
 
 namespace qm {
 namespace {
@@ -63,7 +69,8 @@ class AppEndToEnd : public ::testing::Test {
     ASSERT_TRUE(driver_.Ok());
     ASSERT_TRUE(tray_->Ok());
     ASSERT_TRUE(root_.isValid());
-    for (const char* folder : {"config", "runtime", "out", "bin"}) QDir(root_.path()).mkdir(folder);
+    for (const char* folder : {"config", "state", "runtime", "out", "bin"})
+      QDir(root_.path()).mkdir(folder);
     QFile::setPermissions(Path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QFile opener(Path("bin/xdg-open"));
     ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
@@ -74,6 +81,8 @@ class AppEndToEnd : public ::testing::Test {
     Settings().WriteInteger("Video", "FPS", 4);
     Settings().WriteInteger("Video", "Start delay", 1);
     Settings().WriteString("Folder", "Output Folder", Path("out") + "/");
+    // The automatic update check would ask its question in every test; one test turns it on.
+    Settings().WriteBool("Preference", "Automatic update check", false);
   }
 
   void TearDown() override {
@@ -90,6 +99,8 @@ class AppEndToEnd : public ::testing::Test {
   void Launch(QProcess& app, qint64 fileSizeLimit = 0) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", Path("config"));
+    // Notes of recordings in progress stay with the test that made them.
+    env.insert("XDG_STATE_HOME", Path("state"));
     env.insert("XDG_RUNTIME_DIR", Path("runtime"));
     env.insert("PATH", Path("bin") + ":" + env.value("PATH"));
     env.remove("WAYLAND_DISPLAY");
@@ -159,6 +170,29 @@ class AppEndToEnd : public ::testing::Test {
     driver_.Key("Return");
     EXPECT_TRUE(SpinUntil([&] { return driver_.FindWindow(kDialogTitle, main).Width() == 0; }));
     return text;
+  }
+
+  // Clicks "Hide", at the left end of the row of "Capture video".
+  void ClickHide() {
+    Point start;
+    ASSERT_TRUE(SpinUntil([&] {
+      start = driver_.FindColour(MainWindow(), 0x0000ff);
+      return start.X >= 0;
+    }));
+    driver_.Click(MainWindow().Left + 40, start.Y);
+    ASSERT_TRUE(SpinUntil([&] { return !WindowShown(); }));
+  }
+
+  // Holds keys long enough for the program's keyboard poll to see them, then lets them go.
+  void Chord(test::XKeys& keys, const std::vector<unsigned long>& keysyms) {
+    keys.Press(keysyms);
+    Idle(500);
+    keys.ReleaseAll();
+    Idle(300);
+  }
+
+  QStringList Journal() const {
+    return QDir(Path("state/Quillmark")).entryList({"*.recording"}, QDir::Files);
   }
 
   // Lets the event loop run for a while (the program is another process; nothing here is
@@ -309,14 +343,7 @@ TEST_F(AppEndToEnd, PhotoThroughTheTrayInEachTypeThenExit) {
     SCOPED_TRACE(type);
     Settings().WriteInteger("Picture", "Picture type", type);
     Start();
-    // "Hide" sits at the left end of the row of "Capture video".
-    Point start;
-    ASSERT_TRUE(SpinUntil([&] {
-      start = driver_.FindColour(MainWindow(), 0x0000ff);
-      return start.X >= 0;
-    }));
-    driver_.Click(MainWindow().Left + 40, start.Y);
-    ASSERT_TRUE(SpinUntil([&] { return !WindowShown(); }));
+    ClickHide();
     ChooseTrayItem(kIdlePhoto);
     QString photo;
     ASSERT_TRUE(SpinUntil([&] {
@@ -331,6 +358,107 @@ TEST_F(AppEndToEnd, PhotoThroughTheTrayInEachTypeThenExit) {
     ASSERT_TRUE(Ended(app_));
     EXPECT_EQ(app_.exitCode(), 0);
   }
+}
+
+TEST_F(AppEndToEnd, ARecordingKilledMidwayIsCompletedAtTheNextStart) {
+  Start();
+  ClickCaptureVideo();
+  ASSERT_TRUE(SpinUntil([&] { return !WindowShown() && Videos().size() == 1; }));
+  const QString file = Path("out/") + Videos()[0];
+  Idle(2500);
+  ::kill(pid_t(app_.processId()), SIGKILL);
+  app_.waitForFinished();
+  EXPECT_EQ(Journal().size(), 1);
+
+  // Before the window, the program completes the file and says what it kept.
+  Launch(app_);
+  const QString text = AnswerDialog();
+  EXPECT_TRUE(text.contains(file)) << text.toStdString();
+  const QRegularExpressionMatch kept = QRegularExpression("(\\d+) frames").match(text);
+  ASSERT_TRUE(kept.hasMatch()) << text.toStdString();
+  ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
+  EXPECT_TRUE(Journal().isEmpty());
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_GT(video.Frames, 0);
+  EXPECT_EQ(video.Frames, kept.captured(1).toLongLong());
+  EXPECT_NEAR(video.Duration * 4, double(video.Frames), 1.0);
+
+  // With nothing left to complete, a start shows the window and no message.
+  app_.kill();
+  app_.waitForFinished();
+  ASSERT_TRUE(SpinUntil([&] { return !WindowShown(); }));
+  Start();
+  Idle(1500);
+  EXPECT_EQ(driver_.FindWindow(kDialogTitle).Width(), 0);
+}
+
+TEST_F(AppEndToEnd, ShortcutsRecordPauseContinueStopAndTakeAPhotoWithTheWindowHidden) {
+  Settings().WriteBool("Dialogs", "Hiding window", true);
+  Settings().WriteInteger("Picture", "Picture type", 1);  // JPEG
+  test::XKeys keys;
+  ASSERT_TRUE(keys.Ok());
+  Start();
+  ClickHide();
+
+  QElapsedTimer clock;
+  clock.start();
+  Chord(keys, {XK_Control_L, XK_Alt_L, XK_s});  // start at once, without the delay
+  ASSERT_TRUE(SpinUntil([&] { return Videos().size() == 1; }));
+  Idle(1500);
+  Chord(keys, {XK_Control_L, XK_Alt_L, XK_p});  // pause
+  Idle(2500);
+  Chord(keys, {XK_Control_L, XK_Alt_L, XK_p});  // continue
+  Idle(1500);
+  Chord(keys, {XK_Control_L, XK_Alt_L, XK_f});  // stop
+  const double elapsed = double(clock.elapsed()) / 1000.0;
+  const QString file = Path("out/") + Videos().value(0);
+  ASSERT_TRUE(SpinUntil([&] { return WindowShown() && Opened().contains(file); }));
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.Width, 320);
+  EXPECT_EQ(video.Height, 240);
+  EXPECT_GT(video.Frames, 0);
+  // The pause is not in the video.
+  EXPECT_LT(video.Duration, elapsed - 2.0);
+  EXPECT_NEAR(video.Duration * 4, double(video.Frames), 2.5);
+
+  ClickHide();
+  Chord(keys, {XK_Control_L, XK_x});
+  QString photo;
+  ASSERT_TRUE(SpinUntil([&] {
+    QDirIterator it(Path("out"), {"B*.jpg"}, QDir::Files, QDirIterator::Subdirectories);
+    photo = it.hasNext() ? it.next() : QString();
+    return !photo.isEmpty() && QFileInfo(photo).size() > 0;
+  }));
+  QFile picture(photo);
+  ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(picture.read(3) == QByteArray("\xFF\xD8\xFF"));
+}
+
+TEST_F(AppEndToEnd, TheAutomaticCheckAtStartShowsANewerVersion) {
+  test::HttpTestServer server;
+  const QByteArray next = server.Base().toUtf8() + "/next";
+  server.handler =
+      test::HttpReply(200, "Quillmark\r\n1.4\r\n" + next + "\r\n" + next + "/dl\r\nFaster.\r\n");
+  Settings().WriteString("Update", "Website", server.Base());
+  Settings().WriteBool("Preference", "Automatic update check", true);
+  Start();
+  // A first run asks before it contacts the service.
+  ASSERT_TRUE(SpinUntil([&] { return driver_.FindWindow("Confirmation").Width() > 0; }));
+  EXPECT_TRUE(server.requests.empty());
+  Idle(300);
+  driver_.Key("Return");
+  ASSERT_TRUE(SpinUntil([&] { return driver_.FindWindow("There is a new update").Width() > 0; }));
+  ASSERT_EQ(server.requests.size(), 1u);
+  EXPECT_TRUE(server.requests[0].line.startsWith(
+      "GET /Quillmark/UpdateInfo.php?currentversion=" + QByteArray(QM_VERSION) + "&id="))
+      << server.requests[0].line.toStdString();
+  EXPECT_EQ(Settings().ReadString("Update", "Website", QString()), QString::fromUtf8(next));
+  Idle(300);
+  driver_.Key("Escape");
+  EXPECT_TRUE(SpinUntil([&] { return driver_.FindWindow("There is a new update").Width() == 0; }));
+  EXPECT_EQ(server.requests.size(), 1u);
 }
 
 }  // namespace

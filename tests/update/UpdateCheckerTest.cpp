@@ -1,7 +1,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QPlainTextEdit>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -16,6 +15,7 @@
 
 #include "capture/UiHandoff.h"
 #include "common/Product.h"
+#include "support/HttpTestServer.h"
 #include "ui/ConfirmOnce.h"
 #include "update/UpdateChecker.h"
 #include "update/UpdateSettings.h"
@@ -28,66 +28,13 @@ using namespace std::chrono_literals;
 const QString kGuid = QStringLiteral("{0123ABCD-4567-89EF-0123-456789ABCDEF}");
 constexpr double kToday = 45000.25;
 
-// An HTTP server on 127.0.0.1 that records each request and answers it with handler.
-class TestServer {
- public:
-  struct Request {
-    QByteArray line;
-    std::map<QByteArray, QByteArray> headers;
-  };
-  using Handler = std::function<void(QTcpSocket*)>;
-
-  TestServer() {
-    server_.listen(QHostAddress::LocalHost, 0);
-    QObject::connect(&server_, &QTcpServer::newConnection, [this] {
-      while (QTcpSocket* socket = server_.nextPendingConnection()) {
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Read(socket); });
-      }
-    });
-  }
-  QString Base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
-
-  Handler handler;
-  std::vector<Request> requests;
-
- private:
-  void Read(QTcpSocket* socket) {
-    QByteArray& data = pending_[socket];
-    data += socket->readAll();
-    const qsizetype end = data.indexOf("\r\n\r\n");
-    if (end < 0) return;
-    const QList<QByteArray> lines = data.left(end).split('\n');
-    Request request{lines[0].trimmed(), {}};
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-      const qsizetype colon = lines[i].indexOf(':');
-      request.headers[lines[i].left(colon).toLower()] = lines[i].mid(colon + 1).trimmed();
-    }
-    requests.push_back(request);
-    data.clear();
-    if (handler) handler(socket);
-  }
-
-  QTcpServer server_;
-  std::map<QTcpSocket*, QByteArray> pending_;
-};
-
-void Send(QTcpSocket* socket, const QByteArray& head, const QByteArray& body) {
-  socket->write(head + "Connection: close\r\n\r\n" + body);
-  socket->disconnectFromHost();
-}
-
-TestServer::Handler Reply(int status, const QByteArray& body, const QByteArray& headers = {}) {
-  return [=](QTcpSocket* socket) {
-    Send(socket,
-         "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Type: text/plain\r\n" +
-             "Content-Length: " + QByteArray::number(body.size()) + "\r\n" + headers,
-         body);
-  };
-}
+using test::HttpReply;
+using test::SendHttp;
+using TestServer = test::HttpTestServer;
 
 // Ends the body by closing the connection, with no length announced.
 TestServer::Handler ReplyUntilClosed(const QByteArray& body) {
-  return [=](QTcpSocket* socket) { Send(socket, "HTTP/1.1 200 OK\r\n", body); };
+  return [=](QTcpSocket* socket) { SendHttp(socket, "HTTP/1.1 200 OK\r\n", body); };
 }
 
 // One byte every 100 ms, for ever.
@@ -193,7 +140,7 @@ QByteArray Lines(std::initializer_list<QByteArray> lines, const char* end = "\r\
 TEST(UpdateChecker, RequestsAsTheServiceExpects) {
   Check check;
   const QByteArray next = check.server.Base().toUtf8() + "/next";
-  check.server.handler = Reply(200, Lines({"Quillmark", "1.4", next, next + "/dl"}));
+  check.server.handler = HttpReply(200, Lines({"Quillmark", "1.4", next, next + "/dl"}));
   check.user.download = true;
   EXPECT_TRUE(check.Run(true));
   EXPECT_TRUE(check.Run(true));
@@ -227,23 +174,27 @@ TEST(UpdateChecker, ShowsValidAnswersAndNothingElse) {
     QByteArray website = {};  // stored; empty: as the answer's line 3
   };
   const Case cases[] = {
-      {"4 lines", Reply(200, Lines({"Quillmark", "1.4", w, d}, "\n")), newer, "Version 1.4"},
+      {"4 lines", HttpReply(200, Lines({"Quillmark", "1.4", w, d}, "\n")), newer, "Version 1.4"},
       {"notes, CR",
-       Reply(200, Lines({"Quillmark", "1.4", w, d, "One", "", "<b>Two</b>", "", ""}, "\r")), newer,
-       "Version 1.4\n\nOne\n\n<b>Two</b>"},
-      {"no final break", Reply(200, "Quillmark\r\n1.4\r\n" + w + "\r\n" + d + "\r\nNote"), newer,
-       "Version 1.4\n\nNote"},
-      {"capitals", Reply(200, Lines({"QUILLMARK", "1.4", w, d})), newer, "Version 1.4"},
-      {"1.10 is older", Reply(200, Lines({"Quillmark", "1.10", w, d})), latest, "Version 1.10"},
-      {"1.3.1 is newer", Reply(200, Lines({"Quillmark", "1.3.1", w, d})), newer, "Version 1.3.1"},
-      {"same", Reply(200, Lines({"Quillmark", "1.3", w, d})), latest, "Version 1.3"},
-      {"file address", Reply(200, Lines({"Quillmark", "1.4", "file:///etc/passwd", d})), newer,
+       HttpReply(200, Lines({"Quillmark", "1.4", w, d, "One", "", "<b>Two</b>", "", ""}, "\r")),
+       newer, "Version 1.4\n\nOne\n\n<b>Two</b>"},
+      {"no final break", HttpReply(200, "Quillmark\r\n1.4\r\n" + w + "\r\n" + d + "\r\nNote"),
+       newer, "Version 1.4\n\nNote"},
+      {"capitals", HttpReply(200, Lines({"QUILLMARK", "1.4", w, d})), newer, "Version 1.4"},
+      {"1.10 is older", HttpReply(200, Lines({"Quillmark", "1.10", w, d})), latest, "Version 1.10"},
+      {"1.3.1 is newer", HttpReply(200, Lines({"Quillmark", "1.3.1", w, d})), newer,
+       "Version 1.3.1"},
+      {"same", HttpReply(200, Lines({"Quillmark", "1.3", w, d})), latest, "Version 1.3"},
+      {"file address", HttpReply(200, Lines({"Quillmark", "1.4", "file:///etc/passwd", d})), newer,
        "Version 1.4", "keep"},
-      {"3 lines", Reply(200, Lines({"Quillmark", "1.4", w})), {}, {}},
-      {"other product", Reply(200, Lines({"Quillmarks", "1.4", w, d})), {}, {}},
-      {"404", Reply(404, Lines({"Quillmark", "1.4", w, d})), {}, {}},
-      {"302", Reply(302, Lines({"Quillmark", "1.4", w, d}), "Location: /elsewhere\r\n"), {}, {}},
-      {"70 KiB announced", Reply(200, big), {}, {}},
+      {"3 lines", HttpReply(200, Lines({"Quillmark", "1.4", w})), {}, {}},
+      {"other product", HttpReply(200, Lines({"Quillmarks", "1.4", w, d})), {}, {}},
+      {"404", HttpReply(404, Lines({"Quillmark", "1.4", w, d})), {}, {}},
+      {"302",
+       HttpReply(302, Lines({"Quillmark", "1.4", w, d}), "Location: /elsewhere\r\n"),
+       {},
+       {}},
+      {"70 KiB announced", HttpReply(200, big), {}, {}},
       {"70 KiB unannounced", ReplyUntilClosed(big), {}, {}},
       {"trickle", Trickle(), {}, {}},
   };
@@ -294,7 +245,7 @@ TEST(UpdateChecker, AutomaticCheckEveryThirtyDaysAfterAsking) {
     check.user.confirm = c.confirm;
     if (c.silenced) check.settings.Silence(AutoUpdateCheckText().key);
     const QByteArray w = check.server.Base().toUtf8();
-    check.server.handler = Reply(200, Lines({"Quillmark", c.version, w, w}));
+    check.server.handler = HttpReply(200, Lines({"Quillmark", c.version, w, w}));
     EXPECT_EQ(check.Run(false), c.shown);
     EXPECT_EQ(check.user.prompts, c.prompts);
     EXPECT_EQ(int(check.server.requests.size()), c.requests);
@@ -310,7 +261,7 @@ TEST(UpdateChecker, OnlyWebAddressesAreAskedOrOpened) {
   EXPECT_TRUE(checker.RequestAddress().startsWith(QString::fromUtf8(kWebsite)));
   // A stored page that is no web address opens the maker's address instead.
   check.settings.strings[QStringLiteral("Update/Website")] = check.server.Base();
-  check.server.handler = Reply(200, Lines({"Quillmark", "1.4", "javascript:x()", "file:///x"}));
+  check.server.handler = HttpReply(200, Lines({"Quillmark", "1.4", "javascript:x()", "file:///x"}));
   check.user.download = true;
   EXPECT_TRUE(check.Run(true));
   EXPECT_EQ(check.opened, QStringList{QString::fromUtf8(kWebsite)});
@@ -328,7 +279,8 @@ TEST(UpdateChecker, HandOffsGoOnWhileTheAnswerIsAwaited) {
     QObject::connect(timer, &QTimer::timeout, socket, [&, socket, timer] {
       if (frames < kFrames) return;
       timer->stop();
-      Reply(200, Lines({"Quillmark", "1.4", "http://127.0.0.1:1", "http://127.0.0.1:1"}))(socket);
+      HttpReply(200,
+                Lines({"Quillmark", "1.4", "http://127.0.0.1:1", "http://127.0.0.1:1"}))(socket);
     });
     timer->start(10);
   };

@@ -315,12 +315,8 @@ void AviWriter::PlaceNextPicture() {
   picture.PlaceNext(slot, std::move(keeper));
 }
 
-void AviWriter::RescuePicture(CompressedFrame& frame) {
-  if (!compressor_ || compressor_->CurrentCode() != 0) return;
-  DIBBitmap& picture = compressor_->Bitmap();
-  const bool current = frame.Data == picture.Bits();
-  picture.ReturnHome();
-  if (current) frame.Data = picture.Bits();
+void AviWriter::RescuePicture() {
+  if (compressor_ && compressor_->CurrentCode() == 0) compressor_->Bitmap().ReturnHome();
 }
 
 void AviWriter::RefreshHeaders() {
@@ -383,7 +379,10 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
 
   const uint32_t n = frame.Size;
   const int64_t written = int64_t(n) + (n & 1);
-  if (!MakeRoom(8 + written, frame)) return false;
+  // A part change takes the stage's memory, so the picture moves out of it first.
+  const bool drawn = compressor_->CurrentCode() == 0 && frame.Data == compressor_->Bitmap().Bits();
+  if (!MakeRoom(8 + written)) return false;
+  if (drawn) frame.Data = compressor_->Bitmap().Bits();
   const int64_t chunkStart = file_.Position();
   Part& part = parts_.back();
 
@@ -462,7 +461,7 @@ bool AviWriter::RefuseAtLimit() {
   return false;
 }
 
-bool AviWriter::MakeRoom(int64_t chunkBytes, CompressedFrame& frame) {
+bool AviWriter::MakeRoom(int64_t chunkBytes) {
   // Each part stays within the RIFF limit with the indexes it still needs (the first part
   // keeps room for its "ix00" as well, in case the recording goes on past it), and the
   // whole file within the size limit: a frame that does not fit is refused before anything
@@ -487,7 +486,7 @@ bool AviWriter::MakeRoom(int64_t chunkBytes, CompressedFrame& frame) {
   // A part that cannot be finished, or a next part that cannot be begun, is undone: the file
   // goes back to its last frame, which Close completes as usual.
   // The indexes go where the stage holds the picture drawn for this frame.
-  RescuePicture(frame);
+  RescuePicture();
   const int64_t rollback = file_.Position();
   Part next;
   next.FirstEntry = spoolEntries_;
@@ -619,8 +618,7 @@ bool AviWriter::Close(long double actualFrameRate) {
   }
   if (actualFrameRate != 0) frameRate_ = actualFrameRate;
   // The index goes where the stage may hold the last picture.
-  CompressedFrame last;
-  RescuePicture(last);
+  RescuePicture();
   if (compressor_) compressor_->End();
 
   bool ok = [&] {

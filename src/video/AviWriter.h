@@ -135,16 +135,15 @@ class AviWriter {
   bool CopyIndex();
   // Whether a chunk of chunkBytes may follow; starts the next part when the current one is
   // full. False (after telling the user once) when the file cannot hold it.
-  bool MakeRoom(int64_t chunkBytes, CompressedFrame& frame);
+  bool MakeRoom(int64_t chunkBytes);
   // The direct-I/O stage's size for the recording being opened.
   size_t StageBytes() const;
   // The bitmap whose pictures are drawn into the stage: uncompressed frames on a direct file.
   DIBBitmap* StagedPicture() const;
   // Names where the next picture is drawn: right behind the next chunk header in the stage.
   void PlaceNextPicture();
-  // Brings the picture out of the stage before anything but a frame is appended there;
-  // frame.Data follows it.
-  void RescuePicture(CompressedFrame& frame);
+  // Brings the picture out of the stage before anything but a frame is appended there.
+  void RescuePicture();
   bool RefuseAtLimit();
   // Writes the part's "ix00" (and the first part's "idx1") and its final sizes.
   bool FinishPart(Part& part);

@@ -40,6 +40,7 @@
 #include "shortcuts/ShortcutEditor.h"
 #include "shortcuts/ShortcutWatcher.h"
 #include "ui/AboutBox.h"
+#include "ui/AppIcon.h"
 #include "ui/ConfirmOnce.h"
 #include "update/UpdateChecker.h"
 #include "video/AviCompress.h"
@@ -93,7 +94,7 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   SetUserMessages(messages_.get());
 
   setWindowTitle(QStringLiteral("Quillmark ") + QLatin1String(kVersion));
-  setWindowIcon(QIcon(QPixmap::fromImage(TrayImages::Still().value(0))));
+  setWindowIcon(AppIcon());
   writer_ = std::make_unique<MovieWriter>(this);
   // Every recording leaves a note while it runs, so the next start can complete it after a
   // crash.

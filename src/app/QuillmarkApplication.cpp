@@ -6,6 +6,7 @@
 
 #include "common/Product.h"
 #include "common/SilentAbort.h"
+#include "ui/AppIcon.h"
 
 namespace qm {
 
@@ -13,6 +14,7 @@ QuillmarkApplication::QuillmarkApplication(int& argc, char** argv) : QApplicatio
   setApplicationName(QStringLiteral("Quillmark"));
   setOrganizationName(QStringLiteral("Zorvek"));
   setApplicationVersion(QLatin1String(kVersion));
+  setWindowIcon(AppIcon());
   // Every dialog belongs to the main window; one closed while the window is hidden in the
   // tray must not end the application.
   setQuitOnLastWindowClosed(false);

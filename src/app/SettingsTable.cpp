@@ -10,6 +10,7 @@
 #include "app/SettingsStore.h"
 #include "common/Product.h"
 #include "shell/FolderChooser.h"
+#include "shell/ShellActions.h"
 
 namespace qm {
 
@@ -88,7 +89,8 @@ QString DefaultOutputFolderBeside(const QString& executableFolder) {
   const QFileInfo captures(beside);
   const bool writable = captures.exists() ? captures.isDir() && captures.isWritable()
                                           : QFileInfo(executableFolder).isWritable();
-  if (writable) return beside;
+  // An installed program's folder stays the system's even when root may write to it.
+  if (writable && !InstalledProgram(executableFolder)) return beside;
   return WithFinalSlash(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation)) +
          QStringLiteral("Quillmark/");
 }

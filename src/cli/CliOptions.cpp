@@ -103,17 +103,4 @@ void PrintError(const QString& text) {
   std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
-QString UsageText() {
-  return QStringLiteral(
-      "usage:\n"
-      "  quillmark-capture record FILE.avi [--area LEFT,TOP,WIDTH,HEIGHT] [--fps N] "
-      "[--seconds S] [--codec CODE] [--cursor] [--follow] [--select | --window]\n"
-      "  quillmark-capture codecs\n"
-      "  quillmark-capture repair FILE.avi\n"
-      "  quillmark-capture photo FILE.gif|FILE.jpg|FILE.bmp [--area LEFT,TOP,WIDTH,HEIGHT] "
-      "[--quality 0..24] [--cursor] [--follow] [--select | --window]\n"
-      "  --select draws the area on a snapshot of the screen (Enter accepts, Escape cancels);\n"
-      "  --window picks the window under the pointer the same way.\n");
-}
-
 }  // namespace qm::cli

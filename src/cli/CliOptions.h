@@ -65,7 +65,4 @@ bool NeedsSelectionScreen(int argc, char** argv);
 // One line to standard error.
 void PrintError(const QString& text);
 
-// The usage text of the whole tool.
-QString UsageText();
-
 }  // namespace qm::cli

@@ -7,8 +7,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 
+#include "cli/CliHelp.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 
@@ -29,8 +32,37 @@ static void GuardStandardStreams() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+// Prints text on standard output; the exit code tells whether it got there.
+static int PrintHelp(const QString& text) {
+  const QByteArray bytes = text.toLocal8Bit();
+  const bool written =
+      std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size());
+  return written && std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+static bool IsHelp(const char* arg) {
+  return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
+// --help, --version, "help [COMMAND]" and "COMMAND --help" are answered before anything else:
+// they need neither a display nor the toolkit.
+static std::optional<int> AnswerHelp(int argc, char** argv) {
+  if (argc < 2) return std::nullopt;
+  if (std::strcmp(argv[1], "--version") == 0) return PrintHelp(VersionText());
+  const bool helpCommand = std::strcmp(argv[1], "help") == 0;
+  if (IsHelp(argv[1]) || (helpCommand && argc == 2)) return PrintHelp(UsageText());
+  const CommandHelp* command = FindCommand(QString::fromLocal8Bit(argv[helpCommand ? 2 : 1]));
+  if (!command) return std::nullopt;
+  if (helpCommand) return PrintHelp(CommandUsage(*command));
+  for (int i = 2; i < argc; ++i) {
+    if (IsHelp(argv[i])) return PrintHelp(CommandUsage(*command));
+  }
+  return std::nullopt;
+}
+
 int main(int argc, char** argv) {
   GuardStandardStreams();
+  if (const std::optional<int> answered = AnswerHelp(argc, argv)) return *answered;
   // The selection screen is a window; everything else runs without the widget toolkit, so
   // recording needs no more than a reachable X display.
   std::unique_ptr<QCoreApplication> app;
@@ -55,9 +87,13 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("codecs")) return RunCodecs(args);
     if (command == QLatin1String("photo")) return RunPhoto(args);
     if (command == QLatin1String("repair")) return RunRepair(args);
+    if (command == QLatin1String("help"))
+      throw UsageError("unknown command: " + args.value(0).toStdString());
     throw UsageError("unknown command: " + command.toStdString());
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "quillmark-capture: %s\n%s", e.what(), usage.constData());
+    const CommandHelp* help = FindCommand(command);
+    std::fprintf(stderr, "quillmark-capture: %s\n%s", e.what(),
+                 help ? CommandUsage(*help).toLocal8Bit().constData() : usage.constData());
     return kExitUsage;
   }
 }

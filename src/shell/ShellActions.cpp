@@ -1,6 +1,7 @@
 #include "shell/ShellActions.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -56,14 +57,38 @@ bool OpenWebsiteAction() {
   return OpenWithShell(QLatin1String(kWebsite));
 }
 
+namespace {
+
+const QLatin1String kHelpPage("Help/Default.htm");
+
+QString HelpPageBeside(const QString& programFolder) {
+  return programFolder + QLatin1Char('/') + kHelpPage;
+}
+QString HelpPageOfPrefix(const QString& programFolder) {
+  return QDir::cleanPath(programFolder + QLatin1String("/" QM_DATA_FROM_BIN "/Zorvek/Quillmark/") +
+                         kHelpPage);
+}
+
+}  // namespace
+
+bool InstalledProgram(const QString& programFolder) {
+  return !QFileInfo(HelpPageBeside(programFolder)).isFile() &&
+         QFileInfo(HelpPageOfPrefix(programFolder)).isFile();
+}
+
+QString HelpPagePath(const QString& programFolder) {
+  const QString relative = kHelpPage;
+  const QString beside = HelpPageBeside(programFolder);
+  if (QFileInfo(beside).isFile()) return beside;
+  // Installed: the data folder of the same prefix, then the desktop's data folders.
+  const QString installed = HelpPageOfPrefix(programFolder);
+  if (QFileInfo(installed).isFile()) return installed;
+  const QString located = QStandardPaths::locate(QStandardPaths::AppDataLocation, relative);
+  return located.isEmpty() ? beside : located;
+}
+
 bool OpenHelpAction() {
-  const QString relative = QStringLiteral("Help/Default.htm");
-  QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + relative;
-  if (!QFileInfo(path).isFile()) {
-    const QString installed = QStandardPaths::locate(QStandardPaths::AppDataLocation, relative);
-    if (!installed.isEmpty()) path = installed;
-  }
-  return OpenFileAction(path);
+  return OpenFileAction(HelpPagePath(QCoreApplication::applicationDirPath()));
 }
 
 }  // namespace qm

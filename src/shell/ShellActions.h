@@ -22,6 +22,14 @@ bool EmailSupportAction(const QString& windowCaption);
 bool OpenWebsiteAction();
 // The help pages: "Help/Default.htm" beside the executable, or in the installed data folder.
 bool OpenHelpAction();
+// The help page that OpenHelpAction opens for a program in programFolder: beside it (a build
+// tree), in the data folder of its prefix, or in the desktop's data folders (the page beside
+// the program, missing, when none has it).
+QString HelpPagePath(const QString& programFolder);
+// Whether the program in programFolder is an installed copy: its help page lives in the data
+// folder of its prefix rather than beside it. Such a folder belongs to the system even when
+// the user may write to it (root), so nothing of the user's goes there.
+bool InstalledProgram(const QString& programFolder);
 
 // The "mailto:" address that "E-mail support" opens: the caption follows "?subject=" as it
 // is (the desktop hand-off encodes it).

@@ -12,6 +12,7 @@
 #include "common/CommonParams.h"
 #include "common/Product.h"
 #include "platform/desktop/Desktop.h"
+#include "ui/AppIcon.h"
 
 namespace qm {
 
@@ -79,9 +80,7 @@ AboutBox::AboutBox(QWidget* parent, const QString& cpuinfoPath, AddressOpener op
   AddShadowedCaption(this, QStringLiteral("Quillmark"), 32, {60, 8});
   AddShadowedCaption(this, QStringLiteral("Image and video screen capture"), 19, {20, 56});
   auto* icon = new QLabel(this);
-  icon->setPixmap(QApplication::windowIcon().isNull()
-                      ? style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32)
-                      : QApplication::windowIcon().pixmap(32, 32));
+  icon->setPixmap(AppIcon().pixmap(32, 32));
   icon->setGeometry(16, 12, 32, 32);
 
   version_ = AddLabel(this, QString(), Font("Arial", 13, true), Qt::black, {20, 92});

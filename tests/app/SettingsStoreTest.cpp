@@ -320,5 +320,19 @@ TEST_F(SettingsStoreTest, DamagedFilesNeverStopTheLoad) {
   }
 }
 
+// A writable program folder takes the recordings beside it, unless it is an installed copy
+// (root may write to /usr/bin; the user's recordings never go there).
+TEST(SettingsTable, RecordingsBesideAWritableProgramUnlessInstalled) {
+  QTemporaryDir prefix;
+  const QString bin = prefix.filePath(QStringLiteral("bin"));
+  ASSERT_TRUE(QDir().mkpath(bin));
+  EXPECT_EQ(DefaultOutputFolderBeside(bin), bin + QStringLiteral("/Captures/"));
+  ASSERT_TRUE(QDir().mkpath(prefix.filePath(QStringLiteral("share/Zorvek/Quillmark/Help"))));
+  QFile help(prefix.filePath(QStringLiteral("share/Zorvek/Quillmark/Help/Default.htm")));
+  ASSERT_TRUE(help.open(QIODevice::WriteOnly));
+  EXPECT_TRUE(DefaultOutputFolderBeside(bin).endsWith(QStringLiteral("/Quillmark/")));
+  EXPECT_FALSE(DefaultOutputFolderBeside(bin).startsWith(prefix.path()));
+}
+
 }  // namespace
 }  // namespace qm

@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -105,6 +106,28 @@ TEST(ShellActions, SupportMailTakesTheCaptionAsItIs) {
   EXPECT_EQ(SupportMailAddress(QStringLiteral("Quillmark - 480 x 360")),
             QStringLiteral("mailto:") + QLatin1String(kSupportEmail) +
                 QStringLiteral("?subject=Quillmark - 480 x 360"));
+}
+
+// A build tree has the page beside the program; an installed program (bin/ of a prefix, with
+// the usual bin/ and share/) finds it in the prefix's data folder, whatever the prefix.
+TEST(ShellActions, HelpPageBesideTheProgramOrInTheInstalledDataFolder) {
+  QTemporaryDir prefix;
+  const QString bin = prefix.filePath(QStringLiteral("bin"));
+  const QString installed =
+      prefix.filePath(QStringLiteral("share/Zorvek/Quillmark/Help/Default.htm"));
+  const QString beside = bin + QStringLiteral("/Help/Default.htm");
+  const auto make = [](const QString& path) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly);
+  };
+  EXPECT_FALSE(InstalledProgram(bin));
+  ASSERT_TRUE(make(installed));
+  EXPECT_EQ(HelpPagePath(bin), installed);
+  EXPECT_TRUE(InstalledProgram(bin));
+  ASSERT_TRUE(make(beside));
+  EXPECT_EQ(HelpPagePath(bin), beside);
+  EXPECT_FALSE(InstalledProgram(bin));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "common/CommonParams.h"
 #include "common/Product.h"
 #include "ui/AboutBox.h"
+#include "ui/AppIcon.h"
 
 namespace qm {
 namespace {
@@ -53,6 +54,21 @@ TEST(AboutBox, CpuSpeedIsTheFirstProcessorsRoundedMHz) {
     const QString speed = CpuSpeedText(FakeCpuinfo(dir, text));
     ASSERT_TRUE(figure.match(speed).hasMatch()) << speed.toStdString();
   }
+}
+
+// The icon comes from the Qt resources of the library, rendered from the drawing at every
+// size the desktop asks for; the About box shows it at 32 x 32.
+TEST(AboutBox, ShowsTheApplicationIconFromTheResources) {
+  const QIcon icon = AppIcon();
+  for (const int size : {16, 32, 48, 256})
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size)));
+  AboutBox box(nullptr);
+  bool shown = false;
+  for (const QLabel* label : box.findChildren<QLabel*>()) {
+    if (label->pixmap().isNull()) continue;
+    shown = label->pixmap().toImage() == icon.pixmap(32, 32).toImage();
+  }
+  EXPECT_TRUE(shown);
 }
 
 TEST(AboutBox, ShowsVersionAndSpeedAndClosesOnAnyPress) {

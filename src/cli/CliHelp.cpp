@@ -1,0 +1,156 @@
+#include "cli/CliHelp.h"
+
+#include <QStringList>
+
+namespace qm::cli {
+
+namespace {
+
+// clang-format off
+constexpr OptionHelp kRecordOptions[] = {
+  {.Name = "--area", .Value = "LEFT,TOP,WIDTH,HEIGHT",
+   .Text = "the area of the screen to record (default: the whole screen)"},
+  {.Name = "--fps", .Value = "N", .Text = "frames per second, 1 to 32 (default: 15)"},
+  {.Name = "--seconds", .Value = "S",
+   .Text = "stop after S seconds (default: at SIGINT or SIGTERM)"},
+  {.Name = "--codec", .Value = "CODE",
+   .Text = "the video compressor, a code that \"codecs\" lists (default: MP42)"},
+  {.Name = "--cursor", .Value = "", .Text = "draw the mouse cursor into the frames"},
+  {.Name = "--follow", .Value = "", .Text = "move the area with the mouse cursor"},
+  {.Name = "--select", .Value = "",
+   .Text = "draw the area on a still image of the screen (Enter accepts, Escape cancels)"},
+  {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way"},
+  {.Name = "--help", .Value = "", .Text = "print this text and exit"},
+};
+
+constexpr OptionHelp kPhotoOptions[] = {
+  {.Name = "--area", .Value = "LEFT,TOP,WIDTH,HEIGHT",
+   .Text = "the area of the screen to take (default: the whole screen)"},
+  {.Name = "--quality", .Value = "0..24",
+   .Text = "JPEG quality: higher gives larger files of better quality (default: 17)"},
+  {.Name = "--cursor", .Value = "", .Text = "draw the mouse cursor into the picture"},
+  {.Name = "--follow", .Value = "", .Text = "centre the area on the mouse cursor"},
+  {.Name = "--select", .Value = "",
+   .Text = "draw the area on a still image of the screen (Enter accepts, Escape cancels)"},
+  {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way"},
+  {.Name = "--help", .Value = "", .Text = "print this text and exit"},
+};
+
+constexpr OptionHelp kOnlyHelp[] = {
+  {.Name = "--help", .Value = "", .Text = "print this text and exit"},
+};
+
+constexpr CommandHelp kCommands[] = {
+  {.Name = "record", .Arguments = "FILE.avi",
+   .Summary = "record an area of the screen into an AVI file",
+   .Details = "The recording runs until --seconds have passed or the tool receives SIGINT, "
+              "SIGTERM, SIGHUP or SIGQUIT; the file is completed in every case. Files above "
+              "2 GiB continue as OpenDML (AVI 2.0) parts.",
+   .Options = kRecordOptions},
+  {.Name = "photo", .Arguments = "FILE.gif|FILE.jpg|FILE.bmp",
+   .Summary = "take one picture of an area of the screen",
+   .Details = "The file name's extension chooses the format. The area taken is printed on "
+              "standard output as FILE: LEFT,TOP,WIDTH,HEIGHT.",
+   .Options = kPhotoOptions},
+  {.Name = "codecs", .Arguments = "",
+   .Summary = "list the video compressors: code, a tab, description",
+   .Details = "DIB stores uncompressed frames.",
+   .Options = kOnlyHelp},
+  {.Name = "repair", .Arguments = "FILE.avi",
+   .Summary = "complete a recording that was cut off (a crash, a power cut)",
+   .Details = "", .Options = kOnlyHelp},
+};
+
+constexpr OptionHelp kExitCodes[] = {
+  {.Name = "0", .Value = "", .Text = "the work is done (a recording stopped by --seconds or a signal)"},
+  {.Name = "1", .Value = "", .Text = "it failed; the reason is on standard error (a recording "
+                                     "that could not go on still completes its file)"},
+  {.Name = "2", .Value = "", .Text = "a bad command line"},
+};
+
+constexpr OptionHelp kEnvironment[] = {
+  {.Name = "DISPLAY", .Value = "", .Text = "the X display whose screen is recorded"},
+};
+// clang-format on
+
+// The words of text in lines of at most width characters, each begun with indent.
+QString Wrapped(const char* text, int width, const QString& indent) {
+  QString out;
+  QString line = indent;
+  for (const QString& word : QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    if (line.size() > indent.size() && line.size() + 1 + word.size() > width) {
+      out += line + QLatin1Char('\n');
+      line = indent;
+    }
+    if (line.size() > indent.size()) line += QLatin1Char(' ');
+    line += word;
+  }
+  return out + line + QLatin1Char('\n');
+}
+
+}  // namespace
+
+std::span<const CommandHelp> CommandTable() {
+  return kCommands;
+}
+
+const CommandHelp* FindCommand(const QString& name) {
+  for (const CommandHelp& command : kCommands)
+    if (name == QLatin1String(command.Name)) return &command;
+  return nullptr;
+}
+
+const char* ToolDescription() {
+  return "quillmark-capture records an area of an X11 screen into an AVI file, or takes one "
+         "still picture of it, from a shell or a script. It is the command-line companion of "
+         "quillmark(1) and writes the same files.";
+}
+
+std::span<const OptionHelp> ExitCodes() {
+  return kExitCodes;
+}
+
+std::span<const OptionHelp> EnvironmentHelp() {
+  return kEnvironment;
+}
+
+QString OptionSynopsis(const OptionHelp& option) {
+  QString text = QLatin1String(option.Name);
+  if (*option.Value) text += QLatin1Char(' ') + QLatin1String(option.Value);
+  return text;
+}
+
+QString UsageText() {
+  QString text =
+      QStringLiteral("usage: quillmark-capture COMMAND ARGUMENTS [OPTIONS]\n\ncommands:\n");
+  for (const CommandHelp& command : kCommands) {
+    text += QStringLiteral("  ") + QLatin1String(command.Name);
+    if (*command.Arguments) text += QLatin1Char(' ') + QLatin1String(command.Arguments);
+    text += QLatin1Char('\n') + Wrapped(command.Summary, 78, QStringLiteral("      "));
+  }
+  text += QStringLiteral(
+      "\n\"quillmark-capture COMMAND --help\" lists a command's options;\n"
+      "\"quillmark-capture --version\" prints the version.\n");
+  return text;
+}
+
+QString CommandUsage(const CommandHelp& command) {
+  QString text = QStringLiteral("usage: quillmark-capture ") + QLatin1String(command.Name);
+  if (*command.Arguments) text += QLatin1Char(' ') + QLatin1String(command.Arguments);
+  if (command.Options.size() > 1) text += QStringLiteral(" [OPTIONS]");
+  text += QStringLiteral("\n\n") + Wrapped(command.Summary, 78, QString());
+  if (*command.Details) text += Wrapped(command.Details, 78, QString());
+  text += QStringLiteral("\noptions:\n");
+  for (const OptionHelp& option : command.Options) {
+    text += QStringLiteral("  ") + OptionSynopsis(option) + QLatin1Char('\n') +
+            Wrapped(option.Text, 78, QStringLiteral("      "));
+  }
+  return text;
+}
+
+QString VersionText() {
+  return QStringLiteral("quillmark-capture (Quillmark) ") + QLatin1String(QM_VERSION) +
+         QLatin1Char('\n');
+}
+
+}  // namespace qm::cli

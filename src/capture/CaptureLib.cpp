@@ -19,7 +19,7 @@ std::atomic<bool> gUseDamage{true};
 
 PixelTarget TargetOf(DIBBitmap& bitmap) {
   PixelTarget target;
-  target.Bits = bitmap.Bits();
+  target.Bits = bitmap.DrawTarget();
   target.Width = bitmap.Width();
   target.Height = bitmap.Height();
   target.Stride = bitmap.Stride();
@@ -100,6 +100,8 @@ bool CaptureLib::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capture
                     state.CursorPos.Y - y - hot.Y);
     }
   }
+  // The screen layer wrote every byte of the target, so it is the bitmap's picture now.
+  bitmap.Drawn();
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "common/BitmapInfoHeader.h"
 #include "common/CommonParams.h"
@@ -21,6 +22,53 @@ constexpr uint64_t kMaxImageSize = uint64_t(1) << 30;
 
 DIBBitmap::DIBBitmap() {
   SetFormat(480, 320, PixelFormat::Bits24);
+}
+
+DIBBitmap::DIBBitmap(const DIBBitmap& other)
+    : width_(other.width_),
+      height_(other.height_),
+      format_(other.format_),
+      stride_(other.stride_),
+      header_(other.header_),
+      own_(other.pixels_, other.pixels_ + other.own_.size()),
+      pixels_(own_.data()) {}
+
+DIBBitmap& DIBBitmap::operator=(const DIBBitmap& other) {
+  if (this != &other) *this = DIBBitmap(other);
+  return *this;
+}
+
+DIBBitmap::DIBBitmap(DIBBitmap&& other) noexcept
+    : width_(other.width_),
+      height_(other.height_),
+      format_(other.format_),
+      stride_(other.stride_),
+      header_(std::move(other.header_)),
+      own_(std::move(other.own_)),
+      pixels_(std::exchange(other.pixels_, nullptr)),
+      pixelsKeeper_(std::move(other.pixelsKeeper_)),
+      next_(std::exchange(other.next_, nullptr)),
+      nextKeeper_(std::move(other.nextKeeper_)) {
+  // A moved vector keeps its block, so pixels in the own block stay where they are.
+  other.own_.clear();
+  other.width_ = other.height_ = 0;
+}
+
+DIBBitmap& DIBBitmap::operator=(DIBBitmap&& other) noexcept {
+  if (this == &other) return *this;
+  width_ = other.width_;
+  height_ = other.height_;
+  format_ = other.format_;
+  stride_ = other.stride_;
+  header_ = std::move(other.header_);
+  own_ = std::move(other.own_);
+  pixels_ = std::exchange(other.pixels_, nullptr);
+  pixelsKeeper_ = std::move(other.pixelsKeeper_);
+  next_ = std::exchange(other.next_, nullptr);
+  nextKeeper_ = std::move(other.nextKeeper_);
+  other.own_.clear();
+  other.width_ = other.height_ = 0;
+  return *this;
 }
 
 int DIBBitmap::BitsPerPixel(PixelFormat format) {
@@ -66,7 +114,11 @@ bool DIBBitmap::SetFormat(int32_t width, int32_t height, PixelFormat format) {
 
   const uint32_t stride = StrideFor(width, bits);
   header_.resize(HeaderSizeFor(bits));
-  bits_.assign(size_t(stride) * size_t(height), 0);
+  own_.assign(size_t(stride) * size_t(height), 0);
+  pixels_ = own_.data();
+  pixelsKeeper_.reset();
+  next_ = nullptr;
+  nextKeeper_.reset();
   width_ = width;
   height_ = height;
   format_ = format;
@@ -97,7 +149,27 @@ bool DIBBitmap::RefreshBits() {
       table[4 * i + 3] = 0;
     }
   }
-  return height_ > 0 && !bits_.empty();
+  return height_ > 0 && !own_.empty();
+}
+
+void DIBBitmap::PlaceNext(uint8_t* place, std::shared_ptr<void> keeper) {
+  next_ = place;
+  nextKeeper_ = place ? std::move(keeper) : nullptr;
+}
+
+void DIBBitmap::Drawn() {
+  if (!next_) return;
+  pixels_ = std::exchange(next_, nullptr);
+  pixelsKeeper_ = std::move(nextKeeper_);
+  nextKeeper_.reset();
+}
+
+void DIBBitmap::ReturnHome() {
+  if (pixels_ != own_.data()) std::memcpy(own_.data(), pixels_, own_.size());
+  pixels_ = own_.data();
+  pixelsKeeper_.reset();
+  next_ = nullptr;
+  nextKeeper_.reset();
 }
 
 }  // namespace qm

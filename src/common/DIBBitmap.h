@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace qm {
@@ -30,6 +31,11 @@ class DIBBitmap {
  public:
   // 480 x 320 at 24 bits.
   DIBBitmap();
+  // A copy holds the picture in its own block; a place for the next picture is not copied.
+  DIBBitmap(const DIBBitmap& other);
+  DIBBitmap& operator=(const DIBBitmap& other);
+  DIBBitmap(DIBBitmap&& other) noexcept;
+  DIBBitmap& operator=(DIBBitmap&& other) noexcept;
 
   // Reshapes the bitmap and its buffers (pixels cleared to black), then RefreshBits.
   // "Invalid pixel format" or "Invalid bitmap" (an empty or oversized shape) go through the
@@ -45,16 +51,25 @@ class DIBBitmap {
 
   const uint8_t* Header() const { return header_.data(); }
   uint32_t HeaderSize() const { return uint32_t(header_.size()); }
-  uint8_t* Bits() { return bits_.data(); }
-  const uint8_t* Bits() const { return bits_.data(); }
-  uint32_t ImageSize() const { return uint32_t(bits_.size()); }
+  uint8_t* Bits() { return pixels_; }
+  const uint8_t* Bits() const { return pixels_; }
+  uint32_t ImageSize() const { return uint32_t(own_.size()); }
   uint32_t Stride() const { return stride_; }
 
   // The drawing surface: row y counted from the top of the picture.
-  uint8_t* ScanLine(int32_t y) { return bits_.data() + size_t(height_ - 1 - y) * stride_; }
-  const uint8_t* ScanLine(int32_t y) const {
-    return bits_.data() + size_t(height_ - 1 - y) * stride_;
-  }
+  uint8_t* ScanLine(int32_t y) { return pixels_ + size_t(height_ - 1 - y) * stride_; }
+  const uint8_t* ScanLine(int32_t y) const { return pixels_ + size_t(height_ - 1 - y) * stride_; }
+
+  // The next picture may be drawn somewhere else, for example where a file writer writes it
+  // from without a copy. PlaceNext names that place (ImageSize() bytes, kept alive by keeper;
+  // null for none); a drawer that writes every byte of the block draws into DrawTarget() and
+  // then calls Drawn(), which makes the place the bitmap's pixels. Until then Bits() keeps
+  // the last picture, so a drawing that fails leaves it as it was.
+  void PlaceNext(uint8_t* place, std::shared_ptr<void> keeper);
+  uint8_t* DrawTarget() { return next_ ? next_ : pixels_; }
+  void Drawn();
+  // Brings the picture back into the bitmap's own block and forgets any place.
+  void ReturnHome();
 
   // True when SetFormat takes a shape of width x height pixels: neither empty nor past the
   // largest pixel block held. Lets a caller refuse a shape before anything is opened.
@@ -72,7 +87,11 @@ class DIBBitmap {
   PixelFormat format_ = PixelFormat::Device;
   uint32_t stride_ = 0;
   std::vector<uint8_t> header_;
-  std::vector<uint8_t> bits_;
+  std::vector<uint8_t> own_;
+  uint8_t* pixels_ = nullptr;  // own_ or a place given by PlaceNext
+  std::shared_ptr<void> pixelsKeeper_;
+  uint8_t* next_ = nullptr;
+  std::shared_ptr<void> nextKeeper_;
 };
 
 }  // namespace qm

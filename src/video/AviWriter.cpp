@@ -17,6 +17,7 @@
 #include "common/LittleEndian.h"
 #include "common/UserMessages.h"
 #include "platform/clock/TickClock.h"
+#include "platform/files/DirectStage.h"
 #include "platform/files/FileSyncer.h"
 #include "video/AviChunk.h"
 #include "video/AviCompress.h"
@@ -245,7 +246,7 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   undo.SpoolMade();
   if (!spool_.Truncate(0)) return fail(QStringLiteral("Can not create file ") + spoolPath_);
 
-  if (!file_.Create(partPath)) return fail(cannotCreate);
+  if (!file_.CreateDirect(partPath, StageBytes())) return fail(cannotCreate);
   undo.PartMade(partPath);
   if (target.exists()) QFile::setPermissions(partPath, target.permissions());
   if (file_.TryLock() != BinaryFile::LockResult::Taken) return fail(cannotCreate);
@@ -272,6 +273,10 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   moviPosition_ = file_.Position();
   if (!file_.WriteU32(kList) || !file_.WriteU32(0) || !file_.WriteU32(kMovi))
     return fail(cannotCreate);
+  // The header region goes to the file now, its whole blocks directly: a file system that
+  // opened the file for direct I/O but refuses to write it so is found here, and the file
+  // goes on without; a disk without room for the headers refuses the start.
+  if (!file_.Flush() || !file_.WriteTail()) return fail(cannotCreate);
   Part first;
   first.Movi = moviPosition_;
   parts_.assign(1, first);
@@ -282,7 +287,36 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   }
   undo.Commit();
   syncer_ = std::make_unique<FileSyncer>(file_.Descriptor());
+  PlaceNextPicture();
   return true;
+}
+
+size_t AviWriter::StageBytes() const {
+  // An uncompressed frame with its chunk header and pad after a tail of almost a block, in
+  // each of the stage's two buffers; compressed frames are far smaller.
+  constexpr size_t kCompressedStage = size_t(1) << 20;
+  if (!compressor_ || compressor_->CurrentCode() != 0 || width_ <= 0 || height_ <= 0)
+    return kCompressedStage;
+  const size_t image = size_t(DIBBitmap::StrideFor(width_, 24)) * size_t(height_);
+  return std::max(kCompressedStage, image + 2 * size_t(DirectStage::kBlock) + 16);
+}
+
+DIBBitmap* AviWriter::StagedPicture() const {
+  return compressor_ && compressor_->CurrentCode() == 0 && file_.IsDirect() ? &compressor_->Bitmap()
+                                                                            : nullptr;
+}
+
+void AviWriter::PlaceNextPicture() {
+  if (!compressor_ || compressor_->CurrentCode() != 0) return;
+  DIBBitmap& picture = compressor_->Bitmap();
+  std::shared_ptr<void> keeper;
+  // Null (drawing at home) once the file went on without its stage.
+  uint8_t* slot = file_.AppendSlot(8, picture.ImageSize(), &keeper);
+  picture.PlaceNext(slot, std::move(keeper));
+}
+
+void AviWriter::RescuePicture() {
+  if (compressor_ && compressor_->CurrentCode() == 0) compressor_->Bitmap().ReturnHome();
 }
 
 void AviWriter::RefreshHeaders() {
@@ -345,7 +379,10 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
 
   const uint32_t n = frame.Size;
   const int64_t written = int64_t(n) + (n & 1);
+  // A part change takes the stage's memory, so the picture moves out of it first.
+  const bool drawn = compressor_->CurrentCode() == 0 && frame.Data == compressor_->Bitmap().Bits();
   if (!MakeRoom(8 + written)) return false;
+  if (drawn) frame.Data = compressor_->Bitmap().Bits();
   const int64_t chunkStart = file_.Position();
   Part& part = parts_.back();
 
@@ -374,8 +411,27 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   PutLE32(header + 0, code);
   PutLE32(header + 4, n);
   static const uint8_t kPad = 0;
-  if (!file_.Write(header, sizeof header) || !file_.Write(frame.Data, n) ||
-      ((n & 1) && !file_.Write(&kPad, 1))) {
+  // The chunk's whole blocks go to the disk directly and its unaligned end to the page cache
+  // (the next frame's direct write replaces that page), so that the file on disk always ends
+  // with this frame, as with ordinary writes: a recording killed now keeps it.
+  // An uncompressed picture is written from the direct-I/O stage itself: the grab drew it
+  // where its bytes follow the chunk header there. A picture drawn anywhere else (the last one
+  // again, after a failed grab) moves into that place first, so that the bitmap always lies
+  // where the stage does not append next.
+  DIBBitmap* picture = StagedPicture();
+  std::shared_ptr<void> keeper;
+  uint8_t* slot = picture && frame.Data == picture->Bits() && n == picture->ImageSize()
+                      ? file_.AppendSlot(sizeof header, n, &keeper)
+                      : nullptr;
+  if (slot && frame.Data != slot) {
+    std::memmove(slot, frame.Data, n);
+    picture->PlaceNext(slot, std::move(keeper));
+    picture->Drawn();
+    frame.Data = slot;
+  }
+  if (!file_.Write(header, sizeof header) ||
+      !(slot ? file_.AppendInPlace(n) : file_.Write(frame.Data, n)) ||
+      ((n & 1) && !file_.Write(&kPad, 1)) || !file_.Flush() || !file_.WriteTail()) {
     // Cut away the partial chunk and its index entry, so that the file can still be closed
     // as a valid recording of the frames before it.
     ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
@@ -393,6 +449,7 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   ++framesWritten_;
   ++part.Frames;
   if (syncer_) syncer_->Note(file_.Position());
+  PlaceNextPicture();
   return true;
 }
 
@@ -469,6 +526,8 @@ bool AviWriter::MakeRoom(int64_t chunkBytes) {
   }
   // A part that cannot be finished, or a next part that cannot be begun, is undone: the file
   // goes back to its last frame, which Close completes as usual.
+  // The indexes go where the stage holds the picture drawn for this frame.
+  RescuePicture();
   const int64_t rollback = file_.Position();
   Part next;
   next.FirstEntry = spoolEntries_;
@@ -476,8 +535,10 @@ bool AviWriter::MakeRoom(int64_t chunkBytes) {
     if (!FinishPart(parts_.back())) return false;
     next.Riff = file_.Position();
     next.Movi = next.Riff + 12;
+    // Staged bytes reach the file here, so that a disk without room for them is found now.
     return file_.WriteU32(kRiff) && file_.WriteU32(4) && file_.WriteU32(MakeFourCC("AVIX")) &&
-           file_.WriteU32(kList) && file_.WriteU32(4) && file_.WriteU32(kMovi);
+           file_.WriteU32(kList) && file_.WriteU32(4) && file_.WriteU32(kMovi) && file_.Flush() &&
+           file_.WriteTail();
   }();
   if (!started) {
     ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
@@ -570,7 +631,8 @@ bool AviWriter::Checkpoint(long double rateSoFar) {
             file_.WriteU32At(part.Movi + 4, uint32_t(end - part.Movi - 8)) &&
             file_.WriteU32At(part.Riff + 4, uint32_t(end - part.Riff - 8));
   if (ok && parts_.size() > 1) ok = file_.WriteU32At(kExtendedHeaderAt, framesWritten_);
-  return ok;
+  // The direct-I/O stage's unwritten tail joins the file too, so that it reads whole.
+  return ok && file_.WriteTail();
 }
 
 bool AviWriter::CopyIndex() {
@@ -596,6 +658,8 @@ bool AviWriter::Close(long double actualFrameRate) {
     return false;
   }
   if (actualFrameRate != 0) frameRate_ = actualFrameRate;
+  // The index goes where the stage may hold the last picture.
+  RescuePicture();
   if (compressor_) compressor_->End();
 
   bool ok = [&] {

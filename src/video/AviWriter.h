@@ -29,6 +29,10 @@ class TickClock;
 // super index in place and "dmlh" holds the total frame count. A recording below the limit
 // keeps the classic layout byte for byte.
 //
+// The frame data goes to the disk with direct I/O where the file system allows it (BinaryFile's
+// direct stage), bypassing the page cache; an uncompressed picture is drawn by the grab right
+// into the stage, where it is written from. The file's bytes are the same either way.
+//
 // While recording, Checkpoint refreshes the sizes and counts a reader needs, and a syncer
 // brings older frames to the disk, so a file cut off at any moment plays up to its last whole
 // frame; AviRepair completes such a file. The output file and its spool are locked while
@@ -88,6 +92,8 @@ class AviWriter {
   // The target file of the current (or last) recording, links resolved.
   const QString& FilePath() const { return finalPath_; }
   uint32_t FramesWritten() const { return framesWritten_; }
+  // The open recording's frames go to the disk with direct I/O.
+  bool Direct() const { return file_.IsDirect(); }
 
   // The largest file length allowed, indexes included; no limit but the parts unless a test
   // sets one.
@@ -134,6 +140,14 @@ class AviWriter {
   // Whether a chunk of chunkBytes may follow; starts the next part when the current one is
   // full. False (after telling the user once) when the file cannot hold it.
   bool MakeRoom(int64_t chunkBytes);
+  // The direct-I/O stage's size for the recording being opened.
+  size_t StageBytes() const;
+  // The bitmap whose pictures are drawn into the stage: uncompressed frames on a direct file.
+  DIBBitmap* StagedPicture() const;
+  // Names where the next picture is drawn: right behind the next chunk header in the stage.
+  void PlaceNextPicture();
+  // Brings the picture out of the stage before anything but a frame is appended there.
+  void RescuePicture();
   bool RefuseAtLimit();
   // Writes the part's "ix00" (and the first part's "idx1") and its final sizes.
   bool FinishPart(Part& part);

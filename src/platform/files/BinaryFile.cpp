@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "common/LittleEndian.h"
+#include "platform/files/DirectStage.h"
 
 namespace qm {
 
@@ -48,6 +49,8 @@ size_t Transfer(Io io, size_t size, size_t piece) {
 
 }  // namespace
 
+BinaryFile::BinaryFile() = default;
+
 BinaryFile::~BinaryFile() {
   Close();
 }
@@ -55,7 +58,8 @@ BinaryFile::~BinaryFile() {
 BinaryFile::BinaryFile(BinaryFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       position_(std::exchange(other.position_, 0)),
-      lastError_(std::exchange(other.lastError_, 0)) {}
+      lastError_(std::exchange(other.lastError_, 0)),
+      direct_(std::move(other.direct_)) {}
 
 BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
   if (this != &other) {
@@ -63,6 +67,7 @@ BinaryFile& BinaryFile::operator=(BinaryFile&& other) noexcept {
     fd_ = std::exchange(other.fd_, -1);
     position_ = std::exchange(other.position_, 0);
     lastError_ = std::exchange(other.lastError_, 0);
+    direct_ = std::move(other.direct_);
   }
   return *this;
 }
@@ -78,6 +83,46 @@ bool BinaryFile::Create(const QString& path) {
   fd_ = OpenPath(path, O_RDWR | O_CREAT | O_TRUNC, 0644);
   position_ = 0;
   return fd_ >= 0;
+}
+
+bool BinaryFile::CreateDirect(const QString& path, size_t stageBytes) {
+  if (!Create(path)) return false;
+  direct_ = DirectStage::Open(path, fd_, 0, stageBytes);
+  return true;
+}
+
+void BinaryFile::DropRefusedStage() {
+  if (!direct_ || !direct_->Refused()) return;
+  direct_.reset();
+  Seek(position_);
+}
+
+bool BinaryFile::Flush() {
+  if (!direct_) return fd_ >= 0;
+  const bool ok = direct_->FlushBlocks();
+  if (!ok) lastError_ = direct_->LastError();
+  DropRefusedStage();
+  return ok;
+}
+
+bool BinaryFile::WriteTail() {
+  if (!direct_) return fd_ >= 0;
+  if (direct_->WriteTail()) return true;
+  lastError_ = direct_->LastError();
+  return false;
+}
+
+uint8_t* BinaryFile::AppendSlot(size_t skip, size_t size, std::shared_ptr<void>* keeper) {
+  if (!direct_ || position_ != direct_->Length()) return nullptr;
+  uint8_t* slot = direct_->Slot(skip, size);
+  if (slot && keeper) *keeper = direct_->Keeper();
+  return slot;
+}
+
+bool BinaryFile::AppendInPlace(size_t size) {
+  if (!direct_ || position_ != direct_->Length() || !direct_->Commit(size)) return false;
+  position_ += int64_t(size);
+  return true;
 }
 
 bool BinaryFile::OpenRead(const QString& path) {
@@ -108,6 +153,12 @@ bool BinaryFile::WriteAt(int64_t offset, const void* data, size_t size) {
     lastError_ = EBADF;
     return false;
   }
+  if (direct_) {
+    const bool ok = direct_->Write(offset, data, size);
+    if (!ok) lastError_ = direct_->LastError();
+    DropRefusedStage();
+    return ok;
+  }
   const auto* bytes = static_cast<const uint8_t*>(data);
   errno = 0;
   const size_t done =
@@ -127,6 +178,7 @@ bool BinaryFile::WriteU32At(int64_t offset, uint32_t value) {
 
 bool BinaryFile::ReadAt(int64_t offset, void* data, size_t size) const {
   if (fd_ < 0 || offset < 0) return false;
+  if (direct_) return direct_->Read(offset, data, size);
   auto* bytes = static_cast<uint8_t*>(data);
   const size_t done = Transfer(
       [&](size_t at, size_t n) { return ::pread(fd_, bytes + at, n, off_t(offset + int64_t(at))); },
@@ -145,6 +197,7 @@ BinaryFile::LockResult BinaryFile::TryLock() {
 }
 
 int64_t BinaryFile::Size() const {
+  if (direct_) return direct_->Length();
   struct stat info {};
   if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
   return int64_t(info.st_size);
@@ -156,17 +209,33 @@ bool BinaryFile::SyncData() {
 
 bool BinaryFile::Close() {
   if (fd_ < 0) return false;
+  // The staged bytes are the file's last ones; they go before the descriptor does.
+  bool staged = true;
+  if (direct_) {
+    staged = direct_->Finish();
+    direct_.reset();
+  }
   // The descriptor is gone after close() whatever it returns, so EINTR is not retried.
   const int result = ::close(fd_);
   fd_ = -1;
   position_ = 0;
-  return result == 0;
+  return result == 0 && staged;
 }
 
 bool BinaryFile::Write(const void* data, size_t size) {
   if (fd_ < 0) {
     lastError_ = EBADF;
     return false;
+  }
+  if (direct_) {
+    const bool ok = direct_->Write(position_, data, size);
+    if (ok) {
+      position_ += int64_t(size);
+    } else {
+      lastError_ = direct_->LastError();
+    }
+    DropRefusedStage();
+    return ok;
   }
   const auto* bytes = static_cast<const uint8_t*>(data);
   // Large blocks go in pieces: writing an uncompressed 1920 x 1080 frame (6 MB) in one call
@@ -190,6 +259,11 @@ bool BinaryFile::WriteU32(uint32_t value) {
 
 bool BinaryFile::Read(void* data, size_t size) {
   if (fd_ < 0) return false;
+  if (direct_) {
+    if (!direct_->Read(position_, data, size)) return false;
+    position_ += int64_t(size);
+    return true;
+  }
   auto* bytes = static_cast<uint8_t*>(data);
   const size_t done =
       Transfer([&](size_t at, size_t n) { return ::read(fd_, bytes + at, n); }, size, size);
@@ -199,6 +273,10 @@ bool BinaryFile::Read(void* data, size_t size) {
 
 bool BinaryFile::Seek(int64_t offset) {
   if (fd_ < 0 || offset < 0) return false;
+  if (direct_) {
+    position_ = offset;
+    return true;
+  }
   const off_t result = ::lseek(fd_, off_t(offset), SEEK_SET);
   if (result < 0) return false;
   position_ = int64_t(result);
@@ -207,6 +285,11 @@ bool BinaryFile::Seek(int64_t offset) {
 
 bool BinaryFile::Truncate(int64_t size) {
   if (fd_ < 0 || size < 0) return false;
+  if (direct_) {
+    const bool ok = direct_->Truncate(size);
+    if (!ok) lastError_ = direct_->LastError();
+    return ok;
+  }
   int result;
   do {
     result = ::ftruncate(fd_, off_t(size));

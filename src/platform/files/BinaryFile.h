@@ -4,16 +4,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace qm {
+
+class DirectStage;
 
 // An open binary file over a POSIX descriptor, closed when the object goes. A write counts
 // only when every byte reached the file: a short write (disk full, file-size limit) is a
 // failure, never a silent truncation. The process ignores SIGXFSZ from the first file opened
 // on, so a file-size limit fails the write instead of ending the program. One thread at a time.
+//
+// A file made with CreateDirect writes what is appended at its end with direct I/O where the
+// file system allows it (DirectStage): whole aligned blocks go to the device at Flush, the
+// unaligned tail stays staged in memory until more bytes complete its block, and WriteTail or
+// Close hand it to the page cache. Every
+// other operation behaves as on an ordinary file, rewrites anywhere included, and the file's
+// bytes are the same either way.
 class BinaryFile {
  public:
-  BinaryFile() = default;
+  BinaryFile();
   ~BinaryFile();
   BinaryFile(const BinaryFile&) = delete;
   BinaryFile& operator=(const BinaryFile&) = delete;
@@ -22,6 +32,21 @@ class BinaryFile {
 
   // Creates the file anew (or truncates it) for reading and writing.
   bool Create(const QString& path);
+  // Create, then appends through a direct-I/O stage whose buffers hold stageBytes each, where
+  // the file system takes direct I/O; silently an ordinary file elsewhere.
+  bool CreateDirect(const QString& path, size_t stageBytes);
+  // Appends go through the direct-I/O stage.
+  bool IsDirect() const { return direct_ != nullptr; }
+  // Writes the whole staged blocks (nothing for an ordinary file).
+  bool Flush();
+  // Hands the staged tail to the page cache, so that the file reads whole up to its length.
+  bool WriteTail();
+  // Where the next size bytes appended after skip bytes would lie in the stage, so that they
+  // can be built there; null for an ordinary file, away from the end, or without room. Valid
+  // until the next Flush (or Write that needs room); keeper keeps the memory alive.
+  uint8_t* AppendSlot(size_t skip, size_t size, std::shared_ptr<void>* keeper = nullptr);
+  // The size bytes at AppendSlot(0, size) are appended as they stand.
+  bool AppendInPlace(size_t size);
   // Opens an existing file for reading only.
   bool OpenRead(const QString& path);
   // Opens an existing file for reading and writing, without changing it.
@@ -63,9 +88,13 @@ class BinaryFile {
   static void IgnoreFileSizeSignal();
 
  private:
+  // Goes on without the stage when it was refused.
+  void DropRefusedStage();
+
   int fd_ = -1;
   int64_t position_ = 0;
   int lastError_ = 0;
+  std::unique_ptr<DirectStage> direct_;
 };
 
 }  // namespace qm

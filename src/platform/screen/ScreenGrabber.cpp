@@ -92,6 +92,11 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
     const size_t done = size_t(dx + w) * bytes;
     std::memset(row + done, 0, rowBytes - done);
   }
+  // The padding of each row too: the target may be memory that held anything before.
+  if (target.Stride > rowBytes) {
+    for (int32_t y = 0; y < target.Height; ++y)
+      std::memset(target.Row(y) + rowBytes, 0, target.Stride - rowBytes);
+  }
   if (stream) StreamFence();
 }
 

@@ -458,6 +458,9 @@ bool AviWriter::AddEmptyFrame(CompressedFrame& frame) {
   frame.Data = nullptr;
   frame.Size = 0;
   frame.Flags = 0;
+  // The chunk header goes where the next picture would be drawn: the last picture, which
+  // the frame repeats, leaves the stage first.
+  RescuePicture();
   if (!MakeRoom(8)) return false;
   const uint32_t code = ChunkCode();
   const int64_t chunkStart = file_.Position();
@@ -478,7 +481,8 @@ bool AviWriter::AddEmptyFrame(CompressedFrame& frame) {
   ++spoolEntries_;
   const uint8_t header[8] = {
       uint8_t(code), uint8_t(code >> 8), uint8_t(code >> 16), uint8_t(code >> 24), 0, 0, 0, 0};
-  if (!file_.Write(header, sizeof header)) {
+  // As a frame does, the chunk reaches the file at once, so a recording killed now keeps it.
+  if (!file_.Write(header, sizeof header) || !file_.Flush() || !file_.WriteTail()) {
     // As in AddFrame: neither the partial chunk nor its entry stays.
     ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
     file_.Truncate(chunkStart);
@@ -491,6 +495,7 @@ bool AviWriter::AddEmptyFrame(CompressedFrame& frame) {
   ++framesWritten_;
   ++part.Frames;
   if (syncer_) syncer_->Note(file_.Position());
+  PlaceNextPicture();
   return true;
 }
 

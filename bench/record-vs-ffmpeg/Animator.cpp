@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "common/BenchBackground.h"
+
 #include <array>
 #include <cmath>
 
@@ -22,7 +24,7 @@ class Animator : public QWidget {
     setGeometry(screen);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    PaintBackground();
+    PaintBenchBackground(background_);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] { Step(); });
     clock_.start();
@@ -42,21 +44,6 @@ class Animator : public QWidget {
   }
 
  private:
-  void PaintBackground() {
-    QPainter painter(&background_);
-    const int w = background_.width(), h = background_.height();
-    QLinearGradient gradient(0, 0, w, h);
-    gradient.setColorAt(0, QColor(40, 60, 110));
-    gradient.setColorAt(1, QColor(200, 210, 190));
-    painter.fillRect(background_.rect(), gradient);
-    painter.setPen(QColor(20, 20, 20));
-    for (int y = 12; y < h; y += 16)
-      painter.drawText(4, y,
-                       QStringLiteral("%1  the quick brown fox jumps over the lazy dog  %2  ")
-                           .arg(y)
-                           .repeated(6));
-  }
-
   void Step() {
     ++frame_;
     const double t = double(clock_.elapsed()) / 1000.0;

@@ -390,22 +390,11 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   if (n > largestFrame_) largestFrame_ = n;
 
   const bool compressed = compressor_->CurrentCode() != 0;
-  uint8_t entry[kIndexEntrySize];
-  PutLE32(entry + 0, code);
-  PutLE32(entry + 4, compressed ? frame.Flags : kAviKeyFrame);
-  PutLE32(entry + 8, uint32_t(chunkStart - part.Movi - 8));
-  PutLE32(entry + 12, n);
   const int64_t spoolStart = spool_.Position();
-  if (!spool_.Write(entry, sizeof entry)) {
-    // A frame without its index entry would shift every later entry, so the frame is not
-    // written either; the spool is cut back to its last whole entry.
-    ShowMessage(WriteFailedMessage(spoolPath_, spool_.LastError()));
-    spool_.Truncate(spoolStart);
-    spool_.Seek(spoolStart);
+  if (!SpoolEntry(code, compressed ? frame.Flags : kAviKeyFrame, chunkStart - part.Movi, n)) {
     largestFrame_ = previousLargest;
     return false;
   }
-  ++spoolEntries_;
 
   uint8_t header[8];
   PutLE32(header + 0, code);
@@ -432,14 +421,7 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   if (!file_.Write(header, sizeof header) ||
       !(slot ? file_.AppendInPlace(n) : file_.Write(frame.Data, n)) ||
       ((n & 1) && !file_.Write(&kPad, 1)) || !file_.Flush() || !file_.WriteTail()) {
-    // Cut away the partial chunk and its index entry, so that the file can still be closed
-    // as a valid recording of the frames before it.
-    ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
-    file_.Truncate(chunkStart);
-    file_.Seek(chunkStart);
-    spool_.Truncate(spoolStart);
-    spool_.Seek(spoolStart);
-    --spoolEntries_;
+    DropChunk(chunkStart, spoolStart);
     largestFrame_ = previousLargest;
     return false;
   }
@@ -466,30 +448,13 @@ bool AviWriter::AddEmptyFrame(CompressedFrame& frame) {
   const int64_t chunkStart = file_.Position();
   Part& part = parts_.back();
 
-  uint8_t entry[kIndexEntrySize];
-  PutLE32(entry + 0, code);
-  PutLE32(entry + 4, 0);
-  PutLE32(entry + 8, uint32_t(chunkStart - part.Movi - 8));
-  PutLE32(entry + 12, 0);
   const int64_t spoolStart = spool_.Position();
-  if (!spool_.Write(entry, sizeof entry)) {
-    ShowMessage(WriteFailedMessage(spoolPath_, spool_.LastError()));
-    spool_.Truncate(spoolStart);
-    spool_.Seek(spoolStart);
-    return false;
-  }
-  ++spoolEntries_;
+  if (!SpoolEntry(code, 0, chunkStart - part.Movi, 0)) return false;
   const uint8_t header[8] = {
       uint8_t(code), uint8_t(code >> 8), uint8_t(code >> 16), uint8_t(code >> 24), 0, 0, 0, 0};
   // As a frame does, the chunk reaches the file at once, so a recording killed now keeps it.
   if (!file_.Write(header, sizeof header) || !file_.Flush() || !file_.WriteTail()) {
-    // As in AddFrame: neither the partial chunk nor its entry stays.
-    ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
-    file_.Truncate(chunkStart);
-    file_.Seek(chunkStart);
-    spool_.Truncate(spoolStart);
-    spool_.Seek(spoolStart);
-    --spoolEntries_;
+    DropChunk(chunkStart, spoolStart);
     return false;
   }
   ++framesWritten_;
@@ -497,6 +462,36 @@ bool AviWriter::AddEmptyFrame(CompressedFrame& frame) {
   if (syncer_) syncer_->Note(file_.Position());
   PlaceNextPicture();
   return true;
+}
+
+bool AviWriter::SpoolEntry(uint32_t code, uint32_t flags, int64_t offsetInMovi, uint32_t size) {
+  uint8_t entry[kIndexEntrySize];
+  PutLE32(entry + 0, code);
+  PutLE32(entry + 4, flags);
+  PutLE32(entry + 8, uint32_t(offsetInMovi - 8));
+  PutLE32(entry + 12, size);
+  const int64_t spoolStart = spool_.Position();
+  if (!spool_.Write(entry, sizeof entry)) {
+    // A frame without its index entry would shift every later entry, so the frame is not
+    // written either; the spool is cut back to its last whole entry.
+    ShowMessage(WriteFailedMessage(spoolPath_, spool_.LastError()));
+    spool_.Truncate(spoolStart);
+    spool_.Seek(spoolStart);
+    return false;
+  }
+  ++spoolEntries_;
+  return true;
+}
+
+void AviWriter::DropChunk(int64_t chunkStart, int64_t spoolStart) {
+  // Cut away the partial chunk and its index entry, so that the file can still be closed as a
+  // valid recording of the frames before it.
+  ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
+  file_.Truncate(chunkStart);
+  file_.Seek(chunkStart);
+  spool_.Truncate(spoolStart);
+  spool_.Seek(spoolStart);
+  --spoolEntries_;
 }
 
 bool AviWriter::RefuseAtLimit() {

@@ -140,6 +140,11 @@ class AviWriter {
   // Whether a chunk of chunkBytes may follow; starts the next part when the current one is
   // full. False (after telling the user once) when the file cannot hold it.
   bool MakeRoom(int64_t chunkBytes);
+  // Appends a frame's entry to the spool; false (said to the user, spool cut back) when it
+  // cannot be written.
+  bool SpoolEntry(uint32_t code, uint32_t flags, int64_t offsetInMovi, uint32_t size);
+  // Undoes a frame whose chunk could not be written whole: the chunk and its spool entry go.
+  void DropChunk(int64_t chunkStart, int64_t spoolStart);
   // The direct-I/O stage's size for the recording being opened.
   size_t StageBytes() const;
   // The bitmap whose pictures are drawn into the stage: uncompressed frames on a direct file.

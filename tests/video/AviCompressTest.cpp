@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/AviTestSettings.h"
 #include "support/ConfigDialogAnswer.h"
 
 #include <algorithm>
@@ -487,11 +488,7 @@ TEST_P(AviCompressEvery, FullScreenRecordingDecodesFromTheFileAlone) {
   ASSERT_TRUE(dir.isValid());
   MovieWriter movie(nullptr, dir.filePath(QStringLiteral("Index.~tmp")));
   ASSERT_TRUE(movie.Compressor().Select(Code(GetParam())));
-  AviSettings settings;
-  settings.FrameRate = 10;
-  settings.Width = width;
-  settings.Height = height;
-  settings.FrameCountHint = 1000000;
+  const AviSettings settings = test::AviTestSettings(width, height);
   const QString path = dir.filePath(QStringLiteral("screen.avi"));
   ASSERT_TRUE(movie.Open(path, settings)) << width << "x" << height;
   std::vector<QByteArray> pictures;

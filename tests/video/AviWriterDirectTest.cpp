@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "common/CommonParams.h"
+#include "support/AviTestSettings.h"
 #include "support/LoopDisk.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
@@ -49,12 +50,7 @@ void DrawFrame(DIBBitmap& bitmap, int frame) {
 }
 
 AviSettings Settings(int width, int height) {
-  AviSettings settings;
-  settings.FrameRate = 10;
-  settings.Width = width;
-  settings.Height = height;
-  settings.FrameCountHint = 1000000;
-  return settings;
+  return test::AviTestSettings(width, height);
 }
 
 struct Case {

@@ -14,6 +14,7 @@
 
 #include "common/CommonParams.h"
 #include "common/LittleEndian.h"
+#include "support/AviTestSettings.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "video/AviCompress.h"
@@ -71,12 +72,7 @@ QByteArray TopDownBgr(const DIBBitmap& bitmap) {
 }
 
 AviSettings Settings(int width, int height, long double rate) {
-  AviSettings settings;
-  settings.FrameRate = rate;
-  settings.Width = width;
-  settings.Height = height;
-  settings.FrameCountHint = 1000000;
-  return settings;
+  return test::AviTestSettings(width, height, rate);
 }
 
 class AviWriterTest : public ::testing::Test {

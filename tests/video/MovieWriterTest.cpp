@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/CommonParams.h"
+#include "support/AviTestSettings.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "video/AudioCatalogue.h"
@@ -20,12 +21,7 @@ namespace {
 using test::MediaProbe;
 
 AviSettings Settings(int width, int height) {
-  AviSettings settings;
-  settings.FrameRate = 10;
-  settings.Width = width;
-  settings.Height = height;
-  settings.FrameCountHint = 1000000;
-  return settings;
+  return test::AviTestSettings(width, height);
 }
 
 class MovieWriterTest : public ::testing::Test {

@@ -151,7 +151,9 @@ class AppEndToEnd : public ::testing::Test {
       return icon.Width() > 0;
     }));
     driver_.Click(icon.Left + icon.Width() / 2, icon.Top + icon.Height() / 2);
-    Idle(600);  // the menu opens and takes the keyboard
+    // The menu opens and takes the keyboard: a loaded machine may take its time.
+    ASSERT_TRUE(SpinUntil([&] { return driver_.Screen().PopupShown("quillmark"); }));
+    Idle(300);
     for (int i = 0; i < downs; ++i) driver_.Key("Down");
     driver_.Key("Return");
   }

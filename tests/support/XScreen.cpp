@@ -206,6 +206,31 @@ Rect XScreen::EmbeddedWindow(const std::string& instance) const {
   return Rect();
 }
 
+bool XScreen::PopupShown(const std::string& instance) const {
+  if (!display_) return false;
+  Display* d = display_.get();
+  Window rootReturn = 0, parentReturn = 0;
+  Window* children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(d, DefaultRootWindow(d), &rootReturn, &parentReturn, &children, &count))
+    return false;
+  bool shown = false;
+  for (unsigned i = 0; i < count && !shown; ++i) {
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(d, children[i], &attributes) || attributes.map_state != IsViewable ||
+        !attributes.override_redirect)
+      continue;
+    XClassHint hint{};
+    if (XGetClassHint(d, children[i], &hint)) {
+      shown = hint.res_name && instance == hint.res_name;
+      if (hint.res_name) XFree(hint.res_name);
+      if (hint.res_class) XFree(hint.res_class);
+    }
+  }
+  if (children) XFree(children);
+  return shown;
+}
+
 unsigned long XScreen::OpenWindow(const Rect& area, Colour colour, unsigned long parent,
                                   bool mapped, bool overrideRedirect) {
   if (!display_) return 0;

@@ -72,6 +72,9 @@ class XScreen {
   // instance and that another client's window holds (docked, not a child of the root), or
   // an empty rectangle.
   Rect EmbeddedWindow(const std::string& instance) const;
+  // Whether a window of class instance that stands for itself (override-redirect, as a menu
+  // does) is shown on top of the root.
+  bool PopupShown(const std::string& instance) const;
 
   // Opens a window of one colour over area (in parent's coordinates; parent 0 is the root):
   // an application window that a window manager frames, or with overrideRedirect a window

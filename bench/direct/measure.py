@@ -13,7 +13,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
                                 "record-vs-ffmpeg"))
-from measure import FPS, cpu_seconds, packets, xvfb_pid  # noqa: E402
+from measure import (FPS, cpu_seconds, net_per_frame, packets, server_baseline,  # noqa: E402
+                     x11grab, xvfb_pid)
 
 # What the disk run must meet: processor time against ffmpeg's, cache growth against bytes.
 TIME_TARGET = 0.45
@@ -57,9 +58,7 @@ def main():
     display = os.environ["DISPLAY"]
     width, height = 1920, 1080
 
-    x0 = cpu_seconds(server)
-    time.sleep(seconds)
-    baseline = (cpu_seconds(server) - x0) / seconds
+    baseline = server_baseline(server, seconds)
     print(f"X server alone (animation): {baseline * 1000:.1f} ms processor per second")
     print(f"{seconds:g} s of {width}x{height} uncompressed at {FPS} fps, median of {repeat} runs; "
           "cache: growth of Cached during the run, in % of the bytes written")
@@ -67,9 +66,8 @@ def main():
           f"{'MB':>8}{'cache MB':>10}{'cache %':>9}")
 
     ours = [tool, "record", None, "--fps", str(FPS), "--seconds", str(seconds), "--codec", "DIB"]
-    theirs = ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "x11grab", "-draw_mouse",
-              "0", "-framerate", str(FPS), "-video_size", f"{width}x{height}", "-i",
-              f"{display}+0,0", "-t", str(seconds), "-c:v", "rawvideo", "-pix_fmt", "bgr24", None]
+    theirs = x11grab(display, width, height, seconds) + ["-c:v", "rawvideo", "-pix_fmt", "bgr24",
+                                                          None]
     verdicts = []
     for folder, where in (("disk", disk), ("tmpfs", memory)):
         runs = {"quillmark": [], "ffmpeg": []}
@@ -81,7 +79,7 @@ def main():
                 own, xserver, wall, cache = run(command, server)
                 frames = max(packets(path), 1)
                 size = os.path.getsize(path)
-                net = (own + max(xserver - baseline * wall, 0.0)) / frames
+                net = net_per_frame(own, xserver, baseline, wall, frames)
                 runs[who].append((net, own / frames, xserver / frames, frames, size, cache))
                 os.remove(path)
         results = {}

@@ -15,9 +15,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
                                 "record-vs-ffmpeg"))
-from measure import cpu_seconds, run, xvfb_pid  # noqa: E402
+from measure import FPS, net_per_frame, run, server_baseline, x11grab, xvfb_pid  # noqa: E402
 
-FPS = 30
 WIDTH, HEIGHT = 1920, 1080
 # Processor time per frame against ffmpeg's; the moving screen must cost no more than writing
 # every frame in full did.
@@ -37,10 +36,7 @@ def main():
     repeat = int(os.environ.get("QM_BENCH_REPEAT", "3"))
     server = xvfb_pid(int(parent))
     display = os.environ["DISPLAY"]
-    ffmpeg_grab = ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "x11grab",
-                   "-draw_mouse", "0", "-framerate", str(FPS),
-                   "-video_size", f"{WIDTH}x{HEIGHT}", "-i", f"{display}+0,0",
-                   "-t", str(seconds)]
+    ffmpeg_grab = x11grab(display, WIDTH, HEIGHT, seconds)
     codecs = [
         ("uncompressed", ["--codec", "DIB"], ["-c:v", "rawvideo", "-pix_fmt", "bgr24"]),
         ("MP42", ["--codec", "MP42"], ["-c:v", "msmpeg4v2", "-qscale:v", "4", "-g", str(FPS)]),
@@ -58,9 +54,7 @@ def main():
             time.sleep(2)  # shown and drawing
             if program.poll() is not None:
                 sys.exit(f"the {screen} screen did not start")
-            x0 = cpu_seconds(server)
-            time.sleep(seconds)
-            baseline = (cpu_seconds(server) - x0) / seconds
+            baseline = server_baseline(server, seconds)
             for name, ours, theirs in codecs:
                 commands = {
                     "quillmark": lambda path: [tool, "record", path, "--fps", str(FPS),
@@ -77,7 +71,7 @@ def main():
                         os.sync()
                         own, xserver, wall = run(command(path), server)
                         frames = max(avi_frames(path), 1)
-                        net = (own + max(xserver - baseline * wall, 0.0)) / frames
+                        net = net_per_frame(own, xserver, baseline, wall, frames)
                         runs[who].append((net, own / frames, xserver / frames, frames,
                                           os.path.getsize(path) / seconds / 1e6))
                         os.remove(path)

@@ -76,6 +76,26 @@ def run(command, server):
     return usage.ru_utime + usage.ru_stime, x1 - x0, wall
 
 
+def server_baseline(server, seconds):
+    """The X server's processor seconds per second while it only draws the screen's content,
+    to take out of every recorder's figure."""
+    x0 = cpu_seconds(server)
+    time.sleep(seconds)
+    return (cpu_seconds(server) - x0) / seconds
+
+
+def x11grab(display, width, height, seconds):
+    """ffmpeg's x11grab of the whole screen at FPS for seconds; the codec and file follow."""
+    return ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "x11grab",
+            "-draw_mouse", "0", "-framerate", str(FPS),
+            "-video_size", f"{width}x{height}", "-i", f"{display}+0,0", "-t", str(seconds)]
+
+
+def net_per_frame(own, xserver, baseline, wall, frames):
+    """Processor seconds per frame: the recorder's own plus what it cost the X server."""
+    return (own + max(xserver - baseline * wall, 0.0)) / frames
+
+
 def main():
     tool, outdir, parent = sys.argv[1], sys.argv[2], int(sys.argv[3])
     seconds = float(os.environ.get("QM_BENCH_SECONDS", "10"))
@@ -85,15 +105,10 @@ def main():
     width, height = 1920, 1080
 
     # What the X server spends on the moving content alone, to take out of both recorders.
-    x0 = cpu_seconds(server)
-    time.sleep(seconds)
-    baseline = (cpu_seconds(server) - x0) / seconds
+    baseline = server_baseline(server, seconds)
     print(f"X server alone (animation): {baseline * 1000:.1f} ms processor per second")
 
-    ffmpeg_grab = ["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "x11grab",
-                   "-draw_mouse", "0", "-framerate", str(FPS),
-                   "-video_size", f"{width}x{height}", "-i", f"{display}+0,0",
-                   "-t", str(seconds)]
+    ffmpeg_grab = x11grab(display, width, height, seconds)
     cases = [
         ("uncompressed", ["--codec", "DIB"], ["-c:v", "rawvideo", "-pix_fmt", "bgr24"], 0.6),
         # The same key-frame interval as ours: one key frame per second.
@@ -122,7 +137,7 @@ def main():
                 os.sync()
                 own, xserver, wall = run(command, server)
                 frames = max(packets(path), 1)
-                net = (own + max(xserver - baseline * wall, 0.0)) / frames
+                net = net_per_frame(own, xserver, baseline, wall, frames)
                 runs[who].append((net, (own + xserver) / frames, own / frames, xserver / frames,
                                   frames, os.path.getsize(path) / 1e6))
                 os.remove(path)

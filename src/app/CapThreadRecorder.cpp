@@ -22,10 +22,10 @@ class CapThreadRecorder::Receiver : public QObject {
   std::function<void()> done_;
 };
 
-CapThreadRecorder::CapThreadRecorder(UiHandoff& handoff, MovieWriter& writer, const CapInfo& info,
+CapThreadRecorder::CapThreadRecorder(MovieWriter& writer, const CapInfo& info,
                                      RecorderEvents events)
     : receiver_(std::make_unique<Receiver>(std::move(events.Done))),
-      thread_(std::make_unique<CapThread>(handoff)) {
+      thread_(std::make_unique<CapThread>()) {
   CapInfo job = info;
   job.OwnerWindow = receiver_.get();
   job.Writer = &writer;
@@ -55,9 +55,13 @@ bool CapThreadRecorder::IsFinished() const {
   return thread_->IsFinished();
 }
 
-RecorderFactory CapThreadRecorder::Factory(UiHandoff& handoff, MovieWriter& writer) {
-  return [&handoff, &writer](const CapInfo& info, RecorderEvents events) {
-    return std::make_unique<CapThreadRecorder>(handoff, writer, info, std::move(events));
+RecordingFigures CapThreadRecorder::Figures() const {
+  return thread_->Figures();
+}
+
+RecorderFactory CapThreadRecorder::Factory(MovieWriter& writer) {
+  return [&writer](const CapInfo& info, RecorderEvents events) {
+    return std::make_unique<CapThreadRecorder>(writer, info, std::move(events));
   };
 }
 

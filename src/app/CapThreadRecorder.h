@@ -10,14 +10,12 @@ namespace qm {
 
 class CapThread;
 class MovieWriter;
-class UiHandoff;
 
 // A recording on a real capture thread. The thread's capture-done message goes to a receiver
 // of this recording alone, so it names this recording's file. User-interface thread only.
 class CapThreadRecorder : public Recorder {
  public:
-  CapThreadRecorder(UiHandoff& handoff, MovieWriter& writer, const CapInfo& info,
-                    RecorderEvents events);
+  CapThreadRecorder(MovieWriter& writer, const CapInfo& info, RecorderEvents events);
   // Waits until the file is complete; a capture-done still queued is delivered first.
   ~CapThreadRecorder() override;
 
@@ -25,9 +23,10 @@ class CapThreadRecorder : public Recorder {
   void Continue() override;
   void Stop() override;
   bool IsFinished() const override;
+  RecordingFigures Figures() const override;
 
   // The factory the main window gives its controller.
-  static RecorderFactory Factory(UiHandoff& handoff, MovieWriter& writer);
+  static RecorderFactory Factory(MovieWriter& writer);
 
  private:
   class Receiver;

@@ -57,6 +57,7 @@ constexpr QString Settings::*kShortcutFields[] = {&Settings::photoKey, &Settings
                                                   &Settings::finishMovieKey};
 
 constexpr int kUpdateDelayMs = 5000;
+const QString kTrayHint = QStringLiteral("Click mouse to show the menu");
 
 QLabel* Text(const char* text) {
   auto* label = new QLabel(QString::fromUtf8(text));
@@ -90,7 +91,7 @@ QString ShortenedPath(const QString& path, const QFontMetrics& metrics, int widt
 MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
     : QMainWindow(parent), store_(std::move(store)) {
   previousMessages_ = &Messages();
-  messages_ = std::make_unique<HandoffMessages>(*previousMessages_, handoff_);
+  messages_ = std::make_unique<PostedMessages>(*previousMessages_, this);
   SetUserMessages(messages_.get());
 
   setWindowTitle(QStringLiteral("Quillmark ") + QLatin1String(kVersion));
@@ -142,8 +143,8 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
 
   BuildMenus();
   BuildTray();
-  recording_ = std::make_unique<RecordingController>(
-      static_cast<RecordingView&>(*this), CapThreadRecorder::Factory(handoff_, *writer_));
+  recording_ = std::make_unique<RecordingController>(static_cast<RecordingView&>(*this),
+                                                     CapThreadRecorder::Factory(*writer_));
   photo_ = std::make_unique<PhotoController>(static_cast<PhotoView&>(*this));
   connect(recording_.get(), &RecordingController::StateChanged, this, &MainWindow::UpdateTray);
   connect(hide, &QPushButton::clicked, this, &MainWindow::HideClicked);
@@ -166,6 +167,7 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
 
 MainWindow::~MainWindow() {
   ending_ = true;
+  update_.reset();
   SaveSettings(*store_, CurrentSettings());
   // The page holds the watcher, which goes before the window's widgets would.
   delete std::exchange(shortcutPage_, nullptr);
@@ -296,7 +298,7 @@ void MainWindow::BuildTray() {
   trayMenu_ = std::make_unique<TrayMenu>();
   tray_->SetAnimated(true);
   tray_->SetAnimateDelay(200);
-  tray_->SetHint(QStringLiteral("Click mouse to show the menu"));
+  tray_->SetHint(kTrayHint);
   tray_->SetImageList(TrayImages::Still());
   tray_->SetPopupMenu(trayMenu_->Menu());
   hider_ = std::make_unique<WindowHider>(this, tray_.get());
@@ -331,7 +333,19 @@ void MainWindow::CompressorChanged() {
   if (index < 0) return;
   AviCompress& compressor = writer_->Compressor();
   compressor.Select(uint32_t(compressors_->itemData(index).toULongLong()));
-  configure_->setEnabled(index != 0 && compressor.CanConfigure());
+  configure_->setEnabled(index != 0 && compressor.CanConfigure() &&
+                         !(recording_ && recording_->IsBusy()));
+}
+
+void MainWindow::LockRecordingSettings() {
+  // A recording keeps the shape it started with until its file is complete: its compressor,
+  // rate and area are the ones in use on the worker.
+  const bool locked = recording_->IsBusy();
+  if (compressors_->isEnabled() != locked) return;
+  compressors_->setEnabled(!locked);
+  fps_->setEnabled(!locked);
+  areaPage_->setEnabled(!locked);
+  CompressorChanged();
 }
 
 void MainWindow::PictureTypeChanged() {
@@ -387,7 +401,11 @@ Settings MainWindow::CurrentSettings() const {
 }
 
 void MainWindow::UpdateTray() {
+  LockRecordingSettings();
+  // Whatever the update check has to say waited for the recording's end.
+  QTimer::singleShot(0, this, &MainWindow::UpdateCheckMayShow);
   trayMenu_->SetState(recording_->IsRecording(), recording_->IsPaused());
+  if (!recording_->IsRecording()) tray_->SetHint(kTrayHint);
   if (photoImages_) return;
   switch (recording_->GetState()) {
     case RecordingController::State::Running:
@@ -424,14 +442,32 @@ void MainWindow::ShortKeyPressed(int index) {
 
 void MainWindow::AutomaticUpdateCheck() {
   if (ending_ || !autoUpdate_->isChecked()) return;
-  UpdateChecker checker(*store_, *store_, this);
-  checker.CheckForUpdate(false);
+  // Its question would show in the recording: it waits until the recording ends.
+  autoCheckWaiting_ = recording_->IsBusy();
+  if (!autoCheckWaiting_) StartUpdateCheck(false);
 }
 
 void MainWindow::ManualUpdateCheck() {
   if (ending_) return;
-  UpdateChecker checker(*store_, *store_, this);
-  checker.CheckForUpdate(true);
+  StartUpdateCheck(true);
+}
+
+void MainWindow::StartUpdateCheck(bool verbose) {
+  if (update_) return;
+  UpdateChecker::Options options;
+  options.mayShow = [this] { return !ending_ && !recording_->IsBusy(); };
+  update_ = std::make_unique<UpdateChecker>(*store_, *store_, this, options);
+  connect(update_.get(), &UpdateChecker::Finished, this, [this] {
+    // Dropped on the next pass: the signal comes from inside the checker.
+    QTimer::singleShot(0, this, [this] { update_.reset(); });
+  });
+  if (!update_->Start(verbose)) update_.reset();
+}
+
+void MainWindow::UpdateCheckMayShow() {
+  if (recording_->IsBusy()) return;
+  if (update_) update_->ShowWaiting();
+  if (autoCheckWaiting_) AutomaticUpdateCheck();
 }
 
 void MainWindow::SetStatus(const QString& text, const QString& hint) {
@@ -540,6 +576,16 @@ void MainWindow::Beep() {
 
 void MainWindow::ShowOutput(const QString& file) {
   SetStatus(QStringLiteral("Output: ") + file, file);
+}
+
+void MainWindow::ShowOutputNote(const QString& note) {
+  SetStatus(status_->text() + QStringLiteral(" - ") + note, statusHint_);
+}
+
+void MainWindow::ShowProgress(const QString& line) {
+  tray_->SetHint(line);
+  // Where there is no tray the window stays in view, and its status bar tells the same.
+  SetStatus(line, QString());
 }
 
 void MainWindow::ShowError(const QString& text) {

@@ -6,13 +6,12 @@
 
 #include <memory>
 
-#include "app/HandoffMessages.h"
 #include "app/PhotoController.h"
+#include "app/PostedMessages.h"
 #include "app/RecordingController.h"
 #include "app/SettingsTable.h"
 #include "area/CaptureAreaPage.h"
 #include "area/WindowHost.h"
-#include "capture/UiHandoff.h"
 
 class QAction;
 class QCheckBox;
@@ -33,6 +32,7 @@ class SettingsStore;
 class ShortcutEditor;
 class ShortcutWatcher;
 class TrayMenu;
+class UpdateChecker;
 class WindowHider;
 class XKeyStateSource;
 
@@ -78,6 +78,8 @@ class MainWindow : public QMainWindow,
   void ShowFromTray() override;
   void Beep() override;
   void ShowOutput(const QString& file) override;
+  void ShowOutputNote(const QString& note) override;
+  void ShowProgress(const QString& line) override;
   void ShowError(const QString& text) override;
   void PlayVideo(const QString& file) override;
   // PhotoView and WindowHost
@@ -96,6 +98,8 @@ class MainWindow : public QMainWindow,
   void BuildTray();
   void FillCompressors();
   void CompressorChanged();
+  // Disables what shapes a recording while one is under way, and enables it again after.
+  void LockRecordingSettings();
   void PictureTypeChanged();
   void SetOutputFolder(const QString& folder);
   void ApplySettings(const Settings& settings);
@@ -106,6 +110,9 @@ class MainWindow : public QMainWindow,
   // The automatic update check (the timer) and the one the Help menu asks for.
   void AutomaticUpdateCheck();
   void ManualUpdateCheck();
+  void StartUpdateCheck(bool verbose);
+  // The recording has ended: an update check's question or answer that waited may show.
+  void UpdateCheckMayShow();
   void SetStatus(const QString& text, const QString& hint);
   void HideClicked();
   void ShowSettingsClicked();
@@ -114,8 +121,7 @@ class MainWindow : public QMainWindow,
 
   // Destroyed last.
   std::unique_ptr<SettingsStore> store_;
-  UiHandoff handoff_;
-  std::unique_ptr<HandoffMessages> messages_;
+  std::unique_ptr<PostedMessages> messages_;
   UserMessages* previousMessages_ = nullptr;
   std::unique_ptr<MovieWriter> writer_;
   std::unique_ptr<NotifyIcon> tray_;
@@ -126,6 +132,8 @@ class MainWindow : public QMainWindow,
   std::unique_ptr<XKeyStateSource> keyboard_;
   std::unique_ptr<ShortcutWatcher> watcher_;
   QTimer updateTimer_;  // the automatic update check, 5 s after the window first shows
+  std::unique_ptr<UpdateChecker> update_;  // the check under way
+  bool autoCheckWaiting_ = false;          // the automatic check waits for a recording's end
 
   QString outputFolder_;
   QString statusHint_;

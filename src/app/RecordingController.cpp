@@ -12,6 +12,8 @@ namespace {
 
 // How often a start that waits for the previous recording to complete its file looks again.
 constexpr int kRetryMilliseconds = 50;
+// How often the progress line is refreshed.
+constexpr int kProgressMilliseconds = 1000;
 
 }  // namespace
 
@@ -50,12 +52,27 @@ RecordingController::RecordingController(RecordingView& view, RecorderFactory fa
     startPending_ = false;
     StartRecording();
   });
+  progressTimer_.setInterval(kProgressMilliseconds);
+  connect(&progressTimer_, &QTimer::timeout, this, &RecordingController::ProgressTick);
 }
 
 RecordingController::~RecordingController() {
   timer_->Fired = nullptr;
   if (recorder_) recorder_->Stop();
   recorder_.reset();
+}
+
+bool RecordingController::IsBusy() const {
+  return GetState() != State::Idle || (recorder_ && !recorder_->IsFinished());
+}
+
+void RecordingController::ProgressTick() {
+  if (recording_ && recorder_ && progress_)
+    view_.ShowProgress(progress_->Update(recorder_->Figures()));
+  if (IsBusy()) return;
+  // The file is complete: what shapes a recording may change again.
+  progressTimer_.stop();
+  emit StateChanged();
 }
 
 RecordingController::State RecordingController::GetState() const {
@@ -105,10 +122,15 @@ void RecordingController::Stop() {
   startPending_ = false;
   paused_ = true;
   if (recorder_) recorder_->Stop();
+  const bool wasRecording = recording_;
   recording_ = false;
   emit StateChanged();
   view_.ShowFromTray();
   view_.ShowOutput(outputFile_);
+  if (wasRecording && recorder_) {
+    const QString note = RecordingProgress::CaughtUpNote(recorder_->Figures().CaughtUp);
+    if (!note.isEmpty()) view_.ShowOutputNote(note);
+  }
 }
 
 void RecordingController::CancelStart() {
@@ -187,6 +209,8 @@ void RecordingController::StartRecording() {
         this, [this, id, reason] { RecorderFailed(id, reason); }, Qt::QueuedConnection);
   };
   recorder_ = factory_(info, std::move(events));
+  progress_ = std::make_unique<RecordingProgress>(info.FramesPerSecond);
+  progressTimer_.start();
   emit StateChanged();
 }
 
@@ -194,12 +218,14 @@ void RecordingController::RecorderDone(int id, const QString& file) {
   // A recording that ended by itself (a lost screen, a full disk, the size limit) ends as if
   // the user had stopped it.
   if (id == recorderId_ && recording_) Stop();
+  emit StateChanged();
   if (view_.PlayResult()) view_.PlayVideo(file);
 }
 
 void RecordingController::RecorderFailed(int id, const QString& reason) {
   view_.ShowError(QStringLiteral("Error") + reason);
   if (id == recorderId_ && recording_) Stop();
+  emit StateChanged();
 }
 
 void RecordingController::ArmTimer(int milliseconds) {

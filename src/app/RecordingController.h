@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "capture/CapInfo.h"
+#include "capture/RecordingProgress.h"
 #include "common/Rect.h"
 
 namespace qm {
@@ -33,6 +34,10 @@ class RecordingView {
   virtual void Beep() = 0;
   // The status bar names the file of the stopped recording.
   virtual void ShowOutput(const QString& file) = 0;
+  // What the status adds to the stopped recording's file ("12 frames caught up").
+  virtual void ShowOutputNote(const QString& note) { (void)note; }
+  // How the running recording goes, about once a second (tray hint and status bar).
+  virtual void ShowProgress(const QString& line) { (void)line; }
   virtual void ShowError(const QString& text) = 0;
   virtual void PlayVideo(const QString& file) = 0;
 };
@@ -56,6 +61,8 @@ class Recorder {
   virtual void Stop() = 0;
   // The worker has ended: destroying it no longer waits for anything.
   virtual bool IsFinished() const = 0;
+  // How the recording goes so far.
+  virtual RecordingFigures Figures() const { return {}; }
 };
 
 // How a recorder reports; both may be called inside a hand-off step of the worker.
@@ -105,6 +112,9 @@ class RecordingController : public QObject {
 
   State GetState() const;
   bool IsRecording() const { return recording_; }
+  // From "Capture video" (or a start) until the file is complete: what shapes a recording
+  // (area, rate, compressor) must not change meanwhile.
+  bool IsBusy() const;
   bool IsPaused() const { return paused_; }
   const QString& OutputFile() const { return outputFile_; }
   int StartInterval() const { return interval_; }
@@ -120,6 +130,8 @@ class RecordingController : public QObject {
   void RecorderFailed(int id, const QString& reason);
   void ArmTimer(int milliseconds);
   void DisarmTimer();
+  // Once a second while a recorder exists: the progress line, and the end of the busy time.
+  void ProgressTick();
 
   RecordingView& view_;
   RecorderFactory factory_;
@@ -131,6 +143,8 @@ class RecordingController : public QObject {
   bool paused_ = false;
   bool startPending_ = false;  // a start waits for the previous recorder to finish
   QTimer retry_;
+  QTimer progressTimer_;
+  std::unique_ptr<RecordingProgress> progress_;
   int interval_ = 2000;
   QString outputFile_;
 };

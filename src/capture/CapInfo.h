@@ -31,6 +31,14 @@ enum class CaptureEnd {
   Failed,            // the file could not be created or completed; OnError gave the reason
 };
 
+// How a recording goes, as far as it went.
+struct RecordingFigures {
+  uint32_t ActiveMs = 0;  // the time recorded, pauses left out
+  uint32_t Frames = 0;    // frames in the file
+  int64_t Bytes = 0;      // the file's length
+  uint32_t CaughtUp = 0;  // frames taken more than a frame period late
+};
+
 // The job record of one recording, copied into the capture thread before it starts.
 struct CapInfo {
   QObject* OwnerWindow = nullptr;               // receives kWmCapDone; must outlive the thread

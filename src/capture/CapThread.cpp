@@ -3,15 +3,13 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <optional>
 
 #include "capture/CaptureLib.h"
-#include "capture/UiHandoff.h"
+#include "capture/WriterThread.h"
 #include "platform/clock/TickClock.h"
+#include "video/AviWriter.h"
 #include "video/MovieWriter.h"
 
 namespace qm {
@@ -26,21 +24,11 @@ constexpr int32_t kFrameCountHint = 1000000;
 const char* const kUnknownReason = "With unknown reason";
 const char* const kCannotCreate = "Can not create file ";
 
-// The worker only keeps time; the user-interface thread does the real work of every frame
-// and must win the processor. Raising a thread's nice value needs no privilege.
-void LowerCurrentThreadPriority() {
-  const pid_t tid = gettid();
-  errno = 0;
-  const int nice = getpriority(PRIO_PROCESS, id_t(tid));
-  if (errno != 0) return;
-  setpriority(PRIO_PROCESS, id_t(tid), std::min(nice + 5, 19));
-}
-
 }  // namespace
 
-CapThread::CapThread(UiHandoff& handoff, TickClock& clock) : handoff_(handoff), clock_(clock) {}
+CapThread::CapThread(TickClock& clock) : clock_(clock) {}
 
-CapThread::CapThread(UiHandoff& handoff) : CapThread(handoff, TickClock::System()) {}
+CapThread::CapThread() : CapThread(TickClock::System()) {}
 
 CapThread::~CapThread() {
   Stop();
@@ -58,6 +46,9 @@ void CapThread::Start() {
 
 void CapThread::Pause() {
   paused_ = true;
+  // A worker waiting for the writer gives the frame up and pauses at once.
+  std::lock_guard lock(pipeMutex_);
+  if (pipe_) pipe_->Nudge();
 }
 
 void CapThread::Continue() {
@@ -75,9 +66,16 @@ void CapThread::Continue() {
 
 void CapThread::Stop() {
   stopRequested_ = true;
-  std::lock_guard lock(pauseMutex_);
-  if (waiting_) paused_ = false;
-  pauseWake_.notify_all();
+  {
+    std::lock_guard lock(pauseMutex_);
+    if (waiting_) paused_ = false;
+    pauseWake_.notify_all();
+  }
+  ownerStop_ = true;
+  // A worker waiting for the writer gives the frame up: the file is completed after the frame
+  // being written.
+  std::lock_guard lock(pipeMutex_);
+  if (pipe_) pipe_->Nudge();
 }
 
 bool CapThread::IsWaiting() const {
@@ -85,10 +83,32 @@ bool CapThread::IsWaiting() const {
   return waiting_;
 }
 
+RecordingFigures CapThread::Figures() const {
+  RecordingFigures figures;
+  figures.ActiveMs = active_;
+  figures.CaughtUp = caughtUp_;
+  std::lock_guard lock(pipeMutex_);
+  figures.Frames = pipe_ ? pipe_->FramesWritten() : framesDone_.load();
+  figures.Bytes = pipe_ ? pipe_->BytesWritten() : bytesDone_.load();
+  return figures;
+}
+
+bool CapThread::WriterIdle() const {
+  std::lock_guard lock(pipeMutex_);
+  return !pipe_ || pipe_->Idle();
+}
+
+void CapThread::SetPipe(WriterThread* pipe) {
+  std::lock_guard lock(pipeMutex_);
+  if (!pipe && pipe_) {
+    framesDone_ = pipe_->FramesWritten();
+    bytesDone_ = pipe_->BytesWritten();
+  }
+  pipe_ = pipe;
+}
+
 void CapThread::WaitFor() {
-  if (!worker_.joinable()) return;
-  handoff_.WaitUntil([this] { return finished_.load(); });
-  worker_.join();
+  if (worker_.joinable()) worker_.join();
 }
 
 void CapThread::Execute() {
@@ -109,7 +129,6 @@ void CapThread::Execute() {
     ReportError(reason);
   }
   finished_ = true;
-  handoff_.Wake();
 }
 
 bool CapThread::Record(QString& reason) {
@@ -134,14 +153,26 @@ bool CapThread::Record(QString& reason) {
   }
 
   bool stepFailed = false;
-  try {
-    RunLoop();
-    // A last frame held back as a repeat is written whole, so the file decodes to its end.
-    handoff_.Run([&] { writer.EndRepeats(); });
-  } catch (...) {
-    // A step ended with an exception (the error report's silent abort): the recording has
-    // failed, but the frames written so far stay playable, so the file is still completed.
-    stepFailed = true;
+  {
+    WriterThread pipe(writer, [this] { return paused_ || stopRequested_; });
+    SetPipe(&pipe);
+    try {
+      RunLoop(pipe);
+      pipe.Finish(ownerStop_);
+    } catch (...) {
+      // A step ended with an exception (the error report's silent abort): the recording has
+      // failed, but the frames written so far stay playable, so the file is still completed.
+      stepFailed = true;
+    }
+    SetPipe(nullptr);
+  }
+  // A last frame held back as a repeat is written whole, so the file decodes to its end.
+  if (!stepFailed) {
+    try {
+      writer.EndRepeats();
+    } catch (...) {
+      stepFailed = true;
+    }
   }
 
   // The file lasts exactly as long as the recording was active: its frames spread over the
@@ -151,10 +182,13 @@ bool CapThread::Record(QString& reason) {
                          ? 0.0L
                          : (long double)frameTally_ * 1000.0L / activeTime_;
   const bool closed = writer.Close(actualFrameRate_);
+  framesDone_ = frameTally_;
+  bytesDone_ = writer.Writer().BytesWritten();
+  active_ = activeTime_;
   return closed && !stepFailed;
 }
 
-void CapThread::RunLoop() {
+void CapThread::RunLoop(WriterThread& pipe) {
   uint32_t NextFrame = 1;
   segmentStart_ = clock_.Now();
   nowTick_ = segmentStart_;
@@ -182,14 +216,9 @@ void CapThread::RunLoop() {
       std::unique_lock lock(pauseMutex_);
       if (paused_) {
         activeTime_ += nowTick_ - segmentStart_;
+        active_ = activeTime_;
         NextFrame = 1;
         waiting_ = true;
-        // Tell a user-interface thread that waits on the hand-off for this state. The pause
-        // lock is not held meanwhile (the hand-off's lock is taken before it elsewhere); a
-        // Continue or a stop in between is seen by the wait's condition.
-        lock.unlock();
-        handoff_.Wake();
-        lock.lock();
         pauseWake_.wait(lock, [this] { return !paused_ || stopRequested_; });
         waiting_ = false;
         // A stop while paused ends the recording here; the segment was counted at the pause.
@@ -199,49 +228,56 @@ void CapThread::RunLoop() {
         }
       }
     }
+    // The writer refused a frame (a full disk, the size limit): the recording ends.
+    if (const std::optional<CaptureEnd> failure = pipe.Failure()) {
+      EndBy(*failure);
+      break;
+    }
 
     // Frame k of the segment is due once k frame periods have passed since its start. The
     // product is formed in 64 bits, so it stays exact for any segment length.
     const uint64_t elapsed = uint32_t(nowTick_ - segmentStart_);
-    if (elapsed * info_.FramesPerSecond >= uint64_t(NextFrame) * 1000u) {
+    const uint64_t due = elapsed * info_.FramesPerSecond;
+    if (due >= uint64_t(NextFrame) * 1000u) {
+      // A frame whose successor is due already comes late: the grab or the writer was slower
+      // than the schedule, and the frames catch up one per pass.
+      if (due >= uint64_t(NextFrame + 1) * 1000u) ++caughtUp_;
       ++NextFrame;
-      TakeFrame();
+      TakeFrame(pipe);
     }
+    active_ = activeTime_ + uint32_t(nowTick_ - segmentStart_);
     // The file's sizes and counts follow the recording: at its first frame and then about
-    // once a second, so a file cut off at any moment reads whole. The rate so far is computed
-    // as Close computes it, once a second of active time makes it meaningful.
-    const uint32_t frames = info_.Writer->Frame().FrameNumber;
+    // once a second, so a file cut off at any moment reads whole.
+    const uint32_t frames = pipe.FramesWritten();
     if ((frames > 0 && !checkpointed_) || nowTick_ - lastCheckpoint_ >= kCheckpointMs) {
       checkpointed_ = frames > 0;
       lastCheckpoint_ = nowTick_;
       const uint64_t active = uint64_t(activeTime_) + uint32_t(nowTick_ - segmentStart_);
-      info_.Writer->Checkpoint(active < kCheckpointMs || frames == 0
-                                   ? 0.0L
-                                   : (long double)frames * 1000.0L / (long double)active);
+      pipe.Checkpoint(uint32_t(std::min<uint64_t>(active, UINT32_MAX)));
     }
   }
 }
 
-void CapThread::TakeFrame() {
-  MovieWriter& writer = *info_.Writer;
-  bool grabbed = false;
+void CapThread::TakeFrame(WriterThread& pipe) {
+  // Waits while the writer still needs the place; a pause or a stop meanwhile drops the frame.
+  DIBBitmap* target = pipe.GrabTarget();
+  if (!target) return;
   // A frame in which nothing changed is the previous one again: it is neither copied nor
   // compressed, and goes into the file as an empty chunk, in its place in the schedule.
   bool changed = true;
-  handoff_.Run([&] {
-    Rect captured;
-    const Point origin{info_.Area.Left, info_.Area.Top};
-    grabbed = info_.EveryFrame
-                  ? grabber_->Grab(writer.Bitmap(), origin, captured, info_.FollowCursor,
-                                   info_.ShowCursor)
-                  : grabber_->GrabChanges(writer.Bitmap(), origin, captured, info_.FollowCursor,
-                                          info_.ShowCursor, changed);
-  });
-  // A failed grab ends the recording; the frame step still appends what the bitmap holds.
+  Rect captured;
+  const Point origin{info_.Area.Left, info_.Area.Top};
+  const bool grabbed =
+      info_.EveryFrame
+          ? grabber_->Grab(*target, origin, captured, info_.FollowCursor, info_.ShowCursor)
+          : grabber_->GrabChanges(*target, origin, captured, info_.FollowCursor, info_.ShowCursor,
+                                  changed);
+  // A failed grab ends the recording; the last picture still goes into the file once more.
+  const WriterThread::Step step = !grabbed  ? WriterThread::Step::Again
+                                  : changed ? WriterThread::Step::Picture
+                                            : WriterThread::Step::Same;
+  if (pipe.Submit(step)) ++taken_;
   if (!grabbed) EndBy(CaptureEnd::ScreenUnreadable);
-  bool added = false;
-  handoff_.Run([&] { added = changed || !grabbed ? writer.AddFrame() : writer.AddSameFrame(); });
-  if (!added) EndBy(writer.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed);
 }
 
 void CapThread::EndBy(CaptureEnd end) {
@@ -252,11 +288,14 @@ void CapThread::EndBy(CaptureEnd end) {
 
 void CapThread::ReportError(const QString& reason) {
   if (!info_.OnError) return;
-  try {
-    handoff_.Run([&] { info_.OnError(reason); });
-  } catch (...) {
-    // The receiver's own failure changes nothing about this recording's end.
+  // The owner hears of it on its own thread, when it gets there; the worker does not wait.
+  if (!info_.OwnerWindow) {
+    info_.OnError(reason);
+    return;
   }
+  QMetaObject::invokeMethod(
+      info_.OwnerWindow, [onError = info_.OnError, reason] { onError(reason); },
+      Qt::QueuedConnection);
 }
 
 void CapThread::PostCapDone() {

@@ -22,6 +22,8 @@ constexpr OptionHelp kRecordOptions[] = {
   {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way"},
   {.Name = "--every-frame", .Value = "",
    .Text = "write every frame in full, also one that repeats the frame before"},
+  {.Name = "--quiet", .Value = "",
+   .Text = "no progress line on a terminal's standard error"},
   {.Name = "--help", .Value = "", .Text = "print this text and exit"},
 };
 
@@ -49,7 +51,9 @@ constexpr CommandHelp kCommands[] = {
               "SIGTERM, SIGHUP or SIGQUIT; the file is completed in every case. Files above "
               "2 GiB continue as OpenDML (AVI 2.0) parts. A frame in which nothing inside the "
               "area changed is written as an empty chunk, which players show as the frame "
-              "before; --every-frame writes it in full.",
+              "before; --every-frame writes it in full. When standard error is a terminal, a line "
+              "rewritten about once a second tells the time recorded, the file's size and the "
+              "rate achieved.",
    .Options = kRecordOptions},
   {.Name = "photo", .Arguments = "FILE.gif|FILE.jpg|FILE.bmp",
    .Summary = "take one picture of an area of the screen",

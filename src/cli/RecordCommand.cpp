@@ -17,7 +17,7 @@
 #include "capture/CapInfo.h"
 #include "capture/CapThread.h"
 #include "capture/CaptureLib.h"
-#include "capture/UiHandoff.h"
+#include "capture/RecordingProgress.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "common/CommonParams.h"
@@ -37,6 +37,7 @@ struct RecordOptions : CaptureOptions {
   std::optional<int64_t> Milliseconds;
   QString Codec = QStringLiteral("MP42");
   bool EveryFrame = false;
+  bool Quiet = false;
 };
 
 RecordOptions ParseRecordOptions(const QStringList& args) {
@@ -51,6 +52,8 @@ RecordOptions ParseRecordOptions(const QStringList& args) {
       options.Codec = OptionValue(args, i);
     else if (arg == QLatin1String("--every-frame"))
       options.EveryFrame = true;
+    else if (arg == QLatin1String("--quiet"))
+      options.Quiet = true;
     else
       TakeCaptureArgument(args, i, options, "record");
   }
@@ -158,6 +161,38 @@ int ExitCodeOf(CaptureEnd end) {
   return kExitFailed;
 }
 
+// The progress line on a terminal's standard error, rewritten in place about once a second;
+// nothing when standard error is no terminal (a script reads it) or with --quiet.
+class ProgressLine {
+ public:
+  ProgressLine(bool quiet, int fps) : on_(!quiet && isatty(STDERR_FILENO) == 1), progress_(fps) {}
+
+  void Follow(const CapThread& thread) {
+    if (!on_) return;
+    timer_.setInterval(1000);
+    QObject::connect(&timer_, &QTimer::timeout, [this, &thread] {
+      const QByteArray line = progress_.Update(thread.Figures()).toLocal8Bit();
+      // Back to the line's start, the line, and the rest of a longer one before it cleared.
+      std::fprintf(stderr, "\r%s\033[K", line.constData());
+      std::fflush(stderr);
+      shown_ = true;
+    });
+    timer_.start();
+  }
+  // Leaves the last line standing, so the messages after it begin on a line of their own.
+  void End() {
+    timer_.stop();
+    if (shown_) std::fputc('\n', stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool on_;
+  bool shown_ = false;
+  RecordingProgress progress_;
+  QTimer timer_;
+};
+
 }  // namespace
 
 int RunRecord(const QStringList& args) {
@@ -178,7 +213,6 @@ int RunRecord(const QStringList& args) {
 
   QEventLoop loop;
   RecordOwner owner(loop);
-  UiHandoff handoff;
   QString failure;
 
   CapInfo info;
@@ -195,8 +229,9 @@ int RunRecord(const QStringList& args) {
     loop.quit();
   };
 
-  CapThread thread(handoff);
+  CapThread thread;
   thread.SetInfo(info);
+  ProgressLine progressLine(options.Quiet, options.Fps);
   {
     StopSignals stopSignals([&] { thread.Stop(); });
     QTimer timer;
@@ -212,7 +247,9 @@ int RunRecord(const QStringList& args) {
         timer.start(int(*options.Milliseconds));
     }
     thread.Start();
+    progressLine.Follow(thread);
     loop.exec();
+    progressLine.End();
     // The thread has announced its end; wait for it to be gone while signals still stop it.
     thread.WaitFor();
   }

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "common/Product.h"
+#include "common/UserMessages.h"
 #include "platform/desktop/Desktop.h"
 #include "ui/ConfirmOnce.h"
 #include "update/UpdateSettings.h"
@@ -32,65 +33,8 @@ const QString kDownloadName = QStringLiteral("DownloadURL");
 constexpr double kFirstDay = -693593.0;
 constexpr double kLastDay = 2958465.0;
 
-// A check runs at most once at a time: its wait runs the event loop, where timers could
-// start another.
+// A check runs at most once at a time, whichever checker asks.
 bool gChecking = false;
-
-// Fetches url into memory within the deadline. Nothing on any failure: no connection, a
-// status other than 200 (a redirect included, which is not followed), a body over
-// kMaxAnswerBytes, the deadline passed. The event loop keeps running meanwhile, user input
-// excepted.
-std::optional<QByteArray> Get(const QUrl& url, std::chrono::milliseconds deadline) {
-  QNetworkAccessManager manager;
-  manager.setProxy(QNetworkProxy::NoProxy);
-  manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-  QNetworkRequest request(url);
-  request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                       QNetworkRequest::ManualRedirectPolicy);
-  request.setRawHeader("Accept", "text/html, */*");
-  request.setRawHeader("User-Agent", "Mozilla/3.0 (compatible; Indy Library)");
-  // Asking for the body as it is means the toolkit never inflates a compressed one.
-  request.setRawHeader("Accept-Encoding", "identity");
-  std::unique_ptr<QNetworkReply> reply(manager.get(request));
-
-  QByteArray body;
-  bool refused = false;
-  const auto refuse = [&] {
-    refused = true;
-    reply->abort();
-  };
-  QEventLoop loop;
-  QTimer timer;
-  timer.setSingleShot(true);
-  QObject::connect(&timer, &QTimer::timeout, &loop, refuse);
-  QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, [&] {
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && length.toLongLong() > kMaxAnswerBytes) refuse();
-  });
-  QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
-    body += reply->read(kMaxAnswerBytes + 1 - body.size());
-    if (body.size() > kMaxAnswerBytes) refuse();
-  });
-  QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-  timer.start(deadline);
-  if (!reply->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
-  if (refused || reply->error() != QNetworkReply::NoError) return std::nullopt;
-  if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
-    return std::nullopt;
-  }
-  body += reply->read(kMaxAnswerBytes + 1 - body.size());
-  if (body.size() > kMaxAnswerBytes) return std::nullopt;
-  return body;
-}
-
-// Clears the flag of the running check when it ends, however it ends.
-struct CheckingFlag {
-  CheckingFlag() { gChecking = true; }
-  ~CheckingFlag() { gChecking = false; }
-  CheckingFlag(const CheckingFlag&) = delete;
-  CheckingFlag& operator=(const CheckingFlag&) = delete;
-};
 
 }  // namespace
 
@@ -121,26 +65,16 @@ QString UpdateChecker::RequestAddress() const {
          id;
 }
 
-bool UpdateChecker::FetchUpdateInfo() {
-  if (gChecking) return false;
-  const CheckingFlag checking;
-  const QUrl url(RequestAddress(), QUrl::TolerantMode);
-  if (!url.isValid() || !IsWebAddress(url.toString())) return false;
-  const std::optional<QByteArray> body = Get(url, options_.deadline);
-  if (!body) return false;
-  std::optional<UpdateAnswer> answer = ParseUpdateAnswer(*body, product_);
-  if (!answer) return false;
-  if (answer->website) settings_.WriteString(kUpdate, kWebsiteName, *answer->website);
-  if (answer->downloadUrl) settings_.WriteString(kUpdate, kDownloadName, *answer->downloadUrl);
-  settings_.WriteDate(kLastCheck, Today());
-  answer_ = std::move(answer);
-  return true;
+UpdateChecker::~UpdateChecker() {
+  if (reply_) reply_->abort();
+  if (running_) gChecking = false;
 }
 
-bool UpdateChecker::CheckForUpdate(bool verbose, const QString& version, const QString& product) {
+bool UpdateChecker::Start(bool verbose, const QString& version, const QString& product) {
   if (gChecking) return false;
   version_ = version.isEmpty() ? QString::fromUtf8(kVersion) : version;
   product_ = product;
+  verbose_ = verbose;
   if (!verbose) {
     const double today = Today();
     const std::optional<double> last = settings_.ReadDate(kLastCheck);
@@ -151,17 +85,120 @@ bool UpdateChecker::CheckForUpdate(bool verbose, const QString& version, const Q
     if (known && std::round(today - *last) < 30.0) return false;
     if (!ConfirmOnce(AutoUpdateCheckText(), parent_, silenced_)) return false;
   }
-  if (!FetchUpdateInfo() || !parent_) return false;
+  const QUrl url(RequestAddress(), QUrl::TolerantMode);
+  if (!url.isValid() || !IsWebAddress(url.toString())) return false;
 
-  QString caption = QStringLiteral("There is a new update");
-  if (answer_->version.compare(version_, Qt::CaseSensitive) <= 0) {
-    if (!verbose) return false;
-    caption = QStringLiteral("You still have the latest version");
-  }
-  UpdateWindow window(
-      caption, UpdateMemoText(*answer_), [this] { OpenDownloadPage(); }, parent_);
-  window.exec();
+  gChecking = running_ = true;
+  answer_.reset();
+  body_.clear();
+  refusal_.clear();
+  manager_ = std::make_unique<QNetworkAccessManager>();
+  manager_->setProxy(QNetworkProxy::NoProxy);
+  manager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+  QNetworkRequest request(url);
+  request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                       QNetworkRequest::ManualRedirectPolicy);
+  request.setRawHeader("Accept", "text/html, */*");
+  request.setRawHeader("User-Agent", "Mozilla/3.0 (compatible; Indy Library)");
+  // Asking for the body as it is means the toolkit never inflates a compressed one.
+  request.setRawHeader("Accept-Encoding", "identity");
+  QNetworkReply* reply = manager_->get(request);
+  reply_ = reply;
+  // Cuts the reply off, with the reason a manual check gives.
+  const auto refuse = [this](const QString& why) {
+    if (!reply_ || !refusal_.isEmpty()) return;
+    refusal_ = why;
+    reply_->abort();
+  };
+  deadline_.setSingleShot(true);
+  connect(&deadline_, &QTimer::timeout, reply,
+          [refuse] { refuse(QStringLiteral("no answer in time")); });
+  connect(reply, &QNetworkReply::metaDataChanged, this, [this, refuse] {
+    const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() > kMaxAnswerBytes)
+      refuse(QStringLiteral("the answer is too long"));
+  });
+  connect(reply, &QNetworkReply::readyRead, this, [this, refuse] {
+    body_ += reply_->read(kMaxAnswerBytes + 1 - body_.size());
+    if (body_.size() > kMaxAnswerBytes) refuse(QStringLiteral("the answer is too long"));
+  });
+  connect(reply, &QNetworkReply::finished, this, &UpdateChecker::Answered);
+  deadline_.start(options_.deadline);
   return true;
+}
+
+void UpdateChecker::Answered() {
+  deadline_.stop();
+  QNetworkReply* reply = reply_;
+  if (!reply) return;
+  reply_ = nullptr;
+  reply->deleteLater();
+
+  QString failure = refusal_;
+  if (failure.isEmpty() && reply->error() != QNetworkReply::NoError) failure = reply->errorString();
+  const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+  if (failure.isEmpty() && status != 200)
+    failure = QStringLiteral("the service answered with status %1").arg(status);
+  if (failure.isEmpty()) {
+    body_ += reply->read(kMaxAnswerBytes + 1 - body_.size());
+    failure =
+        body_.size() > kMaxAnswerBytes ? QStringLiteral("the answer is too long") : Apply(body_);
+  }
+  gChecking = running_ = false;
+
+  if (!failure.isEmpty()) {
+    if (!verbose_) return End(false);
+    waiting_ = [this, failure] {
+      ShowMessage(QStringLiteral("Can not reach the update service: ") + failure);
+      End(false);
+    };
+  } else {
+    const bool newer = answer_->version.compare(version_, Qt::CaseSensitive) > 0;
+    if (!newer && !verbose_) return End(false);
+    waiting_ = [this, newer] {
+      if (!parent_) return End(false);
+      UpdateWindow window(
+          newer ? QStringLiteral("There is a new update")
+                : QStringLiteral("You still have the latest version"),
+          UpdateMemoText(*answer_), [this] { OpenDownloadPage(); }, parent_);
+      window.exec();
+      End(true);
+    };
+  }
+  ShowWaiting();
+}
+
+QString UpdateChecker::Apply(const QByteArray& body) {
+  std::optional<UpdateAnswer> answer = ParseUpdateAnswer(body, product_);
+  if (!answer) return QStringLiteral("the answer is not valid");
+  if (answer->website) settings_.WriteString(kUpdate, kWebsiteName, *answer->website);
+  if (answer->downloadUrl) settings_.WriteString(kUpdate, kDownloadName, *answer->downloadUrl);
+  settings_.WriteDate(kLastCheck, Today());
+  answer_ = std::move(answer);
+  return QString();
+}
+
+void UpdateChecker::ShowWaiting() {
+  if (!waiting_ || (options_.mayShow && !options_.mayShow())) return;
+  std::exchange(waiting_, nullptr)();
+}
+
+void UpdateChecker::End(bool shown) {
+  emit Finished(shown);
+}
+
+bool UpdateChecker::CheckForUpdate(bool verbose, const QString& version, const QString& product) {
+  bool shown = false;
+  QEventLoop loop;
+  const QMetaObject::Connection done =
+      connect(this, &UpdateChecker::Finished, &loop, [&](bool answered) {
+        shown = answered;
+        loop.quit();
+      });
+  if (Start(verbose, version, product)) loop.exec();
+  disconnect(done);
+  return shown;
 }
 
 void UpdateChecker::OpenDownloadPage() const {

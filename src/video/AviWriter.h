@@ -92,6 +92,8 @@ class AviWriter {
   // The target file of the current (or last) recording, links resolved.
   const QString& FilePath() const { return finalPath_; }
   uint32_t FramesWritten() const { return framesWritten_; }
+  // The file's length so far: where the next chunk goes.
+  int64_t BytesWritten() const { return file_.Position(); }
   // The open recording's frames go to the disk with direct I/O.
   bool Direct() const { return file_.IsDirect(); }
 

@@ -20,10 +20,12 @@
 
 #include "capture/CapInfo.h"
 #include "capture/CapThread.h"
-#include "capture/UiHandoff.h"
+#include "capture/WriterThread.h"
+#include "common/CommonParams.h"
 #include "platform/clock/TickClock.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
+#include "video/AviCompress.h"
 #include "video/AviWriter.h"
 #include "video/MovieWriter.h"
 
@@ -39,6 +41,8 @@ class FakeClock : public TickClock {
  public:
   uint32_t Now() override { return now_; }
   void Sleep(uint32_t milliseconds) override {
+    // The writer keeps up with this clock: each frame is in the file before time moves on.
+    if (KeepUp) KeepUp();
     now_ += milliseconds;
     if (OnSleep) OnSleep(Elapsed());
   }
@@ -46,6 +50,7 @@ class FakeClock : public TickClock {
   uint32_t Elapsed() const { return now_ - kClockStart; }
 
   std::function<void(uint32_t)> OnSleep;  // set before the thread starts
+  std::function<void()> KeepUp;           // likewise
 
  private:
   std::atomic<uint32_t> now_{kClockStart};
@@ -89,10 +94,17 @@ class CapThreadTest : public ::testing::Test {
       NoteFrames(elapsed - 10);
       if (OnPass) OnPass(elapsed);
     };
+    clock.KeepUp = [this] {
+      while (!thread->WriterIdle()) std::this_thread::yield();
+    };
+  }
+
+  void WaitUntilPaused() {
+    while (!thread->IsWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
   void Start(uint16_t fps, Rect area = Rect{0, 0, 64, 48}) {
-    thread = std::make_unique<CapThread>(handoff, clock);
+    thread = std::make_unique<CapThread>(clock);
     CapInfo info;
     info.OwnerWindow = &owner;
     info.Area = area;
@@ -132,7 +144,6 @@ class CapThreadTest : public ::testing::Test {
   QTemporaryDir dir;
   QString file;
   FakeClock clock;
-  UiHandoff handoff;
   CapDoneReceiver owner;
   std::unique_ptr<MovieWriter> writer;
   std::unique_ptr<CapThread> thread;
@@ -209,7 +220,7 @@ TEST_F(CapThreadTest, APauseIsNeitherCountedNorFilledAndTheScheduleRestartsAtThe
     if (c != 0 && elapsed == c + 2510) thread->Stop();
   };
   Start(1);
-  handoff.WaitUntil([this] { return thread->IsWaiting(); });
+  WaitUntilPaused();
 
   clock.Advance(10000);  // ten seconds paused
   const uint32_t c = clock.Elapsed();
@@ -232,7 +243,7 @@ TEST_F(CapThreadTest, AStopWhilePausedWakesTheWorkerAndCompletesTheFile) {
     if (elapsed == 1510) thread->Pause();
   };
   Start(1);
-  handoff.WaitUntil([this] { return thread->IsWaiting(); });
+  WaitUntilPaused();
   clock.Advance(10000);
   thread->Stop();
   Finish();
@@ -269,7 +280,7 @@ TEST_F(CapThreadTest, TheFileLastsAsLongAsTheRecordingWasActive) {
     };
     Start(c.Fps);
     if (c.After) {
-      handoff.WaitUntil([this] { return thread->IsWaiting(); });
+      WaitUntilPaused();
       clock.Advance(10000);
       continuedAt = clock.Elapsed();
       thread->Continue();
@@ -308,6 +319,8 @@ TEST_F(CapThreadTest, ALateWorkerTakesOneFramePerPassUntilItHasCaughtUp) {
   // ... and once caught up they are taken on time again.
   EXPECT_EQ(frameTimes[59], 6000u);
   EXPECT_EQ(frameTimes[50], 5100u);
+  // Frames 11 to 42 came while the next one was due already.
+  EXPECT_EQ(thread->Figures().CaughtUp, 32u);
 }
 
 TEST_F(CapThreadTest, ARecordingThatEndsItselfCompletesItsFileAndTellsWhy) {
@@ -368,10 +381,10 @@ TEST_F(CapThreadTest, AFileThatCannotBeCreatedIsReportedOnTheUserInterfaceThread
   EXPECT_EQ(owner.Count, 0);
 }
 
-TEST_F(CapThreadTest, DestroyingARunningThreadWaitsForItsFileWithoutBlockingTheHandoff) {
+TEST_F(CapThreadTest, DestroyingARunningThreadWaitsForItsFile) {
   // The real clock: frames are due every 31 ms while the user-interface thread is busy
-  // elsewhere, so steps are queued when the destruction starts waiting.
-  auto real = std::make_unique<CapThread>(handoff);
+  // elsewhere.
+  auto real = std::make_unique<CapThread>();
   CapInfo info;
   info.OwnerWindow = &owner;
   info.Area = Rect{0, 0, 64, 48};
@@ -384,7 +397,6 @@ TEST_F(CapThreadTest, DestroyingARunningThreadWaitsForItsFileWithoutBlockingTheH
   QEventLoop loop;
   QTimer::singleShot(300, &loop, &QEventLoop::quit);
   loop.exec();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let a step wait for us
   real.reset();
 
   QCoreApplication::sendPostedEvents(&owner);
@@ -398,12 +410,64 @@ TEST_F(CapThreadTest, DestroyingAPausedThreadCompletesItsFile) {
     if (elapsed == 1510) thread->Pause();
   };
   Start(1);
-  handoff.WaitUntil([this] { return thread->IsWaiting(); });
+  WaitUntilPaused();
   thread.reset();
 
   QCoreApplication::sendPostedEvents(&owner);
   EXPECT_EQ(owner.Count, 1);
   EXPECT_EQ(DecodedFrames(file), 1);
+}
+
+// Against a writer far slower than the schedule (each frame takes 600 ms), a pause, a stop
+// and the destruction act without waiting for the frame that waits: the worker pauses while
+// the writer is still busy, and the file, complete, ends at most one frame after the figure
+// the stop saw. Both ways of handing pictures over: drawn in place (uncompressed) and swapped
+// (MP42).
+TEST_F(CapThreadTest, PauseAndStopDoNotWaitForASlowWriter) {
+  WriterThread::InjectStepDelay(600);
+  struct Restore {
+    ~Restore() { WriterThread::InjectStepDelay(0); }
+  } restore;
+  enum class End { Stop, PauseThenStop, Destroy };
+  for (const uint32_t handler : {0u, MakeFourCC("MP42")}) {
+    for (const End end : {End::Stop, End::PauseThenStop, End::Destroy}) {
+      SCOPED_TRACE(testing::Message() << handler << " " << int(end));
+      ASSERT_TRUE(writer->Compressor().Select(handler));
+      file = dir.filePath(QStringLiteral("slow%1-%2.avi").arg(handler).arg(int(end)));
+      owner.Count = 0;
+      thread = std::make_unique<CapThread>();
+      CapInfo info;
+      info.OwnerWindow = &owner;
+      info.Area = Rect{0, 0, 64, 48};
+      info.Writer = writer.get();
+      info.FileName = file;
+      info.FramesPerSecond = 10;
+      info.EveryFrame = true;
+      thread->SetInfo(info);
+      thread->Start();
+      // A frame is being written and the next one waits for the writer.
+      while (thread->FramesTaken() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (end == End::PauseThenStop) {
+        thread->Pause();
+        WaitUntilPaused();
+        EXPECT_FALSE(thread->WriterIdle()) << "the pause waited for the writer";
+      }
+      const uint32_t written = thread->Figures().Frames;
+      if (end == End::Destroy) {
+        thread.reset();
+      } else {
+        thread->Stop();
+        thread->WaitFor();
+        EXPECT_EQ(thread->Figures().Frames, writer->Frame().FrameNumber);
+      }
+      QCoreApplication::sendPostedEvents(&owner);
+      EXPECT_EQ(owner.Count, 1);
+      const int frames = DecodedFrames(file);
+      EXPECT_GE(frames, 1);
+      EXPECT_LE(frames, int(written) + 1);
+      EXPECT_EQ(frames, int(writer->Frame().FrameNumber));
+    }
+  }
 }
 
 }  // namespace

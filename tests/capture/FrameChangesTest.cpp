@@ -6,16 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "capture/CapInfo.h"
 #include "capture/CapThread.h"
 #include "capture/CaptureLib.h"
-#include "capture/UiHandoff.h"
 #include "platform/clock/TickClock.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
@@ -41,10 +42,13 @@ class StepClock : public TickClock {
  public:
   uint32_t Now() override { return now_; }
   void Sleep(uint32_t milliseconds) override {
+    // The writer keeps up with this clock: each frame is in the file before time moves on.
+    if (KeepUp) KeepUp();
     now_ += milliseconds;
     if (OnSleep) OnSleep(now_);
   }
   std::function<void(uint32_t)> OnSleep;
+  std::function<void()> KeepUp;
 
  private:
   std::atomic<uint32_t> now_{0};
@@ -88,8 +92,10 @@ class FrameChangesTest : public ::testing::Test {
       if (EntryCodeText(entry) == take.Codec) selected = writer.Compressor().Select(entry.Handler);
     EXPECT_TRUE(selected) << take.Codec.toStdString();
     StepClock clock;
-    UiHandoff handoff;
-    CapThread thread(handoff, clock);
+    CapThread thread(clock);
+    clock.KeepUp = [&] {
+      while (!thread.WriterIdle()) std::this_thread::yield();
+    };
     clock.OnSleep = [&](uint32_t now) {
       if (now == uint32_t(take.Frames) * kPeriod + 20) thread.Stop();
       if (take.PauseAt && now == uint32_t(take.PauseAt) * kPeriod + 10) thread.Pause();
@@ -108,7 +114,7 @@ class FrameChangesTest : public ::testing::Test {
     thread.SetInfo(info);
     thread.Start();
     if (take.PauseAt) {
-      handoff.WaitUntil([&] { return thread.IsWaiting(); });
+      while (!thread.IsWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       thread.Continue();  // the schedule starts again from there, one frame fewer in all
     }
     thread.WaitFor();

@@ -1,5 +1,8 @@
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTcpSocket>
 #include <QTimer>
@@ -11,11 +14,12 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <optional>
 #include <thread>
 
-#include "capture/UiHandoff.h"
 #include "common/Product.h"
 #include "support/HttpTestServer.h"
+#include "support/RecordingMessages.h"
 #include "ui/ConfirmOnce.h"
 #include "update/UpdateChecker.h"
 #include "update/UpdateSettings.h"
@@ -117,7 +121,8 @@ struct Check {
                                [this](const QString& address) {
                                  opened << address;
                                  return true;
-                               }});
+                               },
+                           .mayShow = {}});
     return checker.CheckForUpdate(verbose);
   }
   QString Stored(const char* name) {
@@ -267,31 +272,36 @@ TEST(UpdateChecker, OnlyWebAddressesAreAskedOrOpened) {
   EXPECT_EQ(check.opened, QStringList{QString::fromUtf8(kWebsite)});
 }
 
-TEST(UpdateChecker, HandOffsGoOnWhileTheAnswerIsAwaited) {
+// The check runs in the background: input reaches the window while the service is silent,
+// a manual check that gets no answer says why, and an answer waits while nothing may be
+// shown (a recording runs).
+TEST(UpdateChecker, WaitsInTheBackgroundAndShowsOnlyWhenAllowed) {
   Check check;
-  UiHandoff handoff;
-  constexpr int kFrames = 20;
-  std::atomic<int> frames{0};
-  // The server answers only once the worker's frames have all run on this thread, which
-  // they can only while the check waits without blocking it.
-  check.server.handler = [&](QTcpSocket* socket) {
-    auto* timer = new QTimer(socket);
-    QObject::connect(timer, &QTimer::timeout, socket, [&, socket, timer] {
-      if (frames < kFrames) return;
-      timer->stop();
-      HttpReply(200,
-                Lines({"Quillmark", "1.4", "http://127.0.0.1:1", "http://127.0.0.1:1"}))(socket);
-    });
-    timer->start(10);
-  };
-  std::thread worker([&] {
-    for (int i = 0; i < kFrames; ++i) handoff.Run([&] { ++frames; });
-  });
-  UpdateChecker checker(check.settings, check.settings, &check.window,
-                        {.deadline = 20s, .today = {}, .open = {}});
-  EXPECT_TRUE(checker.FetchUpdateInfo());
-  EXPECT_EQ(frames, kFrames);
-  worker.join();
+  test::RecordingMessages told;
+  check.server.handler = [](QTcpSocket*) {};  // accepts and never answers
+  bool allowed = false;
+  UpdateChecker silent(
+      check.settings, check.settings, &check.window,
+      {.deadline = 1500ms, .today = {}, .open = {}, .mayShow = [&] { return allowed; }});
+  std::optional<bool> finished;
+  QObject::connect(&silent, &UpdateChecker::Finished, [&](bool shown) { finished = shown; });
+  ASSERT_TRUE(silent.Start(true));
+
+  // Typing reaches the window while the check waits.
+  QLineEdit edit(&check.window);
+  QCoreApplication::postEvent(
+      &edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a")));
+  QEventLoop loop;
+  QTimer::singleShot(2500, &loop, &QEventLoop::quit);
+  loop.exec();
+  EXPECT_EQ(edit.text(), QStringLiteral("a"));
+  // The failure waits for the recording's end, then says why.
+  EXPECT_FALSE(finished);
+  EXPECT_TRUE(told.Messages().isEmpty());
+  allowed = true;
+  silent.ShowWaiting();
+  EXPECT_EQ(finished, false);
+  EXPECT_EQ(told.Messages(), QStringList{"Can not reach the update service: no answer in time"});
 }
 
 }  // namespace

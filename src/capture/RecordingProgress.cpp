@@ -1,0 +1,66 @@
+#include "capture/RecordingProgress.h"
+
+#include <algorithm>
+
+namespace qm {
+
+namespace {
+
+// The span of active time over which the rate is judged.
+constexpr uint32_t kWindowMs = 5000;
+// Frames a writer that keeps up may still owe: the one being written and the one waiting.
+constexpr double kFramesInFlight = 2;
+
+QString Duration(uint32_t milliseconds) {
+  const uint32_t seconds = milliseconds / 1000;
+  return QStringLiteral("%1:%2:%3")
+      .arg(seconds / 3600)
+      .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+      .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString Megabytes(int64_t bytes) {
+  const double mb = double(std::max<int64_t>(bytes, 0)) / 1e6;
+  return QString::number(mb, 'f', mb < 10 ? 1 : 0) + QStringLiteral(" MB");
+}
+
+}  // namespace
+
+RecordingProgress::RecordingProgress(int framesPerSecond) : fps_(std::max(framesPerSecond, 1)) {}
+
+QString RecordingProgress::Update(const RecordingFigures& figures) {
+  // A pause adds no active time: its samples would only repeat the last one.
+  if (samples_.empty() || figures.ActiveMs > samples_.back().ActiveMs)
+    samples_.push_back({figures.ActiveMs, figures.Frames});
+  // The newest sample at least a window old is where the window starts.
+  while (samples_.size() > 1 && figures.ActiveMs - samples_[1].ActiveMs >= kWindowMs)
+    samples_.pop_front();
+  const Sample& first = samples_.front();
+  const uint32_t span = figures.ActiveMs - first.ActiveMs;
+  if (span >= kWindowMs && figures.Frames >= first.Frames) {
+    const double frames = figures.Frames - first.Frames;
+    const double expected = double(fps_) * span / 1000.0;
+    tooSlow_ = frames + kFramesInFlight < 0.9 * expected;
+    slowRate_ = frames * 1000.0 / span;
+  }
+
+  QString rate;
+  if (tooSlow_) {
+    rate = QStringLiteral("too slow: %1 of %2 fps").arg(slowRate_, 0, 'f', 1).arg(fps_);
+  } else {
+    const double achieved =
+        figures.ActiveMs == 0 ? 0 : figures.Frames * 1000.0 / double(figures.ActiveMs);
+    rate = QStringLiteral("%1/%2 fps").arg(achieved, 0, 'f', 1).arg(fps_);
+  }
+  return (QStringLiteral("Recording ") + Duration(figures.ActiveMs) + QStringLiteral(" - ") +
+          Megabytes(figures.Bytes) + QStringLiteral(" - ") + rate)
+      .left(64);
+}
+
+QString RecordingProgress::CaughtUpNote(uint32_t caughtUp) {
+  if (caughtUp == 0) return QString();
+  return caughtUp == 1 ? QStringLiteral("1 frame caught up")
+                       : QStringLiteral("%1 frames caught up").arg(caughtUp);
+}
+
+}  // namespace qm

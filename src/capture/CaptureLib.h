@@ -22,7 +22,7 @@ struct CursorState {
 };
 
 // Copies a rectangle of the screen into a bitmap, optionally centring a fixed-size area on
-// the mouse and drawing the cursor. Grab runs on the user-interface thread; a grabber may be
+// the mouse and drawing the cursor. Grab runs on any one thread at a time; a grabber may be
 // created on any thread, since it holds only the screen rectangle. Several grabbers may work
 // on several threads at once; one grabber is used by one thread at a time.
 class CaptureLib {

@@ -26,7 +26,7 @@ enum class PixelFormat : uint8_t {
 // Since drawing happens straight into Bits, the packed copy is always the picture last
 // drawn; RefreshBits only has to describe it. At 1, 4 and 8 bits the colour table after the
 // header maps pixel values to evenly spaced grey levels.
-// Used on the user-interface thread only.
+// Used by one thread at a time.
 class DIBBitmap {
  public:
   // 480 x 320 at 24 bits.

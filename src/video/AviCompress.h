@@ -32,8 +32,9 @@ struct DisplayItem {
 
 // Lists the installed compressors (the built-in uncompressed entry first), selects and
 // configures one, and turns the frame bitmap into compressed frames for the AVI writer.
-// List, Select, CanConfigure and Configure run on the user-interface thread; Begin and End
-// on the capture thread, Compress on the user-interface thread; calls never overlap.
+// List, Select, CanConfigure and Configure run on the user-interface thread while no recording
+// runs; Begin and End on the capture thread, Compress on the recording's writer thread; calls
+// never overlap.
 class AviCompress {
  public:
   AviCompress();

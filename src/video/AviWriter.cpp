@@ -33,7 +33,7 @@ constexpr uint32_t kMovi = MakeFourCC("movi");
 constexpr uint32_t kIdx1 = MakeFourCC("idx1");
 constexpr uint32_t kJunk = MakeFourCC("JUNK");
 
-// After a frame longer than this the user-interface thread pauses briefly, so that a run of
+// After a frame longer than this the writing thread pauses briefly, so that a run of
 // large frames does not starve the rest of the desktop.
 constexpr uint32_t kLargeFrame = 50000;
 constexpr uint32_t kLargeFramePauseMs = 2;

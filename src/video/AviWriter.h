@@ -37,7 +37,7 @@ class TickClock;
 // brings older frames to the disk, so a file cut off at any moment plays up to its last whole
 // frame; AviRepair completes such a file. The output file and its spool are locked while
 // recording: a second writer asked for the same file refuses at once.
-// Open and Close run on the capture thread, AddFrame on the user-interface thread; calls
+// Open and Close run on the capture thread, AddFrame on the recording's writer thread; calls
 // never overlap.
 class AviWriter {
  public:

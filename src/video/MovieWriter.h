@@ -15,8 +15,9 @@ class AviCompress;
 class AudioCatalogue;
 
 // The one entry point of video output: opens a recording file, hands out the frame bitmap
-// to grab into, adds frames and closes the file. Open and Close run on the capture thread;
-// Bitmap, AddFrame, Configure and Compressor on the user-interface thread.
+// to grab into, adds frames and closes the file. Open and Close run on the capture thread,
+// Bitmap, AddFrame and Checkpoint on the recording's writer thread meanwhile; Configure and
+// Compressor on the user-interface thread while no recording runs. Calls never overlap.
 class MovieWriter {
  public:
   // spoolPath: the AVI writer's index spool file; empty for the application's own.
@@ -34,7 +35,7 @@ class MovieWriter {
   // compressor learns of it from the next frame's number). The newest repeat is held back
   // until the next frame, so that EndRepeats can still make it a whole frame.
   bool AddSameFrame();
-  // At the end of a recording, before Close, on the user-interface thread: a repeat held back
+  // At the end of a recording, before Close, on the capture thread: a repeat held back
   // becomes a whole frame, the bitmap's picture compressed again. Demuxers leave empty chunks
   // out and time the frames after them by their place; a file that ended with them would
   // decode shorter than it lasts. False when it could not be written (it is then left out).
@@ -42,7 +43,7 @@ class MovieWriter {
   // 0 keeps the requested rate. False without an open file.
   bool Close(long double actualFrameRate);
   // Refreshes the open file's sizes and counts with the rate so far (AviWriter::Checkpoint);
-  // on the capture thread between frames.
+  // between frames.
   bool Checkpoint(long double rateSoFar);
   // Keeps a note of each recording in progress in folder (RecordingJournal), so that the next
   // start completes a recording a crash interrupted. Empty: no notes (the default).

@@ -260,6 +260,29 @@ TEST_F(AppEndToEnd, RecordPauseContinueStopFromTheTrayAndPlay) {
   EXPECT_NEAR(video.Duration * 4, double(FramesInFile(file)), 2.5);
 }
 
+// Cinepak needs seconds for a full-screen frame, against a frame due every 100 ms: the tray
+// menu still opens at once, and Stop brings the window back while the last frame is being
+// compressed; the file is complete after it.
+TEST_F(AppEndToEnd, ASlowCompressorNeverHoldsUpTheTrayOrTheStop) {
+  Settings().WriteInteger("Capture area", "Capture area", 0);  // the whole screen
+  Settings().WriteInteger("Video", "FPS", 10);
+  Settings().WriteInteger("Video", "Video Compression", 8);  // Cinepak
+  Start();
+  ClickCaptureVideo();
+  ASSERT_TRUE(SpinUntil([&] { return !WindowShown() && Videos().size() == 1; }));
+  Idle(2500);
+  ChooseTrayItem(kRunningStop);
+  ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }, 5));
+  // The note of the recording goes once its file is complete.
+  ASSERT_TRUE(SpinUntil([&] { return Journal().isEmpty(); }, 60));
+  const QString file = Path("out/") + Videos().value(0);
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.CodecName, "cinepak");
+  EXPECT_GE(video.Frames, 1);
+  EXPECT_EQ(video.Frames, FramesInFile(file));
+}
+
 TEST_F(AppEndToEnd, FailuresReturnTheWindowIdle) {
   // An output folder that cannot be made: it would lie below a regular file (the tests may
   // run as root, whom permissions do not stop).

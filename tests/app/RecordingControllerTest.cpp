@@ -46,6 +46,8 @@ struct FakeRecorder : Recorder {
   void Continue() override { *Log += "continue;"; }
   void Stop() override { *Log += "stop;"; }
   bool IsFinished() const override { return Finished; }
+  RecordingFigures Figures() const override { return {.CaughtUp = CaughtUp}; }
+  uint32_t CaughtUp = 0;
 };
 
 struct FakeView : RecordingView {
@@ -59,6 +61,7 @@ struct FakeView : RecordingView {
   void ShowFromTray() override { Log += "show;"; }
   void Beep() override { Log += "beep;"; }
   void ShowOutput(const QString& file) override { Log += "output " + file.toStdString() + ";"; }
+  void ShowOutputNote(const QString& note) override { Log += note.toStdString() + ";"; }
   void ShowError(const QString& text) override { Log += text.toStdString() + ";"; }
   void PlayVideo(const QString& file) override { Log += "play " + file.toStdString() + ";"; }
 };
@@ -90,8 +93,10 @@ class RecordingControllerTest : public ::testing::Test {
 };
 
 TEST_F(RecordingControllerTest, DelayPauseContinueStopAndPlay) {
+  EXPECT_FALSE(controller_->IsBusy());
   controller_->CaptureVideo();
   EXPECT_EQ(controller_->GetState(), State::Waiting);
+  EXPECT_TRUE(controller_->IsBusy());
   timer_->Advance(2999);
   EXPECT_EQ(TakeLog(), "hide;");
   timer_->Advance(1);
@@ -107,9 +112,14 @@ TEST_F(RecordingControllerTest, DelayPauseContinueStopAndPlay) {
   controller_->TogglePause();
   EXPECT_EQ(TakeLog(), "pause;continue;");
 
+  recorders_[0]->CaughtUp = 3;
   controller_->Stop();
   EXPECT_EQ(controller_->GetState(), State::Idle);
-  EXPECT_EQ(TakeLog(), "stop;show;output /out/C1.avi;");
+  EXPECT_EQ(TakeLog(), "stop;show;output /out/C1.avi;3 frames caught up;");
+  // Until the file is complete, what shapes the recording stays locked.
+  EXPECT_TRUE(controller_->IsBusy());
+  recorders_[0]->Finished = true;
+  EXPECT_FALSE(controller_->IsBusy());
   recorders_[0]->Events.Done();
   Settle();
   EXPECT_EQ(TakeLog(), "play /out/C1.avi;");

@@ -169,6 +169,39 @@ TEST_F(RecordCommand, AStillScreenGivesEmptyChunksUnlessEveryFrameIsAsked) {
   }
 }
 
+// On a terminal the tool rewrites one progress line about once a second, and its last figures
+// agree with the file; --quiet (and a standard error that is no terminal, as everywhere else
+// here) leaves it out.
+TEST_F(RecordCommand, ATerminalSeesTheProgressLine) {
+  for (const bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet);
+    const QString file = Path(quiet ? "quiet.avi" : "progress.avi");
+    QString command = QStringLiteral(
+                          "'%1' record '%2' --area 0,0,64,48 --fps 10 --seconds 3.5 "
+                          "--codec DIB")
+                          .arg(QStringLiteral(QM_CLI_PATH), file);
+    if (quiet) command += QStringLiteral(" --quiet");
+    // script gives the tool a terminal and copies what it shows to standard output.
+    const ProcessResult run =
+        test::RunProcess(QStringLiteral("script"), {"-qec", command, "/dev/null"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Out.toStdString();
+    const QRegularExpression line(
+        QStringLiteral("\\rRecording 0:00:0(\\d) - ([0-9.]+) MB - ([0-9.]+)/10 fps"));
+    QRegularExpressionMatch last;
+    for (const QRegularExpressionMatch& m : line.globalMatch(run.Out)) last = m;
+    if (quiet) {
+      EXPECT_FALSE(last.hasMatch()) << run.Out.toStdString();
+      continue;
+    }
+    ASSERT_TRUE(last.hasMatch()) << run.Out.toStdString();
+    EXPECT_EQ(last.captured(1).toInt(), 3);
+    const test::AviFile avi = MediaProbe::ReadAvi(file);
+    ASSERT_TRUE(avi.Valid);
+    EXPECT_NEAR(last.captured(2).toDouble(), double(QFileInfo(file).size()) / 1e6, 0.1);
+    EXPECT_NEAR(last.captured(3).toDouble(), avi.Rate() / double(avi.Scale()), 1.0);
+  }
+}
+
 TEST_F(RecordCommand, MPEG4IsTheDefaultCodec) {
   const QString file = Path("mp42.avi");
   const ProcessResult run = RunTool({"record", file, "--area", "0,0,320,240", "--seconds", "1"});

@@ -233,6 +233,8 @@ void CapThread::RunLoop(WriterThread& pipe) {
       EndBy(*failure);
       break;
     }
+    // A step threw (the error report's silent abort): Finish brings it back at once.
+    if (pipe.Threw()) break;
 
     // Frame k of the segment is due once k frame periods have passed since its start. The
     // product is formed in 64 bits, so it stays exact for any segment length.

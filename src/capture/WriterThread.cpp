@@ -124,6 +124,11 @@ bool WriterThread::Idle() const {
   return (!queued_ && !busy_ && !checkpoint_) || abandoned_ || failure_ || error_;
 }
 
+bool WriterThread::Threw() const {
+  std::lock_guard lock(mutex_);
+  return error_ != nullptr;
+}
+
 std::optional<CaptureEnd> WriterThread::Failure() const {
   std::lock_guard lock(mutex_);
   return failure_;

@@ -74,6 +74,8 @@ class WriterThread {
   bool Idle() const;
   // Why the writer stopped taking frames, once it failed: SizeLimit or WriteFailed.
   std::optional<CaptureEnd> Failure() const;
+  // A step threw: the writer takes nothing more, and Finish rethrows it.
+  bool Threw() const;
   // Frames in the file, and its length in bytes, as far as written.
   uint32_t FramesWritten() const { return frames_; }
   int64_t BytesWritten() const { return bytes_; }

@@ -23,6 +23,7 @@
 #include "capture/WriterThread.h"
 #include "common/CommonParams.h"
 #include "platform/clock/TickClock.h"
+#include "platform/codecs/VideoEncoder.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "video/AviCompress.h"
@@ -370,6 +371,21 @@ TEST_F(CapThreadTest, ARecordingThatEndsItselfCompletesItsFileAndTellsWhy) {
     if (c.End == CaptureEnd::WriteFailed) expected << AviWriter::WriteFailedMessage(file, EFBIG);
     EXPECT_EQ(told.Messages(), expected);
   }
+}
+
+TEST_F(CapThreadTest, AFrameTheCompressorRefusesEndsTheRecordingAndKeepsTheFramesBefore) {
+  ASSERT_TRUE(writer->Compressor().Select(MakeFourCC("MP42")));
+  OnPass = [this](uint32_t elapsed) {
+    if (elapsed == 250) VideoEncoder::InjectCompressFault(EncoderResult::BadFormat);
+    if (elapsed == 5000) thread->Stop();  // only if the failure did not end it
+  };
+  Start(10);
+  Finish();
+
+  EXPECT_EQ(errors, QStringList{"With unknown reason"});
+  EXPECT_EQ(messages.Reports().size(), 1);
+  EXPECT_EQ(owner.Count, 0);
+  EXPECT_EQ(DecodedFrames(file), 2);
 }
 
 TEST_F(CapThreadTest, AFileThatCannotBeCreatedIsReportedOnTheUserInterfaceThread) {

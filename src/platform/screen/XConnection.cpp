@@ -1,5 +1,8 @@
 #include "platform/screen/XConnection.h"
 
+#include <mutex>
+#include <vector>
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xfixes.h>
@@ -98,6 +101,20 @@ std::shared_ptr<XConnection> XConnection::Shared() {
 XConnection::~XConnection() {
   ::Display* display = display_.get();
   if (!display) return;
+  if (broken_) {
+    // The server went away. Closing would wait for Xlib's lock of the display, which the
+    // thread that met the error (a recording's capture thread, ended since) may still hold:
+    // the dead connection is left as it is.
+    if (gOurDisplay.load() == display) {
+      gOurDisplay = nullptr;
+      gOurErrors = nullptr;
+    }
+    static std::mutex deadMutex;
+    static auto* dead = new std::vector<::Display*>();  // kept reachable, never closed
+    std::lock_guard lock(deadMutex);
+    dead->push_back(display_.release());
+    return;
+  }
   // Errors still on their way belong to us: collect them before the handler forgets us.
   if (!broken_) XSync(display, False);
   if (gOurDisplay.load() == display) {

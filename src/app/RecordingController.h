@@ -88,7 +88,8 @@ class RecordingController : public QObject {
 
   // "Capture video": hide, then start after the delay.
   void CaptureVideo();
-  // Tray "Start"/"Continue": arms the start timer with its current interval.
+  // Tray "Start"/"Continue": arms the start timer with its current interval (the "Delay
+  // before capture" until a "Capture video" has set one); a running timer goes on as it is.
   void RecordFromTray();
   // The start shortcut: starts at once unless a recording exists.
   void StartNow();
@@ -131,7 +132,7 @@ class RecordingController : public QObject {
   bool paused_ = false;
   bool startPending_ = false;  // a start waits for the previous recorder to finish
   QTimer retry_;
-  int interval_ = 2000;
+  int interval_ = -1;  // set by "Capture video"; none before the first
   QString outputFile_;
 };
 

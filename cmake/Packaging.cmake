@@ -10,7 +10,7 @@ set(CPACK_PACKAGE_DESCRIPTION
 rectangle drawn on a still image) into AVI files through libavcodec compressors, hides in the
 tray while it records, and takes still pictures as GIF, JPEG or BMP. quillmark-capture does
 the same from scripts.")
-set(CPACK_PACKAGE_CONTACT "Zorvek <support@zorvek.com>")
+set(CPACK_PACKAGE_CONTACT "Zorvek <${QM_SUPPORT_EMAIL}>")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY quillmark)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

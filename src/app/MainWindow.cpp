@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
@@ -65,12 +65,29 @@ QLabel* Text(const char* text) {
   return label;
 }
 
-// A spin edit changed by its arrows only.
-QSpinBox* ArrowsOnly(int min, int max, int value) {
-  auto* spin = new QSpinBox;
+// A spin edit that takes typed numbers too, brought within its limits when the edit ends.
+class ClampingSpinBox : public QSpinBox {
+ public:
+  QValidator::State validate(QString& text, int& pos) const override {
+    const QValidator::State state = QSpinBox::validate(text, pos);
+    if (state != QValidator::Invalid) return state;
+    static const QRegularExpression digits(QStringLiteral("^\\d{1,9}$"));
+    return digits.match(text).hasMatch() ? QValidator::Intermediate : QValidator::Invalid;
+  }
+  void fixup(QString& input) const override {
+    bool ok = false;
+    const qlonglong typed = input.trimmed().toLongLong(&ok);
+    if (!ok) return QSpinBox::fixup(input);
+    input = QString::number(std::clamp<qlonglong>(typed, minimum(), maximum()));
+  }
+};
+
+QSpinBox* SpinEdit(const char* name, int min, int max, int value) {
+  auto* spin = new ClampingSpinBox;
+  spin->setObjectName(QLatin1String(name));
   spin->setRange(min, max);
+  spin->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
   spin->setValue(value);
-  if (auto* edit = spin->findChild<QLineEdit*>()) edit->setReadOnly(true);
   return spin;
 }
 
@@ -218,16 +235,17 @@ QWidget* MainWindow::BuildVideoPage() {
   auto* compression = new QGroupBox(QStringLiteral("Select video compression"));
   auto* row = new QHBoxLayout(compression);
   compressors_ = new QComboBox;
+  compressors_->setObjectName(QStringLiteral("cbCompressor"));
   configure_ = new QPushButton(QStringLiteral("Set"));
   row->addWidget(compressors_, 1);
   row->addWidget(configure_);
   layout->addWidget(compression);
   auto* rates = new QHBoxLayout;
   auto* fpsGroup = new QGroupBox(QStringLiteral("Frames per second:"));
-  fps_ = ArrowsOnly(1, 32, 15);
+  fps_ = SpinEdit("seFPS", 1, 32, 15);
   (new QVBoxLayout(fpsGroup))->addWidget(fps_);
   auto* delayGroup = new QGroupBox(QStringLiteral("Delay before capture"));
-  startDelay_ = ArrowsOnly(0, 60, 3);
+  startDelay_ = SpinEdit("seStartDelay", 0, 60, 3);
   (new QVBoxLayout(delayGroup))->addWidget(startDelay_);
   rates->addWidget(fpsGroup);
   rates->addWidget(delayGroup);
@@ -507,10 +525,10 @@ void MainWindow::EndWithoutAsking() {
 }
 
 void MainWindow::Wake() {
-  if (ending_) return;
-  if (hider_->Hidden() && !recording_->IsRecording()) ShowFromTray();
-  if (!isVisible()) return;
-  showNormal();
+  // A window hidden in the tray (or minimised in its place) stays hidden; a shown one comes
+  // forward, restored when minimised, and keeps its maximised state.
+  if (ending_ || hider_->Hidden() || !isVisible()) return;
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
   raise();
   activateWindow();
 }
@@ -538,7 +556,8 @@ void MainWindow::showEvent(QShowEvent* event) {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if ((watched == status_ || watched == statusBar()) &&
       event->type() == QEvent::MouseButtonRelease) {
-    if (!statusHint_.isEmpty() && QFileInfo(statusHint_).isFile()) OpenFileAction(statusHint_);
+    // A file that is gone is reported rather than ignored.
+    if (!statusHint_.isEmpty()) OpenFileAction(statusHint_);
     return true;
   }
   return QMainWindow::eventFilter(watched, event);
@@ -562,11 +581,14 @@ bool MainWindow::PlayResult() {
 }
 
 void MainWindow::HideToTray() {
+  // A recording or the tray takes the window over from a snapshot that hid it.
+  snapshotHidden_ = false;
   hider_->Hide();
 }
 
 void MainWindow::ShowFromTray() {
   if (ending_) return;
+  snapshotHidden_ = false;
   hider_->Show();
 }
 

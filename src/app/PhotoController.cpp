@@ -40,8 +40,14 @@ void PhotoController::TakePhoto() {
 }
 
 void PhotoController::TimerFired() {
+  // Whatever ends this request, also an exception on its way to the event loop's handler,
+  // the next one is taken.
+  struct Done {
+    bool& Pending;
+    ~Done() { Pending = false; }
+  } done{pending_};
   view_.Beep();
-  const PhotoJob job = view_.CurrentPhotoJob();
+  PhotoJob job;
   Rect captured;
   bool stored = false;
   {
@@ -53,6 +59,7 @@ void PhotoController::TimerFired() {
         View.ShowPhotoImages(false);
       }
     } restore{view_};
+    job = view_.CurrentPhotoJob();
     stored = Take(job, captured);
   }
   if (stored) view_.Flash(captured, job.Window, job.FixedSize);

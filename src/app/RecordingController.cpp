@@ -89,8 +89,8 @@ void RecordingController::CaptureVideo() {
 }
 
 void RecordingController::RecordFromTray() {
-  if (startPending_) return;
-  ArmTimer(interval_);
+  if (startPending_ || timer_->IsActive()) return;
+  ArmTimer(interval_ >= 0 ? interval_ : view_.StartDelaySeconds() * 1000);
 }
 
 void RecordingController::StartNow() {

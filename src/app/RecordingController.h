@@ -95,7 +95,8 @@ class RecordingController : public QObject {
 
   // "Capture video": hide, then start after the delay.
   void CaptureVideo();
-  // Tray "Start"/"Continue": arms the start timer with its current interval.
+  // Tray "Start"/"Continue": arms the start timer with its current interval (the "Delay
+  // before capture" until a "Capture video" has set one); a running timer goes on as it is.
   void RecordFromTray();
   // The start shortcut: starts at once unless a recording exists.
   void StartNow();
@@ -145,7 +146,7 @@ class RecordingController : public QObject {
   QTimer retry_;
   QTimer progressTimer_;
   std::unique_ptr<RecordingProgress> progress_;
-  int interval_ = 2000;
+  int interval_ = -1;  // set by "Capture video"; none before the first
   QString outputFile_;
 };
 

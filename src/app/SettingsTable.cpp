@@ -20,6 +20,7 @@ using K = SettingKind;
 using S = Settings;
 
 // The five sections of the load and save are the captions of the main window's pages.
+// "Video Compression" -1 (none stored) keeps the window's preselection, "MP42".
 // clang-format off
 const SettingRow kTable[] = {
   {.section = "",             .name = "Last update check",      .kind = K::Date,    .fallback = "0"},
@@ -37,7 +38,7 @@ const SettingRow kTable[] = {
   {.section = "Short-cut",    .name = "StartMovie",             .kind = K::Text,    .fallback = "CTRL+ALT+S",                       .field = &S::startMovieKey},
   {.section = "Short-cut",    .name = "PauseMovie",             .kind = K::Text,    .fallback = "CTRL+ALT+P",                       .field = &S::pauseMovieKey},
   {.section = "Short-cut",    .name = "FinishMovie",            .kind = K::Text,    .fallback = "CTRL+ALT+F",                       .field = &S::finishMovieKey},
-  {.section = "Video",        .name = "Video Compression",      .kind = K::Integer, .fallback = "0",                                .field = &S::videoCompression},
+  {.section = "Video",        .name = "Video Compression",      .kind = K::Integer, .fallback = "-1",                               .field = &S::videoCompression},
   {.section = "Video",        .name = "FPS",                    .kind = K::Integer, .fallback = "4",          .min = 1, .max = 32,  .field = &S::fps},
   {.section = "Video",        .name = "Start delay",            .kind = K::Integer, .fallback = "3",          .min = 0, .max = 60,  .field = &S::startDelay},
   {.section = "Video",        .name = "PlayResult",             .kind = K::Bool,    .fallback = "1",                                .field = &S::playResult},

@@ -18,7 +18,7 @@ struct Settings {
   QString startMovieKey;
   QString pauseMovieKey;
   QString finishMovieKey;
-  int videoCompression = 0;  // an index of the compressor list
+  int videoCompression = 0;  // an index of the compressor list; -1 none
   int fps = 0;
   int startDelay = 0;
   bool playResult = false;

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QEventLoop>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -158,11 +159,29 @@ Rect CaptureAreaPage::ModeRect(int index, const Rect& screen, const Rect& mainWi
   return Rect{dx, dy, dx + width, dy + height};
 }
 
+bool CaptureAreaPage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == window() && watched != this) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::Show) mainShown_ = true;
+    if (type == QEvent::Hide) boundsPending_ = false;
+    if (boundsPending_ && area_.ObjectMode && area_.ObjectWindow == 0 &&
+        (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize)) {
+      area_.Rect = MainWindowBounds();
+      UpdateAreaInfo();
+      emit AreaChanged();
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
 void CaptureAreaPage::AreaChange() {
   const int index = cbArea_->currentIndex();
   const int count = cbArea_->count();
+  if (window() != this) window()->installEventFilter(this);
+  if (window()->isVisible()) mainShown_ = true;
   area_.Mode = index;
   area_.ObjectMode = index == count - 2;
+  boundsPending_ = area_.ObjectMode && !mainShown_;
   sbRect_->setEnabled(index != 0);
   area_.Rect =
       ModeRect(index, CaptureLib::ScreenBounds(), area_.ObjectMode ? MainWindowBounds() : Rect());
@@ -192,6 +211,7 @@ void CaptureAreaPage::SetClicked() {
     uint64_t window = area_.ObjectWindow;
     try {
       if (runner_(rect, window, area_.ObjectMode, area_.FixedSize, false, this)) {
+        boundsPending_ = false;
         area_.Rect = rect;
         area_.ObjectWindow = window;
       }

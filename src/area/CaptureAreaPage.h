@@ -56,6 +56,9 @@ class CaptureAreaPage : public QWidget {
  signals:
   void AreaChanged();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void AreaChange();
   void UpdateAreaInfo();
@@ -72,6 +75,10 @@ class CaptureAreaPage : public QWidget {
   QLabel* lbInfoTop_ = nullptr;
   QLabel* lbInfoWidth_ = nullptr;
   QLabel* lbInfoHeight_ = nullptr;
+  bool mainShown_ = false;
+  // "Selected object" was chosen before the main window first showed (a stored mode): the
+  // area takes the window's real bounds once it is placed, until it first hides.
+  bool boundsPending_ = false;
 };
 
 }  // namespace qm

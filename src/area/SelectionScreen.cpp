@@ -123,14 +123,20 @@ bool SelectionScreen::Run() {
     boxHidden_ = true;
     DrawFlashOutline();
     flashTimer_.start();
+    // Only shown: the keys the user types meanwhile still reach the user's program. (A modal
+    // window would be activated when it shows; this one covers the screen and ignores input.)
+    setWindowModality(Qt::NonModal);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowFlag(Qt::WindowDoesNotAcceptFocus);
   }
-  // The logical geometry of the whole screen; painting counts in device pixels.
-  if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
+  // The logical geometry of the whole X screen, every monitor on it; painting counts in
+  // device pixels.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->virtualGeometry());
   // A held key then repeats as presses only, so its one release is the real one.
   const HeldKeyRepeat heldKeys;
   show();
   raise();
-  activateWindow();
+  if (!showOnly_) activateWindow();
   QEventLoop loop;
   loop_ = &loop;
   if (!done_) loop.exec(QEventLoop::DialogExec);

@@ -9,6 +9,8 @@
 
 namespace qm {
 
+const char kSupportEmail[] = QM_SUPPORT_EMAIL;
+
 void ShowErrorReport(const QString& message) {
   Messages().ShowErrorReport(message);
   throw SilentAbort();

@@ -7,8 +7,9 @@
 
 namespace qm {
 
-// Address that error reports are mailed to.
-inline constexpr const char* kSupportEmail = "support@zorvek.com";
+// Address that error reports and "E-mail support" are mailed to, set by the packager's
+// option QM_SUPPORT_EMAIL.
+extern const char kSupportEmail[];
 
 // Shows the "Error encountered" report (whose receiver opens the pre-filled e-mail when the
 // user asks for it), then ends the current operation with SilentAbort. Never returns.

@@ -37,7 +37,9 @@ bool OpenFileAction(const QString& path) {
 }
 
 bool PlayVideoAction(const QString& path) {
-  return FileExists(path) && PlayVideoFile(path);
+  return FileExists(path) && PlayVideoFile(path, [path] {
+           ShowMessage(QStringLiteral("The video player could not be started for ") + path);
+         });
 }
 
 bool OpenAddressAction(const QString& address) {

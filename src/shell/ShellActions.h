@@ -12,7 +12,8 @@ namespace qm {
 bool ExploreFolderAction(const QString& folder);
 // Opens a file with its default program.
 bool OpenFileAction(const QString& path);
-// Plays a finished video with the desktop's default player.
+// Plays a finished video with the desktop's default player; a player that fails to start is
+// reported when the desktop's handler says so.
 bool PlayVideoAction(const QString& path);
 // Opens a web address, or a "mailto:" address, with its default program.
 bool OpenAddressAction(const QString& address);

@@ -1,5 +1,6 @@
 #include "shell/WindowHider.h"
 
+#include <QEvent>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -17,6 +18,23 @@ WindowHider::WindowHider(QWidget* window, NotifyIcon* icon, QObject* parent)
     : QObject(parent), window_(window), icon_(icon) {
   poll_.setInterval(kPollMilliseconds);
   connect(&poll_, &QTimer::timeout, this, &WindowHider::Poll);
+  window_->installEventFilter(this);
+}
+
+bool WindowHider::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == window_ &&
+      (event->type() == QEvent::Show || event->type() == QEvent::WindowStateChange)) {
+    // Handled once the toolkit has applied the change.
+    QMetaObject::invokeMethod(this, &WindowHider::Follow, Qt::QueuedConnection);
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void WindowHider::Follow() {
+  if (!hidden_ || !window_->isVisible() || window_->isMinimized()) return;
+  hidden_ = false;
+  poll_.stop();
+  icon_->SetActive(false);
 }
 
 void WindowHider::Hide() {

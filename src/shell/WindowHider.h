@@ -13,8 +13,9 @@ class NotifyIcon;
 // user out: where the desktop has no notification area the window is minimised instead,
 // and while it is hidden a poll (about once a second) shows it again when the notification
 // area goes away. The icon stays active while the window is hidden, also when minimised, so
-// a notification area that appears later shows it (the toolkit docks it there).
-// User-interface thread only.
+// a notification area that appears later shows it (the toolkit docks it there). The hidden
+// state follows the window: brought back by other means (the taskbar restores a minimised
+// window), it is no longer hidden. User-interface thread only.
 class WindowHider : public QObject {
   Q_OBJECT
 
@@ -28,12 +29,17 @@ class WindowHider : public QObject {
   void Show();
   bool Hidden() const { return hidden_; }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  signals:
   // The window came back by itself because the notification area went away.
   void TrayLost();
 
  private:
   void Poll();
+  // Leaves the hidden state when the window is on the screen again.
+  void Follow();
 
   QWidget* window_;
   NotifyIcon* icon_;

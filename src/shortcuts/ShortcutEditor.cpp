@@ -99,6 +99,16 @@ void ShortcutEditor::EditKeyClicked() {
   if (!KeyRecordDialog::Execute(keys_->currentText(), key_->text(), watcher_, window(), &newKey)) {
     return;
   }
+  // Of two shortcuts with one combination only the first would ever fire.
+  const std::vector<ShortKey>& shortKeys = watcher_.ShortKeys();
+  for (size_t other = 0; other < shortKeys.size(); ++other) {
+    if (other == size_t(index) || shortKeys[other].key != newKey) continue;
+    QMessageBox::warning(window(), QStringLiteral("Changing short-key"),
+                         QStringLiteral("%1 is already the short-key for \"%2\". Choose another "
+                                        "combination.")
+                             .arg(newKey, shortKeys[other].description));
+    return;
+  }
   watcher_.SetKey(size_t(index), newKey);
   key_->setText(newKey);
 }

@@ -53,8 +53,10 @@ QString CpuSpeedText(const QString& cpuinfoPath) {
   QFile file(cpuinfoPath);
   if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return QString();
   // The first processor's lines come first; a sane file says it within a few kilobytes.
-  for (int lines = 0; lines < 10000 && !file.atEnd(); ++lines) {
+  // Files under /proc have no size, so the end is where no line is left, not atEnd().
+  for (int lines = 0; lines < 10000; ++lines) {
     const QByteArray line = file.readLine(4096);
+    if (line.isEmpty()) break;
     if (!line.startsWith("cpu MHz")) continue;
     const qsizetype colon = line.indexOf(':');
     if (colon < 0) return QString();

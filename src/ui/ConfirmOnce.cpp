@@ -7,7 +7,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextDocument>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace qm {
 
@@ -16,6 +20,8 @@ namespace {
 const QString kTrayLines = QStringLiteral(
     "Quillmark will be hidden in tray icon on the right bottom.\n"
     "Click on the tray icon to show menu.");
+
+const QSize kSmallest(362, 126);
 
 QLabel* IconLabel(QWidget* parent, QStyle::StandardPixmap icon) {
   auto* label = new QLabel(parent);
@@ -41,8 +47,23 @@ class ConfirmDialog : public QDialog {
     memo->setFrameShape(QFrame::NoFrame);
     memo->setBackgroundRole(QPalette::Window);
     memo->viewport()->setAutoFillBackground(false);
+    memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // One line per line feed: no line feed is one line, an empty text one empty line.
-    for (const QString& line : text.text.split(QLatin1Char('\n'))) memo->appendPlainText(line);
+    const QStringList lines = text.text.split(QLatin1Char('\n'));
+    for (const QString& line : lines) memo->appendPlainText(line);
+    memo->moveCursor(QTextCursor::Start);
+    // The memo holds every line whole, whatever the font: fonts that stand in for the
+    // designed one are wider.
+    const QFontMetrics metrics(memo->font());
+    int widest = 0;
+    for (const QString& line : lines) widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int margins =
+        2 * (int(std::ceil(memo->document()->documentMargin())) + memo->frameWidth());
+    memo->setMinimumSize(
+        widest + margins + metrics.averageCharWidth(),
+        int(lines.size()) * metrics.lineSpacing() + metrics.lineSpacing() / 2 + margins);
 
     noMore_ = new QCheckBox(QStringLiteral("Don't show this message again"), this);
     noMore_->setObjectName(QStringLiteral("cbNoMore"));
@@ -72,7 +93,8 @@ class ConfirmDialog : public QDialog {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top, 1);
     layout->addLayout(bottom);
-    setFixedSize(362, 126);
+    // The designed size is the smallest; the box grows until the text and the check box fit.
+    setFixedSize(layout->totalMinimumSize().expandedTo(kSmallest));
   }
 
   bool NoMore() const { return noMore_->isChecked(); }

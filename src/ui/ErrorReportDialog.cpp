@@ -31,8 +31,9 @@ ErrorReportDialog::ErrorReportDialog(const QString& message, QWidget* parent) : 
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   layout->addWidget(ok, 0, Qt::AlignHCenter);
 
-  setMinimumSize(317, 131);
+  // A fixed dialog border: the designed size at least, or what the message needs.
   setSizeGripEnabled(false);
+  setFixedSize(layout->totalSizeHint().expandedTo(QSize(317, 131)));
 }
 
 bool ErrorReportDialog::SendMail() const {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "app/PhotoController.h"
+#include "common/CommonParams.h"
 #include "support/RecordingMessages.h"
 #include "support/TrayHost.h"
 
@@ -14,8 +17,12 @@ namespace {
 struct FakePhotoView : PhotoView {
   PhotoJob NextJob;
   std::string Log;
+  bool Fail = false;  // the job fails as a lost display does, with the error report
   bool IsRecording() override { return false; }
-  PhotoJob CurrentPhotoJob() override { return NextJob; }
+  PhotoJob CurrentPhotoJob() override {
+    if (std::exchange(Fail, false)) ShowErrorReport(QStringLiteral("Lost display"));
+    return NextJob;
+  }
   void HideForSnapshot() override { Log += "hide;"; }
   void ShowAfterSnapshot() override { Log += "show;"; }
   void ShowPhotoImages(bool on) override { Log += on ? "photo;" : "still;"; }
@@ -46,6 +53,14 @@ TEST(PhotoController, RequestsWhilePendingAreIgnoredAndAFolderIsFixedOnlyOnceItE
   EXPECT_EQ(view.Log, "hide;photo;beep;show;still;");
   EXPECT_EQ(messages.Messages().size(), 1);
   EXPECT_TRUE(photo.PictureFolder().isEmpty());
+
+  // A photo that ends in the error report leaves the window back and the next one welcome.
+  view.Log.clear();
+  view.Fail = true;
+  photo.TakePhoto();
+  ASSERT_TRUE(test::SpinUntil([&] { return !photo.IsPending(); }));
+  EXPECT_EQ(view.Log, "hide;photo;beep;show;still;");
+  EXPECT_EQ(messages.Reports(), QStringList{"Lost display"});
 
   // The user picks a usable folder: the next photos land there, in one folder, counted on.
   view.Log.clear();

@@ -159,6 +159,27 @@ TEST_F(RecordingControllerTest, RecordingThatEndsByItselfReturnsToIdle) {
   }
 }
 
+// Tray "Start" waits the user's delay also before any "Capture video", and choosing it again
+// while the delay runs does not begin the wait anew.
+TEST_F(RecordingControllerTest, TrayStartWaitsTheDelayOnce) {
+  for (const int again : {-1, 1500}) {
+    SCOPED_TRACE(again);
+    controller_->Stop();
+    for (FakeRecorder* recorder : recorders_) recorder->Finished = true;
+    controller_->RecordFromTray();
+    if (again >= 0) {
+      timer_->Advance(again);
+      controller_->RecordFromTray();
+      timer_->Advance(2999 - again);
+    } else {
+      timer_->Advance(2999);
+    }
+    EXPECT_EQ(controller_->GetState(), State::Waiting);
+    timer_->Advance(1);
+    EXPECT_EQ(controller_->GetState(), State::Running);
+  }
+}
+
 TEST_F(RecordingControllerTest, StopDuringTheDelayCancelsTheStart) {
   controller_->CaptureVideo();
   controller_->Stop();

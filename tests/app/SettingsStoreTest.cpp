@@ -64,7 +64,7 @@ TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaultsAndSaveWritesThemAll) {
                 "[Picture]\nJPG%20Quality=17\nPicture%20type=0\n\n"
                 "[Short-cut]\nFinishMovie=CTRL+ALT+F\nPauseMovie=CTRL+ALT+P\nPhoto=CTRL+X\n"
                 "StartMovie=CTRL+ALT+S\n\n"
-                "[Video]\nFPS=4\nPlayResult=1\nStart%20delay=3\nVideo%20Compression=0\n");
+                "[Video]\nFPS=4\nPlayResult=1\nStart%20delay=3\nVideo%20Compression=-1\n");
   EXPECT_TRUE(messages_.Messages().isEmpty());
 }
 

@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QProcess>
 
 #include <X11/keysym.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "area/SelectionScreen.h"
+#include "support/TrayHost.h"
 #include "support/UiScript.h"
 #include "support/WindowManager.h"
 #include "support/XKeys.h"
@@ -181,14 +183,23 @@ TEST_P(SelectionScreenTest, HelpLinesGoAfterFiveSeconds) {
   EXPECT_GE(gone, 4500);
 }
 
+// The flash only shows: the window the user types into keeps the keyboard.
 TEST_P(SelectionScreenTest, FlashRunOutlinesIgnoresInputAndCloses) {
+  QWidget typing;
+  typing.setGeometry(40, 40, 200, 100);
+  typing.show();
+  typing.activateWindow();
+  ASSERT_TRUE(test::SpinUntil([&] { return QApplication::activeWindow() == &typing; }));
+  const unsigned long focus = screen_.FocusWindow();
   const Rect area{300, 200, 500, 360};
   UiScript script;
   // The top edge: red dots with white gaps, half and half.
   const Rect edge{area.Left, area.Top, area.Right, area.Top + 1};
-  script.When([&] { return ScreenReady() && Count(screen_.Pixels(edge), kRed) >= 90; },
+  script.When([&] { return Count(screen_.Pixels(edge), kRed) >= 90; },
               [&] {
                 EXPECT_GE(Count(screen_.Pixels(edge), 0xFFFFFF), 90);
+                EXPECT_EQ(screen_.FocusWindow(), focus);
+                EXPECT_EQ(QApplication::activeWindow(), &typing);
                 keys_.Tap(XK_Return);
                 screen_.FakeClick(400, 280);
                 screen_.FakeClick(400, 280);
@@ -229,6 +240,53 @@ TEST_P(SelectionScreenTest, ObjectModeFollowsTheWindowUnderThePointer) {
     EXPECT_EQ(rect, (Rect{700, 200, 964, 408}));
   }
   (void)first;
+}
+
+// With two monitors on the X screen, the selection screen still covers all of it. The
+// toolkit reads the monitors when it starts, so a second run of this test program does the
+// selecting while they are set.
+TEST(SelectionScreenMonitors, CoversTheWholeXScreen) {
+  if (!qEnvironmentVariableIsSet("QM_TEST_TWO_MONITORS")) {
+    const auto xrandr = [](const QStringList& args) {
+      return QProcess::execute(QStringLiteral("xrandr"), args) == 0;
+    };
+    XScreen x;
+    const Rect b = x.Bounds();
+    const QString half = QStringLiteral("%1/254x%2/286").arg(b.Width() / 2).arg(b.Height());
+    ASSERT_TRUE(xrandr({"--setmonitor", "qm-left", half + "+0+0", "screen"}));
+    ASSERT_TRUE(xrandr(
+        {"--setmonitor", "qm-right", half + QStringLiteral("+%1+0").arg(b.Width() / 2), "none"}));
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QM_TEST_TWO_MONITORS"), QStringLiteral("1"));
+    run.setProcessEnvironment(env);
+    run.setProcessChannelMode(QProcess::ForwardedChannels);
+    run.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_filter=SelectionScreenMonitors.*")});
+    const bool ended = run.waitForFinished(120000);
+    xrandr({"--delmonitor", "qm-left"});
+    xrandr({"--delmonitor", "qm-right"});
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(run.exitCode(), 0);
+    return;
+  }
+  ASSERT_GE(QGuiApplication::screens().size(), 2);
+  XScreen x;
+  Rect covered;
+  UiScript script;
+  script.When([] { return test::ActiveWindowNamed("SelectionScreen") != nullptr; })
+      .Pause(300)
+      .Then([&] {
+        QWidget* screen = test::ActiveWindowNamed("SelectionScreen");
+        ASSERT_NE(screen, nullptr);
+        covered = x.ScreenRectOf(screen->winId());
+        screen->close();
+      });
+  script.Start();
+  Rect rect{100, 100, 420, 340};
+  uint64_t window = 0;
+  SelectionScreen::Execute(rect, window, false, true, false);
+  EXPECT_EQ(covered, x.Bounds());
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManager, SelectionScreenTest, testing::Bool(),

@@ -57,6 +57,15 @@ TEST(ErrorReport, ShowsReportThenAbortsSilently) {
   EXPECT_TRUE(messages.Messages().isEmpty());
 }
 
+// Until the project has an address of its own, the support address lies in the domain
+// reserved for examples, which never reaches anybody.
+TEST(ErrorReport, TheDefaultAddressesLieInTheReservedExampleDomain) {
+  const QString domain = QString::fromLatin1(kSupportEmail).section(QLatin1Char('@'), 1);
+  EXPECT_TRUE(domain == QLatin1String("example.org") ||
+              domain.endsWith(QLatin1String(".example.org")))
+      << kSupportEmail;
+}
+
 TEST(ErrorReport, MailBodyEncodesOnlyLineEnds) {
   EXPECT_EQ(ErrorReportMailUrl(QStringLiteral("Bad frame")),
             QStringLiteral("mailto:") + QLatin1String(kSupportEmail) +

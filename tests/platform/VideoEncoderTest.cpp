@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QLabel>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -225,6 +226,31 @@ TEST(VideoEncoderDialog, ConfirmedSettingsStayInTheOpenCompressor) {
   EXPECT_EQ(ffv1->Configure(nullptr), EncoderResult::Ok);
   EXPECT_FALSE(qualityEnabled);
   EXPECT_EQ(ffv1->Settings().KeyFrameInterval, 5);
+}
+
+// Only the compressors that keep every pixel say so; Cinepak and Video 1 choose their own
+// quality and are lossy.
+TEST(VideoEncoderDialog, OnlyLosslessCompressorsSayLossless) {
+  const struct {
+    const char code[5];
+    bool lossless;
+  } cases[] = {{"FFV1", true},  {"ZMBV", true},  {"MPNG", true},
+               {"cvid", false}, {"CRAM", false}, {"MP42", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    auto compressor = OpenFor(c.code, EncoderMode::Compress);
+    if (!compressor) continue;  // an encoder this FFmpeg lacks
+    bool says = false;
+    QTimer::singleShot(0, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      for (const QLabel* label : dialog->findChildren<QLabel*>())
+        says = says || label->text().contains(QStringLiteral("Lossless"));
+      QMetaObject::invokeMethod(dialog, "reject");
+    });
+    compressor->Configure(nullptr);
+    EXPECT_EQ(says, c.lossless);
+  }
 }
 
 }  // namespace

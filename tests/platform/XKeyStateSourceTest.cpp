@@ -44,6 +44,7 @@ TEST(XKeyStateSource, HeldKeysGiveTheirVirtualKeyCodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.codes));
     keys.SetNumLock(c.numLock);
+    source.Read();  // NumLock's own press
     keys.Press(c.held);
     const std::optional<KeysDown> down = source.Read();
     keys.ReleaseAll();
@@ -52,6 +53,34 @@ TEST(XKeyStateSource, HeldKeysGiveTheirVirtualKeyCodes) {
     EXPECT_EQ(Codes(*down), c.codes);
   }
   keys.SetNumLock(false);
+}
+
+// Keys pressed and released between two reads count in the next read, once.
+TEST(XKeyStateSource, ATapBetweenTwoReadsCounts) {
+  test::XKeys keys;
+  ASSERT_TRUE(keys.Ok());
+  XKeyStateSource source;
+  struct Case {
+    std::vector<unsigned long> held, tapped;
+    std::set<int> next, after;
+  };
+  const Case cases[] = {
+      {{}, {XK_Control_L, XK_Alt_L, XK_s}, {17, 18, 'S'}, {}},
+      {{XK_Control_L}, {XK_x}, {17, 'X'}, {17}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.next));
+    keys.Press(c.held);
+    source.Read();
+    keys.Press(c.tapped);
+    keys.Release(c.tapped);
+    const std::optional<KeysDown> next = source.Read();
+    const std::optional<KeysDown> after = source.Read();
+    keys.ReleaseAll();
+    ASSERT_TRUE(next.has_value() && after.has_value());
+    EXPECT_EQ(Codes(*next), c.next);
+    EXPECT_EQ(Codes(*after), c.after);
+  }
 }
 
 TEST(XKeyStateSource, AChangedMappingIsReadAgain) {

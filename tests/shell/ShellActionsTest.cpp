@@ -14,19 +14,22 @@
 #include "common/Product.h"
 #include "shell/ShellActions.h"
 #include "support/RecordingMessages.h"
+#include "support/TrayHost.h"
 
 namespace qm {
 namespace {
 
-// A fake xdg-open early on PATH that logs its arguments. Qt finds the desktop's handler once
-// per process (without a session bus it is xdg-open), so the fake lives as long as the tests.
+// A fake xdg-open early on PATH that logs its arguments, and fails for a name with "broken".
+// Qt finds the desktop's handler once per process (without a session bus it is xdg-open), so
+// the fake lives as long as the tests.
 class FakeXdgOpen {
  public:
   FakeXdgOpen() {
     const QString script = dir_.filePath(QStringLiteral("xdg-open"));
     QFile file(script);
     file.open(QIODevice::WriteOnly);
-    file.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + Log().toLocal8Bit() + "'\n");
+    file.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + Log().toLocal8Bit() +
+               "'\ncase \"$*\" in *broken*) exit 3;; esac\n");
     file.close();
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("PATH", dir_.path().toLocal8Bit() + ':' + qgetenv("PATH"));
@@ -65,6 +68,8 @@ TEST(ShellActions, HandOffsReachTheDesktopAndMissingTargetsAreReported) {
   const QString video = dir.filePath(QStringLiteral("C1.avi"));
   QFile(video).open(QIODevice::WriteOnly);
   const QString missing = dir.filePath(QStringLiteral("gone.avi"));
+  const QString broken = dir.filePath(QStringLiteral("broken.avi"));
+  QFile(broken).open(QIODevice::WriteOnly);
   const QString fileUrl = QStringLiteral("file://");
   struct Case {
     std::function<bool()> action;
@@ -81,6 +86,8 @@ TEST(ShellActions, HandOffsReachTheDesktopAndMissingTargetsAreReported) {
        {},
        QStringLiteral("The file does not exist: ") + missing},
       {[&] { return PlayVideoAction(video); }, fileUrl + video, {}},
+      {[&] { return PlayVideoAction(broken); }, fileUrl + broken,
+       QStringLiteral("The video player could not be started for ") + broken},
       {[&] { return PlayVideoAction(dir.path()); },
        {},
        QStringLiteral("The file does not exist: ") + dir.path()},
@@ -95,10 +102,13 @@ TEST(ShellActions, HandOffsReachTheDesktopAndMissingTargetsAreReported) {
     SCOPED_TRACE(c.launched.toStdString() + c.message.toStdString());
     test::RecordingMessages messages;
     EXPECT_EQ(c.action(), !c.launched.isEmpty());
-    EXPECT_EQ(messages.Messages(), c.message.isEmpty() ? QStringList() : QStringList{c.message});
     if (!c.launched.isEmpty()) launched << c.launched;
     // Waiting for each launch keeps the log in order; a refused action adds nothing to it.
     EXPECT_EQ(fake.Lines(int(launched.size())), launched);
+    // A player that fails is known only once the handler has ended.
+    const QStringList told = c.message.isEmpty() ? QStringList() : QStringList{c.message};
+    test::SpinUntil([&] { return messages.Messages() == told; }, 10);
+    EXPECT_EQ(messages.Messages(), told);
   }
 }
 

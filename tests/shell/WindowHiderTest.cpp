@@ -54,7 +54,16 @@ TEST_F(WindowHiderTest, TheWindowComesBackWhenTheTrayGoesAway) {
 
 TEST_F(WindowHiderTest, WithoutATrayTheWindowIsMinimisedAndALaterTrayGetsTheIcon) {
   ASSERT_TRUE(test::SpinUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }));
+  // Restored from the taskbar, the window is no longer hidden (closing it must ask again).
   hider_.Hide();
+  EXPECT_TRUE(window_.isMinimized());
+  window_.setWindowState(Qt::WindowNoState);
+  EXPECT_TRUE(test::SpinUntil([this] { return !hider_.Hidden(); }));
+  EXPECT_FALSE(icon_.Active());
+
+  hider_.Hide();
+  test::SpinUntil([] { return false; }, 1);  // the minimising has settled
+  EXPECT_TRUE(hider_.Hidden());
   EXPECT_TRUE(window_.isVisible());
   EXPECT_TRUE(window_.isMinimized());
 

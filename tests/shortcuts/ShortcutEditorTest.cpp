@@ -103,7 +103,7 @@ TEST(ShortcutEditor, TheDialogRecordsWhatIsPressedAndNothingFires) {
     };
   };
   QString title;
-  // Ctrl, Alt, P in turn, then P changed for F: Ctrl+Alt+F, a shortcut, fires nothing.
+  // Ctrl, Alt, P in turn, then P changed for G: Ctrl+Alt+P, a shortcut, fires nothing.
   Script script({then("CTRL+ALT+S",
                       [&] {
                         title = Modal()->findChild<QLabel*>(QStringLiteral("Label3"))->text();
@@ -114,18 +114,37 @@ TEST(ShortcutEditor, TheDialogRecordsWhatIsPressedAndNothingFires) {
                  then("CTRL+ALT+P",
                       [&] {
                         keys.Release({XK_p});
-                        keys.Press({XK_f});
+                        keys.Press({XK_g});
                       }),
-                 then("CTRL+ALT+F", [&] { keys.ReleaseAll(); }), Click("BitBtn2")});
+                 then("CTRL+ALT+G", [&] { keys.ReleaseAll(); }), Click("BitBtn2")});
   page.Press("sbEditKey");
   EXPECT_TRUE(script.Done());
   EXPECT_EQ(title, QStringLiteral("Changing short-key for To start taking movie"));
-  EXPECT_EQ(page.Key(), QStringLiteral("CTRL+ALT+F"));
-  EXPECT_EQ(page.watcher.ShortKeys()[1].key, QStringLiteral("CTRL+ALT+F"));
+  EXPECT_EQ(page.Key(), QStringLiteral("CTRL+ALT+G"));
+  EXPECT_EQ(page.watcher.ShortKeys()[1].key, QStringLiteral("CTRL+ALT+G"));
   EXPECT_TRUE(page.fired.empty());
 
+  // Another shortcut's combination is refused, naming that shortcut.
+  QString refusal;
+  Script taken({then("CTRL+ALT+G",
+                     [&] {
+                       keys.Press({XK_Control_L, XK_Alt_L, XK_f});
+                     }),
+                then("CTRL+ALT+F", [&] { keys.ReleaseAll(); }), Click("BitBtn2"), [&] {
+                  auto* box = qobject_cast<QMessageBox*>(Modal());
+                  if (!box) return false;
+                  refusal = box->text();
+                  box->button(QMessageBox::Ok)->click();
+                  return true;
+                }});
+  page.Press("sbEditKey");
+  EXPECT_TRUE(taken.Done());
+  EXPECT_TRUE(refusal.contains(QStringLiteral("\"To stop taking movie\"")))
+      << refusal.toStdString();
+  EXPECT_EQ(page.watcher.ShortKeys()[1].key, QStringLiteral("CTRL+ALT+G"));
+
   // Keys pressed, then Cancel: unchanged. OK with nothing pressed keeps the old one too.
-  Script cancel({then("CTRL+ALT+F", [&] { keys.Press({XK_F5}); }),
+  Script cancel({then("CTRL+ALT+G", [&] { keys.Press({XK_F5}); }),
                  then("F5",
                       [&] {
                         keys.ReleaseAll();
@@ -135,10 +154,10 @@ TEST(ShortcutEditor, TheDialogRecordsWhatIsPressedAndNothingFires) {
   page.Press("sbEditKey");
   page.Press("sbEditKey");
   EXPECT_TRUE(cancel.Done());
-  EXPECT_EQ(page.watcher.ShortKeys()[1].key, QStringLiteral("CTRL+ALT+F"));
+  EXPECT_EQ(page.watcher.ShortKeys()[1].key, QStringLiteral("CTRL+ALT+G"));
 
-  // With the dialog closed the shortcuts fire again: of the two with Ctrl+Alt+F, the first.
-  keys.Press({XK_Control_L, XK_Alt_L, XK_f});
+  // With the dialog closed the shortcuts fire again.
+  keys.Press({XK_Control_L, XK_Alt_L, XK_g});
   EXPECT_TRUE(Until([&] { return !page.fired.empty(); }));
   keys.ReleaseAll();
   EXPECT_EQ(page.fired, std::vector<int>{1});

@@ -41,6 +41,11 @@ TEST(AboutBox, CpuSpeedIsTheFirstProcessorsRoundedMHz) {
   };
   for (const auto& c : cases) EXPECT_EQ(CpuSpeedText(FakeCpuinfo(dir, c.text)), c.speed);
   EXPECT_EQ(CpuSpeedText(dir.filePath(QStringLiteral("missing"))), QString());
+  // The kernel's own file, which reports no size.
+  QFile cpuinfo(QStringLiteral("/proc/cpuinfo"));
+  if (cpuinfo.open(QIODevice::ReadOnly) && cpuinfo.readAll().contains("cpu MHz")) {
+    EXPECT_FALSE(CpuSpeedText(QStringLiteral("/proc/cpuinfo")).isEmpty());
+  }
 
   // Damaged files give a figure or nothing, never anything else.
   static const QRegularExpression figure(QStringLiteral("^(\\d+ MHz)?$"));

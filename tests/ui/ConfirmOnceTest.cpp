@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -83,6 +85,43 @@ TEST(ConfirmOnce, ShowsEachLineAndTheInformationKindHasOnlyOk) {
     EXPECT_EQ(seen.cancelShown, text.kind == DialogText::Kind::Question);
     EXPECT_EQ(seen.text.split('\n'), text.text.split('\n'));
   }
+}
+
+// Fonts that stand in for the designed one are wider: the box grows from its designed size
+// until every line and the check box fit, and opens on the first line. Checked at the
+// default scale here and at twice the scale in a second run of this test.
+TEST(ConfirmOnce, NothingIsCutAtAnyScale) {
+  QWidget window;
+  MemorySilence silence;
+  for (const DialogText& text :
+       {ClosingIsHidingText(), HidingWindowText(), AutoUpdateCheckText()}) {
+    SCOPED_TRACE(text.key.toStdString());
+    QTimer::singleShot(0, [] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      const auto* memo = dialog->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"));
+      const auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("cbNoMore"));
+      EXPECT_GE(dialog->width(), 362);
+      EXPECT_GE(dialog->height(), 126);
+      EXPECT_GE(box->width(), box->sizeHint().width());
+      EXPECT_EQ(memo->verticalScrollBar()->value(), 0);
+      EXPECT_EQ(memo->verticalScrollBar()->maximum(), 0);
+      EXPECT_EQ(memo->horizontalScrollBar()->maximum(), 0);
+      dialog->findChild<QAbstractButton*>(QStringLiteral("bOK"))->click();
+    });
+    ConfirmOnce(text, &window, silence);
+  }
+  if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) return;
+  QProcess scaled;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+  scaled.setProcessEnvironment(env);
+  scaled.setProcessChannelMode(QProcess::ForwardedChannels);
+  scaled.start(QCoreApplication::applicationFilePath(),
+               {QStringLiteral("--gtest_filter=ConfirmOnce.NothingIsCutAtAnyScale")});
+  ASSERT_TRUE(scaled.waitForFinished(120000));
+  EXPECT_EQ(scaled.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(scaled.exitCode(), 0);
 }
 
 TEST(ConfirmOnce, ASilencedMessageConfirmsWithoutAWindow) {

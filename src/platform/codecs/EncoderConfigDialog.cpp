@@ -9,7 +9,7 @@
 namespace qm {
 
 EncoderConfigDialog::EncoderConfigDialog(const QString& title, const EncoderSettings& settings,
-                                         bool hasQuality, QWidget* parent)
+                                         bool hasQuality, bool lossless, QWidget* parent)
     : QDialog(parent), seQuality(new QSpinBox(this)), seKeyFrames(new QSpinBox(this)) {
   setWindowTitle(title);
   setObjectName(QStringLiteral("EncoderConfigDialog"));
@@ -36,9 +36,14 @@ EncoderConfigDialog::EncoderConfigDialog(const QString& title, const EncoderSett
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
-  if (!hasQuality)
-    layout->addWidget(new QLabel(QStringLiteral("Lossless: every pixel is kept."), this));
+  if (lossless) {
+    auto* note = new QLabel(QStringLiteral("Lossless: every pixel is kept."), this);
+    note->setObjectName(QStringLiteral("lbLossless"));
+    layout->addWidget(note);
+  }
   layout->addWidget(buttons);
+  // A fixed dialog border, as large as its contents ask.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 EncoderSettings EncoderConfigDialog::Settings() const {

@@ -9,13 +9,14 @@ class QSpinBox;
 namespace qm {
 
 // The configuration dialog of a catalogue compressor: quality and key-frame interval.
-// Lossless compressors offer only the key-frame interval. User-interface thread only.
+// Compressors that choose their quality themselves (the lossless ones among them) offer only
+// the key-frame interval; only lossless ones say so. User-interface thread only.
 class EncoderConfigDialog : public QDialog {
   Q_OBJECT
 
  public:
   EncoderConfigDialog(const QString& title, const EncoderSettings& settings, bool hasQuality,
-                      QWidget* parent = nullptr);
+                      bool lossless, QWidget* parent = nullptr);
 
   // The settings as the dialog shows them now.
   EncoderSettings Settings() const;

@@ -32,6 +32,7 @@ enum class QualityKind {
   Quantiser,   // a fixed quantiser, 31 (quality 0) to 1 (quality 100)
   RateFactor,  // a constant rate factor, 51 (quality 0) to 0 (quality 100)
   Fixed,       // the encoder's own choice; the dialog offers only the key-frame interval
+  Lossless,    // as Fixed, and every pixel is kept
 };
 
 // One compressor of the catalogue. Quality defaults are those that suit screen recordings:
@@ -77,16 +78,16 @@ const std::array<CatalogueEntry, 10> kCatalogue = {{
      QualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false, 0, true},
     {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, QualityKind::Quantiser, 90,
      1, 24, -1, "", true, 0, false},
-    {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, QualityKind::Fixed, 100, 1, 24,
-     -1, "level=1:slices=1:slicecrc=0", false, 0, false},
+    {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, QualityKind::Lossless, 100, 1,
+     24, -1, "level=1:slices=1:slicecrc=0", false, 0, false},
     {"ZMBV", "zmbv", "ZMBV", "Zip Motion Blocks Video, lossless", AV_PIX_FMT_BGR0,
-     QualityKind::Fixed, 100, 1, 24, 1, "", false, 0, false},
+     QualityKind::Lossless, 100, 1, 24, 1, "", false, 0, false},
     {"cvid", "cinepak", "Cinepak", "Cinepak video", AV_PIX_FMT_RGB24, QualityKind::Fixed, 100, 4,
      24, -1, "max_extra_cb_iterations=0:skip_empty_cb=1:max_strips=1", false, 0, false},
     {"CRAM", "msvideo1", "Video 1", "Microsoft Video 1", AV_PIX_FMT_RGB555LE, QualityKind::Fixed,
      100, 4, 16, -1, "", false, -1, false},
-    {"MPNG", "png", "Motion PNG", "Motion PNG, lossless", AV_PIX_FMT_RGB24, QualityKind::Fixed, 100,
-     1, 24, 1, "pred=none", false, 0, false},
+    {"MPNG", "png", "Motion PNG", "Motion PNG, lossless", AV_PIX_FMT_RGB24, QualityKind::Lossless,
+     100, 1, 24, 1, "pred=none", false, 0, false},
 }};
 
 // Frames per second assumed when the caller announced none.
@@ -231,6 +232,7 @@ struct VideoEncoder::Impl {
         break;
       }
       case QualityKind::Fixed:
+      case QualityKind::Lossless:
         break;
     }
     if (Entry->CompressionLevel >= 0) context->compression_level = Entry->CompressionLevel;
@@ -306,8 +308,10 @@ EncoderResult VideoEncoder::ConfigureQuery() const {
 }
 
 EncoderResult VideoEncoder::Configure(QWidget* owner) {
+  const QualityKind kind = impl_->Entry->Quality;
   EncoderConfigDialog dialog(QString::fromLatin1(impl_->Entry->Description), impl_->Settings,
-                             impl_->Entry->Quality != QualityKind::Fixed, owner);
+                             kind != QualityKind::Fixed && kind != QualityKind::Lossless,
+                             kind == QualityKind::Lossless, owner);
   if (dialog.exec() != QDialog::Accepted) return EncoderResult::Abort;
   impl_->Settings = dialog.Settings();
   return EncoderResult::Ok;

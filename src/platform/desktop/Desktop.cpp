@@ -1,10 +1,12 @@
 #include "platform/desktop/Desktop.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -78,8 +80,27 @@ bool OpenWithShell(const QString& target) {
   return QDesktopServices::openUrl(hasScheme ? url : QUrl::fromLocalFile(target));
 }
 
-bool PlayVideoFile(const QString& path) {
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+bool PlayVideoFile(const QString& path, std::function<void()> failed) {
+  // Run here rather than detached, so that its answer is known: xdg-open ends with a failure
+  // when no player takes the file or the player cannot start. The process object goes when
+  // the handler ends, or with the application.
+  auto* handler = new QProcess(QCoreApplication::instance());
+  handler->setProgram(QStringLiteral("xdg-open"));
+  handler->setArguments({QUrl::fromLocalFile(path).toString()});
+  handler->setStandardInputFile(QProcess::nullDevice());
+  QObject::connect(handler, &QProcess::finished, handler,
+                   [handler, failed](int code, QProcess::ExitStatus status) {
+                     handler->deleteLater();
+                     if ((code != 0 || status != QProcess::NormalExit) && failed) failed();
+                   });
+  QObject::connect(handler, &QProcess::errorOccurred, handler,
+                   [handler, failed](QProcess::ProcessError error) {
+                     if (error != QProcess::FailedToStart) return;
+                     handler->deleteLater();
+                     if (failed) failed();
+                   });
+  handler->start();
+  return true;
 }
 
 bool MoveToRecycleBin(const QString& path) {

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace qm {
 
 // Hand-offs to the desktop: its default handlers (xdg-open, or the portal in a sandbox) and
@@ -15,8 +17,10 @@ bool ExploreFolder(const QString& folder);
 // when no handler could be started.
 bool OpenWithShell(const QString& target);
 
-// Plays the video with the desktop's default player; false when none could be started.
-bool PlayVideoFile(const QString& path);
+// Plays the video with the desktop's default player (xdg-open); false when it could not be
+// started. failed runs later, on the user-interface thread, when the handler ends with a
+// failure (no player for the file, or a player that would not start).
+bool PlayVideoFile(const QString& path, std::function<void()> failed = {});
 
 // Moves the file into the user's Trash ($XDG_DATA_HOME/Trash, created with files/ and info/
 // when missing). False when the file does not exist or the Trash cannot take it (an

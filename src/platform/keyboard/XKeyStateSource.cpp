@@ -6,6 +6,7 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
@@ -82,7 +83,25 @@ void XKeyStateSource::Closer::operator()(_XDisplay* display) const {
 }
 
 XKeyStateSource::XKeyStateSource() : display_(XOpenDisplay(nullptr)) {
-  if (display_) ReadMapping();
+  if (!display_) return;
+  ReadMapping();
+  if (!SelectRawKeys()) inputOpcode_ = -1;
+}
+
+bool XKeyStateSource::SelectRawKeys() {
+  Display* display = display_.get();
+  int event = 0, error = 0;
+  if (!XQueryExtension(display, "XInputExtension", &inputOpcode_, &event, &error)) return false;
+  // Raw events reach every client that asks for them only from version 2.1 on.
+  int major = 2, minor = 1;
+  if (XIQueryVersion(display, &major, &minor) != Success || major < 2 || (major == 2 && minor < 1))
+    return false;
+  unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+  XISetMask(bits, XI_RawKeyPress);
+  XIEventMask mask{XIAllMasterDevices, int(sizeof bits), bits};
+  XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+  XSync(display, False);
+  return true;
 }
 
 XKeyStateSource::~XKeyStateSource() = default;
@@ -152,8 +171,8 @@ std::optional<KeysDown> XKeyStateSource::Read() {
   if (!display) return std::nullopt;
   char keys[32] = {};
   XQueryKeymap(display, keys);
-  // A changed mapping is announced to every client (nothing else is selected here); after
-  // the round trip above, every announcement made before it is queued.
+  // A changed mapping is announced to every client, and the raw key presses come as they
+  // happen; after the round trip above, every event sent before it is queued.
   bool changed = false;
   while (XPending(display) > 0) {
     XEvent event;
@@ -161,6 +180,14 @@ std::optional<KeysDown> XKeyStateSource::Read() {
     if (event.type == MappingNotify) {
       XRefreshKeyboardMapping(&event.xmapping);
       changed = true;
+    } else if (event.type == GenericEvent && event.xcookie.extension == inputOpcode_ &&
+               XGetEventData(display, &event.xcookie)) {
+      if (event.xcookie.evtype == XI_RawKeyPress) {
+        const int keycode = static_cast<const XIRawEvent*>(event.xcookie.data)->detail;
+        if (keycode > 0 && keycode < 256)
+          keys[keycode / 8] = char(uint8_t(keys[keycode / 8]) | 1u << (keycode % 8));
+      }
+      XFreeEventData(display, &event.xcookie);
     }
   }
   if (changed) ReadMapping();

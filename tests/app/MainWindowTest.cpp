@@ -1,0 +1,213 @@
+// The main window in the test program itself, with its settings in a private folder, and the
+// dialogs it opens.
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "app/MainWindow.h"
+#include "app/SettingsStore.h"
+#include "area/CaptureAreaPage.h"
+#include "common/CommonParams.h"
+#include "platform/codecs/EncoderConfigDialog.h"
+#include "platform/keyboard/XKeyStateSource.h"
+#include "shortcuts/KeyRecordDialog.h"
+#include "shortcuts/ShortcutWatcher.h"
+#include "support/RecordingMessages.h"
+#include "support/TrayHost.h"
+#include "ui/AboutBox.h"
+#include "ui/ConfirmOnce.h"
+#include "ui/ErrorReportDialog.h"
+#include "update/UpdateWindow.h"
+
+namespace qm {
+namespace {
+
+using test::SpinUntil;
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root_.isValid());
+    qputenv("XDG_STATE_HOME", root_.filePath("state").toLocal8Bit());
+    Settings().WriteBool("Preference", "Automatic update check", false);
+    Settings().WriteBool("Video", "PlayResult", false);
+    Settings().WriteInteger("Capture area", "Capture area", 2);  // 320 x 240
+    Settings().WriteString("Folder", "Output Folder", root_.filePath("out") + "/");
+    QDir(root_.path()).mkdir("out");
+  }
+
+  SettingsStore Settings() const { return SettingsStore(root_.filePath("Quillmark.conf")); }
+  // The window with the settings written so far, shown and placed.
+  MainWindow& Open(bool show = true) {
+    window_ = std::make_unique<MainWindow>(
+        std::make_unique<SettingsStore>(root_.filePath("Quillmark.conf")));
+    if (show) {
+      window_->show();
+      EXPECT_TRUE(SpinUntil([&] { return window_->isVisible(); }));
+      Settle();
+    }
+    return *window_;
+  }
+  template <class T>
+  T* Child(const char* name) {
+    return window_->findChild<T*>(QLatin1String(name));
+  }
+  // Lets the window system's answers arrive.
+  static void Settle() {
+    QElapsedTimer timer;
+    timer.start();
+    SpinUntil([&] { return timer.elapsed() > 300; });
+  }
+
+  QTemporaryDir root_;
+  test::RecordingMessages messages_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+// A fixed dialog border: neither resizing nor a maximise button.
+TEST_F(MainWindowTest, EveryDialogHasAFixedBorder) {
+  struct : SilencedDialogs {
+    bool IsSilenced(const QString&) const override { return false; }
+    void Silence(const QString&) override {}
+  } silence;
+  XKeyStateSource keyboard;
+  ShortcutWatcher watcher(keyboard);
+  const std::function<void()> dialogs[] = {
+      [&] { ConfirmOnce(AutoUpdateCheckText(), nullptr, silence); },
+      [] { ErrorReportDialog(QStringLiteral("Invalid bitmap")).exec(); },
+      [] { AboutBox(nullptr).exec(); },
+      [&] { KeyRecordDialog::Execute("To take an image", "CTRL+X", watcher, nullptr, nullptr); },
+      [] { UpdateWindow(QStringLiteral("New"), QStringLiteral("1.4"), {}, nullptr).exec(); },
+      [] { EncoderConfigDialog(QStringLiteral("MP42"), {}, true, false).exec(); },
+  };
+  for (const auto& open : dialogs) {
+    QString seen;
+    QTimer::singleShot(0, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      seen = dialog->metaObject()->className();
+      EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize()) << seen.toStdString();
+      EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMaximizeButtonHint) << seen.toStdString();
+      QMetaObject::invokeMethod(dialog, "reject");
+    });
+    open();
+    EXPECT_FALSE(seen.isEmpty());
+  }
+}
+
+TEST_F(MainWindowTest, SpinEditsTakeTypedNumbersWithinTheirLimits) {
+  // "Video Compression" is missing: the preselection stays.
+  MainWindow& window = Open();
+  auto* compressors = Child<QComboBox>("cbCompressor");
+  if (compressors->findData(qulonglong(MakeFourCC("MP42"))) >= 0) {
+    EXPECT_EQ(compressors->currentData().toULongLong(), qulonglong(MakeFourCC("MP42")));
+  }
+
+  const struct {
+    const char* spin;
+    const char* typed;
+    int value;
+  } cases[] = {
+      {"seFPS", "10", 10},        {"seFPS", "50", 32},      {"seFPS", "0", 1},
+      {"seStartDelay", "75", 60}, {"seStartDelay", "7", 7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.spin) + " " + c.typed);
+    auto* spin = Child<QSpinBox>(c.spin);
+    spin->setFocus();
+    spin->selectAll();
+    for (const char digit : std::string(c.typed)) {
+      QKeyEvent key(QEvent::KeyPress, Qt::Key_0 + (digit - '0'), Qt::NoModifier,
+                    QString(QLatin1Char(digit)));
+      QApplication::sendEvent(spin, &key);
+    }
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(spin, &enter);
+    EXPECT_EQ(spin->value(), c.value);
+  }
+  (void)window;
+  window_.reset();
+  EXPECT_EQ(Settings().ReadInteger("Video", "FPS", 0), 1);
+  EXPECT_EQ(Settings().ReadInteger("Video", "Start delay", 0), 7);
+  // A stored index applies.
+  Settings().WriteInteger("Video", "Video Compression", 0);
+  Open(false);
+  EXPECT_EQ(Child<QComboBox>("cbCompressor")->currentIndex(), 0);
+}
+
+// Another start of the program wakes this one: a hidden window (here during the start
+// delay) stays hidden, a shown one comes forward as it is, restored only from minimised.
+TEST_F(MainWindowTest, AWakeRestoresOnlyAMinimisedWindow) {
+  MainWindow& window = Open();
+  window.Recording().CaptureVideo();
+  Settle();
+  window.Wake();
+  Settle();
+  EXPECT_TRUE(!window.isVisible() || window.isMinimized());
+  window.Recording().Stop();
+  ASSERT_TRUE(SpinUntil([&] { return window.isVisible() && !window.isMinimized(); }));
+
+  window.showMaximized();
+  Settle();
+  window.Wake();
+  Settle();
+  EXPECT_TRUE(window.isMaximized());
+  window.showMinimized();
+  Settle();
+  window.Wake();
+  Settle();
+  EXPECT_FALSE(window.isMinimized());
+  EXPECT_TRUE(window.isMaximized());
+}
+
+// A recording that starts while a photo has the window hidden keeps it hidden; the status
+// bar's link to its file says so when the file is gone.
+TEST_F(MainWindowTest, ARecordingTakesTheWindowOverFromAPhoto) {
+  test::TrayHost tray;
+  ASSERT_TRUE(tray.Ok());
+  MainWindow& window = Open();
+  window.Photo().TakePhoto();
+  window.Recording().StartNow();
+  ASSERT_TRUE(SpinUntil([&] { return !window.Photo().IsPending(); }));
+  Settle();
+  EXPECT_FALSE(window.isVisible());
+
+  window.Recording().Stop();
+  ASSERT_TRUE(SpinUntil([&] { return window.isVisible(); }));
+  const QString file = window.Recording().OutputFile();
+  ASSERT_FALSE(file.isEmpty());
+  window.Recording().Finish();  // the file is complete
+  ASSERT_TRUE(QFile::remove(file));
+  QMouseEvent click(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                    Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(window.statusBar(), &click);
+  EXPECT_TRUE(messages_.Messages().contains("The file does not exist: " + file))
+      << messages_.Messages().join('\n').toStdString();
+}
+
+// A stored "Selected object" area is the window as it shows, not its size before showing.
+TEST_F(MainWindowTest, AStoredSelectedObjectAreaIsTheShownWindow) {
+  Settings().WriteInteger("Capture area", "Capture area", 5);
+  MainWindow& window = Open();
+  const QRect frame = window.frameGeometry();
+  const Rect area = window.findChild<CaptureAreaPage*>()->Area().Rect;
+  EXPECT_EQ(area, (Rect{frame.left(), frame.top(), frame.left() + frame.width(),
+                        frame.top() + frame.height()}));
+}
+
+}  // namespace
+}  // namespace qm

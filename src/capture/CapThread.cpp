@@ -136,8 +136,12 @@ bool CapThread::Record(QString& reason) {
   bool stepFailed = false;
   try {
     RunLoop();
-    // A last frame held back as a repeat is written whole, so the file decodes to its end.
-    handoff_.Run([&] { writer.EndRepeats(); });
+    // A last frame held back as a repeat is written whole, so the file decodes to its end;
+    // when it cannot be, the recording has failed as with any other frame.
+    handoff_.Run([&] {
+      if (!writer.EndRepeats())
+        EndBy(writer.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed);
+    });
   } catch (...) {
     // A step ended with an exception (the error report's silent abort): the recording has
     // failed, but the frames written so far stay playable, so the file is still completed.
@@ -151,6 +155,7 @@ bool CapThread::Record(QString& reason) {
                          ? 0.0L
                          : (long double)frameTally_ * 1000.0L / activeTime_;
   const bool closed = writer.Close(actualFrameRate_);
+  if (!closed && !writer.CloseFailure().isEmpty()) reason = writer.CloseFailure();
   return closed && !stepFailed;
 }
 

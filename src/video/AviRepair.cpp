@@ -124,7 +124,8 @@ class Repairer {
     }
     if (!Scan())
       return Refuse(fileName_ + QStringLiteral(" is damaged beyond repair; left unchanged."));
-    // The newest spool tells the key flags; the others are left over from earlier recordings.
+    // One spool tells the key flags, where it agrees with the file frame for frame; any other
+    // is left over from an earlier recording of the same name and goes too.
     if (!spools.empty()) spool_ = &spools.back().second;
     KeyFlags();
     const bool ok = parts_.size() == 1 ? FinishClassic() : FinishOpenDml();

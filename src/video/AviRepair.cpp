@@ -173,10 +173,12 @@ class Repairer {
         return false;
       const int64_t end = riff + 8 + int64_t(GetLE32(head + 4));
       const uint8_t* entry = header_.data() + AviWriter::kSuperIndexAt + 24 + i * 16;
-      const int64_t indexAt = int64_t(GetLE32(entry)) | int64_t(GetLE32(entry + 4)) << 32;
+      const uint64_t offset = uint64_t(GetLE32(entry)) | uint64_t(GetLE32(entry + 4)) << 32;
       const uint32_t indexBytes = GetLE32(entry + 8);
       const uint32_t indexFrames = GetLE32(entry + 12);
-      if (end > size_ || indexAt < riff || indexBytes < 32 || indexAt + indexBytes > end ||
+      if (end > size_ || offset > uint64_t(size_)) return false;
+      const int64_t indexAt = int64_t(offset);
+      if (indexAt < riff || indexBytes < 32 || indexAt + indexBytes > end ||
           !IndexInside(indexAt, indexBytes, indexFrames, riff, end))
         return false;
       frames += indexFrames;
@@ -194,8 +196,9 @@ class Repairer {
         GetLE32(head + 4) != indexBytes - 8 || GetLE32(head + 12) != frames ||
         indexBytes != 32 + uint64_t(frames) * 8)
       return false;
-    const int64_t base = int64_t(GetLE32(head + 20)) | int64_t(GetLE32(head + 24)) << 32;
-    if (base < partStart || base > partEnd) return false;
+    const uint64_t offset = uint64_t(GetLE32(head + 20)) | uint64_t(GetLE32(head + 24)) << 32;
+    if (offset < uint64_t(partStart) || offset > uint64_t(partEnd)) return false;
+    const int64_t base = int64_t(offset);
     constexpr uint32_t kPiece = 4096;
     std::vector<uint8_t> entries(size_t(kPiece) * 8);
     for (uint32_t done = 0; done < frames;) {

@@ -358,10 +358,14 @@ TEST_F(AviRepairTest, DamagedFilesAreRefusedOrCompletedNeverWorse) {
         case 1:  // a byte of the header region
           bytes[qsizetype(pick(std::min<qsizetype>(bytes.size(), 6160)))] = char(random());
           break;
-        case 2: {  // a 32-bit field, often a size, gets a telling value
+        case 2: {  // a 32-bit field, often a size or an offset, gets a telling value
           const uint32_t values[] = {
               0, 1, 0x7FFFFFFF, 0xFFFFFFFF, uint32_t(bytes.size()), uint32_t(random())};
-          const qsizetype at = qsizetype(pick(bytes.size() / 4)) * 4;
+          // Half of them in the header region, where the super index lies.
+          const qsizetype at =
+              qsizetype(pick(
+                  (random() % 2 ? std::min<qsizetype>(bytes.size(), 6160) : bytes.size()) / 4)) *
+              4;
           if (at + 4 <= bytes.size())
             PutLE32(reinterpret_cast<uint8_t*>(bytes.data()) + at, values[pick(6)]);
           break;

@@ -44,6 +44,7 @@
 #include "ui/ConfirmOnce.h"
 #include "update/UpdateChecker.h"
 #include "video/AviCompress.h"
+#include "video/AviWriter.h"
 #include "video/MovieWriter.h"
 #include "video/RecordingJournal.h"
 
@@ -117,6 +118,9 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   // Every recording leaves a note while it runs, so the next start can complete it after a
   // crash.
   writer_->KeepJournal(RecordingJournal::DefaultFolder());
+  // The controller picks a free name for each recording; a file that takes that name before
+  // the recording does (another recorder's) is never replaced.
+  writer_->Writer().SetKeepExisting(true);
 
   keyboard_ = std::make_unique<XKeyStateSource>();
   watcher_ = std::make_unique<ShortcutWatcher>(*keyboard_);

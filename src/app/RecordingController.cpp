@@ -1,6 +1,6 @@
 #include "app/RecordingController.h"
 
-#include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -15,7 +15,27 @@ constexpr int kRetryMilliseconds = 50;
 // How often the progress line is refreshed.
 constexpr int kProgressMilliseconds = 1000;
 
+// Something, a link included, stands at path.
+bool Taken(const QString& path) {
+  const QFileInfo info(path);
+  return info.exists() || info.isSymLink();
+}
+
 }  // namespace
+
+QString RecordingController::FreeName(const QString& folder, const QString& stamp) {
+  // An existing file is never removed to make room for the name: it may be an earlier
+  // recording of the same 86.4 ms, or one that another recorder is writing. The next stamp
+  // that names nothing is taken instead.
+  bool numeric = false;
+  qlonglong next = stamp.toLongLong(&numeric);
+  QString name = stamp;
+  for (int tries = 0;
+       tries < 1000 && Taken(folder + QStringLiteral("C") + name + QStringLiteral(".avi")); ++tries)
+    name =
+        numeric ? QString::number(++next) : stamp + QLatin1Char('-') + QString::number(tries + 1);
+  return folder + QStringLiteral("C") + name + QStringLiteral(".avi");
+}
 
 QtDelayTimer::QtDelayTimer() {
   timer_.setSingleShot(true);
@@ -185,8 +205,7 @@ void RecordingController::StartRecording() {
   const RecordingJob job = view_.Job();
   recording_ = true;
   paused_ = false;
-  outputFile_ = job.OutputFolder + QStringLiteral("C") + stamp_() + QStringLiteral(".avi");
-  QFile::remove(outputFile_);
+  outputFile_ = FreeName(job.OutputFolder, stamp_());
 
   CapInfo info;
   info.Area = job.Area;

@@ -120,6 +120,10 @@ class RecordingController : public QObject {
   const QString& OutputFile() const { return outputFile_; }
   int StartInterval() const { return interval_; }
 
+  // The output file of a recording started at stamp in folder: "C" + stamp + ".avi", or the
+  // next stamp whose name is free.
+  static QString FreeName(const QString& folder, const QString& stamp);
+
  signals:
   void StateChanged();
 

@@ -166,10 +166,12 @@ bool CapThread::Record(QString& reason) {
     }
     SetPipe(nullptr);
   }
-  // A last frame held back as a repeat is written whole, so the file decodes to its end.
+  // A last frame held back as a repeat is written whole, so the file decodes to its end;
+  // when it cannot be, the recording has failed as with any other frame.
   if (!stepFailed) {
     try {
-      writer.EndRepeats();
+      if (!writer.EndRepeats())
+        EndBy(writer.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed);
     } catch (...) {
       stepFailed = true;
     }
@@ -182,6 +184,7 @@ bool CapThread::Record(QString& reason) {
                          ? 0.0L
                          : (long double)frameTally_ * 1000.0L / activeTime_;
   const bool closed = writer.Close(actualFrameRate_);
+  if (!closed && !writer.CloseFailure().isEmpty()) reason = writer.CloseFailure();
   framesDone_ = frameTally_;
   bytesDone_ = writer.Writer().BytesWritten();
   active_ = activeTime_;

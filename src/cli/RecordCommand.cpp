@@ -58,6 +58,10 @@ RecordOptions ParseRecordOptions(const QStringList& args) {
       TakeCaptureArgument(args, i, options, "record");
   }
   RequireFile(options, "record");
+  // The file is an AVI file whatever its name says: a name that promises anything else is
+  // refused.
+  if (!options.File.endsWith(QStringLiteral(".avi"), Qt::CaseInsensitive))
+    throw UsageError("record writes .avi files, not " + options.File.toStdString());
   return options;
 }
 

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "cli/CliHelp.h"
@@ -60,9 +62,32 @@ static std::optional<int> AnswerHelp(int argc, char** argv) {
   return std::nullopt;
 }
 
+// An argument whose bytes do not survive the way into the toolkit's text and back (not valid
+// UTF-8) would name another file than the one given; it is refused, with its bytes shown.
+static std::optional<int> RefuseUndecodable(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray given(argv[i]);
+    if (QFile::encodeName(QFile::decodeName(given)) == given) continue;
+    QByteArray shown;
+    for (const char c : given) {
+      const auto byte = static_cast<unsigned char>(c);
+      shown += byte >= 0x20 && byte < 0x7F
+                   ? QByteArray(1, c)
+                   : "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+    }
+    std::fprintf(stderr,
+                 "quillmark-capture: %s is not valid UTF-8; only names in the system's encoding "
+                 "are taken\n%s",
+                 shown.constData(), UsageText().toLocal8Bit().constData());
+    return kExitUsage;
+  }
+  return std::nullopt;
+}
+
 int main(int argc, char** argv) {
   GuardStandardStreams();
   if (const std::optional<int> answered = AnswerHelp(argc, argv)) return *answered;
+  if (const std::optional<int> refused = RefuseUndecodable(argc, argv)) return *refused;
   // The selection screen is a window; everything else runs without the widget toolkit, so
   // recording needs no more than a reachable X display.
   std::unique_ptr<QCoreApplication> app;
@@ -95,5 +120,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quillmark-capture: %s\n%s", e.what(),
                  help ? CommandUsage(*help).toLocal8Bit().constData() : usage.constData());
     return kExitUsage;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "quillmark-capture: not enough memory\n");
+    return kExitFailed;
   }
 }

@@ -2,9 +2,13 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <algorithm>
 #include <array>
+#include <new>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "common/CommonParams.h"
@@ -68,10 +72,18 @@ RepairResult Refuse(const QString& message) {
   return result;
 }
 
+// A part never grows beyond what AviWriter makes of one: its 32-bit sizes stay below 2 GiB.
+constexpr int64_t kMaxPart = 2 * AviWriter::kRiffLimit - 2;
+// The largest compressed frame handed to the decoder to judge; larger ones count as no key
+// frame, so a chunk's claimed size never decides how much memory the repair takes.
+constexpr uint32_t kMaxJudged = 64u << 20;
+
 class Repairer {
  public:
-  Repairer(const QString& fileName, const QString& spoolPath)
-      : fileName_(fileName), spoolPath_(spoolPath) {}
+  // spools: the recording's spools, by name (any that is not a regular file of the user's
+  // own is passed over and left alone).
+  Repairer(const QString& fileName, const QStringList& spools)
+      : fileName_(fileName), spoolPaths_(spools) {}
 
   RepairResult Run() {
     if (!file_.OpenReadWrite(fileName_))
@@ -100,16 +112,25 @@ class Repairer {
       return result;
     }
 
-    if (spool_.OpenReadWrite(spoolPath_) && spool_.TryLock() == BinaryFile::LockResult::Busy)
-      return Refuse(QStringLiteral("The file ") + fileName_ +
-                    QStringLiteral(" is being recorded."));
+    // A spool still locked belongs to a recorder of this file that is starting.
+    std::vector<std::pair<QString, BinaryFile>> spools;
+    for (const QString& path : spoolPaths_) {
+      BinaryFile spool;
+      if (!spool.OpenOwn(path)) continue;
+      if (spool.TryLock() == BinaryFile::LockResult::Busy)
+        return Refuse(QStringLiteral("The file ") + fileName_ +
+                      QStringLiteral(" is being recorded."));
+      spools.emplace_back(path, std::move(spool));
+    }
     if (!Scan())
       return Refuse(fileName_ + QStringLiteral(" is damaged beyond repair; left unchanged."));
+    // One spool tells the key flags, where it agrees with the file frame for frame; any other
+    // is left over from an earlier recording of the same name and goes too.
+    if (!spools.empty()) spool_ = &spools.back().second;
     KeyFlags();
     const bool ok = parts_.size() == 1 ? FinishClassic() : FinishOpenDml();
     if (!ok) return Refuse(QStringLiteral("Can not write file ") + fileName_);
-    spool_.Close();
-    QFile::remove(spoolPath_);
+    for (const auto& [path, spool] : spools) spool.RemoveIfAt(path);
 
     RepairResult result;
     result.Result = RepairResult::Outcome::Repaired;
@@ -124,15 +145,74 @@ class Repairer {
  private:
   uint32_t U32(int at) const { return GetLE32(header_.data() + at); }
 
-  // A file that went through Close (or through a repair) once.
+  // A file that went through Close (or through a repair) once, and that nothing has cut short
+  // since.
   bool Complete() {
-    if (U32(212) == MakeFourCC("indx")) return true;
+    if (U32(212) == MakeFourCC("indx")) return CompleteOpenDml();
     const int64_t moviEnd = kMovi + 8 + int64_t(U32(6140));
     uint8_t idx1[8];
     if (moviEnd + 8 > size_ || !file_.ReadAt(moviEnd, idx1, 8)) return false;
     return GetLE32(idx1) == MakeFourCC("idx1") && GetLE32(idx1 + 4) == U32(48) * uint64_t(kEntry) &&
            moviEnd + 8 + int64_t(GetLE32(idx1 + 4)) == size_ && int64_t(U32(4)) + 8 == size_ &&
            U32(140) == U32(48);
+  }
+
+  // An OpenDML file is complete when its RIFF parts follow each other up to the file's end, and
+  // the super index names, for each part, a whole "ix00" inside it whose frames lie inside it
+  // too and add up to the file's frame count.
+  bool CompleteOpenDml() {
+    const uint32_t parts = U32(int(AviWriter::kSuperIndexAt) + 4);
+    if (parts < 2 || parts > uint32_t(AviWriter::kMaxParts)) return false;
+    int64_t riff = 0;
+    uint64_t frames = 0;
+    for (uint32_t i = 0; i < parts; ++i) {
+      uint8_t head[12];
+      if (riff + 12 > size_ || !file_.ReadAt(riff, head, sizeof head) ||
+          GetLE32(head) != MakeFourCC("RIFF") ||
+          GetLE32(head + 8) != (i == 0 ? MakeFourCC("AVI ") : MakeFourCC("AVIX")))
+        return false;
+      const int64_t end = riff + 8 + int64_t(GetLE32(head + 4));
+      const uint8_t* entry = header_.data() + AviWriter::kSuperIndexAt + 24 + i * 16;
+      const uint64_t offset = uint64_t(GetLE32(entry)) | uint64_t(GetLE32(entry + 4)) << 32;
+      const uint32_t indexBytes = GetLE32(entry + 8);
+      const uint32_t indexFrames = GetLE32(entry + 12);
+      if (end > size_ || offset > uint64_t(size_)) return false;
+      const int64_t indexAt = int64_t(offset);
+      if (indexAt < riff || indexBytes < 32 || indexAt + indexBytes > end ||
+          !IndexInside(indexAt, indexBytes, indexFrames, riff, end))
+        return false;
+      frames += indexFrames;
+      riff = end;
+    }
+    return riff == size_ && frames == U32(140) && frames == U32(int(AviWriter::kExtendedHeaderAt));
+  }
+
+  // The "ix00" at indexAt (indexBytes long, frames entries) is whole and its frames lie
+  // between partStart and partEnd; read in bounded pieces.
+  bool IndexInside(int64_t indexAt, uint32_t indexBytes, uint32_t frames, int64_t partStart,
+                   int64_t partEnd) {
+    uint8_t head[32];
+    if (!file_.ReadAt(indexAt, head, sizeof head) || GetLE32(head) != MakeFourCC("ix00") ||
+        GetLE32(head + 4) != indexBytes - 8 || GetLE32(head + 12) != frames ||
+        indexBytes != 32 + uint64_t(frames) * 8)
+      return false;
+    const uint64_t offset = uint64_t(GetLE32(head + 20)) | uint64_t(GetLE32(head + 24)) << 32;
+    if (offset < uint64_t(partStart) || offset > uint64_t(partEnd)) return false;
+    const int64_t base = int64_t(offset);
+    constexpr uint32_t kPiece = 4096;
+    std::vector<uint8_t> entries(size_t(kPiece) * 8);
+    for (uint32_t done = 0; done < frames;) {
+      const uint32_t n = std::min(kPiece, frames - done);
+      if (!file_.ReadAt(indexAt + 32 + int64_t(done) * 8, entries.data(), size_t(n) * 8))
+        return false;
+      for (uint32_t k = 0; k < n; ++k) {
+        const int64_t at = base + int64_t(GetLE32(entries.data() + k * 8));
+        const int64_t bytes = int64_t(GetLE32(entries.data() + k * 8 + 4) & 0x7FFFFFFFu);
+        if (at + bytes > partEnd) return false;
+      }
+      done += n;
+    }
+    return true;
   }
 
   // Walks the chunks as the writer appends them: frames, a part's "ix00", the first part's
@@ -161,6 +241,12 @@ class Repairer {
         break;
       }
       Part& part = parts_.back();
+      // Every part with the indexes it gets must keep its 32-bit sizes: one that cannot is
+      // not of ours.
+      const int64_t count = int64_t(part.Frames.size()) + 1;
+      if (next - part.Riff + 32 + 8 * count + (parts_.size() == 1 ? 8 + kEntry * count : 0) >
+          kMaxPart)
+        return false;
       if (id == code_) {
         part.Frames.push_back(Frame{at, size, false});
       } else if (id == MakeFourCC("ix00") && size >= 24 && part.IndexAt < 0) {
@@ -204,13 +290,13 @@ class Repairer {
       for (Frame& frame : part.Frames) frames.push_back(&frame);
     // The spool's entries follow the frames one for one while both survive.
     size_t fromSpool = 0;
-    const int64_t entries = spool_.IsOpen() ? std::max<int64_t>(spool_.Size(), 0) / kEntry : 0;
+    const int64_t entries = spool_ ? std::max<int64_t>(spool_->Size(), 0) / kEntry : 0;
     for (const Part& part : parts_) {
       bool agrees = true;
       for (const Frame& frame : part.Frames) {
         uint8_t entry[kEntry];
         agrees = int64_t(fromSpool) < entries &&
-                 spool_.ReadAt(int64_t(fromSpool) * kEntry, entry, kEntry) &&
+                 spool_->ReadAt(int64_t(fromSpool) * kEntry, entry, kEntry) &&
                  GetLE32(entry) == code_ &&
                  GetLE32(entry + 8) == uint32_t(frame.Position - part.Movi - 8) &&
                  GetLE32(entry + 12) == frame.Size;
@@ -226,9 +312,11 @@ class Repairer {
     std::vector<uint8_t> data;
     for (size_t i = 0; i < frames.size(); ++i) {
       Frame& frame = *frames[i];
-      // An empty chunk repeats the frame before it and is never a key frame.
+      // An empty chunk repeats the frame before it and is never a key frame; every
+      // uncompressed frame is one.
       bool key = frame.Size != 0;
-      if (key && reader.Usable()) {
+      if (handler_ == MakeFourCC("DIB ")) {
+      } else if (key && reader.Usable() && frame.Size <= kMaxJudged) {
         data.resize(frame.Size);
         key = file_.ReadAt(frame.Position + 8, data.data(), data.size()) &&
               reader.IsKeyFrame(data.data(), data.size());
@@ -257,6 +345,13 @@ class Repairer {
     const std::vector<uint8_t> index = Idx1(part);
     end_ = endOfFrames + int64_t(index.size());
     const uint32_t frames = uint32_t(part.Frames.size());
+    // An OpenDML file cut back to its first part becomes a classic one: its super index goes
+    // back to the reserved "JUNK" it replaced.
+    static const std::array<uint8_t, AviWriter::kSuperIndexSize> kZeros{};
+    if (U32(212) == MakeFourCC("indx") &&
+        !(file_.WriteAt(AviWriter::kSuperIndexAt, kZeros.data(), kZeros.size()) &&
+          file_.WriteU32At(212, MakeFourCC("JUNK"))))
+      return false;
     return file_.WriteAt(endOfFrames, index.data(), index.size()) && file_.WriteU32At(48, frames) &&
            file_.WriteU32At(140, frames) && file_.WriteU32At(144, Largest()) &&
            file_.WriteU32At(AviWriter::kExtendedHeaderAt, 480) &&
@@ -304,19 +399,22 @@ class Repairer {
   // (the finished parts' keep their places and lengths), the last part's after its last whole
   // frame; then the headers and, last of all, the super index that marks the file complete.
   bool FinishOpenDml() {
+    // Every index stands before the first byte is written.
+    std::vector<std::vector<uint8_t>> indexes;
+    for (const Part& part : parts_) indexes.push_back(StandardIndex(part, code_));
+    const std::vector<uint8_t> idx1 = Idx1(parts_.front());
     for (size_t i = 0; i < parts_.size(); ++i) {
       Part& part = parts_[i];
       const bool last = i + 1 == parts_.size();
       const int64_t at = last ? EndOfFrames(part) : part.IndexAt;
       if (at != EndOfFrames(part)) return false;
-      const std::vector<uint8_t> index = StandardIndex(part, code_);
+      const std::vector<uint8_t>& index = indexes[i];
       part.IndexAt = at;
       part.IndexBytes = uint32_t(index.size());
       const int64_t moviEnd = at + int64_t(index.size());
       int64_t partEnd = moviEnd;
       if (!file_.WriteAt(at, index.data(), index.size())) return false;
       if (i == 0) {
-        const std::vector<uint8_t> idx1 = Idx1(part);
         if (!file_.WriteAt(moviEnd, idx1.data(), idx1.size())) return false;
         partEnd += int64_t(idx1.size());
       }
@@ -348,9 +446,9 @@ class Repairer {
   }
 
   QString fileName_;
-  QString spoolPath_;
+  QStringList spoolPaths_;
   BinaryFile file_;
-  BinaryFile spool_;
+  BinaryFile* spool_ = nullptr;
   int64_t size_ = 0;
   int64_t end_ = 0;
   std::array<uint8_t, kHeaderRegion> header_{};
@@ -366,9 +464,23 @@ RepairResult AviRepair::Repair(const QString& fileName, const QString& spoolPath
   const QFileInfo info(fileName);
   if (!info.isFile()) return Refuse(QStringLiteral("Can not open file ") + fileName);
   const QString path = info.canonicalFilePath();
-  Repairer repairer(path, spoolPath.isEmpty() ? AviWriter::SpoolPathFor(path) : spoolPath);
-  RepairResult result = repairer.Run();
-  return result;
+  // Only a spool by the name the writer gives one of this file is ever read or removed.
+  QStringList spools;
+  if (spoolPath.isEmpty())
+    spools = AviWriter::SpoolsOf(path);
+  else if (AviWriter::IsSpoolOf(spoolPath, path))
+    spools << spoolPath;
+  try {
+    Repairer repairer(path, spools);
+    return repairer.Run();
+  } catch (const std::bad_alloc&) {
+    // Nothing is written before every index stands in memory.
+    return Refuse(QStringLiteral("Not enough memory to repair ") + path +
+                  QStringLiteral("; left unchanged."));
+  } catch (const std::length_error&) {
+    return Refuse(QStringLiteral("Not enough memory to repair ") + path +
+                  QStringLiteral("; left unchanged."));
+  }
 }
 
 }  // namespace qm

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QThread>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "platform/clock/TickClock.h"
 #include "platform/files/DirectStage.h"
 #include "platform/files/FileSyncer.h"
+#include "platform/files/Folder.h"
 #include "video/AviChunk.h"
 #include "video/AviCompress.h"
 #include "video/AviList.h"
@@ -55,16 +57,37 @@ int64_t Idx1Bytes(int64_t frames) {
   return 8 + kIndexEntrySize * frames;
 }
 
-// A short name beside fileName for the writer's own files: the hash of the file's full name
-// keeps it unique per output file and short whatever that name's length.
-QString SideFile(const QString& fileName, const char* suffix) {
+// The canonical folder of fileName and the start of its side files' names there: the hash of
+// the file's full name ties them to that file and keeps them short whatever its length; a
+// random part follows, so that nobody can put anything at a side file's name beforehand.
+struct SideName {
+  QString Folder;
+  QByteArray Prefix;
+};
+
+SideName SideNameOf(const QString& fileName) {
   const QFileInfo info(fileName);
   QString folder = QDir(info.absolutePath()).canonicalPath();
   if (folder.isEmpty()) folder = info.absolutePath();
   const QString full = folder + QLatin1Char('/') + info.fileName();
   const QByteArray hash =
       QCryptographicHash::hash(QFile::encodeName(full), QCryptographicHash::Sha1).toHex().left(16);
-  return folder + QStringLiteral("/.~") + QString::fromLatin1(hash) + QLatin1String(suffix);
+  return {folder, ".~" + hash + '-'};
+}
+
+constexpr int kRandomDigits = 12;
+
+// name is prefix, the random digits and suffix.
+bool IsSideName(const QByteArray& name, const QByteArray& prefix, const char* suffix) {
+  const QByteArray tail(suffix);
+  if (name.size() != prefix.size() + kRandomDigits + tail.size() || !name.startsWith(prefix) ||
+      !name.endsWith(tail))
+    return false;
+  for (qsizetype i = prefix.size(); i < prefix.size() + kRandomDigits; ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
 }
 
 // Rounds to the nearest integer, ties to even (the default rounding mode); values outside
@@ -85,11 +108,15 @@ bool PathExists(const QString& path) {
   return info.exists() || info.isSymLink();
 }
 
+// Room reserved past what the next frame needs, so that the disk is not asked at each frame.
+constexpr int64_t kReserveAhead = int64_t(1) << 20;
+
 }  // namespace
 
 AviWriter::AviWriter(const QString& spoolPath, TickClock* clock)
     : clock_(clock ? clock : &TickClock::System()), givenSpool_(spoolPath), spoolPath_(spoolPath) {
-  if (!spoolPath_.isEmpty() && PathExists(spoolPath_)) DeleteSpool();
+  if (!spoolPath_.isEmpty() && PathExists(spoolPath_) && !QFileInfo(spoolPath_).isDir())
+    QFile::remove(spoolPath_);
 }
 
 AviWriter::~AviWriter() {
@@ -113,7 +140,36 @@ QString AviWriter::BusyMessage(const QString& fileName) {
 }
 
 QString AviWriter::SpoolPathFor(const QString& fileName) {
-  return SideFile(fileName, ".idx");
+  const SideName side = SideNameOf(fileName);
+  const quint64 random = QRandomGenerator::global()->generate64() & 0xFFFFFFFFFFFFull;
+  return side.Folder + QLatin1Char('/') + QFile::decodeName(side.Prefix) +
+         QString::number(random, 16).rightJustified(kRandomDigits, QLatin1Char('0')) +
+         QStringLiteral(".idx");
+}
+
+bool AviWriter::IsSpoolOf(const QString& spoolPath, const QString& fileName) {
+  const SideName side = SideNameOf(fileName);
+  const QFileInfo spool(spoolPath);
+  QString folder = QDir(spool.absolutePath()).canonicalPath();
+  return !folder.isEmpty() && folder == side.Folder &&
+         IsSideName(QFile::encodeName(spool.fileName()), side.Prefix, ".idx");
+}
+
+QStringList AviWriter::SpoolsOf(const QString& fileName) {
+  const SideName side = SideNameOf(fileName);
+  QStringList spools;
+  const QDir folder(side.Folder);
+  for (const QString& name :
+       folder.entryList({QFile::decodeName(side.Prefix) + QLatin1Char('*')},
+                        QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
+    if (IsSideName(QFile::encodeName(name), side.Prefix, ".idx")) spools << folder.filePath(name);
+  }
+  return spools;
+}
+
+QString AviWriter::CloseFailureMessage(const QString& fileName, int error) {
+  return qt_error_string(error) + QStringLiteral(": run `quillmark-capture repair ") + fileName +
+         QStringLiteral("`");
 }
 
 void AviWriter::SetSizeLimit(int64_t bytes) {
@@ -130,14 +186,17 @@ uint32_t AviWriter::ChunkCode() const {
 }
 
 bool AviWriter::DeleteSpool() {
-  // The spool is private scratch, so it is removed outright rather than sent to the Trash.
-  return QFile::remove(spoolPath_);
+  // The spool is private scratch, so it is removed outright rather than sent to the Trash;
+  // only while its name is still the file this writer made.
+  return spoolFolder_.RemoveIfHolds(spoolName_, spool_);
 }
 
 void AviWriter::CloseFiles() {
   syncer_.reset();
   file_.Close();
   spool_.Close();
+  folder_.Close();
+  spoolFolder_.Close();
   mainHeaderChunk_ = nullptr;
   streamHeaderChunk_ = nullptr;
   root_.reset();
@@ -152,27 +211,20 @@ class AviWriter::OpenUndo {
   ~OpenUndo() {
     if (committed_) return;
     if (writer_.compressor_) writer_.compressor_->End();
+    // Only what this start made goes, and only while its names still hold it.
+    writer_.DeleteSpool();
+    writer_.folder_.RemoveIfHolds(writer_.partName_, writer_.file_);
     writer_.CloseFiles();
-    if (spoolMade_) writer_.DeleteSpool();
-    if (!partPath_.isEmpty()) QFile::remove(partPath_);
   }
   OpenUndo(const OpenUndo&) = delete;
   OpenUndo& operator=(const OpenUndo&) = delete;
 
-  void PartMade(const QString& path) { partPath_ = path; }
-  void SpoolMade() { spoolMade_ = true; }
   void Commit() { committed_ = true; }
 
  private:
   AviWriter& writer_;
-  QString partPath_;
-  bool spoolMade_ = false;
   bool committed_ = false;
 };
-
-QString AviWriter::PartPath(const QString& fileName) {
-  return SideFile(fileName, ".new");
-}
 
 bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
                      AviCompress& compressor) {
@@ -213,43 +265,63 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   // device or a folder is never renamed over); a link is followed to the file it names.
   const QFileInfo target(fileName);
   QString finalPath = fileName;
-  if (target.exists()) {
-    if (!target.isFile() || !target.isWritable()) return fail(cannotCreate);
+  const bool replacing = target.exists() || target.isSymLink();
+  if (replacing) {
+    if (keepExisting_ || !target.isFile() || !target.isWritable()) return fail(cannotCreate);
     finalPath = target.canonicalFilePath();
   }
   finalPath_ = finalPath;
-  const QString partPath = PartPath(finalPath);
+  const QFileInfo finalInfo(finalPath);
+  const SideName side = SideNameOf(finalPath);
+  finalName_ = QFile::encodeName(finalInfo.fileName());
+  // Every name below is made, renamed and removed in this folder, wherever it moves.
+  if (!folder_.Open(finalInfo.absolutePath())) return fail(cannotCreate);
 
-  // One recorder per file: the spool (its own for each output file) and the output are
-  // locked for the whole recording. A second recorder stops here, before it changes either.
-  spoolPath_ = givenSpool_.isEmpty() ? SpoolPathFor(finalPath) : givenSpool_;
-  const QFileInfo spoolInfo(spoolPath_);
-  if ((spoolInfo.exists() || spoolInfo.isSymLink()) && !spoolInfo.isFile() && !DeleteSpool())
-    return fail(QStringLiteral("Can not delete file ") + spoolPath_);
-  const bool spoolExisted = PathExists(spoolPath_);
-  // A spool beside the file fails for the file's own reason (a missing or read-only folder).
-  if (!spool_.OpenOrCreate(spoolPath_))
-    return fail(givenSpool_.isEmpty() ? cannotCreate
-                                      : QStringLiteral("Can not create file ") + spoolPath_);
-  if (spool_.TryLock() == BinaryFile::LockResult::Busy) {
-    spool_.Close();
-    return fail(BusyMessage(fileName));
+  // One recorder per file: the file being replaced stays locked by this start until its
+  // recording has taken the name, so a second recorder of it stops before it changes
+  // anything.
+  BinaryFile existing;
+  if (replacing) {
+    if (!folder_.OpenRead(finalName_, existing)) return fail(cannotCreate);
+    if (existing.TryLock() == BinaryFile::LockResult::Busy) return fail(BusyMessage(fileName));
+    // The lock must be on what the name holds now.
+    if (!folder_.Holds(finalName_, existing)) return fail(BusyMessage(fileName));
   }
-  if (target.exists()) {
-    BinaryFile existing;
-    if (existing.OpenRead(finalPath) && existing.TryLock() == BinaryFile::LockResult::Busy) {
-      spool_.Close();
-      if (!spoolExisted) QFile::remove(spoolPath_);
-      return fail(BusyMessage(fileName));
+
+  // The spool and the headers' file are new files of their own, made exclusively and never
+  // through a link, under names nobody can know beforehand.
+  if (givenSpool_.isEmpty()) {
+    if (!spoolFolder_.Open(finalInfo.absolutePath())) return fail(cannotCreate);
+    spoolName_ = spoolFolder_.CreateUnique(side.Prefix, ".idx", spool_, 0600);
+    if (spoolName_.isEmpty()) return fail(cannotCreate);
+    spoolPath_ = side.Folder + QLatin1Char('/') + QFile::decodeName(spoolName_);
+  } else {
+    spoolPath_ = givenSpool_;
+    const QFileInfo spoolInfo(spoolPath_);
+    if (PathExists(spoolPath_) && (spoolInfo.isDir() || !QFile::remove(spoolPath_)))
+      return fail(QStringLiteral("Can not delete file ") + spoolPath_);
+    if (!spoolFolder_.Open(spoolInfo.absolutePath()))
+      return fail(QStringLiteral("Can not create file ") + spoolPath_);
+    const QByteArray name = QFile::encodeName(spoolInfo.fileName());
+    spoolName_ = spoolFolder_.CreateUnique(name, QByteArray(), spool_, 0600);
+    // The given name itself, without the random part, is what the spool is called.
+    if (spoolName_.isEmpty() ||
+        spoolFolder_.Rename(spoolName_, name, spool_, nullptr) != Folder::Renamed::Done) {
+      DeleteSpool();
+      return fail(QStringLiteral("Can not create file ") + spoolPath_);
     }
+    spoolName_ = name;
   }
-  undo.SpoolMade();
-  if (!spool_.Truncate(0)) return fail(QStringLiteral("Can not create file ") + spoolPath_);
+  if (spool_.TryLock() != BinaryFile::LockResult::Taken) return fail(cannotCreate);
 
-  if (!file_.CreateDirect(partPath, StageBytes())) return fail(cannotCreate);
-  undo.PartMade(partPath);
-  if (target.exists()) QFile::setPermissions(partPath, target.permissions());
+  partName_ = folder_.CreateUnique(side.Prefix, ".new", file_, 0666);
+  if (partName_.isEmpty()) return fail(cannotCreate);
+  // A replaced recording's permissions stay with its name.
+  if (replacing) file_.CopyPermissions(existing);
   if (file_.TryLock() != BinaryFile::LockResult::Taken) return fail(cannotCreate);
+  file_.StageAppends(StageBytes());
+  reservedTo_ = 0;
+  reserveUnsupported_ = false;
 
   CompressRequest request;
   request.FrameRate = frameRate_;
@@ -280,10 +352,15 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   Part first;
   first.Movi = moviPosition_;
   parts_.assign(1, first);
-  // The open file follows its new name.
-  if (std::rename(QFile::encodeName(partPath).constData(),
-                  QFile::encodeName(finalPath).constData()) != 0) {
-    return fail(cannotCreate);
+  // The open file takes the target's name: in place of the very file locked above, or where
+  // nothing stands; another recorder that took the name meanwhile keeps it.
+  switch (folder_.Rename(partName_, finalName_, file_, replacing ? &existing : nullptr)) {
+    case Folder::Renamed::Done:
+      break;
+    case Folder::Renamed::Taken:
+      return fail(BusyMessage(fileName));
+    case Folder::Renamed::Failed:
+      return fail(cannotCreate);
   }
   undo.Commit();
   syncer_ = std::make_unique<FileSyncer>(file_.Descriptor());
@@ -492,6 +569,13 @@ void AviWriter::DropChunk(int64_t chunkStart, int64_t spoolStart) {
   spool_.Truncate(spoolStart);
   spool_.Seek(spoolStart);
   --spoolEntries_;
+  // The cut may have given back the room reserved for the indexes; what the chunk used is
+  // free again, so it is taken once more for them.
+  reservedTo_ = std::min(reservedTo_, chunkStart);
+  const Part& part = parts_.back();
+  ReserveTo(
+      chunkStart + (parts_.size() == 1 ? Idx1Bytes(part.Frames) : StandardIndexBytes(part.Frames)),
+      false);
 }
 
 bool AviWriter::RefuseAtLimit() {
@@ -515,7 +599,9 @@ bool AviWriter::MakeRoom(int64_t chunkBytes) {
       end - part.Riff + StandardIndexBytes(frames) + (first ? Idx1Bytes(frames) : 0);
   if (partLength <= riffLimit_) {
     const int64_t finalSize = end + (first ? Idx1Bytes(frames) : StandardIndexBytes(frames));
-    return finalSize <= sizeLimit_ || RefuseAtLimit();
+    if (finalSize > sizeLimit_) return RefuseAtLimit();
+    // The frame and what Close then writes after it get their room on the disk first.
+    return ReserveTo(finalSize);
   }
   // The frame starts the next part, if the super index has room for one and a part can hold
   // the frame at all.
@@ -524,6 +610,11 @@ bool AviWriter::MakeRoom(int64_t chunkBytes) {
       file_.Position() + kPartHead + chunkBytes + StandardIndexBytes(1) > sizeLimit_) {
     return RefuseAtLimit();
   }
+  // The finished part's indexes, the next part's head, the frame and its index need room.
+  if (!ReserveTo(file_.Position() + StandardIndexBytes(part.Frames) +
+                 (first ? Idx1Bytes(part.Frames) : 0) + kPartHead + chunkBytes +
+                 StandardIndexBytes(1)))
+    return false;
   // A part that cannot be finished, or a next part that cannot be begun, is undone: the file
   // goes back to its last frame, which Close completes as usual.
   // The indexes go where the stage holds the picture drawn for this frame.
@@ -636,23 +727,47 @@ bool AviWriter::Checkpoint(long double rateSoFar) {
 }
 
 bool AviWriter::CopyIndex() {
-  spool_.Close();
-  if (!spool_.OpenRead(spoolPath_)) return false;
+  // Read through the open spool: its name may lie in a folder that has moved meanwhile.
   constexpr size_t kBlockEntries = 4096;
   std::vector<uint8_t> block(kBlockEntries * kIndexEntrySize);
   uint32_t left = spoolEntries_;
+  int64_t at = 0;
   while (left > 0) {
     const size_t entries = left < kBlockEntries ? left : kBlockEntries;
     const size_t bytes = entries * kIndexEntrySize;
-    if (!spool_.Read(block.data(), bytes) || !file_.Write(block.data(), bytes)) return false;
+    if (!spool_.ReadAt(at, block.data(), bytes) || !file_.Write(block.data(), bytes)) return false;
+    at += int64_t(bytes);
     left -= uint32_t(entries);
   }
-  spool_.Close();
-  DeleteSpool();
   return true;
 }
 
+bool AviWriter::ReserveTo(int64_t end, bool tell) {
+  if (reserveUnsupported_ || end <= reservedTo_) return true;
+  const int64_t from = std::max(reservedTo_, file_.Position());
+  // Some room ahead first, so that the disk is asked rarely; then just what is needed.
+  BinaryFile::ReserveResult result = file_.Reserve(from, end + kReserveAhead);
+  if (result == BinaryFile::ReserveResult::Done) {
+    reservedTo_ = end + kReserveAhead;
+    return true;
+  }
+  if (result == BinaryFile::ReserveResult::Failed) result = file_.Reserve(from, end);
+  switch (result) {
+    case BinaryFile::ReserveResult::Done:
+      reservedTo_ = end;
+      return true;
+    case BinaryFile::ReserveResult::Unsupported:
+      reserveUnsupported_ = true;
+      return true;
+    case BinaryFile::ReserveResult::Failed:
+      break;
+  }
+  if (tell) ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
+  return false;
+}
+
 bool AviWriter::Close(long double actualFrameRate) {
+  closeFailure_.clear();
   if (!open_ || !file_.IsOpen() || !root_) {
     CloseFiles();
     return false;
@@ -665,8 +780,6 @@ bool AviWriter::Close(long double actualFrameRate) {
   bool ok = [&] {
     if (parts_.size() > 1) {
       if (!FinishPart(parts_.back()) || !WriteSuperIndex()) return false;
-      spool_.Close();
-      DeleteSpool();
       RefreshHeaders();
       return mainHeaderChunk_ && streamHeaderChunk_ && mainHeaderChunk_->Write() &&
              streamHeaderChunk_->Write();
@@ -685,9 +798,21 @@ bool AviWriter::Close(long double actualFrameRate) {
     return file_.Seek(moviPosition_ + 4) &&
            file_.WriteU32(uint32_t(endOfFrames - moviPosition_ - 8));
   }();
+  // What was reserved past the end goes back to the disk.
+  if (ok && reservedTo_ > 0) ok = file_.WriteTail() && file_.ReleaseReserve();
+  int error = file_.LastError();
 
   // A close that fails to reach the disk (a late write-back error) is a failed recording.
-  if (!file_.Close()) ok = false;
+  if (!file_.Close()) {
+    if (ok) error = file_.LastError();
+    ok = false;
+  }
+  if (ok) {
+    DeleteSpool();
+  } else {
+    // The spool stays for the repair, which completes the file with it.
+    closeFailure_ = CloseFailureMessage(finalPath_, error != 0 ? error : EIO);
+  }
   CloseFiles();
   return ok;
 }

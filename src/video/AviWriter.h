@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "platform/files/BinaryFile.h"
+#include "platform/files/Folder.h"
 #include "video/VideoTypes.h"
 
 namespace qm {
@@ -32,6 +34,13 @@ class TickClock;
 // The frame data goes to the disk with direct I/O where the file system allows it (BinaryFile's
 // direct stage), bypassing the page cache; an uncompressed picture is drawn by the grab right
 // into the stage, where it is written from. The file's bytes are the same either way.
+//
+// The writer's side files (the headers' file until it takes the target's name, and the spool)
+// are new files beside the target, made exclusively and never through a link, under hidden
+// names with a random part; they are renamed and removed through the folder's descriptor,
+// so a folder renamed during the recording changes nothing. The disk's room for the indexes
+// that Close writes is reserved as the recording grows, so a disk that fills up still leaves
+// a complete file.
 //
 // While recording, Checkpoint refreshes the sizes and counts a reader needs, and a syncer
 // brings older frames to the disk, so a file cut off at any moment plays up to its last whole
@@ -69,6 +78,10 @@ class AviWriter {
   bool Open(const QString& fileName, const AviSettings& settings, AviCompress& compressor);
   // Why the last Open failed, one sentence for the user; empty after a successful Open.
   const QString& OpenFailure() const { return openFailure_; }
+  // Why the last Close failed, with what to do about it; empty after a successful Close.
+  const QString& CloseFailure() const { return closeFailure_; }
+  // An existing file of the target's name is never replaced: Open then fails instead.
+  void SetKeepExisting(bool keep) { keepExisting_ = keep; }
   // Compresses the compressor's frame bitmap and appends it. False when the frame could not
   // be written (the user is told which file and why; the file keeps the frames before it), or
   // would take the file past SizeLimit() (then nothing of it is written and the user is told
@@ -113,12 +126,16 @@ class AviWriter {
   static QString SizeLimitMessage();
   // What the user is told when a write to fileName failed with the system's error code.
   static QString WriteFailedMessage(const QString& fileName, int error);
-  // Where Open writes the headers before the file takes the name fileName: a short hidden
-  // name beside it, so that any legal output name works.
-  static QString PartPath(const QString& fileName);
-  // The spool of a recording of fileName when none is given: a short hidden name beside it,
-  // its own for each output file.
+  // A new name for a spool of a recording of fileName, as the writer makes them when none is
+  // given: a short hidden name beside it, of that file and random.
   static QString SpoolPathFor(const QString& fileName);
+  // spoolPath has the name of a spool of fileName (beside it, of its name), which alone tells
+  // nothing about what stands there.
+  static bool IsSpoolOf(const QString& spoolPath, const QString& fileName);
+  // The spools of fileName's recordings that stand beside it, by name.
+  static QStringList SpoolsOf(const QString& fileName);
+  // What the user is told when the file could not be completed (error: the system's code).
+  static QString CloseFailureMessage(const QString& fileName, int error);
   // What a second recorder of the same file is told.
   static QString BusyMessage(const QString& fileName);
 
@@ -160,6 +177,9 @@ class AviWriter {
   bool FinishPart(Part& part);
   bool WriteSuperIndex();
   bool DeleteSpool();
+  // Reserves the disk's room up to end (and some ahead); false, after telling the user (when
+  // tell), when the disk has none.
+  bool ReserveTo(int64_t end, bool tell = true);
   void CloseFiles();
   uint32_t ChunkCode() const;
 
@@ -167,6 +187,15 @@ class AviWriter {
   TickClock* clock_;
   BinaryFile file_;
   BinaryFile spool_;
+  Folder folder_;
+  Folder spoolFolder_;
+  QByteArray partName_;
+  QByteArray spoolName_;
+  QByteArray finalName_;
+  bool keepExisting_ = false;
+  int64_t reservedTo_ = 0;
+  bool reserveUnsupported_ = false;
+  QString closeFailure_;
   bool open_ = false;
   std::unique_ptr<AviList> root_;
   std::unique_ptr<FileSyncer> syncer_;

@@ -89,6 +89,10 @@ bool MovieWriter::Close(long double actualFrameRate) {
   return ok;
 }
 
+const QString& MovieWriter::CloseFailure() const {
+  return writer_->CloseFailure();
+}
+
 bool MovieWriter::Checkpoint(long double rateSoFar) {
   return open_ && writer_->Checkpoint(rateSoFar);
 }

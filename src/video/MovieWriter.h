@@ -42,6 +42,9 @@ class MovieWriter {
   bool EndRepeats();
   // 0 keeps the requested rate. False without an open file.
   bool Close(long double actualFrameRate);
+  // Why the last Close failed, with what to do about it (the file writer's); empty when it
+  // did not.
+  const QString& CloseFailure() const;
   // Refreshes the open file's sizes and counts with the rate so far (AviWriter::Checkpoint);
   // between frames.
   bool Checkpoint(long double rateSoFar);

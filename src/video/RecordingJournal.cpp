@@ -6,12 +6,28 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "platform/files/Folder.h"
+
 namespace qm {
 
 namespace {
 
 const char kMagic[] = "Quillmark recording";
 constexpr qint64 kMaxNote = 16384;
+
+// The notes' folder must be the user's own and private (not a link, nobody else may write
+// in it): another user who could put notes there could have the recovery work on any file.
+// A missing one is made so.
+bool PrivateFolder(const QString& folder, bool make) {
+  const QString path = QDir::cleanPath(folder);
+  if (make && !QFileInfo::exists(path)) {
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath())) return false;
+    QDir().mkdir(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  Folder checked;
+  return checked.OpenPrivate(path);
+}
 
 }  // namespace
 
@@ -23,7 +39,7 @@ QString RecordingJournal::DefaultFolder() {
 }
 
 QString RecordingJournal::Begin(const QString& folder, const QString& file, const QString& spool) {
-  if (!QDir().mkpath(folder)) return QString();
+  if (!PrivateFolder(folder, true)) return QString();
   const QByteArray hash =
       QCryptographicHash::hash(file.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
   const QString path =
@@ -40,8 +56,10 @@ void RecordingJournal::End(const QString& journal) {
 
 std::vector<RecordingJournal::Entry> RecordingJournal::Pending(const QString& folder) {
   std::vector<Entry> entries;
-  const QFileInfoList notes =
-      QDir(folder).entryInfoList({QStringLiteral("*.recording")}, QDir::Files, QDir::Name);
+  if (!PrivateFolder(folder, false)) return entries;
+  // Only regular files: a link, a FIFO or a device is no note of ours.
+  const QFileInfoList notes = QDir(folder).entryInfoList(
+      {QStringLiteral("*.recording")}, QDir::Files | QDir::NoSymLinks, QDir::Name);
   for (const QFileInfo& info : notes) {
     QFile note(info.filePath());
     bool good = info.size() <= kMaxNote && note.open(QIODevice::ReadOnly);

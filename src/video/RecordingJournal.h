@@ -11,6 +11,7 @@ namespace qm {
 // The application's note of the recordings in progress, one small file each in its state
 // folder, so that the next start can complete a recording that a crash interrupted before
 // anything removes its spool. Written when a recording starts, removed when it is complete.
+// The folder must be the user's own and private; any other holds no notes and gets none.
 class RecordingJournal {
  public:
   struct Entry {
@@ -36,8 +37,9 @@ struct RecoveredRecording {
 };
 
 // Completes every recording the journal in folder names as interrupted and drops the notes
-// of those that are done or gone. Call it at start, before any recording begins. Returns the
-// recordings it completed; RecoveryMessage tells the user about each.
+// of those that are done or gone. A spool is used, and removed, only when it is one of that
+// recording's by name and a regular file of the user's own. Call it at start, before any recording
+// begins. Returns the recordings it completed; RecoveryMessage tells the user about each.
 std::vector<RecoveredRecording> RecoverInterrupted(
     const QString& folder = RecordingJournal::DefaultFolder());
 QString RecoveryMessage(const RecoveredRecording& recovered);

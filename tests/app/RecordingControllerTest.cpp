@@ -1,5 +1,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -209,6 +212,31 @@ TEST_F(RecordingControllerTest, BackToBackRecordingsKeepTheirOwnFiles) {
   EXPECT_EQ(TakeLog(), "hide;stop;play /out/C1.avi;destroy /out/C1.avi;start /out/C2.avi;");
   EXPECT_EQ(controller_->GetState(), State::Running);
   EXPECT_EQ(controller_->OutputFile(), "/out/C2.avi");
+}
+
+// A name that something already has (an earlier recording of the same 86.4 ms, one that
+// another recorder is writing, even a dangling link) is never taken over: the next free stamp
+// names the recording, and what stood there stays.
+TEST(RecordingControllerNames, ANameInUseIsPassedOverNeverRemoved) {
+  QTemporaryDir dir;
+  const QString folder = dir.path() + QLatin1Char('/');
+  {
+    QFile file(folder + "C7.avi");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("being recorded");
+  }
+  ASSERT_TRUE(QFile::link(folder + "nowhere", folder + "C8.avi"));
+  struct Case {
+    const char* Stamp;
+    const char* Name;
+  };
+  for (const Case& c : {Case{"6", "C6.avi"}, Case{"7", "C9.avi"}, Case{"8", "C9.avi"}}) {
+    EXPECT_EQ(RecordingController::FreeName(folder, c.Stamp), folder + c.Name) << c.Stamp;
+  }
+  QFile file(folder + "C7.avi");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), "being recorded");
+  EXPECT_TRUE(QFileInfo(folder + "C8.avi").isSymLink());
 }
 
 }  // namespace

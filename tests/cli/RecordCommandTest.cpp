@@ -1,3 +1,4 @@
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,8 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -19,7 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "common/CommonParams.h"
+#include "common/LittleEndian.h"
 #include "support/MediaProbe.h"
+#include "support/SideFiles.h"
 #include "support/ToolRun.h"
 #include "support/WindowManager.h"
 #include "support/XKeys.h"
@@ -107,7 +113,7 @@ TEST_F(RecordCommand, TheFrameCountFollowsTheScheduleAtEachRate) {
     EXPECT_GE(frames, 1);
     EXPECT_LE(double(frames), std::floor(2.5 * fps) + 1) << frames;
     EXPECT_EQ(PrintedFrames(run, file), frames) << run.Out.toStdString();
-    EXPECT_FALSE(QFile::exists(AviWriter::SpoolPathFor(file)));
+    EXPECT_TRUE(test::SideFiles(dir_.path()).isEmpty());
   }
 }
 
@@ -204,7 +210,7 @@ TEST_F(RecordCommand, ATerminalSeesTheProgressLine) {
 }
 
 TEST_F(RecordCommand, MPEG4IsTheDefaultCodec) {
-  const QString file = Path("mp42.avi");
+  const QString file = Path("mp42.AVI");
   const ProcessResult run = RunTool({"record", file, "--area", "0,0,320,240", "--seconds", "1"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
@@ -252,7 +258,7 @@ TEST_F(RecordCommand, ASignalCompletesTheFile) {
     const test::AviFile avi = MediaProbe::ReadAvi(file);
     EXPECT_TRUE(avi.HasIndex);
     EXPECT_EQ(avi.Index.size(), size_t(video.Frames));
-    EXPECT_FALSE(QFile::exists(AviWriter::SpoolPathFor(file)));
+    EXPECT_TRUE(test::SideFiles(dir_.path()).isEmpty());
   }
 }
 
@@ -292,7 +298,7 @@ TEST_F(RecordCommand, AKilledRecordingPlaysAndRepairCompletesIt) {
     ASSERT_TRUE(kept.hasMatch()) << repair.Out.toStdString();
     const int frames = kept.captured(1).toInt();
     EXPECT_GE(frames, 1);
-    EXPECT_FALSE(QFile::exists(AviWriter::SpoolPathFor(file)));
+    EXPECT_TRUE(test::SideFiles(dir_.path()).isEmpty());
 
     const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
     ASSERT_TRUE(video.Valid) << video.Error.toStdString();
@@ -323,15 +329,17 @@ TEST_F(RecordCommand, AKilledRecordingPlaysAndRepairCompletesIt) {
 TEST_F(RecordCommand, ASecondRecorderOfTheSameFileRefuses) {
   const QString file = Path(QStringLiteral("shared.avi"));
   QProcess first;
-  StartTool(first, {"record", file, "--area", "0,0,64,48", "--fps", "10", "--codec", "DIB"});
+  StartTool(first, {"record", file, "--area", "0,0,64,48", "--fps", "10", "--codec", "DIB",
+                    "--every-frame"});
   ASSERT_TRUE(WaitForFile(file));
-  ASSERT_TRUE(QFile::exists(AviWriter::SpoolPathFor(file)));
+  ASSERT_EQ(AviWriter::SpoolsOf(file).size(), 1);
+  const QStringList spools = AviWriter::SpoolsOf(file);
   const ProcessResult second =
       RunTool({"record", file, "--area", "0,0,32,32", "--seconds", "1", "--codec", "DIB"});
   EXPECT_EQ(second.ExitCode, 1);
   EXPECT_TRUE(second.Err.contains(QStringLiteral("is being recorded by another recording")))
       << second.Err.toStdString();
-  EXPECT_TRUE(QFile::exists(AviWriter::SpoolPathFor(file)));
+  EXPECT_EQ(AviWriter::SpoolsOf(file), spools);
   EXPECT_EQ(RunTool({"repair", file}).ExitCode, 1);  // nor does a repair touch it
   ASSERT_EQ(::kill(pid_t(first.processId()), SIGINT), 0);
   const ProcessResult run = FinishTool(first);
@@ -384,7 +392,7 @@ QString StartPrivateXvfb(QProcess& xvfb) {
   return QStringLiteral(":") + QString::fromLatin1(number).trimmed();
 }
 
-enum class Ending { NoDisplay, ServerLost, DiskFull, Stop };
+enum class Ending { NoDisplay, ServerLost, DiskFull, LastRepeatFails, Stop };
 
 // However a recording ends, its file is complete; an end the user did not ask for is a failure
 // that standard error explains.
@@ -399,6 +407,8 @@ TEST_F(RecordCommand, EveryEndCompletesTheFileAndAFailureSaysWhy) {
       {"nodisplay", Ending::NoDisplay, 1, "Can not open the X display %2\n"},
       {"lost", Ending::ServerLost, 1, "Can not copy the screen\n"},
       {"full", Ending::DiskFull, 1,
+       "Can not write file %1: " + QString::fromLocal8Bit(std::strerror(EFBIG)) + "\n"},
+      {"lastrepeat", Ending::LastRepeatFails, 1,
        "Can not write file %1: " + QString::fromLocal8Bit(std::strerror(EFBIG)) + "\n"},
       {"stop", Ending::Stop, 0, ""},
   };
@@ -418,17 +428,25 @@ TEST_F(RecordCommand, EveryEndCompletesTheFileAndAFailureSaysWhy) {
     }
     QProcess tool;
     tool.setProcessEnvironment(env);
-    if (c.How == Ending::DiskFull) {
-      // Room for the headers and a few frames; the next write fails as on a full disk.
-      tool.setChildProcessModifier([] {
-        const rlimit limit{64 * 1024, 64 * 1024};
+    if (c.How == Ending::DiskFull || c.How == Ending::LastRepeatFails) {
+      // Room for the headers and a few frames; the next write fails as on a full disk. On a
+      // still screen only the first frame is whole until the last one, held back as a repeat,
+      // is written whole at the end and finds no room.
+      const rlim_t bytes = c.How == Ending::DiskFull ? 64 * 1024 : 16 * 1024;
+      tool.setChildProcessModifier([bytes] {
+        const rlimit limit{bytes, bytes};
         setrlimit(RLIMIT_FSIZE, &limit);
       });
+    }
+    if (c.How == Ending::LastRepeatFails) {
+      XScreen screen;
+      ASSERT_TRUE(screen.Ok());
+      screen.Show(screen.Bounds());
     }
     QStringList args{"record", file, "--area", "0,0,64,48", "--fps", "20", "--codec", "DIB"};
     // Only whole frames fill the disk.
     if (c.How == Ending::DiskFull) args << "--every-frame";
-    if (c.How == Ending::Stop)
+    if (c.How == Ending::Stop || c.How == Ending::LastRepeatFails)
       args << "--seconds"
            << "1";
     StartTool(tool, args);
@@ -463,20 +481,17 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
     QString File;
     QString Area;
     QString Codec;
-    bool SpoolInTheWay;  // a folder with content where the spool goes
     QString Error;
   };
   const QString kept = Path("kept.avi");
   const QString missing = Path("missing/take.avi");
   const std::vector<Case> cases = {
-      {kept, "0,0,40000,40000", "DIB", false,
+      {kept, "0,0,40000,40000", "DIB",
        "Error: The frame bitmap cannot hold frames of 40000 x 40000"},
-      {kept, "0,0,1921,1081", "H264", false,
+      {kept, "0,0,1921,1081", "H264",
        "Error: The compressor AVC / MPEG-4 Part 10 video (x264) cannot take frames of 1921 x "
        "1081"},
-      {kept, "0,0,64,48", "DIB", true,
-       "Error: Can not delete file " + AviWriter::SpoolPathFor(kept)},
-      {missing, "0,0,64,48", "DIB", false, "Error: Can not create file " + missing},
+      {missing, "0,0,64,48", "DIB", "Error: Can not create file " + missing},
   };
   const QByteArray precious("an earlier recording");
   for (const Case& c : cases) {
@@ -485,10 +500,6 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(precious);
     file.close();
-    const QString spool = AviWriter::SpoolPathFor(c.File);
-    if (c.SpoolInTheWay) {
-      ASSERT_TRUE(QDir().mkpath(spool + "/inside"));
-    }
 
     const ProcessResult run =
         RunTool({"record", c.File, "--area", c.Area, "--codec", c.Codec, "--seconds", "1"});
@@ -498,11 +509,7 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), precious);
     file.close();
-    EXPECT_FALSE(QFileInfo(spool).isFile());
-    EXPECT_FALSE(QFileInfo::exists(AviWriter::PartPath(c.File)));
-    if (c.SpoolInTheWay) {
-      ASSERT_TRUE(QDir(spool).removeRecursively());
-    }
+    EXPECT_TRUE(test::SideFiles(dir_.path()).isEmpty());
   }
 }
 
@@ -537,6 +544,9 @@ TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
       {"record", file, "--codec", "NOPE"},
       {"record", file, "--codec"},
       {"record", file, file},
+      {"record", Path("bad.mp4")},
+      {"record", Path("bad.avi.gif")},
+      {"record", Path("noextension")},
       {"codecs", "extra"},
   };
   for (const QStringList& args : bad) {
@@ -603,6 +613,114 @@ TEST_F(RecordCommand, SelectCancelledWritesNothing) {
   EXPECT_TRUE(run.Err.endsWith(QStringLiteral("cancelled\n"))) << run.Err.toStdString();
   EXPECT_FALSE(QFile::exists(file));
   EXPECT_FALSE(QFile::exists(file + ".idx.~tmp"));
+}
+
+// A name that is not valid UTF-8 is refused as given, never written under another name.
+TEST_F(RecordCommand, NamesThatAreNotUtf8AreRefused) {
+  for (const char* args : {"record \"$1\"/$'a\\xff.avi' --seconds 0 --codec DIB",
+                           "record \"$1\"/$'a\\xfe.avi' --seconds 0 --codec DIB",
+                           "photo \"$1\"/$'p\\xff.gif' --area 0,0,8,8"}) {
+    SCOPED_TRACE(args);
+    const ProcessResult run = test::RunProcess(
+        QStringLiteral("bash"), {"-c", QStringLiteral("exec \"$0\" ") + QLatin1String(args),
+                                 QStringLiteral(QM_CLI_PATH), dir_.path()});
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_TRUE(run.Err.contains(QRegularExpression("\\\\xf[ef]\\.(avi|gif) is not valid UTF-8")))
+        << run.Err.toStdString();
+  }
+  EXPECT_TRUE(QDir(dir_.path())
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                  .isEmpty());
+}
+
+// Links that another user planted in a shared folder at the names the side files once had lead
+// nowhere: the victim stays as it was, the recording is a plain file.
+TEST_F(RecordCommand, LinksPlantedInASharedFolderLeadNowhere) {
+  if (::geteuid() != 0) GTEST_SKIP() << "another user is played by root";
+  const QString shared = Path("shared");
+  ASSERT_TRUE(QDir().mkpath(shared));
+  ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0777), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(dir_.path()).constData(), 0755), 0);
+  const QString victim = Path("victim");
+  QFile file(victim);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("root's own");
+  file.close();
+  const QString output = shared + "/rec.avi";
+  const QString hash = QString::fromLatin1(
+      QCryptographicHash::hash(QFile::encodeName(QDir(shared).canonicalPath() + "/rec.avi"),
+                               QCryptographicHash::Sha1)
+          .toHex()
+          .left(16));
+  const ProcessResult planted = test::RunProcess(
+      QStringLiteral("setpriv"),
+      {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
+       "ln -s \"$1\" \"$2/.~$3.new\" && ln -s \"$1\" \"$2/.~$3.idx\"", "sh", victim, shared, hash});
+  ASSERT_EQ(planted.ExitCode, 0) << planted.Err.toStdString();
+  const ProcessResult run =
+      RunTool({"record", output, "--area", "0,0,32,32", "--seconds", "0.3", "--codec", "DIB"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), "root's own");
+  EXPECT_FALSE(QFileInfo(output).isSymLink());
+  EXPECT_TRUE(MediaProbe::ProbeVideo(output).Valid);
+  EXPECT_EQ(test::SideFiles(shared).size(), 2);  // the planted links, left alone
+}
+
+// A file with a chunk that claims nearly 4 GiB (a sparse file on disk) is judged in bounded
+// pieces: a part that cannot keep its 32-bit sizes is refused, a frame too large to judge is
+// kept without being read, and the repair never asks for more memory than a limit allows.
+TEST_F(RecordCommand, RepairOfHugeChunksStaysWithinMemory) {
+  struct Case {
+    const char* Codec;
+    uint32_t Claimed;
+    int ExitCode;
+    const char* Says;
+  };
+  const std::vector<Case> cases = {
+      {"DIB", 0xFFFFFFF0u, 1, "damaged beyond repair"},
+      {"MP42", 0x70000000u, 0, "completed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Codec);
+    const QString file = Path(QStringLiteral("huge-%1.avi").arg(c.Codec));
+    ASSERT_EQ(RunTool({"record", file, "--area", "0,0,64,48", "--seconds", "0.5", "--codec",
+                       c.Codec, "--every-frame"})
+                  .ExitCode,
+              0);
+    // The frames without their index, then the hostile chunk's head and its claimed bytes.
+    QFile avi(file);
+    ASSERT_TRUE(avi.open(QIODevice::ReadWrite));
+    avi.seek(6140);
+    const QByteArray moviSize = avi.read(4);
+    const qint64 end =
+        6144 + qint64(GetLE32(reinterpret_cast<const uint8_t*>(moviSize.constData())));
+    ASSERT_TRUE(avi.resize(end));
+    avi.seek(end);
+    uint8_t head[8];
+    PutLE32(head, MakeFourCC(c.Codec == std::string("DIB") ? "00db" : "00dc"));
+    PutLE32(head + 4, c.Claimed);
+    avi.write(reinterpret_cast<const char*>(head), 8);
+    ASSERT_TRUE(avi.resize(end + 8 + qint64(c.Claimed)));
+    avi.close();
+
+    QProcess repair;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer keeps far more address space than any limit: it refuses large
+    // allocations itself.
+    env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":max_allocation_size_mb=256");
+    repair.setProcessEnvironment(env);
+    repair.start(QStringLiteral(QM_CLI_PATH), {"repair", file});
+#else
+    repair.start(QStringLiteral("prlimit"),
+                 {"--as=1073741824", QStringLiteral(QM_CLI_PATH), "repair", file});
+#endif
+    const ProcessResult run = test::FinishProcess(repair);
+    EXPECT_EQ(run.ExitCode, c.ExitCode) << run.Err.toStdString();
+    EXPECT_TRUE((run.Out + run.Err).contains(c.Says)) << (run.Out + run.Err).toStdString();
+    QFile::remove(file);
+  }
 }
 
 }  // namespace

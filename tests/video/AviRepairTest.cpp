@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <random>
 #include <vector>
 
@@ -159,7 +161,7 @@ TEST_F(AviRepairTest, AnInterruptedRecordingIsCompletedWithEveryWholeFrame) {
       file = recording.Complete.left(file.size() + 8 + 16 * 5);
     }
     const QString path = Path(QStringLiteral("cut.avi"));
-    const QString spool = Path(QStringLiteral("cut.spool"));
+    const QString spool = AviWriter::SpoolPathFor(path);
     WriteAll(path, file);
     QFile::remove(spool);
     if (c.Spool) WriteAll(spool, recording.Spools[size_t(after - 1)]);
@@ -210,7 +212,7 @@ TEST_F(AviRepairTest, EmptyChunksSurviveTheRepair) {
     for (const bool spool : {true, false}) {
       SCOPED_TRACE(testing::Message() << code << (spool ? " with spool" : " without spool"));
       const QString path = Path(QStringLiteral("cut.avi"));
-      const QString spoolPath = Path(QStringLiteral("cut.spool"));
+      const QString spoolPath = AviWriter::SpoolPathFor(path);
       WriteAll(path, recording.Files[kKept - 1]);
       QFile::remove(spoolPath);
       if (spool) WriteAll(spoolPath, recording.Spools[kKept - 1]);
@@ -231,6 +233,66 @@ TEST_F(AviRepairTest, EmptyChunksSurviveTheRepair) {
       ASSERT_TRUE(video.Valid) << video.Error.toStdString();
       EXPECT_EQ(video.Packets, wholeFrames);
     }
+  }
+}
+
+// A finished OpenDML recording cut short afterwards is no complete file: the repair completes
+// it with the frames that are still whole.
+TEST_F(AviRepairTest, AFinishedOpenDmlFileCutShortIsRepaired) {
+  const Recording recording = Record(0, 50000);
+  ASSERT_GE(recording.Parts.back(), 3);
+  const QString path = Path(QStringLiteral("cut.avi"));
+  const qsizetype whole = recording.Complete.size();
+  // Cuts in the last part, in its index, in a middle part and in the first part.
+  for (const qsizetype cut : {whole * 7 / 10, whole - 1, whole - 40, whole / 3, qsizetype(24700)}) {
+    SCOPED_TRACE(cut);
+    WriteAll(path, recording.Complete.left(cut));
+    const RepairResult result = AviRepair::Repair(path);
+    ASSERT_EQ(result.Result, Outcome::Repaired) << result.Message.toStdString();
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(path);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_EQ(video.Frames, int64_t(result.FramesKept));
+    EXPECT_EQ(AviRepair::Repair(path).Result, Outcome::AlreadyComplete);
+  }
+}
+
+// A spool is read and removed only when it is one of the recording's by name and a regular
+// file of the user's own: anything else at such a name, or named otherwise, stays untouched.
+TEST_F(AviRepairTest, OnlyTheRecordingsOwnSpoolIsUsedAndRemoved) {
+  const Recording recording = Record(MakeFourCC("MP42"), 0);
+  const QString path = Path(QStringLiteral("planted.avi"));
+  const QString victim = Path(QStringLiteral("victim"));
+  enum class Kind { Ours, Link, Fifo, OtherName, OthersFile };
+  for (const Kind kind : {Kind::Ours, Kind::Link, Kind::Fifo, Kind::OtherName, Kind::OthersFile}) {
+    SCOPED_TRACE(int(kind));
+    WriteAll(path, recording.Files[20]);
+    WriteAll(victim, recording.Spools[20]);
+    QString spool = AviWriter::SpoolPathFor(path);
+    switch (kind) {
+      case Kind::Ours:
+        WriteAll(spool, recording.Spools[20]);
+        break;
+      case Kind::Link:
+        ASSERT_TRUE(QFile::link(victim, spool));
+        break;
+      case Kind::Fifo:
+        ASSERT_EQ(::mkfifo(QFile::encodeName(spool).constData(), 0600), 0);
+        break;
+      case Kind::OtherName:
+        spool = victim;
+        break;
+      case Kind::OthersFile:
+        WriteAll(spool, recording.Spools[20]);
+        if (::geteuid() != 0) continue;
+        ASSERT_EQ(::chown(QFile::encodeName(spool).constData(), 65534, 65534), 0);
+        break;
+    }
+    const RepairResult result = AviRepair::Repair(path, spool);
+    ASSERT_EQ(result.Result, Outcome::Repaired) << result.Message.toStdString();
+    EXPECT_EQ(result.FramesKept, 21u);
+    EXPECT_EQ(ReadAll(victim), recording.Spools[20]);
+    EXPECT_EQ(QFileInfo(spool).exists() || QFileInfo(spool).isSymLink(), kind != Kind::Ours);
+    QFile::remove(spool);
   }
 }
 
@@ -276,7 +338,7 @@ TEST_F(AviRepairTest, DamagedFilesAreRefusedOrCompletedNeverWorse) {
     bases.push_back({recording.Complete, QByteArray()});
   }
   const QString path = Path(QStringLiteral("mutant.avi"));
-  const QString spool = Path(QStringLiteral("mutant.spool"));
+  const QString spool = AviWriter::SpoolPathFor(path);
   std::mt19937 random(20261207);
   const auto pick = [&](int64_t n) {
     return int64_t(random() % uint64_t(std::max<int64_t>(n, 1)));
@@ -296,10 +358,14 @@ TEST_F(AviRepairTest, DamagedFilesAreRefusedOrCompletedNeverWorse) {
         case 1:  // a byte of the header region
           bytes[qsizetype(pick(std::min<qsizetype>(bytes.size(), 6160)))] = char(random());
           break;
-        case 2: {  // a 32-bit field, often a size, gets a telling value
+        case 2: {  // a 32-bit field, often a size or an offset, gets a telling value
           const uint32_t values[] = {
               0, 1, 0x7FFFFFFF, 0xFFFFFFFF, uint32_t(bytes.size()), uint32_t(random())};
-          const qsizetype at = qsizetype(pick(bytes.size() / 4)) * 4;
+          // Half of them in the header region, where the super index lies.
+          const qsizetype at =
+              qsizetype(pick(
+                  (random() % 2 ? std::min<qsizetype>(bytes.size(), 6160) : bytes.size()) / 4)) *
+              4;
           if (at + 4 <= bytes.size())
             PutLE32(reinterpret_cast<uint8_t*>(bytes.data()) + at, values[pick(6)]);
           break;

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -168,6 +169,95 @@ TEST(AviWriterDirect, ADiskThatFillsUpEndsInACompleteFile) {
               QByteArray(reinterpret_cast<const char*>(picture.Bits()), picture.ImageSize()))
         << i;
   }
+}
+
+// Fills the rest of the file system that holds folder; true once a write found it full.
+bool FillDisk(const QString& folder) {
+  QFile filler(folder + QStringLiteral("/filler"));
+  if (!filler.open(QIODevice::WriteOnly)) return false;
+  const QByteArray block(64 * 1024, 'f');
+  while (filler.write(block) == block.size() && filler.flush()) {
+  }
+  const QByteArray byte(1, 'f');
+  while (filler.write(byte) == 1 && filler.flush()) {
+  }
+  return true;
+}
+
+// A disk that another program fills up while a recording runs, or that the recording fills
+// itself, still leaves a complete file with every frame written: the room for the indexes
+// of the close was taken as the frames came, and nothing is left beside the file.
+TEST(AviWriterDirect, ADiskThatFillsBeforeTheCloseStillGetsItsIndex) {
+  struct FillCase {
+    const char* Name;
+    int64_t RiffLimit;  // 0: none
+    int FillAfter;      // frames before the disk is filled; -1: the recording fills it
+  };
+  const std::vector<FillCase> cases = {
+      {"classic, filled by another", 0, 600},
+      {"classic, filled by itself", 0, -1},
+      {"odml, filled by another", 300000, 600},
+      {"odml, filled by itself", 300000, -1},
+  };
+  for (const FillCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::LoopDisk disk(4);
+    if (!disk.Ready()) GTEST_SKIP() << "a loop-mounted disk needs root";
+    test::RecordingMessages messages;
+    AviCompress compressor;
+    ASSERT_TRUE(compressor.Select(0));
+    AviWriter writer;
+    if (c.RiffLimit) writer.SetRiffLimit(c.RiffLimit);
+    const QString path = disk.Folder() + QStringLiteral("/fill.avi");
+    // Small frames, so that the index at the close needs blocks of its own.
+    ASSERT_TRUE(writer.Open(path, Settings(32, 16), compressor));
+    CompressedFrame frame;
+    int added = 0;
+    for (; added < 20000; ++added) {
+      if (added == c.FillAfter) {
+        ASSERT_TRUE(FillDisk(disk.Folder()));
+        break;
+      }
+      DrawFrame(compressor.Bitmap(), added);
+      frame.FrameNumber = uint32_t(added);
+      if (!writer.AddFrame(frame)) break;
+    }
+    ASSERT_LT(added, 20000);
+    ASSERT_TRUE(writer.Close(0)) << writer.CloseFailure().toStdString();
+    const test::AviFile avi = MediaProbe::ReadAvi(path);
+    ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
+    EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, added);
+    EXPECT_EQ(QDir(disk.Folder()).entryList({".~*"}, QDir::Files | QDir::Hidden), QStringList());
+  }
+}
+
+// A recording whose folder is renamed while it runs completes its file where it is now.
+TEST(AviWriterDirect, AFolderRenamedDuringTheRecordingKeepsTheFileWhole) {
+  QTemporaryDir dir(QDir::current().filePath(QStringLiteral("moved-XXXXXX")));
+  test::RecordingMessages messages;
+  AviCompress compressor;
+  ASSERT_TRUE(compressor.Select(0));
+  ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("before"))));
+  AviWriter writer;
+  ASSERT_TRUE(
+      writer.Open(dir.filePath(QStringLiteral("before/rec.avi")), Settings(32, 16), compressor));
+  CompressedFrame frame;
+  for (int i = 0; i < 10; ++i) {
+    if (i == 5) {
+      ASSERT_TRUE(QDir().rename(dir.filePath(QStringLiteral("before")),
+                                dir.filePath(QStringLiteral("after"))));
+    }
+    DrawFrame(compressor.Bitmap(), i);
+    frame.FrameNumber = uint32_t(i);
+    ASSERT_TRUE(writer.AddFrame(frame));
+  }
+  ASSERT_TRUE(writer.Close(0)) << writer.CloseFailure().toStdString();
+  EXPECT_TRUE(messages.Messages().isEmpty()) << messages.Messages().join('|').toStdString();
+  const QString path = dir.filePath(QStringLiteral("after/rec.avi"));
+  EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, 10);
+  EXPECT_EQ(QDir(dir.filePath(QStringLiteral("after"))).entryList(QDir::Files | QDir::Hidden),
+            QStringList{QStringLiteral("rec.avi")});
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("before"))));
 }
 
 }  // namespace

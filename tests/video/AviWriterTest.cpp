@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 
@@ -17,6 +19,7 @@
 #include "support/AviTestSettings.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
+#include "support/SideFiles.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
 
@@ -350,7 +353,7 @@ TEST_F(AviWriterTest, AStartThatFailsLeavesTheExistingFileAndNothingElse) {
     EXPECT_TRUE(messages_.Messages().isEmpty()) << messages_.Messages().join('|').toStdString();
     EXPECT_EQ(ReadAll(existing), precious);
     EXPECT_FALSE(QFileInfo(c.Spool).isFile());
-    EXPECT_FALSE(QFileInfo::exists(AviWriter::PartPath(c.Target)));
+    EXPECT_TRUE(test::SideFiles(QFileInfo(c.Target).absolutePath()).isEmpty());
     EXPECT_FALSE(writer.IsOpen());
     CompressedFrame frame;
     EXPECT_FALSE(writer.AddFrame(frame));
@@ -417,8 +420,52 @@ TEST_F(AviWriterTest, CloseThatCannotWriteTheIndexFails) {
   bool closed = true;
   WithFileSizeLimit(rlim_t(QFileInfo(path).size() + 4), [&] { closed = writer.Close(0); });
   EXPECT_FALSE(closed);
+  EXPECT_EQ(writer.CloseFailure(), QString::fromLocal8Bit(std::strerror(EFBIG)) +
+                                       ": run `quillmark-capture repair " + path + "`");
+  // The spool stays for the repair.
+  EXPECT_EQ(QFileInfo(SpoolPath()).size(), 16);
   EXPECT_FALSE(writer.IsOpen());
   EXPECT_FALSE(writer.Close(0));
+}
+
+// The writer's side files are new files of its own: links that anyone planted at the names
+// it once used lead nowhere, and the recording is a plain file. A writer told to keep
+// existing files never replaces one.
+TEST_F(AviWriterTest, SideFilesAreNewFilesNeverWhatStandsAtTheirNames) {
+  ASSERT_TRUE(compressor_.Select(0));
+  const QString victim = Path(QStringLiteral("victim"));
+  const QByteArray precious("not a recording");
+  {
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(precious);
+  }
+  const QString path = Path(QStringLiteral("rec.avi"));
+  const QString hash = QString::fromLatin1(
+      QCryptographicHash::hash(QFile::encodeName(QDir(dir_.path()).canonicalPath() + "/rec.avi"),
+                               QCryptographicHash::Sha1)
+          .toHex()
+          .left(16));
+  QStringList planted;
+  for (const char* suffix : {".new", ".idx", "-000000000000.new", "-000000000000.idx"}) {
+    planted << Path(".~" + hash + suffix);
+    ASSERT_TRUE(QFile::link(victim, planted.back()));
+  }
+  AviWriter writer;
+  Record(writer, QStringLiteral("rec.avi"), 16, 8, 3);
+  EXPECT_EQ(ReadAll(victim), precious);
+  EXPECT_FALSE(QFileInfo(path).isSymLink());
+  EXPECT_EQ(MediaProbe::ReadAvi(path).Index.size(), 3u);
+  for (const QString& link : planted)
+    EXPECT_TRUE(QFileInfo(link).isSymLink()) << link.toStdString();
+  EXPECT_EQ(test::SideFiles(dir_.path()).size(), planted.size());
+
+  const QByteArray recorded = ReadAll(path);
+  writer.SetKeepExisting(true);
+  EXPECT_FALSE(writer.Open(path, Settings(16, 8, 10), compressor_));
+  EXPECT_EQ(writer.OpenFailure(), "Can not create file " + path);
+  EXPECT_EQ(ReadAll(path), recorded);
+  EXPECT_EQ(test::SideFiles(dir_.path()).size(), planted.size());
 }
 
 TEST_F(AviWriterTest, SizeLimitStopsBeforeTheFrameThatWouldPassItAndTheFileCompletes) {

@@ -7,7 +7,12 @@
 
 #include <random>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "support/RecordingMessages.h"
+#include "support/SideFiles.h"
+#include "support/ToolRun.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
 #include "video/MovieWriter.h"
@@ -121,6 +126,148 @@ TEST(RecordingJournal, DamagedNotesAreDropped) {
     }
     EXPECT_EQ(QFileInfo::exists(good), !entries.empty());
   }
+}
+
+// Notes in a folder that is not the user's own and private are neither written nor followed:
+// a shared folder, another user's, a link to a private one. Another user plants notes there.
+TEST(RecordingJournal, OnlyAPrivateFolderOfTheUsersOwnHoldsNotes) {
+  QTemporaryDir dir;
+  // The other user must reach the folders inside.
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+  test::RecordingMessages messages;
+  const QString victim = dir.filePath(QStringLiteral("victim.avi"));
+  {
+    MovieWriter writer;
+    ASSERT_TRUE(writer.Open(victim, Small()));
+    ASSERT_TRUE(writer.AddFrame());
+    ASSERT_TRUE(writer.Checkpoint(10));
+    // Left as a crash leaves it: the header's values as the checkpoint wrote them.
+    const QByteArray bytes = ReadAll(victim);
+    ASSERT_TRUE(writer.Close(0));
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+  }
+  const QByteArray before = ReadAll(victim);
+  enum class Kind { Shared, Others, Link };
+  for (const Kind kind : {Kind::Shared, Kind::Others, Kind::Link}) {
+    SCOPED_TRACE(int(kind));
+    const QString folder = dir.filePath(QStringLiteral("state%1").arg(int(kind)));
+    const QString privateOne = folder + QStringLiteral("-private");
+    ASSERT_TRUE(QDir().mkpath(kind == Kind::Link ? privateOne : folder));
+    if (kind == Kind::Link) {
+      ASSERT_TRUE(QFile::setPermissions(privateOne,
+                                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+      ASSERT_TRUE(QFile::link(privateOne, folder));
+    } else {
+      ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), kind == Kind::Shared ? 0777 : 0700),
+                0);
+    }
+    if (kind == Kind::Others && ::chown(QFile::encodeName(folder).constData(), 65534, 65534) != 0)
+      continue;  // only root can give a folder away
+    // The note as another user writes it, where that user may write.
+    const QString note = folder + QStringLiteral("/planted.recording");
+    const QByteArray text = "Quillmark recording\n" + victim.toUtf8() + "\n" +
+                            AviWriter::SpoolPathFor(victim).toUtf8() + "\n";
+    const QStringList asNobody{"--reuid=65534",
+                               "--regid=65534",
+                               "--clear-groups",
+                               "sh",
+                               "-c",
+                               "printf '%s' \"$1\" > \"$2\"",
+                               "sh",
+                               QString::fromUtf8(text),
+                               note};
+    if (::geteuid() == 0 && kind != Kind::Link) {
+      ASSERT_EQ(test::RunProcess(QStringLiteral("setpriv"), asNobody).ExitCode, 0);
+    } else {
+      QFile file(note);
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+      file.write(text);
+    }
+    EXPECT_TRUE(RecordingJournal::Begin(folder, victim, AviWriter::SpoolPathFor(victim)).isEmpty());
+    EXPECT_TRUE(RecordingJournal::Pending(folder).empty());
+    EXPECT_TRUE(RecoverInterrupted(folder).empty());
+    EXPECT_EQ(ReadAll(victim), before);
+    EXPECT_TRUE(QFileInfo::exists(note));
+  }
+}
+
+// The notes are outside input: thousands of notes naming whatever a damaged or planted note
+// may name (other files, links, FIFOs, spools of other recordings) complete only the
+// recordings they name and remove nothing but a recording's own spool.
+TEST(RecordingJournal, PlantedNotesRemoveNothingButTheirRecordingsSpools) {
+  QTemporaryDir dir;
+  test::RecordingMessages messages;
+  const QString journal = dir.filePath(QStringLiteral("journal"));
+  const QString victim = dir.filePath(QStringLiteral("victim"));
+  const QString fifo = dir.filePath(QStringLiteral("fifo.avi"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  QByteArray crashed;
+  {
+    MovieWriter writer;
+    const QString file = dir.filePath(QStringLiteral("base.avi"));
+    ASSERT_TRUE(writer.Open(file, Small()));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(writer.AddFrame());
+    ASSERT_TRUE(writer.Checkpoint(10));
+    crashed = ReadAll(file);
+    ASSERT_TRUE(writer.Close(0));
+  }
+  const auto write = [](const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+  };
+  std::mt19937 random(22);
+  const auto pick = [&](int n) { return int(random() % uint32_t(n)); };
+  int repaired = 0;
+  for (int round = 0; round < 1500; ++round) {
+    const QString file = dir.filePath(QStringLiteral("r%1.avi").arg(round % 7));
+    ASSERT_TRUE(write(file, crashed));
+    ASSERT_TRUE(write(victim, "precious"));
+    const QString ownSpool = AviWriter::SpoolPathFor(file);
+    QString spool;
+    switch (pick(6)) {
+      case 0:  // its own spool
+        spool = ownSpool;
+        ASSERT_TRUE(write(spool, QByteArray(48, '\0')));
+        break;
+      case 1:  // a link at a spool's name
+        spool = ownSpool;
+        ASSERT_TRUE(QFile::link(victim, spool));
+        break;
+      case 2:  // another file
+        spool = victim;
+        break;
+      case 3:  // a FIFO
+        spool = fifo;
+        break;
+      case 4:  // the spool of another recording
+        spool = AviWriter::SpoolPathFor(dir.filePath(QStringLiteral("other.avi")));
+        ASSERT_TRUE(write(spool, QByteArray(48, '\0')));
+        break;
+      default:  // the folder's way up and back
+        spool = dir.filePath(QStringLiteral("journal/../") + QFileInfo(ownSpool).fileName());
+        ASSERT_TRUE(write(ownSpool, QByteArray(48, '\0')));
+        break;
+    }
+    QByteArray note = "Quillmark recording\n" +
+                      (pick(5) == 0   ? fifo
+                       : pick(5) == 0 ? victim
+                                      : file)
+                          .toUtf8() +
+                      "\n" + spool.toUtf8() + "\n";
+    for (int k = pick(3); k > 0; --k) note[qsizetype(pick(int(note.size())))] = char(random());
+    const QString notePath = RecordingJournal::Begin(journal, file, ownSpool);
+    ASSERT_FALSE(notePath.isEmpty());
+    ASSERT_TRUE(write(notePath, note));
+    repaired += int(RecoverInterrupted(journal).size());
+    EXPECT_EQ(ReadAll(victim), "precious") << round;
+    EXPECT_TRUE(QFileInfo(fifo).exists()) << round;
+    EXPECT_TRUE(RecordingJournal::Pending(journal).empty()) << round;
+    for (const QString& left : test::SideFiles(dir.path())) QFile::remove(dir.filePath(left));
+  }
+  EXPECT_GT(repaired, 300);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/files/BinaryFile.h"
 
+#include <QFile>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -21,12 +23,28 @@ namespace {
 constexpr size_t kWritePiece = 128 * 1024;
 
 int OpenPath(const QString& path, int flags, mode_t mode = 0) {
-  const QByteArray name = path.toLocal8Bit();
+  const QByteArray name = QFile::encodeName(path);
   if (name.isEmpty()) return -1;
   int fd;
   do {
     fd = ::open(name.constData(), flags | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Opens an existing file that must be a regular one; a FIFO or a device is refused without
+// waiting for a peer.
+int OpenRegular(const QString& path, int flags) {
+  const int fd = OpenPath(path, flags | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  // Regular files ignore the flag; it is cleared all the same.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 
@@ -87,7 +105,7 @@ bool BinaryFile::Create(const QString& path) {
 
 bool BinaryFile::CreateDirect(const QString& path, size_t stageBytes) {
   if (!Create(path)) return false;
-  direct_ = DirectStage::Open(path, fd_, 0, stageBytes);
+  StageAppends(stageBytes);
   return true;
 }
 
@@ -127,17 +145,82 @@ bool BinaryFile::AppendInPlace(size_t size) {
 
 bool BinaryFile::OpenRead(const QString& path) {
   Close();
-  fd_ = OpenPath(path, O_RDONLY);
-  position_ = 0;
+  Adopt(OpenRegular(path, O_RDONLY));
   return fd_ >= 0;
 }
 
 bool BinaryFile::OpenReadWrite(const QString& path) {
   Close();
   IgnoreFileSizeSignal();
-  fd_ = OpenPath(path, O_RDWR);
-  position_ = 0;
+  Adopt(OpenRegular(path, O_RDWR));
   return fd_ >= 0;
+}
+
+bool BinaryFile::OpenOwn(const QString& path) {
+  Close();
+  IgnoreFileSizeSignal();
+  const int fd = OpenRegular(path, O_RDWR | O_NOFOLLOW);
+  struct stat info {};
+  if (fd >= 0 && (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid())) {
+    ::close(fd);
+    return false;
+  }
+  Adopt(fd);
+  return fd_ >= 0;
+}
+
+bool BinaryFile::CopyPermissions(const BinaryFile& other) {
+  struct stat info {};
+  return fd_ >= 0 && other.fd_ >= 0 && ::fstat(other.fd_, &info) == 0 &&
+         ::fchmod(fd_, info.st_mode & 0777) == 0;
+}
+
+void BinaryFile::Adopt(int fd) {
+  Close();
+  fd_ = fd;
+  position_ = 0;
+}
+
+void BinaryFile::StageAppends(size_t stageBytes) {
+  if (fd_ < 0 || direct_) return;
+  direct_ = DirectStage::Open(fd_, Size(), stageBytes);
+}
+
+BinaryFile::ReserveResult BinaryFile::Reserve(int64_t from, int64_t end) {
+  if (fd_ < 0 || from < 0 || end <= from)
+    return fd_ >= 0 ? ReserveResult::Done : ReserveResult::Failed;
+  int result;
+  do {
+    result = ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, off_t(from), off_t(end - from));
+  } while (result < 0 && errno == EINTR);
+  if (result == 0) return ReserveResult::Done;
+  if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) return ReserveResult::Unsupported;
+  lastError_ = errno;
+  return ReserveResult::Failed;
+}
+
+bool BinaryFile::ReleaseReserve() {
+  const int64_t length = Size();
+  if (length < 0) return false;
+  // Cutting a file at its own length frees the blocks allocated past it.
+  int result;
+  do {
+    result = ::ftruncate(fd_, off_t(length));
+  } while (result < 0 && errno == EINTR);
+  return result == 0;
+}
+
+bool BinaryFile::IsAt(const QString& path) const {
+  struct stat ours {
+  }, there{};
+  const QByteArray name = QFile::encodeName(path);
+  return fd_ >= 0 && !name.isEmpty() && ::fstat(fd_, &ours) == 0 &&
+         ::lstat(name.constData(), &there) == 0 && ours.st_dev == there.st_dev &&
+         ours.st_ino == there.st_ino;
+}
+
+bool BinaryFile::RemoveIfAt(const QString& path) const {
+  return IsAt(path) && ::unlink(QFile::encodeName(path).constData()) == 0;
 }
 
 bool BinaryFile::OpenOrCreate(const QString& path) {
@@ -213,10 +296,12 @@ bool BinaryFile::Close() {
   bool staged = true;
   if (direct_) {
     staged = direct_->Finish();
+    if (!staged) lastError_ = direct_->LastError();
     direct_.reset();
   }
   // The descriptor is gone after close() whatever it returns, so EINTR is not retried.
   const int result = ::close(fd_);
+  if (result != 0 && staged) lastError_ = errno;
   fd_ = -1;
   position_ = 0;
   return result == 0 && staged;

@@ -47,13 +47,24 @@ class BinaryFile {
   uint8_t* AppendSlot(size_t skip, size_t size, std::shared_ptr<void>* keeper = nullptr);
   // The size bytes at AppendSlot(0, size) are appended as they stand.
   bool AppendInPlace(size_t size);
-  // Opens an existing file for reading only.
+  // Opens an existing regular file for reading only (anything else is refused without
+  // waiting, a FIFO included).
   bool OpenRead(const QString& path);
-  // Opens an existing file for reading and writing, without changing it.
+  // Opens an existing regular file for reading and writing, without changing it.
   bool OpenReadWrite(const QString& path);
+  // Opens path for reading and writing only when it is a regular file of the process's own
+  // user and not a link: a side file this program may have made.
+  bool OpenOwn(const QString& path);
+  // Gives this file the permissions of other.
+  bool CopyPermissions(const BinaryFile& other);
+  // Takes over an open descriptor (Folder opens files by name in a folder).
+  void Adopt(int fd);
+  // From now on appends go through a direct-I/O stage (see CreateDirect), where the file
+  // system takes it; call it right after creating the file.
+  void StageAppends(size_t stageBytes);
   // Opens the file for reading and writing, creating it when missing; its bytes stay.
   bool OpenOrCreate(const QString& path);
-  // Closes the file; true when it was open and closed cleanly.
+  // Closes the file; true when it was open and closed cleanly (else LastError tells why).
   bool Close();
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -76,6 +87,17 @@ class BinaryFile {
   int64_t Size() const;
   // Brings the file's data (and its length) to the disk.
   bool SyncData();
+  // Allocates the disk's room for the bytes from from up to end without changing the file's
+  // length, so that later writes there cannot find the disk full. Unsupported where the file system
+  // cannot (the writes then take their chances); Failed sets LastError.
+  enum class ReserveResult { Done, Unsupported, Failed };
+  ReserveResult Reserve(int64_t from, int64_t end);
+  // Gives back room reserved past the file's end.
+  bool ReleaseReserve();
+  // The path still names this very file (same device and inode; a link there is not it).
+  bool IsAt(const QString& path) const;
+  // Removes path only when it still names this very file.
+  bool RemoveIfAt(const QString& path) const;
   // The descriptor, for a helper that duplicates it; -1 when closed.
   int Descriptor() const { return fd_; }
 

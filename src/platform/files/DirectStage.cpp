@@ -58,17 +58,17 @@ bool InMemory(int fd) {
 
 }  // namespace
 
-std::unique_ptr<DirectStage> DirectStage::Open(const QString& path, int fd, int64_t length,
-                                               size_t capacity) {
+std::unique_ptr<DirectStage> DirectStage::Open(int fd, int64_t length, size_t capacity) {
   if (fd < 0 || length < 0 || InMemory(fd)) return nullptr;
-  const QByteArray name = path.toLocal8Bit();
-  if (name.isEmpty()) return nullptr;
+  // The descriptor's own entry reopens the very file it names, wherever that is now; no name
+  // in a folder is looked up again.
+  const QByteArray name = "/proc/self/fd/" + QByteArray::number(fd);
   int directFd;
   do {
     directFd = ::open(name.constData(), O_WRONLY | O_DIRECT | O_CLOEXEC);
   } while (directFd < 0 && errno == EINTR);
   if (directFd < 0) return nullptr;
-  // Both descriptors must name the same file (the path could have been replaced meanwhile).
+  // Both descriptors must name the same file.
   struct stat ours {
   }, theirs{};
   if (::fstat(fd, &ours) != 0 || ::fstat(directFd, &theirs) != 0 || ours.st_dev != theirs.st_dev ||

@@ -29,12 +29,11 @@ class DirectStage {
   // block size in use.
   static constexpr int64_t kBlock = 4096;
 
-  // Opens path a second time with O_DIRECT for a file whose first length bytes are on fd
-  // (which stays the caller's). Null where the file system refuses direct I/O or keeps its
+  // Opens the file of fd (which stays the caller's) a second time, with O_DIRECT, for a file
+  // whose first length bytes are on it. Null where the file system refuses direct I/O or keeps its
   // files in memory anyway (tmpfs, ramfs), so that nothing would be gained. capacity: bytes
   // each buffer holds at least.
-  static std::unique_ptr<DirectStage> Open(const QString& path, int fd, int64_t length,
-                                           size_t capacity);
+  static std::unique_ptr<DirectStage> Open(int fd, int64_t length, size_t capacity);
   ~DirectStage();
   DirectStage(const DirectStage&) = delete;
   DirectStage& operator=(const DirectStage&) = delete;

@@ -60,6 +60,9 @@ class MainWindow : public QMainWindow,
   void EndWithoutAsking();
   // Brings the window forward (a second instance woke this one).
   void Wake();
+  // Writes the settings of the pages now (the session manager asks before a checkpoint or
+  // the end of the session).
+  void SaveSettingsNow();
 
   RecordingController& Recording() { return *recording_; }
   PhotoController& Photo() { return *photo_; }
@@ -126,6 +129,10 @@ class MainWindow : public QMainWindow,
   std::unique_ptr<XKeyStateSource> keyboard_;
   std::unique_ptr<ShortcutWatcher> watcher_;
   QTimer updateTimer_;  // the automatic update check, 5 s after the window first shows
+  // Looks for changed settings once a second and saves them, so a crash loses at most the
+  // last second's changes.
+  QTimer saveTimer_;
+  Settings saved_;  // the page settings as last saved or loaded
 
   QString outputFolder_;
   QString statusHint_;

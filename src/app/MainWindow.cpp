@@ -26,10 +26,12 @@
 #include <utility>
 
 #include "app/CapThreadRecorder.h"
+#include "app/CompressorOptions.h"
 #include "app/SettingsStore.h"
 #include "area/SelectionScreen.h"
 #include "common/CommonParams.h"
 #include "common/Product.h"
+#include "platform/files/UserFolders.h"
 #include "platform/keyboard/XKeyStateSource.h"
 #include "shell/FolderChooser.h"
 #include "shell/NotifyIcon.h"
@@ -178,6 +180,12 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   SetOutputFolder(DefaultOutputFolder());
   QDir().mkpath(outputFolder_);
   ApplySettings(LoadSettings(*store_));
+  saved_ = CurrentSettings();
+  saveTimer_.setInterval(1000);
+  connect(&saveTimer_, &QTimer::timeout, this, [this] {
+    if (CurrentSettings() != saved_) SaveSettingsNow();
+  });
+  saveTimer_.start();
   if (store_->ReadString(QStringLiteral("Main"), QStringLiteral("GUID"), QString()).isEmpty())
     store_->WriteString(QStringLiteral("Main"), QStringLiteral("GUID"), NewGuidString());
   autoUpdate_->setChecked(store_->ReadBool(QStringLiteral("Preference"),
@@ -189,6 +197,7 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
 MainWindow::~MainWindow() {
   ending_ = true;
   update_.reset();
+  saveTimer_.stop();
   SaveSettings(*store_, CurrentSettings());
   // The page holds the watcher, which goes before the window's widgets would.
   delete std::exchange(shortcutPage_, nullptr);
@@ -259,7 +268,9 @@ QWidget* MainWindow::BuildVideoPage() {
   layout->addWidget(playResult_);
   layout->addStretch();
   connect(compressors_, &QComboBox::currentIndexChanged, this, &MainWindow::CompressorChanged);
-  connect(configure_, &QPushButton::clicked, this, [this] { writer_->Configure(); });
+  connect(configure_, &QPushButton::clicked, this, [this] {
+    if (writer_->Configure()) KeepCompressorOptions(*store_, writer_->Compressor());
+  });
   return page;
 }
 
@@ -355,19 +366,21 @@ void MainWindow::CompressorChanged() {
   if (index < 0) return;
   AviCompress& compressor = writer_->Compressor();
   compressor.Select(uint32_t(compressors_->itemData(index).toULongLong()));
+  RestoreCompressorOptions(*store_, compressor);
   configure_->setEnabled(index != 0 && compressor.CanConfigure() &&
                          !(recording_ && recording_->IsBusy()));
 }
 
 void MainWindow::LockRecordingSettings() {
   // A recording keeps the shape it started with until its file is complete: its compressor,
-  // rate and area are the ones in use on the worker.
+  // rate and area are the ones in use on the worker, which nothing here may touch meanwhile.
   const bool locked = recording_->IsBusy();
   if (compressors_->isEnabled() != locked) return;
   compressors_->setEnabled(!locked);
   fps_->setEnabled(!locked);
   areaPage_->setEnabled(!locked);
-  CompressorChanged();
+  configure_->setEnabled(!locked && compressors_->currentIndex() > 0 &&
+                         writer_->Compressor().CanConfigure());
 }
 
 void MainWindow::PictureTypeChanged() {
@@ -528,6 +541,12 @@ void MainWindow::EndWithoutAsking() {
   End();
 }
 
+void MainWindow::SaveSettingsNow() {
+  // A failure has been reported by the store, which keeps the values for its next write.
+  saved_ = CurrentSettings();
+  SaveSettings(*store_, saved_);
+}
+
 void MainWindow::Wake() {
   // A window hidden in the tray (or minimised in its place) stays hidden; a shown one comes
   // forward, restored when minimised, and keeps its maximised state.
@@ -568,6 +587,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 RecordingJob MainWindow::Job() {
+  // The folder may have gone since the last recording (deleted, a disk unplugged and back);
+  // a failure shows as the recording's own "Can not create file".
+  MakeFolders(outputFolder_);
   const CaptureArea& area = areaPage_->Area();
   return {.Area = area.Rect,
           .ShowCursor = area.ShowCursor,

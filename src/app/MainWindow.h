@@ -60,6 +60,9 @@ class MainWindow : public QMainWindow,
   void EndWithoutAsking();
   // Brings the window forward (a second instance woke this one).
   void Wake();
+  // Writes the settings of the pages now (the session manager asks before a checkpoint or
+  // the end of the session).
+  void SaveSettingsNow();
 
   RecordingController& Recording() { return *recording_; }
   PhotoController& Photo() { return *photo_; }
@@ -134,6 +137,10 @@ class MainWindow : public QMainWindow,
   QTimer updateTimer_;  // the automatic update check, 5 s after the window first shows
   std::unique_ptr<UpdateChecker> update_;  // the check under way
   bool autoCheckWaiting_ = false;          // the automatic check waits for a recording's end
+  // Looks for changed settings once a second and saves them, so a crash loses at most the
+  // last second's changes.
+  QTimer saveTimer_;
+  Settings saved_;  // the page settings as last saved or loaded
 
   QString outputFolder_;
   QString statusHint_;

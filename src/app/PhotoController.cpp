@@ -1,6 +1,5 @@
 #include "app/PhotoController.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -11,6 +10,7 @@
 #include "common/DIBBitmap.h"
 #include "common/UserMessages.h"
 #include "pictures/PictureError.h"
+#include "platform/files/UserFolders.h"
 
 namespace qm {
 
@@ -83,16 +83,25 @@ bool PhotoController::Take(const PhotoJob& job, Rect& captured) {
     return false;  // the grabber has told the user
 
   // The run's folder is fixed only once it exists, so a photo after the user picked a usable
-  // output folder lands there instead of failing for the rest of the run.
+  // output folder lands there instead of failing for the rest of the run. It follows the base
+  // folder when that changes, and is made again when it has gone meanwhile.
   QString folder = pictureFolder_;
-  if (folder.isEmpty()) {
+  if (folder.isEmpty() || pictureBase_ != job.OutputFolder)
     folder = job.OutputFolder + QStringLiteral("B") + stamp_() + QStringLiteral("/");
-    if (QDir().mkpath(folder) && QFileInfo(folder).isDir()) pictureFolder_ = folder;
+  const QString folderProblem = MakeFolders(folder);
+  if (folderProblem.isEmpty()) {
+    pictureFolder_ = folder;
+    pictureBase_ = job.OutputFolder;
   }
   const QString path = folder + QStringLiteral("B%1.").arg(counter_, 8, 10, QLatin1Char('0')) +
                        PictureExtension(job.Type);
   view_.ShowPhotoFile(path);
   ++counter_;
+  // The folder's own failure is the reason the picture cannot be stored.
+  if (!folderProblem.isEmpty()) {
+    ShowMessage(folderProblem);
+    return false;
+  }
 
   if (QFileInfo::exists(path) && !QFile::remove(path)) {
     ShowMessage(QStringLiteral("Can not delete file ") + path);

@@ -56,7 +56,8 @@ class PhotoController : public QObject {
   void TakePhoto();
   bool IsPending() const { return pending_; }
 
-  // This run's picture folder once it exists; empty before.
+  // This run's picture folder once it exists (in the output folder of the last photo); empty
+  // before.
   const QString& PictureFolder() const { return pictureFolder_; }
   int Counter() const { return counter_; }
 
@@ -74,6 +75,7 @@ class PhotoController : public QObject {
   QTimer timer_;
   bool pending_ = false;
   QString pictureFolder_;
+  QString pictureBase_;  // the output folder pictureFolder_ lies in
   int counter_ = 1;
 };
 

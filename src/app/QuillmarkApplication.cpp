@@ -33,4 +33,9 @@ bool QuillmarkApplication::notify(QObject* receiver, QEvent* event) {
   return false;
 }
 
+bool QuillmarkApplication::event(QEvent* event) {
+  if (event->type() == QEvent::Quit) emit QuitRequested();
+  return QApplication::event(event);
+}
+
 }  // namespace qm

@@ -14,6 +14,14 @@ class QuillmarkApplication : public QApplication {
   QuillmarkApplication(int& argc, char** argv);
 
   bool notify(QObject* receiver, QEvent* event) override;
+
+ signals:
+  // The application is asked to quit: by the end of the session ("die"), or by a quit of its
+  // own. Sent before the windows are asked to close.
+  void QuitRequested();
+
+ protected:
+  bool event(QEvent* event) override;
 };
 
 }  // namespace qm

@@ -1,5 +1,6 @@
 #include "app/SettingsStore.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -25,27 +26,65 @@ QString SettingsStore::DefaultPath() {
 
 SettingsStore::SettingsStore(const QString& path) : path_(path) {}
 
+bool SettingsStore::FileUsable() const {
+  if (refused_) return false;
+  // Checked before every opening: a FIFO would block the read, a device would be replaced by
+  // the save's rename. A missing file is made by the first write.
+  const QFileInfo info(path_);
+  QString problem;
+  if ((info.isSymLink() || info.exists()) && !info.isFile())
+    problem = QStringLiteral(" is not a regular file.");
+  else if (info.exists() && info.size() > kMaxFileBytes)
+    problem = QStringLiteral(" is larger than 1 MiB.");
+  if (problem.isEmpty()) return true;
+  refused_ = true;
+  ShowMessage(QStringLiteral("The settings file ") + path_ + problem +
+              QStringLiteral("\nQuillmark goes on with default settings and leaves the file as "
+                             "it is; changes will not be kept."));
+  return false;
+}
+
 std::optional<QVariant> SettingsStore::Read(const QString& section, const QString& name,
-                                            QMetaType::Type expected) const {
-  // QSettings' native format on Linux is its ini syntax under the name given here.
-  const QSettings file(path_, QSettings::NativeFormat);
+                                            QMetaType::Type expected, bool report) const {
   const QString key = Key(section, name);
-  if (!file.contains(key)) return std::nullopt;
-  QVariant value = file.value(key);
+  QVariant value;
+  if (const auto unsaved = unsaved_.find(key); unsaved != unsaved_.end()) {
+    value = unsaved->second;
+  } else {
+    if (!FileUsable()) return std::nullopt;
+    // QSettings' native format on Linux is its ini syntax under the name given here.
+    const QSettings file(path_, QSettings::NativeFormat);
+    if (!file.contains(key)) return std::nullopt;
+    value = file.value(key);
+  }
   // A hand-edited "a, b" comes back as a list, "@ByteArray(...)" as bytes, and so on.
   if (value.typeId() != expected) {
-    ShowMessage(QStringLiteral("Invalid data type for '%1'").arg(name));
+    if (report) ShowMessage(QStringLiteral("Invalid data type for '%1'").arg(name));
     return std::nullopt;
   }
   return value;
 }
 
 bool SettingsStore::Write(const QString& section, const QString& name, const QVariant& value) {
-  QSettings file(path_, QSettings::NativeFormat);
-  file.setValue(Key(section, name), value);
-  // sync() writes a new file and renames it over the old one (QSaveFile).
-  file.sync();
-  if (file.status() == QSettings::NoError) return true;
+  const Value values[] = {{section, name, value}};
+  return WriteValues(values);
+}
+
+bool SettingsStore::WriteValues(std::span<const Value> values) {
+  for (const Value& v : values) unsaved_[Key(v.section, v.name)] = v.value;
+  if (!FileUsable()) return false;
+  {
+    QSettings file(path_, QSettings::NativeFormat);
+    for (const auto& [key, value] : unsaved_) file.setValue(key, value);
+    // sync() writes a new file and renames it over the old one (QSaveFile). A file that did
+    // not parse (FormatError) is still replaced; only an access error means nothing was
+    // written.
+    file.sync();
+    if (file.status() != QSettings::AccessError) {
+      unsaved_.clear();
+      return true;
+    }
+  }
   if (!writeFailureReported_) {
     writeFailureReported_ = true;
     ShowMessage(QStringLiteral("Can not write the settings file ") + path_ +
@@ -74,13 +113,11 @@ bool SettingsStore::ReadBool(const QString& section, const QString& name, bool f
 }
 
 std::optional<double> SettingsStore::ReadDate(const QString& name) const {
-  const std::optional<QVariant> value = Read(QString(), name, QMetaType::QByteArray);
+  // The update check counts a date it cannot read as long ago, without a word.
+  const std::optional<QVariant> value = Read(QString(), name, QMetaType::QByteArray, false);
   if (!value) return std::nullopt;
   const QByteArray bytes = value->toByteArray();
-  if (bytes.size() != 8) {
-    ShowMessage(QStringLiteral("Invalid data type for '%1'").arg(name));
-    return std::nullopt;
-  }
+  if (bytes.size() != 8) return std::nullopt;
   // The 8 bytes are an IEEE double, little-endian.
   const auto* at = reinterpret_cast<const uint8_t*>(bytes.constData());
   const uint64_t bits = uint64_t(GetLE32(at)) | uint64_t(GetLE32(at + 4)) << 32;

@@ -3,7 +3,9 @@
 #include <QString>
 #include <QVariant>
 
+#include <map>
 #include <optional>
+#include <span>
 
 #include "ui/ConfirmOnce.h"
 #include "update/UpdateSettings.h"
@@ -15,14 +17,28 @@ namespace qm {
 // replaces it atomically before returning, so a crash never leaves it half written.
 //
 // A value stored with the wrong kind is reported ("Invalid data type for '<name>'") and its
-// default is used. A file that cannot be written is reported once; the application goes on
-// with the values it has. User-interface thread only.
+// default is used. Only a regular file of at most kMaxFileBytes is read or replaced (through a
+// symbolic link to one, the file it names): anything else at the path (a device, a FIFO, a
+// huge file) is reported once and left as it is, and the run starts on the defaults. Values
+// that could not reach the file (that one, or a write that failed, reported once) are kept in
+// memory for the rest of the run and written with the next write that succeeds.
+// User-interface thread only.
 class SettingsStore : public SilencedDialogs, public UpdateSettings {
  public:
   // $XDG_CONFIG_HOME/Zorvek/Quillmark.conf
   static QString DefaultPath();
 
+  // Larger files are not settings of ours; reading one would stall the start.
+  static constexpr qint64 kMaxFileBytes = 1024 * 1024;
+
   explicit SettingsStore(const QString& path = DefaultPath());
+
+  // One value of a batch write.
+  struct Value {
+    QString section;
+    QString name;
+    QVariant value;
+  };
 
   const QString& Path() const { return path_; }
 
@@ -33,7 +49,8 @@ class SettingsStore : public SilencedDialogs, public UpdateSettings {
   int ReadInteger(const QString& section, const QString& name, int fallback) const;
   // As integer, then true when not 0.
   bool ReadBool(const QString& section, const QString& name, bool fallback) const;
-  // Days since 30 December 1899 at the top level; nothing when missing or of the wrong kind.
+  // Days since 30 December 1899 at the top level; nothing, silently, when missing or
+  // unreadable.
   std::optional<double> ReadDate(const QString& name) const override;
 
   // False when the file could not be written.
@@ -41,19 +58,28 @@ class SettingsStore : public SilencedDialogs, public UpdateSettings {
   bool WriteInteger(const QString& section, const QString& name, int value);
   bool WriteBool(const QString& section, const QString& name, bool value);
   bool WriteDate(const QString& name, double days) override;
+  // Writes every value in one replacement of the file. False when it could not be written.
+  bool WriteValues(std::span<const Value> values);
 
   // The silenced messages live in section "Dialogs".
   bool IsSilenced(const QString& key) const override;
   void Silence(const QString& key) override;
 
  private:
-  // The stored value; invalid when missing. Reports a value of another type than expected.
+  // The stored value; nothing when missing. A value of another type than expected is nothing
+  // too, and reported when report is set.
   std::optional<QVariant> Read(const QString& section, const QString& name,
-                               QMetaType::Type expected) const;
+                               QMetaType::Type expected, bool report = true) const;
   bool Write(const QString& section, const QString& name, const QVariant& value);
+  // False, reported once, when the path holds something this store must not open; once
+  // refused, the file stays untouched for the rest of the run.
+  bool FileUsable() const;
 
   QString path_;
+  mutable bool refused_ = false;
   bool writeFailureReported_ = false;
+  // Values written that the file does not hold, by their key.
+  std::map<QString, QVariant> unsaved_;
 };
 
 }  // namespace qm

@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <vector>
 
 #include "app/SettingsStore.h"
 #include "common/Product.h"
@@ -101,7 +102,13 @@ QString DefaultOutputFolder() {
 }
 
 QString UsableOutputFolder(const QString& folder) {
-  return folder.isEmpty() ? DefaultOutputFolder() : WithFinalSlash(folder);
+  if (folder.isEmpty()) return DefaultOutputFolder();
+  // A relative folder (a hand-edited file) would depend on where the program was started;
+  // it is taken from the home folder, as "~/" says.
+  if (folder == QLatin1String("~") || folder.startsWith(QLatin1String("~/")))
+    return WithFinalSlash(QDir::homePath() + folder.mid(1));
+  if (QDir::isRelativePath(folder)) return WithFinalSlash(QDir::home().filePath(folder));
+  return WithFinalSlash(folder);
 }
 
 Settings DefaultSettings() {
@@ -131,19 +138,19 @@ Settings LoadSettings(const SettingsStore& store) {
 }
 
 bool SaveSettings(SettingsStore& store, const Settings& settings) {
-  bool saved = true;
-  WalkFields(
-      [&](const SettingRow& row, int S::*m) {
-        saved = store.WriteInteger(Section(row), Name(row), settings.*m) && saved;
-      },
-      [&](const SettingRow& row, bool S::*m) {
-        saved = store.WriteBool(Section(row), Name(row), settings.*m) && saved;
-      },
-      [&](const SettingRow& row, QString S::*m) {
-        const QString text = m == &S::outputFolder ? UsableOutputFolder(settings.*m) : settings.*m;
-        saved = store.WriteString(Section(row), Name(row), text) && saved;
-      });
-  return saved;
+  // One replacement of the file for all of them.
+  std::vector<SettingsStore::Value> values;
+  const auto add = [&](const SettingRow& row, const QString& text) {
+    values.push_back({Section(row), Name(row), text});
+  };
+  WalkFields([&](const SettingRow& row, int S::*m) { add(row, QString::number(settings.*m)); },
+             [&](const SettingRow& row, bool S::*m) {
+               add(row, settings.*m ? QStringLiteral("1") : QStringLiteral("0"));
+             },
+             [&](const SettingRow& row, QString S::*m) {
+               add(row, m == &S::outputFolder ? UsableOutputFolder(settings.*m) : settings.*m);
+             });
+  return store.WriteValues(values);
 }
 
 }  // namespace qm

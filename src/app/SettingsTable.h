@@ -58,7 +58,8 @@ QString DefaultText(const SettingRow& row);
 QString DefaultOutputFolder();
 QString DefaultOutputFolderBeside(const QString& executableFolder);
 
-// An empty output folder is the default one; any other gets its final "/".
+// An empty output folder is the default one; a relative one ("~/" too) lies in the home
+// folder; each gets its final "/".
 QString UsableOutputFolder(const QString& folder);
 
 Settings DefaultSettings();

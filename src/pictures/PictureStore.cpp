@@ -1,5 +1,6 @@
 #include "pictures/PictureStore.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSaveFile>
@@ -69,21 +70,35 @@ void StorePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition,
   const QFileInfo existing(path);
   if (existing.exists() && !existing.isFile())
     throw PictureError(path, QStringLiteral("%1 is not a regular file").arg(path));
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    throw PictureError(path,
-                       QStringLiteral("Can not create file %1: %2").arg(path, file.errorString()));
+  // Encoded in memory first, so that the file sees one stream of writes whose failure is
+  // the system's own (a write that the file system cuts short says nothing until the rest is
+  // written again).
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
   try {
-    WritePicture(bitmap, type, jpegPosition, file);
+    WritePicture(bitmap, type, jpegPosition, buffer);
   } catch (const SilentAbort&) {
     throw;  // already reported
   } catch (const std::bad_alloc&) {
     throw PictureError(path, QStringLiteral("Can not write file %1: out of memory").arg(path));
   } catch (const std::exception& e) {
-    // The device's own error, when there is one, is the better reason.
-    const QString reason = file.error() != QFileDevice::NoError ? file.errorString()
-                                                                : QString::fromStdString(e.what());
-    throw PictureError(path, QStringLiteral("Can not write file %1: %2").arg(path, reason));
+    throw PictureError(
+        path,
+        QStringLiteral("Can not write file %1: %2").arg(path, QString::fromStdString(e.what())));
+  }
+  QSaveFile file(path);
+  // Unbuffered: each write reaches the file system, which answers with its reason.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    throw PictureError(path,
+                       QStringLiteral("Can not create file %1: %2").arg(path, file.errorString()));
+  for (qint64 done = 0; done < bytes.size();) {
+    const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+    if (written <= 0) {
+      throw PictureError(path,
+                         QStringLiteral("Can not write file %1: %2").arg(path, file.errorString()));
+    }
+    done += written;
   }
   if (!file.commit())
     throw PictureError(path,

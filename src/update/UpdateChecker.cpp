@@ -46,10 +46,10 @@ UpdateChecker::UpdateChecker(UpdateSettings& settings, SilencedDialogs& silenced
     : UpdateChecker(settings, silenced, parent, Options()) {}
 
 double UpdateChecker::Today() const {
-  if (options_.today) return options_.today();
+  // Whole days: the time of day would make the thirtieth day count as 29 before noon.
+  if (options_.today) return std::floor(options_.today());
   static const QDate kEpoch(1899, 12, 30);
-  const QDateTime now = QDateTime::currentDateTime();
-  return double(kEpoch.daysTo(now.date())) + now.time().msecsSinceStartOfDay() / 86400000.0;
+  return double(kEpoch.daysTo(QDate::currentDate()));
 }
 
 QString UpdateChecker::RequestAddress() const {
@@ -82,7 +82,8 @@ bool UpdateChecker::Start(bool verbose, const QString& version, const QString& p
     settings_.WriteDate(kLastCheck, today);
     // A date that is no date (missing, NaN, infinite, out of range) counts as long ago.
     const bool known = last && std::isfinite(*last) && *last >= kFirstDay && *last <= kLastDay;
-    if (known && std::round(today - *last) < 30.0) return false;
+    // A date stored with its time of day counts from the start of its day.
+    if (known && today - std::floor(*last) < 30.0) return false;
     if (!ConfirmOnce(AutoUpdateCheckText(), parent_, silenced_)) return false;
   }
   const QUrl url(RequestAddress(), QUrl::TolerantMode);

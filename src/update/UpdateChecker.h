@@ -38,8 +38,8 @@ class UpdateChecker : public QObject {
  public:
   struct Options {
     std::chrono::milliseconds deadline{10000};
-    // Today as days since 30 December 1899 with the time of day as fraction; local time when
-    // not set.
+    // Now as days since 30 December 1899, local time when not set; the check counts whole
+    // days and drops the time of day.
     std::function<double()> today;
     // Opens the download page; the desktop's default handler when not set.
     std::function<bool(const QString&)> open;

@@ -154,6 +154,15 @@ bool AviCompress::Configure(QWidget* owner) {
   return compressor_->Configure(owner) == EncoderResult::Ok;
 }
 
+std::optional<EncoderSettings> AviCompress::Options() const {
+  if (!compressor_) return std::nullopt;
+  return compressor_->Settings();
+}
+
+void AviCompress::SetOptions(const EncoderSettings& options) {
+  if (compressor_) compressor_->SetSettings(options);
+}
+
 QString AviCompress::FrameSizeProblem(int32_t width, int32_t height) const {
   const QString size = QStringLiteral("%1 x %2").arg(width).arg(height);
   if (!DIBBitmap::TakesSize(width, height))

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/DIBBitmap.h"
+#include "platform/codecs/EncoderTypes.h"
 #include "video/VideoTypes.h"
 
 class QWidget;
@@ -55,6 +57,10 @@ class AviCompress {
   int CurrentIndex() const;
   bool CanConfigure();
   bool Configure(QWidget* owner);
+  // The current compressor's options, as its configuration dialog sets them; nothing for the
+  // built-in entry. Selecting another compressor starts it on its defaults.
+  std::optional<EncoderSettings> Options() const;
+  void SetOptions(const EncoderSettings& options);
 
   DIBBitmap& Bitmap() { return bitmap_; }
 

@@ -18,13 +18,16 @@
 #include <X11/keysym.h>
 
 #include <csignal>
+#include <functional>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "app/SettingsStore.h"
 #include "support/AppDriver.h"
 #include "support/HttpTestServer.h"
 #include "support/MediaProbe.h"
+#include "support/SessionManager.h"
 #include "support/TrayHost.h"
 #include "support/XKeys.h"
 #include "support/XScreen.h"
@@ -103,7 +106,8 @@ class AppEndToEnd : public ::testing::Test {
   QString Path(const QString& name) const { return root_.filePath(name); }
   SettingsStore Settings() const { return SettingsStore(Path("config/Zorvek/Quillmark.conf")); }
 
-  void Launch(QProcess& app, qint64 fileSizeLimit = 0) {
+  void Launch(QProcess& app, qint64 fileSizeLimit = 0,
+              const std::function<void(QProcessEnvironment&)>& adjust = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", Path("config"));
     // Notes of recordings in progress stay with the test that made them.
@@ -112,6 +116,7 @@ class AppEndToEnd : public ::testing::Test {
     env.insert("PATH", Path("bin") + ":" + env.value("PATH"));
     env.remove("WAYLAND_DISPLAY");
     env.remove("XDG_SESSION_TYPE");
+    if (adjust) adjust(env);
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedChannels);
     if (fileSizeLimit > 0) {
@@ -383,6 +388,87 @@ TEST_F(AppEndToEnd, OneInstanceAKilledOneIsReplacedAndSigtermCompletesTheFile) {
   EXPECT_GT(video.Frames, 0);
   // The settings were written at the end: values that were missing are there now.
   EXPECT_EQ(Settings().ReadInteger("Picture", "JPG Quality", -1), 17);
+}
+
+TEST_F(AppEndToEnd, ALockThatCannotBeUsedEndsTheStartAndAnUntrustedFolderRunsUnguarded) {
+  const QString lock = Path("runtime/Glintcast.lock");
+  ASSERT_TRUE(QDir().mkdir(lock));
+  Launch(app_);
+  const QString failure = AnswerDialog();
+  EXPECT_TRUE(failure.contains("Can not use the lock file " + lock + ": Is a directory"))
+      << failure.toStdString();
+  ASSERT_TRUE(Ended(app_));
+  EXPECT_EQ(app_.exitCode(), 1);
+
+  // Without a runtime folder, a fallback folder that is open to others is not used: the
+  // program says so and runs without the guard.
+  const QString shared = Path("tmp/quillmark-") + QString::number(::geteuid());
+  ASSERT_TRUE(QDir().mkpath(shared));
+  ASSERT_TRUE(QFile::setPermissions(shared, QFileDevice::Permissions(0x7777)));
+  Launch(app_, 0, [&](QProcessEnvironment& env) {
+    env.remove("XDG_RUNTIME_DIR");
+    env.insert("TMPDIR", Path("tmp"));
+  });
+  const QString unguarded = AnswerDialog();
+  EXPECT_TRUE(
+      unguarded.contains("Quillmark runs without its check for another running "
+                         "Quillmark: " +
+                         shared + " is open to other users (mode 777)"))
+      << unguarded.toStdString();
+  EXPECT_TRUE(SpinUntil([&] { return WindowShown(); }));
+  EXPECT_FALSE(QFile::exists(shared + "/Glintcast.lock"));
+}
+
+TEST_F(AppEndToEnd, ChangesAreSavedWhileRunningAndAVanishedOutputFolderIsMadeAgain) {
+  Start();
+  // The page's area list takes the keys after the tab bar.
+  Idle(500);
+  driver_.Key("Tab");
+  driver_.Key("Down");
+  EXPECT_TRUE(
+      SpinUntil([&] { return Settings().ReadInteger("Capture area", "Capture area", -1) == 3; }));
+
+  ASSERT_TRUE(QDir(Path("out")).removeRecursively());
+  ClickCaptureVideo();
+  ASSERT_TRUE(SpinUntil([&] { return !WindowShown() && Videos().size() == 1; }));
+  Idle(1000);
+  ChooseTrayItem(kRunningStop);
+  ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
+  EXPECT_TRUE(test::MediaProbe::ProbeVideo(Path("out/") + Videos().value(0)).Valid);
+}
+
+// A checkpoint and a log-out that is cancelled save the settings and leave the recording
+// running; only the session's end ends the program, with a complete file.
+TEST_F(AppEndToEnd, TheSessionSavesAtEachRequestAndEndsTheProgramOnlyAtItsEnd) {
+  test::SessionManager session;
+  ASSERT_TRUE(session.Ok());
+  Launch(app_, 0,
+         [&](QProcessEnvironment& env) { env.insert("SESSION_MANAGER", session.Address()); });
+  ASSERT_TRUE(SpinUntil([&] { return WindowShown() && session.Registered(); }));
+  ClickCaptureVideo();
+  ASSERT_TRUE(SpinUntil([&] { return !WindowShown() && Videos().size() == 1; }));
+  // Values the test left out reach the file only through a save.
+  ASSERT_EQ(Settings().ReadInteger("Picture", "JPG Quality", -1), -1);
+
+  const int saves = session.SavesDone();
+  session.Checkpoint();
+  ASSERT_TRUE(SpinUntil([&] { return session.SavesDone() == saves + 1; }));
+  EXPECT_EQ(Settings().ReadInteger("Picture", "JPG Quality", -1), 17);
+  session.LogOut();
+  ASSERT_TRUE(SpinUntil([&] { return session.SavesDone() == saves + 2; }));
+  session.CancelLogOut();
+  Idle(1500);
+  EXPECT_EQ(app_.state(), QProcess::Running);
+  EXPECT_FALSE(WindowShown());
+
+  session.LogOut();
+  ASSERT_TRUE(SpinUntil([&] { return session.SavesDone() == saves + 3; }));
+  session.Die();
+  ASSERT_TRUE(Ended(app_));
+  EXPECT_EQ(app_.exitCode(), 0);
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(Path("out/") + Videos()[0]);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_GT(video.Frames, 0);
 }
 
 TEST_F(AppEndToEnd, PhotoThroughTheTrayInEachTypeThenExit) {

@@ -8,7 +8,9 @@
 
 #include "app/PhotoController.h"
 #include "common/CommonParams.h"
+#include "support/LoopDisk.h"
 #include "support/RecordingMessages.h"
+#include "support/ToolRun.h"
 #include "support/TrayHost.h"
 
 namespace qm {
@@ -74,6 +76,35 @@ TEST(PhotoController, RequestsWhilePendingAreIgnoredAndAFolderIsFixedOnlyOnceItE
   EXPECT_EQ(photo.PictureFolder(), dir.path() + "/B2/");
   EXPECT_EQ(QDir(photo.PictureFolder()).entryList(QDir::Files),
             QStringList({"B00000002.jpg", "B00000003.bmp"}));
+}
+
+// The picture folder follows the base folder the user sets, comes back when it was removed
+// meanwhile, and a folder that cannot be made is reported with the system's reason.
+TEST(PhotoController, ThePictureFolderFollowsTheBaseFolderAndIsMadeAgain) {
+  test::RecordingMessages messages;
+  QTemporaryDir first, second;
+  test::LoopDisk readOnly(4);
+  FakePhotoView view;
+  int stamp = 0;
+  PhotoController photo(view, [&] { return QString::number(++stamp); });
+  const auto take = [&](const QString& base) {
+    view.NextJob = {.Area = {0, 0, 20, 10}, .Type = PictureType::Bmp, .OutputFolder = base + "/"};
+    photo.TakePhoto();
+    EXPECT_TRUE(test::SpinUntil([&] { return !photo.IsPending(); }));
+    return photo.PictureFolder();
+  };
+  EXPECT_EQ(take(first.path()), first.path() + "/B1/");
+  EXPECT_EQ(take(second.path()), second.path() + "/B2/");
+  ASSERT_TRUE(QDir(second.path()).removeRecursively());
+  EXPECT_EQ(take(second.path()), second.path() + "/B2/");
+  EXPECT_EQ(QDir(photo.PictureFolder()).entryList(QDir::Files), QStringList{"B00000003.bmp"});
+  EXPECT_TRUE(messages.Messages().isEmpty());
+
+  if (!readOnly.Ready()) GTEST_SKIP() << "the read-only case needs a loop disk (root)";
+  ASSERT_EQ(test::RunProcess("mount", {"-o", "remount,ro", readOnly.Folder()}).ExitCode, 0);
+  take(readOnly.Folder());
+  EXPECT_EQ(messages.Messages(), QStringList{"Can not create folder " + readOnly.Folder() +
+                                             "/B3: Read-only file system"});
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "pictures/PictureSamples.h"
 #include "pictures/PictureStore.h"
 #include "support/FullDevice.h"
+#include "support/LoopDisk.h"
 
 namespace qm {
 namespace {
@@ -326,6 +327,32 @@ TEST(PictureStore, RefusedWritesAreReportedForEveryType) {
           << e.what();
     }
   }
+}
+
+// On a real disk that is full, each type names the system's reason, and no picture is left.
+TEST(PictureStore, AFullDiskGivesTheSystemsReason) {
+  test::LoopDisk disk(4);
+  if (!disk.Ready()) GTEST_SKIP() << "needs a loop disk (root)";
+  QFile filler(disk.Folder() + "/filler");
+  ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+  for (qint64 block = 64 * 1024; block > 0; block /= 8) {
+    const QByteArray bytes(block, 'x');
+    while (filler.write(bytes) == block) {
+    }
+  }
+  filler.close();
+  const DIBBitmap bitmap = test::VariedPicture(300, 200, 5);
+  for (PictureType type : {PictureType::Gif, PictureType::Jpeg, PictureType::Bmp}) {
+    const QString path = disk.Folder() + "/photo." + PictureExtension(type);
+    try {
+      StorePicture(bitmap, type, 17, path);
+      ADD_FAILURE() << "stored on a full disk: type " << int(type);
+    } catch (const PictureError& e) {
+      EXPECT_EQ(e.what(),
+                ("Can not write file " + path + ": No space left on device").toStdString());
+    }
+  }
+  EXPECT_EQ(QDir(disk.Folder()).entryList(QDir::Files).join(' ').toStdString(), "filler");
 }
 
 }  // namespace

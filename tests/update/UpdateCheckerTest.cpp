@@ -163,7 +163,7 @@ TEST(UpdateChecker, RequestsAsTheServiceExpects) {
   EXPECT_EQ(check.server.requests[1].line.toStdString(),
             ("GET /next" + query + " HTTP/1.1").toStdString());
   EXPECT_EQ(check.opened, (QStringList{next + "/dl", next + "/dl"}));
-  EXPECT_EQ(check.settings.date, kToday);
+  EXPECT_EQ(check.settings.date, std::floor(kToday));
 }
 
 TEST(UpdateChecker, ShowsValidAnswersAndNothingElse) {
@@ -235,6 +235,8 @@ TEST(UpdateChecker, AutomaticCheckEveryThirtyDaysAfterAsking) {
       {std::nullopt, true, false, "1.4", 1, 1, true},
       {kToday - 29, true, false, "1.4", 0, 0, false},
       {kToday - 30, true, false, "1.4", 1, 1, true},
+      // Whole days: the thirtieth day counts as 30 whatever the times of day.
+      {kToday - 29.35, true, false, "1.4", 1, 1, true},
       {kToday + 3, true, false, "1.4", 0, 0, false},
       {nan, true, false, "1.4", 1, 1, true},
       {-inf, true, false, "1.4", 1, 1, true},
@@ -254,7 +256,8 @@ TEST(UpdateChecker, AutomaticCheckEveryThirtyDaysAfterAsking) {
     EXPECT_EQ(check.Run(false), c.shown);
     EXPECT_EQ(check.user.prompts, c.prompts);
     EXPECT_EQ(int(check.server.requests.size()), c.requests);
-    EXPECT_EQ(check.settings.date, kToday);  // the attempt is dated, answered or not
+    // The attempt is dated, answered or not, with the day alone.
+    EXPECT_EQ(check.settings.date, std::floor(kToday));
   }
 }
 

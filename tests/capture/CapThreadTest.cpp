@@ -104,8 +104,9 @@ class CapThreadTest : public ::testing::Test {
     while (!thread->IsWaiting()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
-  void Start(uint16_t fps, Rect area = Rect{0, 0, 64, 48}) {
-    thread = std::make_unique<CapThread>(clock);
+  // On the test's clock, or on the real one.
+  void Start(uint16_t fps, Rect area = Rect{0, 0, 64, 48}, bool realClock = false) {
+    thread = realClock ? std::make_unique<CapThread>() : std::make_unique<CapThread>(clock);
     CapInfo info;
     info.OwnerWindow = &owner;
     info.Area = area;
@@ -400,20 +401,11 @@ TEST_F(CapThreadTest, AFileThatCannotBeCreatedIsReportedOnTheUserInterfaceThread
 TEST_F(CapThreadTest, DestroyingARunningThreadWaitsForItsFile) {
   // The real clock: frames are due every 31 ms while the user-interface thread is busy
   // elsewhere.
-  auto real = std::make_unique<CapThread>();
-  CapInfo info;
-  info.OwnerWindow = &owner;
-  info.Area = Rect{0, 0, 64, 48};
-  info.Writer = writer.get();
-  info.FileName = file;
-  info.FramesPerSecond = 32;
-  info.EveryFrame = true;
-  real->SetInfo(info);
-  real->Start();
+  Start(32, Rect{0, 0, 64, 48}, true);
   QEventLoop loop;
   QTimer::singleShot(300, &loop, &QEventLoop::quit);
   loop.exec();
-  real.reset();
+  thread.reset();
 
   QCoreApplication::sendPostedEvents(&owner);
   EXPECT_EQ(owner.Count, 1);
@@ -451,16 +443,7 @@ TEST_F(CapThreadTest, PauseAndStopDoNotWaitForASlowWriter) {
       ASSERT_TRUE(writer->Compressor().Select(handler));
       file = dir.filePath(QStringLiteral("slow%1-%2.avi").arg(handler).arg(int(end)));
       owner.Count = 0;
-      thread = std::make_unique<CapThread>();
-      CapInfo info;
-      info.OwnerWindow = &owner;
-      info.Area = Rect{0, 0, 64, 48};
-      info.Writer = writer.get();
-      info.FileName = file;
-      info.FramesPerSecond = 10;
-      info.EveryFrame = true;
-      thread->SetInfo(info);
-      thread->Start();
+      Start(10, Rect{0, 0, 64, 48}, true);
       // A frame is being written and the next one waits for the writer.
       while (thread->FramesTaken() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       if (end == End::PauseThenStop) {

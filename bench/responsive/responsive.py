@@ -34,7 +34,7 @@ def wait_for(done, seconds=120, step=0.002):
         if done():
             return time.monotonic()
         time.sleep(step)
-    sys.exit("timed out")
+    sys.exit(f"timed out (line {sys._getframe(1).f_lineno})")
 
 
 def percentile(values, p):
@@ -51,7 +51,7 @@ def run_case(app, work, label, codec, fps):
         f.write("[Capture%20area]\nCapture%20area=0\n\n[Dialogs]\nHiding%20window=1\n\n"
                 f"[Folder]\nOutput%20Folder={out}/\n\n[Preference]\n"
                 "Automatic%20update%20check=0\n\n"
-                f"[Video]\nFPS={fps}\nStart%20delay=0\nVideo%20Compression={codec}\n")
+                f"[Video]\nFPS={fps}\nStart%20delay=0\nVideo%20Compression={codec}\nPlayResult=0\n")
     env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"),
                XDG_RUNTIME_DIR=os.path.join(work, "runtime"),
                XDG_STATE_HOME=os.path.join(work, "state"), DBUS_SESSION_BUS_ADDRESS="disabled:")
@@ -59,7 +59,8 @@ def run_case(app, work, label, codec, fps):
     notes = os.path.join(work, "state", "Quillmark", "*.recording")
     proc = subprocess.Popen([app], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        wait_for(lambda: len(shown_windows()) >= 2, 30, 0.1)  # window and tray icon
+        wait_for(lambda: len(shown_windows()) >= 1, 30, 0.1)  # the main window
+        main_window = shown_windows()
         time.sleep(1)
         menu_ms, stop_ms = [], []
         for _ in range(TRIES):
@@ -69,8 +70,11 @@ def run_case(app, work, label, codec, fps):
             subprocess.run(["xdotool", "keyup", "s", "alt", "ctrl"])
             wait_for(lambda: len(os.listdir(out)) > before and glob.glob(notes), 30, 0.01)
             time.sleep(2)
-            icon = xdotool("search", "--classname", "^quillmark$")
-            geometry = xdotool("getwindowgeometry", "--shell", icon[-1])
+            # Hidden into the tray: the icon is the program's one window shown now.
+            icons = []
+            wait_for(lambda: icons.extend(shown_windows() - main_window) or icons, 30, 0.05)
+            newest = max(icons, key=int)
+            geometry = xdotool("getwindowgeometry", "--shell", newest)
             where = dict(item.split("=") for item in geometry)
             windows = shown_windows()
             subprocess.run(["xdotool", "mousemove", str(int(where["X"]) + 8),
@@ -79,8 +83,10 @@ def run_case(app, work, label, codec, fps):
             shown = wait_for(lambda: len(shown_windows() - windows) > 0, 30)
             menu_ms.append((shown - clicked) * 1000)
             time.sleep(0.2)
-            subprocess.run(["xdotool", "key", "Down", "Down", "Return"])  # Pause, Stop
-            stopped = time.monotonic()
+            subprocess.run(["xdotool", "key", "Down", "Down"])  # Pause, Stop
+            time.sleep(0.1)
+            stopped = time.monotonic()  # the key's own delivery counts
+            subprocess.run(["xdotool", "key", "Return"])
             done = wait_for(lambda: not glob.glob(notes), 120)
             stop_ms.append((done - stopped) * 1000)
             time.sleep(0.5)

@@ -18,20 +18,16 @@ namespace {
 
 std::atomic<uint32_t> gStepDelay{0};
 
+}  // namespace
+
 // The recording's workers yield to the user-interface thread, which must answer at once.
 // Raising a thread's nice value needs no privilege.
-void LowerThisThread() {
+void LowerCurrentThreadPriority() {
   const pid_t tid = gettid();
   errno = 0;
   const int nice = getpriority(PRIO_PROCESS, id_t(tid));
   if (errno != 0) return;
   setpriority(PRIO_PROCESS, id_t(tid), std::min(nice + 5, 19));
-}
-
-}  // namespace
-
-void LowerCurrentThreadPriority() {
-  LowerThisThread();
 }
 
 WriterThread::WriterThread(MovieWriter& writer, std::function<bool()> interrupted)
@@ -135,7 +131,7 @@ std::optional<CaptureEnd> WriterThread::Failure() const {
 }
 
 void WriterThread::Run() {
-  LowerThisThread();
+  LowerCurrentThreadPriority();
   std::unique_lock lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return abandoned_ || queued_ || checkpoint_ || finishing_; });

@@ -1,7 +1,6 @@
 #include "update/UpdateChecker.h"
 
 #include <QDate>
-#include <QDateTime>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>

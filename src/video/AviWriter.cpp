@@ -1,12 +1,10 @@
 #include "video/AviWriter.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -96,11 +94,6 @@ uint32_t RoundToU32(long double value) {
   if (!(value > 0)) return 0;
   if (value >= 4294967295.0L) return 0xFFFFFFFFu;
   return uint32_t(std::nearbyint(value));
-}
-
-bool OnUserInterfaceThread() {
-  const QCoreApplication* app = QCoreApplication::instance();
-  return app && QThread::currentThread() == app->thread();
 }
 
 bool PathExists(const QString& path) {
@@ -503,7 +496,6 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
     return false;
   }
 
-  if (OnUserInterfaceThread()) QCoreApplication::processEvents();
   if (written > kLargeFrame) clock_->Sleep(kLargeFramePauseMs);
   ++framesWritten_;
   ++part.Frames;

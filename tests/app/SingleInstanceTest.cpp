@@ -11,16 +11,14 @@
 #include <random>
 
 #include "app/SingleInstance.h"
+#include "support/TestFiles.h"
 
 namespace qm {
 namespace {
 
 using Claim = SingleInstance::Claim;
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using test::ReadAll;
 
 bool WriteAll(const QString& path, const QByteArray& bytes) {
   QFile file(path);

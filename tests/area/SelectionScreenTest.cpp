@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "area/SelectionScreen.h"
+#include "support/ToolRun.h"
 #include "support/TrayHost.h"
 #include "support/UiScript.h"
 #include "support/WindowManager.h"
@@ -256,18 +257,12 @@ TEST(SelectionScreenMonitors, CoversTheWholeXScreen) {
     ASSERT_TRUE(xrandr({"--setmonitor", "qm-left", half + "+0+0", "screen"}));
     ASSERT_TRUE(xrandr(
         {"--setmonitor", "qm-right", half + QStringLiteral("+%1+0").arg(b.Width() / 2), "none"}));
-    QProcess run;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QM_TEST_TWO_MONITORS"), QStringLiteral("1"));
-    run.setProcessEnvironment(env);
-    run.setProcessChannelMode(QProcess::ForwardedChannels);
-    run.start(QCoreApplication::applicationFilePath(),
-              {QStringLiteral("--gtest_filter=SelectionScreenMonitors.*")});
-    const bool ended = run.waitForFinished(120000);
+    const int exitCode =
+        test::RunThisProgramAgain(QStringLiteral("QM_TEST_TWO_MONITORS"), QStringLiteral("1"),
+                                  QStringLiteral("SelectionScreenMonitors.*"));
     xrandr({"--delmonitor", "qm-left"});
     xrandr({"--delmonitor", "qm-right"});
-    ASSERT_TRUE(ended);
-    EXPECT_EQ(run.exitCode(), 0);
+    EXPECT_EQ(exitCode, 0);
     return;
   }
   ASSERT_GE(QGuiApplication::screens().size(), 2);

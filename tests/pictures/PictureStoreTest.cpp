@@ -22,6 +22,7 @@
 #include "pictures/PictureStore.h"
 #include "support/FullDevice.h"
 #include "support/LoopDisk.h"
+#include "support/TestFiles.h"
 
 namespace qm {
 namespace {
@@ -35,10 +36,7 @@ QByteArray Encoded(const DIBBitmap& bitmap, PictureType type, int position = 17)
   return buffer.data();
 }
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using test::ReadAll;
 
 // Blocks of 16 x 16 in distinct colours: every JPEG macroblock is flat, so even strong
 // compression keeps each block's colour near its source; the layout shows row order and

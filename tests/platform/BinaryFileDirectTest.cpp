@@ -9,14 +9,12 @@
 #include <vector>
 
 #include "platform/files/BinaryFile.h"
+#include "support/TestFiles.h"
 
 namespace qm {
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using test::ReadAll;
 
 // Seeded runs of appends (copied and built in place), rewrites anywhere, cuts, flushes and
 // tail hand-overs on a file with direct I/O and on an ordinary one: the files read the same

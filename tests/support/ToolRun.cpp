@@ -1,5 +1,8 @@
 #include "support/ToolRun.h"
 
+#include <QCoreApplication>
+#include <QProcessEnvironment>
+
 namespace qm::test {
 
 void StartTool(QProcess& process, const QStringList& args) {
@@ -39,6 +42,21 @@ ProcessResult RunTool(const QStringList& args, int timeoutMs) {
   QProcess process;
   StartTool(process, args);
   return FinishTool(process, timeoutMs);
+}
+
+int RunThisProgramAgain(const QString& variable, const QString& value, const QString& filter) {
+  QProcess run;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(variable, value);
+  run.setProcessEnvironment(env);
+  run.setProcessChannelMode(QProcess::ForwardedChannels);
+  run.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=") + filter});
+  if (!run.waitForFinished(120000) || run.exitStatus() != QProcess::NormalExit) {
+    run.kill();
+    run.waitForFinished();
+    return -1;
+  }
+  return run.exitCode();
 }
 
 }  // namespace qm::test

@@ -20,6 +20,11 @@ ProcessResult FinishProcess(QProcess& process, int timeoutMs = 300000);
 // Runs program with args to the end, its standard input closed.
 ProcessResult RunProcess(const QString& program, const QStringList& args, int timeoutMs = 300000);
 
+// Runs this test program again with variable set to value and only the tests that filter
+// names, its output going where this one's goes. Its exit code; -1 when it did not end
+// normally within two minutes.
+int RunThisProgramAgain(const QString& variable, const QString& value, const QString& filter);
+
 // Starts quillmark-capture with args and returns once it has started.
 void StartTool(QProcess& process, const QStringList& args);
 

@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -10,6 +9,7 @@
 
 #include <map>
 
+#include "support/ToolRun.h"
 #include "ui/ConfirmOnce.h"
 
 namespace qm {
@@ -112,16 +112,9 @@ TEST(ConfirmOnce, NothingIsCutAtAnyScale) {
     ConfirmOnce(text, &window, silence);
   }
   if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) return;
-  QProcess scaled;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
-  scaled.setProcessEnvironment(env);
-  scaled.setProcessChannelMode(QProcess::ForwardedChannels);
-  scaled.start(QCoreApplication::applicationFilePath(),
-               {QStringLiteral("--gtest_filter=ConfirmOnce.NothingIsCutAtAnyScale")});
-  ASSERT_TRUE(scaled.waitForFinished(120000));
-  EXPECT_EQ(scaled.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(scaled.exitCode(), 0);
+  EXPECT_EQ(test::RunThisProgramAgain(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"),
+                                      QStringLiteral("ConfirmOnce.NothingIsCutAtAnyScale")),
+            0);
 }
 
 TEST(ConfirmOnce, ASilencedMessageConfirmsWithoutAWindow) {

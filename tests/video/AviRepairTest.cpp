@@ -13,6 +13,7 @@
 #include "common/LittleEndian.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
+#include "support/TestFiles.h"
 #include "video/AviCompress.h"
 #include "video/AviRepair.h"
 #include "video/AviWriter.h"
@@ -24,10 +25,7 @@ using test::AviFile;
 using test::MediaProbe;
 using Outcome = RepairResult::Outcome;
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using test::ReadAll;
 
 void WriteAll(const QString& path, const QByteArray& bytes) {
   QFile file(path);

@@ -12,6 +12,7 @@
 #include "support/LoopDisk.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
+#include "support/TestFiles.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
 
@@ -20,10 +21,7 @@ namespace {
 
 using test::MediaProbe;
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using test::ReadAll;
 
 // Every byte of a picture block, the row padding included (zero, as a grab leaves it).
 void Paint(uint8_t* bits, const DIBBitmap& bitmap, int frame) {

@@ -20,6 +20,7 @@
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "support/SideFiles.h"
+#include "support/TestFiles.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
 
@@ -34,10 +35,7 @@ uint32_t At32(const QByteArray& bytes, int at) {
   return GetLE32(reinterpret_cast<const uint8_t*>(bytes.constData() + at));
 }
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using test::ReadAll;
 
 // A screen-like picture: a light page with lines of dark "text" blocks that scroll by one
 // line every few frames, and a small window that moves across it.

@@ -12,6 +12,7 @@
 
 #include "support/RecordingMessages.h"
 #include "support/SideFiles.h"
+#include "support/TestFiles.h"
 #include "support/ToolRun.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
@@ -21,10 +22,7 @@
 namespace qm {
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using test::ReadAll;
 
 AviSettings Small() {
   AviSettings settings;

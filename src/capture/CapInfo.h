@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "common/Rect.h"
+#include "common/ScreenSource.h"
 
 class QObject;
 
@@ -24,6 +26,8 @@ inline constexpr int kWmCapDone = 3025;  // WM_USER + 2001
 enum class CaptureEnd {
   Stopped,           // the owner asked for the stop
   SizeLimit,         // the file reached the largest size an AVI file can hold; it is complete
+  SharingEnded,      // the desktop stopped sharing the screen (or its stream went away); the
+                     // file is complete
   ScreenUnreadable,  // the screen could not be read (no display, the X server went away); the
                      // file is complete
   WriteFailed,       // a frame could not be written (disk full, file-size limit); the file is
@@ -50,6 +54,7 @@ struct CapInfo {
   uint16_t FramesPerSecond = 15;                // 1 to 32
   bool EveryFrame = false;                      // write repeated frames whole, not empty
   std::function<void(const QString&)> OnError;  // the reason of a failed recording; may be empty
+  std::shared_ptr<ScreenSource> Source;  // a screen-cast stream to record; null: the X screen
 };
 
 }  // namespace qm

@@ -117,6 +117,7 @@ void CapThread::Execute() {
   bool succeeded = false;
   try {
     grabber_ = std::make_unique<CaptureLib>();
+    if (info_.Source) grabber_->UseSource(info_.Source);
     succeeded = Record(reason);
   } catch (...) {
     succeeded = false;
@@ -282,7 +283,8 @@ void CapThread::TakeFrame(WriterThread& pipe) {
                                   : changed ? WriterThread::Step::Picture
                                             : WriterThread::Step::Same;
   if (pipe.Submit(step)) ++taken_;
-  if (!grabbed) EndBy(CaptureEnd::ScreenUnreadable);
+  if (!grabbed)
+    EndBy(grabber_->SharingEnded() ? CaptureEnd::SharingEnded : CaptureEnd::ScreenUnreadable);
 }
 
 void CapThread::EndBy(CaptureEnd end) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -25,6 +26,62 @@ PixelTarget TargetOf(DIBBitmap& bitmap) {
   target.Stride = bitmap.Stride();
   target.BitsPerPixel = DIBBitmap::BitsPerPixel(bitmap.Format());
   return target;
+}
+
+// Copies the part of picture that area covers into target; the rest of the target is black.
+void CopyFromPicture(const SourcePicture& picture, const Rect& area, const PixelTarget& target) {
+  const int bytes = target.BitsPerPixel / 8;
+  const int32_t left = std::max(area.Left, 0), right = std::min(area.Right, picture.Width);
+  for (int32_t y = 0; y < target.Height; ++y) {
+    uint8_t* row = target.Row(y);
+    const int32_t sy = area.Top + y;
+    if (sy < 0 || sy >= picture.Height || left >= right) {
+      std::memset(row, 0, target.Stride);
+      continue;
+    }
+    std::memset(row, 0, target.Stride);
+    const uint8_t* from = picture.Bits + size_t(sy) * picture.Stride + size_t(left) * 4;
+    uint8_t* to = row + size_t(left - area.Left) * size_t(bytes);
+    const int32_t count = right - left;
+    if (bytes == 4) {
+      std::memcpy(to, from, size_t(count) * 4);
+    } else {
+      for (int32_t x = 0; x < count; ++x, from += 4, to += 3) {
+        to[0] = from[0];
+        to[1] = from[1];
+        to[2] = from[2];
+      }
+    }
+  }
+}
+
+// Lays the cursor's shape over the target with its hot spot at (x, y) of the target.
+void DrawSourceCursor(const SourceCursor& cursor, const PixelTarget& target, int32_t x, int32_t y) {
+  const int bytes = target.BitsPerPixel / 8;
+  const int32_t left = x - cursor.HotSpot.X, top = y - cursor.HotSpot.Y;
+  for (int32_t cy = 0; cy < cursor.Height; ++cy) {
+    const int32_t ty = top + cy;
+    if (ty < 0 || ty >= target.Height) continue;
+    uint8_t* row = target.Row(ty);
+    const uint8_t* from = cursor.Pixels.data() + size_t(cy) * size_t(cursor.Width) * 4;
+    for (int32_t cx = 0; cx < cursor.Width; ++cx, from += 4) {
+      const int32_t tx = left + cx;
+      if (tx < 0 || tx >= target.Width) continue;
+      uint8_t* to = row + size_t(tx) * size_t(bytes);
+      const unsigned alpha = from[3];
+      for (int c = 0; c < 3; ++c)
+        to[c] = uint8_t((from[c] * alpha + to[c] * (255u - alpha) + 127u) / 255u);
+    }
+  }
+}
+
+bool Touches(const SourcePicture& picture, const Rect& area) {
+  if (picture.WhollyChanged) return true;
+  for (const Rect& part : picture.Changed)
+    if (part.Left < area.Right && area.Left < part.Right && part.Top < area.Bottom &&
+        area.Top < part.Bottom)
+      return true;
+  return false;
 }
 
 }  // namespace
@@ -105,8 +162,62 @@ bool CaptureLib::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capture
   return true;
 }
 
+void CaptureLib::UseSource(std::shared_ptr<ScreenSource> source) {
+  source_ = std::move(source);
+  sharingEnded_ = false;
+  copied_ = false;
+  if (source_) screenRect_ = source_->Bounds();
+}
+
+QString CaptureLib::SharingEndedMessage() {
+  return QStringLiteral("The desktop stopped sharing the screen");
+}
+
+bool CaptureLib::GrabSource(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
+                            bool showCursor, bool changesOnly, bool& changed) {
+  changed = true;
+  const int32_t w = bitmap.Width(), h = bitmap.Height();
+  const bool live = source_->Read([&](const SourcePicture& picture) {
+    // The stream's picture is the screen; its size may change while recording, and the area
+    // keeps its own size: what falls outside the picture is black.
+    screenRect_ = Rect{0, 0, picture.Width, picture.Height};
+    CursorState state;
+    if (picture.Cursor.Known && picture.Cursor.Visible) {
+      state.CursorHandle = picture.Cursor.Shape;
+      state.CursorPos = picture.Cursor.Position;
+    }
+    const Point at = Locate(origin, w, h, followCursor, state);
+    const Rect area{at.X, at.Y, at.X + w, at.Y + h};
+    const CursorMark mark = MarkOf(state, area, showCursor);
+    if (changesOnly && copied_ && area == lastArea_ && mark == lastMark_ &&
+        !Touches(picture, area)) {
+      capturedRect = area;
+      changed = false;
+      return;
+    }
+    const PixelTarget target = TargetOf(bitmap);
+    CopyFromPicture(picture, area, target);
+    if (mark.Drawn) DrawSourceCursor(picture.Cursor, target, mark.At.X, mark.At.Y);
+    bitmap.Drawn();
+    capturedRect = area;
+    lastArea_ = area;
+    lastMark_ = mark;
+    copied_ = true;
+  });
+  if (!live) {
+    sharingEnded_ = true;
+    ShowMessage(SharingEndedMessage());
+    return false;
+  }
+  return true;
+}
+
 bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
                       bool showCursor) {
+  if (source_) {
+    bool changed = true;
+    return GrabSource(bitmap, origin, capturedRect, followCursor, showCursor, false, changed);
+  }
   const CursorState state = followCursor ? GetCursorState() : CursorState();
   const Point at = Locate(origin, bitmap.Width(), bitmap.Height(), followCursor, state);
   CursorMark mark;
@@ -121,6 +232,8 @@ void CaptureLib::ForgetChanges() {
 
 bool CaptureLib::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
                              bool showCursor, bool& changed) {
+  if (source_)
+    return GrabSource(bitmap, origin, capturedRect, followCursor, showCursor, true, changed);
   changed = true;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   const CursorState state = followCursor || showCursor ? GetCursorState() : CursorState();
@@ -173,7 +286,7 @@ QString CaptureLib::NoDisplayMessage() {
 }
 
 std::unique_ptr<DIBBitmap> CaptureLib::Snapshot() {
-  const Rect bounds = ScreenBounds();
+  const Rect bounds = source_ ? source_->Bounds() : ScreenBounds();
   auto bitmap = std::make_unique<DIBBitmap>();
   bitmap->SetFormat(bounds.Width(), bounds.Height(), PixelFormat::Bits32);
   Rect captured;

@@ -8,6 +8,7 @@
 
 #include "common/DIBBitmap.h"
 #include "common/Rect.h"
+#include "common/ScreenSource.h"
 
 namespace qm {
 
@@ -75,6 +76,15 @@ class CaptureLib {
   static QString CopyFailedMessage();
   static QString NoDisplayMessage();
 
+  // Takes the pictures from a screen-cast stream instead of the X server from now on: the
+  // stream's newest picture is the screen, its cursor report the cursor, and its reports of
+  // changed parts tell unchanged frames (no new picture is one). A grab fails once the sharing
+  // has ended, after telling the user SharingEndedMessage().
+  void UseSource(std::shared_ptr<ScreenSource> source);
+  // The last grab failed because the sharing had ended.
+  bool SharingEnded() const { return sharingEnded_; }
+  static QString SharingEndedMessage();
+
   // The screen bounds taken when the grabber was created; following keeps the area inside
   // them.
   const Rect& ScreenRect() const { return screenRect_; }
@@ -95,6 +105,9 @@ class CaptureLib {
   bool CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect, bool showCursor,
                 CursorMark& mark);
   CursorMark MarkOf(const CursorState& state, const Rect& area, bool showCursor) const;
+  // Grab and GrabChanges on a screen-cast stream; changesOnly for the latter.
+  bool GrabSource(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
+                  bool showCursor, bool changesOnly, bool& changed);
 
   Rect screenRect_;
   bool useDamage_;
@@ -106,6 +119,8 @@ class CaptureLib {
   // Made at the first grab, so that creating a grabber costs one screen query only.
   std::unique_ptr<ScreenGrabber> screen_;
   std::unique_ptr<CursorSource> cursor_;
+  std::shared_ptr<ScreenSource> source_;
+  bool sharingEnded_ = false;
 };
 
 }  // namespace qm

@@ -67,6 +67,16 @@ void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& option
     options.Select = true;
   else if (arg == QLatin1String("--window"))
     options.Window = true;
+  else if (arg == QLatin1String("--source")) {
+    const QString from = OptionValue(args, i);
+    if (from == QLatin1String("x11"))
+      options.From = CaptureOptions::Source::X11;
+    else if (from == QLatin1String("portal"))
+      options.From = CaptureOptions::Source::Portal;
+    else
+      throw UsageError("--source takes x11 or portal");
+  } else if (arg == QLatin1String("--restore-token"))
+    options.RestoreTokenFile = OptionValue(args, i);
   else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
     throw UsageError("unknown option: " + arg.toStdString());
   else if (options.File.isEmpty())
@@ -81,7 +91,15 @@ void RequireFile(const CaptureOptions& options, const char* command) {
     throw UsageError(std::string(command) + " takes --select or --window, not both");
 }
 
-std::optional<Rect> AreaToCapture(const CaptureOptions& options) {
+std::optional<Rect> AreaToCapture(const CaptureOptions& options,
+                                  const std::shared_ptr<ScreenSource>& source) {
+  if (source) {
+    // The desktop's dialog has chosen the monitor or window; an area is a part of it.
+    if (options.Select || options.Window)
+      throw UsageError("--select and --window need the X11 source");
+    if (options.Area) return options.Area;
+    return source->Bounds();
+  }
   if (!options.Select && !options.Window && options.Area) return options.Area;
   const Rect screen = CaptureLib::ScreenBounds();
   if (screen.Width() < 1 || screen.Height() < 1) {

@@ -4,10 +4,12 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
 #include "common/Rect.h"
+#include "common/ScreenSource.h"
 
 namespace qm::cli {
 
@@ -43,10 +45,14 @@ struct CaptureOptions {
   bool FollowCursor = false;
   bool Select = false;  // draw the area on the selection screen first
   bool Window = false;  // pick the window under the pointer on the selection screen
+  // Where the pictures come from: the X server, the desktop's screen-cast portal, or (Auto)
+  // the portal on a Wayland desktop that offers it and the X server elsewhere.
+  enum class Source { Auto, X11, Portal } From = Source::Auto;
+  QString RestoreTokenFile;  // keeps the portal's restore token between runs; may be empty
 };
 
-// Takes args[i] (and its value) when it is --area, --cursor, --follow, --select, --window or
-// the output file.
+// Takes args[i] (and its value) when it is --area, --cursor, --follow, --select, --window,
+// --source, --restore-token or the output file.
 // Anything else starting with "-" is an unknown option; a second file is refused too.
 void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& options,
                          const char* command);
@@ -56,8 +62,10 @@ void RequireFile(const CaptureOptions& options, const char* command);
 
 // The area the options name, or the whole screen; with --select or --window the area the
 // user chose on the selection screen (printed on standard error). nullopt, after telling why,
-// when there is no screen or the user cancelled ("cancelled").
-std::optional<Rect> AreaToCapture(const CaptureOptions& options);
+// when there is no screen or the user cancelled ("cancelled"). With a screen-cast source the
+// screen is its picture.
+std::optional<Rect> AreaToCapture(const CaptureOptions& options,
+                                  const std::shared_ptr<ScreenSource>& source = nullptr);
 
 // True when the command line asks for the selection screen, which needs the widget toolkit.
 bool NeedsSelectionScreen(int argc, char** argv);

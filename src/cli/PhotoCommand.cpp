@@ -5,6 +5,7 @@
 #include "capture/CaptureLib.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "cli/ScreenChoice.h"
 #include "common/DIBBitmap.h"
 #include "common/SilentAbort.h"
 #include "pictures/PictureError.h"
@@ -41,7 +42,9 @@ PhotoOptions ParsePhotoOptions(const QStringList& args) {
 int RunPhoto(const QStringList& args) {
   const PhotoOptions options = ParsePhotoOptions(args);
 
-  const std::optional<Rect> chosen = AreaToCapture(options);
+  const ChosenScreen screen = OpenScreen(options);
+  if (!screen.Ok) return kExitFailed;
+  const std::optional<Rect> chosen = AreaToCapture(options, screen.Source);
   if (!chosen) return kExitFailed;
   const Rect area = *chosen;
 
@@ -50,6 +53,7 @@ int RunPhoto(const QStringList& args) {
     // An area too large for a bitmap is reported (to standard error) and ends here.
     bitmap.SetFormat(area.Width(), area.Height(), PixelFormat::Bits24);
     CaptureLib grabber;
+    if (screen.Source) grabber.UseSource(screen.Source);
     Rect captured;
     if (!grabber.Grab(bitmap, Point{area.Left, area.Top}, captured, options.FollowCursor,
                       options.ShowCursor)) {

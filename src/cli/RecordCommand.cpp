@@ -20,6 +20,7 @@
 #include "capture/RecordingProgress.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "cli/ScreenChoice.h"
 #include "common/CommonParams.h"
 #include "video/AviCompress.h"
 #include "video/AviRepair.h"
@@ -150,12 +151,14 @@ class RecordOwner : public QObject {
 
 // The exit code of a completed recording. A recording that ended because the screen could not
 // be read or a frame could not be written has failed, although its file is complete; the
-// engine has written the reason to standard error. The user's stop and the size limit (whose
-// message the writer has given) are normal ends.
+// engine has written the reason to standard error. The user's stop, the desktop's end of the
+// sharing (which the user asked for there) and the size limit (whose message the writer has
+// given) are normal ends.
 int ExitCodeOf(CaptureEnd end) {
   switch (end) {
     case CaptureEnd::Stopped:
     case CaptureEnd::SizeLimit:
+    case CaptureEnd::SharingEnded:
       return kExitOk;
     case CaptureEnd::ScreenUnreadable:
     case CaptureEnd::WriteFailed:
@@ -211,7 +214,10 @@ int RunRecord(const QStringList& args) {
     return kExitFailed;
   }
 
-  const std::optional<Rect> chosen = AreaToCapture(options);
+  // A refused or cancelled dialog ends here: no file is touched.
+  const ChosenScreen screen = OpenScreen(options);
+  if (!screen.Ok) return kExitFailed;
+  const std::optional<Rect> chosen = AreaToCapture(options, screen.Source);
   if (!chosen) return kExitFailed;
   const Rect area = *chosen;
 
@@ -228,6 +234,7 @@ int RunRecord(const QStringList& args) {
   info.FollowCursor = options.FollowCursor;
   info.FramesPerSecond = uint16_t(options.Fps);
   info.EveryFrame = options.EveryFrame;
+  info.Source = screen.Source;
   info.OnError = [&](const QString& reason) {
     failure = QStringLiteral("Error: ") + reason;
     loop.quit();

@@ -1,0 +1,44 @@
+#include "cli/ScreenChoice.h"
+
+#include "platform/portal/PortalScreen.h"
+#include "platform/portal/RestoreTokenFile.h"
+
+namespace qm::cli {
+
+ChosenScreen OpenScreen(const CaptureOptions& options) {
+  ChosenScreen chosen;
+  bool portal = options.From == CaptureOptions::Source::Portal;
+  if (options.From == CaptureOptions::Source::Auto)
+    portal = PortalScreen::WaylandSession() && PortalScreen::Offered();
+  if (!portal) {
+    chosen.Ok = true;
+    return chosen;
+  }
+  const QString token =
+      options.RestoreTokenFile.isEmpty() ? QString() : ReadRestoreToken(options.RestoreTokenFile);
+  auto screen = std::make_shared<PortalScreen>();
+  switch (screen->Open(token)) {
+    case PortalScreen::Outcome::NotAllowed:
+      PrintError(PortalScreen::NotAllowedMessage());
+      return chosen;
+    case PortalScreen::Outcome::Failed:
+      PrintError(screen->Failure());
+      return chosen;
+    case PortalScreen::Outcome::Shared:
+      break;
+  }
+  // The desktop hands out a new token for each session: the file keeps the newest.
+  if (!options.RestoreTokenFile.isEmpty() && !screen->RestoreToken().isEmpty() &&
+      screen->RestoreToken() != token &&
+      !WriteRestoreToken(options.RestoreTokenFile, screen->RestoreToken()))
+    PrintError(QStringLiteral("Can not write the restore token to ") + options.RestoreTokenFile);
+  if (options.FollowCursor && !screen->CursorReported())
+    PrintError(QStringLiteral(
+        "This desktop draws the cursor into its pictures without saying where it is: the area "
+        "can not follow it"));
+  chosen.Ok = true;
+  chosen.Source = std::move(screen);
+  return chosen;
+}
+
+}  // namespace qm::cli

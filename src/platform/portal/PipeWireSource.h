@@ -1,0 +1,50 @@
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "common/ScreenSource.h"
+
+namespace qm {
+
+// One screen-cast stream read through PipeWire: an input stream on the node the desktop named,
+// over the connection the desktop handed out. It takes shared-memory buffers only, in the usual
+// 32-bit layouts (BGRx, BGRA, RGBx, RGBA, xRGB, xBGR), and reads the header, crop, cursor and
+// damage reports that come with them. PipeWire's own thread copies the newest picture (its
+// cropped part, in blue-green-red order) into a spare block and swaps it in under the lock; it
+// does nothing else with it.
+class PipeWireSource : public ScreenSource {
+ public:
+  // Takes the descriptor. Start connects; until then and after a failed start the source has
+  // ended.
+  explicit PipeWireSource(int fd, uint32_t node);
+  ~PipeWireSource() override;
+  PipeWireSource(const PipeWireSource&) = delete;
+  PipeWireSource& operator=(const PipeWireSource&) = delete;
+
+  // Connects and waits (at most timeoutMs) for the first picture. False when none came.
+  bool Start(int timeoutMs);
+  // Ends the sharing as seen by readers: the desktop closed the session.
+  void End();
+
+  bool Read(const std::function<void(const SourcePicture&)>& read) override;
+  Rect Bounds() override;
+
+  struct Stream;
+
+ private:
+  friend struct Stream;
+  std::unique_ptr<Stream> stream_;
+
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  bool ended_ = false;
+  SourcePicture picture_;  // Bits points into front_
+  std::vector<uint8_t> front_;
+  std::vector<uint8_t> back_;  // PipeWire's thread only
+  uint64_t cursorShape_ = 0;
+};
+
+}  // namespace qm

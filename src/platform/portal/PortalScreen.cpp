@@ -1,0 +1,246 @@
+#include "platform/portal/PortalScreen.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
+#include <QEventLoop>
+#include <QtGlobal>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "platform/portal/PipeWireSource.h"
+
+namespace qm {
+
+namespace {
+
+const char* const kService = "org.freedesktop.portal.Desktop";
+const char* const kPath = "/org/freedesktop/portal/desktop";
+const char* const kScreenCast = "org.freedesktop.portal.ScreenCast";
+
+// Source types and cursor modes as the portal counts them.
+constexpr uint kMonitor = 1;
+constexpr uint kWindow = 2;
+constexpr uint kCursorEmbedded = 2;
+constexpr uint kCursorMetadata = 4;
+// Kept until the user revokes it: the token outlives the program.
+constexpr uint kPersistUntilRevoked = 2;
+// How long the stream may take to deliver its first picture once the desktop has agreed.
+constexpr int kFirstPictureMs = 10000;
+
+std::atomic<unsigned> gTokens{0};
+
+// A portal property; an invalid variant when the portal or the property is missing.
+QVariant PortalProperty(const char* name) {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QString::fromLatin1(kService), QString::fromLatin1(kPath),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  call << QString::fromLatin1(kScreenCast) << QString::fromLatin1(name);
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+  return reply.arguments().at(0).value<QDBusVariant>().variant();
+}
+
+// Waits for one Request's Response signal.
+class ResponseWait : public QObject {
+  Q_OBJECT
+
+ public:
+  QEventLoop Loop;
+  bool Answered = false;
+  uint Response = 2;
+  QVariantMap Results;
+
+ public slots:
+  void OnResponse(uint response, const QVariantMap& results) {
+    Answered = true;
+    Response = response;
+    Results = results;
+    Loop.quit();
+  }
+  void OnGone() { Loop.quit(); }
+};
+
+}  // namespace
+
+PortalScreen::PortalScreen() = default;
+
+PortalScreen::~PortalScreen() {
+  stream_.reset();
+  if (sessionPath_.isEmpty()) return;
+  QDBusConnection::sessionBus().disconnect(
+      QString::fromLatin1(kService), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
+      QStringLiteral("Closed"), this, SLOT(OnClosed(QVariantMap)));
+  const QDBusMessage close = QDBusMessage::createMethodCall(
+      QString::fromLatin1(kService), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
+      QStringLiteral("Close"));
+  QDBusConnection::sessionBus().call(close, QDBus::Block, 5000);
+}
+
+bool PortalScreen::Offered() {
+  const QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return false;
+  return PortalProperty("AvailableSourceTypes").toUInt() & kMonitor;
+}
+
+bool PortalScreen::WaylandSession() {
+  return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
+         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+QString PortalScreen::NotAllowedMessage() {
+  return QStringLiteral("Screen sharing was not allowed");
+}
+
+PortalScreen::Outcome PortalScreen::Fail(const QString& reason) {
+  failure_ = reason;
+  return Outcome::Failed;
+}
+
+bool PortalScreen::Request(const QString& method, const QVariantList& args, QVariantMap options,
+                           uint& response, QVariantMap& results) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  const QString token = QStringLiteral("quillmark%1").arg(++gTokens);
+  QString sender = bus.baseService().mid(1);
+  sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+  const QString expected =
+      QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
+  options[QStringLiteral("handle_token")] = token;
+
+  ResponseWait wait;
+  const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
+  // Listening before the call, so an answer that comes at once is not missed.
+  bus.connect(QString::fromLatin1(kService), expected, requestInterface, QStringLiteral("Response"),
+              &wait, SLOT(OnResponse(uint, QVariantMap)));
+  QDBusServiceWatcher watcher(QString::fromLatin1(kService), bus,
+                              QDBusServiceWatcher::WatchForUnregistration);
+  connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &wait, &ResponseWait::OnGone);
+
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
+                                     QString::fromLatin1(kScreenCast), method);
+  call.setArguments(QVariantList(args) << options);
+  const QDBusMessage reply = bus.call(call, QDBus::Block, 30000);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+    failure_ = QStringLiteral("The desktop's screen sharing failed: ") + reply.errorMessage();
+    return false;
+  }
+  const QString handle = reply.arguments().at(0).value<QDBusObjectPath>().path();
+  if (handle != expected) {
+    // An older portal names its own request object.
+    bus.disconnect(QString::fromLatin1(kService), expected, requestInterface,
+                   QStringLiteral("Response"), &wait, SLOT(OnResponse(uint, QVariantMap)));
+    bus.connect(QString::fromLatin1(kService), handle, requestInterface, QStringLiteral("Response"),
+                &wait, SLOT(OnResponse(uint, QVariantMap)));
+  }
+  if (!wait.Answered) wait.Loop.exec();
+  bus.disconnect(QString::fromLatin1(kService), handle, requestInterface,
+                 QStringLiteral("Response"), &wait, SLOT(OnResponse(uint, QVariantMap)));
+  if (!wait.Answered) {
+    failure_ = QStringLiteral("The desktop's screen sharing went away");
+    return false;
+  }
+  response = wait.Response;
+  results = wait.Results;
+  return true;
+}
+
+PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken) {
+  if (!QDBusConnection::sessionBus().isConnected())
+    return Fail(QStringLiteral("The desktop offers no screen sharing: no session bus"));
+  const QVariant types = PortalProperty("AvailableSourceTypes");
+  if (!types.isValid() || !(types.toUInt() & kMonitor))
+    return Fail(QStringLiteral("The desktop offers no screen sharing"));
+  const uint cursorModes = PortalProperty("AvailableCursorModes").toUInt();
+
+  uint response = 2;
+  QVariantMap results;
+  QVariantMap options;
+  options[QStringLiteral("session_handle_token")] = QStringLiteral("quillmark%1").arg(++gTokens);
+  if (!Request(QStringLiteral("CreateSession"), {}, options, response, results))
+    return Outcome::Failed;
+  if (response != 0) return Outcome::NotAllowed;
+  sessionPath_ = results.value(QStringLiteral("session_handle")).toString();
+  if (sessionPath_.isEmpty()) return Fail(QStringLiteral("The desktop made no sharing session"));
+  QDBusConnection::sessionBus().connect(
+      QString::fromLatin1(kService), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
+      QStringLiteral("Closed"), this, SLOT(OnClosed(QVariantMap)));
+  const QVariant session = QVariant::fromValue(QDBusObjectPath(sessionPath_));
+
+  options.clear();
+  options[QStringLiteral("types")] = uint((types.toUInt() & (kMonitor | kWindow)));
+  options[QStringLiteral("multiple")] = false;
+  cursorMetadata_ = cursorModes & kCursorMetadata;
+  if (cursorMetadata_)
+    options[QStringLiteral("cursor_mode")] = kCursorMetadata;
+  else if (cursorModes & kCursorEmbedded)
+    options[QStringLiteral("cursor_mode")] = kCursorEmbedded;
+  options[QStringLiteral("persist_mode")] = kPersistUntilRevoked;
+  if (!restoreToken.isEmpty()) options[QStringLiteral("restore_token")] = restoreToken;
+  if (!Request(QStringLiteral("SelectSources"), {session}, options, response, results))
+    return Outcome::Failed;
+  if (response != 0) return Outcome::NotAllowed;
+
+  options.clear();
+  if (!Request(QStringLiteral("Start"), {session, QString()}, options, response, results))
+    return Outcome::Failed;
+  // 1: the user said no; 2: the dialog was cancelled (or the desktop gave up).
+  if (response != 0) return Outcome::NotAllowed;
+  restoreToken_ = results.value(QStringLiteral("restore_token")).toString();
+
+  uint32_t node = 0;
+  bool found = false;
+  const QDBusArgument streams = results.value(QStringLiteral("streams")).value<QDBusArgument>();
+  if (streams.currentType() == QDBusArgument::ArrayType) {
+    streams.beginArray();
+    while (!streams.atEnd() && !found) {
+      QVariantMap properties;
+      streams.beginStructure();
+      streams >> node >> properties;
+      streams.endStructure();
+      found = true;
+    }
+    streams.endArray();
+  }
+  if (!found) return Fail(QStringLiteral("The desktop shared no stream"));
+
+  QDBusMessage open = QDBusMessage::createMethodCall(
+      QString::fromLatin1(kService), QString::fromLatin1(kPath), QString::fromLatin1(kScreenCast),
+      QStringLiteral("OpenPipeWireRemote"));
+  open << session << QVariantMap();
+  const QDBusMessage remote = QDBusConnection::sessionBus().call(open, QDBus::Block, 30000);
+  if (remote.type() != QDBusMessage::ReplyMessage || remote.arguments().isEmpty())
+    return Fail(QStringLiteral("The desktop's screen sharing failed: ") + remote.errorMessage());
+  const QDBusUnixFileDescriptor fd = remote.arguments().at(0).value<QDBusUnixFileDescriptor>();
+  const int own = fd.isValid() ? fcntl(fd.fileDescriptor(), F_DUPFD_CLOEXEC, 3) : -1;
+  if (own < 0) return Fail(QStringLiteral("The desktop handed out no PipeWire connection"));
+
+  stream_ = std::make_unique<PipeWireSource>(own, node);
+  if (!stream_->Start(kFirstPictureMs))
+    return Fail(QStringLiteral("The desktop's screen stream delivered no picture"));
+  return Outcome::Shared;
+}
+
+void PortalScreen::OnClosed(const QVariantMap&) {
+  if (stream_) stream_->End();
+}
+
+bool PortalScreen::Read(const std::function<void(const SourcePicture&)>& read) {
+  return stream_ && stream_->Read(read);
+}
+
+Rect PortalScreen::Bounds() {
+  return stream_ ? stream_->Bounds() : Rect();
+}
+
+}  // namespace qm
+
+#include "PortalScreen.moc"

@@ -258,6 +258,7 @@ class VideoSource {
     if (spa_format_video_raw_parse(param, &info) < 0) return;
     width_ = int(info.size.width);
     height_ = int(info.size.height);
+    cursorBuffers_ = 0;
     const int stride = width_ * 4;
     uint8_t buffer[1024];
     spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
@@ -348,9 +349,11 @@ class VideoSource {
         cursor->flags = 0;
         cursor->position = SPA_POINT(control_.CursorX, control_.CursorY);
         cursor->hotspot = SPA_POINT(2, 2);
-        // The bitmap goes with the first buffer of each kind only, as compositors do.
+        // The shape goes with the first buffers after the format only, as compositors send it
+        // when it changes.
         cursor->bitmap_offset = 0;
-        if (frame_ < 8) {
+        if (cursorBuffers_ < 8) {
+          ++cursorBuffers_;
           cursor->bitmap_offset = sizeof(spa_meta_cursor);
           auto* bitmap = SPA_PTROFF(cursor, cursor->bitmap_offset, spa_meta_bitmap);
           bitmap->format = SPA_VIDEO_FORMAT_RGBA;
@@ -385,6 +388,7 @@ class VideoSource {
   int width_ = 0;
   int height_ = 0;
   uint32_t frame_ = 0;
+  int cursorBuffers_ = 0;  // buffers that carried the cursor's shape since the format was set
 };
 
 class Backend;
@@ -407,7 +411,9 @@ class Session : public QObject {
   // The desktop ends the sharing.
   void End() {
     Source.reset();
-    emit Closed();
+    QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+        path_.path(), QStringLiteral("org.freedesktop.impl.portal.Session"),
+        QStringLiteral("Closed")));
     deleteLater();
   }
 

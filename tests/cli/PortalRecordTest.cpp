@@ -1,0 +1,370 @@
+// quillmark-capture on a desktop that shares its screen through the ScreenCast portal: the real
+// portal program and PipeWire, with the tests' own backend standing in for the compositor
+// (tests/screencast). The backend's picture of frame n at (x, y) is blue x + 3n, green y + 5n,
+// red n (modulo 256), so each decoded frame tells which picture it is and can be checked whole.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "support/MediaProbe.h"
+#include "support/ToolRun.h"
+
+namespace qm {
+namespace {
+
+using test::MediaProbe;
+using test::ProcessResult;
+using test::RunTool;
+
+const QString kSharingEnded = QStringLiteral("The desktop stopped sharing the screen");
+const QString kNotAllowed = QStringLiteral("Screen sharing was not allowed");
+
+// The private session with the portal and the backend, for the whole test program.
+class PortalStack {
+ public:
+  bool Start(const QString& dir) {
+    control_ = dir + QStringLiteral("/control");
+    log_ = dir + QStringLiteral("/log");
+    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.setReadChannel(QProcess::StandardOutput);
+    process_.start(QStringLiteral(QM_SOURCE_DIR "/tests/screencast/stack.sh"),
+                   {QStringLiteral(QM_SCREENCAST_BACKEND), control_, log_});
+    if (!process_.waitForStarted(10000)) return false;
+    QByteArray out;
+    while (!out.contains("ready\n")) {
+      if (!process_.waitForReadyRead(30000)) {
+        errors_ = QString::fromLocal8Bit(process_.readAllStandardError());
+        return false;
+      }
+      out += process_.readAllStandardOutput();
+    }
+    for (const QByteArray& line : out.split('\n')) {
+      if (line.startsWith("DBUS_SESSION_BUS_ADDRESS=")) bus_ = line.mid(25);
+      if (line.startsWith("PIPEWIRE_PID=")) pipewire_ = line.mid(13).toInt();
+    }
+    return !bus_.isEmpty() && pipewire_ > 0;
+  }
+
+  ~PortalStack() {
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.closeWriteChannel();  // the script stops what it started
+    if (!process_.waitForFinished(20000)) process_.kill();
+  }
+
+  QString Errors() const { return errors_; }
+  QByteArray Bus() const { return bus_; }
+  int PipeWirePid() const { return pipewire_; }
+
+  void Control(const QByteArray& text) const {
+    QFile file(control_);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+  }
+  // The backend's log: "dialog" or "restored" for each session it started.
+  QStringList Log() const {
+    QFile file(log_);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  }
+  void ClearLog() const { QFile::remove(log_); }
+
+ private:
+  QProcess process_;
+  QString control_, log_, errors_;
+  QByteArray bus_;
+  int pipewire_ = 0;
+};
+
+class PortalRecordTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new QTemporaryDir();
+    stack_ = new PortalStack();
+    if (!stack_->Start(dir_->path())) {
+      failure_ = QStringLiteral("the portal session did not start: ") + stack_->Errors();
+      return;
+    }
+    savedBus_ = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", stack_->Bus());
+  }
+  static void TearDownTestSuite() {
+    if (!savedBus_.isNull()) qputenv("DBUS_SESSION_BUS_ADDRESS", savedBus_);
+    delete stack_;
+    delete dir_;
+  }
+
+  void SetUp() override {
+    if (failure_.isEmpty()) return;
+    // The stack is part of the suite's machine: without it the tests fail, unless it was never
+    // promised.
+    if (qgetenv("QM_SESSION_STACK") == "1") FAIL() << failure_.toStdString();
+    GTEST_SKIP() << failure_.toStdString();
+  }
+
+  QString File(const char* name) const { return dir_->path() + QLatin1Char('/') + name; }
+
+  static inline QTemporaryDir* dir_ = nullptr;
+  static inline PortalStack* stack_ = nullptr;
+  static inline QString failure_;
+  static inline QByteArray savedBus_;
+};
+
+// The backend's pixel at (x, y) of picture n, blue, green, red.
+void Expected(int x, int y, int n, uint8_t out[3]) {
+  out[0] = uint8_t(x + 3 * n);
+  out[1] = uint8_t(y + 5 * n);
+  out[2] = uint8_t(n);
+}
+
+// GStreamer reads the file to its end.
+bool GStreamerPlays(const QString& path) {
+  bool ok = false;
+  MediaProbe::Run(QStringLiteral("gst-launch-1.0"),
+                  {QStringLiteral("-q"), QStringLiteral("filesrc"),
+                   QStringLiteral("location=") + path, QStringLiteral("!"),
+                   QStringLiteral("decodebin"), QStringLiteral("!"), QStringLiteral("fakesink")},
+                  &ok, nullptr, 60000);
+  return ok;
+}
+
+// Every frame of a recording of the backend's picture, decoded: each shows one picture n of the
+// pattern (red n), shifted by (dx, dy), except where skip says; the pictures never go back.
+void ExpectPattern(const QString& path, int width, int height, int dx, int dy,
+                   const std::function<bool(int, int)>& skip = {}) {
+  std::vector<QByteArray> frames;
+  QString errors;
+  ASSERT_TRUE(MediaProbe::DecodeBgr24(path, width, height, frames, &errors))
+      << errors.toStdString();
+  ASSERT_FALSE(frames.empty());
+  int last = -1;
+  for (size_t f = 0; f < frames.size(); ++f) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(frames[f].constData());
+    const int n = bytes[2];
+    EXPECT_GE(n, last) << "frame " << f;
+    last = n;
+    int wrong = 0;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        if (skip && skip(x, y)) continue;
+        uint8_t want[3];
+        Expected(x + dx, y + dy, n, want);
+        const uint8_t* p = bytes + (size_t(y) * size_t(width) + size_t(x)) * 3;
+        if (p[0] != want[0] || p[1] != want[1] || p[2] != want[2]) ++wrong;
+      }
+    EXPECT_EQ(wrong, 0) << "frame " << f << " of " << frames.size();
+  }
+}
+
+// Recordings of the backend's stream, each judged by ffprobe, GStreamer and its decoded pixels.
+TEST_F(PortalRecordTest, RecordsTheSharedScreen) {
+  struct Case {
+    const char* Name;
+    QByteArray Control;
+    QStringList Args;
+    int Width, Height;  // the file's frame size
+    std::function<void(const QString&)> Check;
+  };
+  const auto pattern = [](int w, int h, int dx, int dy) {
+    return [=](const QString& path) { ExpectPattern(path, w, h, dx, dy); };
+  };
+  const Case cases[] = {
+      {"BGRx", "size=320x240\nformat=BGRx\n", {}, 320, 240, pattern(320, 240, 0, 0)},
+      {"RGBx", "size=320x240\nformat=RGBx\n", {}, 320, 240, pattern(320, 240, 0, 0)},
+      {"BGRx cropped",
+       "size=320x240\nformat=BGRx\ncrop=40,30,200,120\n",
+       {},
+       200,
+       120,
+       pattern(200, 120, 40, 30)},
+      {"RGBx cropped, an area of it",
+       "size=320x240\nformat=RGBx\ncrop=40,30,200,120\n",
+       {QStringLiteral("--area"), QStringLiteral("10,20,64,48")},
+       64,
+       48,
+       pattern(64, 48, 50, 50)},
+      // The cursor's shape: a 16 x 16 square with its hot spot at (2, 2), its left half white
+      // in a black border, its right half transparent.
+      {"cursor drawn",
+       "size=320x240\ncursor=100,50\n",
+       {QStringLiteral("--cursor")},
+       320,
+       240,
+       [](const QString& path) {
+         ExpectPattern(path, 320, 240, 0, 0,
+                       [](int x, int y) { return x >= 98 && x < 106 && y >= 48 && y < 64; });
+         std::vector<QByteArray> frames;
+         ASSERT_TRUE(MediaProbe::DecodeBgr24(path, 320, 240, frames));
+         const auto pixel = [&](int x, int y) {
+           return uint8_t(frames.back()[qsizetype((y * 320 + x) * 3)]);
+         };
+         EXPECT_EQ(pixel(98 + 3, 48 + 3), 255);
+         EXPECT_EQ(pixel(98 + 7, 48 + 3), 0);
+         EXPECT_EQ(pixel(98 + 3, 48), 0);
+       }},
+      // Following centres the 64 x 64 area on the cursor's place.
+      {"follow",
+       "size=320x240\ncursor=100,50\n",
+       {QStringLiteral("--area"), QStringLiteral("0,0,64,64"), QStringLiteral("--follow")},
+       64,
+       64,
+       pattern(64, 64, 100 - 32, 50 - 32)},
+      // A picture that grows smaller keeps the frame size: the rest is black.
+      {"size change",
+       "size=320x240\nresize_after=600,200x150\n",
+       {},
+       320,
+       240,
+       [](const QString& path) {
+         std::vector<QByteArray> frames;
+         ASSERT_TRUE(MediaProbe::DecodeBgr24(path, 320, 240, frames));
+         const QByteArray& last = frames.back();
+         const int n = uint8_t(last[2]);
+         uint8_t want[3];
+         Expected(199, 149, n, want);
+         const qsizetype inside = (149 * 320 + 199) * 3, outside = (200 * 320 + 300) * 3;
+         EXPECT_EQ(uint8_t(last[inside]), want[0]);
+         EXPECT_EQ(uint8_t(last[outside]), 0);
+         EXPECT_EQ(uint8_t(last[(10 * 320 + 250) * 3 + 1]), 0);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    stack_->Control(c.Control);
+    const QString file = File("case.avi");
+    QFile::remove(file);
+    QStringList args = {QStringLiteral("record"), QStringLiteral("--source"),
+                        QStringLiteral("portal"), QStringLiteral("--codec"),
+                        QStringLiteral("DIB"),    QStringLiteral("--seconds"),
+                        QStringLiteral("1.5"),    file};
+    args += c.Args;
+    const ProcessResult run = RunTool(args);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_EQ(video.Width, c.Width);
+    EXPECT_EQ(video.Height, c.Height);
+    EXPECT_GT(video.Frames, 5);
+    EXPECT_TRUE(GStreamerPlays(file));
+    c.Check(file);
+  }
+}
+
+// A still picture (only a pixel outside the area changes, and the damage report says so) gives
+// one full frame and empty chunks after it, which play as that frame.
+TEST_F(PortalRecordTest, StillPictureGivesEmptyChunks) {
+  stack_->Control("size=320x240\nstill=1\n");
+  const QString file = File("still.avi");
+  const ProcessResult run = RunTool(
+      {QStringLiteral("record"), QStringLiteral("--source"), QStringLiteral("portal"),
+       QStringLiteral("--codec"), QStringLiteral("DIB"), QStringLiteral("--area"),
+       QStringLiteral("0,0,100,100"), QStringLiteral("--seconds"), QStringLiteral("1.5"), file});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  const test::AviFile avi = MediaProbe::ReadAvi(file);
+  int empty = 0, full = 0;
+  for (const test::AviMoviChunk& chunk : avi.Chunks) (chunk.Size == 0 ? empty : full)++;
+  EXPECT_GT(empty, 10);
+  EXPECT_LE(full, 2);  // the first, and the last written whole
+  std::vector<QByteArray> frames;
+  ASSERT_TRUE(MediaProbe::DecodeBgr24(file, 100, 100, frames, nullptr, QStringLiteral("15/1")));
+  EXPECT_EQ(frames.size(), avi.Chunks.size());
+  EXPECT_TRUE(GStreamerPlays(file));
+  ExpectPattern(file, 100, 100, 0, 0);
+}
+
+// The desktop's answers that start nothing, and its end of the sharing mid-recording.
+TEST_F(PortalRecordTest, RefusedCancelledAndStoppedSharing) {
+  struct Case {
+    const char* Name;
+    QByteArray Control;
+    const char* Command;
+    bool Written;
+  };
+  for (const Case& c : {Case{"refused", "response=1\n", "record", false},
+                        Case{"cancelled", "response=2\n", "record", false},
+                        Case{"photo refused", "response=1\n", "photo", false},
+                        Case{"stopped", "size=160x120\nstop_after=800\n", "record", true}}) {
+    SCOPED_TRACE(c.Name);
+    stack_->Control(c.Control);
+    const bool record = QLatin1String(c.Command) == QLatin1String("record");
+    const QString file = File(record ? "answer.avi" : "answer.bmp");
+    QFile::remove(file);
+    QStringList args = {QString::fromLatin1(c.Command), QStringLiteral("--source"),
+                        QStringLiteral("portal"), file};
+    if (record) args += {QStringLiteral("--seconds"), QStringLiteral("20")};
+    const ProcessResult run = RunTool(args, 60000);
+    EXPECT_EQ(QFile::exists(file), c.Written);
+    if (!c.Written) {
+      EXPECT_EQ(run.ExitCode, 1);
+      EXPECT_EQ(run.Err.trimmed(), kNotAllowed);
+      continue;
+    }
+    EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(kSharingEnded)) << run.Err.toStdString();
+    const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
+    ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+    EXPECT_GT(video.Frames, 3);
+    EXPECT_LT(video.Frames, 15 * 10);
+    EXPECT_TRUE(GStreamerPlays(file));
+  }
+}
+
+// The first session shows the dialog; the token file it leaves lets the second (a photo) start
+// without it, and holds the token of that session afterwards.
+TEST_F(PortalRecordTest, RestoreTokenSkipsTheDialogNextTime) {
+  stack_->Control("size=160x120\n");
+  stack_->ClearLog();
+  const QString token = File("token");
+  QFile::remove(token);
+  ProcessResult run =
+      RunTool({QStringLiteral("record"), QStringLiteral("--source"), QStringLiteral("portal"),
+               QStringLiteral("--restore-token"), token, QStringLiteral("--seconds"),
+               QStringLiteral("0.5"), File("first.avi")});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  QFile file(token);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(file.readAll().trimmed().isEmpty());
+  file.close();
+  run = RunTool({QStringLiteral("photo"), QStringLiteral("--source"), QStringLiteral("portal"),
+                 QStringLiteral("--restore-token"), token, File("second.bmp")});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_EQ(stack_->Log(), QStringList({QStringLiteral("dialog"), QStringLiteral("restored")}));
+  EXPECT_TRUE(run.Out.contains(QStringLiteral(": 0,0,160,120"))) << run.Out.toStdString();
+}
+
+// PipeWire goes away mid-recording: the file is complete. Last, since it ends the session.
+TEST_F(PortalRecordTest, ZzPipeWireGoneMidRecording) {
+  stack_->Control("size=160x120\n");
+  const QString file = File("gone.avi");
+  QProcess tool;
+  test::StartTool(tool,
+                  {QStringLiteral("record"), QStringLiteral("--source"), QStringLiteral("portal"),
+                   QStringLiteral("--seconds"), QStringLiteral("30"), file});
+  for (int i = 0; i < 500 && !QFile::exists(file); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  ASSERT_EQ(kill(stack_->PipeWirePid(), SIGKILL), 0);
+  const ProcessResult run = test::FinishTool(tool, 60000);
+  EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains(kSharingEnded)) << run.Err.toStdString();
+  const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_GT(video.Frames, 3);
+  EXPECT_TRUE(GStreamerPlays(file));
+}
+
+}  // namespace
+}  // namespace qm

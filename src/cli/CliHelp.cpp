@@ -20,6 +20,13 @@ constexpr OptionHelp kRecordOptions[] = {
   {.Name = "--select", .Value = "",
    .Text = "draw the area on a still image of the screen (Enter accepts, Escape cancels)"},
   {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way"},
+  {.Name = "--source", .Value = "x11|portal",
+   .Text = "read the screen from the X server, or through the desktop's screen-sharing portal "
+           "and PipeWire, which shows the desktop's own dialog (default: the portal on a "
+           "Wayland desktop that offers it, else x11)"},
+  {.Name = "--restore-token", .Value = "FILE",
+   .Text = "with the portal: keep the desktop's restore token in FILE, so that later runs "
+           "share the same monitor or window without the dialog"},
   {.Name = "--every-frame", .Value = "",
    .Text = "write every frame in full, also one that repeats the frame before"},
   {.Name = "--quiet", .Value = "",
@@ -37,6 +44,13 @@ constexpr OptionHelp kPhotoOptions[] = {
   {.Name = "--select", .Value = "",
    .Text = "draw the area on a still image of the screen (Enter accepts, Escape cancels)"},
   {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way"},
+  {.Name = "--source", .Value = "x11|portal",
+   .Text = "read the screen from the X server, or through the desktop's screen-sharing portal "
+           "and PipeWire, which shows the desktop's own dialog (default: the portal on a "
+           "Wayland desktop that offers it, else x11)"},
+  {.Name = "--restore-token", .Value = "FILE",
+   .Text = "with the portal: keep the desktop's restore token in FILE, so that later runs "
+           "share the same monitor or window without the dialog"},
   {.Name = "--help", .Value = "", .Text = "print this text and exit"},
 };
 
@@ -78,6 +92,8 @@ constexpr OptionHelp kExitCodes[] = {
 
 constexpr OptionHelp kEnvironment[] = {
   {.Name = "DISPLAY", .Value = "", .Text = "the X display whose screen is recorded"},
+  {.Name = "XDG_SESSION_TYPE", .Value = "",
+   .Text = "\"wayland\" (or a set WAYLAND_DISPLAY) makes the portal the default source"},
 };
 // clang-format on
 
@@ -109,8 +125,9 @@ const CommandHelp* FindCommand(const QString& name) {
 }
 
 const char* ToolDescription() {
-  return "quillmark-capture records an area of an X11 screen into an AVI file, or takes one "
-         "still picture of it, from a shell or a script. It is the command-line companion of "
+  return "quillmark-capture records an area of the screen into an AVI file, or takes one "
+         "still picture of it, from a shell or a script: on X11 directly, on Wayland desktops "
+         "through the desktop's screen-sharing portal. It is the command-line companion of "
          "quillmark(1) and writes the same files.";
 }
 

@@ -31,8 +31,10 @@
 #include "area/SelectionScreen.h"
 #include "common/CommonParams.h"
 #include "common/Product.h"
+#include "common/UserMessages.h"
 #include "platform/files/UserFolders.h"
 #include "platform/keyboard/XKeyStateSource.h"
+#include "platform/portal/PortalScreen.h"
 #include "shell/FolderChooser.h"
 #include "shell/NotifyIcon.h"
 #include "shell/ShellActions.h"
@@ -174,6 +176,8 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   connect(start, &QPushButton::clicked, recording_.get(), &RecordingController::CaptureVideo);
 
   shortcutPage_->BuildShortKeyList();
+  // On Wayland no program sees the keys that go to another.
+  if (PortalScreen::WaylandSession()) watcher_->StayOff(WaylandKeyboardNotice());
   watcher_->StartWatching([this](int index) { ShortKeyPressed(index); });
 
   FillCompressors();
@@ -638,6 +642,31 @@ void MainWindow::ShowProgress(const QString& line) {
 
 void MainWindow::ShowError(const QString& text) {
   ShowMessage(text);
+}
+
+bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
+  const QString section = QStringLiteral("Capture area");
+  const QString choice =
+      store_->ReadString(section, QStringLiteral("Source"), QStringLiteral("auto"));
+  const bool portal =
+      choice == QLatin1String("portal") ||
+      (choice != QLatin1String("x11") && PortalScreen::WaylandSession() && PortalScreen::Offered());
+  if (!portal) return true;
+  auto screen = std::make_shared<PortalScreen>();
+  switch (screen->Open(store_->ReadString(section, QStringLiteral("Restore token"), QString()))) {
+    case PortalScreen::Outcome::NotAllowed:
+      ShowMessage(PortalScreen::NotAllowedMessage());
+      return false;
+    case PortalScreen::Outcome::Failed:
+      ShowMessage(screen->Failure());
+      return false;
+    case PortalScreen::Outcome::Shared:
+      break;
+  }
+  if (!screen->RestoreToken().isEmpty())
+    store_->WriteString(section, QStringLiteral("Restore token"), screen->RestoreToken());
+  source = std::move(screen);
+  return true;
 }
 
 void MainWindow::PlayVideo(const QString& file) {

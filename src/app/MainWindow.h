@@ -93,6 +93,9 @@ class MainWindow : public QMainWindow,
   void ShowPhotoImages(bool on) override;
   void ShowPhotoFile(const QString& path) override;
   void Flash(const Rect& captured, uint64_t window, bool fixedSize) override;
+  // RecordingView and PhotoView: the "Source" setting ("x11", "portal", or "auto": the portal
+  // on a Wayland desktop that offers it) chooses; the portal's restore token is kept beside it.
+  bool OpenScreen(std::shared_ptr<ScreenSource>& source) override;
 
   void BuildMenus();
   QWidget* BuildVideoPage();

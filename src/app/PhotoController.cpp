@@ -78,6 +78,9 @@ bool PhotoController::Take(const PhotoJob& job, Rect& captured) {
     return false;
   }
   CaptureLib grabber;
+  std::shared_ptr<ScreenSource> source;
+  if (!view_.OpenScreen(source)) return false;
+  if (source) grabber.UseSource(source);
   // The cursor is drawn into every photo.
   if (!grabber.Grab(bitmap, Point{job.Area.Left, job.Area.Top}, captured, job.FollowCursor, true))
     return false;  // the grabber has told the user

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "common/Rect.h"
+#include "common/ScreenSource.h"
 #include "pictures/PictureStore.h"
 
 namespace qm {
@@ -39,6 +41,11 @@ class PhotoView {
   virtual void ShowPhotoFile(const QString& path) = 0;
   // Outlines the captured rectangle for a moment; returns when the outline is gone.
   virtual void Flash(const Rect& captured, uint64_t window, bool fixedSize) = 0;
+  // As RecordingView::OpenScreen.
+  virtual bool OpenScreen(std::shared_ptr<ScreenSource>& source) {
+    (void)source;
+    return true;
+  }
 };
 
 // Single photos of the capture area: the window leaves the screen, 100 ms later the area is

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "capture/CaptureLib.h"
 #include "common/CommonParams.h"
 
 namespace qm {
@@ -203,6 +204,12 @@ void RecordingController::StartRecording() {
   recorder_.reset();
 
   const RecordingJob job = view_.Job();
+  // On a desktop that shares its screen through its own dialog, a refused dialog starts nothing.
+  std::shared_ptr<ScreenSource> source;
+  if (!view_.OpenScreen(source)) {
+    emit StateChanged();
+    return;
+  }
   recording_ = true;
   paused_ = false;
   outputFile_ = FreeName(job.OutputFolder, stamp_());
@@ -213,6 +220,11 @@ void RecordingController::StartRecording() {
   info.ShowCursor = job.ShowCursor;
   info.FollowCursor = job.FollowCursor;
   info.FramesPerSecond = uint16_t(std::clamp(job.FramesPerSecond, 1, 32));
+  info.Source = source;
+  // The whole screen of a shared screen is the monitor or window the desktop shares; the other
+  // areas are parts of it.
+  if (source && job.Area == CaptureLib::ScreenBounds() && source->Bounds().Width() > 0)
+    info.Area = source->Bounds();
 
   const int id = ++recorderId_;
   const QString file = outputFile_;

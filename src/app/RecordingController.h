@@ -10,6 +10,7 @@
 #include "capture/CapInfo.h"
 #include "capture/RecordingProgress.h"
 #include "common/Rect.h"
+#include "common/ScreenSource.h"
 
 namespace qm {
 
@@ -40,6 +41,12 @@ class RecordingView {
   virtual void ShowProgress(const QString& line) { (void)line; }
   virtual void ShowError(const QString& text) = 0;
   virtual void PlayVideo(const QString& file) = 0;
+  // The screen to read: source stays null for the X screen, or receives the desktop's shared
+  // screen. False when the desktop's sharing did not start; the user has been told why.
+  virtual bool OpenScreen(std::shared_ptr<ScreenSource>& source) {
+    (void)source;
+    return true;
+  }
 };
 
 // The start delay: a one-shot timer that tests replace by a fake clock.

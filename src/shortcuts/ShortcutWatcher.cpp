@@ -42,6 +42,10 @@ class Rearm {
 
 }  // namespace
 
+QString WaylandKeyboardNotice() {
+  return QStringLiteral("This desktop does not let programs watch the keyboard: use the tray menu");
+}
+
 QString NoKeyboardNotice() {
   return QStringLiteral(
       "The keyboard cannot be read here: the short-cut keys do not work. Use the menu on the "
@@ -88,7 +92,15 @@ QStringList ShortcutWatcher::FillList() const {
   return descriptions;
 }
 
+void ShortcutWatcher::StayOff(const QString& notice) {
+  off_ = true;
+  watchTimer_.stop();
+  notice_ = notice;
+  emit keyboardUnavailable(notice_);
+}
+
 void ShortcutWatcher::StartWatching(std::function<void(int)> onShortKey) {
+  if (off_) return;
   lastKeys_.clear();
   armed_ = true;
   onShortKey_ = std::move(onShortKey);

@@ -46,6 +46,9 @@ class ShortcutWatcher : public QObject {
 
   // Fires onShortKey with the index of a matching shortcut from now on, for good.
   void StartWatching(std::function<void(int)> onShortKey);
+  // Keeps the watcher off for good, with notice as the reason (keyboardUnavailable): the
+  // desktop lets no program watch the keyboard. StartWatching then does nothing.
+  void StayOff(const QString& notice);
   // Hands each newly taken combination to onRecord until StopKeyRecording; the watch step
   // stays idle meanwhile, and until the record step has noticed the stop.
   void StartKeyRecording(std::function<void(const QString&)> onRecord);
@@ -81,11 +84,14 @@ class ShortcutWatcher : public QObject {
   QString lastKeys_;
   bool armed_ = true;  // all keys were up since lastKeys_ was taken
   QString notice_;
+  bool off_ = false;
   std::vector<ShortKey> shortKeys_;
 };
 
 // The notices keyboardUnavailable gives.
 QString NoKeyboardNotice();
 QString PartialKeyboardNotice();
+// The notice of a desktop where no program sees the keys another one receives (Wayland).
+QString WaylandKeyboardNotice();
 
 }  // namespace qm

@@ -207,6 +207,7 @@ void RecordingController::StartRecording() {
   // On a desktop that shares its screen through its own dialog, a refused dialog starts nothing.
   std::shared_ptr<ScreenSource> source;
   if (!view_.OpenScreen(source)) {
+    view_.ShowFromTray();
     emit StateChanged();
     return;
   }

@@ -165,6 +165,7 @@ QString ShortcutWatcher::TakeKeys() {
 
 void ShortcutWatcher::WatchTick() {
   watchTimer_.stop();
+  if (off_) return;
   Rearm rearm(watchTimer_);
   // The editor is recording (or has just stopped and the record step has not yet noticed).
   if (recordTimer_.isActive()) return;

@@ -67,6 +67,11 @@ struct FakeView : RecordingView {
   void ShowOutputNote(const QString& note) override { Log += note.toStdString() + ";"; }
   void ShowError(const QString& text) override { Log += text.toStdString() + ";"; }
   void PlayVideo(const QString& file) override { Log += "play " + file.toStdString() + ";"; }
+  bool Shared = true;  // the desktop's sharing dialog is accepted
+  bool OpenScreen(std::shared_ptr<ScreenSource>&) override {
+    if (!Shared) Log += "not shared;";
+    return Shared;
+  }
 };
 
 class RecordingControllerTest : public ::testing::Test {
@@ -181,6 +186,15 @@ TEST_F(RecordingControllerTest, TrayStartWaitsTheDelayOnce) {
     timer_->Advance(1);
     EXPECT_EQ(controller_->GetState(), State::Running);
   }
+}
+
+// A refused screen-sharing dialog starts nothing and brings the window back.
+TEST_F(RecordingControllerTest, RefusedSharingStartsNothing) {
+  view_.Shared = false;
+  controller_->StartNow();
+  EXPECT_EQ(controller_->GetState(), State::Idle);
+  EXPECT_TRUE(recorders_.empty());
+  EXPECT_EQ(TakeLog(), "hide;not shared;show;");
 }
 
 TEST_F(RecordingControllerTest, StopDuringTheDelayCancelsTheStart) {

@@ -182,6 +182,26 @@ TEST(ShortcutWatcher, SaysOnceWhenTheKeyboardCannotBeRead) {
   }
 }
 
+// A desktop that lets no program watch the keyboard: the watcher says so once and never fires.
+TEST(ShortcutWatcher, StaysOffWhereTheDesktopHidesTheKeyboard) {
+  ScriptedKeys keys;
+  keys.down = Held({C, A, 'S'});
+  ShortcutWatcher watcher(keys);
+  watcher.AddDefaultShortKeys();
+  QStringList notices;
+  QObject::connect(&watcher, &ShortcutWatcher::keyboardUnavailable,
+                   [&](const QString& notice) { notices << notice; });
+  watcher.StayOff(WaylandKeyboardNotice());
+  std::vector<int> fired;
+  watcher.StartWatching([&](int index) { fired.push_back(index); });
+  for (int i = 0; i < 3; ++i) watcher.WatchTick();
+  EXPECT_TRUE(fired.empty());
+  EXPECT_EQ(notices,
+            QStringList{QStringLiteral(
+                "This desktop does not let programs watch the keyboard: use the tray menu")});
+  EXPECT_EQ(watcher.Notice(), notices.value(0));
+}
+
 // The X keyboard through the real 100 ms timer.
 TEST(ShortcutWatcher, XKeysFireOncePerPress) {
   test::XKeys keys;

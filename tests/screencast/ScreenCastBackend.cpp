@@ -10,6 +10,7 @@
 //   cursor=X,Y          cursor metadata: a 16x16 bitmap with its hot spot at (2,2)
 //   still=1             the pattern stands still; only the bottom-right pixel changes, and the
 //                       damage metadata names only that pixel
+//   still=2             nothing changes, and the damage metadata names nothing
 //   stop_after=MS       the desktop stops sharing MS milliseconds after Start
 //   resize_after=MS,WxH the picture changes its size MS milliseconds after Start
 // Each event is appended to the log file (second argument): "dialog" when a session starts
@@ -113,7 +114,7 @@ struct Control {
   int CropX = 0, CropY = 0, CropW = 0, CropH = 0;
   bool Cursor = false;
   int CursorX = 0, CursorY = 0;
-  bool Still = false;
+  int Still = 0;
   int StopAfter = -1;
   int ResizeAfter = -1;
   int NewWidth = 0, NewHeight = 0;
@@ -140,7 +141,7 @@ Control ReadControl(const QString& path) {
     if (key == "crop")
       c.Crop = true, c.CropX = num(0), c.CropY = num(1), c.CropW = num(2), c.CropH = num(3);
     if (key == "cursor") c.Cursor = true, c.CursorX = num(0), c.CursorY = num(1);
-    if (key == "still") c.Still = value == "1";
+    if (key == "still") c.Still = value.toInt();
     if (key == "stop_after") c.StopAfter = value.toInt();
     if (key == "resize_after") {
       c.ResizeAfter = num(0);
@@ -307,7 +308,7 @@ class VideoSource {
         p[3] = 255;
       }
     }
-    if (control_.Still) {
+    if (control_.Still == 1) {
       // Only the last pixel changes, and only it is reported as damaged.
       data[size_t(height_) * size_t(stride) - 4] = uint8_t(frame_);
     }
@@ -335,8 +336,10 @@ class VideoSource {
       auto* regions = static_cast<spa_meta_region*>(damage->data);
       const size_t count = damage->size / sizeof(spa_meta_region);
       if (count >= 2) {
-        regions[0].region = control_.Still ? SPA_REGION(width_ - 1, height_ - 1, 1, 1)
-                                           : SPA_REGION(0, 0, uint32_t(width_), uint32_t(height_));
+        regions[0].region = control_.Still == 2 ? SPA_REGION(0, 0, 0, 0)
+                            : control_.Still == 1
+                                ? SPA_REGION(width_ - 1, height_ - 1, 1, 1)
+                                : SPA_REGION(0, 0, uint32_t(width_), uint32_t(height_));
         regions[1].region = SPA_REGION(0, 0, 0, 0);
       }
     }

@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Records the backend's 1920x1080 stream at 30 fps for QM_BENCH_SECONDS (10) with
+quillmark-capture (MP42, H264) and with GStreamer (pipewiresrc on the descriptor the portal hands
+out, videoconvert, avenc_msmpeg4v2 or x264enc, avimux), moving and still, and prints processor
+time per frame of each, and the ratios.
+
+Usage: measure.py TOOL OUTDIR   (DBUS_SESSION_BUS_ADDRESS names the session of tests/screencast/
+stack.sh, whose control file is OUTDIR/control)
+"""
+import os
+import resource
+import signal
+import subprocess
+import sys
+import time
+
+import dbus
+import dbus.mainloop.glib
+from gi.repository import GLib
+
+SECONDS = float(os.environ.get("QM_BENCH_SECONDS", "10"))
+FPS = 30
+ENCODERS = {
+    "MP42": ["avenc_msmpeg4v2"],
+    "H264": ["x264enc", "speed-preset=veryfast", "tune=zerolatency"],
+}
+
+
+def frames(path):
+    out = subprocess.run(
+        ["ffprobe", "-v", "error", "-count_packets", "-select_streams", "v:0",
+         "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path],
+        capture_output=True, text=True)
+    try:
+        return int(out.stdout.strip())
+    except ValueError:
+        return 0
+
+
+def child_cpu(run):
+    """Processor seconds of the children that run() waits for."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    run()
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+class Portal:
+    """One ScreenCast session, as a client of the portal sees it."""
+
+    def __init__(self):
+        dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+        self.bus = dbus.SessionBus()
+        obj = self.bus.get_object("org.freedesktop.portal.Desktop",
+                                  "/org/freedesktop/portal/desktop")
+        self.cast = dbus.Interface(obj, "org.freedesktop.portal.ScreenCast")
+        self.sender = self.bus.get_unique_name()[1:].replace(".", "_")
+        self.count = 0
+
+    def request(self, method, *args, options):
+        self.count += 1
+        token = "bench%d" % self.count
+        path = "/org/freedesktop/portal/desktop/request/%s/%s" % (self.sender, token)
+        loop = GLib.MainLoop()
+        answer = {}
+
+        def on_response(code, results):
+            answer["code"], answer["results"] = int(code), results
+            loop.quit()
+
+        match = self.bus.add_signal_receiver(on_response, "Response",
+                                             "org.freedesktop.portal.Request", path=path)
+        options["handle_token"] = token
+        getattr(self.cast, method)(*args, options)
+        loop.run()
+        match.remove()
+        if answer["code"] != 0:
+            sys.exit("%s answered %d" % (method, answer["code"]))
+        return answer["results"]
+
+    def open(self):
+        session = self.request("CreateSession", options={"session_handle_token": "bench"})
+        session = dbus.ObjectPath(session["session_handle"])
+        self.request("SelectSources", session,
+                     options={"types": dbus.UInt32(1), "cursor_mode": dbus.UInt32(4)})
+        started = self.request("Start", session, "", options={})
+        node = int(started["streams"][0][0])
+        fd = self.cast.OpenPipeWireRemote(session, dbus.Dictionary({}, signature="sv")).take()
+        return session, node, fd
+
+    def close(self, session):
+        self.bus.get_object("org.freedesktop.portal.Desktop", session).Close(
+            dbus_interface="org.freedesktop.portal.Session")
+
+
+def quillmark(tool, outdir, codec):
+    path = os.path.join(outdir, "quillmark-%s.avi" % codec)
+    cpu = child_cpu(lambda: subprocess.run(
+        [tool, "record", "--source", "portal", "--fps", str(FPS), "--codec", codec, "--quiet",
+         "--seconds", str(SECONDS), path], check=True, stdout=subprocess.DEVNULL))
+    return cpu, frames(path)
+
+
+def gstreamer(portal, outdir, codec):
+    path = os.path.join(outdir, "gst-%s.avi" % codec)
+    session, node, fd = portal.open()
+    command = ["gst-launch-1.0", "-q", "-e", "pipewiresrc", "fd=%d" % fd, "path=%d" % node,
+               "do-timestamp=true", "!", "videorate", "!",
+               "video/x-raw,framerate=%d/1" % FPS, "!", "videoconvert", "!"]
+    command += ENCODERS[codec] + ["!", "avimux", "!", "filesink", "location=" + path]
+
+    def run():
+        process = subprocess.Popen(command, pass_fds=[fd])
+        time.sleep(SECONDS)
+        process.send_signal(signal.SIGINT)
+        process.wait(60)
+
+    cpu = child_cpu(run)
+    os.close(fd)
+    portal.close(session)
+    return cpu, frames(path)
+
+
+def main():
+    tool, outdir = sys.argv[1], sys.argv[2]
+    portal = Portal()
+    print("%-7s %-5s %12s %8s %12s %8s %7s" % ("picture", "codec", "quillmark ms", "frames",
+                                               "gstreamer ms", "frames", "ratio"))
+    for picture, control in (("moving", "size=1920x1080\ncursor=400,300\n"),
+                             ("still", "size=1920x1080\ncursor=400,300\nstill=2\n")):
+        with open(os.path.join(outdir, "control"), "w") as f:
+            f.write(control)
+        for codec in ENCODERS:
+            q_cpu, q_frames = quillmark(tool, outdir, codec)
+            g_cpu, g_frames = gstreamer(portal, outdir, codec)
+            q_ms = 1000 * q_cpu / max(q_frames, 1)
+            g_ms = 1000 * g_cpu / max(g_frames, 1)
+            print("%-7s %-5s %12.2f %8d %12.2f %8d %7.2f" % (
+                picture, codec, q_ms, q_frames, g_ms, g_frames, q_ms / g_ms if g_ms else 0))
+            sys.stdout.flush()
+    print("target: ratio <= 0.8 moving, <= 0.1 still")
+
+
+if __name__ == "__main__":
+    main()

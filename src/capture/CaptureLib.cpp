@@ -39,10 +39,14 @@ void CopyFromPicture(const SourcePicture& picture, const Rect& area, const Pixel
       std::memset(row, 0, target.Stride);
       continue;
     }
-    std::memset(row, 0, target.Stride);
-    const uint8_t* from = picture.Bits + size_t(sy) * picture.Stride + size_t(left) * 4;
-    uint8_t* to = row + size_t(left - area.Left) * size_t(bytes);
+    // Black left and right of the picture, and in the row's padding.
+    const size_t before = size_t(left - area.Left) * size_t(bytes);
     const int32_t count = right - left;
+    const size_t after = before + size_t(count) * size_t(bytes);
+    std::memset(row, 0, before);
+    std::memset(row + after, 0, target.Stride - after);
+    const uint8_t* from = picture.Bits + size_t(sy) * picture.Stride + size_t(left) * 4;
+    uint8_t* to = row + before;
     if (bytes == 4) {
       std::memcpy(to, from, size_t(count) * 4);
     } else {

@@ -8,6 +8,7 @@ Usage: measure.py TOOL OUTDIR   (DBUS_SESSION_BUS_ADDRESS names the session of t
 stack.sh, whose control file is OUTDIR/control)
 """
 import os
+import re
 import resource
 import signal
 import subprocess
@@ -94,11 +95,20 @@ class Portal:
 
 
 def quillmark(tool, outdir, codec):
+    """Processor seconds and the frames in the file, empty chunks (unchanged frames) included,
+    as the tool's closing line "FILE: N frames, R fps" counts them."""
     path = os.path.join(outdir, "quillmark-%s.avi" % codec)
-    cpu = child_cpu(lambda: subprocess.run(
-        [tool, "record", "--source", "portal", "--fps", str(FPS), "--codec", codec, "--quiet",
-         "--seconds", str(SECONDS), path], check=True, stdout=subprocess.DEVNULL))
-    return cpu, frames(path)
+    result = {}
+
+    def run():
+        result["out"] = subprocess.run(
+            [tool, "record", "--source", "portal", "--fps", str(FPS), "--codec", codec,
+             "--quiet", "--seconds", str(SECONDS), path],
+            check=True, stdout=subprocess.PIPE, text=True).stdout
+
+    cpu = child_cpu(run)
+    match = re.search(r": (\d+) frames", result["out"])
+    return cpu, int(match.group(1)) if match else 0
 
 
 def gstreamer(portal, outdir, codec):

@@ -176,8 +176,13 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   connect(start, &QPushButton::clicked, recording_.get(), &RecordingController::CaptureVideo);
 
   shortcutPage_->BuildShortKeyList();
-  // On Wayland no program sees the keys that go to another.
-  if (PortalScreen::WaylandSession()) watcher_->StayOff(WaylandKeyboardNotice());
+  // On Wayland no program sees the keys that go to another, and the pointer is known only from
+  // the screen-cast stream's cursor report, where the desktop gives one.
+  if (PortalScreen::WaylandSession()) {
+    watcher_->StayOff(WaylandKeyboardNotice());
+    if (PortalScreen::Offered() && !PortalScreen::CursorReportOffered())
+      areaPage_->FollowUnavailable(PortalScreen::NoCursorReportMessage());
+  }
   watcher_->StartWatching([this](int index) { ShortKeyPressed(index); });
 
   FillCompressors();

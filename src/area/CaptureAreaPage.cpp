@@ -100,6 +100,11 @@ CaptureAreaPage::CaptureAreaPage(WindowHost& host, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addWidget(cbFollowMode_);
+  lbFollowReason_ = new QLabel(this);
+  lbFollowReason_->setObjectName(QStringLiteral("lbFollowReason"));
+  lbFollowReason_->setWordWrap(true);
+  lbFollowReason_->hide();
+  layout->addWidget(lbFollowReason_);
   layout->addWidget(cbShowCursor_);
   layout->addWidget(info);
   layout->addStretch();
@@ -133,6 +138,13 @@ void CaptureAreaPage::SetShowCursor(bool on) {
 
 void CaptureAreaPage::SetFollowCursor(bool on) {
   cbFollowMode_->setChecked(on);
+}
+
+void CaptureAreaPage::FollowUnavailable(const QString& reason) {
+  cbFollowMode_->setChecked(false);
+  cbFollowMode_->setEnabled(false);
+  lbFollowReason_->setText(reason);
+  lbFollowReason_->show();
 }
 
 Rect CaptureAreaPage::MainWindowBounds() const {

@@ -35,6 +35,9 @@ class CaptureAreaPage : public QWidget {
   void SetMode(int index);  // settings load; an out-of-range index leaves no selection
   void SetShowCursor(bool on);
   void SetFollowCursor(bool on);
+  // Turns "Follow the cursor mode" off and unavailable, with the reason below it: the desktop
+  // does not say where the cursor is.
+  void FollowUnavailable(const QString& reason);
 
   // For a photo: in object mode, Rect is first refreshed from the picked window when it still
   // exists. Returns the rectangle to photograph.
@@ -75,6 +78,7 @@ class CaptureAreaPage : public QWidget {
   QLabel* lbInfoTop_ = nullptr;
   QLabel* lbInfoWidth_ = nullptr;
   QLabel* lbInfoHeight_ = nullptr;
+  QLabel* lbFollowReason_ = nullptr;
   bool mainShown_ = false;
   // "Selected object" was chosen before the main window first showed (a stored mode): the
   // area takes the window's real bounds once it is placed, until it first hides.

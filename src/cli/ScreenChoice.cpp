@@ -33,9 +33,7 @@ ChosenScreen OpenScreen(const CaptureOptions& options) {
       !WriteRestoreToken(options.RestoreTokenFile, screen->RestoreToken()))
     PrintError(QStringLiteral("Can not write the restore token to ") + options.RestoreTokenFile);
   if (options.FollowCursor && !screen->CursorReported())
-    PrintError(QStringLiteral(
-        "This desktop draws the cursor into its pictures without saying where it is: the area "
-        "can not follow it"));
+    PrintError(PortalScreen::NoCursorReportMessage());
   chosen.Ok = true;
   chosen.Source = std::move(screen);
   return chosen;

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -99,6 +100,17 @@ TEST_F(CaptureAreaPageTest, ModesSetTheAreaTheLabelsAndTheButton) {
   page_.SetMode(7);
   EXPECT_EQ(list->currentIndex(), -1);
   EXPECT_EQ(page_.Area().Rect.Width(), 320);
+}
+
+// A desktop that does not report the cursor: following is off, cannot be ticked, and the page
+// says why.
+TEST_F(CaptureAreaPageTest, FollowUnavailableSaysWhy) {
+  page_.SetFollowCursor(true);
+  page_.FollowUnavailable(QStringLiteral("no cursor report"));
+  EXPECT_FALSE(page_.Area().FollowCursor);
+  EXPECT_FALSE(page_.findChild<QCheckBox*>(QStringLiteral("cbFollowMode"))->isEnabled());
+  EXPECT_EQ(Label("lbFollowReason"), QStringLiteral("no cursor report"));
+  EXPECT_FALSE(page_.findChild<QLabel*>(QStringLiteral("lbFollowReason"))->isHidden());
 }
 
 TEST_F(CaptureAreaPageTest, SetAcceptedCancelledAndFailing) {

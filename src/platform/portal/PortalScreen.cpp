@@ -91,6 +91,16 @@ bool PortalScreen::Offered() {
   return PortalProperty("AvailableSourceTypes").toUInt() & kMonitor;
 }
 
+bool PortalScreen::CursorReportOffered() {
+  return PortalProperty("AvailableCursorModes").toUInt() & kCursorMetadata;
+}
+
+QString PortalScreen::NoCursorReportMessage() {
+  return QStringLiteral(
+      "This desktop draws the cursor into its pictures without saying where it is: the area "
+      "can not follow it");
+}
+
 bool PortalScreen::WaylandSession() {
   return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland") ||
          !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");

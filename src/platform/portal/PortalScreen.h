@@ -34,6 +34,10 @@ class PortalScreen : public QObject, public ScreenSource {
 
   // True when the session bus has a portal that offers ScreenCast.
   static bool Offered();
+  // True when the portal can report the cursor beside the pictures.
+  static bool CursorReportOffered();
+  // Why following the cursor is not available where the desktop cannot report it.
+  static QString NoCursorReportMessage();
   // True when the desktop session is a Wayland one.
   static bool WaylandSession();
 

@@ -263,26 +263,38 @@ TEST_F(PortalRecordTest, RecordsTheSharedScreen) {
   }
 }
 
-// A still picture (only a pixel outside the area changes, and the damage report says so) gives
-// one full frame and empty chunks after it, which play as that frame.
+// A still picture gives one full frame and empty chunks after it, which play as that frame:
+// one where only a pixel outside the area changes (and the damage report says so), and one
+// where nothing changes at all (the report names nothing).
 TEST_F(PortalRecordTest, StillPictureGivesEmptyChunks) {
-  stack_->Control("size=320x240\nstill=1\n");
-  const QString file = File("still.avi");
-  const ProcessResult run = RunTool(
-      {QStringLiteral("record"), QStringLiteral("--source"), QStringLiteral("portal"),
-       QStringLiteral("--codec"), QStringLiteral("DIB"), QStringLiteral("--area"),
-       QStringLiteral("0,0,100,100"), QStringLiteral("--seconds"), QStringLiteral("1.5"), file});
-  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-  const test::AviFile avi = MediaProbe::ReadAvi(file);
-  int empty = 0, full = 0;
-  for (const test::AviMoviChunk& chunk : avi.Chunks) (chunk.Size == 0 ? empty : full)++;
-  EXPECT_GT(empty, 10);
-  EXPECT_LE(full, 2);  // the first, and the last written whole
-  std::vector<QByteArray> frames;
-  ASSERT_TRUE(MediaProbe::DecodeBgr24(file, 100, 100, frames, nullptr, QStringLiteral("15/1")));
-  EXPECT_EQ(frames.size(), avi.Chunks.size());
-  EXPECT_TRUE(GStreamerPlays(file));
-  ExpectPattern(file, 100, 100, 0, 0);
+  struct Case {
+    QByteArray Control;
+    int Side;  // the area recorded: Side x Side from the top left corner
+  };
+  for (const Case& c :
+       {Case{"size=320x240\nstill=1\n", 100}, Case{"size=120x120\nstill=2\n", 120}}) {
+    SCOPED_TRACE(c.Control.toStdString());
+    stack_->Control(c.Control);
+    const QString file = File("still.avi");
+    QFile::remove(file);
+    const ProcessResult run =
+        RunTool({QStringLiteral("record"), QStringLiteral("--source"), QStringLiteral("portal"),
+                 QStringLiteral("--codec"), QStringLiteral("DIB"), QStringLiteral("--area"),
+                 QStringLiteral("0,0,%1,%1").arg(c.Side), QStringLiteral("--seconds"),
+                 QStringLiteral("1.5"), file});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    const test::AviFile avi = MediaProbe::ReadAvi(file);
+    int empty = 0, full = 0;
+    for (const test::AviMoviChunk& chunk : avi.Chunks) (chunk.Size == 0 ? empty : full)++;
+    EXPECT_GT(empty, 10);
+    EXPECT_LE(full, 2);  // the first, and the last written whole
+    std::vector<QByteArray> frames;
+    ASSERT_TRUE(
+        MediaProbe::DecodeBgr24(file, c.Side, c.Side, frames, nullptr, QStringLiteral("15/1")));
+    EXPECT_EQ(frames.size(), avi.Chunks.size());
+    EXPECT_TRUE(GStreamerPlays(file));
+    ExpectPattern(file, c.Side, c.Side, 0, 0);
+  }
 }
 
 // The desktop's answers that start nothing, and its end of the sharing mid-recording.

@@ -221,6 +221,18 @@ void PipeWireSource::Stream::Copy(const spa_buffer& buffer) {
   }
   const int32_t w = crop.Width(), h = crop.Height();
 
+  // A buffer whose damage report names nothing repeats the picture kept: only its cursor news
+  // count. (Only this thread changes the picture's size, so reading it needs no lock.)
+  const spa_meta* damage = spa_buffer_find_meta(&buffer, SPA_META_VideoDamage);
+  if (damage && damage->size >= sizeof(spa_meta_region) &&
+      static_cast<const spa_meta_region*>(damage->data)->region.size.width == 0 &&
+      crop == LastCrop && Owner.picture_.Width == w && Owner.picture_.Height == h &&
+      !Owner.front_.empty()) {
+    std::lock_guard lock(Owner.mutex_);
+    TakeCursor(buffer);
+    return;
+  }
+
   std::vector<uint8_t>& back = Owner.back_;
   back.resize(size_t(w) * size_t(h) * 4);
   const Layout& layout = *Format;
@@ -250,7 +262,6 @@ void PipeWireSource::Stream::Copy(const spa_buffer& buffer) {
   picture.Stride = uint32_t(w) * 4;
   ++picture.Sequence;
   // What changed: the damage report, moved into the cropped picture; all of it without one.
-  const spa_meta* damage = spa_buffer_find_meta(&buffer, SPA_META_VideoDamage);
   if (resized || !damage) {
     picture.WhollyChanged = true;
     picture.Changed.clear();

@@ -95,8 +95,6 @@ std::optional<Rect> AreaToCapture(const CaptureOptions& options,
                                   const std::shared_ptr<ScreenSource>& source) {
   if (source) {
     // The desktop's dialog has chosen the monitor or window; an area is a part of it.
-    if (options.Select || options.Window)
-      throw UsageError("--select and --window need the X11 source");
     if (options.Area) return options.Area;
     return source->Bounds();
   }

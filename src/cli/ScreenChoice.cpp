@@ -14,6 +14,9 @@ ChosenScreen OpenScreen(const CaptureOptions& options) {
     chosen.Ok = true;
     return chosen;
   }
+  // The desktop's dialog chooses what is shared; refused before the dialog shows.
+  if (options.Select || options.Window)
+    throw UsageError("--select and --window need the X11 source");
   const QString token =
       options.RestoreTokenFile.isEmpty() ? QString() : ReadRestoreToken(options.RestoreTokenFile);
   auto screen = std::make_shared<PortalScreen>();

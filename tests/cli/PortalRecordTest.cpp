@@ -304,21 +304,29 @@ TEST_F(PortalRecordTest, RefusedCancelledAndStoppedSharing) {
     QByteArray Control;
     const char* Command;
     bool Written;
+    bool Usage = false;  // a bad command line, refused before any dialog
   };
   for (const Case& c : {Case{"refused", "response=1\n", "record", false},
                         Case{"cancelled", "response=2\n", "record", false},
                         Case{"photo refused", "response=1\n", "photo", false},
-                        Case{"stopped", "size=160x120\nstop_after=800\n", "record", true}}) {
+                        Case{"stopped", "size=160x120\nstop_after=800\n", "record", true},
+                        Case{"select", "", "photo --select", false, true}}) {
     SCOPED_TRACE(c.Name);
+    stack_->ClearLog();
     stack_->Control(c.Control);
-    const bool record = QLatin1String(c.Command) == QLatin1String("record");
+    QStringList args = QString::fromLatin1(c.Command).split(QLatin1Char(' '));
+    const bool record = args[0] == QLatin1String("record");
     const QString file = File(record ? "answer.avi" : "answer.bmp");
     QFile::remove(file);
-    QStringList args = {QString::fromLatin1(c.Command), QStringLiteral("--source"),
-                        QStringLiteral("portal"), file};
+    args += {QStringLiteral("--source"), QStringLiteral("portal"), file};
     if (record) args += {QStringLiteral("--seconds"), QStringLiteral("20")};
     const ProcessResult run = RunTool(args, 60000);
     EXPECT_EQ(QFile::exists(file), c.Written);
+    if (c.Usage) {
+      EXPECT_EQ(run.ExitCode, 2);
+      EXPECT_TRUE(stack_->Log().isEmpty());  // no dialog was shown
+      continue;
+    }
     if (!c.Written) {
       EXPECT_EQ(run.ExitCode, 1);
       EXPECT_EQ(run.Err.trimmed(), kNotAllowed);

@@ -51,10 +51,12 @@ def rss_kib(pid):
     return 0
 
 
-def packets(path):
+def frames_in(path):
+    """Frames in the file's stream header: every frame a player shows, the empty chunks of
+    frames in which nothing changed included (ffprobe's packet count leaves those out)."""
     out = subprocess.run(
-        ["ffprobe", "-v", "error", "-count_packets", "-select_streams", "v:0",
-         "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path],
+        ["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=nb_frames",
+         "-of", "csv=p=0", path],
         capture_output=True, text=True)
     try:
         return int(out.stdout.strip())
@@ -134,7 +136,7 @@ def main():
           "= recorder + X server - X server's share for the animation (median of "
           f"{os.environ.get('QM_BENCH_REPEAT', '3')} runs; raw: without taking the animation out)")
     expected = int(round(seconds * FPS))
-    print(f"frames: written of the {expected} due (median run)")
+    print(f"frames: in the file (empty ones of unchanged frames included) of the {expected} due")
     print(f"{'case':<14}{'recorder':<11}{'frames':>7}{'ms/frame':>10}{'(raw)':>9}"
           f"{'own ms':>8}{'X ms':>7}{'MB':>9}")
     # The uncompressed runs write 6 MB per frame, so the kernel's page-cache copy is most of
@@ -153,7 +155,7 @@ def main():
                     command = ffmpeg_grab + ffmpeg_args + [path]
                 os.sync()
                 own, xserver, wall = run(command, server)
-                frames = max(packets(path), 1)
+                frames = max(frames_in(path), 1)
                 net = net_per_frame(own, xserver, baseline, wall, frames)
                 runs[who].append((net, (own + xserver) / frames, own / frames, xserver / frames,
                                   frames, os.path.getsize(path) / 1e6))
@@ -188,7 +190,7 @@ def main():
         if process.poll() is None:
             last = rss_kib(process.pid) or last
             peak = max(peak, last)
-    frames = packets(path)
+    frames = frames_in(path)
     print(f"\nresident memory, {memory_seconds:g} s recording at {FPS} fps ({frames} frames, MP42): "
           f"{first / 1024:.1f} MiB after {settle:g} s, {last / 1024:.1f} MiB at the end, "
           f"peak {peak / 1024:.1f} MiB")

@@ -83,10 +83,6 @@ bool FrameConverter::Begin(int32_t width, int32_t height, AVPixelFormat format, 
   return true;
 }
 
-bool FrameConverter::Fast() const {
-  return path_ != Path::Scaler;
-}
-
 // libyuv reads bottom-up rows when given a negative height, straight from the bitmap.
 bool FrameConverter::Convert(const uint8_t* bits, AVFrame* picture) {
   const int stride = StrideOf(width_);

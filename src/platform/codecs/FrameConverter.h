@@ -34,8 +34,6 @@ class FrameConverter {
              Engine engine = Engine::Fast);
   // Converts the bitmap's rows into picture's planes (its format and size as begun).
   bool Convert(const uint8_t* bits, AVFrame* picture);
-  // True when libyuv does the work.
-  bool Fast() const;
 
  private:
   struct ScalerDeleter {

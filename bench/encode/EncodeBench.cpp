@@ -22,6 +22,8 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -29,6 +31,7 @@ extern "C" {
 
 #include "common/CommonParams.h"
 #include "platform/clock/TickClock.h"
+#include "platform/codecs/FrameConverter.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
 
@@ -36,9 +39,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr int kStride = kWidth * 3;  // already a multiple of 4
+// The frame size: QM_BENCH_SIZE=WIDTHxHEIGHT, 1920x1080 by default.
+struct FrameSize {
+  int Width = 1920;
+  int Height = 1080;
+};
+FrameSize SizeFromEnvironment() {
+  FrameSize size;
+  if (const char* text = std::getenv("QM_BENCH_SIZE")) {
+    int w = 0, h = 0;
+    if (std::sscanf(text, "%dx%d", &w, &h) == 2 && w > 0 && h > 0) size = {w, h};
+  }
+  return size;
+}
+const FrameSize kSize = SizeFromEnvironment();
+const int kWidth = kSize.Width;
+const int kHeight = kSize.Height;
+const int kStride = (kWidth * 3 + 3) & ~3;
 constexpr int kFrameRate = 15;
 constexpr int kDistinctFrames = 30;
 // Files are started anew after this many frames, outside the measured time, so that a long
@@ -410,6 +427,57 @@ void BM_Encode(benchmark::State& state, uint32_t code) {
   state.counters["ffmpeg_bytes"] = double(baseline.Bytes()) / double(n);
 }
 
+// The colour conversion alone, as the compressors do it (libyuv where it has the path) beside
+// swscale set up as before, on the same frames into the same kind of picture.
+void BM_Convert(benchmark::State& state, AVPixelFormat format, bool fullRange) {
+  qm::FrameConverter fast, scaler;
+  if (!fast.Begin(kWidth, kHeight, format, fullRange) ||
+      !scaler.Begin(kWidth, kHeight, format, fullRange, qm::FrameConverter::Engine::Scaler)) {
+    state.SkipWithError("no conversion");
+    return;
+  }
+  std::array<AVFrame*, 2> pictures{};
+  for (AVFrame*& picture : pictures) {
+    picture = av_frame_alloc();
+    picture->format = format;
+    picture->width = kWidth;
+    picture->height = kHeight;
+    if (av_frame_get_buffer(picture, 0) < 0) state.SkipWithError("no picture");
+  }
+  const auto& frames = Frames();
+  double ours = 0, theirs = 0;
+  int64_t n = 0;
+  for (auto _ : state) {
+    const uint8_t* bits = frames[size_t(n % kDistinctFrames)].data();
+    Clock::duration mine{}, other{};
+    auto runOurs = [&] {
+      const auto t0 = Clock::now();
+      if (!fast.Convert(bits, pictures[0])) state.SkipWithError("libyuv failed");
+      mine = Clock::now() - t0;
+    };
+    auto runTheirs = [&] {
+      const auto t0 = Clock::now();
+      if (!scaler.Convert(bits, pictures[1])) state.SkipWithError("swscale failed");
+      other = Clock::now() - t0;
+    };
+    if (n % 2 == 0) {
+      runOurs();
+      runTheirs();
+    } else {
+      runTheirs();
+      runOurs();
+    }
+    state.SetIterationTime(Seconds(mine));
+    ours += Seconds(mine);
+    theirs += Seconds(other);
+    ++n;
+  }
+  for (AVFrame*& picture : pictures) av_frame_free(&picture);
+  state.counters["ours_ms"] = ours / double(n) * 1e3;
+  state.counters["swscale_ms"] = theirs / double(n) * 1e3;
+  state.counters["ratio"] = ours / theirs;
+}
+
 void BM_Uncompressed(benchmark::State& state) {
   QTemporaryDir dir;
   qm::AviCompress compressor;
@@ -490,6 +558,22 @@ int main(int argc, char** argv) {
           ->Unit(benchmark::kMillisecond)
           ->Iterations(setting->second.Iterations);
     }
+  }
+  const struct {
+    const char* Name;
+    AVPixelFormat Format;
+    bool FullRange;
+  } conversions[] = {{"yuv420p", AV_PIX_FMT_YUV420P, false},
+                     {"yuvj420p", AV_PIX_FMT_YUV420P, true},
+                     {"bgr0", AV_PIX_FMT_BGR0, false},
+                     {"rgb24", AV_PIX_FMT_RGB24, false},
+                     {"rgb555", AV_PIX_FMT_RGB555LE, false}};
+  for (const auto& c : conversions) {
+    benchmark::RegisterBenchmark((std::string("Convert/") + c.Name).c_str(), BM_Convert, c.Format,
+                                 c.FullRange)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(300);
   }
   benchmark::RegisterBenchmark("Uncompressed", BM_Uncompressed)
       ->UseManualTime()

@@ -184,9 +184,10 @@ ProbedVideo MediaProbe::ProbeVideo(const QString& path) {
   return video;
 }
 
-bool MediaProbe::DecodeBgr24(const QString& path, int width, int height,
-                             std::vector<QByteArray>& frames, QString* errors,
-                             const QString& constantRate) {
+namespace {
+
+bool DecodeFrames(const QString& path, const QString& pixelFormat, qsizetype frameSize,
+                  std::vector<QByteArray>& frames, QString* errors, const QString& constantRate) {
   frames.clear();
   bool ok = false;
   QString complaint;
@@ -203,20 +204,33 @@ bool MediaProbe::DecodeBgr24(const QString& path, int width, int height,
   else
     arguments << QStringLiteral("cfr") << QStringLiteral("-r") << constantRate;
   arguments << QStringLiteral("-f") << QStringLiteral("rawvideo") << QStringLiteral("-pix_fmt")
-            << QStringLiteral("bgr24") << QStringLiteral("-");
-  const QByteArray out = Run(QStringLiteral("ffmpeg"), arguments, &ok, &complaint);
+            << pixelFormat << QStringLiteral("-");
+  const QByteArray out = MediaProbe::Run(QStringLiteral("ffmpeg"), arguments, &ok, &complaint);
   complaint = complaint.trimmed();
-  const qsizetype frameSize = qsizetype(width) * height * 3;
   if (ok && complaint.isEmpty() && frameSize > 0 && out.size() % frameSize != 0) {
-    complaint = QStringLiteral("decoded %1 bytes, not a whole number of %2x%3 frames")
+    complaint = QStringLiteral("decoded %1 bytes, not a whole number of %2-byte %3 frames")
                     .arg(out.size())
-                    .arg(width)
-                    .arg(height);
+                    .arg(frameSize)
+                    .arg(pixelFormat);
   }
   if (errors) *errors = complaint;
   if (!ok || !complaint.isEmpty() || frameSize <= 0) return false;
   for (qsizetype at = 0; at < out.size(); at += frameSize) frames.push_back(out.mid(at, frameSize));
   return true;
+}
+
+}  // namespace
+
+bool MediaProbe::DecodeBgr24(const QString& path, int width, int height,
+                             std::vector<QByteArray>& frames, QString* errors,
+                             const QString& constantRate) {
+  return DecodeFrames(path, QStringLiteral("bgr24"), qsizetype(width) * height * 3, frames, errors,
+                      constantRate);
+}
+
+bool MediaProbe::DecodeRaw(const QString& path, const QString& pixelFormat, qsizetype frameSize,
+                           std::vector<QByteArray>& frames, QString* errors) {
+  return DecodeFrames(path, pixelFormat, frameSize, frames, errors, QString());
 }
 
 std::vector<ProbedFrame> MediaProbe::DecodedFrames(const QString& path) {

@@ -160,6 +160,11 @@ class MediaProbe {
                           std::vector<QByteArray>& frames, QString* errors = nullptr,
                           const QString& constantRate = QString());
 
+  // Decodes every frame of the first video stream to rawvideo in pixelFormat (ffmpeg's
+  // name, "yuv420p"; the decoder's own format converts nothing), frameSize bytes each.
+  static bool DecodeRaw(const QString& path, const QString& pixelFormat, qsizetype frameSize,
+                        std::vector<QByteArray>& frames, QString* errors = nullptr);
+
   // The decoder's key-frame flag and picture type of every frame, in order.
   static std::vector<ProbedFrame> DecodedFrames(const QString& path);
   // The key-frame flag ("K") of every packet as the demuxer read it (from the index).

@@ -11,6 +11,7 @@
 #include "support/ConfigDialogAnswer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -514,6 +515,148 @@ TEST_P(AviCompressEvery, FullScreenRecordingDecodesFromTheFileAlone) {
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, AviCompressEvery, ::testing::ValuesIn(kCatalogueCodes),
                          [](const auto& p) { return std::string(p.param); });
+
+// --- Colour conversion --------------------------------------------------------------------
+
+// A screen-like picture: smooth colour gradients with text-like bars and a box that moves
+// each frame. Bars and box add one value to all three channels, which changes brightness
+// alone: their edges are sharp in luma, and colour stays smooth, where every way of sampling
+// it at half the resolution agrees.
+void DrawScreen(DIBBitmap& bitmap, int index) {
+  const int width = bitmap.Width(), height = bitmap.Height();
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = bitmap.ScanLine(y);
+    for (int x = 0; x < width; ++x) {
+      uint8_t* px = row + x * 3;
+      int shift = 0;
+      if (y % 8 < 2 && x % 12 < 9) shift = -50;
+      const int boxX = 8 + index * 5;
+      if (x >= boxX && x < boxX + 40 && y >= 21 && y < 61) shift = 50;
+      px[0] = uint8_t(60 + x * 130 / width + shift);
+      px[1] = uint8_t(60 + y * 130 / height + shift);
+      px[2] = uint8_t(190 - (x + y) * 130 / (width + height) + shift);
+    }
+  }
+}
+
+// Peak signal-to-noise ratio between two planes in dB; identical planes count as 99.
+double Psnr(const char* a, const char* b, qsizetype size) {
+  double squares = 0;
+  for (qsizetype i = 0; i < size; ++i) {
+    const double d = double(uint8_t(a[i])) - double(uint8_t(b[i]));
+    squares += d * d;
+  }
+  if (squares == 0) return 99;
+  return 10 * std::log10(255.0 * 255.0 * double(size) / squares);
+}
+
+// Records frames with a fresh compressor of that code at its highest quality, where the
+// encoder's own rounding hides least of the conversion's, and decodes them to the decoder's own
+// planes (pixelFormat, ffmpeg's name for them).
+std::vector<QByteArray> RecordAndDecode(const char* code, const QString& pixelFormat, int width,
+                                        int height, int frames, const QString& path) {
+  AviCompress compress;
+  if (!compress.Select(Code(code))) return {};
+  compress.SetOptions({100, 0});
+  CompressRequest request = Request(width, height, 15);
+  if (!compress.Begin(request)) return {};
+  std::vector<ExpectedPacket> packets;
+  for (int i = 0; i < frames; ++i) {
+    DrawScreen(compress.Bitmap(), i);
+    CompressedFrame frame;
+    frame.FrameNumber = uint32_t(i);
+    if (!compress.Compress(frame)) return {};
+    packets.push_back(
+        {QByteArray(reinterpret_cast<const char*>(frame.Data), frame.Size), frame.Flags});
+  }
+  compress.End();
+  std::vector<QByteArray> decoded;
+  QString errors;
+  if (!TinyAvi::Write(path, request.OutputFormat, width, height, 15, packets) ||
+      !MediaProbe::DecodeRaw(path, pixelFormat, qsizetype(width) * height * 3 / 2, decoded,
+                             &errors))
+    ADD_FAILURE() << code << ": " << errors.toStdString();
+  return decoded;
+}
+
+// Every YUV compressor: what it recorded through libyuv decodes to the
+// planes it recorded through swscale, within rounding, plane by plane.
+TEST(AviCompressColour, YuvCompressorsConvertAsSwscaleDoes) {
+  constexpr int kWidth = 176, kHeight = 144, kFrames = 4;
+  constexpr qsizetype kLuma = qsizetype(kWidth) * kHeight, kChroma = kLuma / 4;
+  const struct {
+    const char* Code;
+    const char* Format;
+  } cases[] = {{"MP42", "yuv420p"},
+               {"DIV3", "yuv420p"},
+               {"XVID", "yuv420p"},
+               {"H264", "yuv420p"},
+               {"MJPG", "yuvj420p"}};
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("frames.avi"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Code);
+    const QString format = QLatin1String(c.Format);
+    const auto ours = RecordAndDecode(c.Code, format, kWidth, kHeight, kFrames, path);
+    VideoEncoder::ConvertWithScalerOnly(true);
+    const auto reference = RecordAndDecode(c.Code, format, kWidth, kHeight, kFrames, path);
+    VideoEncoder::ConvertWithScalerOnly(false);
+    ASSERT_EQ(ours.size(), size_t(kFrames));
+    ASSERT_EQ(reference.size(), size_t(kFrames));
+    for (size_t i = 0; i < ours.size(); ++i) {
+      const char* a = ours[i].constData();
+      const char* b = reference[i].constData();
+      const double planes[] = {Psnr(a, b, kLuma), Psnr(a + kLuma, b + kLuma, kChroma),
+                               Psnr(a + kLuma + kChroma, b + kLuma + kChroma, kChroma)};
+      for (int p = 0; p < 3; ++p) EXPECT_GE(planes[p], 45.0) << "frame " << i << " plane " << p;
+    }
+  }
+}
+
+// The lossless compressors give back every pixel, at an odd size and at a full screen's.
+TEST(AviCompressColour, LosslessCompressorsKeepEveryPixel) {
+  const struct { int Width, Height; } sizes[] = {{37, 23}, {1920, 1080}};
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  for (const char* code : {"FFV1", "ZMBV", "MPNG"}) {
+    for (const auto& size : sizes) {
+      SCOPED_TRACE(testing::Message() << code << " " << size.Width << "x" << size.Height);
+      AviCompress compress;
+      ASSERT_TRUE(compress.Select(Code(code)));
+      CompressRequest request = Request(size.Width, size.Height, 15);
+      ASSERT_TRUE(compress.Begin(request));
+      std::vector<ExpectedPacket> packets;
+      std::vector<QByteArray> pictures;
+      uint32_t noise = 12345;
+      for (int i = 0; i < 2; ++i) {
+        // Every byte value, in no order a predictor could guess, over the moving screen.
+        DrawScreen(compress.Bitmap(), i);
+        for (int y = 0; y < size.Height; y += 2) {
+          uint8_t* row = compress.Bitmap().ScanLine(y);
+          for (int x = 0; x < size.Width * 3; ++x) {
+            noise = noise * 1664525u + 1013904223u;
+            row[x] = uint8_t(noise >> 24);
+          }
+        }
+        pictures.push_back(TopDown(compress.Bitmap()));
+        CompressedFrame frame;
+        frame.FrameNumber = uint32_t(i);
+        ASSERT_TRUE(compress.Compress(frame));
+        packets.push_back(
+            {QByteArray(reinterpret_cast<const char*>(frame.Data), frame.Size), frame.Flags});
+      }
+      compress.End();
+      const QString path = dir.filePath(QStringLiteral("lossless.avi"));
+      ASSERT_TRUE(TinyAvi::Write(path, request.OutputFormat, size.Width, size.Height, 15, packets));
+      QString errors;
+      const std::vector<QByteArray> decoded = DecodeFrames(path, size.Width, size.Height, &errors);
+      ASSERT_EQ(decoded.size(), pictures.size()) << errors.toStdString();
+      for (size_t i = 0; i < decoded.size(); ++i)
+        EXPECT_TRUE(decoded[i] == pictures[i]) << "frame " << i;
+    }
+  }
+}
 
 TEST(AviCompressBegin, SizesAnEncoderCannotTakeFailTheBegin) {
   AviCompress compress;

@@ -7,7 +7,6 @@ extern "C" {
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libavutil/rational.h>
-#include <libswscale/swscale.h>
 }
 
 #include <QDialog>
@@ -22,6 +21,7 @@ extern "C" {
 #include "common/BitmapInfoHeader.h"
 #include "common/LittleEndian.h"
 #include "platform/codecs/EncoderConfigDialog.h"
+#include "platform/codecs/FrameConverter.h"
 
 namespace qm {
 
@@ -96,6 +96,7 @@ constexpr int kDefaultFrameRate = 15;
 constexpr int32_t kMaxDimension = 16384;
 
 std::atomic<EncoderResult> g_injectedFault{EncoderResult::Ok};
+std::atomic<bool> g_scalerOnly{false};
 
 uint32_t CodeOf(const CatalogueEntry& entry) {
   return MakeFourCC(entry.Code);
@@ -137,10 +138,6 @@ bool ValidInput(const uint8_t* input, BitmapInfoHeader& h) {
          h.BitCount == 24 && h.Compression == 0;
 }
 
-uint32_t StrideOf(int32_t width) {
-  return ((uint32_t(width) * 24 + 31) & ~31u) / 8;
-}
-
 EncoderResult FromAvError(int error) {
   return error == AVERROR(ENOMEM) ? EncoderResult::Memory : EncoderResult::Internal;
 }
@@ -154,9 +151,6 @@ struct FrameDeleter {
 struct PacketDeleter {
   void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
-struct ScalerDeleter {
-  void operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
-};
 struct DictionaryDeleter {
   void operator()(AVDictionary** dictionary) const { av_dict_free(dictionary); }
 };
@@ -164,7 +158,6 @@ using DictionaryPtr = std::unique_ptr<AVDictionary*, DictionaryDeleter>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
 
 // Releases a received packet's data at the end of a scope; the packet itself is reused.
 class PacketRef {
@@ -193,7 +186,7 @@ struct VideoEncoder::Impl {
   // take turns, one is always free again without allocating.
   std::array<FramePtr, 3> Pictures;
   PacketPtr Packet;
-  ScalerPtr Scaler;
+  FrameConverter Converter;
   int32_t Width = 0;
   int32_t Height = 0;
   int64_t NextPts = 0;
@@ -244,7 +237,6 @@ struct VideoEncoder::Impl {
     Context.reset();
     for (FramePtr& picture : Pictures) picture.reset();
     Packet.reset();
-    Scaler.reset();
     Width = Height = 0;
     NextPts = 0;
     LastNumber = -1;
@@ -293,6 +285,10 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Open(uint32_t type, uint32_t handler
 
 void VideoEncoder::InjectCompressFault(EncoderResult result) {
   g_injectedFault.store(result);
+}
+
+void VideoEncoder::ConvertWithScalerOnly(bool scalerOnly) {
+  g_scalerOnly.store(scalerOnly);
 }
 
 bool VideoEncoder::GetInfo(EncoderInfo& info) const {
@@ -413,23 +409,10 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
   s.Packet.reset(av_packet_alloc());
   if (!s.Packet) return EncoderResult::Memory;
 
-  const bool toRgb = s.Entry->PixelFormat == AV_PIX_FMT_BGR0 ||
-                     s.Entry->PixelFormat == AV_PIX_FMT_RGB24 ||
-                     s.Entry->PixelFormat == AV_PIX_FMT_RGB555LE;
-  // Same-size conversions: RGB targets are plain repacking; YUV ones take swscale's fast
-  // path, except full-range YUV, which only the exact path converts with the right range.
-  int scalerFlags = SWS_BICUBIC;
-  if (toRgb)
-    scalerFlags = SWS_POINT;
-  else if (s.Entry->FullRange)
-    scalerFlags = SWS_BICUBIC | SWS_ACCURATE_RND;
-  s.Scaler.reset(sws_getContext(in.Width, in.Height, AV_PIX_FMT_BGR24, in.Width, in.Height,
-                                s.Entry->PixelFormat, scalerFlags, nullptr, nullptr, nullptr));
-  if (!s.Scaler) return EncoderResult::Memory;
-  if (s.Entry->FullRange) {
-    const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-    sws_setColorspaceDetails(s.Scaler.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
-  }
+  if (!s.Converter.Begin(
+          in.Width, in.Height, s.Entry->PixelFormat, s.Entry->FullRange,
+          g_scalerOnly.load() ? FrameConverter::Engine::Scaler : FrameConverter::Engine::Fast))
+    return EncoderResult::Memory;
 
   s.Context = std::move(context);
   s.Width = in.Width;
@@ -467,11 +450,7 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
     if (const int error = av_frame_make_writable(picture); error < 0) return FromAvError(error);
   }
 
-  // Bottom-up rows: start at the last row in memory and walk backwards.
-  const uint32_t stride = StrideOf(s.Width);
-  const uint8_t* source[1] = {inputBits + size_t(s.Height - 1) * stride};
-  const int sourceStride[1] = {-int(stride)};
-  sws_scale(s.Scaler.get(), source, sourceStride, 0, s.Height, picture->data, picture->linesize);
+  if (!s.Converter.Convert(inputBits, picture)) return EncoderResult::Internal;
   // Frames left out still count towards the key-frame interval: the encoder counts only the
   // frames it sees, so once the interval has passed over a gap the next frame is made a key
   // frame here. Without gaps the encoder places them itself, as it always does.

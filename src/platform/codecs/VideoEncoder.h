@@ -31,6 +31,10 @@ class VideoEncoder {
   // Makes the next Compress of any compressor in this process answer result without
   // compressing; EncoderResult::Ok cancels. Lets tests reach the path of a frame that fails.
   static void InjectCompressFault(EncoderResult result);
+  // Makes the sequences begun from now on in this process convert their frames with swscale
+  // alone (true) or with libyuv where it can (false, the default): swscale is the reference
+  // that the faster conversion is measured and judged against.
+  static void ConvertWithScalerOnly(bool scalerOnly);
 
   ~VideoEncoder();
   VideoEncoder(const VideoEncoder&) = delete;

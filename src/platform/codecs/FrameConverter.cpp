@@ -1,0 +1,134 @@
+#include "platform/codecs/FrameConverter.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <libyuv/convert.h>
+#include <libyuv/convert_argb.h>
+#include <libyuv/convert_from_argb.h>
+#include <libyuv/planar_functions.h>
+
+#include <algorithm>
+
+namespace qm {
+
+namespace {
+
+// Rows of 32-bit pixels the 15-bit path goes through, a strip at a time, so that they stay
+// in the cache between its steps.
+constexpr int kStripRows = 16;
+
+int StrideOf(int32_t width) {
+  return int(((uint32_t(width) * 24 + 31) & ~31u) / 8);
+}
+
+}  // namespace
+
+void FrameConverter::ScalerDeleter::operator()(SwsContext* scaler) const {
+  sws_freeContext(scaler);
+}
+
+FrameConverter::FrameConverter() = default;
+FrameConverter::~FrameConverter() = default;
+
+bool FrameConverter::Begin(int32_t width, int32_t height, AVPixelFormat format, bool fullRange,
+                           Engine engine) {
+  scaler_.reset();
+  strip_ = {};
+  zeros_ = {};
+  width_ = width;
+  height_ = height;
+  path_ = Path::Scaler;
+  if (engine == Engine::Fast) {
+    switch (format) {
+      case AV_PIX_FMT_YUV420P:
+        path_ = fullRange ? Path::J420 : Path::I420;
+        break;
+      case AV_PIX_FMT_BGR0:
+        path_ = Path::Bgr0;
+        break;
+      case AV_PIX_FMT_RGB24:
+        path_ = Path::Rgb24;
+        break;
+      case AV_PIX_FMT_RGB555LE:
+        path_ = Path::Rgb555;
+        strip_.resize(size_t(width) * 4 * kStripRows);
+        zeros_.assign(size_t(width), 0);
+        break;
+      default:
+        break;
+    }
+  }
+  if (path_ != Path::Scaler) return true;
+
+  // Same-size conversions: RGB targets are plain repacking; YUV ones take swscale's fast
+  // path, except full-range YUV, which only the exact path converts with the right range.
+  const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+  if (!descriptor) return false;
+  int flags = SWS_BICUBIC;
+  if (descriptor->flags & AV_PIX_FMT_FLAG_RGB)
+    flags = SWS_POINT;
+  else if (fullRange)
+    flags = SWS_BICUBIC | SWS_ACCURATE_RND;
+  scaler_.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, format, flags,
+                               nullptr, nullptr, nullptr));
+  if (!scaler_) return false;
+  if (fullRange) {
+    const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
+    sws_setColorspaceDetails(scaler_.get(), coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
+  }
+  return true;
+}
+
+// libyuv reads bottom-up rows when given a negative height, straight from the bitmap.
+bool FrameConverter::Convert(const uint8_t* bits, AVFrame* picture) {
+  const int stride = StrideOf(width_);
+  uint8_t* const* out = picture->data;
+  const int* outStride = picture->linesize;
+  switch (path_) {
+    case Path::I420:
+      return libyuv::RGB24ToI420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
+                                 outStride[2], width_, -height_) == 0;
+    case Path::J420:
+      return libyuv::RGB24ToJ420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
+                                 outStride[2], width_, -height_) == 0;
+    case Path::Bgr0:
+      return libyuv::RGB24ToARGB(bits, stride, out[0], outStride[0], width_, -height_) == 0;
+    case Path::Rgb24:
+      // Swaps the first and third byte of each pixel, which works either way round.
+      return libyuv::RGB24ToRAW(bits, stride, out[0], outStride[0], width_, -height_) == 0;
+    case Path::Rgb555:
+      return ConvertTo555(bits, stride, out[0], outStride[0]);
+    case Path::Scaler:
+      break;
+  }
+  if (!scaler_) return false;
+  // Bottom-up rows: start at the last row in memory and walk backwards.
+  const uint8_t* source[1] = {bits + size_t(height_ - 1) * size_t(stride)};
+  const int sourceStride[1] = {-stride};
+  return sws_scale(scaler_.get(), source, sourceStride, 0, height_, picture->data,
+                   picture->linesize) == height_;
+}
+
+// libyuv reaches 15-bit pixels only from 32-bit ones.
+bool FrameConverter::ConvertTo555(const uint8_t* bits, int stride, uint8_t* out, int outStride) {
+  const int stripStride = width_ * 4;
+  for (int top = 0; top < height_; top += kStripRows) {
+    const int rows = std::min(kStripRows, height_ - top);
+    // Picture rows top .. top + rows - 1 are the bitmap's rows counted from its end.
+    const uint8_t* lowest = bits + size_t(height_ - top - rows) * size_t(stride);
+    // Alpha zero (one row of zeros, read again for every row) leaves the top bit of each
+    // 16-bit word clear, as the format has it.
+    if (libyuv::RGB24ToARGB(lowest, stride, strip_.data(), stripStride, width_, -rows) != 0 ||
+        libyuv::ARGBCopyYToAlpha(zeros_.data(), 0, strip_.data(), stripStride, width_, rows) != 0 ||
+        libyuv::ARGBToARGB1555(strip_.data(), stripStride, out + size_t(top) * size_t(outStride),
+                               outStride, width_, rows) != 0)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace qm

@@ -1,0 +1,54 @@
+#pragma once
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct AVFrame;
+struct SwsContext;
+
+namespace qm {
+
+// Turns 24-bit bottom-up bitmap rows (blue, green, red; rows padded to 4 bytes) into a picture
+// of an encoder's pixel format, at the same size. libyuv converts YUV 4:2:0 (BT.601, limited
+// range, or full range for JPEG) and the RGB reorders straight from the bitmap; swscale takes
+// any other format. One converter serves one size and format between Begin and the next Begin.
+class FrameConverter {
+ public:
+  // Which library converts: Fast picks libyuv where it has the conversion; Scaler always
+  // takes swscale (the reference the fast path is measured against).
+  enum class Engine { Fast, Scaler };
+
+  FrameConverter();
+  ~FrameConverter();
+  FrameConverter(const FrameConverter&) = delete;
+  FrameConverter& operator=(const FrameConverter&) = delete;
+
+  // Prepares for width x height frames into format; fullRange asks YUV for the 0-255 range.
+  // False when no library converts to format or memory ran out.
+  bool Begin(int32_t width, int32_t height, AVPixelFormat format, bool fullRange,
+             Engine engine = Engine::Fast);
+  // Converts the bitmap's rows into picture's planes (its format and size as begun).
+  bool Convert(const uint8_t* bits, AVFrame* picture);
+
+ private:
+  struct ScalerDeleter {
+    void operator()(SwsContext* scaler) const;
+  };
+  enum class Path { Scaler, I420, J420, Bgr0, Rgb24, Rgb555 };
+
+  bool ConvertTo555(const uint8_t* bits, int stride, uint8_t* out, int outStride);
+
+  Path path_ = Path::Scaler;
+  std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  std::vector<uint8_t> strip_;  // the 15-bit path's 32-bit rows
+  std::vector<uint8_t> zeros_;  // and the alpha it gives them
+};
+
+}  // namespace qm

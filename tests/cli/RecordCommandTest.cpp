@@ -310,7 +310,8 @@ TEST_F(RecordCommand, AKilledRecordingPlaysAndRepairCompletesIt) {
     for (size_t i = 0; i < indexed.size(); ++i) EXPECT_EQ(indexed[i], decoded[i].KeyFrame) << i;
     const test::AviFile avi = MediaProbe::ReadAvi(file);
     ASSERT_TRUE(avi.Valid) << avi.Error.toStdString();
-    EXPECT_NEAR(avi.Rate() / double(avi.Scale()), 10.0, 0.2);
+    EXPECT_NEAR(avi.Rate() / double(avi.Scale()), 10.0,
+                1.0);  // a loaded machine records late frames
 
     const QByteArray repaired = [&] {
       QFile f(file);

@@ -10,10 +10,15 @@
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <vector>
 
 #include "support/MediaProbe.h"
 #include "support/SoundProbe.h"
 #include "support/ToolRun.h"
+#include "support/XScreen.h"
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
 
 namespace qm {
 namespace {
@@ -165,6 +170,83 @@ TEST_F(SoundCommand, AKilledRecordingWithSoundRepairsToBothStreams) {
     const std::vector<int16_t> samples = test::DecodeSound(file, false);
     EXPECT_GT(double(samples.size()) / 48000, 1.0);
     EXPECT_EQ(RunTool({"repair", file}).ExitCode, 0);
+  }
+}
+
+// A white frame shown at the instant a click is heard, several times: in the file the click
+// lies within a frame period of the white frame, at the start as at the end.
+TEST_F(SoundCommand, AClickAndTheWhiteFrameShownWithItStayTogether) {
+  if (!SoundServer()) GTEST_SKIP() << "no sound server";
+  test::XScreen screen;
+  ASSERT_TRUE(screen.Ok());
+  const Rect area{0, 0, 160, 120};
+  const auto black = [](int32_t, int32_t) { return test::Colour(0); };
+  screen.Show(area, black);
+  const pa_sample_spec spec = {PA_SAMPLE_S16LE, 48000, 2};
+  pa_buffer_attr attr = {uint32_t(-1), 4800, uint32_t(-1), uint32_t(-1), uint32_t(-1)};
+  int error = 0;
+  pa_simple* player = pa_simple_new(nullptr, "quillmark-test", PA_STREAM_PLAYBACK, nullptr, "click",
+                                    &spec, nullptr, &attr, &error);
+  ASSERT_NE(player, nullptr) << pa_strerror(error);
+  const std::vector<int16_t> quiet(960, 0);
+  std::vector<int16_t> click(960);
+  for (size_t i = 0; i < click.size(); ++i) click[i] = int16_t(i / 2 % 24 < 12 ? 20000 : -20000);
+  const auto play = [&](const std::vector<int16_t>& block, int times) {
+    for (int i = 0; i < times; ++i) pa_simple_write(player, block.data(), block.size() * 2, &error);
+  };
+
+  const QString file = Path(QStringLiteral("sync.avi"));
+  QProcess tool;
+  test::StartTool(tool, {"record", file, "--area", "0,0,160,120", "--fps", "10", "--codec", "DIB",
+                         "--every-frame", "--seconds", "7", "--sound", "desktop", "--quiet"});
+  play(quiet, 100);
+  constexpr int kClicks = 4;
+  for (int k = 0; k < kClicks; ++k) {
+    play(quiet, 50 + 13 * k);
+    // What is written now is heard after the latency: the white frame comes then.
+    const pa_usec_t latency = pa_simple_get_latency(player, &error);
+    const auto heard = std::chrono::steady_clock::now() + std::chrono::microseconds(latency);
+    play(click, 1);
+    std::this_thread::sleep_until(heard);
+    screen.Show(area, [](int32_t, int32_t) { return test::Colour(0xFFFFFF); });
+    play(quiet, 40);
+    screen.Clear();
+    screen.Show(area, black);
+  }
+  play(quiet, 50);
+  pa_simple_free(player);
+  const ProcessResult run = test::FinishTool(tool);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+
+  std::vector<QByteArray> frames;
+  QString errors;
+  ASSERT_TRUE(MediaProbe::DecodeBgr24(file, 160, 120, frames, &errors)) << errors.toStdString();
+  const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid && !frames.empty()) << video.Error.toStdString();
+  const double period = video.Duration / double(frames.size());
+  std::vector<double> shown;
+  for (size_t i = 1; i < frames.size(); ++i)
+    if (uint8_t(frames[i][0]) > 200 && uint8_t(frames[i - 1][0]) < 50)
+      shown.push_back(double(i) * period);
+  const std::vector<int16_t> sound = test::DecodeSound(file, false);
+  std::vector<double> heard;
+  size_t quietSince = 0;
+  for (size_t i = 0; i < sound.size(); ++i) {
+    if (std::abs(sound[i]) < 5000) continue;
+    if (i - quietSince > 4800) heard.push_back(double(i) / 48000);
+    quietSince = i;
+  }
+  ASSERT_EQ(shown.size(), size_t(kClicks));
+  ASSERT_EQ(heard.size(), size_t(kClicks));
+  // The white picture came up between the grab of the frame before and of the first white
+  // one: the click, in step, lies in that span; it may stray from it by a frame period.
+  for (int k = 0; k < kClicks; ++k) {
+    const double at = heard[size_t(k)];
+    const double upTo = shown[size_t(k)];
+    const double from = upTo - period;
+    const double offset = at > upTo ? at - upTo : at < from ? from - at : 0;
+    EXPECT_LE(offset, period) << "click " << k << " heard at " << at << " s, shown from " << from
+                              << " to " << upTo << " s";
   }
 }
 

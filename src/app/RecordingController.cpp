@@ -213,6 +213,8 @@ void RecordingController::StartRecording() {
   info.ShowCursor = job.ShowCursor;
   info.FollowCursor = job.FollowCursor;
   info.FramesPerSecond = uint16_t(std::clamp(job.FramesPerSecond, 1, 32));
+  info.Sound = job.Sound;
+  info.SoundFormat = job.SoundFormat;
 
   const int id = ++recorderId_;
   const QString file = outputFile_;

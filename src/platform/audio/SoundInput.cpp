@@ -13,9 +13,9 @@ namespace {
 
 const pa_sample_spec kSpec = {PA_SAMPLE_S16LE, uint32_t(SoundInput::kRate),
                               uint8_t(SoundInput::kChannels)};
-// Blocks of 10 ms: the delay between the sound and the file stays small, and the server is
-// woken rarely enough.
-constexpr uint32_t kFragmentBytes = SoundInput::kRate / 100 * SoundInput::kChannels * 2;
+// Blocks of 20 ms: the delay between the sound and the file stays well below a frame period,
+// and the client is woken rarely.
+constexpr uint32_t kFragmentBytes = SoundInput::kRate / 50 * SoundInput::kChannels * 2;
 
 QString ServerError(pa_context* context) {
   return QString::fromUtf8(pa_strerror(pa_context_errno(context)));

@@ -14,7 +14,7 @@ import tempfile
 SECONDS = float(os.environ.get("QM_BENCH_SECONDS", "10"))
 REPEAT = int(os.environ.get("QM_BENCH_REPEAT", "3"))
 FPS = 15
-AREA = (0, 0, 640, 480)
+AREA = (0, 0, 1920, 1080)  # the whole screen of scripts/bench
 
 
 def children_cpu():

@@ -74,6 +74,9 @@ bool SoundEncoder::Open(SoundCodec codec) {
   context->sample_rate = kRate;
   context->bit_rate = kMp3BitRate;
   context->sample_fmt = AV_SAMPLE_FMT_S16P;
+  // LAME's faster search (its -q 7): at 128 kbit/s a screen's voice and sounds lose nothing one
+  // hears, and the encoder costs about half as much beside the pictures.
+  context->compression_level = 7;
   av_channel_layout_default(&context->ch_layout, kChannels);
   if (avcodec_open2(context, lame, nullptr) < 0 || context->frame_size != kMp3FrameSamples)
     return false;

@@ -27,6 +27,12 @@ _quillmark_capture() {
       mapfile -t COMPREPLY < <(compgen -W \
         "$("$tool" codecs 2>/dev/null | cut -f1 | grep -v '^$')" -- "$cur")
       return ;;
+    --sound)
+      mapfile -t COMPREPLY < <(compgen -W "desktop mic both" -- "$cur")
+      return ;;
+    --sound-codec)
+      mapfile -t COMPREPLY < <(compgen -W "pcm mp3" -- "$cur")
+      return ;;
     --area | --fps | --seconds | --quality)
       return ;;
   esac

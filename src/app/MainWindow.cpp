@@ -28,6 +28,7 @@
 #include "app/CapThreadRecorder.h"
 #include "app/CompressorOptions.h"
 #include "app/SettingsStore.h"
+#include "app/SoundMeter.h"
 #include "area/SelectionScreen.h"
 #include "common/CommonParams.h"
 #include "common/Product.h"
@@ -275,6 +276,26 @@ QWidget* MainWindow::BuildVideoPage() {
   playResult_ = new QCheckBox(QStringLiteral("Play the video result when ready"));
   playResult_->setChecked(true);
   layout->addWidget(playResult_);
+  sound_ = new QGroupBox(QStringLiteral("Record sound"));
+  sound_->setObjectName(QStringLiteral("gbRecordSound"));
+  sound_->setCheckable(true);
+  sound_->setChecked(false);
+  auto* soundRow = new QHBoxLayout(sound_);
+  soundSource_ = new QComboBox;
+  soundSource_->setObjectName(QStringLiteral("cbSoundSource"));
+  soundSource_->addItems(
+      {QStringLiteral("Desktop sound"), QStringLiteral("Microphone"), QStringLiteral("Both")});
+  soundCodec_ = new QComboBox;
+  soundCodec_->setObjectName(QStringLiteral("cbSoundCodec"));
+  soundCodec_->addItems({QStringLiteral("PCM"), QStringLiteral("MP3")});
+  soundMeter_ = new SoundMeter;
+  soundRow->addWidget(soundSource_);
+  soundRow->addWidget(soundCodec_);
+  soundRow->addWidget(soundMeter_, 1);
+  layout->addWidget(sound_);
+  const auto soundChanged = [this] { soundMeter_->SetChoice(SoundChoiceShown()); };
+  connect(sound_, &QGroupBox::toggled, this, soundChanged);
+  connect(soundSource_, &QComboBox::currentIndexChanged, this, soundChanged);
   layout->addStretch();
   connect(compressors_, &QComboBox::currentIndexChanged, this, &MainWindow::CompressorChanged);
   connect(configure_, &QPushButton::clicked, this, [this] {
@@ -387,6 +408,8 @@ void MainWindow::LockRecordingSettings() {
   if (compressors_->isEnabled() != locked) return;
   compressors_->setEnabled(!locked);
   fps_->setEnabled(!locked);
+  soundSource_->setEnabled(!locked);
+  soundCodec_->setEnabled(!locked);
   areaPage_->setEnabled(!locked);
   configure_->setEnabled(!locked && compressors_->currentIndex() > 0 &&
                          writer_->Compressor().CanConfigure());
@@ -418,6 +441,9 @@ void MainWindow::ApplySettings(const Settings& settings) {
   fps_->setValue(settings.fps);
   startDelay_->setValue(settings.startDelay);
   playResult_->setChecked(settings.playResult);
+  sound_->setChecked(settings.recordSound > 0);
+  soundSource_->setCurrentIndex(std::clamp(settings.recordSound, 1, 3) - 1);
+  soundCodec_->setCurrentIndex(std::clamp(settings.soundCodec, 0, 1));
   pictureType_->setCurrentIndex(settings.pictureType >= 0 &&
                                         settings.pictureType < pictureType_->count()
                                     ? settings.pictureType
@@ -438,6 +464,8 @@ Settings MainWindow::CurrentSettings() const {
   settings.fps = fps_->value();
   settings.startDelay = startDelay_->value();
   settings.playResult = playResult_->isChecked();
+  settings.recordSound = sound_->isChecked() ? soundSource_->currentIndex() + 1 : 0;
+  settings.soundCodec = soundCodec_->currentIndex();
   settings.pictureType = pictureType_->currentIndex();
   settings.jpgQuality = jpgSlider_->value();
   settings.outputFolder = outputFolder_;
@@ -604,7 +632,21 @@ RecordingJob MainWindow::Job() {
           .ShowCursor = area.ShowCursor,
           .FollowCursor = area.EffectiveFollow(),
           .FramesPerSecond = fps_->value(),
-          .OutputFolder = outputFolder_};
+          .OutputFolder = outputFolder_,
+          .Sound = SoundChoiceShown(),
+          .SoundFormat = soundCodec_->currentIndex() == 1 ? SoundCodec::Mp3 : SoundCodec::Pcm};
+}
+
+SoundChoice MainWindow::SoundChoiceShown() const {
+  if (!sound_->isChecked()) return SoundChoice::Off;
+  switch (soundSource_->currentIndex()) {
+    case 1:
+      return SoundChoice::Microphone;
+    case 2:
+      return SoundChoice::Both;
+    default:
+      return SoundChoice::Desktop;
+  }
 }
 
 int MainWindow::StartDelaySeconds() {

@@ -30,6 +30,7 @@ class MovieWriter;
 class NotifyIcon;
 class SettingsStore;
 class ShortcutEditor;
+class SoundMeter;
 class ShortcutWatcher;
 class TrayMenu;
 class UpdateChecker;
@@ -76,6 +77,8 @@ class MainWindow : public QMainWindow,
   // RecordingView
   RecordingJob Job() override;
   int StartDelaySeconds() override;
+  // The sound the "Record sound" choice names.
+  SoundChoice SoundChoiceShown() const;
   bool PlayResult() override;
   void HideToTray() override;
   void ShowFromTray() override;
@@ -160,6 +163,10 @@ class MainWindow : public QMainWindow,
   QSpinBox* fps_ = nullptr;
   QSpinBox* startDelay_ = nullptr;
   QCheckBox* playResult_ = nullptr;
+  QGroupBox* sound_ = nullptr;        // "Record sound", checked when on
+  QComboBox* soundSource_ = nullptr;  // "Desktop sound", "Microphone", "Both"
+  QComboBox* soundCodec_ = nullptr;
+  SoundMeter* soundMeter_ = nullptr;
   QComboBox* pictureType_ = nullptr;
   QGroupBox* jpgQuality_ = nullptr;
   QSlider* jpgSlider_ = nullptr;

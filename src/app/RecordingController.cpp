@@ -226,6 +226,8 @@ void RecordingController::StartRecording() {
   // areas are parts of it.
   if (source && job.Area == CaptureLib::ScreenBounds() && source->Bounds().Width() > 0)
     info.Area = source->Bounds();
+  info.Sound = job.Sound;
+  info.SoundFormat = job.SoundFormat;
 
   const int id = ++recorderId_;
   const QString file = outputFile_;

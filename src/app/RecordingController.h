@@ -21,6 +21,8 @@ struct RecordingJob {
   bool FollowCursor = true;  // already false in object mode
   int FramesPerSecond = 15;
   QString OutputFolder;  // ends in "/"
+  SoundChoice Sound = SoundChoice::Off;
+  SoundCodec SoundFormat = SoundCodec::Pcm;
 };
 
 // What the controller asks of the window. User-interface thread only.

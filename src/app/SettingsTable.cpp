@@ -45,6 +45,8 @@ const SettingRow kTable[] = {
   {.section = "Video",        .name = "FPS",                    .kind = K::Integer, .fallback = "4",          .min = 1, .max = 32,  .field = &S::fps},
   {.section = "Video",        .name = "Start delay",            .kind = K::Integer, .fallback = "3",          .min = 0, .max = 60,  .field = &S::startDelay},
   {.section = "Video",        .name = "PlayResult",             .kind = K::Bool,    .fallback = "1",                                .field = &S::playResult},
+  {.section = "Video",        .name = "Record sound",           .kind = K::Integer, .fallback = "0",          .min = 0, .max = 3,   .field = &S::recordSound},
+  {.section = "Video",        .name = "Sound codec",            .kind = K::Integer, .fallback = "0",          .min = 0, .max = 1,   .field = &S::soundCodec},
   {.section = "Picture",      .name = "Picture type",           .kind = K::Integer, .fallback = "0",                                .field = &S::pictureType},
   {.section = "Picture",      .name = "JPG Quality",            .kind = K::Integer, .fallback = "17",         .min = 0, .max = 24,  .field = &S::jpgQuality},
   {.section = "Folder",       .name = "Output Folder",          .kind = K::Text,    .fallback = nullptr,                            .field = &S::outputFolder, .computed = &DefaultOutputFolder},

@@ -22,6 +22,8 @@ struct Settings {
   int fps = 0;
   int startDelay = 0;
   bool playResult = false;
+  int recordSound = 0;  // 0 none, 1 the desktop's, 2 the microphone, 3 both
+  int soundCodec = 0;   // 0 PCM, 1 MP3
   int pictureType = 0;  // an index of the picture type list
   int jpgQuality = 0;
   QString outputFolder;  // ends in "/"

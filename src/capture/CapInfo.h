@@ -8,6 +8,8 @@
 
 #include "common/Rect.h"
 #include "common/ScreenSource.h"
+#include "platform/audio/SoundEncoder.h"
+#include "platform/audio/SoundInput.h"
 
 class QObject;
 
@@ -41,6 +43,7 @@ struct RecordingFigures {
   uint32_t Frames = 0;    // frames in the file
   int64_t Bytes = 0;      // the file's length
   uint32_t CaughtUp = 0;  // frames taken more than a frame period late
+  int SoundPeak = -1;     // the loudest sound sample since the last look, 0 to 32767; -1 without
 };
 
 // The job record of one recording, copied into the capture thread before it starts.
@@ -53,6 +56,8 @@ struct CapInfo {
   bool FollowCursor = false;                    // move the fixed-size area with the cursor
   uint16_t FramesPerSecond = 15;                // 1 to 32
   bool EveryFrame = false;                      // write repeated frames whole, not empty
+  SoundChoice Sound = SoundChoice::Off;         // the sound recorded with the pictures
+  SoundCodec SoundFormat = SoundCodec::Pcm;     // its codec in the file
   std::function<void(const QString&)> OnError;  // the reason of a failed recording; may be empty
   std::shared_ptr<ScreenSource> Source;  // a screen-cast stream to record; null: the X screen
 };

@@ -7,7 +7,10 @@
 #include <optional>
 
 #include "capture/CaptureLib.h"
+#include "capture/SoundTrack.h"
 #include "capture/WriterThread.h"
+#include "common/UserMessages.h"
+#include "platform/audio/SoundInput.h"
 #include "platform/clock/TickClock.h"
 #include "video/AviWriter.h"
 #include "video/MovieWriter.h"
@@ -60,6 +63,10 @@ void CapThread::Continue() {
   if (waiting_) {
     segmentStart_ = clock_.Now();
     nowTick_ = segmentStart_;
+    // The segment's first frame is taken a period from now, where the file goes on.
+    if (sound_)
+      sound_->Begin(SoundInput::NowMicroseconds(),
+                    int64_t(activeTime_) * 1000 - PeriodMicroseconds());
   }
   pauseWake_.notify_all();
 }
@@ -87,6 +94,10 @@ RecordingFigures CapThread::Figures() const {
   RecordingFigures figures;
   figures.ActiveMs = active_;
   figures.CaughtUp = caughtUp_;
+  {
+    std::lock_guard lock(pauseMutex_);
+    if (sound_) figures.SoundPeak = sound_->TakePeak();
+  }
   std::lock_guard lock(pipeMutex_);
   figures.Frames = pipe_ ? pipe_->FramesWritten() : framesDone_.load();
   figures.Bytes = pipe_ ? pipe_->BytesWritten() : bytesDone_.load();
@@ -146,6 +157,32 @@ bool CapThread::Record(QString& reason) {
 
   if (!info_.Writer) return false;
   MovieWriter& writer = *info_.Writer;
+
+  // The sound, when asked for: a recording without it (no server, no device, no encoder)
+  // goes on with its pictures alone, and says so once.
+  std::shared_ptr<SoundTrack> track;
+  SoundInput input;
+  if (info_.Sound != SoundChoice::Off) {
+    track = std::make_shared<SoundTrack>(info_.Sound == SoundChoice::Both ? 2 : 1);
+    const bool started = input.Start(
+        info_.Sound,
+        [track](int in, const int16_t* samples, size_t frames, int64_t first) {
+          track->Push(in, samples, frames, first);
+        },
+        [track](int in, const QString& why) {
+          track->Lose(in);
+          ShowMessage(QStringLiteral("No sound: ") + why);
+        });
+    if (!started) {
+      ShowMessage(QStringLiteral("No sound: ") + input.Failure());
+      track.reset();
+    } else if (!writer.WantSound(info_.SoundFormat)) {
+      ShowMessage(QStringLiteral("No sound: the MP3 encoder is not available"));
+      input.Stop();
+      track.reset();
+    }
+  }
+
   if (!writer.Open(info_.FileName, settings)) {
     // The writer names the cause (a size the compressor refuses, a spool it cannot make).
     reason = writer.OpenFailure().isEmpty() ? QString::fromLatin1(kCannotCreate) + info_.FileName
@@ -154,8 +191,19 @@ bool CapThread::Record(QString& reason) {
   }
 
   bool stepFailed = false;
+  std::function<bool()> pump;
+  if (track) {
+    pump = [&writer, track] {
+      std::vector<int16_t> samples;
+      const size_t frames = track->Take(samples, SoundInput::NowMicroseconds());
+      return frames == 0 || writer.AddSound(samples.data(), frames);
+    };
+    std::lock_guard lock(pauseMutex_);
+    sound_ = track;
+  }
   {
-    WriterThread pipe(writer, [this] { return paused_ || stopRequested_; });
+    WriterThread pipe(
+        writer, [this] { return paused_ || stopRequested_; }, pump);
     SetPipe(&pipe);
     try {
       RunLoop(pipe);
@@ -178,6 +226,25 @@ bool CapThread::Record(QString& reason) {
     }
   }
 
+  // The sound lasts as long as the pictures: the rest of it, silence where none came.
+  if (track) {
+    input.Stop();
+    {
+      std::lock_guard lock(pauseMutex_);
+      sound_.reset();
+    }
+    if (!stepFailed) {
+      try {
+        std::vector<int16_t> samples;
+        const size_t frames = track->Finish(samples, uint64_t(activeTime_) * 48);
+        if ((frames > 0 && !writer.AddSound(samples.data(), frames)) || !writer.EndSound())
+          EndBy(writer.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed);
+      } catch (...) {
+        stepFailed = true;
+      }
+    }
+  }
+
   // The file lasts exactly as long as the recording was active: its frames spread over the
   // active time. Without a frame (or without active time) 0 keeps the requested rate.
   frameTally_ = writer.Frame().FrameNumber;
@@ -196,6 +263,11 @@ void CapThread::RunLoop(WriterThread& pipe) {
   uint32_t NextFrame = 1;
   segmentStart_ = clock_.Now();
   nowTick_ = segmentStart_;
+  {
+    // The first frame, taken a period from now, is the start of the file and of its sound.
+    std::lock_guard lock(pauseMutex_);
+    if (sound_) sound_->Begin(SoundInput::NowMicroseconds(), -PeriodMicroseconds());
+  }
   lastCheckpoint_ = segmentStart_;
   checkpointed_ = false;
 
@@ -219,6 +291,7 @@ void CapThread::RunLoop(WriterThread& pipe) {
       grabber_->ForgetChanges();
       std::unique_lock lock(pauseMutex_);
       if (paused_) {
+        if (sound_) sound_->Pause(SoundInput::NowMicroseconds());
         activeTime_ += nowTick_ - segmentStart_;
         active_ = activeTime_;
         NextFrame = 1;
@@ -285,6 +358,10 @@ void CapThread::TakeFrame(WriterThread& pipe) {
   if (pipe.Submit(step)) ++taken_;
   if (!grabbed)
     EndBy(grabber_->SharingEnded() ? CaptureEnd::SharingEnded : CaptureEnd::ScreenUnreadable);
+}
+
+int64_t CapThread::PeriodMicroseconds() const {
+  return 1000000 / std::max<int64_t>(info_.FramesPerSecond, 1);
 }
 
 void CapThread::EndBy(CaptureEnd end) {

@@ -14,6 +14,7 @@
 namespace qm {
 
 class CaptureLib;
+class SoundTrack;
 class TickClock;
 class WriterThread;
 
@@ -87,6 +88,8 @@ class CapThread {
   void EndBy(CaptureEnd end);
   void ReportError(const QString& reason);
   void PostCapDone();
+  // The frame period in microseconds.
+  int64_t PeriodMicroseconds() const;
 
   TickClock& clock_;
   std::thread worker_;
@@ -123,6 +126,9 @@ class CapThread {
 
   mutable std::mutex pipeMutex_;  // guards pipe_
   WriterThread* pipe_ = nullptr;
+
+  // The sound of the running recording, when it has one; guarded by pauseMutex_.
+  std::shared_ptr<SoundTrack> sound_;
 };
 
 }  // namespace qm

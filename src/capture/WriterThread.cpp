@@ -30,10 +30,12 @@ void LowerCurrentThreadPriority() {
   setpriority(PRIO_PROCESS, id_t(tid), std::min(nice + 5, 19));
 }
 
-WriterThread::WriterThread(MovieWriter& writer, std::function<bool()> interrupted)
+WriterThread::WriterThread(MovieWriter& writer, std::function<bool()> interrupted,
+                           std::function<bool()> sound)
     : writer_(writer),
       inPlace_(writer.Compressor().CurrentCode() == 0),
-      interrupted_(std::move(interrupted)) {
+      interrupted_(std::move(interrupted)),
+      sound_(std::move(sound)) {
   // The spare has the shape of the compressor's bitmap; it never lies in the file's stage.
   if (!inPlace_) spare_ = writer.Bitmap();
   frames_ = writer.Frame().FrameNumber;
@@ -151,6 +153,8 @@ void WriterThread::Run() {
       bool written = false;
       try {
         RunStep(step, written);
+        // The sound that came meanwhile follows the frame.
+        if (written && sound_) written = sound_();
       } catch (...) {
         error = std::current_exception();
       }
@@ -173,12 +177,16 @@ void WriterThread::Run() {
       // The rate so far, as the end computes it, once a second of active time makes it
       // meaningful; 0 keeps the requested rate.
       const uint32_t frames = writer_.Frame().FrameNumber;
+      // A recording whose pictures stand still still gets its sound.
+      const bool soundOk = !sound_ || sound_();
       writer_.Checkpoint(active < 1000 || frames == 0
                              ? 0.0L
                              : (long double)frames * 1000.0L / (long double)active);
       bytes_ = writer_.Writer().BytesWritten();
       lock.lock();
       busy_ = false;
+      if (!soundOk)
+        failure_ = writer_.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed;
       changed_.notify_all();
       continue;
     }

@@ -42,7 +42,10 @@ class WriterThread {
 
   // writer must be open; the thread starts at once. interrupted tells the capture thread's
   // waits to give up (a pause or a stop came); Nudge makes them ask it again.
-  WriterThread(MovieWriter& writer, std::function<bool()> interrupted);
+  // sound, when given, runs on the writer's thread after each frame step and at each
+  // refresh: it adds the sound that came meanwhile, and returns false when the file refused it.
+  WriterThread(MovieWriter& writer, std::function<bool()> interrupted,
+               std::function<bool()> sound = {});
   // Abandons the queue and ends the thread.
   ~WriterThread();
   WriterThread(const WriterThread&) = delete;
@@ -94,6 +97,7 @@ class WriterThread {
   MovieWriter& writer_;
   const bool inPlace_;
   const std::function<bool()> interrupted_;
+  const std::function<bool()> sound_;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;

@@ -31,6 +31,10 @@ constexpr OptionHelp kRecordOptions[] = {
    .Text = "write every frame in full, also one that repeats the frame before"},
   {.Name = "--quiet", .Value = "",
    .Text = "no progress line on a terminal's standard error"},
+  {.Name = "--sound", .Value = "desktop|mic|both",
+   .Text = "record sound too: the default output's sound, the default input, or the two mixed"},
+  {.Name = "--sound-codec", .Value = "pcm|mp3",
+   .Text = "the sound's format in the file: 16-bit PCM or MP3 (default: pcm)"},
   {.Name = "--help", .Value = "", .Text = "print this text and exit"},
 };
 
@@ -67,7 +71,9 @@ constexpr CommandHelp kCommands[] = {
               "area changed is written as an empty chunk, which players show as the frame "
               "before; --every-frame writes it in full. When standard error is a terminal, a line "
               "rewritten about once a second tells the time recorded, the file's size and the "
-              "rate achieved.",
+              "rate achieved. With --sound the file has a second stream of 48 kHz stereo sound "
+              "from the sound server, in step with the pictures; without a server or device "
+              "the recording goes on without it and says \"No sound: REASON\" once.",
    .Options = kRecordOptions},
   {.Name = "photo", .Arguments = "FILE.gif|FILE.jpg|FILE.bmp",
    .Summary = "take one picture of an area of the screen",
@@ -77,6 +83,10 @@ constexpr CommandHelp kCommands[] = {
   {.Name = "codecs", .Arguments = "",
    .Summary = "list the video compressors: code, a tab, description",
    .Details = "DIB stores uncompressed frames.",
+   .Options = kOnlyHelp},
+  {.Name = "sounds", .Arguments = "",
+   .Summary = "list the sound inputs the sound server offers: name, kind, description",
+   .Details = "A monitor hears an output; \"--sound desktop\" takes the default output's.",
    .Options = kOnlyHelp},
   {.Name = "repair", .Arguments = "FILE.avi",
    .Summary = "complete a recording that was cut off (a crash, a power cut)",

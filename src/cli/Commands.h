@@ -10,5 +10,6 @@ int RunRecord(const QStringList& args);
 int RunCodecs(const QStringList& args);
 int RunPhoto(const QStringList& args);
 int RunRepair(const QStringList& args);
+int RunSounds(const QStringList& args);
 
 }  // namespace qm::cli

@@ -22,6 +22,7 @@
 #include "cli/Commands.h"
 #include "cli/ScreenChoice.h"
 #include "common/CommonParams.h"
+#include "platform/audio/SoundInput.h"
 #include "video/AviCompress.h"
 #include "video/AviRepair.h"
 #include "video/MovieWriter.h"
@@ -39,6 +40,8 @@ struct RecordOptions : CaptureOptions {
   QString Codec = QStringLiteral("MP42");
   bool EveryFrame = false;
   bool Quiet = false;
+  SoundChoice Sound = SoundChoice::Off;
+  std::optional<SoundCodec> SoundFormat;
 };
 
 RecordOptions ParseRecordOptions(const QStringList& args) {
@@ -55,10 +58,30 @@ RecordOptions ParseRecordOptions(const QStringList& args) {
       options.EveryFrame = true;
     else if (arg == QLatin1String("--quiet"))
       options.Quiet = true;
-    else
+    else if (arg == QLatin1String("--sound")) {
+      const QString value = OptionValue(args, i);
+      if (value == QLatin1String("desktop"))
+        options.Sound = SoundChoice::Desktop;
+      else if (value == QLatin1String("mic"))
+        options.Sound = SoundChoice::Microphone;
+      else if (value == QLatin1String("both"))
+        options.Sound = SoundChoice::Both;
+      else
+        throw UsageError("--sound takes desktop, mic or both, not " + value.toStdString());
+    } else if (arg == QLatin1String("--sound-codec")) {
+      const QString value = OptionValue(args, i);
+      if (value == QLatin1String("pcm"))
+        options.SoundFormat = SoundCodec::Pcm;
+      else if (value == QLatin1String("mp3"))
+        options.SoundFormat = SoundCodec::Mp3;
+      else
+        throw UsageError("--sound-codec takes pcm or mp3, not " + value.toStdString());
+    } else
       TakeCaptureArgument(args, i, options, "record");
   }
   RequireFile(options, "record");
+  if (options.SoundFormat && options.Sound == SoundChoice::Off)
+    throw UsageError("--sound-codec needs --sound");
   // The file is an AVI file whatever its name says: a name that promises anything else is
   // refused.
   if (!options.File.endsWith(QStringLiteral(".avi"), Qt::CaseInsensitive))
@@ -235,6 +258,8 @@ int RunRecord(const QStringList& args) {
   info.FramesPerSecond = uint16_t(options.Fps);
   info.EveryFrame = options.EveryFrame;
   info.Source = screen.Source;
+  info.Sound = options.Sound;
+  info.SoundFormat = options.SoundFormat.value_or(SoundCodec::Pcm);
   info.OnError = [&](const QString& reason) {
     failure = QStringLiteral("Error: ") + reason;
     loop.quit();
@@ -288,6 +313,23 @@ int RunRepair(const QStringList& args) {
   }
   std::printf("%s\n", result.Message.toLocal8Bit().constData());
   std::fflush(stdout);
+  return kExitOk;
+}
+
+int RunSounds(const QStringList& args) {
+  if (!args.isEmpty()) throw UsageError("sounds takes no arguments");
+  std::vector<SoundDevice> devices;
+  QString failure;
+  if (!SoundInput::List(devices, failure)) {
+    PrintError(QStringLiteral("No sound: ") + failure);
+    return kExitFailed;
+  }
+  for (const SoundDevice& device : devices) {
+    const QString line = device.Name + QLatin1Char('\t') +
+                         (device.Monitor ? QStringLiteral("monitor") : QStringLiteral("input")) +
+                         QLatin1Char('\t') + device.Description;
+    std::printf("%s\n", line.toLocal8Bit().constData());
+  }
   return kExitOk;
 }
 

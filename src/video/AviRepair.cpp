@@ -25,11 +25,18 @@ namespace {
 constexpr int64_t kHeaderRegion = 6148;  // up to the first frame chunk
 constexpr int64_t kMovi = AviWriter::kFirstMovi;
 constexpr int kEntry = 16;
+// Where a file with sound has the fields of its sound stream.
+constexpr int kSoundList = 4332;
+constexpr int kSoundHeader = 4352;
+constexpr int kSoundFormat = 4416;
+constexpr uint32_t kSoundCode = MakeFourCC("01wb");
 
+// One chunk of the stream data: a frame of the pictures, or of the sound.
 struct Frame {
   int64_t Position = 0;  // of the chunk's code
   uint32_t Size = 0;
   bool Key = false;
+  bool Sound = false;
 };
 
 struct Part {
@@ -39,7 +46,15 @@ struct Part {
   int64_t IndexAt = -1;  // its "ix00", when the writer finished the part
   uint32_t IndexBytes = 0;
   uint32_t IndexEntries = 0;
+  int64_t SoundIndexAt = -1;  // its "ix01"
+  uint32_t SoundIndexBytes = 0;
+  uint32_t SoundIndexEntries = 0;
+  uint32_t Sounds = 0;  // of the frames, those of the sound
 };
+
+uint32_t Count(const Part& part, bool sound) {
+  return sound ? part.Sounds : uint32_t(part.Frames.size()) - part.Sounds;
+}
 
 Part MakePart(int64_t riff, int64_t movi) {
   Part part;
@@ -55,13 +70,23 @@ struct Field {
 };
 // clang-format off
 const Field kFixed[] = {
-    {0, MakeFourCC("RIFF")}, {8, MakeFourCC("AVI ")}, {12, MakeFourCC("LIST")}, {16, 6116},
-    {20, MakeFourCC("hdrl")}, {24, MakeFourCC("avih")}, {28, 56}, {44, 0x110}, {56, 1},
+    {0, MakeFourCC("RIFF")}, {8, MakeFourCC("AVI ")}, {12, MakeFourCC("LIST")},
+    {20, MakeFourCC("hdrl")}, {24, MakeFourCC("avih")}, {28, 56}, {44, 0x110},
     {88, MakeFourCC("LIST")}, {92, 4236}, {96, MakeFourCC("strl")}, {100, MakeFourCC("strh")},
     {104, 56}, {108, MakeFourCC("vids")}, {128, 10000}, {164, MakeFourCC("strf")}, {168, 40},
-    {216, 4112}, {4332, MakeFourCC("LIST")}, {4336, 260}, {4340, MakeFourCC("odml")},
+    {216, 4112},
+};
+// Those behind the video stream's list: a file with sound has them after the sound's.
+const Field kFixedBehind[] = {
+    {4332, MakeFourCC("LIST")}, {4336, 260}, {4340, MakeFourCC("odml")},
     {4344, MakeFourCC("dmlh")}, {4348, 248}, {4600, MakeFourCC("JUNK")}, {4604, 1528},
     {6136, MakeFourCC("LIST")}, {6144, MakeFourCC("movi")},
+};
+// The sound stream's list.
+const Field kFixedSound[] = {
+    {4332, MakeFourCC("LIST")}, {4336, uint32_t(AviWriter::kSoundListBytes - 8)},
+    {4340, MakeFourCC("strl")}, {4344, MakeFourCC("strh")}, {4348, 56},
+    {4352, MakeFourCC("auds")}, {4408, MakeFourCC("strf")}, {4450, 4112},
 };
 // clang-format on
 
@@ -94,10 +119,22 @@ class Repairer {
     size_ = file_.Size();
     const QString notOurs =
         fileName_ + QStringLiteral(" is not a recording of Quillmark; left unchanged.");
+    header_.resize(size_t(kHeaderRegion));
     if (size_ < kHeaderRegion || !file_.ReadAt(0, header_.data(), header_.size()))
       return Refuse(notOurs);
+    // A file with sound has its sound stream's list behind the video's, and the rest later.
+    sound_ = U32(56) == 2;
+    if (U32(56) != 1 && !sound_) return Refuse(notOurs);
+    shift_ = sound_ ? AviWriter::kSoundListBytes : 0;
+    header_.resize(size_t(Region()));
+    if (size_ < Region() || !file_.ReadAt(0, header_.data(), header_.size()))
+      return Refuse(notOurs);
+    if (U32(16) != 6116 + shift_) return Refuse(notOurs);
     for (const Field& field : kFixed)
       if (U32(field.At) != field.Value) return Refuse(notOurs);
+    for (const Field& field : kFixedBehind)
+      if (U32(field.At + int(shift_)) != field.Value) return Refuse(notOurs);
+    if (sound_ && !SoundHeaderIsOurs()) return Refuse(notOurs);
     const uint32_t superIndex = U32(212);
     if (superIndex != MakeFourCC("JUNK") && superIndex != MakeFourCC("indx"))
       return Refuse(notOurs);
@@ -144,15 +181,68 @@ class Repairer {
 
  private:
   uint32_t U32(int at) const { return GetLE32(header_.data() + at); }
+  uint32_t U32(int64_t at) const { return GetLE32(header_.data() + at); }
+  // The header region, the first "movi" and the extended header's count, by layout.
+  int64_t Region() const { return kHeaderRegion + shift_; }
+  int64_t Movi() const { return kMovi + shift_; }
+  int64_t ExtendedHeaderAt() const { return AviWriter::kExtendedHeaderAt + shift_; }
+
+  // The sound stream's list as the writer makes it: PCM (a format of 18 bytes and a pad) or a
+  // compressed format of 30 bytes whose chunks are one unit each.
+  bool SoundHeaderIsOurs() {
+    for (const Field& field : kFixedSound)
+      if (U32(field.At) != field.Value) return false;
+    const uint32_t index = U32(kSoundList + 114);
+    if (index != MakeFourCC("JUNK") && index != MakeFourCC("indx")) return false;
+    const uint16_t tag = GetLE16(header_.data() + kSoundFormat);
+    const uint16_t block = GetLE16(header_.data() + kSoundFormat + 12);
+    if (block == 0) return false;
+    if (tag == 1) {
+      soundBlock_ = block;
+      return U32(kSoundFormat - 4) == 18 && U32(kSoundFormat + 18) == MakeFourCC("JUNK") &&
+             U32(kSoundFormat + 22) == 4;
+    }
+    soundBlock_ = 0;
+    return U32(kSoundFormat - 4) == 30;
+  }
+
+  // The sound's length in its stream's units: sample blocks of PCM, else chunks.
+  uint64_t SoundUnits(const Part& part) const {
+    uint64_t units = 0;
+    for (const Frame& frame : part.Frames)
+      if (frame.Sound) units += soundBlock_ ? frame.Size / soundBlock_ : 1;
+    return units;
+  }
+  uint64_t SoundUnits() const {
+    uint64_t units = 0;
+    for (const Part& part : parts_) units += SoundUnits(part);
+    return units;
+  }
+  uint32_t LargestSound() const {
+    uint32_t largest = 0;
+    for (const Part& part : parts_)
+      for (const Frame& frame : part.Frames)
+        if (frame.Sound) largest = std::max(largest, frame.Size);
+    return largest;
+  }
+  // The indexes a part of these chunks has at its end.
+  int64_t PartIndexBytes(int64_t frames, int64_t sounds, bool first) const {
+    return 32 + 8 * frames + (sound_ ? 32 + 8 * sounds : 0) +
+           (first ? 8 + int64_t(kEntry) * (frames + sounds) : 0);
+  }
 
   // A file that went through Close (or through a repair) once, and that nothing has cut short
   // since.
   bool Complete() {
     if (U32(212) == MakeFourCC("indx")) return CompleteOpenDml();
-    const int64_t moviEnd = kMovi + 8 + int64_t(U32(6140));
+    const int64_t moviEnd = Movi() + 8 + int64_t(U32(Movi() + 4));
     uint8_t idx1[8];
     if (moviEnd + 8 > size_ || !file_.ReadAt(moviEnd, idx1, 8)) return false;
-    return GetLE32(idx1) == MakeFourCC("idx1") && GetLE32(idx1 + 4) == U32(48) * uint64_t(kEntry) &&
+    // With sound the index has the sound's entries too, in between.
+    const uint64_t entries = GetLE32(idx1 + 4);
+    const bool counted = sound_ ? entries % kEntry == 0 && entries >= U32(48) * uint64_t(kEntry)
+                                : entries == U32(48) * uint64_t(kEntry);
+    return GetLE32(idx1) == MakeFourCC("idx1") && counted &&
            moviEnd + 8 + int64_t(GetLE32(idx1 + 4)) == size_ && int64_t(U32(4)) + 8 == size_ &&
            U32(140) == U32(48);
   }
@@ -184,7 +274,7 @@ class Repairer {
       frames += indexFrames;
       riff = end;
     }
-    return riff == size_ && frames == U32(140) && frames == U32(int(AviWriter::kExtendedHeaderAt));
+    return riff == size_ && frames == U32(140) && frames == U32(ExtendedHeaderAt());
   }
 
   // The "ix00" at indexAt (indexBytes long, frames entries) is whole and its frames lie
@@ -218,8 +308,8 @@ class Repairer {
   // Walks the chunks as the writer appends them: frames, a part's "ix00", the first part's
   // "idx1", the next part's head. Stops at the first chunk that is cut off or unknown.
   bool Scan() {
-    parts_.assign(1, MakePart(0, kMovi));
-    int64_t at = kHeaderRegion;
+    parts_.assign(1, MakePart(0, Movi()));
+    int64_t at = Region();
     while (at + 8 <= size_) {
       uint8_t head[24];
       if (!file_.ReadAt(at, head, 8)) break;
@@ -236,25 +326,33 @@ class Repairer {
         at += 24;
         continue;
       }
+      const bool sound = sound_ && id == kSoundCode;
       if (next > size_) {
-        cutChunk_ = id == code_;
+        cutChunk_ = id == code_ || sound;
         break;
       }
       Part& part = parts_.back();
       // Every part with the indexes it gets must keep its 32-bit sizes: one that cannot is
       // not of ours.
-      const int64_t count = int64_t(part.Frames.size()) + 1;
-      if (next - part.Riff + 32 + 8 * count + (parts_.size() == 1 ? 8 + kEntry * count : 0) >
-          kMaxPart)
+      const int64_t frames = int64_t(Count(part, false)) + (sound ? 0 : 1);
+      const int64_t sounds = int64_t(Count(part, true)) + (sound ? 1 : 0);
+      if (next - part.Riff + PartIndexBytes(frames, sounds, parts_.size() == 1) > kMaxPart)
         return false;
-      if (id == code_) {
-        part.Frames.push_back(Frame{at, size, false});
+      if (id == code_ || sound) {
+        part.Frames.push_back(Frame{at, size, false, sound});
+        if (sound) ++part.Sounds;
       } else if (id == MakeFourCC("ix00") && size >= 24 && part.IndexAt < 0) {
         uint8_t entries[4];
         if (!file_.ReadAt(at + 12, entries, 4)) break;
         part.IndexAt = at;
         part.IndexBytes = size + 8;
         part.IndexEntries = GetLE32(entries);
+      } else if (sound_ && id == MakeFourCC("ix01") && size >= 24 && part.SoundIndexAt < 0) {
+        uint8_t entries[4];
+        if (!file_.ReadAt(at + 12, entries, 4)) break;
+        part.SoundIndexAt = at;
+        part.SoundIndexBytes = size + 8;
+        part.SoundIndexEntries = GetLE32(entries);
       } else if (id != MakeFourCC("idx1") || parts_.size() != 1) {
         break;
       }
@@ -266,11 +364,14 @@ class Repairer {
     // where the next part begins.
     for (size_t i = 0; i + 1 < parts_.size(); ++i) {
       const Part& part = parts_[i];
-      const int64_t frames = int64_t(part.Frames.size());
-      const int64_t end =
-          EndOfFrames(part) + 32 + 8 * frames + (i == 0 ? 8 + int64_t(kEntry) * frames : 0);
-      if (part.IndexAt != EndOfFrames(part) || part.IndexEntries != part.Frames.size() ||
+      const uint32_t frames = Count(part, false);
+      const uint32_t sounds = Count(part, true);
+      const int64_t end = EndOfFrames(part) + PartIndexBytes(frames, sounds, i == 0);
+      if (part.IndexAt != EndOfFrames(part) || part.IndexEntries != frames ||
           end != parts_[i + 1].Riff)
+        return false;
+      if (sound_ && (part.SoundIndexAt != part.IndexAt + 32 + 8 * int64_t(frames) ||
+                     part.SoundIndexEntries != sounds))
         return false;
     }
     return true;
@@ -278,7 +379,7 @@ class Repairer {
 
   uint32_t TotalFrames() const {
     uint32_t total = 0;
-    for (const Part& part : parts_) total += uint32_t(part.Frames.size());
+    for (const Part& part : parts_) total += Count(part, false);
     return total;
   }
 
@@ -297,7 +398,7 @@ class Repairer {
         uint8_t entry[kEntry];
         agrees = int64_t(fromSpool) < entries &&
                  spool_->ReadAt(int64_t(fromSpool) * kEntry, entry, kEntry) &&
-                 GetLE32(entry) == code_ &&
+                 GetLE32(entry) == (frame.Sound ? kSoundCode : code_) &&
                  GetLE32(entry + 8) == uint32_t(frame.Position - part.Movi - 8) &&
                  GetLE32(entry + 12) == frame.Size;
         if (!agrees) break;
@@ -312,6 +413,11 @@ class Repairer {
     std::vector<uint8_t> data;
     for (size_t i = 0; i < frames.size(); ++i) {
       Frame& frame = *frames[i];
+      // Every chunk of the sound stands alone.
+      if (frame.Sound) {
+        frame.Key = true;
+        continue;
+      }
       // An empty chunk repeats the frame before it and is never a key frame; every
       // uncompressed frame is one.
       bool key = frame.Size != 0;
@@ -328,7 +434,8 @@ class Repairer {
   uint32_t Largest() const {
     uint32_t largest = 0;
     for (const Part& part : parts_)
-      for (const Frame& frame : part.Frames) largest = std::max(largest, frame.Size);
+      for (const Frame& frame : part.Frames)
+        if (!frame.Sound) largest = std::max(largest, frame.Size);
     return largest;
   }
 
@@ -344,7 +451,7 @@ class Repairer {
     const int64_t endOfFrames = EndOfFrames(part);
     const std::vector<uint8_t> index = Idx1(part);
     end_ = endOfFrames + int64_t(index.size());
-    const uint32_t frames = uint32_t(part.Frames.size());
+    const uint32_t frames = TotalFrames();
     // An OpenDML file cut back to its first part becomes a classic one: its super index goes
     // back to the reserved "JUNK" it replaced.
     static const std::array<uint8_t, AviWriter::kSuperIndexSize> kZeros{};
@@ -352,30 +459,44 @@ class Repairer {
         !(file_.WriteAt(AviWriter::kSuperIndexAt, kZeros.data(), kZeros.size()) &&
           file_.WriteU32At(212, MakeFourCC("JUNK"))))
       return false;
+    if (sound_ && U32(AviWriter::kSoundSuperIndexAt - 8) == MakeFourCC("indx") &&
+        !(file_.WriteAt(AviWriter::kSoundSuperIndexAt, kZeros.data(), kZeros.size()) &&
+          file_.WriteU32At(AviWriter::kSoundSuperIndexAt - 8, MakeFourCC("JUNK"))))
+      return false;
+    if (sound_ && !WriteSoundHeader()) return false;
     return file_.WriteAt(endOfFrames, index.data(), index.size()) && file_.WriteU32At(48, frames) &&
            file_.WriteU32At(140, frames) && file_.WriteU32At(144, Largest()) &&
-           file_.WriteU32At(AviWriter::kExtendedHeaderAt, 480) &&
-           file_.WriteU32At(kMovi + 4, uint32_t(endOfFrames - kMovi - 8)) && file_.Truncate(end_) &&
-           file_.WriteU32At(4, uint32_t(end_ - 8)) && file_.SyncData();
+           file_.WriteU32At(ExtendedHeaderAt(), 480) &&
+           file_.WriteU32At(Movi() + 4, uint32_t(endOfFrames - Movi() - 8)) &&
+           file_.Truncate(end_) && file_.WriteU32At(4, uint32_t(end_ - 8)) && file_.SyncData();
+  }
+
+  // The sound stream's length and largest chunk.
+  bool WriteSoundHeader() {
+    return file_.WriteU32At(kSoundHeader + 32,
+                            uint32_t(std::min<uint64_t>(SoundUnits(), 0xFFFFFFFFu))) &&
+           file_.WriteU32At(kSoundHeader + 36, LargestSound());
   }
 
   // The "ix00" of a part, for frames whose key flags are known.
-  static std::vector<uint8_t> StandardIndex(const Part& part, uint32_t code) {
-    std::vector<uint8_t> index(32 + part.Frames.size() * 8);
+  static std::vector<uint8_t> StandardIndex(const Part& part, uint32_t code, bool sound) {
+    const uint32_t count = Count(part, sound);
+    std::vector<uint8_t> index(32 + size_t(count) * 8);
     const int64_t base = part.Movi + 8;
-    PutLE32(index.data(), MakeFourCC("ix00"));
+    PutLE32(index.data(), MakeFourCC(sound ? "ix01" : "ix00"));
     PutLE32(index.data() + 4, uint32_t(index.size() - 8));
     PutLE16(index.data() + 8, 2);
     index[11] = 1;
-    PutLE32(index.data() + 12, uint32_t(part.Frames.size()));
+    PutLE32(index.data() + 12, count);
     PutLE32(index.data() + 16, code);
     PutLE32(index.data() + 20, uint32_t(uint64_t(base)));
     PutLE32(index.data() + 24, uint32_t(uint64_t(base) >> 32));
-    for (size_t i = 0; i < part.Frames.size(); ++i) {
-      const Frame& frame = part.Frames[i];
-      uint8_t* entry = index.data() + 32 + i * 8;
+    uint8_t* entry = index.data() + 32;
+    for (const Frame& frame : part.Frames) {
+      if (frame.Sound != sound) continue;
       PutLE32(entry, uint32_t(frame.Position + 8 - base));
       PutLE32(entry + 4, frame.Key ? frame.Size : frame.Size | 0x80000000u);
+      entry += 8;
     }
     return index;
   }
@@ -387,7 +508,7 @@ class Repairer {
     for (size_t i = 0; i < part.Frames.size(); ++i) {
       uint8_t* entry = index.data() + 8 + i * kEntry;
       const Frame& frame = part.Frames[i];
-      PutLE32(entry, code_);
+      PutLE32(entry, frame.Sound ? kSoundCode : code_);
       PutLE32(entry + 4, frame.Key ? kAviKeyFrame : 0);
       PutLE32(entry + 8, uint32_t(frame.Position - part.Movi - 8));
       PutLE32(entry + 12, frame.Size);
@@ -401,7 +522,11 @@ class Repairer {
   bool FinishOpenDml() {
     // Every index stands before the first byte is written.
     std::vector<std::vector<uint8_t>> indexes;
-    for (const Part& part : parts_) indexes.push_back(StandardIndex(part, code_));
+    std::vector<std::vector<uint8_t>> soundIndexes;
+    for (const Part& part : parts_) {
+      indexes.push_back(StandardIndex(part, code_, false));
+      if (sound_) soundIndexes.push_back(StandardIndex(part, kSoundCode, true));
+    }
     const std::vector<uint8_t> idx1 = Idx1(parts_.front());
     for (size_t i = 0; i < parts_.size(); ++i) {
       Part& part = parts_[i];
@@ -411,9 +536,15 @@ class Repairer {
       const std::vector<uint8_t>& index = indexes[i];
       part.IndexAt = at;
       part.IndexBytes = uint32_t(index.size());
-      const int64_t moviEnd = at + int64_t(index.size());
-      int64_t partEnd = moviEnd;
+      int64_t moviEnd = at + int64_t(index.size());
       if (!file_.WriteAt(at, index.data(), index.size())) return false;
+      if (sound_) {
+        part.SoundIndexAt = moviEnd;
+        part.SoundIndexBytes = uint32_t(soundIndexes[i].size());
+        if (!file_.WriteAt(moviEnd, soundIndexes[i].data(), soundIndexes[i].size())) return false;
+        moviEnd += int64_t(soundIndexes[i].size());
+      }
+      int64_t partEnd = moviEnd;
       if (i == 0) {
         if (!file_.WriteAt(moviEnd, idx1.data(), idx1.size())) return false;
         partEnd += int64_t(idx1.size());
@@ -435,11 +566,28 @@ class Repairer {
       PutLE32(entry, uint32_t(uint64_t(parts_[i].IndexAt)));
       PutLE32(entry + 4, uint32_t(uint64_t(parts_[i].IndexAt) >> 32));
       PutLE32(entry + 8, parts_[i].IndexBytes);
-      PutLE32(entry + 12, uint32_t(parts_[i].Frames.size()));
+      PutLE32(entry + 12, Count(parts_[i], false));
     }
-    return file_.WriteU32At(48, uint32_t(parts_.front().Frames.size())) &&
+    if (sound_) {
+      std::array<uint8_t, AviWriter::kSuperIndexSize> soundSuper{};
+      PutLE16(soundSuper.data(), 4);
+      PutLE32(soundSuper.data() + 4, uint32_t(parts_.size()));
+      PutLE32(soundSuper.data() + 8, kSoundCode);
+      for (size_t i = 0; i < parts_.size(); ++i) {
+        uint8_t* entry = soundSuper.data() + 24 + i * 16;
+        PutLE32(entry, uint32_t(uint64_t(parts_[i].SoundIndexAt)));
+        PutLE32(entry + 4, uint32_t(uint64_t(parts_[i].SoundIndexAt) >> 32));
+        PutLE32(entry + 8, parts_[i].SoundIndexBytes);
+        PutLE32(entry + 12, uint32_t(SoundUnits(parts_[i])));
+      }
+      if (!WriteSoundHeader() ||
+          !file_.WriteAt(AviWriter::kSoundSuperIndexAt, soundSuper.data(), soundSuper.size()) ||
+          !file_.WriteU32At(AviWriter::kSoundSuperIndexAt - 8, MakeFourCC("indx")))
+        return false;
+    }
+    return file_.WriteU32At(48, Count(parts_.front(), false)) &&
            file_.WriteU32At(140, TotalFrames()) && file_.WriteU32At(144, Largest()) &&
-           file_.WriteU32At(AviWriter::kExtendedHeaderAt, TotalFrames()) &&
+           file_.WriteU32At(ExtendedHeaderAt(), TotalFrames()) &&
            file_.WriteAt(AviWriter::kSuperIndexAt, super.data(), super.size()) &&
            file_.SyncData() && file_.WriteU32At(AviWriter::kSuperIndexAt - 8, MakeFourCC("indx")) &&
            file_.SyncData();
@@ -451,7 +599,10 @@ class Repairer {
   BinaryFile* spool_ = nullptr;
   int64_t size_ = 0;
   int64_t end_ = 0;
-  std::array<uint8_t, kHeaderRegion> header_{};
+  std::vector<uint8_t> header_;
+  bool sound_ = false;
+  int64_t shift_ = 0;
+  uint32_t soundBlock_ = 0;
   uint32_t handler_ = 0;
   uint32_t code_ = 0;
   bool cutChunk_ = false;

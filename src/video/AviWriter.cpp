@@ -192,6 +192,7 @@ void AviWriter::CloseFiles() {
   spoolFolder_.Close();
   mainHeaderChunk_ = nullptr;
   streamHeaderChunk_ = nullptr;
+  soundHeaderChunk_ = nullptr;
   root_.reset();
   open_ = false;
 }
@@ -241,6 +242,12 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   streams_ = 1;
   quality_ = 10000;
   fileName_ = fileName;
+  hasSound_ = false;
+  soundHeader_.fill(0);
+  soundFormat_.fill(0);
+  soundUnits_ = 0;
+  soundChunks_ = 0;
+  largestSound_ = 0;
 
   OpenUndo undo(*this);
   const auto fail = [this](const QString& cause) {
@@ -254,6 +261,20 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   // the target, which takes the target's place once they stand.
   if (const QString problem = compressor.FrameSizeProblem(width_, height_); !problem.isEmpty())
     return fail(problem);
+  if (settings.HasAudio) {
+    // A WAVEFORMATEX: PCM without extra bytes, or a compressed format with up to 12.
+    const uint8_t* format = settings.AudioFormat.data();
+    const uint32_t extra = GetLE16(format + 16);
+    const uint16_t tag = GetLE16(format);
+    soundFormatBytes_ = 18 + extra;
+    soundBlock_ = tag == 1 ? GetLE16(format + 12) : 0;
+    if (soundFormatBytes_ > soundFormat_.size() || (tag == 1 && (extra != 0 || soundBlock_ == 0)) ||
+        GetLE16(format + 12) == 0 || GetLE32(format + 4) == 0)
+      return fail(cannotCreate);
+    std::memcpy(soundFormat_.data(), format, soundFormatBytes_);
+    hasSound_ = true;
+    streams_ = 2;
+  }
   // An existing target is replaced by renaming, so it must be a plain file we may write (a
   // device or a folder is never renamed over); a link is followed to the file it names.
   const QFileInfo target(fileName);
@@ -423,6 +444,19 @@ void AviWriter::RefreshHeaders() {
   PutLE16(strh + 50, 0);
   PutLE16(strh + 52, uint32_t(width_));
   PutLE16(strh + 54, uint32_t(height_));
+  if (!hasSound_) return;
+
+  // PCM counts sample blocks; a compressed stream counts chunks, each one frame of the
+  // encoder (nBlockAlign samples).
+  const uint8_t* format = soundFormat_.data();
+  uint8_t* auds = soundHeader_.data();
+  PutLE32(auds + 0, MakeFourCC("auds"));
+  PutLE32(auds + 20, soundBlock_ ? soundBlock_ : GetLE16(format + 12));  // scale
+  PutLE32(auds + 24, soundBlock_ ? GetLE32(format + 8) : GetLE32(format + 4));
+  PutLE32(auds + 32, uint32_t(std::min<uint64_t>(soundUnits_, 0xFFFFFFFFu)));
+  PutLE32(auds + 36, largestSound_);
+  PutLE32(auds + 40, 0xFFFFFFFFu);  // quality: the default
+  PutLE32(auds + 44, soundBlock_);
 }
 
 bool AviWriter::WriteHeaderTree() {
@@ -436,6 +470,15 @@ bool AviWriter::WriteHeaderTree() {
   streamHeaderChunk_ = &strl.AddChunk(MakeFourCC("strh"), streamHeader_.data(), 56);
   strl.AddChunk(MakeFourCC("strf"), videoFormat_.data(), 40);
   strl.AddChunk(kJunk, kZeros.data(), 4112);
+  if (hasSound_) {
+    AviList& sound = hdrl.AddList(kList, MakeFourCC("strl"));
+    soundHeaderChunk_ = &sound.AddChunk(MakeFourCC("strh"), soundHeader_.data(), 56);
+    sound.AddChunk(MakeFourCC("strf"), soundFormat_.data(), int32_t(soundFormatBytes_));
+    // Every format takes the room of the longest, so the layout stays the same.
+    if (soundFormatBytes_ < soundFormat_.size())
+      sound.AddChunk(kJunk, kZeros.data(), int32_t(soundFormat_.size() - soundFormatBytes_ - 8));
+    sound.AddChunk(kJunk, kZeros.data(), 4112);
+  }
   AviList& odml = hdrl.AddList(kList, MakeFourCC("odml"));
   odml.AddChunk(MakeFourCC("dmlh"), extendedHeader_.data(), 248);
   hdrl.AddChunk(kJunk, kZeros.data(), 1528);
@@ -533,6 +576,37 @@ bool AviWriter::AddEmptyFrame(CompressedFrame& frame) {
   return true;
 }
 
+bool AviWriter::AddSound(const uint8_t* data, uint32_t size) {
+  if (!open_ || !hasSound_ || !file_.IsOpen() || !spool_.IsOpen() || size == 0) return false;
+  // The chunk goes where the next picture would be drawn; the picture leaves the stage first.
+  RescuePicture();
+  const int64_t written = int64_t(size) + (size & 1);
+  if (!MakeRoom(8 + written, true)) return false;
+  const uint32_t code = MakeFourCC("01wb");
+  const int64_t chunkStart = file_.Position();
+  Part& part = parts_.back();
+  const int64_t spoolStart = spool_.Position();
+  if (!SpoolEntry(code, kAviKeyFrame, chunkStart - part.Movi, size)) return false;
+  uint8_t header[8];
+  PutLE32(header + 0, code);
+  PutLE32(header + 4, size);
+  static const uint8_t kPad = 0;
+  if (!file_.Write(header, sizeof header) || !file_.Write(data, size) ||
+      ((size & 1) && !file_.Write(&kPad, 1)) || !file_.Flush() || !file_.WriteTail()) {
+    DropChunk(chunkStart, spoolStart);
+    return false;
+  }
+  const uint64_t units = soundBlock_ ? size / soundBlock_ : 1;
+  soundUnits_ += units;
+  ++soundChunks_;
+  ++part.SoundChunks;
+  part.SoundUnits += units;
+  largestSound_ = std::max(largestSound_, size);
+  if (syncer_) syncer_->Note(file_.Position());
+  PlaceNextPicture();
+  return true;
+}
+
 bool AviWriter::SpoolEntry(uint32_t code, uint32_t flags, int64_t offsetInMovi, uint32_t size) {
   uint8_t entry[kIndexEntrySize];
   PutLE32(entry + 0, code);
@@ -566,7 +640,8 @@ void AviWriter::DropChunk(int64_t chunkStart, int64_t spoolStart) {
   reservedTo_ = std::min(reservedTo_, chunkStart);
   const Part& part = parts_.back();
   ReserveTo(
-      chunkStart + (parts_.size() == 1 ? Idx1Bytes(part.Frames) : StandardIndexBytes(part.Frames)),
+      chunkStart + (parts_.size() == 1 ? Idx1Bytes(part.Frames + part.SoundChunks)
+                                       : PartIndexBytes(part.Frames, part.SoundChunks, false)),
       false);
 }
 
@@ -578,34 +653,40 @@ bool AviWriter::RefuseAtLimit() {
   return false;
 }
 
-bool AviWriter::MakeRoom(int64_t chunkBytes) {
+int64_t AviWriter::PartIndexBytes(int64_t frames, int64_t soundChunks, bool first) const {
+  return StandardIndexBytes(frames) + (hasSound_ ? StandardIndexBytes(soundChunks) : 0) +
+         (first ? Idx1Bytes(frames + soundChunks) : 0);
+}
+
+bool AviWriter::MakeRoom(int64_t chunkBytes, bool sound) {
   // Each part stays within the RIFF limit with the indexes it still needs (the first part
   // keeps room for its "ix00" as well, in case the recording goes on past it), and the
   // whole file within the size limit: a frame that does not fit is refused before anything
   // of it is written, so the Close that follows still completes a valid file.
   const Part& part = parts_.back();
   const int64_t end = file_.Position() + chunkBytes;
-  const int64_t frames = int64_t(part.Frames) + 1;
+  const int64_t frames = int64_t(part.Frames) + (sound ? 0 : 1);
+  const int64_t chunks = int64_t(part.SoundChunks) + (sound ? 1 : 0);
   const bool first = parts_.size() == 1;
-  const int64_t partLength =
-      end - part.Riff + StandardIndexBytes(frames) + (first ? Idx1Bytes(frames) : 0);
+  const int64_t partLength = end - part.Riff + PartIndexBytes(frames, chunks, first);
   if (partLength <= riffLimit_) {
-    const int64_t finalSize = end + (first ? Idx1Bytes(frames) : StandardIndexBytes(frames));
+    // A file of one part gets just its "idx1" at Close.
+    const int64_t finalSize =
+        end + (first ? Idx1Bytes(frames + chunks) : PartIndexBytes(frames, chunks, false));
     if (finalSize > sizeLimit_) return RefuseAtLimit();
     // The frame and what Close then writes after it get their room on the disk first.
     return ReserveTo(finalSize);
   }
   // The frame starts the next part, if the super index has room for one and a part can hold
   // the frame at all.
-  if (int(parts_.size()) >= kMaxParts ||
-      kPartHead + chunkBytes + StandardIndexBytes(1) > riffLimit_ ||
-      file_.Position() + kPartHead + chunkBytes + StandardIndexBytes(1) > sizeLimit_) {
+  const int64_t alone = PartIndexBytes(sound ? 0 : 1, sound ? 1 : 0, false);
+  if (int(parts_.size()) >= kMaxParts || kPartHead + chunkBytes + alone > riffLimit_ ||
+      file_.Position() + kPartHead + chunkBytes + alone > sizeLimit_) {
     return RefuseAtLimit();
   }
   // The finished part's indexes, the next part's head, the frame and its index need room.
-  if (!ReserveTo(file_.Position() + StandardIndexBytes(part.Frames) +
-                 (first ? Idx1Bytes(part.Frames) : 0) + kPartHead + chunkBytes +
-                 StandardIndexBytes(1)))
+  if (!ReserveTo(file_.Position() + PartIndexBytes(part.Frames, part.SoundChunks, first) +
+                 kPartHead + chunkBytes + alone))
     return false;
   // A part that cannot be finished, or a next part that cannot be begun, is undone: the file
   // goes back to its last frame, which Close completes as usual.
@@ -637,42 +718,56 @@ bool AviWriter::MakeRoom(int64_t chunkBytes) {
          file_.WriteAt(mainHeaderChunk_->DataPosition(), mainHeader_.data(), mainHeader_.size());
 }
 
-bool AviWriter::FinishPart(Part& part) {
-  // "ix00" at the end of the part's "movi": the frames' data offsets from a base, and their
-  // sizes with the top bit set for frames that are not key frames.
-  const int64_t indexAt = file_.Position();
-  std::vector<uint8_t> index(size_t(StandardIndexBytes(part.Frames)));
+bool AviWriter::WriteStandardIndex(const Part& part, const std::vector<uint8_t>& entries,
+                                   bool sound) {
+  // "ix00" (or "ix01") at the end of the part's "movi": the chunks' data offsets from a base,
+  // and their sizes with the top bit set for frames that are not key frames.
+  const uint32_t count = sound ? part.SoundChunks : part.Frames;
+  std::vector<uint8_t> index(size_t(StandardIndexBytes(count)));
   uint8_t* head = index.data();
-  PutLE32(head + 0, MakeFourCC("ix00"));
+  PutLE32(head + 0, MakeFourCC(sound ? "ix01" : "ix00"));
   PutLE32(head + 4, uint32_t(index.size() - 8));
   PutLE16(head + 8, 2);  // longs per entry
   head[10] = 0;          // sub type: frames
   head[11] = 1;          // index of chunks
-  PutLE32(head + 12, part.Frames);
-  PutLE32(head + 16, ChunkCode());
+  PutLE32(head + 12, count);
+  PutLE32(head + 16, sound ? MakeFourCC("01wb") : ChunkCode());
   const int64_t base = part.Movi + 8;
   PutLE32(head + 20, uint32_t(uint64_t(base)));
   PutLE32(head + 24, uint32_t(uint64_t(base) >> 32));
   PutLE32(head + 28, 0);
-  std::vector<uint8_t> entries(size_t(part.Frames) * kIndexEntrySize);
-  if (!entries.empty() &&
-      !spool_.ReadAt(int64_t(part.FirstEntry) * kIndexEntrySize, entries.data(), entries.size()))
-    return false;
-  for (uint32_t i = 0; i < part.Frames; ++i) {
-    const uint8_t* entry = entries.data() + size_t(i) * kIndexEntrySize;
-    uint8_t* out = index.data() + kStandardIndexHead + int64_t(i) * kStandardIndexEntry;
+  uint8_t* out = index.data() + kStandardIndexHead;
+  for (size_t i = 0; i < entries.size() / kIndexEntrySize; ++i) {
+    const uint8_t* entry = entries.data() + i * kIndexEntrySize;
+    // The two digits of a chunk's code name its stream.
+    if ((GetLE32(entry) == MakeFourCC("01wb")) != sound) continue;
     // The entry's offset names the chunk's code; the standard index names its data.
     PutLE32(out + 0, GetLE32(entry + 8) + 8);
     const uint32_t size = GetLE32(entry + 12);
     PutLE32(out + 4, (GetLE32(entry + 4) & kAviKeyFrame) ? size : size | 0x80000000u);
+    out += kStandardIndexEntry;
   }
-  if (!file_.Write(index.data(), index.size())) return false;
+  return file_.Write(index.data(), index.size());
+}
+
+bool AviWriter::FinishPart(Part& part) {
+  const int64_t indexAt = file_.Position();
+  std::vector<uint8_t> entries(size_t(part.Frames + part.SoundChunks) * kIndexEntrySize);
+  if (!entries.empty() &&
+      !spool_.ReadAt(int64_t(part.FirstEntry) * kIndexEntrySize, entries.data(), entries.size()))
+    return false;
+  if (!WriteStandardIndex(part, entries, false)) return false;
   part.IndexAt = indexAt;
-  part.IndexBytes = uint32_t(index.size());
+  part.IndexBytes = uint32_t(StandardIndexBytes(part.Frames));
+  if (hasSound_) {
+    part.SoundIndexAt = file_.Position();
+    part.SoundIndexBytes = uint32_t(StandardIndexBytes(part.SoundChunks));
+    if (!WriteStandardIndex(part, entries, true)) return false;
+  }
   const int64_t moviEnd = file_.Position();
   if (&part == &parts_.front()) {
     // Readers of AVI 1.0 see the first part as a file of its own.
-    if (!file_.WriteU32(kIdx1) || !file_.WriteU32(part.Frames * kIndexEntrySize) ||
+    if (!file_.WriteU32(kIdx1) || !file_.WriteU32(uint32_t(entries.size())) ||
         (!entries.empty() && !file_.Write(entries.data(), entries.size())))
       return false;
   }
@@ -698,9 +793,24 @@ bool AviWriter::WriteSuperIndex() {
   uint8_t head[8];
   PutLE32(head, MakeFourCC("indx"));
   PutLE32(head + 4, kSuperIndexSize);
-  return file_.WriteAt(kSuperIndexAt - 8, head, sizeof head) &&
-         file_.WriteAt(kSuperIndexAt, data.data(), data.size()) &&
-         file_.WriteU32At(kExtendedHeaderAt, framesWritten_);
+  if (!file_.WriteAt(kSuperIndexAt - 8, head, sizeof head) ||
+      !file_.WriteAt(kSuperIndexAt, data.data(), data.size()) ||
+      !file_.WriteU32At(ExtendedHeaderAt(), framesWritten_))
+    return false;
+  if (!hasSound_) return true;
+  data.fill(0);
+  PutLE16(data.data() + 0, 4);
+  PutLE32(data.data() + 4, uint32_t(parts_.size()));
+  PutLE32(data.data() + 8, MakeFourCC("01wb"));
+  for (size_t i = 0; i < parts_.size(); ++i) {
+    uint8_t* entry = data.data() + 24 + i * 16;
+    PutLE32(entry + 0, uint32_t(uint64_t(parts_[i].SoundIndexAt)));
+    PutLE32(entry + 4, uint32_t(uint64_t(parts_[i].SoundIndexAt) >> 32));
+    PutLE32(entry + 8, parts_[i].SoundIndexBytes);
+    PutLE32(entry + 12, uint32_t(parts_[i].SoundUnits));
+  }
+  return file_.WriteAt(kSoundSuperIndexAt - 8, head, sizeof head) &&
+         file_.WriteAt(kSoundSuperIndexAt, data.data(), data.size());
 }
 
 bool AviWriter::Checkpoint(long double rateSoFar) {
@@ -713,7 +823,9 @@ bool AviWriter::Checkpoint(long double rateSoFar) {
             file_.WriteAt(streamHeaderChunk_->DataPosition(), streamHeader_.data(), 56) &&
             file_.WriteU32At(part.Movi + 4, uint32_t(end - part.Movi - 8)) &&
             file_.WriteU32At(part.Riff + 4, uint32_t(end - part.Riff - 8));
-  if (ok && parts_.size() > 1) ok = file_.WriteU32At(kExtendedHeaderAt, framesWritten_);
+  if (ok && hasSound_ && soundHeaderChunk_)
+    ok = file_.WriteAt(soundHeaderChunk_->DataPosition(), soundHeader_.data(), 56);
+  if (ok && parts_.size() > 1) ok = file_.WriteU32At(ExtendedHeaderAt(), framesWritten_);
   // The direct-I/O stage's unwritten tail joins the file too, so that it reads whole.
   return ok && file_.WriteTail();
 }
@@ -774,7 +886,7 @@ bool AviWriter::Close(long double actualFrameRate) {
       if (!FinishPart(parts_.back()) || !WriteSuperIndex()) return false;
       RefreshHeaders();
       return mainHeaderChunk_ && streamHeaderChunk_ && mainHeaderChunk_->Write() &&
-             streamHeaderChunk_->Write();
+             streamHeaderChunk_->Write() && (!soundHeaderChunk_ || soundHeaderChunk_->Write());
     }
     const int64_t endOfFrames = file_.Position();
     if (!file_.WriteU32(kIdx1) || !file_.WriteU32(spoolEntries_ * kIndexEntrySize)) return false;
@@ -783,7 +895,7 @@ bool AviWriter::Close(long double actualFrameRate) {
 
     RefreshHeaders();
     if (!mainHeaderChunk_ || !streamHeaderChunk_ || !mainHeaderChunk_->Write() ||
-        !streamHeaderChunk_->Write()) {
+        !streamHeaderChunk_->Write() || (soundHeaderChunk_ && !soundHeaderChunk_->Write())) {
       return false;
     }
     if (!file_.Seek(4) || !file_.WriteU32(uint32_t(endOfFile - 8))) return false;

@@ -20,7 +20,8 @@ class AviCompress;
 class FileSyncer;
 class TickClock;
 
-// Writes one recording as a RIFF "AVI " file with one video stream, byte by byte: a fixed
+// Writes one recording as a RIFF "AVI " file with one video stream (and, when the settings ask
+// for it, a sound stream: "auds", chunks "01wb"), byte by byte: a fixed
 // header region at Open, one chunk per frame with its index entry spooled to a side file,
 // and at Close the "idx1" index copied in from the spool and the headers rewritten with the
 // achieved rate. One writer serves every recording of the application.
@@ -60,6 +61,11 @@ class AviWriter {
   static constexpr int64_t kSuperIndexAt = 220;
   static constexpr int64_t kExtendedHeaderAt = 4352;
   static constexpr int64_t kFirstMovi = 6136;
+  // The sound stream's "strl" list, which a recording with sound has after the video's: its
+  // header, its format (with a pad to the longest one), and the reserve of its super index.
+  static constexpr int64_t kSoundListBytes = 4234;
+  // Where the sound stream's super index lies in a file with sound.
+  static constexpr int64_t kSoundSuperIndexAt = 4454;
   // SetSizeLimit's value for no limit but the parts'.
   static constexpr int64_t kNoSizeLimit = INT64_MAX;
 
@@ -91,6 +97,9 @@ class AviWriter {
   // it, with the timing kept. The compressor is not asked. frame's Data, Size and Flags are
   // cleared. Fails as AddFrame does.
   bool AddEmptyFrame(CompressedFrame& frame);
+  // Appends a chunk of the sound stream: whole sample blocks of PCM, or one compressed frame.
+  // Only in a recording opened with sound. Fails as AddFrame does.
+  bool AddSound(const uint8_t* data, uint32_t size);
   // Completes the file: index, final headers with actualFrameRate (0 keeps the rate given at
   // Open). The file is closed whatever the result.
   bool Close(long double actualFrameRate);
@@ -105,6 +114,12 @@ class AviWriter {
   // The target file of the current (or last) recording, links resolved.
   const QString& FilePath() const { return finalPath_; }
   uint32_t FramesWritten() const { return framesWritten_; }
+  // The open recording has a sound stream.
+  bool HasSound() const { return hasSound_; }
+  // Length of the sound stream in its own units (sample blocks for PCM, else chunks).
+  uint64_t SoundUnitsWritten() const { return soundUnits_; }
+  // Where the extended header's frame count lies: after the sound stream's list, if any.
+  int64_t ExtendedHeaderAt() const { return kExtendedHeaderAt + (hasSound_ ? kSoundListBytes : 0); }
   // The file's length so far: where the next chunk goes.
   int64_t BytesWritten() const { return file_.Position(); }
   // The open recording's frames go to the disk with direct I/O.
@@ -151,6 +166,11 @@ class AviWriter {
     uint32_t FirstEntry = 0;
     int64_t IndexAt = 0;
     uint32_t IndexBytes = 0;
+    // The sound stream's chunks, their length in its units and their "ix01".
+    uint32_t SoundChunks = 0;
+    uint64_t SoundUnits = 0;
+    int64_t SoundIndexAt = 0;
+    uint32_t SoundIndexBytes = 0;
   };
 
   void RefreshHeaders();
@@ -158,7 +178,12 @@ class AviWriter {
   bool CopyIndex();
   // Whether a chunk of chunkBytes may follow; starts the next part when the current one is
   // full. False (after telling the user once) when the file cannot hold it.
-  bool MakeRoom(int64_t chunkBytes);
+  bool MakeRoom(int64_t chunkBytes, bool sound = false);
+  // The indexes a part of these chunks gets at its end.
+  int64_t PartIndexBytes(int64_t frames, int64_t soundChunks, bool first) const;
+  // Writes one stream's standard index of the part's entries (entries: the part's spool
+  // entries, in file order).
+  bool WriteStandardIndex(const Part& part, const std::vector<uint8_t>& entries, bool sound);
   // Appends a frame's entry to the spool; false (said to the user, spool cut back) when it
   // cannot be written.
   bool SpoolEntry(uint32_t code, uint32_t flags, int64_t offsetInMovi, uint32_t size);
@@ -215,6 +240,16 @@ class AviWriter {
   std::array<uint8_t, 248> extendedHeader_{};
   AviChunk* mainHeaderChunk_ = nullptr;
   AviChunk* streamHeaderChunk_ = nullptr;
+
+  bool hasSound_ = false;
+  std::array<uint8_t, 56> soundHeader_{};
+  std::array<uint8_t, 30> soundFormat_{};
+  uint32_t soundFormatBytes_ = 0;
+  uint32_t soundBlock_ = 0;  // bytes per unit of a PCM stream; 0 when each chunk is one unit
+  uint64_t soundUnits_ = 0;
+  uint32_t soundChunks_ = 0;
+  uint32_t largestSound_ = 0;
+  AviChunk* soundHeaderChunk_ = nullptr;
 
   QString fileName_;
   QString finalPath_;

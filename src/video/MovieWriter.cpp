@@ -25,12 +25,39 @@ MovieWriter::~MovieWriter() {
   audio_.reset();
 }
 
+bool MovieWriter::WantSound(SoundCodec codec) {
+  soundWanted_ = sound_.Open(codec);
+  return soundWanted_;
+}
+
+bool MovieWriter::HasSound() const {
+  return open_ && writer_->HasSound();
+}
+
+bool MovieWriter::AddSound(const int16_t* samples, size_t frames) {
+  if (!HasSound()) return false;
+  return sound_.Encode(samples, frames, [this](const uint8_t* data, uint32_t size) {
+    return writer_->AddSound(data, size);
+  });
+}
+
+bool MovieWriter::EndSound() {
+  if (!HasSound()) return true;
+  return sound_.Flush(
+      [this](const uint8_t* data, uint32_t size) { return writer_->AddSound(data, size); });
+}
+
 bool MovieWriter::Open(const QString& fileName, const AviSettings& settings) {
   settings_ = settings;
+  if (std::exchange(soundWanted_, false)) {
+    settings_.HasAudio = true;
+    settings_.AudioFormat = sound_.Format();
+  }
   frame_ = CompressedFrame();
   repeatHeld_ = false;
   const bool ok = writer_->Open(fileName, settings_, *compressor_);
   if (ok) open_ = true;
+  if (!ok) sound_.Close();
   if (ok && !journalFolder_.isEmpty())
     journal_ = RecordingJournal::Begin(journalFolder_, writer_->FilePath(), writer_->SpoolPath());
   return ok;
@@ -84,6 +111,7 @@ bool MovieWriter::Close(long double actualFrameRate) {
     --frame_.FrameNumber;
   }
   const bool ok = writer_->Close(actualFrameRate);
+  sound_.Close();
   // A file that could not be completed keeps its note: the next start tries again.
   if (ok) RecordingJournal::End(std::exchange(journal_, QString()));
   return ok;

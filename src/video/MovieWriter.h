@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "platform/audio/SoundEncoder.h"
 #include "video/VideoTypes.h"
 
 class QWidget;
@@ -27,6 +28,16 @@ class MovieWriter {
   MovieWriter& operator=(const MovieWriter&) = delete;
 
   bool Open(const QString& fileName, const AviSettings& settings);
+  // The next Open gives the file a sound stream of codec (16-bit stereo 48 kHz in); false, and
+  // none, when the codec cannot be had. Off again after that recording.
+  bool WantSound(SoundCodec codec);
+  // The open recording has a sound stream.
+  bool HasSound() const;
+  // Adds frames of stereo samples to the sound stream, between frames. False when the file
+  // refused a chunk.
+  bool AddSound(const int16_t* samples, size_t frames);
+  // At the end, before Close: what the encoder still holds goes into the file.
+  bool EndSound();
   // Why the last Open failed, one sentence for the user (the file writer's).
   const QString& OpenFailure() const;
   DIBBitmap& Bitmap();
@@ -74,6 +85,8 @@ class MovieWriter {
   std::unique_ptr<AviCompress> compressor_;
   std::unique_ptr<AudioCatalogue> audio_;
   QString journalFolder_;
+  bool soundWanted_ = false;
+  SoundEncoder sound_;
   QString journal_;
 };
 

@@ -6,10 +6,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -20,6 +23,7 @@
 
 #include "app/MainWindow.h"
 #include "app/SettingsStore.h"
+#include "app/SoundMeter.h"
 #include "area/CaptureAreaPage.h"
 #include "common/CommonParams.h"
 #include "platform/codecs/EncoderConfigDialog.h"
@@ -207,6 +211,46 @@ TEST_F(MainWindowTest, AStoredSelectedObjectAreaIsTheShownWindow) {
   const Rect area = window.findChild<CaptureAreaPage*>()->Area().Rect;
   EXPECT_EQ(area, (Rect{frame.left(), frame.top(), frame.left() + frame.width(),
                         frame.top() + frame.height()}));
+}
+
+// "Record sound" comes from the settings file and goes back to it, and its meter moves while
+// the page is shown and the sound plays.
+TEST_F(MainWindowTest, TheRecordSoundChoiceIsKeptAndItsMeterMoves) {
+  Settings().WriteInteger("Video", "Record sound", 3);
+  Settings().WriteInteger("Video", "Sound codec", 1);
+  MainWindow& window = Open();
+  auto* sound = Child<QGroupBox>("gbRecordSound");
+  auto* meter = Child<SoundMeter>("pbSoundLevel");
+  ASSERT_TRUE(sound && meter);
+  EXPECT_TRUE(sound->isChecked());
+  EXPECT_EQ(Child<QComboBox>("cbSoundSource")->currentText(), QStringLiteral("Both"));
+  EXPECT_EQ(Child<QComboBox>("cbSoundCodec")->currentText(), QStringLiteral("MP3"));
+  EXPECT_EQ(meter->Choice(), SoundChoice::Both);
+  Child<QComboBox>("cbSoundSource")->setCurrentIndex(0);
+  EXPECT_TRUE(SpinUntil([&] { return Settings().ReadInteger("Video", "Record sound", -1) == 1; }));
+  EXPECT_EQ(meter->Choice(), SoundChoice::Desktop);
+
+  // Hidden, the meter listens to nothing.
+  EXPECT_FALSE(meter->isVisible());
+  Settle();
+  EXPECT_FALSE(meter->Listening());
+  if (!qEnvironmentVariableIsEmpty("PULSE_SERVER") ||
+      qEnvironmentVariable("QM_SESSION_STACK") == QLatin1String("1")) {
+    window.findChild<QTabWidget*>()->setCurrentIndex(
+        window.findChild<QTabWidget*>()->indexOf(sound->parentWidget()));
+    ASSERT_TRUE(meter->isVisible());
+    QProcess tone;
+    tone.start(QStringLiteral("sh"),
+               {"-c",
+                "ffmpeg -v error -f lavfi -i sine=frequency=500:duration=4 -ar 48000 -ac 2 "
+                "-f wav - | paplay"});
+    EXPECT_TRUE(SpinUntil([&] { return meter->Listening() && meter->value() > 1000; }, 20));
+    tone.kill();
+    tone.waitForFinished();
+  }
+  sound->setChecked(false);
+  EXPECT_TRUE(SpinUntil([&] { return Settings().ReadInteger("Video", "Record sound", -1) == 0; }));
+  EXPECT_FALSE(meter->Listening());
 }
 
 }  // namespace

@@ -69,7 +69,8 @@ TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaultsAndSaveWritesThemAll) {
                 "[Picture]\nJPG%20Quality=17\nPicture%20type=0\n\n"
                 "[Short-cut]\nFinishMovie=CTRL+ALT+F\nPauseMovie=CTRL+ALT+P\nPhoto=CTRL+X\n"
                 "StartMovie=CTRL+ALT+S\n\n"
-                "[Video]\nFPS=4\nPlayResult=1\nStart%20delay=3\nVideo%20Compression=-1\n");
+                "[Video]\nFPS=4\nPlayResult=1\nRecord%20sound=0\nSound%20codec=0\nStart%20delay=3\n"
+                "Video%20Compression=-1\n");
   EXPECT_TRUE(messages_.Messages().isEmpty());
 }
 
@@ -80,6 +81,7 @@ TEST_F(SettingsStoreTest, EachKindReadsAsItsTableSays) {
   const Get play = [](const Settings& s) { return QVariant(s.playResult); };
   const Get photo = [](const Settings& s) { return QVariant(s.photoKey); };
   const Get folder = [](const Settings& s) { return QVariant(s.outputFolder); };
+  const Get sound = [](const Settings& s) { return QVariant(s.recordSound); };
   const QString defaultFolder = DefaultOutputFolder();
   struct Case {
     const char* file;
@@ -95,6 +97,8 @@ TEST_F(SettingsStoreTest, EachKindReadsAsItsTableSays) {
       {"[Video]\nPlayResult=2\n", play, true, nullptr},
       {"[Video]\nPlayResult=0\n", play, false, nullptr},
       {"[Video]\nPlayResult=x\n", play, true, nullptr},
+      {"[Video]\nRecord%20sound=2\n", sound, 2, nullptr},
+      {"[Video]\nRecord%20sound=7\n", sound, 3, nullptr},
       {"[Short-cut]\nPhoto=\"CTRL+Y\"\n", photo, QStringLiteral("CTRL+Y"), nullptr},
       {"[Short-cut]\nPhoto=CTRL, Y\n", photo, QStringLiteral("CTRL+X"), "Photo"},
       {"[Video]\nFPS=1, 2\n", fps, 4, "FPS"},

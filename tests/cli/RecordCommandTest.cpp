@@ -549,6 +549,11 @@ TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
       {"record", Path("bad.avi.gif")},
       {"record", Path("noextension")},
       {"codecs", "extra"},
+      {"record", file, "--sound", "speakers"},
+      {"record", file, "--sound"},
+      {"record", file, "--sound", "mic", "--sound-codec", "flac"},
+      {"record", file, "--sound-codec", "mp3"},
+      {"sounds", "extra"},
   };
   for (const QStringList& args : bad) {
     SCOPED_TRACE(args.join(' ').toStdString());

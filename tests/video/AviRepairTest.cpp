@@ -6,11 +6,13 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <optional>
 #include <random>
 #include <vector>
 
 #include "common/CommonParams.h"
 #include "common/LittleEndian.h"
+#include "platform/audio/SoundEncoder.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "support/TestFiles.h"
@@ -59,7 +61,9 @@ class AviRepairTest : public ::testing::Test {
   QString Path(const QString& name) const { return dir_.filePath(name); }
 
   // With repeats, frames 1 and 2 of every 4 repeat the one before (empty chunks).
-  Recording Record(uint32_t code, int64_t riffLimit, bool repeats = false) {
+  // With a sound codec, a second of a tone follows every frame.
+  Recording Record(uint32_t code, int64_t riffLimit, bool repeats = false,
+                   std::optional<SoundCodec> sound = std::nullopt) {
     Recording recording;
     EXPECT_TRUE(compressor_.Select(code));
     const QString spool = Path(QStringLiteral("rec.spool"));
@@ -71,9 +75,22 @@ class AviRepairTest : public ::testing::Test {
     settings.Width = 64;
     settings.Height = 48;
     settings.FrameCountHint = 1000000;
+    SoundEncoder encoder;
+    if (sound) {
+      EXPECT_TRUE(encoder.Open(*sound));
+      settings.HasAudio = true;
+      settings.AudioFormat = encoder.Format();
+    }
+    std::vector<int16_t> tone(9600);
+    for (size_t k = 0; k < tone.size(); ++k) tone[k] = int16_t(k % 48 * 300);
     EXPECT_TRUE(writer.Open(path, settings, compressor_));
     CompressedFrame frame;
     for (int i = 0; i < kFrames; ++i) {
+      if (sound) {
+        EXPECT_TRUE(encoder.Encode(tone.data(), tone.size() / 2, [&](const uint8_t* d, uint32_t n) {
+          return writer.AddSound(d, n);
+        }));
+      }
       DrawFrame(compressor_.Bitmap(), i);
       frame.FrameNumber = uint32_t(i);
       if (repeats && (i % 4 == 1 || i % 4 == 2)) {
@@ -335,6 +352,13 @@ TEST_F(AviRepairTest, DamagedFilesAreRefusedOrCompletedNeverWorse) {
     bases.push_back({recording.Files[27], recording.Spools[27]});
     bases.push_back({recording.Complete, QByteArray()});
   }
+  // Recordings with sound, in both layouts.
+  for (const auto& [codec, limit] :
+       {std::pair<SoundCodec, int64_t>{SoundCodec::Pcm, 0}, {SoundCodec::Mp3, 40000}}) {
+    const Recording recording = Record(MakeFourCC("MP42"), limit, false, codec);
+    bases.push_back({recording.Files[27], recording.Spools[27]});
+    bases.push_back({recording.Complete, QByteArray()});
+  }
   const QString path = Path(QStringLiteral("mutant.avi"));
   const QString spool = AviWriter::SpoolPathFor(path);
   std::mt19937 random(20261207);
@@ -354,7 +378,7 @@ TEST_F(AviRepairTest, DamagedFilesAreRefusedOrCompletedNeverWorse) {
             bytes[qsizetype(pick(bytes.size()))] = char(random());
           break;
         case 1:  // a byte of the header region
-          bytes[qsizetype(pick(std::min<qsizetype>(bytes.size(), 6160)))] = char(random());
+          bytes[qsizetype(pick(std::min<qsizetype>(bytes.size(), 10400)))] = char(random());
           break;
         case 2: {  // a 32-bit field, often a size or an offset, gets a telling value
           const uint32_t values[] = {
@@ -362,7 +386,7 @@ TEST_F(AviRepairTest, DamagedFilesAreRefusedOrCompletedNeverWorse) {
           // Half of them in the header region, where the super index lies.
           const qsizetype at =
               qsizetype(pick(
-                  (random() % 2 ? std::min<qsizetype>(bytes.size(), 6160) : bytes.size()) / 4)) *
+                  (random() % 2 ? std::min<qsizetype>(bytes.size(), 10400) : bytes.size()) / 4)) *
               4;
           if (at + 4 <= bytes.size())
             PutLE32(reinterpret_cast<uint8_t*>(bytes.data()) + at, values[pick(6)]);

@@ -16,12 +16,15 @@
 
 #include "common/CommonParams.h"
 #include "common/LittleEndian.h"
+#include "platform/audio/SoundEncoder.h"
 #include "support/AviTestSettings.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "support/SideFiles.h"
+#include "support/SoundProbe.h"
 #include "support/TestFiles.h"
 #include "video/AviCompress.h"
+#include "video/AviRepair.h"
 #include "video/AviWriter.h"
 
 namespace qm {
@@ -661,6 +664,98 @@ TEST_F(AviWriterTest, BelowTheRiffLimitTheFileIsTheClassicOne) {
       EXPECT_EQ(ReadAll(path), classic);
     }
   }
+}
+
+// A recording with sound has a second stream, "auds" of "01wb" chunks between the frames, in
+// both layouts, that two decoders play back as the tone that went in, as long as the pictures;
+// a copy taken while it was recording repairs to both streams.
+TEST_F(AviWriterTest, SoundIsASecondStreamInEveryLayoutAndRepairKeepsIt) {
+  ASSERT_TRUE(MediaProbe::Available());
+  struct Case {
+    SoundCodec Codec;
+    int64_t RiffLimit;
+    const char* Name;
+  };
+  const int kFrames = 30;
+  const size_t kPerFrame = 4800;  // 10 frames a second
+  for (const Case& c :
+       {Case{SoundCodec::Pcm, AviWriter::kRiffLimit, "pcm_s16le"},
+        Case{SoundCodec::Mp3, AviWriter::kRiffLimit, "mp3"},
+        Case{SoundCodec::Pcm, 200000, "pcm_s16le"}, Case{SoundCodec::Mp3, 30000, "mp3"}}) {
+    SCOPED_TRACE(std::string(c.Name) + " " + std::to_string(c.RiffLimit));
+    ASSERT_TRUE(compressor_.Select(MakeFourCC("MP42")));
+    SoundEncoder encoder;
+    ASSERT_TRUE(encoder.Open(c.Codec));
+    AviWriter writer;
+    writer.SetRiffLimit(c.RiffLimit);
+    AviSettings settings = Settings(64, 48, 10);
+    settings.HasAudio = true;
+    settings.AudioFormat = encoder.Format();
+    const QString path = Path(QStringLiteral("sound-%1-%2.avi").arg(c.Name).arg(c.RiffLimit));
+    const QString cut = path + QStringLiteral(".cut.avi");
+    ASSERT_TRUE(writer.Open(path, settings, compressor_));
+    const auto add = [&writer](const uint8_t* data, uint32_t size) {
+      return writer.AddSound(data, size);
+    };
+    std::vector<int16_t> tone(kPerFrame * 2);
+    CompressedFrame frame;
+    for (int i = 0; i < kFrames; ++i) {
+      DrawFrame(compressor_.Bitmap(), i);
+      frame.FrameNumber = uint32_t(i);
+      ASSERT_TRUE(writer.AddFrame(frame));
+      for (size_t k = 0; k < kPerFrame; ++k)
+        tone[2 * k] = tone[2 * k + 1] =
+            int16_t(8000 * std::sin(2 * M_PI * 1000 * double(size_t(i) * kPerFrame + k) / 48000));
+      ASSERT_TRUE(encoder.Encode(tone.data(), kPerFrame, add));
+      if (i == 2 * kFrames / 3) {
+        ASSERT_TRUE(writer.Checkpoint(10));
+        ASSERT_TRUE(QFile::copy(path, cut));
+      }
+    }
+    ASSERT_TRUE(encoder.Flush(add));
+    ASSERT_TRUE(writer.Close(10));
+    if (c.RiffLimit < AviWriter::kRiffLimit) {
+      EXPECT_GE(writer.Parts(), 2);
+    }
+    const QByteArray bytes = ReadAll(path);
+    EXPECT_EQ(At32(bytes, 56), 2u);
+    EXPECT_EQ(At32(bytes, 4352), MakeFourCC("auds"));
+    EXPECT_NE(bytes.indexOf("01wb"), -1);
+
+    struct Expect {
+      QString File;
+      double Seconds;
+    };
+    const RepairResult repaired = AviRepair::Repair(cut);
+    EXPECT_EQ(repaired.Result, RepairResult::Outcome::Repaired) << repaired.Message.toStdString();
+    for (const Expect& e : {Expect{path, 3.0}, Expect{cut, 2.1}}) {
+      SCOPED_TRACE(e.File.toStdString());
+      const test::ProbedStream sound = test::ProbeStream(e.File, QStringLiteral("audio"));
+      EXPECT_EQ(sound.Streams, 2);
+      EXPECT_EQ(sound.Codec, QString::fromLatin1(c.Name));
+      const test::ProbedVideo video = MediaProbe::ProbeVideo(e.File);
+      EXPECT_EQ(video.Frames, int64_t(std::lround(e.Seconds * 10)));
+      for (const bool gstreamer : {false, true}) {
+        QString errors;
+        const std::vector<int16_t> samples = test::DecodeSound(e.File, gstreamer, &errors);
+        ASSERT_FALSE(samples.empty()) << errors.toStdString();
+        // MP3 adds its encoder's delay and the last frame's fill.
+        EXPECT_NEAR(double(samples.size()) / 48000, e.Seconds, 0.1) << gstreamer;
+        EXPECT_EQ(test::DominantFrequency(samples, 24000, 9600), 1000) << gstreamer;
+        EXPECT_NEAR(test::Rms(samples, 24000, 48000), 8000 / std::sqrt(2.0), 300) << gstreamer;
+      }
+    }
+  }
+}
+
+// With sound off, the file is the one of a writer that knows no sound, byte for byte.
+TEST_F(AviWriterTest, WithoutSoundTheFileIsTheVideoOnlyFile) {
+  ASSERT_TRUE(compressor_.Select(0));
+  AviWriter writer(SpoolPath());
+  const QString path = Record(writer, QStringLiteral("silent.avi"), 24, 10, 5, 15, 14.5L);
+  // The digest of this recording as the writer wrote it before it could record sound.
+  EXPECT_EQ(QCryptographicHash::hash(ReadAll(path), QCryptographicHash::Sha1).toHex(),
+            QByteArray("35b5bb9ce526c1e1ae725691d81a7006b9cc8294"));
 }
 
 }  // namespace

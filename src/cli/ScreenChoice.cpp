@@ -14,13 +14,14 @@ ChosenScreen OpenScreen(const CaptureOptions& options) {
     chosen.Ok = true;
     return chosen;
   }
-  // The desktop's dialog chooses what is shared; refused before the dialog shows.
-  if (options.Select || options.Window)
-    throw UsageError("--select and --window need the X11 source");
+  // The desktop's dialog chooses what is shared: with --window it offers windows only. A
+  // drawn area has no place there; refused before the dialog shows.
+  if (options.Select) throw UsageError("--select needs the X11 source");
   const QString token =
       options.RestoreTokenFile.isEmpty() ? QString() : ReadRestoreToken(options.RestoreTokenFile);
   auto screen = std::make_shared<PortalScreen>();
-  switch (screen->Open(token)) {
+  switch (screen->Open(
+      token, options.Window ? PortalScreen::Kind::Window : PortalScreen::Kind::MonitorOrWindow)) {
     case PortalScreen::Outcome::NotAllowed:
       PrintError(PortalScreen::NotAllowedMessage());
       return chosen;

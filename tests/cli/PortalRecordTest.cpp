@@ -368,8 +368,32 @@ TEST_F(PortalRecordTest, RestoreTokenSkipsTheDialogNextTime) {
   else
     qputenv("XDG_SESSION_TYPE", savedType);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-  EXPECT_EQ(stack_->Log(), QStringList({QStringLiteral("dialog"), QStringLiteral("restored")}));
+  EXPECT_EQ(stack_->Log(),
+            QStringList({QStringLiteral("dialog types=3"), QStringLiteral("restored types=3")}));
   EXPECT_TRUE(run.Out.contains(QStringLiteral(": 0,0,160,120"))) << run.Out.toStdString();
+}
+
+// --window asks the desktop for a window only, and takes the whole window whatever --area says.
+TEST_F(PortalRecordTest, WindowAsksForAWindow) {
+  stack_->Control("size=200x150\n");
+  struct Case {
+    const char* Command;
+    const char* Asked;
+    const char* Area;
+  };
+  for (const Case& c :
+       {Case{"photo --area 10,10,50,40", "dialog types=3", ": 10,10,50,40"},
+        Case{"photo --window --area 10,10,50,40", "dialog types=2", ": 0,0,200,150"},
+        Case{"photo --window", "dialog types=2", ": 0,0,200,150"}}) {
+    SCOPED_TRACE(c.Command);
+    stack_->ClearLog();
+    QStringList args = QString::fromLatin1(c.Command).split(QLatin1Char(' '));
+    args += {QStringLiteral("--source"), QStringLiteral("portal"), File("window.bmp")};
+    const ProcessResult run = RunTool(args, 60000);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    EXPECT_EQ(stack_->Log(), QStringList(QString::fromLatin1(c.Asked)));
+    EXPECT_TRUE(run.Out.contains(QLatin1String(c.Area))) << run.Out.toStdString();
+  }
 }
 
 // PipeWire goes away mid-recording: the file is complete. Last, since it ends the session.

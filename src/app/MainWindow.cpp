@@ -136,6 +136,9 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   auto* layout = new QVBoxLayout(central);
   pages_ = new QTabWidget;
   areaPage_ = new CaptureAreaPage(*this);
+  areaPage_->SetScreenOpener([this](bool window, std::shared_ptr<ScreenSource>& source) {
+    return OpenPortal(window, source);
+  });
   pages_->addTab(areaPage_, QStringLiteral("Capture area"));
   shortcutPage_ = new ShortcutEditor(*watcher_);
   pages_->addTab(shortcutPage_, QStringLiteral("Short-cut"));
@@ -604,7 +607,8 @@ RecordingJob MainWindow::Job() {
           .ShowCursor = area.ShowCursor,
           .FollowCursor = area.EffectiveFollow(),
           .FramesPerSecond = fps_->value(),
-          .OutputFolder = outputFolder_};
+          .OutputFolder = outputFolder_,
+          .WholeSource = area.ObjectMode};
 }
 
 int MainWindow::StartDelaySeconds() {
@@ -650,7 +654,14 @@ void MainWindow::ShowError(const QString& text) {
 }
 
 bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
+  return OpenPortal(areaPage_->Area().ObjectMode, source);
+}
+
+bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) {
   const QString section = QStringLiteral("Capture area");
+  // A window and a monitor are separate choices in the desktop's dialog, each with its token.
+  const QString tokenName =
+      window ? QStringLiteral("Window restore token") : QStringLiteral("Restore token");
   const QString choice =
       store_->ReadString(section, QStringLiteral("Source"), QStringLiteral("auto"));
   const bool portal =
@@ -658,7 +669,8 @@ bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
       (choice != QLatin1String("x11") && PortalScreen::WaylandSession() && PortalScreen::Offered());
   if (!portal) return true;
   auto screen = std::make_shared<PortalScreen>();
-  switch (screen->Open(store_->ReadString(section, QStringLiteral("Restore token"), QString()))) {
+  switch (screen->Open(store_->ReadString(section, tokenName, QString()),
+                       window ? PortalScreen::Kind::Window : PortalScreen::Kind::MonitorOrWindow)) {
     case PortalScreen::Outcome::NotAllowed:
       ShowMessage(PortalScreen::NotAllowedMessage());
       return false;
@@ -669,7 +681,7 @@ bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
       break;
   }
   if (!screen->RestoreToken().isEmpty())
-    store_->WriteString(section, QStringLiteral("Restore token"), screen->RestoreToken());
+    store_->WriteString(section, tokenName, screen->RestoreToken());
   source = std::move(screen);
   return true;
 }
@@ -691,7 +703,8 @@ PhotoJob MainWindow::CurrentPhotoJob() {
           .JpegPosition = jpgSlider_->value(),
           .OutputFolder = outputFolder_,
           .Window = area.ObjectWindow,
-          .FixedSize = area.Mode != 6};
+          .FixedSize = area.Mode != 6,
+          .WholeSource = area.ObjectMode};
 }
 
 void MainWindow::HideForSnapshot() {

@@ -68,21 +68,27 @@ void PhotoController::TimerFired() {
 }
 
 bool PhotoController::Take(const PhotoJob& job, Rect& captured) {
-  DIBBitmap bitmap;
-  try {
-    if (!bitmap.SetFormat(job.Area.Width(), job.Area.Height(), PixelFormat::Bits24)) return false;
-  } catch (const std::bad_alloc&) {
-    ShowMessage(QStringLiteral("Not enough memory for a picture of %1 x %2")
-                    .arg(job.Area.Width())
-                    .arg(job.Area.Height()));
-    return false;
-  }
   CaptureLib grabber;
   std::shared_ptr<ScreenSource> source;
   if (!view_.OpenScreen(source)) return false;
   if (source) grabber.UseSource(source);
+  // As in a recording: the whole screen of a shared screen is the monitor or window the desktop
+  // shares.
+  Rect area = job.Area;
+  if (source && (job.WholeSource || area == CaptureLib::ScreenBounds()) &&
+      source->Bounds().Width() > 0)
+    area = source->Bounds();
+  DIBBitmap bitmap;
+  try {
+    if (!bitmap.SetFormat(area.Width(), area.Height(), PixelFormat::Bits24)) return false;
+  } catch (const std::bad_alloc&) {
+    ShowMessage(QStringLiteral("Not enough memory for a picture of %1 x %2")
+                    .arg(area.Width())
+                    .arg(area.Height()));
+    return false;
+  }
   // The cursor is drawn into every photo.
-  if (!grabber.Grab(bitmap, Point{job.Area.Left, job.Area.Top}, captured, job.FollowCursor, true))
+  if (!grabber.Grab(bitmap, Point{area.Left, area.Top}, captured, job.FollowCursor, true))
     return false;  // the grabber has told the user
 
   // The run's folder is fixed only once it exists, so a photo after the user picked a usable

@@ -23,6 +23,7 @@ struct PhotoJob {
   QString OutputFolder;  // ends in "/"
   uint64_t Window = 0;   // the picked window, for the flash
   bool FixedSize = true;
+  bool WholeSource = false;  // a shared window is photographed whole ("Selected object")
 };
 
 // What the photo asks of the window. User-interface thread only.

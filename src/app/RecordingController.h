@@ -20,7 +20,8 @@ struct RecordingJob {
   bool ShowCursor = true;
   bool FollowCursor = true;  // already false in object mode
   int FramesPerSecond = 15;
-  QString OutputFolder;  // ends in "/"
+  QString OutputFolder;      // ends in "/"
+  bool WholeSource = false;  // a shared window is recorded whole ("Selected object")
 };
 
 // What the controller asks of the window. User-interface thread only.

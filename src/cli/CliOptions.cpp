@@ -94,8 +94,9 @@ void RequireFile(const CaptureOptions& options, const char* command) {
 std::optional<Rect> AreaToCapture(const CaptureOptions& options,
                                   const std::shared_ptr<ScreenSource>& source) {
   if (source) {
-    // The desktop's dialog has chosen the monitor or window; an area is a part of it, and a
-    // window asked for with --window is recorded whole.
+    // The desktop's dialog has chosen the monitor or window; an area is a part of it, drawn
+    // with --select on its picture, and a window asked for with --window is recorded whole.
+    if (options.Select) return ChooseArea(options, source->Bounds(), source);
     if (options.Area && !options.Window) return options.Area;
     return source->Bounds();
   }

@@ -14,9 +14,7 @@ ChosenScreen OpenScreen(const CaptureOptions& options) {
     chosen.Ok = true;
     return chosen;
   }
-  // The desktop's dialog chooses what is shared: with --window it offers windows only. A
-  // drawn area has no place there; refused before the dialog shows.
-  if (options.Select) throw UsageError("--select needs the X11 source");
+  // The desktop's dialog chooses what is shared: with --window it offers windows only.
   const QString token =
       options.RestoreTokenFile.isEmpty() ? QString() : ReadRestoreToken(options.RestoreTokenFile);
   auto screen = std::make_shared<PortalScreen>();

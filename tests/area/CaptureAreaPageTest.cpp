@@ -151,7 +151,8 @@ TEST_F(CaptureAreaPageTest, SetAcceptedCancelledAndFailing) {
   // A snapshot that fails (told, then silently aborted) still brings the window back.
   const Rect kept = page_.Area().Rect;
   page_.SetSelectionRunner(
-      [](Rect&, uint64_t&, bool, bool, bool, QWidget*) -> bool { throw SilentAbort(); });
+      [](Rect&, uint64_t&, bool, bool, bool, QWidget*,
+         const std::shared_ptr<ScreenSource>&) -> bool { throw SilentAbort(); });
   page_.SetClicked();
   EXPECT_EQ(page_.Area().Rect, kept);
   EXPECT_EQ(host_.hides, 3);

@@ -731,9 +731,10 @@ void MainWindow::ShowPhotoFile(const QString& path) {
   SetStatus(ShortenedPath(path, status_->fontMetrics(), width() - 20), path);
 }
 
-void MainWindow::Flash(const Rect& captured, uint64_t window, bool fixedSize) {
+void MainWindow::Flash(const Rect& captured, uint64_t window, bool fixedSize,
+                       const std::shared_ptr<ScreenSource>& source) {
   Rect rect = captured;
-  SelectionScreen::Execute(rect, window, false, fixedSize, true, this);
+  SelectionScreen::Execute(rect, window, false, fixedSize, true, this, source);
 }
 
 }  // namespace qm

@@ -92,7 +92,8 @@ class MainWindow : public QMainWindow,
   void ShowAfterSnapshot() override;
   void ShowPhotoImages(bool on) override;
   void ShowPhotoFile(const QString& path) override;
-  void Flash(const Rect& captured, uint64_t window, bool fixedSize) override;
+  void Flash(const Rect& captured, uint64_t window, bool fixedSize,
+             const std::shared_ptr<ScreenSource>& source) override;
   // RecordingView and PhotoView: the "Source" setting ("x11", "portal", or "auto": the portal
   // on a Wayland desktop that offers it) chooses; the portal's restore token is kept beside it.
   bool OpenScreen(std::shared_ptr<ScreenSource>& source) override;

@@ -49,6 +49,7 @@ void PhotoController::TimerFired() {
   view_.Beep();
   PhotoJob job;
   Rect captured;
+  std::shared_ptr<ScreenSource> source;
   bool stored = false;
   {
     // The window and the tray come back whatever happens in the grab and the store.
@@ -60,16 +61,16 @@ void PhotoController::TimerFired() {
       }
     } restore{view_};
     job = view_.CurrentPhotoJob();
-    stored = Take(job, captured);
+    stored = Take(job, captured, source);
   }
-  if (stored) view_.Flash(captured, job.Window, job.FixedSize);
+  if (stored) view_.Flash(captured, job.Window, job.FixedSize, source);
   pending_ = false;
   emit Finished(stored);
 }
 
-bool PhotoController::Take(const PhotoJob& job, Rect& captured) {
+bool PhotoController::Take(const PhotoJob& job, Rect& captured,
+                           std::shared_ptr<ScreenSource>& source) {
   CaptureLib grabber;
-  std::shared_ptr<ScreenSource> source;
   if (!view_.OpenScreen(source)) return false;
   if (source) grabber.UseSource(source);
   // As in a recording: the whole screen of a shared screen is the monitor or window the desktop

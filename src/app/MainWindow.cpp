@@ -137,6 +137,9 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   auto* layout = new QVBoxLayout(central);
   pages_ = new QTabWidget;
   areaPage_ = new CaptureAreaPage(*this);
+  areaPage_->SetScreenOpener([this](bool window, std::shared_ptr<ScreenSource>& source) {
+    return OpenPortal(window, source);
+  });
   pages_->addTab(areaPage_, QStringLiteral("Capture area"));
   shortcutPage_ = new ShortcutEditor(*watcher_);
   pages_->addTab(shortcutPage_, QStringLiteral("Short-cut"));
@@ -634,7 +637,8 @@ RecordingJob MainWindow::Job() {
           .FramesPerSecond = fps_->value(),
           .OutputFolder = outputFolder_,
           .Sound = SoundChoiceShown(),
-          .SoundFormat = soundCodec_->currentIndex() == 1 ? SoundCodec::Mp3 : SoundCodec::Pcm};
+          .SoundFormat = soundCodec_->currentIndex() == 1 ? SoundCodec::Mp3 : SoundCodec::Pcm,
+          .WholeSource = area.ObjectMode};
 }
 
 SoundChoice MainWindow::SoundChoiceShown() const {
@@ -692,7 +696,14 @@ void MainWindow::ShowError(const QString& text) {
 }
 
 bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
+  return OpenPortal(areaPage_->Area().ObjectMode, source);
+}
+
+bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) {
   const QString section = QStringLiteral("Capture area");
+  // A window and a monitor are separate choices in the desktop's dialog, each with its token.
+  const QString tokenName =
+      window ? QStringLiteral("Window restore token") : QStringLiteral("Restore token");
   const QString choice =
       store_->ReadString(section, QStringLiteral("Source"), QStringLiteral("auto"));
   const bool portal =
@@ -700,7 +711,8 @@ bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
       (choice != QLatin1String("x11") && PortalScreen::WaylandSession() && PortalScreen::Offered());
   if (!portal) return true;
   auto screen = std::make_shared<PortalScreen>();
-  switch (screen->Open(store_->ReadString(section, QStringLiteral("Restore token"), QString()))) {
+  switch (screen->Open(store_->ReadString(section, tokenName, QString()),
+                       window ? PortalScreen::Kind::Window : PortalScreen::Kind::MonitorOrWindow)) {
     case PortalScreen::Outcome::NotAllowed:
       ShowMessage(PortalScreen::NotAllowedMessage());
       return false;
@@ -711,7 +723,7 @@ bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
       break;
   }
   if (!screen->RestoreToken().isEmpty())
-    store_->WriteString(section, QStringLiteral("Restore token"), screen->RestoreToken());
+    store_->WriteString(section, tokenName, screen->RestoreToken());
   source = std::move(screen);
   return true;
 }
@@ -733,7 +745,8 @@ PhotoJob MainWindow::CurrentPhotoJob() {
           .JpegPosition = jpgSlider_->value(),
           .OutputFolder = outputFolder_,
           .Window = area.ObjectWindow,
-          .FixedSize = area.Mode != 6};
+          .FixedSize = area.Mode != 6,
+          .WholeSource = area.ObjectMode};
 }
 
 void MainWindow::HideForSnapshot() {
@@ -760,9 +773,10 @@ void MainWindow::ShowPhotoFile(const QString& path) {
   SetStatus(ShortenedPath(path, status_->fontMetrics(), width() - 20), path);
 }
 
-void MainWindow::Flash(const Rect& captured, uint64_t window, bool fixedSize) {
+void MainWindow::Flash(const Rect& captured, uint64_t window, bool fixedSize,
+                       const std::shared_ptr<ScreenSource>& source) {
   Rect rect = captured;
-  SelectionScreen::Execute(rect, window, false, fixedSize, true, this);
+  SelectionScreen::Execute(rect, window, false, fixedSize, true, this, source);
 }
 
 }  // namespace qm

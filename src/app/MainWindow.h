@@ -95,10 +95,15 @@ class MainWindow : public QMainWindow,
   void ShowAfterSnapshot() override;
   void ShowPhotoImages(bool on) override;
   void ShowPhotoFile(const QString& path) override;
-  void Flash(const Rect& captured, uint64_t window, bool fixedSize) override;
+  void Flash(const Rect& captured, uint64_t window, bool fixedSize,
+             const std::shared_ptr<ScreenSource>& source) override;
   // RecordingView and PhotoView: the "Source" setting ("x11", "portal", or "auto": the portal
   // on a Wayland desktop that offers it) chooses; the portal's restore token is kept beside it.
   bool OpenScreen(std::shared_ptr<ScreenSource>& source) override;
+  // The desktop's shared screen where the settings or the session call for it (a window only
+  // when asked): false when it did not start (the user has been told); source stays null for
+  // the X screen.
+  bool OpenPortal(bool window, std::shared_ptr<ScreenSource>& source);
 
   void BuildMenus();
   QWidget* BuildVideoPage();

@@ -49,6 +49,7 @@ void PhotoController::TimerFired() {
   view_.Beep();
   PhotoJob job;
   Rect captured;
+  std::shared_ptr<ScreenSource> source;
   bool stored = false;
   {
     // The window and the tray come back whatever happens in the grab and the store.
@@ -60,29 +61,35 @@ void PhotoController::TimerFired() {
       }
     } restore{view_};
     job = view_.CurrentPhotoJob();
-    stored = Take(job, captured);
+    stored = Take(job, captured, source);
   }
-  if (stored) view_.Flash(captured, job.Window, job.FixedSize);
+  if (stored) view_.Flash(captured, job.Window, job.FixedSize, source);
   pending_ = false;
   emit Finished(stored);
 }
 
-bool PhotoController::Take(const PhotoJob& job, Rect& captured) {
-  DIBBitmap bitmap;
-  try {
-    if (!bitmap.SetFormat(job.Area.Width(), job.Area.Height(), PixelFormat::Bits24)) return false;
-  } catch (const std::bad_alloc&) {
-    ShowMessage(QStringLiteral("Not enough memory for a picture of %1 x %2")
-                    .arg(job.Area.Width())
-                    .arg(job.Area.Height()));
-    return false;
-  }
+bool PhotoController::Take(const PhotoJob& job, Rect& captured,
+                           std::shared_ptr<ScreenSource>& source) {
   CaptureLib grabber;
-  std::shared_ptr<ScreenSource> source;
   if (!view_.OpenScreen(source)) return false;
   if (source) grabber.UseSource(source);
+  // As in a recording: the whole screen of a shared screen is the monitor or window the desktop
+  // shares.
+  Rect area = job.Area;
+  if (source && (job.WholeSource || area == CaptureLib::ScreenBounds()) &&
+      source->Bounds().Width() > 0)
+    area = source->Bounds();
+  DIBBitmap bitmap;
+  try {
+    if (!bitmap.SetFormat(area.Width(), area.Height(), PixelFormat::Bits24)) return false;
+  } catch (const std::bad_alloc&) {
+    ShowMessage(QStringLiteral("Not enough memory for a picture of %1 x %2")
+                    .arg(area.Width())
+                    .arg(area.Height()));
+    return false;
+  }
   // The cursor is drawn into every photo.
-  if (!grabber.Grab(bitmap, Point{job.Area.Left, job.Area.Top}, captured, job.FollowCursor, true))
+  if (!grabber.Grab(bitmap, Point{area.Left, area.Top}, captured, job.FollowCursor, true))
     return false;  // the grabber has told the user
 
   // The run's folder is fixed only once it exists, so a photo after the user picked a usable

@@ -23,6 +23,7 @@ struct PhotoJob {
   QString OutputFolder;  // ends in "/"
   uint64_t Window = 0;   // the picked window, for the flash
   bool FixedSize = true;
+  bool WholeSource = false;  // a shared window is photographed whole ("Selected object")
 };
 
 // What the photo asks of the window. User-interface thread only.
@@ -39,8 +40,10 @@ class PhotoView {
   virtual void Beep() = 0;
   // The status bar names the photo's file.
   virtual void ShowPhotoFile(const QString& path) = 0;
-  // Outlines the captured rectangle for a moment; returns when the outline is gone.
-  virtual void Flash(const Rect& captured, uint64_t window, bool fixedSize) = 0;
+  // Outlines the captured rectangle for a moment, on the shared screen's picture when the photo
+  // came from one (source); returns when the outline is gone.
+  virtual void Flash(const Rect& captured, uint64_t window, bool fixedSize,
+                     const std::shared_ptr<ScreenSource>& source) = 0;
   // As RecordingView::OpenScreen.
   virtual bool OpenScreen(std::shared_ptr<ScreenSource>& source) {
     (void)source;
@@ -74,8 +77,9 @@ class PhotoController : public QObject {
 
  private:
   void TimerFired();
-  // Grabs and stores; the captured rectangle on success.
-  bool Take(const PhotoJob& job, Rect& captured);
+  // Grabs and stores; the captured rectangle and the shared screen it came from (null: the X
+  // screen) on success.
+  bool Take(const PhotoJob& job, Rect& captured, std::shared_ptr<ScreenSource>& source);
 
   PhotoView& view_;
   std::function<QString()> stamp_;

@@ -224,7 +224,8 @@ void RecordingController::StartRecording() {
   info.Source = source;
   // The whole screen of a shared screen is the monitor or window the desktop shares; the other
   // areas are parts of it.
-  if (source && job.Area == CaptureLib::ScreenBounds() && source->Bounds().Width() > 0)
+  if (source && (job.WholeSource || job.Area == CaptureLib::ScreenBounds()) &&
+      source->Bounds().Width() > 0)
     info.Area = source->Bounds();
   info.Sound = job.Sound;
   info.SoundFormat = job.SoundFormat;

@@ -23,6 +23,7 @@ struct RecordingJob {
   QString OutputFolder;  // ends in "/"
   SoundChoice Sound = SoundChoice::Off;
   SoundCodec SoundFormat = SoundCodec::Pcm;
+  bool WholeSource = false;  // a shared window is recorded whole ("Selected object")
 };
 
 // What the controller asks of the window. User-interface thread only.

@@ -36,6 +36,7 @@ const SettingRow kTable[] = {
   {.section = "Capture area", .name = "Show cursor",            .kind = K::Bool,    .fallback = "1",                                .field = &S::showCursor},
   {.section = "Capture area", .name = "Source",                 .kind = K::Text,    .fallback = "auto"},
   {.section = "Capture area", .name = "Restore token",          .kind = K::Text,    .fallback = ""},
+  {.section = "Capture area", .name = "Window restore token",   .kind = K::Text,    .fallback = ""},
   {.section = "Capture area", .name = "Follow cursor",          .kind = K::Bool,    .fallback = "1",                                .field = &S::followCursor},
   {.section = "Short-cut",    .name = "Photo",                  .kind = K::Text,    .fallback = "CTRL+X",                           .field = &S::photoKey},
   {.section = "Short-cut",    .name = "StartMovie",             .kind = K::Text,    .fallback = "CTRL+ALT+S",                       .field = &S::startMovieKey},

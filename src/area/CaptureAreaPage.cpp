@@ -211,6 +211,17 @@ void CaptureAreaPage::UpdateAreaInfo() {
 }
 
 void CaptureAreaPage::SetClicked() {
+  std::shared_ptr<ScreenSource> source;
+  if (opener_ && !opener_(area_.ObjectMode, source)) return;
+  if (source && area_.ObjectMode) {
+    // The desktop's dialog has picked the window, which is recorded whole.
+    boundsPending_ = false;
+    area_.Rect = source->Bounds();
+    area_.ObjectWindow = 0;
+    UpdateAreaInfo();
+    emit AreaChanged();
+    return;
+  }
   {
     // Window managers clamp a move far off the screen, so the main window is hidden instead,
     // and shown again however the selection ends, also when the snapshot fails.
@@ -222,7 +233,7 @@ void CaptureAreaPage::SetClicked() {
     Rect rect = area_.Rect;
     uint64_t window = area_.ObjectWindow;
     try {
-      if (runner_(rect, window, area_.ObjectMode, area_.FixedSize, false, this)) {
+      if (runner_(rect, window, area_.ObjectMode, area_.FixedSize, false, this, source)) {
         boundsPending_ = false;
         area_.Rect = rect;
         area_.ObjectWindow = window;

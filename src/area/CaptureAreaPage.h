@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "area/CaptureArea.h"
 #include "area/WindowHost.h"
 #include "common/Rect.h"
+#include "common/ScreenSource.h"
 
 class QCheckBox;
 class QComboBox;
@@ -25,7 +27,12 @@ class CaptureAreaPage : public QWidget {
  public:
   // What "Set" runs: SelectionScreen::Execute unless replaced.
   using SelectionRunner = std::function<bool(Rect& rect, uint64_t& window, bool objectMode,
-                                             bool fixedSize, bool showOnly, QWidget* parent)>;
+                                             bool fixedSize, bool showOnly, QWidget* parent,
+                                             const std::shared_ptr<ScreenSource>& source)>;
+  // Opens the screen that "Set" shows, a window only in object mode: false when the desktop's
+  // sharing did not start (the user has been told); else source is null for the X screen or
+  // the desktop's shared monitor or window.
+  using ScreenOpener = std::function<bool(bool window, std::shared_ptr<ScreenSource>& source)>;
 
   // The page starts with no mode selected (320 x 240 centred) until SetMode.
   explicit CaptureAreaPage(WindowHost& host, QWidget* parent = nullptr);
@@ -48,6 +55,8 @@ class CaptureAreaPage : public QWidget {
 
   // Replaces the selection screen that "Set" opens (tests use this to make it fail).
   void SetSelectionRunner(SelectionRunner runner) { runner_ = std::move(runner); }
+  // Where the desktop shares its screen through its own dialog, "Set" reads the screen there.
+  void SetScreenOpener(ScreenOpener opener) { opener_ = std::move(opener); }
 
   // The list items, in order; stored settings keep their meaning by index.
   static QStringList ModeNames();
@@ -70,6 +79,7 @@ class CaptureAreaPage : public QWidget {
   WindowHost& host_;
   CaptureArea area_;
   SelectionRunner runner_;
+  ScreenOpener opener_;
   QComboBox* cbArea_ = nullptr;
   QPushButton* sbRect_ = nullptr;
   QCheckBox* cbShowCursor_ = nullptr;

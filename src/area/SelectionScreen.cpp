@@ -30,9 +30,9 @@ QString SelectionScreen::CancelQuestion() {
   return QStringLiteral("Cancel adjusting capture area?");
 }
 
-SelectionScreen::SelectionScreen(QWidget* parent)
+SelectionScreen::SelectionScreen(QWidget* parent, const std::shared_ptr<ScreenSource>& source)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      screen_(CaptureLib::ScreenBounds()),
+      screen_(source ? source->Bounds() : CaptureLib::ScreenBounds()),
       box_(screen_) {
   // The snapshot: the whole screen without the cursor. An empty or oversized screen goes
   // through the error report (silent abort); a screen that cannot be read has been reported
@@ -40,6 +40,8 @@ SelectionScreen::SelectionScreen(QWidget* parent)
   DIBBitmap bitmap;
   bitmap.SetFormat(screen_.Width(), screen_.Height(), PixelFormat::Bits32);
   CaptureLib grabber;
+  // A shared screen's own picture: on such desktops the X screen shows only X programs.
+  if (source) grabber.UseSource(source);
   Rect captured;
   snapshotOk_ = grabber.Grab(bitmap, Point{screen_.Left, screen_.Top}, captured, false, false);
   if (snapshotOk_) {
@@ -82,8 +84,9 @@ SelectionScreen::SelectionScreen(QWidget* parent)
 SelectionScreen::~SelectionScreen() = default;
 
 bool SelectionScreen::Execute(Rect& rect, uint64_t& window, bool objectMode, bool fixedSize,
-                              bool showOnly, QWidget* parent) {
-  SelectionScreen screen(parent);
+                              bool showOnly, QWidget* parent,
+                              const std::shared_ptr<ScreenSource>& source) {
+  SelectionScreen screen(parent, source);
   if (!screen.snapshotOk_) return false;
   screen.savedRect_ = rect;
   screen.box_.SetBoxRect(rect);

@@ -11,6 +11,7 @@
 #include "area/SelectBox.h"
 #include "area/WindowFinder.h"
 #include "common/Rect.h"
+#include "common/ScreenSource.h"
 
 class QEventLoop;
 class QMenu;
@@ -27,9 +28,11 @@ class SelectionScreen : public QWidget {
  public:
   // Modal. rect is read and written back; window receives the picked window in object mode.
   // True when the user accepted (OK). False, without showing anything, when the screen could
-  // not be copied (the user has been told why).
+  // not be copied (the user has been told why). With a source the snapshot is its newest
+  // picture, and rect is in its pixels; object mode needs the X screen.
   static bool Execute(Rect& rect, uint64_t& window, bool objectMode, bool fixedSize, bool showOnly,
-                      QWidget* parent = nullptr);
+                      QWidget* parent = nullptr,
+                      const std::shared_ptr<ScreenSource>& source = nullptr);
 
   // The texts of the question asked on Escape and of the help lines.
   static QString CancelQuestion();
@@ -45,7 +48,7 @@ class SelectionScreen : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  explicit SelectionScreen(QWidget* parent);
+  SelectionScreen(QWidget* parent, const std::shared_ptr<ScreenSource>& source);
   ~SelectionScreen() override;
 
   bool Run();

@@ -9,7 +9,8 @@
 
 namespace qm::cli {
 
-std::optional<Rect> ChooseArea(const CaptureOptions& options, const Rect& screen) {
+std::optional<Rect> ChooseArea(const CaptureOptions& options, const Rect& screen,
+                               const std::shared_ptr<ScreenSource>& source) {
   Rect rect;
   if (options.Area) {
     rect = *options.Area;
@@ -20,7 +21,8 @@ std::optional<Rect> ChooseArea(const CaptureOptions& options, const Rect& screen
   uint64_t window = 0;
   bool accepted = false;
   try {
-    accepted = SelectionScreen::Execute(rect, window, options.Window, options.Window, false);
+    accepted = SelectionScreen::Execute(rect, window, options.Window, options.Window, false,
+                                        nullptr, source);
   } catch (const SilentAbort&) {
     return std::nullopt;  // the reason has been written already
   }

@@ -19,7 +19,7 @@ constexpr OptionHelp kRecordOptions[] = {
   {.Name = "--follow", .Value = "", .Text = "move the area with the mouse cursor"},
   {.Name = "--select", .Value = "",
    .Text = "draw the area on a still image of the screen (Enter accepts, Escape cancels)"},
-  {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way"},
+  {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way (the portal source: ask the desktop for a window)"},
   {.Name = "--source", .Value = "x11|portal",
    .Text = "read the screen from the X server, or through the desktop's screen-sharing portal "
            "and PipeWire, which shows the desktop's own dialog (default: the portal on a "
@@ -47,7 +47,7 @@ constexpr OptionHelp kPhotoOptions[] = {
   {.Name = "--follow", .Value = "", .Text = "centre the area on the mouse cursor"},
   {.Name = "--select", .Value = "",
    .Text = "draw the area on a still image of the screen (Enter accepts, Escape cancels)"},
-  {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way"},
+  {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way (the portal source: ask the desktop for a window)"},
   {.Name = "--source", .Value = "x11|portal",
    .Text = "read the screen from the X server, or through the desktop's screen-sharing portal "
            "and PipeWire, which shows the desktop's own dialog (default: the portal on a "

@@ -94,8 +94,10 @@ void RequireFile(const CaptureOptions& options, const char* command) {
 std::optional<Rect> AreaToCapture(const CaptureOptions& options,
                                   const std::shared_ptr<ScreenSource>& source) {
   if (source) {
-    // The desktop's dialog has chosen the monitor or window; an area is a part of it.
-    if (options.Area) return options.Area;
+    // The desktop's dialog has chosen the monitor or window; an area is a part of it, drawn
+    // with --select on its picture, and a window asked for with --window is recorded whole.
+    if (options.Select) return ChooseArea(options, source->Bounds(), source);
+    if (options.Area && !options.Window) return options.Area;
     return source->Bounds();
   }
   if (!options.Select && !options.Window && options.Area) return options.Area;

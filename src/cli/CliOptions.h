@@ -44,7 +44,7 @@ struct CaptureOptions {
   bool ShowCursor = false;
   bool FollowCursor = false;
   bool Select = false;  // draw the area on the selection screen first
-  bool Window = false;  // pick the window under the pointer on the selection screen
+  bool Window = false;  // pick a window: on the selection screen, or in the desktop's dialog
   // Where the pictures come from: the X server, the desktop's screen-cast portal, or (Auto)
   // the portal on a Wayland desktop that offers it and the X server elsewhere.
   enum class Source { Auto, X11, Portal } From = Source::Auto;

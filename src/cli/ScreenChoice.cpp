@@ -14,13 +14,12 @@ ChosenScreen OpenScreen(const CaptureOptions& options) {
     chosen.Ok = true;
     return chosen;
   }
-  // The desktop's dialog chooses what is shared; refused before the dialog shows.
-  if (options.Select || options.Window)
-    throw UsageError("--select and --window need the X11 source");
+  // The desktop's dialog chooses what is shared: with --window it offers windows only.
   const QString token =
       options.RestoreTokenFile.isEmpty() ? QString() : ReadRestoreToken(options.RestoreTokenFile);
   auto screen = std::make_shared<PortalScreen>();
-  switch (screen->Open(token)) {
+  switch (screen->Open(
+      token, options.Window ? PortalScreen::Kind::Window : PortalScreen::Kind::MonitorOrWindow)) {
     case PortalScreen::Outcome::NotAllowed:
       PrintError(PortalScreen::NotAllowedMessage());
       return chosen;

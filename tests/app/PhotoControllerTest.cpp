@@ -30,7 +30,7 @@ struct FakePhotoView : PhotoView {
   void ShowPhotoImages(bool on) override { Log += on ? "photo;" : "still;"; }
   void Beep() override { Log += "beep;"; }
   void ShowPhotoFile(const QString&) override {}
-  void Flash(const Rect& captured, uint64_t, bool) override {
+  void Flash(const Rect& captured, uint64_t, bool, const std::shared_ptr<ScreenSource>&) override {
     Log += "flash " + std::to_string(captured.Width()) + ";";
   }
 };

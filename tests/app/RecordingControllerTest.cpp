@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/RecordingController.h"
+#include "capture/CaptureLib.h"
 
 namespace qm {
 namespace {
@@ -42,8 +45,9 @@ struct FakeRecorder : Recorder {
   RecorderEvents Events;
   std::string* Log;
   bool Finished = false;
+  Rect Area;
   FakeRecorder(const CapInfo& info, RecorderEvents events, std::string* log)
-      : File(info.FileName), Events(std::move(events)), Log(log) {}
+      : File(info.FileName), Events(std::move(events)), Log(log), Area(info.Area) {}
   ~FakeRecorder() override { *Log += "destroy " + File.toStdString() + ";"; }
   void Pause() override { *Log += "pause;"; }
   void Continue() override { *Log += "continue;"; }
@@ -57,7 +61,8 @@ struct FakeView : RecordingView {
   std::string Log;
   bool Play = true;
   int Delay = 3;
-  RecordingJob Job() override { return {.Area = {0, 0, 64, 48}, .OutputFolder = "/out/"}; }
+  RecordingJob Given{.Area = {0, 0, 64, 48}, .OutputFolder = "/out/"};
+  RecordingJob Job() override { return Given; }
   int StartDelaySeconds() override { return Delay; }
   bool PlayResult() override { return Play; }
   void HideToTray() override { Log += "hide;"; }
@@ -67,9 +72,11 @@ struct FakeView : RecordingView {
   void ShowOutputNote(const QString& note) override { Log += note.toStdString() + ";"; }
   void ShowError(const QString& text) override { Log += text.toStdString() + ";"; }
   void PlayVideo(const QString& file) override { Log += "play " + file.toStdString() + ";"; }
-  bool Shared = true;  // the desktop's sharing dialog is accepted
-  bool OpenScreen(std::shared_ptr<ScreenSource>&) override {
+  bool Shared = true;                    // the desktop's sharing dialog is accepted
+  std::shared_ptr<ScreenSource> Source;  // what it shares; null: the X screen
+  bool OpenScreen(std::shared_ptr<ScreenSource>& source) override {
     if (!Shared) Log += "not shared;";
+    source = Source;
     return Shared;
   }
 };
@@ -195,6 +202,34 @@ TEST_F(RecordingControllerTest, RefusedSharingStartsNothing) {
   EXPECT_EQ(controller_->GetState(), State::Idle);
   EXPECT_TRUE(recorders_.empty());
   EXPECT_EQ(TakeLog(), "hide;not shared;show;");
+}
+
+// A shared window ("Selected object") is recorded whole, and so is what the desktop shares when
+// the area is the whole X screen; other areas are parts of it.
+TEST_F(RecordingControllerTest, SharedScreenAreas) {
+  struct SharedWindow : ScreenSource {
+    bool Read(const std::function<void(const SourcePicture&)>&) override { return false; }
+    Rect Bounds() override { return {0, 0, 200, 100}; }
+  };
+  const Rect part{0, 0, 64, 48}, shared{0, 0, 200, 100};
+  struct Case {
+    Rect Area;
+    bool Whole;
+    bool Shared;
+    Rect Recorded;
+  };
+  for (const Case& c :
+       {Case{part, false, true, part}, Case{part, true, true, shared},
+        Case{CaptureLib::ScreenBounds(), false, true, shared}, Case{part, true, false, part}}) {
+    view_.Given.Area = c.Area;
+    view_.Given.WholeSource = c.Whole;
+    view_.Source = c.Shared ? std::make_shared<SharedWindow>() : nullptr;
+    controller_->Stop();
+    if (!recorders_.empty()) recorders_.back()->Finished = true;  // the others are gone
+    controller_->StartNow();
+    ASSERT_EQ(controller_->GetState(), State::Running);
+    EXPECT_EQ(recorders_.back()->Area, c.Recorded) << c.Whole << c.Shared;
+  }
 }
 
 TEST_F(RecordingControllerTest, StopDuringTheDelayCancelsTheStart) {

@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <string>
+
 #include "area/CaptureAreaPage.h"
 #include "capture/CaptureLib.h"
 #include "common/SilentAbort.h"
@@ -113,6 +117,48 @@ TEST_F(CaptureAreaPageTest, FollowUnavailableSaysWhy) {
   EXPECT_FALSE(page_.findChild<QLabel*>(QStringLiteral("lbFollowReason"))->isHidden());
 }
 
+// Where the desktop shares its screen, "Set" reads it there: "Selected object" takes the whole
+// window the desktop's dialog gave, the other modes select on the shared picture; a refused
+// dialog changes nothing.
+TEST_F(CaptureAreaPageTest, SetOnASharedScreen) {
+  struct SharedScreen : ScreenSource {
+    bool Read(const std::function<void(const SourcePicture&)>&) override { return false; }
+    Rect Bounds() override { return {0, 0, 200, 100}; }
+  };
+  const auto shared = std::make_shared<SharedScreen>();
+  const Rect drawn{8, 8, 48, 40};
+  struct Case {
+    int Mode;
+    bool Allowed;
+    bool Shares;
+    const char* Asked;  // window or screen, and what the selection screen read
+    Rect After;         // empty: unchanged
+  };
+  for (const Case& c :
+       {Case{5, true, true, "window;", {0, 0, 200, 100}},
+        Case{6, true, true, "screen;shared;", drawn}, Case{6, true, false, "screen;x;", drawn},
+        Case{5, false, true, "window;", {}}}) {
+    SCOPED_TRACE(c.Mode);
+    page_.SetMode(c.Mode);
+    const Rect kept = page_.Area().Rect;
+    std::string log;
+    page_.SetScreenOpener([&](bool window, std::shared_ptr<ScreenSource>& source) {
+      log += window ? "window;" : "screen;";
+      if (c.Shares) source = shared;
+      return c.Allowed;
+    });
+    page_.SetSelectionRunner([&](Rect& rect, uint64_t&, bool, bool, bool, QWidget*,
+                                 const std::shared_ptr<ScreenSource>& source) {
+      log += source == shared ? "shared;" : "x;";
+      rect = drawn;
+      return true;
+    });
+    page_.SetClicked();
+    EXPECT_EQ(log, c.Asked);
+    EXPECT_EQ(page_.Area().Rect, c.After.Width() ? c.After : kept);
+  }
+}
+
 TEST_F(CaptureAreaPageTest, SetAcceptedCancelledAndFailing) {
   page_.SetMode(6);
   const Rect before = page_.Area().Rect;
@@ -151,7 +197,8 @@ TEST_F(CaptureAreaPageTest, SetAcceptedCancelledAndFailing) {
   // A snapshot that fails (told, then silently aborted) still brings the window back.
   const Rect kept = page_.Area().Rect;
   page_.SetSelectionRunner(
-      [](Rect&, uint64_t&, bool, bool, bool, QWidget*) -> bool { throw SilentAbort(); });
+      [](Rect&, uint64_t&, bool, bool, bool, QWidget*,
+         const std::shared_ptr<ScreenSource>&) -> bool { throw SilentAbort(); });
   page_.SetClicked();
   EXPECT_EQ(page_.Area().Rect, kept);
   EXPECT_EQ(host_.hides, 3);

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <X11/keysym.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -18,10 +19,13 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/MediaProbe.h"
 #include "support/ToolRun.h"
+#include "support/XKeys.h"
+#include "support/XScreen.h"
 
 namespace qm {
 namespace {
@@ -310,7 +314,7 @@ TEST_F(PortalRecordTest, RefusedCancelledAndStoppedSharing) {
                         Case{"cancelled", "response=2\n", "record", false},
                         Case{"photo refused", "response=1\n", "photo", false},
                         Case{"stopped", "size=160x120\nstop_after=800\n", "record", true},
-                        Case{"select", "", "photo --select", false, true}}) {
+                        Case{"select and window", "", "photo --select --window", false, true}}) {
     SCOPED_TRACE(c.Name);
     stack_->ClearLog();
     stack_->Control(c.Control);
@@ -368,8 +372,60 @@ TEST_F(PortalRecordTest, RestoreTokenSkipsTheDialogNextTime) {
   else
     qputenv("XDG_SESSION_TYPE", savedType);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-  EXPECT_EQ(stack_->Log(), QStringList({QStringLiteral("dialog"), QStringLiteral("restored")}));
+  EXPECT_EQ(stack_->Log(),
+            QStringList({QStringLiteral("dialog types=3"), QStringLiteral("restored types=3")}));
   EXPECT_TRUE(run.Out.contains(QStringLiteral(": 0,0,160,120"))) << run.Out.toStdString();
+}
+
+// --window asks the desktop for a window only, and takes the whole window whatever --area says.
+TEST_F(PortalRecordTest, WindowAsksForAWindow) {
+  stack_->Control("size=200x150\n");
+  struct Case {
+    const char* Command;
+    const char* Asked;
+    const char* Area;
+  };
+  for (const Case& c :
+       {Case{"photo --area 10,10,50,40", "dialog types=3", ": 10,10,50,40"},
+        Case{"photo --window --area 10,10,50,40", "dialog types=2", ": 0,0,200,150"},
+        Case{"photo --window", "dialog types=2", ": 0,0,200,150"}}) {
+    SCOPED_TRACE(c.Command);
+    stack_->ClearLog();
+    QStringList args = QString::fromLatin1(c.Command).split(QLatin1Char(' '));
+    args += {QStringLiteral("--source"), QStringLiteral("portal"), File("window.bmp")};
+    const ProcessResult run = RunTool(args, 60000);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    EXPECT_EQ(stack_->Log(), QStringList(QString::fromLatin1(c.Asked)));
+    EXPECT_TRUE(run.Out.contains(QLatin1String(c.Area))) << run.Out.toStdString();
+  }
+}
+
+// --select draws the area on the shared screen's picture, in its pixels.
+TEST_F(PortalRecordTest, SelectShowsTheSharedPicture) {
+  stack_->Control("size=200x150\nstill=2\n");
+  test::XScreen screen;
+  ASSERT_TRUE(screen.Ok());
+  const QString file = File("select.bmp");
+  QProcess tool;
+  test::StartTool(tool, {QStringLiteral("photo"), QStringLiteral("--select"),
+                         QStringLiteral("--source"), QStringLiteral("portal"),
+                         QStringLiteral("--area"), QStringLiteral("20,10,40,30"), file});
+  unsigned long shown = 0;
+  for (int i = 0; i < 3000 && !(shown && screen.FocusWindow() == shown); ++i) {
+    shown = screen.FindWindowNamed("Capture area");
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(shown, 0u);
+  // Outside the box the selection screen shows the stream's first picture, once painted.
+  for (int i = 0; i < 500 && screen.PixelAt(150, 120) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (const auto& [x, y] : {std::pair{150, 120}, std::pair{5, 140}, std::pair{190, 2}})
+    EXPECT_EQ(screen.PixelAt(x, y), test::Colour(y << 8 | x)) << x << "," << y;
+  test::XKeys().Tap(XK_Return);
+  const ProcessResult run = test::FinishTool(tool);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains(QStringLiteral("area: 20,10,40,32"))) << run.Err.toStdString();
+  EXPECT_TRUE(run.Out.contains(QStringLiteral(": 20,10,40,32"))) << run.Out.toStdString();
 }
 
 // PipeWire goes away mid-recording: the file is complete. Last, since it ends the session.

@@ -14,7 +14,9 @@
 //   stop_after=MS       the desktop stops sharing MS milliseconds after Start
 //   resize_after=MS,WxH the picture changes its size MS milliseconds after Start
 // Each event is appended to the log file (second argument): "dialog" when a session starts
-// without restore data, "restored" when it starts with the data of an earlier session.
+// without restore data, "restored" when it starts with the data of an earlier session, each
+// followed by the source types the client asked for ("dialog types=3"). A session asked for
+// windows only shares a window.
 //
 // The picture of frame n at (x, y): blue (x + 3n), green (y + 5n), red n, all modulo 256.
 
@@ -151,7 +153,7 @@ Control ReadControl(const QString& path) {
   return c;
 }
 
-void Log(const QString& path, const char* line) {
+void Log(const QString& path, const QByteArray& line) {
   QFile file(path);
   if (!file.open(QIODevice::Append)) return;
   file.write(line);
@@ -409,6 +411,7 @@ class Session : public QObject {
 
   Control Settings;
   bool Restored = false;
+  uint Types = 1;
   std::unique_ptr<VideoSource> Source;
 
   // The desktop ends the sharing.
@@ -462,6 +465,7 @@ class ScreenCast : public QObject {
     Session* s = sessions_.value(session.path());
     if (!s) return 2;
     s->Restored = options.contains(QStringLiteral("restore_data"));
+    s->Types = options.value(QStringLiteral("types"), 1u).toUInt();
     return 0;
   }
 
@@ -470,7 +474,8 @@ class ScreenCast : public QObject {
     results.clear();
     Session* s = sessions_.value(session.path());
     if (!s) return 2;
-    Log(log_, s->Restored ? "restored" : "dialog");
+    Log(log_, (s->Restored ? "restored" : "dialog") + QByteArray(" types=") +
+                  QByteArray::number(s->Types));
     if (s->Settings.Response != 0) return s->Settings.Response;
     s->Source = std::make_unique<VideoSource>(s->Settings);
     if (s->Source->Node() == SPA_ID_INVALID) return 2;
@@ -479,10 +484,11 @@ class ScreenCast : public QObject {
     entry.Properties[QStringLiteral("position")] = QVariant::fromValue(IntPair{0, 0});
     entry.Properties[QStringLiteral("size")] =
         QVariant::fromValue(IntPair{s->Source->Width(), s->Source->Height()});
-    entry.Properties[QStringLiteral("source_type")] = uint(1);
+    entry.Properties[QStringLiteral("source_type")] = uint(s->Types == 2 ? 2 : 1);
     results[QStringLiteral("streams")] = QVariant::fromValue(QList<StreamEntry>{entry});
     results[QStringLiteral("persist_mode")] = uint(2);
-    RestoreData data{QStringLiteral("quillmark-test"), 1, QDBusVariant(QStringLiteral("monitor"))};
+    RestoreData data{QStringLiteral("quillmark-test"), 1,
+                     QDBusVariant(QLatin1String(s->Types == 2 ? "window" : "monitor"))};
     results[QStringLiteral("restore_data")] = QVariant::fromValue(data);
     const Control c = s->Settings;
     QPointer<Session> guard(s);

@@ -91,6 +91,10 @@ bool PortalScreen::Offered() {
   return PortalProperty("AvailableSourceTypes").toUInt() & kMonitor;
 }
 
+bool PortalScreen::WindowOffered() {
+  return PortalProperty("AvailableSourceTypes").toUInt() & kWindow;
+}
+
 bool PortalScreen::CursorReportOffered() {
   return PortalProperty("AvailableCursorModes").toUInt() & kCursorMetadata;
 }
@@ -163,12 +167,15 @@ bool PortalScreen::Request(const QString& method, const QVariantList& args, QVar
   return true;
 }
 
-PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken) {
+PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken, Kind kind) {
   if (!QDBusConnection::sessionBus().isConnected())
     return Fail(QStringLiteral("The desktop offers no screen sharing: no session bus"));
   const QVariant types = PortalProperty("AvailableSourceTypes");
   if (!types.isValid() || !(types.toUInt() & kMonitor))
     return Fail(QStringLiteral("The desktop offers no screen sharing"));
+  const uint asked = kind == Kind::Window ? kWindow : kMonitor | kWindow;
+  if (kind == Kind::Window && !(types.toUInt() & kWindow))
+    return Fail(QStringLiteral("The desktop does not share single windows"));
   const uint cursorModes = PortalProperty("AvailableCursorModes").toUInt();
 
   uint response = 2;
@@ -186,7 +193,7 @@ PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken) {
   const QVariant session = QVariant::fromValue(QDBusObjectPath(sessionPath_));
 
   options.clear();
-  options[QStringLiteral("types")] = uint((types.toUInt() & (kMonitor | kWindow)));
+  options[QStringLiteral("types")] = uint(types.toUInt() & asked);
   options[QStringLiteral("multiple")] = false;
   cursorMetadata_ = cursorModes & kCursorMetadata;
   if (cursorMetadata_)

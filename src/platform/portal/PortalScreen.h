@@ -38,12 +38,20 @@ class PortalScreen : public QObject, public ScreenSource {
   static bool CursorReportOffered();
   // Why following the cursor is not available where the desktop cannot report it.
   static QString NoCursorReportMessage();
+  // True when the portal can share a single window.
+  static bool WindowOffered();
   // True when the desktop session is a Wayland one.
   static bool WaylandSession();
 
+  // What the desktop's dialog offers to share.
+  enum class Kind {
+    MonitorOrWindow,
+    Window,  // a window only: the recording follows one program's window
+  };
+
   // Asks for the screen. restoreToken (may be empty) is the token of an earlier session, which
   // lets the desktop share the same monitor or window again without asking.
-  Outcome Open(const QString& restoreToken);
+  Outcome Open(const QString& restoreToken, Kind kind = Kind::MonitorOrWindow);
 
   // The token that lets the next session start without the dialog; empty when the desktop gave
   // none. Valid after Open succeeded.

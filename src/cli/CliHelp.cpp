@@ -7,6 +7,20 @@ namespace qm::cli {
 namespace {
 
 // clang-format off
+// The options record and photo share.
+constexpr OptionHelp kSelect{.Name = "--select", .Value = "",
+  .Text = "draw the area on a still image of the screen (Enter accepts, Escape cancels)"};
+constexpr OptionHelp kWindow{.Name = "--window", .Value = "",
+  .Text = "pick the window under the pointer the same way (the portal source: ask the desktop "
+          "for a window)"};
+constexpr OptionHelp kSource{.Name = "--source", .Value = "x11|portal",
+  .Text = "read the screen from the X server, or through the desktop's screen-sharing portal "
+          "and PipeWire, which shows the desktop's own dialog (default: the portal on a "
+          "Wayland desktop that offers it, else x11)"};
+constexpr OptionHelp kRestoreToken{.Name = "--restore-token", .Value = "FILE",
+  .Text = "with the portal: keep the desktop's restore token in FILE, so that later runs "
+          "share the same monitor or window without the dialog"};
+
 constexpr OptionHelp kRecordOptions[] = {
   {.Name = "--area", .Value = "LEFT,TOP,WIDTH,HEIGHT",
    .Text = "the area of the screen to record (default: the whole screen)"},
@@ -17,16 +31,7 @@ constexpr OptionHelp kRecordOptions[] = {
    .Text = "the video compressor, a code that \"codecs\" lists (default: MP42)"},
   {.Name = "--cursor", .Value = "", .Text = "draw the mouse cursor into the frames"},
   {.Name = "--follow", .Value = "", .Text = "move the area with the mouse cursor"},
-  {.Name = "--select", .Value = "",
-   .Text = "draw the area on a still image of the screen (Enter accepts, Escape cancels)"},
-  {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way (the portal source: ask the desktop for a window)"},
-  {.Name = "--source", .Value = "x11|portal",
-   .Text = "read the screen from the X server, or through the desktop's screen-sharing portal "
-           "and PipeWire, which shows the desktop's own dialog (default: the portal on a "
-           "Wayland desktop that offers it, else x11)"},
-  {.Name = "--restore-token", .Value = "FILE",
-   .Text = "with the portal: keep the desktop's restore token in FILE, so that later runs "
-           "share the same monitor or window without the dialog"},
+  kSelect, kWindow, kSource, kRestoreToken,
   {.Name = "--every-frame", .Value = "",
    .Text = "write every frame in full, also one that repeats the frame before"},
   {.Name = "--quiet", .Value = "",
@@ -45,16 +50,7 @@ constexpr OptionHelp kPhotoOptions[] = {
    .Text = "JPEG quality: higher gives larger files of better quality (default: 17)"},
   {.Name = "--cursor", .Value = "", .Text = "draw the mouse cursor into the picture"},
   {.Name = "--follow", .Value = "", .Text = "centre the area on the mouse cursor"},
-  {.Name = "--select", .Value = "",
-   .Text = "draw the area on a still image of the screen (Enter accepts, Escape cancels)"},
-  {.Name = "--window", .Value = "", .Text = "pick the window under the pointer the same way (the portal source: ask the desktop for a window)"},
-  {.Name = "--source", .Value = "x11|portal",
-   .Text = "read the screen from the X server, or through the desktop's screen-sharing portal "
-           "and PipeWire, which shows the desktop's own dialog (default: the portal on a "
-           "Wayland desktop that offers it, else x11)"},
-  {.Name = "--restore-token", .Value = "FILE",
-   .Text = "with the portal: keep the desktop's restore token in FILE, so that later runs "
-           "share the same monitor or window without the dialog"},
+  kSelect, kWindow, kSource, kRestoreToken,
   {.Name = "--help", .Value = "", .Text = "print this text and exit"},
 };
 

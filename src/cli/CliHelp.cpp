@@ -62,7 +62,8 @@ constexpr CommandHelp kCommands[] = {
   {.Name = "record", .Arguments = "FILE.avi",
    .Summary = "record an area of the screen into an AVI file",
    .Details = "The recording runs until --seconds have passed or the tool receives SIGINT, "
-              "SIGTERM, SIGHUP or SIGQUIT; the file is completed in every case. Files above "
+              "SIGTERM, SIGHUP or SIGQUIT; the file is completed in every case. SIGUSR1 pauses "
+              "it (the pictures and the sound), and SIGUSR1 again continues it. Files above "
               "2 GiB continue as OpenDML (AVI 2.0) parts. A frame in which nothing inside the "
               "area changed is written as an empty chunk, which players show as the frame "
               "before; --every-frame writes it in full. When standard error is a terminal, a line "

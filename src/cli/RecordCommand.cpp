@@ -97,33 +97,40 @@ uint32_t FindCodec(const AviCompress& compressor, const QString& code) {
                    " (quillmark-capture codecs lists them)");
 }
 
-// Turns SIGINT, SIGTERM, SIGHUP (the terminal went away) and SIGQUIT into a call on the event
-// loop: the handler only writes a byte
-// into a pipe, which a socket notifier watches. The previous handlers come back at the end.
-class StopSignals {
+// Turns SIGINT, SIGTERM, SIGHUP (the terminal went away) and SIGQUIT into a stop, and SIGUSR1
+// into a pause or a continuation, on the event loop: the handler only writes the signal's
+// number into a pipe, which a socket notifier watches. The previous handlers come back at the
+// end.
+class RecordSignals {
  public:
-  template <class F>
-  explicit StopSignals(F onSignal) {
+  template <class Stop, class Pause>
+  RecordSignals(Stop onStop, Pause onPause) {
     if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) {
       fds_[0] = fds_[1] = -1;
       return;
     }
     writeFd_ = fds_[1];
     notifier_.emplace(fds_[0], QSocketNotifier::Read);
-    QObject::connect(&*notifier_, &QSocketNotifier::activated, [this, onSignal] {
+    QObject::connect(&*notifier_, &QSocketNotifier::activated, [this, onStop, onPause] {
       char buffer[16];
-      while (read(fds_[0], buffer, sizeof buffer) > 0) {
+      ssize_t got = 0;
+      while ((got = read(fds_[0], buffer, sizeof buffer)) > 0) {
+        for (ssize_t i = 0; i < got; ++i) {
+          if (buffer[i] == SIGUSR1)
+            onPause();
+          else
+            onStop();
+        }
       }
-      onSignal();
     });
     struct sigaction action = {};
-    action.sa_handler = &StopSignals::OnSignal;
+    action.sa_handler = &RecordSignals::OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &old_[i]);
   }
 
-  ~StopSignals() {
+  ~RecordSignals() {
     if (fds_[0] < 0) return;
     for (size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &old_[i], nullptr);
     writeFd_ = -1;
@@ -132,15 +139,15 @@ class StopSignals {
     close(fds_[1]);
   }
 
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
+  RecordSignals(const RecordSignals&) = delete;
+  RecordSignals& operator=(const RecordSignals&) = delete;
 
  private:
-  static void OnSignal(int) {
+  static void OnSignal(int number) {
     const int saved = errno;
     const int fd = writeFd_;
     if (fd >= 0) {
-      const char byte = 1;
+      const char byte = char(number);
       [[maybe_unused]] const ssize_t written = write(fd, &byte, 1);
     }
     errno = saved;
@@ -149,8 +156,8 @@ class StopSignals {
   static inline volatile sig_atomic_t writeFd_ = -1;
   int fds_[2] = {-1, -1};
   std::optional<QSocketNotifier> notifier_;
-  static constexpr std::array<int, 4> kSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-  std::array<struct sigaction, 4> old_ = {};
+  static constexpr std::array<int, 5> kSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1};
+  std::array<struct sigaction, 5> old_ = {};
 };
 
 // Stands in for the main window: receives the capture-done message.
@@ -269,7 +276,13 @@ int RunRecord(const QStringList& args) {
   thread.SetInfo(info);
   ProgressLine progressLine(options.Quiet, options.Fps);
   {
-    StopSignals stopSignals([&] { thread.Stop(); });
+    RecordSignals handlers([&] { thread.Stop(); },
+                           [&] {
+                             if (thread.IsPaused())
+                               thread.Continue();
+                             else
+                               thread.Pause();
+                           });
     QTimer timer;
     timer.setSingleShot(true);
     // A coarse timer may fire 5 % early or late, which would be frames too few or too many.

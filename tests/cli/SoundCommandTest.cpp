@@ -174,7 +174,8 @@ TEST_F(SoundCommand, AKilledRecordingWithSoundRepairsToBothStreams) {
 }
 
 // A white frame shown at the instant a click is heard, several times: in the file the click
-// lies within a frame period of the white frame, at the start as at the end.
+// lies within a frame period of the white frame, at the start as at the end, with a pause
+// between them whose click and white frame are in neither stream.
 TEST_F(SoundCommand, AClickAndTheWhiteFrameShownWithItStayTogether) {
   if (!SoundServer()) GTEST_SKIP() << "no sound server";
   test::XScreen screen;
@@ -198,20 +199,30 @@ TEST_F(SoundCommand, AClickAndTheWhiteFrameShownWithItStayTogether) {
   const QString file = Path(QStringLiteral("sync.avi"));
   QProcess tool;
   test::StartTool(tool, {"record", file, "--area", "0,0,160,120", "--fps", "10", "--codec", "DIB",
-                         "--every-frame", "--seconds", "7", "--sound", "desktop", "--quiet"});
+                         "--every-frame", "--seconds", "9", "--sound", "desktop", "--quiet"});
   play(quiet, 100);
   constexpr int kClicks = 4;
+  const auto flash = [&] {
+    screen.Show(area, [](int32_t, int32_t) { return test::Colour(0xFFFFFF); });
+    play(quiet, 40);
+    screen.Clear();
+    screen.Show(area, black);
+  };
   for (int k = 0; k < kClicks; ++k) {
+    if (k == kClicks / 2) {
+      ASSERT_EQ(::kill(pid_t(tool.processId()), SIGUSR1), 0);
+      play(quiet, 50);
+      play(click, 1);
+      flash();
+      ASSERT_EQ(::kill(pid_t(tool.processId()), SIGUSR1), 0);
+    }
     play(quiet, 50 + 13 * k);
     // What is written now is heard after the latency: the white frame comes then.
     const pa_usec_t latency = pa_simple_get_latency(player, &error);
     const auto heard = std::chrono::steady_clock::now() + std::chrono::microseconds(latency);
     play(click, 1);
     std::this_thread::sleep_until(heard);
-    screen.Show(area, [](int32_t, int32_t) { return test::Colour(0xFFFFFF); });
-    play(quiet, 40);
-    screen.Clear();
-    screen.Show(area, black);
+    flash();
   }
   play(quiet, 50);
   pa_simple_free(player);

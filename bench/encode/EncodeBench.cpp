@@ -27,6 +27,7 @@ extern "C" {
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/CommonParams.h"
@@ -356,6 +357,31 @@ double Seconds(Clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
+// Times ours and theirs on the same input; who goes first alternates with n, so that neither
+// always finds the input in the cache. Returns the two durations in seconds.
+template <class Ours, class Theirs>
+std::pair<double, double> TimeBoth(int64_t n, Ours ours, Theirs theirs) {
+  Clock::duration mine{}, other{};
+  const auto timeOurs = [&] {
+    const auto t0 = Clock::now();
+    ours();
+    mine = Clock::now() - t0;
+  };
+  const auto timeTheirs = [&] {
+    const auto t0 = Clock::now();
+    theirs();
+    other = Clock::now() - t0;
+  };
+  if (n % 2 == 0) {
+    timeOurs();
+    timeTheirs();
+  } else {
+    timeTheirs();
+    timeOurs();
+  }
+  return {Seconds(mine), Seconds(other)};
+}
+
 void BM_Encode(benchmark::State& state, uint32_t code) {
   const BaselineSetting& setting = BaselineSettings().at(code);
   QTemporaryDir dir;
@@ -384,31 +410,20 @@ void BM_Encode(benchmark::State& state, uint32_t code) {
   int64_t oursBytes = 0, n = 0, inFile = 0;
   for (auto _ : state) {
     std::memcpy(bitmap.Bits(), frames[size_t(n % kDistinctFrames)].data(), bitmap.ImageSize());
-    // Both read the same bitmap; who goes first alternates, so neither always finds it in
-    // the cache.
-    Clock::duration mine{}, other{};
-    auto runOurs = [&] {
-      const auto t0 = Clock::now();
-      if (!writer.AddFrame(frame)) state.SkipWithError("AddFrame failed");
-      mine = Clock::now() - t0;
-      oursBytes += frame.Size;
-      ++frame.FrameNumber;
-    };
-    auto runTheirs = [&] {
-      const auto t0 = Clock::now();
-      if (!baseline.Encode(bitmap.Bits())) state.SkipWithError("libavcodec failed");
-      other = Clock::now() - t0;
-    };
-    if (n % 2 == 0) {
-      runOurs();
-      runTheirs();
-    } else {
-      runTheirs();
-      runOurs();
-    }
-    state.SetIterationTime(Seconds(mine));
-    ours += Seconds(mine);
-    theirs += Seconds(other);
+    // Both read the same bitmap.
+    const auto [mine, other] = TimeBoth(
+        n,
+        [&] {
+          if (!writer.AddFrame(frame)) state.SkipWithError("AddFrame failed");
+          oursBytes += frame.Size;
+          ++frame.FrameNumber;
+        },
+        [&] {
+          if (!baseline.Encode(bitmap.Bits())) state.SkipWithError("libavcodec failed");
+        });
+    state.SetIterationTime(mine);
+    ours += mine;
+    theirs += other;
     ++n;
     if (++inFile == kFramesPerFile) {
       writer.Close(0);
@@ -449,27 +464,17 @@ void BM_Convert(benchmark::State& state, AVPixelFormat format, bool fullRange) {
   int64_t n = 0;
   for (auto _ : state) {
     const uint8_t* bits = frames[size_t(n % kDistinctFrames)].data();
-    Clock::duration mine{}, other{};
-    auto runOurs = [&] {
-      const auto t0 = Clock::now();
-      if (!fast.Convert(bits, pictures[0])) state.SkipWithError("libyuv failed");
-      mine = Clock::now() - t0;
-    };
-    auto runTheirs = [&] {
-      const auto t0 = Clock::now();
-      if (!scaler.Convert(bits, pictures[1])) state.SkipWithError("swscale failed");
-      other = Clock::now() - t0;
-    };
-    if (n % 2 == 0) {
-      runOurs();
-      runTheirs();
-    } else {
-      runTheirs();
-      runOurs();
-    }
-    state.SetIterationTime(Seconds(mine));
-    ours += Seconds(mine);
-    theirs += Seconds(other);
+    const auto [mine, other] = TimeBoth(
+        n,
+        [&] {
+          if (!fast.Convert(bits, pictures[0])) state.SkipWithError("libyuv failed");
+        },
+        [&] {
+          if (!scaler.Convert(bits, pictures[1])) state.SkipWithError("swscale failed");
+        });
+    state.SetIterationTime(mine);
+    ours += mine;
+    theirs += other;
     ++n;
   }
   for (AVFrame*& picture : pictures) av_frame_free(&picture);

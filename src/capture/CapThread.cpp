@@ -193,8 +193,9 @@ bool CapThread::Record(QString& reason) {
   bool stepFailed = false;
   std::function<bool()> pump;
   if (track) {
-    pump = [&writer, track] {
-      std::vector<int16_t> samples;
+    // One buffer serves every step: the writer's thread alone runs the pump.
+    pump = [&writer, track, samples = std::vector<int16_t>()]() mutable {
+      samples.clear();
       const size_t frames = track->Take(samples, SoundInput::NowMicroseconds());
       return frames == 0 || writer.AddSound(samples.data(), frames);
     };
@@ -219,8 +220,7 @@ bool CapThread::Record(QString& reason) {
   // when it cannot be, the recording has failed as with any other frame.
   if (!stepFailed) {
     try {
-      if (!writer.EndRepeats())
-        EndBy(writer.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed);
+      if (!writer.EndRepeats()) EndBy(RefusedWriteEnd(writer));
     } catch (...) {
       stepFailed = true;
     }
@@ -238,7 +238,7 @@ bool CapThread::Record(QString& reason) {
         std::vector<int16_t> samples;
         const size_t frames = track->Finish(samples, uint64_t(activeTime_) * 48);
         if ((frames > 0 && !writer.AddSound(samples.data(), frames)) || !writer.EndSound())
-          EndBy(writer.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed);
+          EndBy(RefusedWriteEnd(writer));
       } catch (...) {
         stepFailed = true;
       }

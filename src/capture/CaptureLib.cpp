@@ -10,6 +10,7 @@
 #include "common/UserMessages.h"
 #include "platform/screen/CursorSource.h"
 #include "platform/screen/DamageWatch.h"
+#include "platform/screen/PixelRows.h"
 #include "platform/screen/ScreenGrabber.h"
 
 namespace qm {
@@ -26,24 +27,6 @@ PixelTarget TargetOf(DIBBitmap& bitmap) {
   target.Stride = bitmap.Stride();
   target.BitsPerPixel = DIBBitmap::BitsPerPixel(bitmap.Format());
   return target;
-}
-
-// Packs count 32-bit pixels into 24-bit ones, four at a time as three 32-bit words.
-void PackRow(const uint8_t* from, uint8_t* to, int32_t count) {
-  int32_t x = 0;
-  for (; x + 4 <= count; x += 4, from += 16, to += 12) {
-    uint32_t p[4];
-    std::memcpy(p, from, sizeof p);
-    const uint32_t words[3] = {(p[0] & 0xFFFFFFu) | (p[1] << 24),
-                               ((p[1] >> 8) & 0xFFFFu) | (p[2] << 16),
-                               ((p[2] >> 16) & 0xFFu) | (p[3] << 8)};
-    std::memcpy(to, words, sizeof words);
-  }
-  for (; x < count; ++x, from += 4, to += 3) {
-    to[0] = from[0];
-    to[1] = from[1];
-    to[2] = from[2];
-  }
 }
 
 // Copies the part of picture that area covers into target; the rest of the target is black.
@@ -65,11 +48,10 @@ void CopyFromPicture(const SourcePicture& picture, const Rect& area, const Pixel
     std::memset(row + after, 0, target.Stride - after);
     const uint8_t* from = picture.Bits + size_t(sy) * picture.Stride + size_t(left) * 4;
     uint8_t* to = row + before;
-    if (bytes == 4) {
+    if (bytes == 4)
       std::memcpy(to, from, size_t(count) * 4);
-    } else {
-      PackRow(from, to, count);
-    }
+    else
+      BgrxToBgr(from, to, count);
   }
 }
 

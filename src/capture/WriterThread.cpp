@@ -30,6 +30,10 @@ void LowerCurrentThreadPriority() {
   setpriority(PRIO_PROCESS, id_t(tid), std::min(nice + 5, 19));
 }
 
+CaptureEnd RefusedWriteEnd(const MovieWriter& writer) {
+  return writer.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed;
+}
+
 WriterThread::WriterThread(MovieWriter& writer, std::function<bool()> interrupted,
                            std::function<bool()> sound)
     : writer_(writer),
@@ -165,7 +169,7 @@ void WriterThread::Run() {
       if (error) {
         error_ = error;
       } else if (!written) {
-        failure_ = writer_.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed;
+        failure_ = RefusedWriteEnd(writer_);
       }
       changed_.notify_all();
       continue;
@@ -185,8 +189,7 @@ void WriterThread::Run() {
       bytes_ = writer_.Writer().BytesWritten();
       lock.lock();
       busy_ = false;
-      if (!soundOk)
-        failure_ = writer_.SizeLimitReached() ? CaptureEnd::SizeLimit : CaptureEnd::WriteFailed;
+      if (!soundOk) failure_ = RefusedWriteEnd(writer_);
       changed_.notify_all();
       continue;
     }

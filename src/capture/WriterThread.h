@@ -20,6 +20,10 @@ class MovieWriter;
 // user-interface thread.
 void LowerCurrentThreadPriority();
 
+// How a recording ends when writer refused a chunk: at the file's size limit, or a failed
+// write.
+CaptureEnd RefusedWriteEnd(const MovieWriter& writer);
+
 // Compresses and writes the frames of one recording on a thread of its own, so that the
 // capture thread grabs the next picture while this one is compressed. One frame at most waits
 // between the two: a capture thread that is ahead waits for the writer (and then catches up

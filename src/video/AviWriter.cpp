@@ -542,8 +542,7 @@ bool AviWriter::AddFrame(CompressedFrame& frame) {
   if (written > kLargeFrame) clock_->Sleep(kLargeFramePauseMs);
   ++framesWritten_;
   ++part.Frames;
-  if (syncer_) syncer_->Note(file_.Position());
-  PlaceNextPicture();
+  ChunkWritten();
   return true;
 }
 
@@ -552,59 +551,51 @@ bool AviWriter::AddEmptyFrame(CompressedFrame& frame) {
   frame.Data = nullptr;
   frame.Size = 0;
   frame.Flags = 0;
-  // The chunk header goes where the next picture would be drawn: the last picture, which
-  // the frame repeats, leaves the stage first.
-  RescuePicture();
-  if (!MakeRoom(8)) return false;
-  const uint32_t code = ChunkCode();
-  const int64_t chunkStart = file_.Position();
-  Part& part = parts_.back();
-
-  const int64_t spoolStart = spool_.Position();
-  if (!SpoolEntry(code, 0, chunkStart - part.Movi, 0)) return false;
-  const uint8_t header[8] = {
-      uint8_t(code), uint8_t(code >> 8), uint8_t(code >> 16), uint8_t(code >> 24), 0, 0, 0, 0};
-  // As a frame does, the chunk reaches the file at once, so a recording killed now keeps it.
-  if (!file_.Write(header, sizeof header) || !file_.Flush() || !file_.WriteTail()) {
-    DropChunk(chunkStart, spoolStart);
-    return false;
-  }
+  if (!AppendChunk(ChunkCode(), 0, nullptr, 0, false)) return false;
   ++framesWritten_;
-  ++part.Frames;
-  if (syncer_) syncer_->Note(file_.Position());
-  PlaceNextPicture();
+  ++parts_.back().Frames;
+  ChunkWritten();
   return true;
 }
 
 bool AviWriter::AddSound(const uint8_t* data, uint32_t size) {
   if (!open_ || !hasSound_ || !file_.IsOpen() || !spool_.IsOpen() || size == 0) return false;
-  // The chunk goes where the next picture would be drawn; the picture leaves the stage first.
-  RescuePicture();
-  const int64_t written = int64_t(size) + (size & 1);
-  if (!MakeRoom(8 + written, true)) return false;
-  const uint32_t code = MakeFourCC("01wb");
-  const int64_t chunkStart = file_.Position();
-  Part& part = parts_.back();
-  const int64_t spoolStart = spool_.Position();
-  if (!SpoolEntry(code, kAviKeyFrame, chunkStart - part.Movi, size)) return false;
-  uint8_t header[8];
-  PutLE32(header + 0, code);
-  PutLE32(header + 4, size);
-  static const uint8_t kPad = 0;
-  if (!file_.Write(header, sizeof header) || !file_.Write(data, size) ||
-      ((size & 1) && !file_.Write(&kPad, 1)) || !file_.Flush() || !file_.WriteTail()) {
-    DropChunk(chunkStart, spoolStart);
-    return false;
-  }
+  if (!AppendChunk(MakeFourCC("01wb"), kAviKeyFrame, data, size, true)) return false;
   const uint64_t units = soundBlock_ ? size / soundBlock_ : 1;
+  Part& part = parts_.back();
   soundUnits_ += units;
   ++soundChunks_;
   ++part.SoundChunks;
   part.SoundUnits += units;
   largestSound_ = std::max(largestSound_, size);
+  ChunkWritten();
+  return true;
+}
+
+bool AviWriter::AppendChunk(uint32_t code, uint32_t flags, const uint8_t* data, uint32_t size,
+                            bool sound) {
+  // The chunk goes where the next picture would be drawn: the picture leaves the stage first.
+  RescuePicture();
+  if (!MakeRoom(8 + int64_t(size) + (size & 1), sound)) return false;
+  const int64_t chunkStart = file_.Position();
+  const int64_t spoolStart = spool_.Position();
+  if (!SpoolEntry(code, flags, chunkStart - parts_.back().Movi, size)) return false;
+  uint8_t header[8];
+  PutLE32(header + 0, code);
+  PutLE32(header + 4, size);
+  static const uint8_t kPad = 0;
+  // As a frame does, the chunk reaches the file at once, so a recording killed now keeps it.
+  if (!file_.Write(header, sizeof header) || (size > 0 && !file_.Write(data, size)) ||
+      ((size & 1) && !file_.Write(&kPad, 1)) || !file_.Flush() || !file_.WriteTail()) {
+    DropChunk(chunkStart, spoolStart);
+    return false;
+  }
+  return true;
+}
+
+void AviWriter::ChunkWritten() {
   if (syncer_) syncer_->Note(file_.Position());
   PlaceNextPicture();
-  return true;
 }
 
 bool AviWriter::SpoolEntry(uint32_t code, uint32_t flags, int64_t offsetInMovi, uint32_t size) {

@@ -187,6 +187,11 @@ class AviWriter {
   // Appends a frame's entry to the spool; false (said to the user, spool cut back) when it
   // cannot be written.
   bool SpoolEntry(uint32_t code, uint32_t flags, int64_t offsetInMovi, uint32_t size);
+  // Appends a chunk that is no picture (an empty frame, a block of sound; sound for the
+  // latter's room) with its spool entry; false, with nothing of it left, when it cannot be.
+  bool AppendChunk(uint32_t code, uint32_t flags, const uint8_t* data, uint32_t size, bool sound);
+  // After a chunk: the syncer hears of it, and the next picture is placed behind it.
+  void ChunkWritten();
   // Undoes a frame whose chunk could not be written whole: the chunk and its spool entry go.
   void DropChunk(int64_t chunkStart, int64_t spoolStart);
   // The direct-I/O stage's size for the recording being opened.

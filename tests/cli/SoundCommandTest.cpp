@@ -101,7 +101,8 @@ TEST_F(SoundCommand, TheDesktopsSoundIsInTheFile) {
       const std::vector<int16_t> samples = test::DecodeSound(file, gstreamer, &errors);
       ASSERT_GT(samples.size(), 48000u) << errors.toStdString();
       EXPECT_NEAR(double(samples.size()) / 48000, video.Duration, 0.1) << gstreamer;
-      EXPECT_EQ(test::DominantFrequency(samples, 48000, 9600), 1000) << gstreamer;
+      // Within one bin of the analysis: a silence patch in its window may move the peak there.
+      EXPECT_NEAR(test::DominantFrequency(samples, 48000, 9600), 1000, 5) << gstreamer;
       EXPECT_NEAR(20 * std::log10(test::Rms(samples, 48000, 48000) / level), 0, 1.5) << gstreamer;
     }
   }

@@ -170,6 +170,26 @@ const std::vector<std::vector<uint8_t>>& Frames() {
   return frames;
 }
 
+// The same frames with 32-bit pixels (blue, green, red, unused).
+const std::vector<std::vector<uint8_t>>& WideFrames() {
+  static const std::vector<std::vector<uint8_t>> frames = [] {
+    std::vector<std::vector<uint8_t>> all;
+    for (const std::vector<uint8_t>& narrow : Frames()) {
+      std::vector<uint8_t> wide(size_t(kWidth) * 4 * kHeight);
+      for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+          std::memcpy(&wide[(size_t(y) * kWidth + x) * 4], &narrow[size_t(y) * kStride + x * 3], 3);
+      all.push_back(std::move(wide));
+    }
+    return all;
+  }();
+  return frames;
+}
+
+const std::vector<std::vector<uint8_t>>& FramesOf(int bits) {
+  return bits == 32 ? WideFrames() : Frames();
+}
+
 // ---------------------------------------------------------------------------------------
 // The same encoder settings as the compressor catalogue, for libavcodec used directly.
 
@@ -216,8 +236,10 @@ class FfmpegAviWriter {
  public:
   ~FfmpegAviWriter() { Close(); }
 
-  bool Open(const std::string& path, const BaselineSetting& s) {
+  // Frames of inputBits (24 or 32) per pixel, as the frame bitmap holds them.
+  bool Open(const std::string& path, const BaselineSetting& s, int inputBits) {
     Close();
+    stride_ = inputBits == 32 ? kWidth * 4 : kStride;
     const AVCodec* codec = avcodec_find_encoder_by_name(s.Encoder);
     if (!codec || avformat_alloc_output_context2(&format_, nullptr, "avi", path.c_str()) < 0)
       return false;
@@ -263,8 +285,8 @@ class FfmpegAviWriter {
                        s.PixelFormat == AV_PIX_FMT_RGB555LE;
     const int flags =
         toRgb ? SWS_POINT : (s.FullRange ? SWS_BICUBIC | SWS_ACCURATE_RND : SWS_BICUBIC);
-    scaler_ = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24, kWidth, kHeight, s.PixelFormat,
-                             flags, nullptr, nullptr, nullptr);
+    scaler_ = sws_getContext(kWidth, kHeight, inputBits == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24,
+                             kWidth, kHeight, s.PixelFormat, flags, nullptr, nullptr, nullptr);
     if (s.FullRange) {
       const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
       sws_setColorspaceDetails(scaler_, coefficients, 1, coefficients, 1, 0, 1 << 16, 1 << 16);
@@ -273,7 +295,7 @@ class FfmpegAviWriter {
     return scaler_ && packet_;
   }
 
-  // One bottom-up 24-bit frame.
+  // One bottom-up frame.
   bool Encode(const uint8_t* bits) {
     AVFrame* picture = frames_[0];
     for (AVFrame* candidate : frames_) {
@@ -283,8 +305,8 @@ class FfmpegAviWriter {
       }
     }
     if (av_frame_make_writable(picture) < 0) return false;
-    const uint8_t* source[1] = {bits + size_t(kHeight - 1) * kStride};
-    const int sourceStride[1] = {-kStride};
+    const uint8_t* source[1] = {bits + size_t(kHeight - 1) * size_t(stride_)};
+    const int sourceStride[1] = {-stride_};
     sws_scale(scaler_, source, sourceStride, 0, kHeight, picture->data, picture->linesize);
     picture->pts = pts_++;
     picture->quality = context_->global_quality;  // what a fixed quantiser takes per frame
@@ -325,6 +347,7 @@ class FfmpegAviWriter {
     }
   }
 
+  int stride_ = kStride;
   AVFormatContext* format_ = nullptr;
   AVCodecContext* context_ = nullptr;
   AVStream* stream_ = nullptr;
@@ -350,6 +373,7 @@ qm::AviSettings Settings() {
   settings.Width = kWidth;
   settings.Height = kHeight;
   settings.FrameCountHint = 1000000;
+  settings.WideFrames = true;  // as the recorder asks
   return settings;
 }
 
@@ -396,15 +420,17 @@ void BM_Encode(benchmark::State& state, uint32_t code) {
   const QString oursPath = dir.filePath(QStringLiteral("ours.avi"));
   const std::string theirsPath = dir.filePath(QStringLiteral("ffmpeg.avi")).toStdString();
   auto open = [&] {
-    return writer.Open(oursPath, Settings(), compressor) && baseline.Open(theirsPath, setting);
+    return writer.Open(oursPath, Settings(), compressor) &&
+           baseline.Open(theirsPath, setting,
+                         qm::DIBBitmap::BitsPerPixel(compressor.Bitmap().Format()));
   };
   if (!open()) {
     state.SkipWithError("cannot open the writers");
     return;
   }
 
-  const auto& frames = Frames();
   qm::DIBBitmap& bitmap = compressor.Bitmap();
+  const auto& frames = FramesOf(qm::DIBBitmap::BitsPerPixel(bitmap.Format()));
   qm::CompressedFrame frame;
   double ours = 0, theirs = 0;
   int64_t oursBytes = 0, n = 0, inFile = 0;
@@ -444,10 +470,11 @@ void BM_Encode(benchmark::State& state, uint32_t code) {
 
 // The colour conversion alone, as the compressors do it (libyuv where it has the path) beside
 // swscale set up as before, on the same frames into the same kind of picture.
-void BM_Convert(benchmark::State& state, AVPixelFormat format, bool fullRange) {
+void BM_Convert(benchmark::State& state, int inputBits, AVPixelFormat format, bool fullRange) {
   qm::FrameConverter fast, scaler;
-  if (!fast.Begin(kWidth, kHeight, format, fullRange) ||
-      !scaler.Begin(kWidth, kHeight, format, fullRange, qm::FrameConverter::Engine::Scaler)) {
+  if (!fast.Begin(kWidth, kHeight, inputBits, format, fullRange) ||
+      !scaler.Begin(kWidth, kHeight, inputBits, format, fullRange,
+                    qm::FrameConverter::Engine::Scaler)) {
     state.SkipWithError("no conversion");
     return;
   }
@@ -459,7 +486,7 @@ void BM_Convert(benchmark::State& state, AVPixelFormat format, bool fullRange) {
     picture->height = kHeight;
     if (av_frame_get_buffer(picture, 0) < 0) state.SkipWithError("no picture");
   }
-  const auto& frames = Frames();
+  const auto& frames = FramesOf(inputBits);
   double ours = 0, theirs = 0;
   int64_t n = 0;
   for (auto _ : state) {
@@ -501,8 +528,8 @@ void BM_Uncompressed(benchmark::State& state) {
     state.SkipWithError("cannot open the files");
     return;
   }
-  const auto& frames = Frames();
   qm::DIBBitmap& bitmap = compressor.Bitmap();
+  const auto& frames = FramesOf(qm::DIBBitmap::BitsPerPixel(bitmap.Format()));
   qm::CompressedFrame frame;
   double ours = 0, plain = 0;
   int64_t bytes = 0, n = 0, inFile = 0;
@@ -573,12 +600,14 @@ int main(int argc, char** argv) {
                      {"bgr0", AV_PIX_FMT_BGR0, false},
                      {"rgb24", AV_PIX_FMT_RGB24, false},
                      {"rgb555", AV_PIX_FMT_RGB555LE, false}};
-  for (const auto& c : conversions) {
-    benchmark::RegisterBenchmark((std::string("Convert/") + c.Name).c_str(), BM_Convert, c.Format,
-                                 c.FullRange)
-        ->UseManualTime()
-        ->Unit(benchmark::kMillisecond)
-        ->Iterations(300);
+  for (const int bits : {24, 32}) {
+    for (const auto& c : conversions) {
+      const std::string name = "Convert/" + std::to_string(bits) + "/" + c.Name;
+      benchmark::RegisterBenchmark(name.c_str(), BM_Convert, bits, c.Format, c.FullRange)
+          ->UseManualTime()
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(300);
+    }
   }
   benchmark::RegisterBenchmark("Uncompressed", BM_Uncompressed)
       ->UseManualTime()

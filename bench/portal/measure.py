@@ -38,6 +38,14 @@ def frames(path):
         return 0
 
 
+def kbits(path, count):
+    """The file's size over the length of its count frames, in kbit/s."""
+    try:
+        return os.path.getsize(path) * 8 / 1000 / max(count / FPS, 1e-3)
+    except OSError:
+        return 0
+
+
 def child_cpu(run):
     """Processor seconds of the children that run() waits for."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -108,7 +116,8 @@ def quillmark(tool, outdir, codec):
 
     cpu = child_cpu(run)
     match = re.search(r": (\d+) frames", result["out"])
-    return cpu, int(match.group(1)) if match else 0
+    count = int(match.group(1)) if match else 0
+    return cpu, count, kbits(path, count)
 
 
 def gstreamer(portal, outdir, codec):
@@ -128,25 +137,28 @@ def gstreamer(portal, outdir, codec):
     cpu = child_cpu(run)
     os.close(fd)
     portal.close(session)
-    return cpu, frames(path)
+    count = frames(path)
+    return cpu, count, kbits(path, count)
 
 
 def main():
     tool, outdir = sys.argv[1], sys.argv[2]
     portal = Portal()
-    print("%-7s %-5s %12s %8s %12s %8s %7s" % ("picture", "codec", "quillmark ms", "frames",
-                                               "gstreamer ms", "frames", "ratio"))
+    print("%-7s %-5s %12s %7s %8s %12s %7s %8s %6s" % (
+        "picture", "codec", "quillmark ms", "frames", "kbit/s", "gstreamer ms", "frames", "kbit/s",
+        "ratio"))
     for picture, control in (("moving", "size=1920x1080\ncursor=400,300\n"),
                              ("still", "size=1920x1080\ncursor=400,300\nstill=2\n")):
         with open(os.path.join(outdir, "control"), "w") as f:
             f.write(control)
         for codec in ENCODERS:
-            q_cpu, q_frames = quillmark(tool, outdir, codec)
-            g_cpu, g_frames = gstreamer(portal, outdir, codec)
+            q_cpu, q_frames, q_rate = quillmark(tool, outdir, codec)
+            g_cpu, g_frames, g_rate = gstreamer(portal, outdir, codec)
             q_ms = 1000 * q_cpu / max(q_frames, 1)
             g_ms = 1000 * g_cpu / max(g_frames, 1)
-            print("%-7s %-5s %12.2f %8d %12.2f %8d %7.2f" % (
-                picture, codec, q_ms, q_frames, g_ms, g_frames, q_ms / g_ms if g_ms else 0))
+            print("%-7s %-5s %12.2f %7d %8.0f %12.2f %7d %8.0f %6.2f" % (
+                picture, codec, q_ms, q_frames, q_rate, g_ms, g_frames, g_rate,
+                q_ms / g_ms if g_ms else 0))
             sys.stdout.flush()
     print("target: ratio <= 0.8 moving, <= 0.1 still")
 

@@ -154,6 +154,7 @@ bool CapThread::Record(QString& reason) {
   settings.Height = info_.Area.Height();
   settings.AudioLead = 0;
   settings.FrameCountHint = kFrameCountHint;
+  settings.WideFrames = true;
 
   if (!info_.Writer) return false;
   MovieWriter& writer = *info_.Writer;

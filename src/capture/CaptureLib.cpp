@@ -33,6 +33,7 @@ PixelTarget TargetOf(DIBBitmap& bitmap) {
 void CopyFromPicture(const SourcePicture& picture, const Rect& area, const PixelTarget& target) {
   const int bytes = target.BitsPerPixel / 8;
   const int32_t left = std::max(area.Left, 0), right = std::min(area.Right, picture.Width);
+  const bool stream = WorthStreaming(size_t(target.Stride) * size_t(target.Height));
   for (int32_t y = 0; y < target.Height; ++y) {
     uint8_t* row = target.Row(y);
     const int32_t sy = area.Top + y;
@@ -49,10 +50,11 @@ void CopyFromPicture(const SourcePicture& picture, const Rect& area, const Pixel
     const uint8_t* from = picture.Bits + size_t(sy) * picture.Stride + size_t(left) * 4;
     uint8_t* to = row + before;
     if (bytes == 4)
-      std::memcpy(to, from, size_t(count) * 4);
+      BgrxToBgr0(from, to, count, stream);
     else
-      BgrxToBgr(from, to, count);
+      BgrxToBgr(from, to, count, stream);
   }
+  if (stream) StreamFence();
 }
 
 // Lays the cursor's shape over the target with its hot spot at (x, y) of the target.

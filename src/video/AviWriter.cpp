@@ -342,7 +342,9 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   request.Width = width_;
   request.Height = height_;
   request.FrameCountHint = frameCountHint_;
-  request.Format = PixelFormat::Bits24;
+  // Stored frames keep the 24-bit rows of the file's format.
+  request.Format = settings.WideFrames && compressor.CurrentCode() != 0 ? PixelFormat::Bits32
+                                                                        : PixelFormat::Bits24;
   if (!compressor.Begin(request)) {
     return fail(QStringLiteral(
         "Can not initiate encoding with this codec.\nMost likely it can only be used for "

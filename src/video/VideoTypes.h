@@ -17,6 +17,9 @@ struct AviSettings {
   std::array<uint8_t, 128> AudioFormat{};
   long double AudioLead = 0;
   int32_t FrameCountHint = 0;
+  // Frames of 32-bit pixels for a compressor: a screen gives those without repacking them.
+  // Uncompressed frames are 24-bit all the same, as the file stores them.
+  bool WideFrames = false;
 };
 
 // Passes one frame from the compressor to the AVI writer.

@@ -85,7 +85,8 @@ TEST(VideoEncoderFormat, QueryRefusesWhatTheEncoderCannotTake) {
   ASSERT_NE(mp42, nullptr);
   std::array<uint8_t, 40> out{};
   ASSERT_EQ(mp42->GetFormat(InputHeader(32, 32).data(), out.data()), EncoderResult::Ok);
-  EXPECT_EQ(mp42->Query(InputHeader(32, 32, 32).data(), nullptr), EncoderResult::BadFormat);
+  EXPECT_EQ(mp42->Query(InputHeader(32, 32, 32).data(), nullptr), EncoderResult::Ok);
+  EXPECT_EQ(mp42->Query(InputHeader(32, 32, 16).data(), nullptr), EncoderResult::BadFormat);
   EXPECT_EQ(mp42->Query(InputHeader(32, 32, 24, MakeFourCC("MJPG")).data(), nullptr),
             EncoderResult::BadFormat);
   EXPECT_EQ(mp42->Query(InputHeader(32, -32).data(), nullptr), EncoderResult::BadFormat);

@@ -658,6 +658,46 @@ TEST(AviCompressColour, LosslessCompressorsKeepEveryPixel) {
   }
 }
 
+// 32-bit rows, whatever their fourth bytes hold, compress to the very packets of the same
+// picture in 24-bit rows, with every compressor of the catalogue.
+TEST(AviCompressColour, ThirtyTwoBitRowsCompressAsTwentyFourBitRows) {
+  constexpr int kWidth = 68, kHeight = 52, kFrames = 3;
+  for (const char* code : kCatalogueCodes) {
+    SCOPED_TRACE(code);
+    std::vector<QByteArray> packets[2];
+    const PixelFormat inputs[2] = {PixelFormat::Bits24, PixelFormat::Bits32};
+    for (int k = 0; k < 2; ++k) {
+      AviCompress compress;
+      ASSERT_TRUE(compress.Select(Code(code)));
+      CompressRequest request = Request(kWidth, kHeight, 15);
+      request.Format = inputs[k];
+      ASSERT_TRUE(compress.Begin(request));
+      DIBBitmap picture;
+      picture.SetFormat(kWidth, kHeight, PixelFormat::Bits24);
+      for (int i = 0; i < kFrames; ++i) {
+        DrawScreen(picture, i);
+        DIBBitmap& bitmap = compress.Bitmap();
+        for (int y = 0; y < kHeight; ++y) {
+          for (int x = 0; x < kWidth; ++x) {
+            if (k == 0) {
+              std::memcpy(bitmap.ScanLine(y) + x * 3, picture.ScanLine(y) + x * 3, 3);
+            } else {
+              std::memcpy(bitmap.ScanLine(y) + x * 4, picture.ScanLine(y) + x * 3, 3);
+              bitmap.ScanLine(y)[x * 4 + 3] = uint8_t(x * 7 + y);
+            }
+          }
+        }
+        CompressedFrame frame;
+        frame.FrameNumber = uint32_t(i);
+        ASSERT_TRUE(compress.Compress(frame));
+        packets[k].emplace_back(reinterpret_cast<const char*>(frame.Data), qsizetype(frame.Size));
+      }
+      compress.End();
+    }
+    EXPECT_EQ(packets[0], packets[1]);
+  }
+}
+
 TEST(AviCompressBegin, SizesAnEncoderCannotTakeFailTheBegin) {
   AviCompress compress;
   for (const char* code : {"H264", "cvid", "CRAM"}) {

@@ -21,8 +21,8 @@ namespace {
 // in the cache between its steps.
 constexpr int kStripRows = 16;
 
-int StrideOf(int32_t width) {
-  return int(((uint32_t(width) * 24 + 31) & ~31u) / 8);
+int StrideOf(int32_t width, int bits) {
+  return int(((uint32_t(width) * uint32_t(bits) + 31) & ~31u) / 8);
 }
 
 }  // namespace
@@ -34,14 +34,16 @@ void FrameConverter::ScalerDeleter::operator()(SwsContext* scaler) const {
 FrameConverter::FrameConverter() = default;
 FrameConverter::~FrameConverter() = default;
 
-bool FrameConverter::Begin(int32_t width, int32_t height, AVPixelFormat format, bool fullRange,
-                           Engine engine) {
+bool FrameConverter::Begin(int32_t width, int32_t height, int inputBits, AVPixelFormat format,
+                           bool fullRange, Engine engine) {
   scaler_.reset();
   strip_ = {};
-  zeros_ = {};
+  alpha_ = {};
   width_ = width;
   height_ = height;
+  wide_ = inputBits == 32;
   path_ = Path::Scaler;
+  if (inputBits != 24 && inputBits != 32) return false;
   if (engine == Engine::Fast) {
     switch (format) {
       case AV_PIX_FMT_YUV420P:
@@ -49,6 +51,8 @@ bool FrameConverter::Begin(int32_t width, int32_t height, AVPixelFormat format, 
         break;
       case AV_PIX_FMT_BGR0:
         path_ = Path::Bgr0;
+        // Opaque, as the 24-bit rows give it.
+        if (wide_) alpha_.assign(size_t(width), 0xFF);
         break;
       case AV_PIX_FMT_RGB24:
         path_ = Path::Rgb24;
@@ -56,7 +60,8 @@ bool FrameConverter::Begin(int32_t width, int32_t height, AVPixelFormat format, 
       case AV_PIX_FMT_RGB555LE:
         path_ = Path::Rgb555;
         strip_.resize(size_t(width) * 4 * kStripRows);
-        zeros_.assign(size_t(width), 0);
+        // Alpha zero leaves the top bit of each 16-bit word clear, as the format has it.
+        alpha_.assign(size_t(width), 0);
         break;
       default:
         break;
@@ -73,8 +78,8 @@ bool FrameConverter::Begin(int32_t width, int32_t height, AVPixelFormat format, 
     flags = SWS_POINT;
   else if (fullRange)
     flags = SWS_BICUBIC | SWS_ACCURATE_RND;
-  scaler_.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, format, flags,
-                               nullptr, nullptr, nullptr));
+  scaler_.reset(sws_getContext(width, height, wide_ ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24, width,
+                               height, format, flags, nullptr, nullptr, nullptr));
   if (!scaler_) return false;
   if (fullRange) {
     const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
@@ -85,25 +90,45 @@ bool FrameConverter::Begin(int32_t width, int32_t height, AVPixelFormat format, 
 
 // libyuv reads bottom-up rows when given a negative height, straight from the bitmap.
 bool FrameConverter::Convert(const uint8_t* bits, AVFrame* picture) {
-  const int stride = StrideOf(width_);
+  const int stride = StrideOf(width_, wide_ ? 32 : 24);
   uint8_t* const* out = picture->data;
   const int* outStride = picture->linesize;
-  switch (path_) {
-    case Path::I420:
-      return libyuv::RGB24ToI420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
-                                 outStride[2], width_, -height_) == 0;
-    case Path::J420:
-      return libyuv::RGB24ToJ420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
-                                 outStride[2], width_, -height_) == 0;
-    case Path::Bgr0:
-      return libyuv::RGB24ToARGB(bits, stride, out[0], outStride[0], width_, -height_) == 0;
-    case Path::Rgb24:
-      // Swaps the first and third byte of each pixel, which works either way round.
-      return libyuv::RGB24ToRAW(bits, stride, out[0], outStride[0], width_, -height_) == 0;
-    case Path::Rgb555:
-      return ConvertTo555(bits, stride, out[0], outStride[0]);
-    case Path::Scaler:
-      break;
+  if (wide_) {
+    switch (path_) {
+      case Path::I420:
+        return libyuv::ARGBToI420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
+                                  outStride[2], width_, -height_) == 0;
+      case Path::J420:
+        return libyuv::ARGBToJ420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
+                                  outStride[2], width_, -height_) == 0;
+      case Path::Bgr0:
+        return libyuv::ARGBCopy(bits, stride, out[0], outStride[0], width_, -height_) == 0 &&
+               SetAlpha(out[0], outStride[0], height_);
+      case Path::Rgb24:
+        return libyuv::ARGBToRAW(bits, stride, out[0], outStride[0], width_, -height_) == 0;
+      case Path::Rgb555:
+        return ConvertTo555(bits, stride, out[0], outStride[0]);
+      case Path::Scaler:
+        break;
+    }
+  } else {
+    switch (path_) {
+      case Path::I420:
+        return libyuv::RGB24ToI420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
+                                   outStride[2], width_, -height_) == 0;
+      case Path::J420:
+        return libyuv::RGB24ToJ420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
+                                   outStride[2], width_, -height_) == 0;
+      case Path::Bgr0:
+        return libyuv::RGB24ToARGB(bits, stride, out[0], outStride[0], width_, -height_) == 0;
+      case Path::Rgb24:
+        // Swaps the first and third byte of each pixel, which works either way round.
+        return libyuv::RGB24ToRAW(bits, stride, out[0], outStride[0], width_, -height_) == 0;
+      case Path::Rgb555:
+        return ConvertTo555(bits, stride, out[0], outStride[0]);
+      case Path::Scaler:
+        break;
+    }
   }
   if (!scaler_) return false;
   // Bottom-up rows: start at the last row in memory and walk backwards.
@@ -120,15 +145,20 @@ bool FrameConverter::ConvertTo555(const uint8_t* bits, int stride, uint8_t* out,
     const int rows = std::min(kStripRows, height_ - top);
     // Picture rows top .. top + rows - 1 are the bitmap's rows counted from its end.
     const uint8_t* lowest = bits + size_t(height_ - top - rows) * size_t(stride);
-    // Alpha zero (one row of zeros, read again for every row) leaves the top bit of each
-    // 16-bit word clear, as the format has it.
-    if (libyuv::RGB24ToARGB(lowest, stride, strip_.data(), stripStride, width_, -rows) != 0 ||
-        libyuv::ARGBCopyYToAlpha(zeros_.data(), 0, strip_.data(), stripStride, width_, rows) != 0 ||
+    const int copied =
+        wide_ ? libyuv::ARGBCopy(lowest, stride, strip_.data(), stripStride, width_, -rows)
+              : libyuv::RGB24ToARGB(lowest, stride, strip_.data(), stripStride, width_, -rows);
+    if (copied != 0 || !SetAlpha(strip_.data(), stripStride, rows) ||
         libyuv::ARGBToARGB1555(strip_.data(), stripStride, out + size_t(top) * size_t(outStride),
                                outStride, width_, rows) != 0)
       return false;
   }
   return true;
+}
+
+// One row of alpha, read again for every row.
+bool FrameConverter::SetAlpha(uint8_t* out, int outStride, int rows) {
+  return libyuv::ARGBCopyYToAlpha(alpha_.data(), 0, out, outStride, width_, rows) == 0;
 }
 
 }  // namespace qm

@@ -13,10 +13,11 @@ struct SwsContext;
 
 namespace qm {
 
-// Turns 24-bit bottom-up bitmap rows (blue, green, red; rows padded to 4 bytes) into a picture
-// of an encoder's pixel format, at the same size. libyuv converts YUV 4:2:0 (BT.601, limited
-// range, or full range for JPEG) and the RGB reorders straight from the bitmap; swscale takes
-// any other format. One converter serves one size and format between Begin and the next Begin.
+// Turns bottom-up bitmap rows into a picture of an encoder's pixel format, at the same size.
+// The rows hold 24-bit pixels (blue, green, red; rows padded to 4 bytes) or 32-bit ones (blue,
+// green, red, unused). libyuv converts YUV 4:2:0 (BT.601, limited range, or full range for
+// JPEG) and the RGB reorders straight from the bitmap; swscale takes any other format. One
+// converter serves one size and formats between Begin and the next Begin.
 class FrameConverter {
  public:
   // Which library converts: Fast picks libyuv where it has the conversion; Scaler always
@@ -28,9 +29,10 @@ class FrameConverter {
   FrameConverter(const FrameConverter&) = delete;
   FrameConverter& operator=(const FrameConverter&) = delete;
 
-  // Prepares for width x height frames into format; fullRange asks YUV for the 0-255 range.
-  // False when no library converts to format or memory ran out.
-  bool Begin(int32_t width, int32_t height, AVPixelFormat format, bool fullRange,
+  // Prepares for width x height frames of inputBits (24 or 32) per pixel into format;
+  // fullRange asks YUV for the 0-255 range. False when no library converts to format, the
+  // input depth is neither, or memory ran out.
+  bool Begin(int32_t width, int32_t height, int inputBits, AVPixelFormat format, bool fullRange,
              Engine engine = Engine::Fast);
   // Converts the bitmap's rows into picture's planes (its format and size as begun).
   bool Convert(const uint8_t* bits, AVFrame* picture);
@@ -42,13 +44,17 @@ class FrameConverter {
   enum class Path { Scaler, I420, J420, Bgr0, Rgb24, Rgb555 };
 
   bool ConvertTo555(const uint8_t* bits, int stride, uint8_t* out, int outStride);
+  // Sets the fourth byte of 32-bit rows to the path's alpha; 32-bit input may leave anything
+  // there.
+  bool SetAlpha(uint8_t* out, int outStride, int rows);
 
   Path path_ = Path::Scaler;
   std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
   int32_t width_ = 0;
   int32_t height_ = 0;
+  bool wide_ = false;           // 32-bit input pixels
   std::vector<uint8_t> strip_;  // the 15-bit path's 32-bit rows
-  std::vector<uint8_t> zeros_;  // and the alpha it gives them
+  std::vector<uint8_t> alpha_;  // one row of the alpha a path gives its 32-bit rows
 };
 
 }  // namespace qm

@@ -129,13 +129,13 @@ const AVCodec* EncoderOf(const CatalogueEntry& entry) {
   return avcodec_find_encoder_by_name(entry.Encoder);
 }
 
-// The only input taken: 24-bit uncompressed bottom-up rows.
+// The only inputs taken: 24-bit or 32-bit uncompressed bottom-up rows.
 bool ValidInput(const uint8_t* input, BitmapInfoHeader& h) {
   if (!input) return false;
   h = BitmapInfoHeader::Read(input);
   return h.Size >= kBitmapInfoHeaderSize && h.Width > 0 && h.Height > 0 &&
          h.Width <= kMaxDimension && h.Height <= kMaxDimension && h.Planes == 1 &&
-         h.BitCount == 24 && h.Compression == 0;
+         (h.BitCount == 24 || h.BitCount == 32) && h.Compression == 0;
 }
 
 EncoderResult FromAvError(int error) {
@@ -189,6 +189,7 @@ struct VideoEncoder::Impl {
   FrameConverter Converter;
   int32_t Width = 0;
   int32_t Height = 0;
+  uint16_t InputBits = 24;
   int64_t NextPts = 0;
   // The recording's frame numbers: the last one compressed and the last key frame. A gap
   // between two numbers is frames the recorder left out as repeats of the one before.
@@ -410,12 +411,13 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
   if (!s.Packet) return EncoderResult::Memory;
 
   if (!s.Converter.Begin(
-          in.Width, in.Height, s.Entry->PixelFormat, s.Entry->FullRange,
+          in.Width, in.Height, in.BitCount, s.Entry->PixelFormat, s.Entry->FullRange,
           g_scalerOnly.load() ? FrameConverter::Engine::Scaler : FrameConverter::Engine::Fast))
     return EncoderResult::Memory;
 
   s.Context = std::move(context);
   s.Width = in.Width;
+  s.InputBits = in.BitCount;
   s.Height = in.Height;
   s.NextPts = 0;
   s.LastNumber = -1;
@@ -435,7 +437,7 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
   if (!s.Context) return EncoderResult::Error;
   if (!outputHeader || !outputData || !inputHeader || !inputBits) return EncoderResult::BadParam;
   const BitmapInfoHeader in = BitmapInfoHeader::Read(inputHeader);
-  if (in.Width != s.Width || in.Height != s.Height || in.BitCount != 24)
+  if (in.Width != s.Width || in.Height != s.Height || in.BitCount != s.InputBits)
     return EncoderResult::BadFormat;
 
   AVFrame* picture = nullptr;

@@ -77,11 +77,16 @@ struct PipeWireSource::Stream {
   int32_t Height = 0;
   bool Streaming = false;
   Rect LastCrop;
+  // The buffer readers see in place; out of the stream until a newer picture replaces it.
+  pw_buffer* Kept = nullptr;
 
   void OnParamChanged(uint32_t id, const spa_pod* param);
   void OnState(pw_stream_state state);
   void OnProcess();
-  void Copy(const spa_buffer& buffer);
+  void OnRemoveBuffer(pw_buffer* buffer);
+  // Makes the buffer's picture the newest. True when the buffer is kept for readers; false
+  // when it may go back to the stream.
+  bool Take(pw_buffer* buffer);
   void TakeCursor(const spa_buffer& buffer);
 };
 
@@ -140,9 +145,26 @@ void PipeWireSource::Stream::OnProcess() {
     newest = b;
   }
   if (!newest) return;
-  const spa_buffer& buffer = *newest->buffer;
-  Copy(buffer);
-  pw_stream_queue_buffer(Video, newest);
+  pw_buffer* previous = Kept;
+  if (!Take(newest)) pw_stream_queue_buffer(Video, newest);
+  // The buffer kept before goes back once readers see another picture.
+  if (previous && previous != Kept) pw_stream_queue_buffer(Video, previous);
+}
+
+void PipeWireSource::Stream::OnRemoveBuffer(pw_buffer* buffer) {
+  if (buffer != Kept) return;
+  // The stream takes its buffers back (a new format, or the end): the picture moves into a
+  // block of our own, so readers keep the last one.
+  std::lock_guard lock(Owner.mutex_);
+  SourcePicture& picture = Owner.picture_;
+  std::vector<uint8_t>& front = Owner.front_;
+  front.resize(size_t(picture.Width) * size_t(picture.Height) * 4);
+  for (int32_t y = 0; y < picture.Height; ++y)
+    std::memcpy(front.data() + size_t(y) * size_t(picture.Width) * 4,
+                picture.Bits + size_t(y) * picture.Stride, size_t(picture.Width) * 4);
+  picture.Bits = front.data();
+  picture.Stride = uint32_t(picture.Width) * 4;
+  Kept = nullptr;
 }
 
 void PipeWireSource::Stream::TakeCursor(const spa_buffer& buffer) {
@@ -194,18 +216,19 @@ void PipeWireSource::Stream::TakeCursor(const spa_buffer& buffer) {
   cursor.Shape = ++Owner.cursorShape_;
 }
 
-void PipeWireSource::Stream::Copy(const spa_buffer& buffer) {
-  if (!Format || buffer.n_datas < 1) return;
+bool PipeWireSource::Stream::Take(pw_buffer* taken) {
+  const spa_buffer& buffer = *taken->buffer;
+  if (!Format || buffer.n_datas < 1) return false;
   const spa_data& data = buffer.datas[0];
-  if (!data.data || !data.chunk) return;
-  if (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) return;
+  if (!data.data || !data.chunk) return false;
+  if (data.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) return false;
   if (auto* header = static_cast<spa_meta_header*>(
           spa_buffer_find_meta_data(&buffer, SPA_META_Header, sizeof(spa_meta_header))))
-    if (header->flags & SPA_META_HEADER_FLAG_CORRUPTED) return;
+    if (header->flags & SPA_META_HEADER_FLAG_CORRUPTED) return false;
 
   const int32_t stride = data.chunk->stride != 0 ? data.chunk->stride : Width * 4;
   const size_t offset = data.chunk->offset % std::max<uint32_t>(data.maxsize, 1);
-  if (stride < Width * 4 || offset + size_t(stride) * size_t(Height) > data.maxsize) return;
+  if (stride < Width * 4 || offset + size_t(stride) * size_t(Height) > data.maxsize) return false;
   const uint8_t* base = static_cast<const uint8_t*>(data.data) + offset;
 
   // The crop report names the part of the buffer that is the picture.
@@ -227,21 +250,22 @@ void PipeWireSource::Stream::Copy(const spa_buffer& buffer) {
   if (damage && damage->size >= sizeof(spa_meta_region) &&
       static_cast<const spa_meta_region*>(damage->data)->region.size.width == 0 &&
       crop == LastCrop && Owner.picture_.Width == w && Owner.picture_.Height == h &&
-      !Owner.front_.empty()) {
+      Owner.picture_.Sequence > 0) {
     std::lock_guard lock(Owner.mutex_);
     TakeCursor(buffer);
-    return;
+    return false;
   }
 
-  std::vector<uint8_t>& back = Owner.back_;
-  back.resize(size_t(w) * size_t(h) * 4);
+  // Blue, green, red order is read in place; other orders are copied in that order.
   const Layout& layout = *Format;
-  for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* from = base + size_t(crop.Top + y) * size_t(stride) + size_t(crop.Left) * 4;
-    uint8_t* to = back.data() + size_t(y) * size_t(w) * 4;
-    if (layout.Blue == 0 && layout.Green == 1 && layout.Red == 2) {
-      std::memcpy(to, from, size_t(w) * 4);
-    } else {
+  const bool inPlace = layout.Blue == 0 && layout.Green == 1 && layout.Red == 2;
+  const uint8_t* const first = base + size_t(crop.Top) * size_t(stride) + size_t(crop.Left) * 4;
+  std::vector<uint8_t>& back = Owner.back_;
+  if (!inPlace) {
+    back.resize(size_t(w) * size_t(h) * 4);
+    for (int32_t y = 0; y < h; ++y) {
+      const uint8_t* from = first + size_t(y) * size_t(stride);
+      uint8_t* to = back.data() + size_t(y) * size_t(w) * 4;
       for (int32_t x = 0; x < w; ++x, from += 4, to += 4) {
         to[0] = from[layout.Blue];
         to[1] = from[layout.Green];
@@ -253,13 +277,20 @@ void PipeWireSource::Stream::Copy(const spa_buffer& buffer) {
 
   std::lock_guard lock(Owner.mutex_);
   SourcePicture& picture = Owner.picture_;
-  std::swap(Owner.front_, back);
+  if (inPlace) {
+    Kept = taken;
+    picture.Bits = first;
+    picture.Stride = uint32_t(stride);
+  } else {
+    std::swap(Owner.front_, back);
+    Kept = nullptr;
+    picture.Bits = Owner.front_.data();
+    picture.Stride = uint32_t(w) * 4;
+  }
   const bool resized = picture.Width != w || picture.Height != h || !(crop == LastCrop);
   LastCrop = crop;
-  picture.Bits = Owner.front_.data();
   picture.Width = w;
   picture.Height = h;
-  picture.Stride = uint32_t(w) * 4;
   ++picture.Sequence;
   // What changed: the damage report, moved into the cropped picture; all of it without one.
   if (resized || !damage) {
@@ -288,6 +319,7 @@ void PipeWireSource::Stream::Copy(const spa_buffer& buffer) {
   }
   TakeCursor(buffer);
   Owner.arrived_.notify_all();
+  return inPlace;
 }
 
 PipeWireSource::PipeWireSource(int fd, uint32_t node) : stream_(std::make_unique<Stream>(*this)) {
@@ -336,6 +368,9 @@ PipeWireSource::PipeWireSource(int fd, uint32_t node) : stream_(std::make_unique
         static_cast<Stream*>(self)->OnParamChanged(id, param);
       };
       e.process = [](void* self) { static_cast<Stream*>(self)->OnProcess(); };
+      e.remove_buffer = [](void* self, pw_buffer* buffer) {
+        static_cast<Stream*>(self)->OnRemoveBuffer(buffer);
+      };
       return e;
     }();
     pw_stream_add_listener(s.Video, &s.StreamListener, &streamEvents, &s);

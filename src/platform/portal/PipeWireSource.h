@@ -12,9 +12,10 @@ namespace qm {
 // One screen-cast stream read through PipeWire: an input stream on the node the desktop named,
 // over the connection the desktop handed out. It takes shared-memory buffers only, in the usual
 // 32-bit layouts (BGRx, BGRA, RGBx, RGBA, xRGB, xBGR), and reads the header, crop, cursor and
-// damage reports that come with them. PipeWire's own thread copies the newest picture (its
-// cropped part, in blue-green-red order) into a spare block and swaps it in under the lock; it
-// does nothing else with it.
+// damage reports that come with them. PipeWire's own thread keeps the newest buffer of the
+// blue-green-red layouts out of the stream and lets readers see it in place under the lock,
+// giving the one before back; pictures of the other layouts it copies (their cropped part, in
+// blue-green-red order) into a spare block and swaps that in. It does nothing else with them.
 class PipeWireSource : public ScreenSource {
  public:
   // Takes the descriptor. Start connects; until then and after a failed start the source has
@@ -41,7 +42,7 @@ class PipeWireSource : public ScreenSource {
   std::mutex mutex_;
   std::condition_variable arrived_;
   bool ended_ = false;
-  SourcePicture picture_;  // Bits points into front_
+  SourcePicture picture_;  // Bits points into the buffer kept, or into front_
   std::vector<uint8_t> front_;
   std::vector<uint8_t> back_;  // PipeWire's thread only
   uint64_t cursorShape_ = 0;

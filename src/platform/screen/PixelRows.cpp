@@ -99,8 +99,29 @@ void BgrxToBgr(const uint8_t* source, uint8_t* destination, int32_t count, bool 
   (stream ? gBgrxToBgr.Streamed : gBgrxToBgr.Cached)(source, destination, count);
 }
 
-void BgrxToBgr0(const uint8_t* source, uint8_t* destination, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) {
+void BgrxToBgr0(const uint8_t* source, uint8_t* destination, int32_t count, bool stream) {
+  int32_t i = 0;
+#ifdef QM_PIXELROWS_X86
+  // Four pixels a store. Streamed stores need 16-byte aligned addresses: at most three pixels
+  // go the ordinary way first.
+  if (stream) {
+    while (i < count && (reinterpret_cast<uintptr_t>(destination + 4 * i) & 15) != 0) ++i;
+    BgrxToBgr0(source, destination, i, false);
+  }
+  const __m128i keep = _mm_set1_epi32(0xFFFFFF);
+  for (; i + 4 <= count; i += 4) {
+    const __m128i p =
+        _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 4 * i)), keep);
+    __m128i* out = reinterpret_cast<__m128i*>(destination + 4 * i);
+    if (stream)
+      _mm_stream_si128(out, p);
+    else
+      _mm_storeu_si128(out, p);
+  }
+#else
+  (void)stream;
+#endif
+  for (; i < count; ++i) {
     uint32_t p;
     std::memcpy(&p, source + 4 * i, 4);
     p &= 0xFFFFFFu;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qm {
@@ -14,11 +15,17 @@ namespace qm {
 void BgrxToBgr(const uint8_t* source, uint8_t* destination, int32_t count, bool stream = false);
 
 // 32-bit blue, green, red, unused pixels copied with the unused byte cleared (the server
-// leaves anything there).
-void BgrxToBgr0(const uint8_t* source, uint8_t* destination, int32_t count);
+// leaves anything there). stream as for BgrxToBgr.
+void BgrxToBgr0(const uint8_t* source, uint8_t* destination, int32_t count, bool stream = false);
 
 // Makes streamed rows visible to every reader.
 void StreamFence();
+
+// Whether a frame of this many bytes is worth writing with streaming stores: one this large
+// leaves the cache before anyone reads it again.
+inline bool WorthStreaming(size_t frameBytes) {
+  return frameBytes >= (size_t(2) << 20);
+}
 
 // Premultiplied 32-bit cursor pixels (alpha in the top byte, then red, green, blue) blended
 // over 24-bit (bytesPerPixel 3) or 32-bit (bytesPerPixel 4) blue, green, red pixels.

@@ -41,9 +41,6 @@ struct ChannelMask {
   }
 };
 
-// Frames from this size on are converted with streaming stores (see PixelRows.h).
-constexpr size_t kStreamingSize = size_t(2) << 20;
-
 bool IsBgrx(const XImage& image) {
   return image.bits_per_pixel == 32 && image.byte_order == LSBFirst && image.red_mask == 0xFF0000 &&
          image.green_mask == 0xFF00 && image.blue_mask == 0xFF;
@@ -60,8 +57,7 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
   const ChannelMask red(image ? image->red_mask : 0), green(image ? image->green_mask : 0),
       blue(image ? image->blue_mask : 0);
   const size_t rowBytes = size_t(target.Width) * bytes;
-  // A frame this large leaves the cache before anyone reads it again.
-  const bool stream = size_t(target.Stride) * size_t(target.Height) >= kStreamingSize;
+  const bool stream = WorthStreaming(size_t(target.Stride) * size_t(target.Height));
 
   for (int32_t y = 0; y < target.Height; ++y) {
     uint8_t* row = target.Row(y);
@@ -78,7 +74,7 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
       if (bytes == 3) {
         BgrxToBgr(in, out, w, stream);
       } else {
-        BgrxToBgr0(in, out, w);
+        BgrxToBgr0(in, out, w, stream);
       }
     } else {
       for (int32_t sx = 0; sx < w; ++sx, out += bytes) {

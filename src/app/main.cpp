@@ -11,6 +11,7 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "common/UserMessages.h"
+#include "platform/portal/PortalScreen.h"
 #include "ui/DialogMessages.h"
 #include "video/RecordingJournal.h"
 
@@ -52,9 +53,11 @@ int main(int argc, char** argv) {
     }
   }
 
-  // An X11 client under Wayland sees only other X11 clients; the user is told once.
-  if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-      qgetenv("XDG_SESSION_TYPE").toLower() == "wayland") {
+  // An X11 client under Wayland sees only other X11 clients: the user is told once, where the
+  // screen is not read through the desktop's portal instead.
+  if (qm::PortalScreen::WaylandSession() &&
+      !qm::PortalScreen::Chosen(qm::SettingsStore().ReadString(
+          QStringLiteral("Capture area"), QStringLiteral("Source"), QStringLiteral("auto")))) {
     qm::ShowMessage(
         QStringLiteral("This is a Wayland session: Quillmark sees only the windows of "
                        "X11 programs; those of Wayland programs are recorded black."));

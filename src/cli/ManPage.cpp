@@ -122,10 +122,15 @@ QString ApplicationManPage(const QString& date, const QString& dataFolder) {
   page += Tagged(Roff(dataFolder) + QStringLiteral("/Zorvek/Quillmark/Help/Default.htm"),
                  "the help page");
   page += QStringLiteral(".SH ENVIRONMENT\n");
-  page += Tagged(QStringLiteral("DISPLAY"), "the X display; Quillmark needs an X11 session");
+  page += Tagged(QStringLiteral("DISPLAY"),
+                 "the X display; on a Wayland desktop Quillmark's window runs on XWayland");
   page += Tagged(QStringLiteral("WAYLAND_DISPLAY, XDG_SESSION_TYPE"),
-                 "in a Wayland session Quillmark warns at start that windows of Wayland "
-                 "programs are recorded black");
+                 "in a Wayland session Quillmark reads the screen through the desktop's "
+                 "screen-sharing portal and PipeWire: the first recording or photo shows the "
+                 "desktop's dialog, whose choice is remembered (the settings Restore token and "
+                 "Window restore token in section [Capture area]); the setting Source (auto, x11 "
+                 "or portal) chooses. Where the desktop offers no screen sharing, Quillmark warns "
+                 "at start that windows of Wayland programs are recorded black");
   page += QStringLiteral(".SH \"SEE ALSO\"\n.BR quillmark\\-capture (1)\n");
   return page;
 }

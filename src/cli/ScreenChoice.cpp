@@ -7,9 +7,9 @@ namespace qm::cli {
 
 ChosenScreen OpenScreen(const CaptureOptions& options) {
   ChosenScreen chosen;
-  bool portal = options.From == CaptureOptions::Source::Portal;
-  if (options.From == CaptureOptions::Source::Auto)
-    portal = PortalScreen::WaylandSession() && PortalScreen::Offered();
+  const bool portal = options.From == CaptureOptions::Source::Portal ||
+                      (options.From == CaptureOptions::Source::Auto &&
+                       PortalScreen::Chosen(QStringLiteral("auto")));
   if (!portal) {
     chosen.Ok = true;
     return chosen;

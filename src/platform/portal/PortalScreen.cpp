@@ -110,6 +110,12 @@ bool PortalScreen::WaylandSession() {
          !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+bool PortalScreen::Chosen(const QString& source) {
+  if (source == QLatin1String("portal")) return true;
+  if (source == QLatin1String("x11")) return false;
+  return WaylandSession() && Offered();
+}
+
 QString PortalScreen::NotAllowedMessage() {
   return QStringLiteral("Screen sharing was not allowed");
 }

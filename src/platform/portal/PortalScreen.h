@@ -42,6 +42,9 @@ class PortalScreen : public QObject, public ScreenSource {
   static bool WindowOffered();
   // True when the desktop session is a Wayland one.
   static bool WaylandSession();
+  // Whether the screen is read through the portal, for the setting "Source": "portal" always,
+  // "x11" never, anything else ("auto") on a Wayland session whose portal offers ScreenCast.
+  static bool Chosen(const QString& source);
 
   // What the desktop's dialog offers to share.
   enum class Kind {

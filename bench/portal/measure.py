@@ -31,9 +31,11 @@ ENCODERS = {
     "H264": ["x264enc", "speed-preset=veryfast", "tune=zerolatency"],
 }
 # quillmark-capture's defaults: MP42 at quality 90 is quantiser 4, H264 at 55 is rate factor 23.
+# x264enc's quality mode caps the rate at its bitrate property (2048 kbit/s by default) through
+# the VBV; ours has no cap, so the property is set out of reach.
 OUR_SETTINGS = {
     "MP42": ["pass=quant", "quantizer=4", "gop-size=%d" % FPS],
-    "H264": ["pass=qual", "quantizer=23", "key-int-max=%d" % FPS],
+    "H264": ["pass=qual", "quantizer=23", "bitrate=2048000", "key-int-max=%d" % FPS],
 }
 
 

@@ -125,7 +125,9 @@ QString ApplicationManPage(const QString& date, const QString& dataFolder) {
   page += Tagged(QStringLiteral("DISPLAY"), "the X display; Quillmark needs an X11 session");
   page += Tagged(QStringLiteral("WAYLAND_DISPLAY, XDG_SESSION_TYPE"),
                  "in a Wayland session Quillmark warns at start that windows of Wayland "
-                 "programs are recorded black");
+                 "programs are recorded black; the desktop watches the four shortcuts there, "
+                 "through its GlobalShortcuts portal, and decides their keys, and where it "
+                 "offers no such portal only the tray menu pauses, continues and stops");
   page += QStringLiteral(".SH \"SEE ALSO\"\n.BR quillmark\\-capture (1)\n");
   return page;
 }

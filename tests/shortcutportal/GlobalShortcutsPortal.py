@@ -191,6 +191,7 @@ class Portal(dbus.service.Object):
         session.tried = True
 
         def answer():
+            self.log({"answered": "BindShortcuts", "response": self.answer})
             if self.answer != 0:
                 return self.answer, {}
             session.bound = [(str(s), dict(v)) for s, v in shortcuts]

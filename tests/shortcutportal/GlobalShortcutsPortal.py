@@ -52,7 +52,7 @@ def plain(value):
 
 
 def described(trigger):
-    """The words a desktop might show for a shortcuts-spec trigger: CTRL+ALT+s -> Ctrl+Alt+S."""
+    """The words a desktop might show for a trigger: CTRL+ALT+s -> Ctrl+Alt+S."""
     if not trigger:
         return ""
     words = {"CTRL": "Ctrl", "ALT": "Alt", "SHIFT": "Shift", "LOGO": "Super", "NUM": "Num"}

@@ -84,10 +84,7 @@ void PortalShortcuts::SetState(State state, const QString& failure) {
 void PortalShortcuts::Bind(std::vector<Shortcut> shortcuts) {
   const unsigned generation = ++generation_;
   CloseSession();
-  if (request_) {
-    disconnect(request_.get(), nullptr, this, nullptr);
-    request_.release()->deleteLater();
-  }
+  DropRequest();
   shortcuts_ = std::move(shortcuts);
   triggers_.clear();
   if (!bus_.isConnected()) return SetState(State::Missing);
@@ -118,16 +115,20 @@ void PortalShortcuts::OnVersion(QDBusPendingCallWatcher* answer, unsigned genera
 
 PortalRequest* PortalShortcuts::NewRequest(const QString& method, const QVariantList& args,
                                            const QVariantMap& options) {
-  if (request_) {
-    // It is still emitting the answer that led here: it goes once that is done.
-    disconnect(request_.get(), nullptr, this, nullptr);
-    request_.release()->deleteLater();
-  }
+  DropRequest();
   request_ =
       std::make_unique<PortalRequest>(bus_, kInterface, method, args, options, kCallTimeoutMs);
   connect(request_.get(), &PortalRequest::Failed, this,
           [this](const QString& error) { SetState(State::Failed, error); });
   return request_.get();
+}
+
+void PortalShortcuts::DropRequest() {
+  if (!request_) return;
+  // It may still be emitting the answer that led here: it goes once that is done, and says
+  // nothing more.
+  disconnect(request_.get(), nullptr, this, nullptr);
+  request_.release()->deleteLater();
 }
 
 void PortalShortcuts::CreateSession() {

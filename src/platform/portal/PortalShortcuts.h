@@ -28,7 +28,7 @@ class PortalShortcuts : public QObject {
   struct Shortcut {
     QString id;           // the setting name, "StartMovie"
     QString description;  // what the user reads, "To start taking movie"
-    // The preferred keys in the shortcuts-spec form, "CTRL+ALT+s"; empty for none.
+    // The preferred keys as the portal writes triggers, "CTRL+ALT+s"; empty for none.
     QString trigger;
   };
 
@@ -52,7 +52,7 @@ class PortalShortcuts : public QObject {
   void Bind(std::vector<Shortcut> shortcuts);
 
   State GetState() const { return state_; }
-  // Why the bind failed, for the log; empty unless Failed.
+  // Why the bind failed (the portal's error, no answer in time); empty unless Failed.
   const QString& Failure() const { return failure_; }
   // The keys the desktop reports, by shortcut id, in its own words ("Ctrl+Alt+S"); only the
   // shortcuts it bound are present.
@@ -82,6 +82,7 @@ class PortalShortcuts : public QObject {
   // A portal request of the current bind; its answer is dropped once another bind started.
   PortalRequest* NewRequest(const QString& method, const QVariantList& args,
                             const QVariantMap& options);
+  void DropRequest();
 
   QDBusConnection bus_;
   std::vector<Shortcut> shortcuts_;

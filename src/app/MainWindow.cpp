@@ -36,6 +36,7 @@
 #include "platform/files/UserFolders.h"
 #include "platform/keyboard/XKeyStateSource.h"
 #include "platform/portal/PortalScreen.h"
+#include "platform/portal/PortalShortcuts.h"
 #include "shell/FolderChooser.h"
 #include "shell/NotifyIcon.h"
 #include "shell/ShellActions.h"
@@ -181,9 +182,21 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
 
   shortcutPage_->BuildShortKeyList();
   // On Wayland no program sees the keys that go to another, and the pointer is known only from
-  // the screen-cast stream's cursor report, where the desktop gives one.
+  // the screen-cast stream's cursor report, where the desktop gives one. The desktop may watch
+  // the keys itself: until it says it does, the page gives the notice.
   if (PortalScreen::WaylandSession()) {
     watcher_->StayOff(WaylandKeyboardNotice());
+    desktopShortcuts_ = std::make_unique<PortalShortcuts>();
+    connect(desktopShortcuts_.get(), &PortalShortcuts::Activated, this,
+            &MainWindow::ShortKeyPressed);
+    connect(desktopShortcuts_.get(), &PortalShortcuts::Changed, this, [this] {
+      if (desktopShortcuts_->GetState() == PortalShortcuts::State::Bound)
+        shortcutPage_->ShowDesktopKeys(desktopShortcuts_->Triggers());
+      else
+        shortcutPage_->ShowWatcherNotice();
+    });
+    // A session binds once: changed keys go to the desktop in a new one.
+    connect(shortcutPage_, &ShortcutEditor::KeysEdited, this, &MainWindow::BindDesktopShortcuts);
     if (PortalScreen::Offered() && !PortalScreen::CursorReportOffered())
       areaPage_->FollowUnavailable(PortalScreen::NoCursorReportMessage());
   }
@@ -193,6 +206,7 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   SetOutputFolder(DefaultOutputFolder());
   QDir().mkpath(outputFolder_);
   ApplySettings(LoadSettings(*store_));
+  BindDesktopShortcuts();
   saved_ = CurrentSettings();
   saveTimer_.setInterval(1000);
   connect(&saveTimer_, &QTimer::timeout, this, [this] {
@@ -212,6 +226,7 @@ MainWindow::~MainWindow() {
   update_.reset();
   saveTimer_.stop();
   SaveSettings(*store_, CurrentSettings());
+  desktopShortcuts_.reset();
   // The page holds the watcher, which goes before the window's widgets would.
   delete std::exchange(shortcutPage_, nullptr);
   // The recording's file is completed before anything it uses goes.
@@ -492,6 +507,17 @@ void MainWindow::UpdateTray() {
     default:
       tray_->SetImageList(TrayImages::Still());
   }
+}
+
+void MainWindow::BindDesktopShortcuts() {
+  if (!desktopShortcuts_) return;
+  std::vector<PortalShortcuts::Shortcut> shortcuts;
+  for (const ShortKey& shortKey : watcher_->ShortKeys()) {
+    shortcuts.push_back({.id = shortKey.name,
+                         .description = shortKey.description,
+                         .trigger = ShortcutWatcher::TriggerText(shortKey.key)});
+  }
+  desktopShortcuts_->Bind(std::move(shortcuts));
 }
 
 void MainWindow::ShortKeyPressed(int index) {

@@ -28,6 +28,7 @@ namespace qm {
 
 class MovieWriter;
 class NotifyIcon;
+class PortalShortcuts;
 class SettingsStore;
 class ShortcutEditor;
 class SoundMeter;
@@ -121,6 +122,8 @@ class MainWindow : public QMainWindow,
   void UpdateTray();
   // A shortcut of the watcher's list fired: 0 photo, 1 start, 2 pause or continue, 3 stop.
   void ShortKeyPressed(int index);
+  // Hands the shortcuts to the desktop where it watches the keys itself (Wayland).
+  void BindDesktopShortcuts();
   // The automatic update check (the timer) and the one the Help menu asks for.
   void AutomaticUpdateCheck();
   void ManualUpdateCheck();
@@ -145,6 +148,7 @@ class MainWindow : public QMainWindow,
   std::unique_ptr<PhotoController> photo_;
   std::unique_ptr<XKeyStateSource> keyboard_;
   std::unique_ptr<ShortcutWatcher> watcher_;
+  std::unique_ptr<PortalShortcuts> desktopShortcuts_;  // Wayland only
   QTimer updateTimer_;  // the automatic update check, 5 s after the window first shows
   std::unique_ptr<UpdateChecker> update_;  // the check under way
   bool autoCheckWaiting_ = false;          // the automatic check waits for a recording's end

@@ -130,7 +130,10 @@ QString ApplicationManPage(const QString& date, const QString& dataFolder) {
                  "desktop's dialog, whose choice is remembered (the settings Restore token and "
                  "Window restore token in section [Capture area]); the setting Source (auto, x11 "
                  "or portal) chooses. Where the desktop offers no screen sharing, Quillmark warns "
-                 "at start that windows of Wayland programs are recorded black");
+                 "at start that windows of Wayland programs are recorded black. The desktop "
+                 "watches the four shortcuts there, through its GlobalShortcuts portal, and "
+                 "decides their keys; where it offers no such portal only the tray menu pauses, "
+                 "continues and stops");
   page += QStringLiteral(".SH \"SEE ALSO\"\n.BR quillmark\\-capture (1)\n");
   return page;
 }

@@ -62,12 +62,33 @@ ShortcutEditor::ShortcutEditor(ShortcutWatcher& watcher, QWidget* parent)
   connect(keys_, &QComboBox::currentIndexChanged, this, &ShortcutEditor::KeysChanged);
   connect(editKey_, &QPushButton::clicked, this, &ShortcutEditor::EditKeyClicked);
   connect(defaults, &QPushButton::clicked, this, &ShortcutEditor::DefaultClicked);
-  const auto showNotice = [this](const QString& text) {
-    notice_->setText(text);
-    notice_->setVisible(!text.isEmpty());
-  };
-  showNotice(watcher_.Notice());
-  connect(&watcher_, &ShortcutWatcher::keyboardUnavailable, this, showNotice);
+  ShowNotice(watcher_.Notice());
+  connect(&watcher_, &ShortcutWatcher::keyboardUnavailable, this, [this](const QString& text) {
+    if (!desktopKeys_) ShowNotice(text);
+  });
+}
+
+void ShortcutEditor::ShowNotice(const QString& text) {
+  notice_->setText(text);
+  notice_->setVisible(!text.isEmpty());
+}
+
+void ShortcutEditor::ShowDesktopKeys(const QHash<QString, QString>& triggers) {
+  desktopKeys_ = true;
+  QString text =
+      QStringLiteral("The desktop watches the short-cut keys; its own settings decide them:");
+  for (const ShortKey& shortKey : watcher_.ShortKeys()) {
+    if (!triggers.contains(shortKey.name)) continue;
+    const QString trigger = triggers.value(shortKey.name);
+    text += QStringLiteral("\n%1: %2")
+                .arg(shortKey.description, trigger.isEmpty() ? QStringLiteral("no key") : trigger);
+  }
+  ShowNotice(text);
+}
+
+void ShortcutEditor::ShowWatcherNotice() {
+  desktopKeys_ = false;
+  ShowNotice(watcher_.Notice());
 }
 
 void ShortcutEditor::BuildShortKeyList() {
@@ -111,6 +132,7 @@ void ShortcutEditor::EditKeyClicked() {
   }
   watcher_.SetKey(size_t(index), newKey);
   key_->setText(newKey);
+  emit KeysEdited();
 }
 
 void ShortcutEditor::DefaultClicked() {
@@ -118,7 +140,9 @@ void ShortcutEditor::DefaultClicked() {
       QMessageBox::question(window(), QStringLiteral("Confirmation"),
                             QStringLiteral("Restore all short-keys to original value?"),
                             QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
-  if (answer == QMessageBox::Ok) BuildShortKeyList();
+  if (answer != QMessageBox::Ok) return;
+  BuildShortKeyList();
+  emit KeysEdited();
 }
 
 }  // namespace qm

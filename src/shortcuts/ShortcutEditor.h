@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QString>
 #include <QWidget>
 
 class QComboBox;
@@ -28,7 +30,17 @@ class ShortcutEditor : public QWidget {
   // the first and shows its combination.
   void Refill();
 
+  // Says on the page that the desktop watches the keys, with the keys it reports by shortcut
+  // name, in place of the watcher's notice; until ShowWatcherNotice.
+  void ShowDesktopKeys(const QHash<QString, QString>& triggers);
+  void ShowWatcherNotice();
+
+ signals:
+  // The user changed a combination ("Change" or "Default").
+  void KeysEdited();
+
  private:
+  void ShowNotice(const QString& text);
   void KeysChanged();     // the list's selection changed
   void EditKeyClicked();  // "Change"
   void DefaultClicked();  // "Default"
@@ -38,6 +50,7 @@ class ShortcutEditor : public QWidget {
   QLineEdit* key_;
   QPushButton* editKey_;
   QLabel* notice_;
+  bool desktopKeys_ = false;
 };
 
 }  // namespace qm

@@ -6,21 +6,29 @@ namespace qm {
 
 namespace {
 
-// The keys that take part in a combination by name, by virtual-key code.
+// The keys that take part in a combination by name, by virtual-key code, with the name of
+// their key symbol in the desktop's shortcut triggers.
 struct NamedKey {
   int code;
   const char* name;
+  const char* keysym;
 };
 
 // clang-format off
 constexpr NamedKey kNamedKeys[] = {
-  {27, "ESC"},    {33, "PGUP"},   {34, "PGDN"},  {35, "END"},    {36, "HOME"},   {37, "LEFT"},
-  {38, "UP"},     {39, "RIGHT"},  {40, "DOWN"},  {44, "PRSCR"},  {45, "INSERT"}, {46, "DELETE"},
-  {96, "0 Num"},  {97, "1 Num"},  {98, "2 Num"}, {99, "3 Num"},  {100, "4 Num"}, {101, "5 Num"},
-  {102, "6 Num"}, {103, "7 Num"}, {104, "8 Num"}, {105, "9 Num"}, {106, "* Num"}, {107, "+ Num"},
-  {109, "- Num"}, {110, ". Num"}, {111, "/ Num"}, {112, "F1"},    {113, "F2"},    {114, "F3"},
-  {115, "F4"},    {116, "F5"},    {117, "F6"},   {118, "F7"},    {119, "F8"},    {120, "F9"},
-  {121, "F10"},   {122, "F11"},   {123, "F12"},
+  {27, "ESC", "Escape"},        {33, "PGUP", "Page_Up"},        {34, "PGDN", "Page_Down"},
+  {35, "END", "End"},           {36, "HOME", "Home"},           {37, "LEFT", "Left"},
+  {38, "UP", "Up"},             {39, "RIGHT", "Right"},         {40, "DOWN", "Down"},
+  {44, "PRSCR", "Print"},       {45, "INSERT", "Insert"},       {46, "DELETE", "Delete"},
+  {96, "0 Num", "KP_0"},        {97, "1 Num", "KP_1"},          {98, "2 Num", "KP_2"},
+  {99, "3 Num", "KP_3"},        {100, "4 Num", "KP_4"},         {101, "5 Num", "KP_5"},
+  {102, "6 Num", "KP_6"},       {103, "7 Num", "KP_7"},         {104, "8 Num", "KP_8"},
+  {105, "9 Num", "KP_9"},       {106, "* Num", "KP_Multiply"},  {107, "+ Num", "KP_Add"},
+  {109, "- Num", "KP_Subtract"}, {110, ". Num", "KP_Decimal"},  {111, "/ Num", "KP_Divide"},
+  {112, "F1", "F1"},            {113, "F2", "F2"},              {114, "F3", "F3"},
+  {115, "F4", "F4"},            {116, "F5", "F5"},              {117, "F6", "F6"},
+  {118, "F7", "F7"},            {119, "F8", "F8"},              {120, "F9", "F9"},
+  {121, "F10", "F10"},          {122, "F11", "F11"},            {123, "F12", "F12"},
 };
 // clang-format on
 
@@ -136,6 +144,28 @@ QString ShortcutWatcher::KeysText(const KeysDown& down) {
   if (down.test(kVkAlt)) PrependKey(text, QStringLiteral("ALT"));
   if (down.test(kVkControl)) PrependKey(text, QStringLiteral("CTRL"));
   return text;
+}
+
+QString ShortcutWatcher::TriggerText(const QString& key) {
+  // The modifiers lead, in the order KeysText writes them.
+  static const char* const kModifiers[] = {"CTRL", "ALT", "SHIFT"};
+  QString rest = key;
+  QString trigger;
+  for (const char* modifier : kModifiers) {
+    const QString prefix = QLatin1String(modifier) + QLatin1Char('+');
+    if (!rest.startsWith(prefix)) continue;
+    trigger += prefix;
+    rest = rest.mid(prefix.size());
+  }
+  // One key follows: a letter (its unshifted symbol), a digit or a named key.
+  const auto within = [&rest](char first, char last) {
+    return rest.size() == 1 && rest[0] >= QLatin1Char(first) && rest[0] <= QLatin1Char(last);
+  };
+  if (within('0', '9') || within('A', 'Z')) return trigger + rest.toLower();
+  for (const NamedKey& named : kNamedKeys) {
+    if (rest == QLatin1String(named.name)) return trigger + QLatin1String(named.keysym);
+  }
+  return {};
 }
 
 QString ShortcutWatcher::ReadKeys() {

@@ -59,6 +59,9 @@ class ShortcutWatcher : public QObject {
   QString ReadKeys();
   // The combination text of a set of held keys.
   static QString KeysText(const KeysDown& down);
+  // A combination text in the form the desktop's shortcut portal takes ("CTRL+ALT+s"); empty
+  // for a combination it cannot express (two keys besides the modifiers, no key at all).
+  static QString TriggerText(const QString& key);
 
   // The notice keyboardUnavailable gave; empty while none was given.
   const QString& Notice() const { return notice_; }

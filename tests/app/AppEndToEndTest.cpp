@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -28,6 +30,7 @@
 #include "support/HttpTestServer.h"
 #include "support/MediaProbe.h"
 #include "support/SessionManager.h"
+#include "support/ShortcutsPortal.h"
 #include "support/TrayHost.h"
 #include "support/XKeys.h"
 #include "support/XScreen.h"
@@ -571,6 +574,51 @@ TEST_F(AppEndToEnd, ShortcutsRecordPauseContinueStopAndTakeAPhotoWithTheWindowHi
   QFile picture(photo);
   ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
   EXPECT_TRUE(picture.read(3) == QByteArray("\xFF\xD8\xFF"));
+}
+
+// On Wayland the desktop watches the keys: the four shortcuts go to its GlobalShortcuts portal
+// (the tests' stand-in on a bus of its own), and its Activated signals drive the recording.
+TEST_F(AppEndToEnd, TheDesktopsShortcutsStartAndStopARecordingOnWayland) {
+  test::ShortcutsPortal portal;
+  ASSERT_TRUE(portal.Ok());
+  Settings().WriteString("Capture area", "Source", "x11");
+  Launch(app_, 0, [&](QProcessEnvironment& env) {
+    env.insert("DBUS_SESSION_BUS_ADDRESS", portal.Address());
+    env.insert("XDG_SESSION_TYPE", "wayland");
+  });
+  EXPECT_TRUE(AnswerDialog().contains("Wayland session"));
+  ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
+  ASSERT_TRUE(SpinUntil([&] {
+    for (const QJsonObject& entry : portal.Log())
+      if (entry["answered"] == "BindShortcuts") return true;
+    return false;
+  }));
+  const QJsonArray bound = portal.Calls("BindShortcuts").value(0)["shortcuts"].toArray();
+  const QStringList expected = {
+      "Photo|To take an image|CTRL+x",
+      "StartMovie|To start taking movie|CTRL+ALT+s",
+      "PauseMovie|To pause/continue movie|CTRL+ALT+p",
+      "FinishMovie|To stop taking movie|CTRL+ALT+f",
+  };
+  QStringList sent;
+  for (const QJsonValue& entry : bound) {
+    const QJsonObject values = entry[1].toObject();
+    sent << QStringList{entry[0].toString(), values["description"].toString(),
+                        values["preferred_trigger"].toString()}
+                .join('|');
+  }
+  EXPECT_EQ(sent, expected);
+
+  portal.Send("activate StartMovie");
+  ASSERT_TRUE(SpinUntil([&] { return Videos().size() == 1; }));
+  Idle(1500);
+  portal.Send("activate FinishMovie");
+  const QString file = Path("out/") + Videos().value(0);
+  ASSERT_TRUE(SpinUntil([&] { return Opened().contains(file); }));
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.Width, 320);
+  EXPECT_GT(video.Frames, 0);
 }
 
 TEST_F(AppEndToEnd, TheAutomaticCheckAtStartShowsANewerVersion) {

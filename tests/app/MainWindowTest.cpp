@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QSpinBox>
@@ -111,6 +112,16 @@ TEST_F(MainWindowTest, EveryDialogHasAFixedBorder) {
     open();
     EXPECT_FALSE(seen.isEmpty());
   }
+}
+
+// On Wayland with no desktop portal to watch the keys (these tests have no session bus) the
+// "Short-cut" page gives the notice.
+TEST_F(MainWindowTest, OnWaylandWithoutTheDesktopsShortcutsThePageGivesTheNotice) {
+  qputenv("XDG_SESSION_TYPE", "wayland");
+  Open(false);
+  qunsetenv("XDG_SESSION_TYPE");
+  Settle();
+  EXPECT_EQ(Child<QLabel>("lbNotice")->text(), WaylandKeyboardNotice());
 }
 
 TEST_F(MainWindowTest, SpinEditsTakeTypedNumbersWithinTheirLimits) {

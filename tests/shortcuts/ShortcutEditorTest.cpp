@@ -165,6 +165,8 @@ TEST(ShortcutEditor, TheDialogRecordsWhatIsPressedAndNothingFires) {
 
 TEST(ShortcutEditor, DefaultRestoresAllAfterTheQuestion) {
   Page page;
+  int edited = 0;
+  QObject::connect(&page.editor, &ShortcutEditor::KeysEdited, [&] { ++edited; });
   for (bool ok : {false, true}) {
     for (size_t i = 0; i < 4; ++i) page.watcher.SetKey(i, QStringLiteral("A"));
     page.Keys()->setCurrentIndex(2);
@@ -184,6 +186,7 @@ TEST(ShortcutEditor, DefaultRestoresAllAfterTheQuestion) {
         ok ? QStringList{"CTRL+X", "CTRL+ALT+S", "CTRL+ALT+P", "CTRL+ALT+F"}
            : QStringList{"A", "A", "A", "A"};
     EXPECT_EQ(keys, expected);
+    EXPECT_EQ(edited, ok ? 1 : 0);
     EXPECT_EQ(page.Keys()->currentIndex(), ok ? 0 : 2);
     if (ok) {
       EXPECT_EQ(page.Keys()->currentText(), QStringLiteral("To take an image"));
@@ -192,6 +195,7 @@ TEST(ShortcutEditor, DefaultRestoresAllAfterTheQuestion) {
   }
 }
 
+// The notice stays, also after the desktop's keys were shown in its place for a while.
 TEST(ShortcutEditor, TheNoticeStaysOnThePage) {
   struct Unreadable : KeyStateSource {
     std::optional<KeysDown> Read() override { return std::nullopt; }
@@ -204,6 +208,14 @@ TEST(ShortcutEditor, TheNoticeStaysOnThePage) {
   const QLabel* notice = editor.findChild<QLabel*>(QStringLiteral("lbNotice"));
   EXPECT_EQ(notice->text(), NoKeyboardNotice());
   EXPECT_FALSE(notice->isHidden());
+
+  editor.ShowDesktopKeys({{"Photo", "Ctrl+X"}, {"FinishMovie", ""}, {"Other", "F1"}});
+  watcher.StayOff(WaylandKeyboardNotice());
+  EXPECT_EQ(notice->text(),
+            "The desktop watches the short-cut keys; its own settings decide them:\n"
+            "To take an image: Ctrl+X\nTo stop taking movie: no key");
+  editor.ShowWatcherNotice();
+  EXPECT_EQ(notice->text(), WaylandKeyboardNotice());
 }
 
 }  // namespace

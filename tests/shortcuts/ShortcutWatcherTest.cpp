@@ -48,22 +48,29 @@ void Spin(int ms) {
 
 constexpr int C = kVkControl, A = kVkAlt, S = kVkShift;
 
+// Each combination text, and the same in the desktop's shortcut trigger form: one key only.
 TEST(ShortcutWatcher, CombinationTextsInTheirOrder) {
   struct Case {
     KeysDown down;
     const char* text;
+    const char* trigger;
   };
   const Case cases[] = {
-      {Held({}), ""},
-      {Held({'S', A, C}), "CTRL+ALT+S"},
-      {Held({S, 116}), "SHIFT+F5"},
-      {Held({C, 'A', '1'}), "CTRL+A+1"},
-      {Held({C, 107}), "CTRL++ Num"},
-      {Held({C, 13}), "CTRL"},  // Enter takes no part
-      {Held({'0', '9', 'A', 'Z', 27, 123, 36, 96}), "F12+0 Num+HOME+ESC+Z+A+9+0"},
-      {Held({32, 8, 9, 20, 144, 124, 108, 91}), ""},
+      {Held({}), "", ""},
+      {Held({'S', A, C}), "CTRL+ALT+S", "CTRL+ALT+s"},
+      {Held({S, 116}), "SHIFT+F5", "SHIFT+F5"},
+      {Held({S, '7'}), "SHIFT+7", "SHIFT+7"},
+      {Held({C, A, S, 34}), "CTRL+ALT+SHIFT+PGDN", "CTRL+ALT+SHIFT+Page_Down"},
+      {Held({C, 'A', '1'}), "CTRL+A+1", ""},
+      {Held({C, 107}), "CTRL++ Num", "CTRL+KP_Add"},
+      {Held({C, 13}), "CTRL", ""},  // Enter takes no part
+      {Held({'0', '9', 'A', 'Z', 27, 123, 36, 96}), "F12+0 Num+HOME+ESC+Z+A+9+0", ""},
+      {Held({32, 8, 9, 20, 144, 124, 108, 91}), "", ""},
   };
-  for (const Case& c : cases) EXPECT_EQ(ShortcutWatcher::KeysText(c.down), c.text);
+  for (const Case& c : cases) {
+    EXPECT_EQ(ShortcutWatcher::KeysText(c.down), c.text);
+    EXPECT_EQ(ShortcutWatcher::TriggerText(QLatin1String(c.text)), c.trigger) << c.text;
+  }
 }
 
 TEST(ShortcutWatcher, EachPressFiresOnceTickByTick) {

@@ -5,7 +5,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QEventLoop>
@@ -14,16 +13,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
-
 #include "platform/portal/PipeWireSource.h"
+#include "platform/portal/PortalRequest.h"
 
 namespace qm {
 
 namespace {
 
-const char* const kService = "org.freedesktop.portal.Desktop";
-const char* const kPath = "/org/freedesktop/portal/desktop";
 const char* const kScreenCast = "org.freedesktop.portal.ScreenCast";
 
 // Source types and cursor modes as the portal counts them.
@@ -36,38 +32,16 @@ constexpr uint kPersistUntilRevoked = 2;
 // How long the stream may take to deliver its first picture once the desktop has agreed.
 constexpr int kFirstPictureMs = 10000;
 
-std::atomic<unsigned> gTokens{0};
-
 // A portal property; an invalid variant when the portal or the property is missing.
 QVariant PortalProperty(const char* name) {
   QDBusMessage call = QDBusMessage::createMethodCall(
-      QString::fromLatin1(kService), QString::fromLatin1(kPath),
-      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+      PortalService(), PortalPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
+      QStringLiteral("Get"));
   call << QString::fromLatin1(kScreenCast) << QString::fromLatin1(name);
   const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
   return reply.arguments().at(0).value<QDBusVariant>().variant();
 }
-
-// Waits for one Request's Response signal.
-class ResponseWait : public QObject {
-  Q_OBJECT
-
- public:
-  QEventLoop Loop;
-  bool Answered = false;
-  uint Response = 2;
-  QVariantMap Results;
-
- public slots:
-  void OnResponse(uint response, const QVariantMap& results) {
-    Answered = true;
-    Response = response;
-    Results = results;
-    Loop.quit();
-  }
-  void OnGone() { Loop.quit(); }
-};
 
 }  // namespace
 
@@ -77,10 +51,10 @@ PortalScreen::~PortalScreen() {
   stream_.reset();
   if (sessionPath_.isEmpty()) return;
   QDBusConnection::sessionBus().disconnect(
-      QString::fromLatin1(kService), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
+      PortalService(), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
       QStringLiteral("Closed"), this, SLOT(OnClosed(QVariantMap)));
   const QDBusMessage close = QDBusMessage::createMethodCall(
-      QString::fromLatin1(kService), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
+      PortalService(), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
       QStringLiteral("Close"));
   QDBusConnection::sessionBus().call(close, QDBus::Block, 5000);
 }
@@ -127,50 +101,23 @@ PortalScreen::Outcome PortalScreen::Fail(const QString& reason) {
 
 bool PortalScreen::Request(const QString& method, const QVariantList& args, QVariantMap options,
                            uint& response, QVariantMap& results) {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  const QString token = QStringLiteral("quillmark%1").arg(++gTokens);
-  QString sender = bus.baseService().mid(1);
-  sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-  const QString expected =
-      QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, token);
-  options[QStringLiteral("handle_token")] = token;
-
-  ResponseWait wait;
-  const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
-  // Listening before the call, so an answer that comes at once is not missed.
-  bus.connect(QString::fromLatin1(kService), expected, requestInterface, QStringLiteral("Response"),
-              &wait, SLOT(OnResponse(uint, QVariantMap)));
-  QDBusServiceWatcher watcher(QString::fromLatin1(kService), bus,
-                              QDBusServiceWatcher::WatchForUnregistration);
-  connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, &wait, &ResponseWait::OnGone);
-
-  QDBusMessage call =
-      QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
-                                     QString::fromLatin1(kScreenCast), method);
-  call.setArguments(QVariantList(args) << options);
-  const QDBusMessage reply = bus.call(call, QDBus::Block, 30000);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-    failure_ = QStringLiteral("The desktop's screen sharing failed: ") + reply.errorMessage();
-    return false;
-  }
-  const QString handle = reply.arguments().at(0).value<QDBusObjectPath>().path();
-  if (handle != expected) {
-    // An older portal names its own request object.
-    bus.disconnect(QString::fromLatin1(kService), expected, requestInterface,
-                   QStringLiteral("Response"), &wait, SLOT(OnResponse(uint, QVariantMap)));
-    bus.connect(QString::fromLatin1(kService), handle, requestInterface, QStringLiteral("Response"),
-                &wait, SLOT(OnResponse(uint, QVariantMap)));
-  }
-  if (!wait.Answered) wait.Loop.exec();
-  bus.disconnect(QString::fromLatin1(kService), handle, requestInterface,
-                 QStringLiteral("Response"), &wait, SLOT(OnResponse(uint, QVariantMap)));
-  if (!wait.Answered) {
-    failure_ = QStringLiteral("The desktop's screen sharing went away");
-    return false;
-  }
-  response = wait.Response;
-  results = wait.Results;
-  return true;
+  PortalRequest request(QDBusConnection::sessionBus(), QString::fromLatin1(kScreenCast), method,
+                        args, std::move(options));
+  QEventLoop loop;
+  bool answered = false;
+  connect(&request, &PortalRequest::Answered, &loop, [&](uint answer, const QVariantMap& values) {
+    answered = true;
+    response = answer;
+    results = values;
+    loop.quit();
+  });
+  connect(&request, &PortalRequest::Failed, &loop, [&](const QString& error) {
+    failure_ = QStringLiteral("The desktop's screen sharing failed: ") + error;
+    loop.quit();
+  });
+  request.Start();
+  loop.exec();
+  return answered;
 }
 
 PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken, Kind kind) {
@@ -187,14 +134,14 @@ PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken, Kind kind)
   uint response = 2;
   QVariantMap results;
   QVariantMap options;
-  options[QStringLiteral("session_handle_token")] = QStringLiteral("quillmark%1").arg(++gTokens);
+  options[QStringLiteral("session_handle_token")] = PortalToken();
   if (!Request(QStringLiteral("CreateSession"), {}, options, response, results))
     return Outcome::Failed;
   if (response != 0) return Outcome::NotAllowed;
   sessionPath_ = results.value(QStringLiteral("session_handle")).toString();
   if (sessionPath_.isEmpty()) return Fail(QStringLiteral("The desktop made no sharing session"));
   QDBusConnection::sessionBus().connect(
-      QString::fromLatin1(kService), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
+      PortalService(), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
       QStringLiteral("Closed"), this, SLOT(OnClosed(QVariantMap)));
   const QVariant session = QVariant::fromValue(QDBusObjectPath(sessionPath_));
 
@@ -235,9 +182,9 @@ PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken, Kind kind)
   }
   if (!found) return Fail(QStringLiteral("The desktop shared no stream"));
 
-  QDBusMessage open = QDBusMessage::createMethodCall(
-      QString::fromLatin1(kService), QString::fromLatin1(kPath), QString::fromLatin1(kScreenCast),
-      QStringLiteral("OpenPipeWireRemote"));
+  QDBusMessage open = QDBusMessage::createMethodCall(PortalService(), PortalPath(),
+                                                     QString::fromLatin1(kScreenCast),
+                                                     QStringLiteral("OpenPipeWireRemote"));
   open << session << QVariantMap();
   const QDBusMessage remote = QDBusConnection::sessionBus().call(open, QDBus::Block, 30000);
   if (remote.type() != QDBusMessage::ReplyMessage || remote.arguments().isEmpty())
@@ -265,5 +212,3 @@ Rect PortalScreen::Bounds() {
 }
 
 }  // namespace qm
-
-#include "PortalScreen.moc"

@@ -44,10 +44,21 @@ bool FrameConverter::Begin(int32_t width, int32_t height, int inputBits, AVPixel
   wide_ = inputBits == 32;
   path_ = Path::Scaler;
   if (inputBits != 24 && inputBits != 32) return false;
+  // libyuv's names: "ARGB" is blue, green, red, alpha in memory; "RAW" is red, green, blue.
+  if (wide_) {
+    toYuv_ = fullRange ? libyuv::ARGBToJ420 : libyuv::ARGBToI420;
+    toArgb_ = libyuv::ARGBCopy;
+    toRaw_ = libyuv::ARGBToRAW;
+  } else {
+    toYuv_ = fullRange ? libyuv::RGB24ToJ420 : libyuv::RGB24ToI420;
+    toArgb_ = libyuv::RGB24ToARGB;
+    // Swaps the first and third byte of each pixel, which works either way round.
+    toRaw_ = libyuv::RGB24ToRAW;
+  }
   if (engine == Engine::Fast) {
     switch (format) {
       case AV_PIX_FMT_YUV420P:
-        path_ = fullRange ? Path::J420 : Path::I420;
+        path_ = Path::Yuv;
         break;
       case AV_PIX_FMT_BGR0:
         path_ = Path::Bgr0;
@@ -93,42 +104,19 @@ bool FrameConverter::Convert(const uint8_t* bits, AVFrame* picture) {
   const int stride = StrideOf(width_, wide_ ? 32 : 24);
   uint8_t* const* out = picture->data;
   const int* outStride = picture->linesize;
-  if (wide_) {
-    switch (path_) {
-      case Path::I420:
-        return libyuv::ARGBToI420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
-                                  outStride[2], width_, -height_) == 0;
-      case Path::J420:
-        return libyuv::ARGBToJ420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
-                                  outStride[2], width_, -height_) == 0;
-      case Path::Bgr0:
-        return libyuv::ARGBCopy(bits, stride, out[0], outStride[0], width_, -height_) == 0 &&
-               SetAlpha(out[0], outStride[0], height_);
-      case Path::Rgb24:
-        return libyuv::ARGBToRAW(bits, stride, out[0], outStride[0], width_, -height_) == 0;
-      case Path::Rgb555:
-        return ConvertTo555(bits, stride, out[0], outStride[0]);
-      case Path::Scaler:
-        break;
-    }
-  } else {
-    switch (path_) {
-      case Path::I420:
-        return libyuv::RGB24ToI420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
-                                   outStride[2], width_, -height_) == 0;
-      case Path::J420:
-        return libyuv::RGB24ToJ420(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2],
-                                   outStride[2], width_, -height_) == 0;
-      case Path::Bgr0:
-        return libyuv::RGB24ToARGB(bits, stride, out[0], outStride[0], width_, -height_) == 0;
-      case Path::Rgb24:
-        // Swaps the first and third byte of each pixel, which works either way round.
-        return libyuv::RGB24ToRAW(bits, stride, out[0], outStride[0], width_, -height_) == 0;
-      case Path::Rgb555:
-        return ConvertTo555(bits, stride, out[0], outStride[0]);
-      case Path::Scaler:
-        break;
-    }
+  switch (path_) {
+    case Path::Yuv:
+      return toYuv_(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2], outStride[2],
+                    width_, -height_) == 0;
+    case Path::Bgr0:
+      return toArgb_(bits, stride, out[0], outStride[0], width_, -height_) == 0 &&
+             (!wide_ || SetAlpha(out[0], outStride[0], height_));
+    case Path::Rgb24:
+      return toRaw_(bits, stride, out[0], outStride[0], width_, -height_) == 0;
+    case Path::Rgb555:
+      return ConvertTo555(bits, stride, out[0], outStride[0]);
+    case Path::Scaler:
+      break;
   }
   if (!scaler_) return false;
   // Bottom-up rows: start at the last row in memory and walk backwards.
@@ -145,10 +133,8 @@ bool FrameConverter::ConvertTo555(const uint8_t* bits, int stride, uint8_t* out,
     const int rows = std::min(kStripRows, height_ - top);
     // Picture rows top .. top + rows - 1 are the bitmap's rows counted from its end.
     const uint8_t* lowest = bits + size_t(height_ - top - rows) * size_t(stride);
-    const int copied =
-        wide_ ? libyuv::ARGBCopy(lowest, stride, strip_.data(), stripStride, width_, -rows)
-              : libyuv::RGB24ToARGB(lowest, stride, strip_.data(), stripStride, width_, -rows);
-    if (copied != 0 || !SetAlpha(strip_.data(), stripStride, rows) ||
+    if (toArgb_(lowest, stride, strip_.data(), stripStride, width_, -rows) != 0 ||
+        !SetAlpha(strip_.data(), stripStride, rows) ||
         libyuv::ARGBToARGB1555(strip_.data(), stripStride, out + size_t(top) * size_t(outStride),
                                outStride, width_, rows) != 0)
       return false;

@@ -41,7 +41,11 @@ class FrameConverter {
   struct ScalerDeleter {
     void operator()(SwsContext* scaler) const;
   };
-  enum class Path { Scaler, I420, J420, Bgr0, Rgb24, Rgb555 };
+  enum class Path { Scaler, Yuv, Bgr0, Rgb24, Rgb555 };
+  // libyuv's conversions from the input rows, chosen by Begin for their depth.
+  using ToPlanes = int (*)(const uint8_t*, int, uint8_t*, int, uint8_t*, int, uint8_t*, int, int,
+                           int);
+  using ToPacked = int (*)(const uint8_t*, int, uint8_t*, int, int, int);
 
   bool ConvertTo555(const uint8_t* bits, int stride, uint8_t* out, int outStride);
   // Sets the fourth byte of 32-bit rows to the path's alpha; 32-bit input may leave anything
@@ -49,6 +53,9 @@ class FrameConverter {
   bool SetAlpha(uint8_t* out, int outStride, int rows);
 
   Path path_ = Path::Scaler;
+  ToPlanes toYuv_ = nullptr;   // YUV 4:2:0, of the range begun
+  ToPacked toArgb_ = nullptr;  // 32-bit blue, green, red, alpha (alpha 255 from 24-bit rows)
+  ToPacked toRaw_ = nullptr;   // 24-bit red, green, blue
   std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
   int32_t width_ = 0;
   int32_t height_ = 0;

@@ -2,7 +2,8 @@
 """Records the backend's 1920x1080 stream at 30 fps for QM_BENCH_SECONDS (10) with
 quillmark-capture (MP42, H264) and with GStreamer (pipewiresrc on the descriptor the portal hands
 out, videoconvert, avenc_msmpeg4v2 or x264enc, avimux), moving and still, and prints processor
-time per frame of each, the bit rates and the ratios.
+time per frame of each, the bit rates and the ratios: medians of QM_BENCH_REPEAT (3) runs, ours
+and theirs taking turns.
 
 GStreamer's encoders run twice on the moving picture: with their own defaults ("defaults": a
 third of our bit rate and, for MP42, a key frame every 12 frames) and with our settings ("ours":
@@ -16,6 +17,7 @@ import os
 import re
 import resource
 import signal
+import statistics
 import subprocess
 import sys
 import time
@@ -25,6 +27,7 @@ import dbus.mainloop.glib
 from gi.repository import GLib
 
 SECONDS = float(os.environ.get("QM_BENCH_SECONDS", "10"))
+REPEAT = int(os.environ.get("QM_BENCH_REPEAT", "3"))
 FPS = 30
 ENCODERS = {
     "MP42": ["avenc_msmpeg4v2"],
@@ -153,6 +156,14 @@ def gstreamer(portal, outdir, codec, settings):
     return cpu, count, kbits(path, count)
 
 
+def per_frame(cpu, count, rate):
+    return 1000 * cpu / max(count, 1), count, rate
+
+
+def medians(runs):
+    return tuple(statistics.median(column) for column in zip(*runs))
+
+
 def main():
     tool, outdir = sys.argv[1], sys.argv[2]
     portal = Portal()
@@ -164,14 +175,17 @@ def main():
         with open(os.path.join(outdir, "control"), "w") as f:
             f.write(control)
         for codec in ENCODERS:
-            q_cpu, q_frames, q_rate = quillmark(tool, outdir, codec)
-            q_ms = 1000 * q_cpu / max(q_frames, 1)
             settings = [("defaults", [])]
             if picture == "moving":
                 settings.append(("ours", OUR_SETTINGS[codec]))
-            for name, options in settings:
-                g_cpu, g_frames, g_rate = gstreamer(portal, outdir, codec, options)
-                g_ms = 1000 * g_cpu / max(g_frames, 1)
+            ours, theirs = [], {name: [] for name, _ in settings}
+            for _ in range(REPEAT):
+                ours.append(per_frame(*quillmark(tool, outdir, codec)))
+                for name, options in settings:
+                    theirs[name].append(per_frame(*gstreamer(portal, outdir, codec, options)))
+            q_ms, q_frames, q_rate = medians(ours)
+            for name, _ in settings:
+                g_ms, g_frames, g_rate = medians(theirs[name])
                 print("%-7s %-5s %-9s %12.2f %7d %8.0f %12.2f %7d %8.0f %6.2f" % (
                     picture, codec, name, q_ms, q_frames, q_rate, g_ms, g_frames, g_rate,
                     q_ms / g_ms if g_ms else 0))

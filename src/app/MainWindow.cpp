@@ -699,17 +699,20 @@ bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
   return OpenPortal(areaPage_->Area().ObjectMode, source);
 }
 
+bool MainWindow::ScreenFromPortal(const SettingsStore& store) {
+  const QString choice = store.ReadString(QStringLiteral("Capture area"), QStringLiteral("Source"),
+                                          QStringLiteral("auto"));
+  return choice == QLatin1String("portal") ||
+         (choice != QLatin1String("x11") && PortalScreen::WaylandSession() &&
+          PortalScreen::Offered());
+}
+
 bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) {
   const QString section = QStringLiteral("Capture area");
   // A window and a monitor are separate choices in the desktop's dialog, each with its token.
   const QString tokenName =
       window ? QStringLiteral("Window restore token") : QStringLiteral("Restore token");
-  const QString choice =
-      store_->ReadString(section, QStringLiteral("Source"), QStringLiteral("auto"));
-  const bool portal =
-      choice == QLatin1String("portal") ||
-      (choice != QLatin1String("x11") && PortalScreen::WaylandSession() && PortalScreen::Offered());
-  if (!portal) return true;
+  if (!ScreenFromPortal(*store_)) return true;
   auto screen = std::make_shared<PortalScreen>();
   switch (screen->Open(store_->ReadString(section, tokenName, QString()),
                        window ? PortalScreen::Kind::Window : PortalScreen::Kind::MonitorOrWindow)) {

@@ -52,9 +52,11 @@ int main(int argc, char** argv) {
     }
   }
 
-  // An X11 client under Wayland sees only other X11 clients; the user is told once.
-  if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-      qgetenv("XDG_SESSION_TYPE").toLower() == "wayland") {
+  // An X11 client under Wayland sees only other X11 clients: where the screen is read from the
+  // X server instead of the desktop's screen-cast portal, the user is told once.
+  if ((!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+       qgetenv("XDG_SESSION_TYPE").toLower() == "wayland") &&
+      !qm::MainWindow::ScreenFromPortal(qm::SettingsStore())) {
     qm::ShowMessage(
         QStringLiteral("This is a Wayland session: Quillmark sees only the windows of "
                        "X11 programs; those of Wayland programs are recorded black."));

@@ -124,8 +124,9 @@ QString ApplicationManPage(const QString& date, const QString& dataFolder) {
   page += QStringLiteral(".SH ENVIRONMENT\n");
   page += Tagged(QStringLiteral("DISPLAY"), "the X display; Quillmark needs an X11 session");
   page += Tagged(QStringLiteral("WAYLAND_DISPLAY, XDG_SESSION_TYPE"),
-                 "in a Wayland session Quillmark warns at start that windows of Wayland "
-                 "programs are recorded black");
+                 "in a Wayland session Quillmark reads the screen through the desktop's "
+                 "screen-cast portal; where it reads the X server instead, it warns at start "
+                 "that windows of Wayland programs are recorded black");
   page += QStringLiteral(".SH \"SEE ALSO\"\n.BR quillmark\\-capture (1)\n");
   return page;
 }

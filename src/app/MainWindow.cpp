@@ -725,14 +725,17 @@ bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
   return OpenPortal(areaPage_->Area().ObjectMode, source);
 }
 
+bool MainWindow::ScreenFromPortal(const SettingsStore& store) {
+  return PortalScreen::Chosen(store.ReadString(QStringLiteral("Capture area"),
+                                               QStringLiteral("Source"), QStringLiteral("auto")));
+}
+
 bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) {
   const QString section = QStringLiteral("Capture area");
   // A window and a monitor are separate choices in the desktop's dialog, each with its token.
   const QString tokenName =
       window ? QStringLiteral("Window restore token") : QStringLiteral("Restore token");
-  if (!PortalScreen::Chosen(
-          store_->ReadString(section, QStringLiteral("Source"), QStringLiteral("auto"))))
-    return true;
+  if (!ScreenFromPortal(*store_)) return true;
   auto screen = std::make_shared<PortalScreen>();
   switch (screen->Open(store_->ReadString(section, tokenName, QString()),
                        window ? PortalScreen::Kind::Window : PortalScreen::Kind::MonitorOrWindow)) {

@@ -66,6 +66,10 @@ class MainWindow : public QMainWindow,
   // the end of the session).
   void SaveSettingsNow();
 
+  // The screen is read through the desktop's screen-cast portal, as the "Source" setting of
+  // store chooses ("x11", "portal", or "auto": the portal on a Wayland desktop that offers it).
+  static bool ScreenFromPortal(const SettingsStore& store);
+
   RecordingController& Recording() { return *recording_; }
   PhotoController& Photo() { return *photo_; }
 

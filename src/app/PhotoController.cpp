@@ -8,6 +8,7 @@
 #include "capture/CaptureLib.h"
 #include "common/CommonParams.h"
 #include "common/DIBBitmap.h"
+#include "common/PictureArea.h"
 #include "common/UserMessages.h"
 #include "pictures/PictureError.h"
 #include "platform/files/UserFolders.h"
@@ -73,12 +74,15 @@ bool PhotoController::Take(const PhotoJob& job, Rect& captured,
   CaptureLib grabber;
   if (!view_.OpenScreen(source)) return false;
   if (source) grabber.UseSource(source);
-  // As in a recording: the whole screen of a shared screen is the monitor or window the desktop
-  // shares.
+  // As in a recording: on a shared screen the area is placed on the monitor or window the
+  // desktop shares, and a shared window is taken whole.
   Rect area = job.Area;
-  if (source && (job.WholeSource || area == CaptureLib::ScreenBounds()) &&
-      source->Bounds().Width() > 0)
-    area = source->Bounds();
+  if (source) {
+    const Rect picture = source->Bounds();
+    area = job.WholeSource && picture.Width() > 0
+               ? picture
+               : AreaOnPicture(job.Area, CaptureLib::ScreenBounds(), picture);
+  }
   DIBBitmap bitmap;
   try {
     if (!bitmap.SetFormat(area.Width(), area.Height(), PixelFormat::Bits24)) return false;

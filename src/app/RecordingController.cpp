@@ -6,6 +6,7 @@
 
 #include "capture/CaptureLib.h"
 #include "common/CommonParams.h"
+#include "common/PictureArea.h"
 
 namespace qm {
 
@@ -222,11 +223,14 @@ void RecordingController::StartRecording() {
   info.FollowCursor = job.FollowCursor;
   info.FramesPerSecond = uint16_t(std::clamp(job.FramesPerSecond, 1, 32));
   info.Source = source;
-  // The whole screen of a shared screen is the monitor or window the desktop shares; the other
-  // areas are parts of it.
-  if (source && (job.WholeSource || job.Area == CaptureLib::ScreenBounds()) &&
-      source->Bounds().Width() > 0)
-    info.Area = source->Bounds();
+  // On a shared screen the area is placed on the monitor or window the desktop shares; a
+  // shared window is recorded whole.
+  if (source) {
+    const Rect picture = source->Bounds();
+    info.Area = job.WholeSource && picture.Width() > 0
+                    ? picture
+                    : AreaOnPicture(job.Area, CaptureLib::ScreenBounds(), picture);
+  }
   info.Sound = job.Sound;
   info.SoundFormat = job.SoundFormat;
 

@@ -56,8 +56,7 @@ int main(int argc, char** argv) {
   // An X11 client under Wayland sees only other X11 clients: the user is told once, where the
   // screen is not read through the desktop's portal instead.
   if (qm::PortalScreen::WaylandSession() &&
-      !qm::PortalScreen::Chosen(qm::SettingsStore().ReadString(
-          QStringLiteral("Capture area"), QStringLiteral("Source"), QStringLiteral("auto")))) {
+      !qm::MainWindow::ScreenFromPortal(qm::SettingsStore())) {
     qm::ShowMessage(
         QStringLiteral("This is a Wayland session: Quillmark sees only the windows of "
                        "X11 programs; those of Wayland programs are recorded black."));

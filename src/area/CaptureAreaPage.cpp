@@ -15,6 +15,7 @@
 
 #include "area/SelectionScreen.h"
 #include "capture/CaptureLib.h"
+#include "common/PictureArea.h"
 #include "common/SilentAbort.h"
 #include "platform/windows/DesktopWindows.h"
 
@@ -166,9 +167,7 @@ Rect CaptureAreaPage::ModeRect(int index, const Rect& screen, const Rect& mainWi
     width = row.Width ? row.Width : screen.Width();
     height = row.Height ? row.Height : screen.Height();
   }
-  // C++ division truncates toward zero, as centring wants for areas larger than the screen.
-  const int32_t dx = (screen.Width() - width) / 2, dy = (screen.Height() - height) / 2;
-  return Rect{dx, dy, dx + width, dy + height};
+  return CentredArea(width, height, screen);
 }
 
 bool CaptureAreaPage::eventFilter(QObject* watched, QEvent* event) {
@@ -230,7 +229,9 @@ void CaptureAreaPage::SetClicked() {
     QTimer::singleShot(kRepaintMilliseconds, &wait, &QEventLoop::quit);
     wait.exec(QEventLoop::ExcludeUserInputEvents);
 
+    // On a shared picture the selection starts where a recording of the area would take it.
     Rect rect = area_.Rect;
+    if (source) rect = AreaOnPicture(rect, CaptureLib::ScreenBounds(), source->Bounds());
     uint64_t window = area_.ObjectWindow;
     try {
       if (runner_(rect, window, area_.ObjectMode, area_.FixedSize, false, this, source)) {

@@ -2,22 +2,17 @@
 
 #include <QString>
 
-#include <cstdint>
-
 #include "area/SelectionScreen.h"
+#include "common/PictureArea.h"
 #include "common/SilentAbort.h"
 
 namespace qm::cli {
 
 std::optional<Rect> ChooseArea(const CaptureOptions& options, const Rect& screen,
                                const std::shared_ptr<ScreenSource>& source) {
-  Rect rect;
-  if (options.Area) {
-    rect = *options.Area;
-  } else {
-    const int32_t left = (screen.Width() - 320) / 2, top = (screen.Height() - 240) / 2;
-    rect = Rect{left, top, left + 320, top + 240};
-  }
+  Rect rect = options.Area ? *options.Area : CentredArea(320, 240, screen);
+  // A shared picture's selection starts inside it, as the area recorded from it would be.
+  if (source) rect = AreaOnPicture(rect, screen, screen);
   uint64_t window = 0;
   bool accepted = false;
   try {

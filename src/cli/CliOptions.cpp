@@ -2,6 +2,7 @@
 
 #include "capture/CaptureLib.h"
 #include "cli/AreaChoice.h"
+#include "common/PictureArea.h"
 
 #include <cmath>
 #include <cstdio>
@@ -96,8 +97,12 @@ std::optional<Rect> AreaToCapture(const CaptureOptions& options,
   if (source) {
     // The desktop's dialog has chosen the monitor or window; an area is a part of it, drawn
     // with --select on its picture, and a window asked for with --window is recorded whole.
+    // The area is given in the picture's pixels: one that does not lie inside is moved there.
     if (options.Select) return ChooseArea(options, source->Bounds(), source);
-    if (options.Area && !options.Window) return options.Area;
+    if (options.Area && !options.Window) {
+      const Rect picture = source->Bounds();
+      return AreaOnPicture(*options.Area, picture, picture);
+    }
     return source->Bounds();
   }
   if (!options.Select && !options.Window && options.Area) return options.Area;

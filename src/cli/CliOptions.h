@@ -63,7 +63,7 @@ void RequireFile(const CaptureOptions& options, const char* command);
 // The area the options name, or the whole screen; with --select or --window the area the
 // user chose on the selection screen (printed on standard error). nullopt, after telling why,
 // when there is no screen or the user cancelled ("cancelled"). With a screen-cast source the
-// screen is its picture.
+// screen is its picture, and an area that does not lie inside it is moved there.
 std::optional<Rect> AreaToCapture(const CaptureOptions& options,
                                   const std::shared_ptr<ScreenSource>& source = nullptr);
 

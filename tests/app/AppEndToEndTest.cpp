@@ -29,6 +29,7 @@
 #include "support/AppDriver.h"
 #include "support/HttpTestServer.h"
 #include "support/MediaProbe.h"
+#include "support/PortalStack.h"
 #include "support/SessionManager.h"
 #include "support/ShortcutsPortal.h"
 #include "support/TrayHost.h"
@@ -644,6 +645,116 @@ TEST_F(AppEndToEnd, TheAutomaticCheckAtStartShowsANewerVersion) {
   driver_.Key("Escape");
   EXPECT_TRUE(SpinUntil([&] { return driver_.FindWindow("There is a new update").Width() == 0; }));
   EXPECT_EQ(server.requests.size(), 1u);
+}
+
+// The program on a Wayland desktop, which shares its screen through the ScreenCast portal: the
+// real portal program and PipeWire, with the tests' backend standing in for the compositor
+// (tests/screencast). The program still draws its windows on the test display. The backend's
+// picture (640 x 480 unless a case says otherwise) is smaller than that screen, so a preset
+// centred on the screen would lie beside it.
+class AppOnPortal : public AppEndToEnd {
+ protected:
+  static void SetUpTestSuite() {
+    AppEndToEnd::SetUpTestSuite();
+    dir_ = new QTemporaryDir;
+    stack_ = new test::PortalStack;
+    if (!stack_->Start(dir_->path()))
+      failure_ = QStringLiteral("the portal session did not start: ") + stack_->Errors();
+  }
+  static void TearDownTestSuite() {
+    delete stack_;
+    delete dir_;
+    AppEndToEnd::TearDownTestSuite();
+  }
+
+  void SetUp() override {
+    test::RequireStack(failure_);
+    if (IsSkipped() || HasFatalFailure()) return;
+    AppEndToEnd::SetUp();
+    Settings().WriteString("Capture area", "Source", "portal");
+    Settings().WriteInteger("Video", "Video Compression", 0);  // uncompressed: pixels as grabbed
+    stack_->Control("size=640x480\n");
+    stack_->ClearLog();
+  }
+
+  void StartOnWayland() {
+    Launch(app_, 0, [](QProcessEnvironment& env) {
+      env.insert("XDG_SESSION_TYPE", "wayland");
+      env.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromLatin1(stack_->Bus()));
+    });
+    ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
+  }
+
+  static inline QTemporaryDir* dir_ = nullptr;
+  static inline test::PortalStack* stack_ = nullptr;
+  static inline QString failure_;
+};
+
+// The 320 x 240 preset is centred on the shared picture, in a recording and in a photo; the
+// first session leaves its restore token in the settings file, and the photo's session starts
+// from it without the desktop's dialog.
+TEST_F(AppOnPortal, RecordsAndPhotographsThePresetCentredOnTheSharedPicture) {
+  Settings().WriteInteger("Picture", "Picture type", 2);  // BMP
+  Settings().WriteBool("Dialogs", "Hiding window", true);
+  StartOnWayland();
+  ClickCaptureVideo();
+  ASSERT_TRUE(SpinUntil([&] { return !WindowShown() && Videos().size() == 1; }, 60));
+  Idle(1500);
+  ChooseTrayItem(kRunningStop);
+  const QString file = Path("out/") + Videos().value(0);
+  ASSERT_TRUE(SpinUntil([&] { return WindowShown() && Opened().contains(file); }));
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.Width, 320);
+  EXPECT_EQ(video.Height, 240);
+  EXPECT_GT(video.Frames, 0);
+  test::ExpectPattern(file, 320, 240, 160, 120);
+  EXPECT_FALSE(Settings().ReadString("Capture area", "Restore token", QString()).isEmpty());
+
+  ClickHide();
+  ChooseTrayItem(kIdlePhoto);
+  QString photo;
+  ASSERT_TRUE(SpinUntil([&] {
+    QDirIterator it(Path("out"), {"B*.bmp"}, QDir::Files, QDirIterator::Subdirectories);
+    photo = it.hasNext() ? it.next() : QString();
+    return !photo.isEmpty() && QFileInfo(photo).size() > 0;
+  }));
+  Idle(500);  // the picture is written whole
+  test::ExpectPattern(photo, 320, 240, 160, 120);
+  EXPECT_EQ(stack_->Log(),
+            QStringList({QStringLiteral("dialog types=3"), QStringLiteral("restored types=3")}));
+}
+
+// The desktop's answers that end a start or a recording: each is told, the window comes back
+// and takes the next recording.
+TEST_F(AppOnPortal, ARefusedDialogStartsNothingAndAnEndedSharingCompletesTheFile) {
+  struct Case {
+    const char* Name;
+    QByteArray Control;
+    const char* Message;
+    int Videos;  // in the output folder afterwards
+  };
+  StartOnWayland();
+  for (const Case& c : {Case{"refused", "response=1\n", "Screen sharing was not allowed", 0},
+                        Case{"stopped", "size=320x240\nstop_after=1500\n",
+                             "The desktop stopped sharing the screen", 1}}) {
+    SCOPED_TRACE(c.Name);
+    stack_->Control(c.Control);
+    ClickCaptureVideo();
+    const QString text = AnswerDialog();
+    EXPECT_TRUE(text.contains(QLatin1String(c.Message))) << text.toStdString();
+    ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
+    EXPECT_EQ(QDir(Path("out")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(),
+              c.Videos);
+  }
+  const QString file = Path("out/") + Videos().value(0);
+  ASSERT_TRUE(SpinUntil([&] { return Opened().contains(file); }));
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.Width, 320);
+  EXPECT_EQ(video.Height, 240);
+  EXPECT_GT(video.Frames, 0);
+  test::ExpectPattern(file, 320, 240, 0, 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "app/RecordingController.h"
 #include "capture/CaptureLib.h"
+#include "common/PictureArea.h"
 
 namespace qm {
 namespace {
@@ -205,7 +206,8 @@ TEST_F(RecordingControllerTest, RefusedSharingStartsNothing) {
 }
 
 // A shared window ("Selected object") is recorded whole, and so is what the desktop shares when
-// the area is the whole X screen; other areas are parts of it.
+// the area is the whole X screen; other areas are parts of it, a preset still centred on the X
+// screen centred on the shared picture.
 TEST_F(RecordingControllerTest, SharedScreenAreas) {
   struct SharedWindow : ScreenSource {
     bool Read(const std::function<void(const SourcePicture&)>&) override { return false; }
@@ -220,7 +222,8 @@ TEST_F(RecordingControllerTest, SharedScreenAreas) {
   };
   for (const Case& c :
        {Case{part, false, true, part}, Case{part, true, true, shared},
-        Case{CaptureLib::ScreenBounds(), false, true, shared}, Case{part, true, false, part}}) {
+        Case{CaptureLib::ScreenBounds(), false, true, shared}, Case{part, true, false, part},
+        Case{CentredArea(64, 48, CaptureLib::ScreenBounds()), false, true, {68, 26, 132, 74}}}) {
     view_.Given.Area = c.Area;
     view_.Given.WholeSource = c.Whole;
     view_.Source = c.Shared ? std::make_shared<SharedWindow>() : nullptr;

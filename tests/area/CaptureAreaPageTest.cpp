@@ -133,11 +133,13 @@ TEST_F(CaptureAreaPageTest, SetOnASharedScreen) {
     bool Shares;
     const char* Asked;  // window or screen, and what the selection screen read
     Rect After;         // empty: unchanged
+    Rect Offered = {};  // where the selection started; empty: the area as it was
   };
   for (const Case& c :
        {Case{5, true, true, "window;", {0, 0, 200, 100}},
-        Case{6, true, true, "screen;shared;", drawn}, Case{6, true, false, "screen;x;", drawn},
-        Case{5, false, true, "window;", {}}}) {
+        // The 320 x 240 centred on the X screen starts centred on the shared picture.
+        Case{6, true, true, "screen;shared;", drawn, {-60, -70, 260, 170}},
+        Case{6, true, false, "screen;x;", drawn}, Case{5, false, true, "window;", {}}}) {
     SCOPED_TRACE(c.Mode);
     page_.SetMode(c.Mode);
     const Rect kept = page_.Area().Rect;
@@ -150,6 +152,7 @@ TEST_F(CaptureAreaPageTest, SetOnASharedScreen) {
     page_.SetSelectionRunner([&](Rect& rect, uint64_t&, bool, bool, bool, QWidget*,
                                  const std::shared_ptr<ScreenSource>& source) {
       log += source == shared ? "shared;" : "x;";
+      EXPECT_EQ(rect, c.Offered.Width() ? c.Offered : kept);
       rect = drawn;
       return true;
     });

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "support/MediaProbe.h"
+#include "support/PortalStack.h"
 #include "support/ToolRun.h"
 #include "support/XKeys.h"
 #include "support/XScreen.h"
@@ -30,6 +31,7 @@
 namespace qm {
 namespace {
 
+using test::ExpectPattern;
 using test::MediaProbe;
 using test::ProcessResult;
 using test::RunTool;
@@ -37,67 +39,11 @@ using test::RunTool;
 const QString kSharingEnded = QStringLiteral("The desktop stopped sharing the screen");
 const QString kNotAllowed = QStringLiteral("Screen sharing was not allowed");
 
-// The private session with the portal and the backend, for the whole test program.
-class PortalStack {
- public:
-  bool Start(const QString& dir) {
-    control_ = dir + QStringLiteral("/control");
-    log_ = dir + QStringLiteral("/log");
-    process_.setProcessChannelMode(QProcess::SeparateChannels);
-    process_.setReadChannel(QProcess::StandardOutput);
-    process_.start(QStringLiteral(QM_SOURCE_DIR "/tests/screencast/stack.sh"),
-                   {QStringLiteral(QM_SCREENCAST_BACKEND), control_, log_});
-    if (!process_.waitForStarted(10000)) return false;
-    QByteArray out;
-    while (!out.contains("ready\n")) {
-      if (!process_.waitForReadyRead(30000)) {
-        errors_ = QString::fromLocal8Bit(process_.readAllStandardError());
-        return false;
-      }
-      out += process_.readAllStandardOutput();
-    }
-    for (const QByteArray& line : out.split('\n')) {
-      if (line.startsWith("DBUS_SESSION_BUS_ADDRESS=")) bus_ = line.mid(25);
-      if (line.startsWith("PIPEWIRE_PID=")) pipewire_ = line.mid(13).toInt();
-    }
-    return !bus_.isEmpty() && pipewire_ > 0;
-  }
-
-  ~PortalStack() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.closeWriteChannel();  // the script stops what it started
-    if (!process_.waitForFinished(20000)) process_.kill();
-  }
-
-  QString Errors() const { return errors_; }
-  QByteArray Bus() const { return bus_; }
-  int PipeWirePid() const { return pipewire_; }
-
-  void Control(const QByteArray& text) const {
-    QFile file(control_);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-  }
-  // The backend's log: "dialog" or "restored" for each session it started.
-  QStringList Log() const {
-    QFile file(log_);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  }
-  void ClearLog() const { QFile::remove(log_); }
-
- private:
-  QProcess process_;
-  QString control_, log_, errors_;
-  QByteArray bus_;
-  int pipewire_ = 0;
-};
-
 class PortalRecordTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new QTemporaryDir();
-    stack_ = new PortalStack();
+    stack_ = new test::PortalStack();
     if (!stack_->Start(dir_->path())) {
       failure_ = QStringLiteral("the portal session did not start: ") + stack_->Errors();
       return;
@@ -111,28 +57,15 @@ class PortalRecordTest : public testing::Test {
     delete dir_;
   }
 
-  void SetUp() override {
-    if (failure_.isEmpty()) return;
-    // The stack is part of the suite's machine: without it the tests fail, unless it was never
-    // promised.
-    if (qgetenv("QM_SESSION_STACK") == "1") FAIL() << failure_.toStdString();
-    GTEST_SKIP() << failure_.toStdString();
-  }
+  void SetUp() override { test::RequireStack(failure_); }
 
   QString File(const char* name) const { return dir_->path() + QLatin1Char('/') + name; }
 
   static inline QTemporaryDir* dir_ = nullptr;
-  static inline PortalStack* stack_ = nullptr;
+  static inline test::PortalStack* stack_ = nullptr;
   static inline QString failure_;
   static inline QByteArray savedBus_;
 };
-
-// The backend's pixel at (x, y) of picture n, blue, green, red.
-void Expected(int x, int y, int n, uint8_t out[3]) {
-  out[0] = uint8_t(x + 3 * n);
-  out[1] = uint8_t(y + 5 * n);
-  out[2] = uint8_t(n);
-}
 
 // GStreamer reads the file to its end.
 bool GStreamerPlays(const QString& path) {
@@ -143,34 +76,6 @@ bool GStreamerPlays(const QString& path) {
                    QStringLiteral("decodebin"), QStringLiteral("!"), QStringLiteral("fakesink")},
                   &ok, nullptr, 60000);
   return ok;
-}
-
-// Every frame of a recording of the backend's picture, decoded: each shows one picture n of the
-// pattern (red n), shifted by (dx, dy), except where skip says; the pictures never go back.
-void ExpectPattern(const QString& path, int width, int height, int dx, int dy,
-                   const std::function<bool(int, int)>& skip = {}) {
-  std::vector<QByteArray> frames;
-  QString errors;
-  ASSERT_TRUE(MediaProbe::DecodeBgr24(path, width, height, frames, &errors))
-      << errors.toStdString();
-  ASSERT_FALSE(frames.empty());
-  int last = -1;
-  for (size_t f = 0; f < frames.size(); ++f) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(frames[f].constData());
-    const int n = bytes[2];
-    EXPECT_GE(n, last) << "frame " << f;
-    last = n;
-    int wrong = 0;
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) {
-        if (skip && skip(x, y)) continue;
-        uint8_t want[3];
-        Expected(x + dx, y + dy, n, want);
-        const uint8_t* p = bytes + (size_t(y) * size_t(width) + size_t(x)) * 3;
-        if (p[0] != want[0] || p[1] != want[1] || p[2] != want[2]) ++wrong;
-      }
-    EXPECT_EQ(wrong, 0) << "frame " << f << " of " << frames.size();
-  }
 }
 
 // Recordings of the backend's stream, each judged by ffprobe, GStreamer and its decoded pixels.
@@ -200,6 +105,13 @@ TEST_F(PortalRecordTest, RecordsTheSharedScreen) {
        64,
        48,
        pattern(64, 48, 50, 50)},
+      // An area reaching beyond the picture is moved inside it.
+      {"an area moved inside",
+       "size=320x240\nformat=BGRx\n",
+       {QStringLiteral("--area"), QStringLiteral("300,200,64,48")},
+       64,
+       48,
+       pattern(64, 48, 256, 192)},
       // The cursor's shape: a 16 x 16 square with its hot spot at (2, 2), its left half white
       // in a black border, its right half transparent.
       {"cursor drawn",
@@ -238,7 +150,7 @@ TEST_F(PortalRecordTest, RecordsTheSharedScreen) {
          const QByteArray& last = frames.back();
          const int n = uint8_t(last[2]);
          uint8_t want[3];
-         Expected(199, 149, n, want);
+         test::PatternPixel(199, 149, n, want);
          const qsizetype inside = (149 * 320 + 199) * 3, outside = (200 * 320 + 300) * 3;
          EXPECT_EQ(uint8_t(last[inside]), want[0]);
          EXPECT_EQ(uint8_t(last[outside]), 0);

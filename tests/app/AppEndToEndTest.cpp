@@ -47,6 +47,16 @@ int64_t FramesInFile(const QString& file) {
 
 using test::SpinUntil;
 
+// The file is a video of that size with frames in it, as ffprobe reads it.
+test::ProbedVideo ExpectVideo(const QString& file, int width, int height) {
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  EXPECT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_EQ(video.Width, width);
+  EXPECT_EQ(video.Height, height);
+  EXPECT_GT(video.Frames, 0);
+  return video;
+}
+
 const QString kTitle = QStringLiteral("Quillmark ") + QLatin1String(QM_VERSION);
 const QString kDialogTitle = QStringLiteral("Quillmark");
 
@@ -255,11 +265,7 @@ TEST_F(AppEndToEnd, RecordPauseContinueStopFromTheTrayAndPlay) {
   const QString file = Path("out/") + Videos().value(0);
   ASSERT_TRUE(SpinUntil([&] { return Opened().contains(file); }));
 
-  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
-  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
-  EXPECT_EQ(video.Width, 320);
-  EXPECT_EQ(video.Height, 240);
-  EXPECT_GT(video.Frames, 0);
+  const test::ProbedVideo video = ExpectVideo(file, 320, 240);
   // The video lasts its active time: neither the start delay nor the pause with the second
   // delay are in it.
   EXPECT_GT(video.Duration, 0.0);
@@ -555,11 +561,7 @@ TEST_F(AppEndToEnd, ShortcutsRecordPauseContinueStopAndTakeAPhotoWithTheWindowHi
   const double elapsed = double(clock.elapsed()) / 1000.0;
   const QString file = Path("out/") + Videos().value(0);
   ASSERT_TRUE(SpinUntil([&] { return WindowShown() && Opened().contains(file); }));
-  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
-  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
-  EXPECT_EQ(video.Width, 320);
-  EXPECT_EQ(video.Height, 240);
-  EXPECT_GT(video.Frames, 0);
+  const test::ProbedVideo video = ExpectVideo(file, 320, 240);
   // The pause is not in the video.
   EXPECT_LT(video.Duration, elapsed - 2.0);
   EXPECT_NEAR(video.Duration * 4, double(FramesInFile(file)), 2.5);
@@ -703,11 +705,7 @@ TEST_F(AppOnPortal, RecordsAndPhotographsThePresetCentredOnTheSharedPicture) {
   ChooseTrayItem(kRunningStop);
   const QString file = Path("out/") + Videos().value(0);
   ASSERT_TRUE(SpinUntil([&] { return WindowShown() && Opened().contains(file); }));
-  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
-  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
-  EXPECT_EQ(video.Width, 320);
-  EXPECT_EQ(video.Height, 240);
-  EXPECT_GT(video.Frames, 0);
+  ExpectVideo(file, 320, 240);
   test::ExpectPattern(file, 320, 240, 160, 120);
   EXPECT_FALSE(Settings().ReadString("Capture area", "Restore token", QString()).isEmpty());
 
@@ -749,11 +747,7 @@ TEST_F(AppOnPortal, ARefusedDialogStartsNothingAndAnEndedSharingCompletesTheFile
   }
   const QString file = Path("out/") + Videos().value(0);
   ASSERT_TRUE(SpinUntil([&] { return Opened().contains(file); }));
-  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
-  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
-  EXPECT_EQ(video.Width, 320);
-  EXPECT_EQ(video.Height, 240);
-  EXPECT_GT(video.Frames, 0);
+  ExpectVideo(file, 320, 240);
   test::ExpectPattern(file, 320, 240, 0, 0);
 }
 

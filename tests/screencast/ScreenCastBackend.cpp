@@ -494,11 +494,12 @@ class ScreenCast : public QObject {
     QPointer<Session> guard(s);
     if (c.StopAfter >= 0)
       QTimer::singleShot(c.StopAfter, this, [guard] {
-        if (guard) guard->End();
+        if (Session* live = guard.data()) live->End();
       });
     if (c.ResizeAfter >= 0)
       QTimer::singleShot(c.ResizeAfter, this, [guard, c] {
-        if (guard && guard->Source) guard->Source->Resize(c.NewWidth, c.NewHeight);
+        if (Session* live = guard.data(); live && live->Source)
+          live->Source->Resize(c.NewWidth, c.NewHeight);
       });
     return 0;
   }

@@ -13,7 +13,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
                                 "record-vs-ffmpeg"))
-from measure import (FPS, cpu_seconds, net_per_frame, packets, server_baseline,  # noqa: E402
+from measure import (FPS, cpu_seconds, frames_in, net_per_frame, server_baseline,  # noqa: E402
                      x11grab, xvfb_pid)
 
 # What the disk run must meet: processor time against ffmpeg's, cache growth against bytes.
@@ -77,7 +77,7 @@ def main():
                 command = [path if part is None else part for part in command]
                 os.sync()
                 own, xserver, wall, cache = run(command, server)
-                frames = max(packets(path), 1)
+                frames = max(frames_in(path), 1)
                 size = os.path.getsize(path)
                 net = net_per_frame(own, xserver, baseline, wall, frames)
                 runs[who].append((net, own / frames, xserver / frames, frames, size, cache))

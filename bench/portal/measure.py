@@ -26,6 +26,9 @@ import dbus
 import dbus.mainloop.glib
 from gi.repository import GLib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from media import frames_in  # noqa: E402
+
 SECONDS = float(os.environ.get("QM_BENCH_SECONDS", "10"))
 REPEAT = int(os.environ.get("QM_BENCH_REPEAT", "3"))
 FPS = 30
@@ -40,17 +43,6 @@ OUR_SETTINGS = {
     "MP42": ["pass=quant", "quantizer=4", "gop-size=%d" % FPS],
     "H264": ["pass=qual", "quantizer=23", "bitrate=2048000", "key-int-max=%d" % FPS],
 }
-
-
-def frames(path):
-    out = subprocess.run(
-        ["ffprobe", "-v", "error", "-count_packets", "-select_streams", "v:0",
-         "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path],
-        capture_output=True, text=True)
-    try:
-        return int(out.stdout.strip())
-    except ValueError:
-        return 0
 
 
 def kbits(path, count):
@@ -152,7 +144,7 @@ def gstreamer(portal, outdir, codec, settings):
     cpu = child_cpu(run)
     os.close(fd)
     portal.close(session)
-    count = frames(path)
+    count = frames_in(path)
     return cpu, count, kbits(path, count)
 
 

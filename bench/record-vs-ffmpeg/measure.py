@@ -14,6 +14,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from media import frames_in  # noqa: E402
+
 TICK = os.sysconf("SC_CLK_TCK")
 FPS = 30
 
@@ -49,19 +52,6 @@ def rss_kib(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     return 0
-
-
-def frames_in(path):
-    """Frames in the file's stream header: every frame a player shows, the empty chunks of
-    frames in which nothing changed included (ffprobe's packet count leaves those out)."""
-    out = subprocess.run(
-        ["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=nb_frames",
-         "-of", "csv=p=0", path],
-        capture_output=True, text=True)
-    try:
-        return int(out.stdout.strip())
-    except ValueError:
-        return 0
 
 
 def run(command, server):

@@ -11,6 +11,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from media import frames_in  # noqa: E402
+
 SECONDS = float(os.environ.get("QM_BENCH_SECONDS", "10"))
 REPEAT = int(os.environ.get("QM_BENCH_REPEAT", "3"))
 FPS = 15
@@ -22,23 +25,12 @@ def children_cpu():
     return usage.ru_utime + usage.ru_stime
 
 
-def video_packets(path):
-    out = subprocess.run(
-        ["ffprobe", "-v", "error", "-count_packets", "-select_streams", "v:0",
-         "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path],
-        capture_output=True, text=True)
-    try:
-        return int(out.stdout.strip().split(",")[0])
-    except ValueError:
-        return 0
-
-
 def run(command, path):
     before = children_cpu()
     subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False,
                    timeout=SECONDS * 4 + 60)
     cpu = children_cpu() - before
-    frames = video_packets(path)
+    frames = frames_in(path)
     return cpu, frames
 
 

@@ -8,7 +8,6 @@
 #include "capture/CaptureLib.h"
 #include "common/CommonParams.h"
 #include "common/DIBBitmap.h"
-#include "common/PictureArea.h"
 #include "common/UserMessages.h"
 #include "pictures/PictureError.h"
 #include "platform/files/UserFolders.h"
@@ -76,13 +75,8 @@ bool PhotoController::Take(const PhotoJob& job, Rect& captured,
   if (source) grabber.UseSource(source);
   // As in a recording: on a shared screen the area is placed on the monitor or window the
   // desktop shares, and a shared window is taken whole.
-  Rect area = job.Area;
-  if (source) {
-    const Rect picture = source->Bounds();
-    area = job.WholeSource && picture.Width() > 0
-               ? picture
-               : AreaOnPicture(job.Area, CaptureLib::ScreenBounds(), picture);
-  }
+  const Rect area =
+      source ? CaptureLib::AreaOnSource(job.Area, job.WholeSource, *source) : job.Area;
   DIBBitmap bitmap;
   try {
     if (!bitmap.SetFormat(area.Width(), area.Height(), PixelFormat::Bits24)) return false;

@@ -6,7 +6,6 @@
 
 #include "capture/CaptureLib.h"
 #include "common/CommonParams.h"
-#include "common/PictureArea.h"
 
 namespace qm {
 
@@ -225,12 +224,7 @@ void RecordingController::StartRecording() {
   info.Source = source;
   // On a shared screen the area is placed on the monitor or window the desktop shares; a
   // shared window is recorded whole.
-  if (source) {
-    const Rect picture = source->Bounds();
-    info.Area = job.WholeSource && picture.Width() > 0
-                    ? picture
-                    : AreaOnPicture(job.Area, CaptureLib::ScreenBounds(), picture);
-  }
+  if (source) info.Area = CaptureLib::AreaOnSource(job.Area, job.WholeSource, *source);
   info.Sound = job.Sound;
   info.SoundFormat = job.SoundFormat;
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "common/PictureArea.h"
 #include "common/UserMessages.h"
 #include "platform/screen/CursorSource.h"
 #include "platform/screen/DamageWatch.h"
@@ -98,6 +99,11 @@ CaptureLib::~CaptureLib() = default;
 
 Rect CaptureLib::ScreenBounds() {
   return ScreenGrabber::ScreenBounds();
+}
+
+Rect CaptureLib::AreaOnSource(const Rect& area, bool whole, ScreenSource& source) {
+  const Rect picture = source.Bounds();
+  return whole && picture.Width() > 0 ? picture : AreaOnPicture(area, ScreenBounds(), picture);
 }
 
 CursorState CaptureLib::GetCursorState() {

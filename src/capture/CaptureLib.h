@@ -35,6 +35,10 @@ class CaptureLib {
 
   // (0, 0, screen width, screen height) at the time of the call; empty without a display.
   static Rect ScreenBounds();
+  // Where an area chosen in screen pixels is taken from a shared screen's picture, for
+  // recordings and photos alike: placed on the monitor or window the desktop shares, or that
+  // whole picture when whole is set (a shared window).
+  static Rect AreaOnSource(const Rect& area, bool whole, ScreenSource& source);
 
   // A fresh query of the mouse position and the cursor shown. The handle is 0 (and the
   // position (0, 0)) when the cursor cannot be learnt; following then keeps the origin and

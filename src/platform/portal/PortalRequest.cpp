@@ -30,6 +30,14 @@ QString PortalToken() {
   return QStringLiteral("quillmark%1").arg(++gTokens);
 }
 
+QDBusMessage PortalPropertyCall(const QString& interface, const QString& name) {
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      PortalService(), PortalPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
+      QStringLiteral("Get"));
+  call << interface << name;
+  return call;
+}
+
 PortalRequest::PortalRequest(QDBusConnection bus, const QString& interface, const QString& method,
                              const QVariantList& args, QVariantMap options, int callTimeoutMs,
                              QObject* parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
@@ -15,6 +16,8 @@ QString PortalService();
 QString PortalPath();
 // A fresh token for a Request's or a Session's last path element, unique in this process.
 QString PortalToken();
+// The call that reads property name of one of the portal's interfaces.
+QDBusMessage PortalPropertyCall(const QString& interface, const QString& name);
 
 // One call of a portal method that answers through a Request object: the call goes out
 // without waiting, and Answered (the Request's Response) or Failed (the call was refused, did

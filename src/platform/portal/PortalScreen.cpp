@@ -34,11 +34,9 @@ constexpr int kFirstPictureMs = 10000;
 
 // A portal property; an invalid variant when the portal or the property is missing.
 QVariant PortalProperty(const char* name) {
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      PortalService(), PortalPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
-      QStringLiteral("Get"));
-  call << QString::fromLatin1(kScreenCast) << QString::fromLatin1(name);
-  const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(
+      PortalPropertyCall(QString::fromLatin1(kScreenCast), QString::fromLatin1(name)), QDBus::Block,
+      5000);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
   return reply.arguments().at(0).value<QDBusVariant>().variant();
 }

@@ -89,10 +89,7 @@ void PortalShortcuts::Bind(std::vector<Shortcut> shortcuts) {
   triggers_.clear();
   if (!bus_.isConnected()) return SetState(State::Missing);
   SetState(State::Binding);
-  QDBusMessage get = QDBusMessage::createMethodCall(
-      PortalService(), PortalPath(), QStringLiteral("org.freedesktop.DBus.Properties"),
-      QStringLiteral("Get"));
-  get << kInterface << QStringLiteral("version");
+  const QDBusMessage get = PortalPropertyCall(kInterface, QStringLiteral("version"));
   auto* reply = new QDBusPendingCallWatcher(bus_.asyncCall(get, kCallTimeoutMs), this);
   connect(reply, &QDBusPendingCallWatcher::finished, this,
           [this, generation](QDBusPendingCallWatcher* answer) { OnVersion(answer, generation); });

@@ -21,7 +21,8 @@ expected=(
   share/icons/hicolor/scalable/apps/$id.svg
   share/man/man1/quillmark.1.gz share/man/man1/quillmark-capture.1.gz
   share/bash-completion/completions/quillmark-capture
-  share/doc/quillmark/README.md share/Zorvek/Quillmark/Help/Default.htm
+  share/doc/quillmark/README.md share/doc/quillmark/copyright share/doc/quillmark/LICENSE
+  share/Zorvek/Quillmark/Help/Default.htm
 )
 for s in "${sizes[@]}"; do expected+=("share/icons/hicolor/${s}x$s/apps/$id.png"); done
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$root" && find . -type f | sed 's|^\./||' | sort) ||

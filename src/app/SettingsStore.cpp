@@ -120,7 +120,7 @@ std::optional<double> SettingsStore::ReadDate(const QString& name) const {
   if (bytes.size() != 8) return std::nullopt;
   // The 8 bytes are an IEEE double, little-endian.
   const auto* at = reinterpret_cast<const uint8_t*>(bytes.constData());
-  const uint64_t bits = uint64_t(GetLE32(at)) | uint64_t(GetLE32(at + 4)) << 32;
+  const uint64_t bits = GetLE64(at);
   double days = 0;
   std::memcpy(&days, &bits, sizeof days);
   return days;
@@ -143,8 +143,7 @@ bool SettingsStore::WriteDate(const QString& name, double days) {
   std::memcpy(&bits, &days, sizeof bits);
   QByteArray bytes(8, '\0');
   auto* at = reinterpret_cast<uint8_t*>(bytes.data());
-  PutLE32(at, uint32_t(bits));
-  PutLE32(at + 4, uint32_t(bits >> 32));
+  PutLE64(at, bits);
   return Write(QString(), name, bytes);
 }
 

@@ -15,6 +15,9 @@
 #include "common/LittleEndian.h"
 #include "platform/codecs/KeyFrameReader.h"
 #include "platform/files/BinaryFile.h"
+#include "video/AviIndex.h"
+#include "video/AviLayout.h"
+#include "video/AviSideFiles.h"
 #include "video/AviWriter.h"
 #include "video/VideoTypes.h"
 
@@ -22,14 +25,10 @@ namespace qm {
 
 namespace {
 
-constexpr int64_t kHeaderRegion = 6148;  // up to the first frame chunk
-constexpr int64_t kMovi = AviWriter::kFirstMovi;
-constexpr int kEntry = 16;
-// Where a file with sound has the fields of its sound stream.
-constexpr int kSoundList = 4332;
-constexpr int kSoundHeader = 4352;
-constexpr int kSoundFormat = 4416;
+constexpr int kEntry = int(AviIndex::kEntryBytes);
 constexpr uint32_t kSoundCode = MakeFourCC("01wb");
+using MainField = AviLayout::Main;
+using StreamField = AviLayout::Stream;
 
 // One chunk of the stream data: a frame of the pictures, or of the sound.
 struct Frame {
@@ -39,7 +38,8 @@ struct Frame {
   bool Sound = false;
 };
 
-struct Part {
+// One RIFF part as the scan finds it.
+struct FoundPart {
   int64_t Riff = 0;
   int64_t Movi = 0;
   std::vector<Frame> Frames;
@@ -52,43 +52,16 @@ struct Part {
   uint32_t Sounds = 0;  // of the frames, those of the sound
 };
 
-uint32_t Count(const Part& part, bool sound) {
+uint32_t Count(const FoundPart& part, bool sound) {
   return sound ? part.Sounds : uint32_t(part.Frames.size()) - part.Sounds;
 }
 
-Part MakePart(int64_t riff, int64_t movi) {
-  Part part;
+FoundPart MakePart(int64_t riff, int64_t movi) {
+  FoundPart part;
   part.Riff = riff;
   part.Movi = movi;
   return part;
 }
-
-// The fixed codes and sizes of the header region that every file of AviWriter has.
-struct Field {
-  int At;
-  uint32_t Value;
-};
-// clang-format off
-const Field kFixed[] = {
-    {0, MakeFourCC("RIFF")}, {8, MakeFourCC("AVI ")}, {12, MakeFourCC("LIST")},
-    {20, MakeFourCC("hdrl")}, {24, MakeFourCC("avih")}, {28, 56}, {44, 0x110},
-    {88, MakeFourCC("LIST")}, {92, 4236}, {96, MakeFourCC("strl")}, {100, MakeFourCC("strh")},
-    {104, 56}, {108, MakeFourCC("vids")}, {128, 10000}, {164, MakeFourCC("strf")}, {168, 40},
-    {216, 4112},
-};
-// Those behind the video stream's list: a file with sound has them after the sound's.
-const Field kFixedBehind[] = {
-    {4332, MakeFourCC("LIST")}, {4336, 260}, {4340, MakeFourCC("odml")},
-    {4344, MakeFourCC("dmlh")}, {4348, 248}, {4600, MakeFourCC("JUNK")}, {4604, 1528},
-    {6136, MakeFourCC("LIST")}, {6144, MakeFourCC("movi")},
-};
-// The sound stream's list.
-const Field kFixedSound[] = {
-    {4332, MakeFourCC("LIST")}, {4336, uint32_t(AviWriter::kSoundListBytes - 8)},
-    {4340, MakeFourCC("strl")}, {4344, MakeFourCC("strh")}, {4348, 56},
-    {4352, MakeFourCC("auds")}, {4408, MakeFourCC("strf")}, {4450, 4112},
-};
-// clang-format on
 
 RepairResult Refuse(const QString& message) {
   RepairResult result;
@@ -119,32 +92,14 @@ class Repairer {
     size_ = file_.Size();
     const QString notOurs =
         fileName_ + QStringLiteral(" is not a recording of Quillmark; left unchanged.");
-    header_.resize(size_t(kHeaderRegion));
-    if (size_ < kHeaderRegion || !file_.ReadAt(0, header_.data(), header_.size()))
-      return Refuse(notOurs);
-    // A file with sound has its sound stream's list behind the video's, and the rest later.
-    sound_ = U32(56) == 2;
-    if (U32(56) != 1 && !sound_) return Refuse(notOurs);
-    shift_ = sound_ ? AviWriter::kSoundListBytes : 0;
-    header_.resize(size_t(Region()));
-    if (size_ < Region() || !file_.ReadAt(0, header_.data(), header_.size()))
-      return Refuse(notOurs);
-    if (U32(16) != 6116 + shift_) return Refuse(notOurs);
-    for (const Field& field : kFixed)
-      if (U32(field.At) != field.Value) return Refuse(notOurs);
-    for (const Field& field : kFixedBehind)
-      if (U32(field.At + int(shift_)) != field.Value) return Refuse(notOurs);
-    if (sound_ && !SoundHeaderIsOurs()) return Refuse(notOurs);
-    const uint32_t superIndex = U32(212);
-    if (superIndex != MakeFourCC("JUNK") && superIndex != MakeFourCC("indx"))
-      return Refuse(notOurs);
-    handler_ = U32(112);
+    if (!ReadLayout()) return Refuse(notOurs);
+    handler_ = U32(layout_.VideoHeader() + StreamField::kHandler);
     code_ = handler_ == MakeFourCC("DIB ") ? MakeFourCC("00db") : MakeFourCC("00dc");
-    if (handler_ == 0 || U32(116) != 0 || U32(132) == 0) return Refuse(notOurs);
+    if (handler_ == 0) return Refuse(notOurs);
     if (Complete()) {
       RepairResult result;
       result.Result = RepairResult::Outcome::AlreadyComplete;
-      result.FramesKept = U32(140);
+      result.FramesKept = U32(layout_.VideoHeader() + StreamField::kLength);
       result.Message = fileName_ + QStringLiteral(" is complete; nothing to repair.");
       return result;
     }
@@ -180,34 +135,67 @@ class Repairer {
   }
 
  private:
-  uint32_t U32(int at) const { return GetLE32(header_.data() + at); }
   uint32_t U32(int64_t at) const { return GetLE32(header_.data() + at); }
-  // The header region, the first "movi" and the extended header's count, by layout.
-  int64_t Region() const { return kHeaderRegion + shift_; }
-  int64_t Movi() const { return kMovi + shift_; }
-  int64_t ExtendedHeaderAt() const { return AviWriter::kExtendedHeaderAt + shift_; }
+  int64_t Movi() const { return layout_.Movi(); }
+  // The video stream's super index (or the "JUNK" it replaces): its code, then its data.
+  uint32_t SuperIndexCode() const { return U32(layout_.VideoSuperIndex() - 8); }
 
-  // The sound stream's list as the writer makes it: PCM (a format of 18 bytes and a pad) or a
-  // compressed format of 30 bytes whose chunks are one unit each.
-  bool SoundHeaderIsOurs() {
-    for (const Field& field : kFixedSound)
-      if (U32(field.At) != field.Value) return false;
-    const uint32_t index = U32(kSoundList + 114);
-    if (index != MakeFourCC("JUNK") && index != MakeFourCC("indx")) return false;
-    const uint16_t tag = GetLE16(header_.data() + kSoundFormat);
-    const uint16_t block = GetLE16(header_.data() + kSoundFormat + 12);
-    if (block == 0) return false;
-    if (tag == 1) {
-      soundBlock_ = block;
-      return U32(kSoundFormat - 4) == 18 && U32(kSoundFormat + 18) == MakeFourCC("JUNK") &&
-             U32(kSoundFormat + 22) == 4;
+  // Reads the header region and tells whether it is laid out as the writer lays it, with the
+  // values the writer puts there that never change.
+  bool ReadLayout() {
+    // The stream count tells whether the sound's list follows the pictures', and the sound's
+    // format, whose size its list's layout depends on, lies at the same place whatever that
+    // size: the room of the longest is read first.
+    const AviLayout longest(AviLayout::kSoundFormatRoom);
+    header_.resize(size_t(longest.FirstChunk()));
+    const int64_t least = AviLayout().FirstChunk();
+    if (size_ < least ||
+        !file_.ReadAt(0, header_.data(), size_t(std::min(size_, longest.FirstChunk()))))
+      return false;
+    const uint32_t streams = U32(AviLayout().MainHeader() + MainField::kStreams);
+    if (streams != 1 && streams != 2) return false;
+    uint32_t soundFormatBytes = 0;
+    if (streams == 2) {
+      if (size_ < longest.FirstChunk()) return false;
+      const uint8_t* format = header_.data() + longest.SoundFormat();
+      // PCM without extra bytes, or a compressed format of the longest kind.
+      soundFormatBytes = GetLE16(format) == 1 ? 18 : AviLayout::kSoundFormatRoom;
     }
-    soundBlock_ = 0;
-    return U32(kSoundFormat - 4) == 30;
+    layout_ = AviLayout(soundFormatBytes);
+    header_.resize(size_t(layout_.FirstChunk()));
+    sound_ = layout_.HasSound();
+    for (const AviLayout::Head& head : layout_.Heads()) {
+      // The sizes of the "RIFF" and the first "movi" change as the file grows; a reserve of a
+      // super index may have become one.
+      const bool grows = head.Code == MakeFourCC("RIFF") || head.ListType == MakeFourCC("movi");
+      const bool index = head.At + 8 == layout_.VideoSuperIndex() ||
+                         (sound_ && head.At + 8 == layout_.SoundSuperIndex());
+      const uint32_t code = U32(head.At);
+      if ((code != head.Code && !(index && code == MakeFourCC("indx"))) ||
+          (!grows && U32(head.At + 4) != head.Size) ||
+          (head.ListType != 0 && U32(head.At + 8) != head.ListType))
+        return false;
+    }
+    const int64_t video = layout_.VideoHeader();
+    return U32(layout_.MainHeader() + MainField::kFlags) == 0x110 &&
+           U32(video + StreamField::kType) == MakeFourCC("vids") &&
+           U32(video + StreamField::kFlags) == 0 && U32(video + StreamField::kScale) == 10000 &&
+           U32(video + StreamField::kRate) != 0 && (!sound_ || SoundHeaderIsOurs());
+  }
+
+  // The sound stream's header and format as the writer makes them: PCM, or a compressed
+  // format whose chunks are one unit each.
+  bool SoundHeaderIsOurs() {
+    if (U32(layout_.SoundHeader() + StreamField::kType) != MakeFourCC("auds")) return false;
+    const uint8_t* format = header_.data() + layout_.SoundFormat();
+    const uint16_t block = GetLE16(format + 12);
+    if (block == 0) return false;
+    soundBlock_ = GetLE16(format) == 1 ? block : 0;
+    return true;
   }
 
   // The sound's length in its stream's units: sample blocks of PCM, else chunks.
-  uint64_t SoundUnits(const Part& part) const {
+  uint64_t SoundUnits(const FoundPart& part) const {
     uint64_t units = 0;
     for (const Frame& frame : part.Frames)
       if (frame.Sound) units += soundBlock_ ? frame.Size / soundBlock_ : 1;
@@ -215,43 +203,43 @@ class Repairer {
   }
   uint64_t SoundUnits() const {
     uint64_t units = 0;
-    for (const Part& part : parts_) units += SoundUnits(part);
+    for (const FoundPart& part : parts_) units += SoundUnits(part);
     return units;
   }
   uint32_t LargestSound() const {
     uint32_t largest = 0;
-    for (const Part& part : parts_)
+    for (const FoundPart& part : parts_)
       for (const Frame& frame : part.Frames)
         if (frame.Sound) largest = std::max(largest, frame.Size);
     return largest;
   }
   // The indexes a part of these chunks has at its end.
   int64_t PartIndexBytes(int64_t frames, int64_t sounds, bool first) const {
-    return 32 + 8 * frames + (sound_ ? 32 + 8 * sounds : 0) +
-           (first ? 8 + int64_t(kEntry) * (frames + sounds) : 0);
+    return AviIndex::PartBytes(frames, sound_ ? sounds : -1, first);
   }
 
   // A file that went through Close (or through a repair) once, and that nothing has cut short
   // since.
   bool Complete() {
-    if (U32(212) == MakeFourCC("indx")) return CompleteOpenDml();
+    if (SuperIndexCode() == MakeFourCC("indx")) return CompleteOpenDml();
     const int64_t moviEnd = Movi() + 8 + int64_t(U32(Movi() + 4));
     uint8_t idx1[8];
     if (moviEnd + 8 > size_ || !file_.ReadAt(moviEnd, idx1, 8)) return false;
     // With sound the index has the sound's entries too, in between.
     const uint64_t entries = GetLE32(idx1 + 4);
-    const bool counted = sound_ ? entries % kEntry == 0 && entries >= U32(48) * uint64_t(kEntry)
-                                : entries == U32(48) * uint64_t(kEntry);
+    const uint32_t frames = U32(layout_.MainHeader() + MainField::kTotalFrames);
+    const bool counted = sound_ ? entries % kEntry == 0 && entries >= frames * uint64_t(kEntry)
+                                : entries == frames * uint64_t(kEntry);
     return GetLE32(idx1) == MakeFourCC("idx1") && counted &&
            moviEnd + 8 + int64_t(GetLE32(idx1 + 4)) == size_ && int64_t(U32(4)) + 8 == size_ &&
-           U32(140) == U32(48);
+           U32(layout_.VideoHeader() + StreamField::kLength) == frames;
   }
 
   // An OpenDML file is complete when its RIFF parts follow each other up to the file's end, and
   // the super index names, for each part, a whole "ix00" inside it whose frames lie inside it
   // too and add up to the file's frame count.
   bool CompleteOpenDml() {
-    const uint32_t parts = U32(int(AviWriter::kSuperIndexAt) + 4);
+    const uint32_t parts = U32(layout_.VideoSuperIndex() + 4);
     if (parts < 2 || parts > uint32_t(AviWriter::kMaxParts)) return false;
     int64_t riff = 0;
     uint64_t frames = 0;
@@ -262,8 +250,8 @@ class Repairer {
           GetLE32(head + 8) != (i == 0 ? MakeFourCC("AVI ") : MakeFourCC("AVIX")))
         return false;
       const int64_t end = riff + 8 + int64_t(GetLE32(head + 4));
-      const uint8_t* entry = header_.data() + AviWriter::kSuperIndexAt + 24 + i * 16;
-      const uint64_t offset = uint64_t(GetLE32(entry)) | uint64_t(GetLE32(entry + 4)) << 32;
+      const uint8_t* entry = header_.data() + layout_.VideoSuperIndex() + 24 + i * 16;
+      const uint64_t offset = GetLE64(entry);
       const uint32_t indexBytes = GetLE32(entry + 8);
       const uint32_t indexFrames = GetLE32(entry + 12);
       if (end > size_ || offset > uint64_t(size_)) return false;
@@ -274,7 +262,8 @@ class Repairer {
       frames += indexFrames;
       riff = end;
     }
-    return riff == size_ && frames == U32(140) && frames == U32(ExtendedHeaderAt());
+    return riff == size_ && frames == U32(layout_.VideoHeader() + StreamField::kLength) &&
+           frames == U32(layout_.ExtendedHeader());
   }
 
   // The "ix00" at indexAt (indexBytes long, frames entries) is whole and its frames lie
@@ -286,7 +275,7 @@ class Repairer {
         GetLE32(head + 4) != indexBytes - 8 || GetLE32(head + 12) != frames ||
         indexBytes != 32 + uint64_t(frames) * 8)
       return false;
-    const uint64_t offset = uint64_t(GetLE32(head + 20)) | uint64_t(GetLE32(head + 24)) << 32;
+    const uint64_t offset = GetLE64(head + 20);
     if (offset < uint64_t(partStart) || offset > uint64_t(partEnd)) return false;
     const int64_t base = int64_t(offset);
     constexpr uint32_t kPiece = 4096;
@@ -309,7 +298,7 @@ class Repairer {
   // "idx1", the next part's head. Stops at the first chunk that is cut off or unknown.
   bool Scan() {
     parts_.assign(1, MakePart(0, Movi()));
-    int64_t at = Region();
+    int64_t at = layout_.FirstChunk();
     while (at + 8 <= size_) {
       uint8_t head[24];
       if (!file_.ReadAt(at, head, 8)) break;
@@ -331,7 +320,7 @@ class Repairer {
         cutChunk_ = id == code_ || sound;
         break;
       }
-      Part& part = parts_.back();
+      FoundPart& part = parts_.back();
       // Every part with the indexes it gets must keep its 32-bit sizes: one that cannot is
       // not of ours.
       const int64_t frames = int64_t(Count(part, false)) + (sound ? 0 : 1);
@@ -363,7 +352,7 @@ class Repairer {
     // Their indexes are rewritten in place, so each must lie right after its frames and end
     // where the next part begins.
     for (size_t i = 0; i + 1 < parts_.size(); ++i) {
-      const Part& part = parts_[i];
+      const FoundPart& part = parts_[i];
       const uint32_t frames = Count(part, false);
       const uint32_t sounds = Count(part, true);
       const int64_t end = EndOfFrames(part) + PartIndexBytes(frames, sounds, i == 0);
@@ -379,7 +368,7 @@ class Repairer {
 
   uint32_t TotalFrames() const {
     uint32_t total = 0;
-    for (const Part& part : parts_) total += Count(part, false);
+    for (const FoundPart& part : parts_) total += Count(part, false);
     return total;
   }
 
@@ -387,12 +376,12 @@ class Repairer {
   // frame for frame, else the decoder's.
   void KeyFlags() {
     std::vector<Frame*> frames;
-    for (Part& part : parts_)
+    for (FoundPart& part : parts_)
       for (Frame& frame : part.Frames) frames.push_back(&frame);
     // The spool's entries follow the frames one for one while both survive.
     size_t fromSpool = 0;
     const int64_t entries = spool_ ? std::max<int64_t>(spool_->Size(), 0) / kEntry : 0;
-    for (const Part& part : parts_) {
+    for (const FoundPart& part : parts_) {
       bool agrees = true;
       for (const Frame& frame : part.Frames) {
         uint8_t entry[kEntry];
@@ -409,7 +398,7 @@ class Repairer {
     }
     if (fromSpool == frames.size()) return;
     // The decoder needs the stream from its start to know the later frames.
-    KeyFrameReader reader(handler_, header_.data() + 172);
+    KeyFrameReader reader(handler_, header_.data() + layout_.VideoFormat());
     std::vector<uint8_t> data;
     for (size_t i = 0; i < frames.size(); ++i) {
       Frame& frame = *frames[i];
@@ -433,13 +422,13 @@ class Repairer {
 
   uint32_t Largest() const {
     uint32_t largest = 0;
-    for (const Part& part : parts_)
+    for (const FoundPart& part : parts_)
       for (const Frame& frame : part.Frames)
         if (!frame.Sound) largest = std::max(largest, frame.Size);
     return largest;
   }
 
-  int64_t EndOfFrames(const Part& part) const {
+  int64_t EndOfFrames(const FoundPart& part) const {
     if (part.Frames.empty()) return part.Movi + 12;
     const Frame& last = part.Frames.back();
     return last.Position + 8 + last.Size + (last.Size & 1);
@@ -447,71 +436,62 @@ class Repairer {
 
   // One part: the classic layout, as Close writes it.
   bool FinishClassic() {
-    const Part& part = parts_.front();
+    const FoundPart& part = parts_.front();
     const int64_t endOfFrames = EndOfFrames(part);
     const std::vector<uint8_t> index = Idx1(part);
     end_ = endOfFrames + int64_t(index.size());
     const uint32_t frames = TotalFrames();
-    // An OpenDML file cut back to its first part becomes a classic one: its super index goes
-    // back to the reserved "JUNK" it replaced.
-    static const std::array<uint8_t, AviWriter::kSuperIndexSize> kZeros{};
-    if (U32(212) == MakeFourCC("indx") &&
-        !(file_.WriteAt(AviWriter::kSuperIndexAt, kZeros.data(), kZeros.size()) &&
-          file_.WriteU32At(212, MakeFourCC("JUNK"))))
-      return false;
-    if (sound_ && U32(AviWriter::kSoundSuperIndexAt - 8) == MakeFourCC("indx") &&
-        !(file_.WriteAt(AviWriter::kSoundSuperIndexAt, kZeros.data(), kZeros.size()) &&
-          file_.WriteU32At(AviWriter::kSoundSuperIndexAt - 8, MakeFourCC("JUNK"))))
+    // An OpenDML file cut back to its first part becomes a classic one: its super indexes go
+    // back to the reserved "JUNK" they replaced.
+    static const std::array<uint8_t, AviLayout::kSuperIndexBytes> kZeros{};
+    const auto unindex = [&](int64_t at) {
+      return U32(at - 8) != MakeFourCC("indx") ||
+             (file_.WriteAt(at, kZeros.data(), kZeros.size()) &&
+              file_.WriteU32At(at - 8, MakeFourCC("JUNK")));
+    };
+    if (!unindex(layout_.VideoSuperIndex()) || (sound_ && !unindex(layout_.SoundSuperIndex())))
       return false;
     if (sound_ && !WriteSoundHeader()) return false;
-    return file_.WriteAt(endOfFrames, index.data(), index.size()) && file_.WriteU32At(48, frames) &&
-           file_.WriteU32At(140, frames) && file_.WriteU32At(144, Largest()) &&
-           file_.WriteU32At(ExtendedHeaderAt(), 480) &&
+    return file_.WriteAt(endOfFrames, index.data(), index.size()) && WriteVideoCounts(frames) &&
+           file_.WriteU32At(layout_.ExtendedHeader(), AviLayout::kOnePartExtendedCount) &&
            file_.WriteU32At(Movi() + 4, uint32_t(endOfFrames - Movi() - 8)) &&
            file_.Truncate(end_) && file_.WriteU32At(4, uint32_t(end_ - 8)) && file_.SyncData();
   }
 
+  // The main header's frames (those of the first part), and the video stream's length and
+  // largest chunk.
+  bool WriteVideoCounts(uint32_t firstPartFrames) {
+    const int64_t video = layout_.VideoHeader();
+    return file_.WriteU32At(layout_.MainHeader() + MainField::kTotalFrames, firstPartFrames) &&
+           file_.WriteU32At(video + StreamField::kLength, TotalFrames()) &&
+           file_.WriteU32At(video + StreamField::kBufferSize, Largest());
+  }
+
   // The sound stream's length and largest chunk.
   bool WriteSoundHeader() {
-    return file_.WriteU32At(kSoundHeader + 32,
+    const int64_t sound = layout_.SoundHeader();
+    return file_.WriteU32At(sound + StreamField::kLength,
                             uint32_t(std::min<uint64_t>(SoundUnits(), 0xFFFFFFFFu))) &&
-           file_.WriteU32At(kSoundHeader + 36, LargestSound());
+           file_.WriteU32At(sound + StreamField::kBufferSize, LargestSound());
   }
 
-  // The "ix00" of a part, for frames whose key flags are known.
-  static std::vector<uint8_t> StandardIndex(const Part& part, uint32_t code, bool sound) {
-    const uint32_t count = Count(part, sound);
-    std::vector<uint8_t> index(32 + size_t(count) * 8);
-    const int64_t base = part.Movi + 8;
-    PutLE32(index.data(), MakeFourCC(sound ? "ix01" : "ix00"));
-    PutLE32(index.data() + 4, uint32_t(index.size() - 8));
-    PutLE16(index.data() + 8, 2);
-    index[11] = 1;
-    PutLE32(index.data() + 12, count);
-    PutLE32(index.data() + 16, code);
-    PutLE32(index.data() + 20, uint32_t(uint64_t(base)));
-    PutLE32(index.data() + 24, uint32_t(uint64_t(base) >> 32));
-    uint8_t* entry = index.data() + 32;
-    for (const Frame& frame : part.Frames) {
-      if (frame.Sound != sound) continue;
-      PutLE32(entry, uint32_t(frame.Position + 8 - base));
-      PutLE32(entry + 4, frame.Key ? frame.Size : frame.Size | 0x80000000u);
-      entry += 8;
-    }
-    return index;
+  // The "ix00" (or "ix01") of a part, for frames whose key flags are known.
+  static std::vector<uint8_t> StandardIndex(const FoundPart& part, uint32_t code, bool sound) {
+    AviIndex index(sound, code, Count(part, sound), part.Movi + 8);
+    for (const Frame& frame : part.Frames)
+      if (frame.Sound == sound) index.Add(frame.Position + 8, frame.Size, frame.Key);
+    return index.Bytes();
   }
 
-  std::vector<uint8_t> Idx1(const Part& part) const {
+  std::vector<uint8_t> Idx1(const FoundPart& part) const {
     std::vector<uint8_t> index(8 + part.Frames.size() * kEntry);
     PutLE32(index.data(), MakeFourCC("idx1"));
     PutLE32(index.data() + 4, uint32_t(part.Frames.size() * kEntry));
     for (size_t i = 0; i < part.Frames.size(); ++i) {
-      uint8_t* entry = index.data() + 8 + i * kEntry;
       const Frame& frame = part.Frames[i];
-      PutLE32(entry, frame.Sound ? kSoundCode : code_);
-      PutLE32(entry + 4, frame.Key ? kAviKeyFrame : 0);
-      PutLE32(entry + 8, uint32_t(frame.Position - part.Movi - 8));
-      PutLE32(entry + 12, frame.Size);
+      AviIndex::PutEntry(index.data() + 8 + i * kEntry, frame.Sound ? kSoundCode : code_,
+                         frame.Key ? kAviKeyFrame : 0, uint32_t(frame.Position - part.Movi - 8),
+                         frame.Size);
     }
     return index;
   }
@@ -523,13 +503,13 @@ class Repairer {
     // Every index stands before the first byte is written.
     std::vector<std::vector<uint8_t>> indexes;
     std::vector<std::vector<uint8_t>> soundIndexes;
-    for (const Part& part : parts_) {
+    for (const FoundPart& part : parts_) {
       indexes.push_back(StandardIndex(part, code_, false));
       if (sound_) soundIndexes.push_back(StandardIndex(part, kSoundCode, true));
     }
     const std::vector<uint8_t> idx1 = Idx1(parts_.front());
     for (size_t i = 0; i < parts_.size(); ++i) {
-      Part& part = parts_[i];
+      FoundPart& part = parts_[i];
       const bool last = i + 1 == parts_.size();
       const int64_t at = last ? EndOfFrames(part) : part.IndexAt;
       if (at != EndOfFrames(part)) return false;
@@ -557,40 +537,25 @@ class Repairer {
     }
     if (!file_.Truncate(end_)) return false;
 
-    std::array<uint8_t, AviWriter::kSuperIndexSize> super{};
-    PutLE16(super.data(), 4);
-    PutLE32(super.data() + 4, uint32_t(parts_.size()));
-    PutLE32(super.data() + 8, code_);
-    for (size_t i = 0; i < parts_.size(); ++i) {
-      uint8_t* entry = super.data() + 24 + i * 16;
-      PutLE32(entry, uint32_t(uint64_t(parts_[i].IndexAt)));
-      PutLE32(entry + 4, uint32_t(uint64_t(parts_[i].IndexAt) >> 32));
-      PutLE32(entry + 8, parts_[i].IndexBytes);
-      PutLE32(entry + 12, Count(parts_[i], false));
+    std::vector<AviIndex::PartIndex> video;
+    std::vector<AviIndex::PartIndex> sound;
+    for (const FoundPart& part : parts_) {
+      video.push_back({part.IndexAt, part.IndexBytes, Count(part, false)});
+      sound.push_back({part.SoundIndexAt, part.SoundIndexBytes, uint32_t(SoundUnits(part))});
     }
+    const auto super = AviIndex::Super(code_, video);
     if (sound_) {
-      std::array<uint8_t, AviWriter::kSuperIndexSize> soundSuper{};
-      PutLE16(soundSuper.data(), 4);
-      PutLE32(soundSuper.data() + 4, uint32_t(parts_.size()));
-      PutLE32(soundSuper.data() + 8, kSoundCode);
-      for (size_t i = 0; i < parts_.size(); ++i) {
-        uint8_t* entry = soundSuper.data() + 24 + i * 16;
-        PutLE32(entry, uint32_t(uint64_t(parts_[i].SoundIndexAt)));
-        PutLE32(entry + 4, uint32_t(uint64_t(parts_[i].SoundIndexAt) >> 32));
-        PutLE32(entry + 8, parts_[i].SoundIndexBytes);
-        PutLE32(entry + 12, uint32_t(SoundUnits(parts_[i])));
-      }
+      const auto soundSuper = AviIndex::Super(kSoundCode, sound);
       if (!WriteSoundHeader() ||
-          !file_.WriteAt(AviWriter::kSoundSuperIndexAt, soundSuper.data(), soundSuper.size()) ||
-          !file_.WriteU32At(AviWriter::kSoundSuperIndexAt - 8, MakeFourCC("indx")))
+          !file_.WriteAt(layout_.SoundSuperIndex(), soundSuper.data(), soundSuper.size()) ||
+          !file_.WriteU32At(layout_.SoundSuperIndex() - 8, MakeFourCC("indx")))
         return false;
     }
-    return file_.WriteU32At(48, Count(parts_.front(), false)) &&
-           file_.WriteU32At(140, TotalFrames()) && file_.WriteU32At(144, Largest()) &&
-           file_.WriteU32At(ExtendedHeaderAt(), TotalFrames()) &&
-           file_.WriteAt(AviWriter::kSuperIndexAt, super.data(), super.size()) &&
-           file_.SyncData() && file_.WriteU32At(AviWriter::kSuperIndexAt - 8, MakeFourCC("indx")) &&
-           file_.SyncData();
+    return WriteVideoCounts(Count(parts_.front(), false)) &&
+           file_.WriteU32At(layout_.ExtendedHeader(), TotalFrames()) &&
+           file_.WriteAt(layout_.VideoSuperIndex(), super.data(), super.size()) &&
+           file_.SyncData() &&
+           file_.WriteU32At(layout_.VideoSuperIndex() - 8, MakeFourCC("indx")) && file_.SyncData();
   }
 
   QString fileName_;
@@ -600,13 +565,13 @@ class Repairer {
   int64_t size_ = 0;
   int64_t end_ = 0;
   std::vector<uint8_t> header_;
+  AviLayout layout_;
   bool sound_ = false;
-  int64_t shift_ = 0;
   uint32_t soundBlock_ = 0;
   uint32_t handler_ = 0;
   uint32_t code_ = 0;
   bool cutChunk_ = false;
-  std::vector<Part> parts_;
+  std::vector<FoundPart> parts_;
 };
 
 }  // namespace
@@ -618,8 +583,8 @@ RepairResult AviRepair::Repair(const QString& fileName, const QString& spoolPath
   // Only a spool by the name the writer gives one of this file is ever read or removed.
   QStringList spools;
   if (spoolPath.isEmpty())
-    spools = AviWriter::SpoolsOf(path);
-  else if (AviWriter::IsSpoolOf(spoolPath, path))
+    spools = AviSideFiles::SpoolsOf(path);
+  else if (AviSideFiles::IsSpoolOf(spoolPath, path))
     spools << spoolPath;
   try {
     Repairer repairer(path, spools);

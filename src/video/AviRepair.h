@@ -29,7 +29,7 @@ struct RepairResult {
 class AviRepair {
  public:
   // spoolPath: the recording's index spool; empty for those that stand beside the file
-  // (AviWriter::SpoolsOf). Only a spool by the name the writer gives one of this file, and a
+  // (AviSideFiles::SpoolsOf). Only a spool by the name the writer gives one of this file, and a
   // regular file of the user's own, is read and then removed.
   static RepairResult Repair(const QString& fileName, const QString& spoolPath = QString());
 };

@@ -10,21 +10,20 @@
 
 #include "platform/files/BinaryFile.h"
 #include "platform/files/Folder.h"
+#include "video/AviHeaders.h"
 #include "video/VideoTypes.h"
 
 namespace qm {
 
-class AviChunk;
-class AviList;
 class AviCompress;
 class FileSyncer;
 class TickClock;
 
 // Writes one recording as a RIFF "AVI " file with one video stream (and, when the settings ask
-// for it, a sound stream: "auds", chunks "01wb"), byte by byte: a fixed
-// header region at Open, one chunk per frame with its index entry spooled to a side file,
-// and at Close the "idx1" index copied in from the spool and the headers rewritten with the
-// achieved rate. One writer serves every recording of the application.
+// for it, a sound stream: "auds", chunks "01wb"), byte by byte: the header region at Open
+// (AviLayout tells where everything of it lies), one chunk per frame with its index entry spooled
+// to a side file, and at Close the "idx1" index copied in from the spool and the headers rewritten
+// with the achieved rate. One writer serves every recording of the application.
 //
 // A recording that outgrows the first RIFF (RiffLimit) goes on as OpenDML (AVI 2.0): the first
 // "movi" gets its "ix00" and the "idx1" of its frames, and further "RIFF"/"AVIX" parts follow,
@@ -38,10 +37,10 @@ class TickClock;
 //
 // The writer's side files (the headers' file until it takes the target's name, and the spool)
 // are new files beside the target, made exclusively and never through a link, under hidden
-// names with a random part; they are renamed and removed through the folder's descriptor,
-// so a folder renamed during the recording changes nothing. The disk's room for the indexes
-// that Close writes is reserved as the recording grows, so a disk that fills up still leaves
-// a complete file.
+// names with a random part (AviSideFiles); they are renamed and removed through the folder's
+// descriptor, so a folder renamed during the recording changes nothing. The disk's room for the
+// indexes that Close writes is reserved as the recording grows, so a disk that fills up still
+// leaves a complete file.
 //
 // While recording, Checkpoint refreshes the sizes and counts a reader needs, and a syncer
 // brings older frames to the disk, so a file cut off at any moment plays up to its last whole
@@ -53,24 +52,13 @@ class AviWriter {
  public:
   // The length of one RIFF part, as OpenDML writers keep it for readers that stop at the first.
   static constexpr int64_t kRiffLimit = int64_t(1) << 30;
-  // The parts the super index holds in the 4112 bytes that the header region reserves for it.
-  static constexpr int kMaxParts = 255;
-  // Bytes of the "indx" chunk's data: the reserved "JUNK" it replaces.
-  static constexpr int kSuperIndexSize = 4112;
-  // Where that chunk's data lies in every file of this writer.
-  static constexpr int64_t kSuperIndexAt = 220;
-  static constexpr int64_t kExtendedHeaderAt = 4352;
-  static constexpr int64_t kFirstMovi = 6136;
-  // The sound stream's "strl" list, which a recording with sound has after the video's: its
-  // header, its format (with a pad to the longest one), and the reserve of its super index.
-  static constexpr int64_t kSoundListBytes = 4234;
-  // Where the sound stream's super index lies in a file with sound.
-  static constexpr int64_t kSoundSuperIndexAt = 4454;
+  // The parts the super index holds in the room that the header region reserves for it.
+  static constexpr int kMaxParts = (AviLayout::kSuperIndexBytes - 24) / 16;
   // SetSizeLimit's value for no limit but the parts'.
   static constexpr int64_t kNoSizeLimit = INT64_MAX;
 
   // spoolPath: the index spool file; empty for a spool of each recording's own beside its
-  // file (SpoolPathFor). A given spool file left behind by an earlier run is deleted.
+  // file (AviSideFiles). A given spool file left behind by an earlier run is deleted.
   // clock: what AddFrame sleeps on; null for the system's.
   explicit AviWriter(const QString& spoolPath = QString(), TickClock* clock = nullptr);
   ~AviWriter();
@@ -118,8 +106,6 @@ class AviWriter {
   bool HasSound() const { return hasSound_; }
   // Length of the sound stream in its own units (sample blocks for PCM, else chunks).
   uint64_t SoundUnitsWritten() const { return soundUnits_; }
-  // Where the extended header's frame count lies: after the sound stream's list, if any.
-  int64_t ExtendedHeaderAt() const { return kExtendedHeaderAt + (hasSound_ ? kSoundListBytes : 0); }
   // The file's length so far: where the next chunk goes.
   int64_t BytesWritten() const { return file_.Position(); }
   // The open recording's frames go to the disk with direct I/O.
@@ -141,14 +127,6 @@ class AviWriter {
   static QString SizeLimitMessage();
   // What the user is told when a write to fileName failed with the system's error code.
   static QString WriteFailedMessage(const QString& fileName, int error);
-  // A new name for a spool of a recording of fileName, as the writer makes them when none is
-  // given: a short hidden name beside it, of that file and random.
-  static QString SpoolPathFor(const QString& fileName);
-  // spoolPath has the name of a spool of fileName (beside it, of its name), which alone tells
-  // nothing about what stands there.
-  static bool IsSpoolOf(const QString& spoolPath, const QString& fileName);
-  // The spools of fileName's recordings that stand beside it, by name.
-  static QStringList SpoolsOf(const QString& fileName);
   // What the user is told when the file could not be completed (error: the system's code).
   static QString CloseFailureMessage(const QString& fileName, int error);
   // What a second recorder of the same file is told.
@@ -159,7 +137,7 @@ class AviWriter {
 
   // One RIFF part: where its list and its "movi" begin, its frames, its first spool entry and,
   // once written, its "ix00".
-  struct Part {
+  struct RiffPart {
     int64_t Riff = 0;
     int64_t Movi = 0;
     uint32_t Frames = 0;
@@ -173,17 +151,32 @@ class AviWriter {
     uint32_t SoundIndexBytes = 0;
   };
 
+  // The steps of Open, each false (with openFailure_ set) when the recording cannot start.
+  void Reset(const QString& fileName, const AviSettings& settings);
+  bool TakeSoundFormat(const AviSettings& settings);
+  // Checks an existing target and locks it (into existing) so that no other recorder takes it.
+  bool OpenTarget(const QString& fileName, BinaryFile& existing, bool& replacing);
+  bool CreateSpool(const QByteArray& prefix, const QString& folder);
+  bool BeginCompressor(const AviSettings& settings);
+  bool WriteHeaderRegion();
+  bool TakeTargetName(BinaryFile* existing);
+  bool Fail(const QString& cause);
+
+  // The header counts of what was written so far.
+  AviHeaders::Counts Counts() const;
   void RefreshHeaders();
-  bool WriteHeaderTree();
   bool CopyIndex();
   // Whether a chunk of chunkBytes may follow; starts the next part when the current one is
   // full. False (after telling the user once) when the file cannot hold it.
   bool MakeRoom(int64_t chunkBytes, bool sound = false);
+  // Starts the next part behind the current one; false (the file back at its last frame) when
+  // it cannot.
+  bool StartPart();
   // The indexes a part of these chunks gets at its end.
   int64_t PartIndexBytes(int64_t frames, int64_t soundChunks, bool first) const;
   // Writes one stream's standard index of the part's entries (entries: the part's spool
   // entries, in file order).
-  bool WriteStandardIndex(const Part& part, const std::vector<uint8_t>& entries, bool sound);
+  bool WriteStandardIndex(const RiffPart& part, const std::vector<uint8_t>& entries, bool sound);
   // Appends a frame's entry to the spool; false (said to the user, spool cut back) when it
   // cannot be written.
   bool SpoolEntry(uint32_t code, uint32_t flags, int64_t offsetInMovi, uint32_t size);
@@ -204,8 +197,11 @@ class AviWriter {
   void RescuePicture();
   bool RefuseAtLimit();
   // Writes the part's "ix00" (and the first part's "idx1") and its final sizes.
-  bool FinishPart(Part& part);
+  bool FinishPart(RiffPart& part);
   bool WriteSuperIndex();
+  // Close's work for a file of one part and of several.
+  bool FinishClassic();
+  bool FinishOpenDml();
   bool DeleteSpool();
   // Reserves the disk's room up to end (and some ahead); false, after telling the user (when
   // tell), when the disk has none.
@@ -227,41 +223,27 @@ class AviWriter {
   bool reserveUnsupported_ = false;
   QString closeFailure_;
   bool open_ = false;
-  std::unique_ptr<AviList> root_;
   std::unique_ptr<FileSyncer> syncer_;
 
+  AviHeaders headers_;
   long double frameRate_ = 0;
   int32_t frameCountHint_ = 0;
-  uint32_t streams_ = 1;
   uint32_t largestFrame_ = 0;
-  uint32_t quality_ = 10000;
   int32_t width_ = 0;
   int32_t height_ = 0;
-  uint32_t handler_ = 0;
-
-  std::array<uint8_t, 56> mainHeader_{};
-  std::array<uint8_t, 56> streamHeader_{};
-  std::array<uint8_t, 40> videoFormat_{};
-  std::array<uint8_t, 248> extendedHeader_{};
-  AviChunk* mainHeaderChunk_ = nullptr;
-  AviChunk* streamHeaderChunk_ = nullptr;
 
   bool hasSound_ = false;
-  std::array<uint8_t, 56> soundHeader_{};
-  std::array<uint8_t, 30> soundFormat_{};
-  uint32_t soundFormatBytes_ = 0;
   uint32_t soundBlock_ = 0;  // bytes per unit of a PCM stream; 0 when each chunk is one unit
   uint64_t soundUnits_ = 0;
   uint32_t soundChunks_ = 0;
   uint32_t largestSound_ = 0;
-  AviChunk* soundHeaderChunk_ = nullptr;
+  std::vector<uint8_t> soundFormat_;
 
   QString fileName_;
   QString finalPath_;
   QString givenSpool_;
   QString spoolPath_;
-  int64_t moviPosition_ = 0;
-  std::vector<Part> parts_;
+  std::vector<RiffPart> parts_;
   uint32_t framesWritten_ = 0;
   uint32_t spoolEntries_ = 0;
 

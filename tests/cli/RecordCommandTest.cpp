@@ -30,6 +30,7 @@
 #include "support/WindowManager.h"
 #include "support/XKeys.h"
 #include "support/XScreen.h"
+#include "video/AviSideFiles.h"
 #include "video/AviWriter.h"
 
 #include <X11/keysym.h>
@@ -333,14 +334,14 @@ TEST_F(RecordCommand, ASecondRecorderOfTheSameFileRefuses) {
   StartTool(first, {"record", file, "--area", "0,0,64,48", "--fps", "10", "--codec", "DIB",
                     "--every-frame"});
   ASSERT_TRUE(WaitForFile(file));
-  ASSERT_EQ(AviWriter::SpoolsOf(file).size(), 1);
-  const QStringList spools = AviWriter::SpoolsOf(file);
+  ASSERT_EQ(AviSideFiles::SpoolsOf(file).size(), 1);
+  const QStringList spools = AviSideFiles::SpoolsOf(file);
   const ProcessResult second =
       RunTool({"record", file, "--area", "0,0,32,32", "--seconds", "1", "--codec", "DIB"});
   EXPECT_EQ(second.ExitCode, 1);
   EXPECT_TRUE(second.Err.contains(QStringLiteral("is being recorded by another recording")))
       << second.Err.toStdString();
-  EXPECT_EQ(AviWriter::SpoolsOf(file), spools);
+  EXPECT_EQ(AviSideFiles::SpoolsOf(file), spools);
   EXPECT_EQ(RunTool({"repair", file}).ExitCode, 1);  // nor does a repair touch it
   ASSERT_EQ(::kill(pid_t(first.processId()), SIGINT), 0);
   const ProcessResult run = FinishTool(first);

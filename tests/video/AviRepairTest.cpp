@@ -16,6 +16,7 @@
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "support/TestFiles.h"
+#include "video/AviSideFiles.h"
 #include "video/AviCompress.h"
 #include "video/AviRepair.h"
 #include "video/AviWriter.h"
@@ -176,7 +177,7 @@ TEST_F(AviRepairTest, AnInterruptedRecordingIsCompletedWithEveryWholeFrame) {
       file = recording.Complete.left(file.size() + 8 + 16 * 5);
     }
     const QString path = Path(QStringLiteral("cut.avi"));
-    const QString spool = AviWriter::SpoolPathFor(path);
+    const QString spool = AviSideFiles::SpoolPathFor(path);
     WriteAll(path, file);
     QFile::remove(spool);
     if (c.Spool) WriteAll(spool, recording.Spools[size_t(after - 1)]);
@@ -227,7 +228,7 @@ TEST_F(AviRepairTest, EmptyChunksSurviveTheRepair) {
     for (const bool spool : {true, false}) {
       SCOPED_TRACE(testing::Message() << code << (spool ? " with spool" : " without spool"));
       const QString path = Path(QStringLiteral("cut.avi"));
-      const QString spoolPath = AviWriter::SpoolPathFor(path);
+      const QString spoolPath = AviSideFiles::SpoolPathFor(path);
       WriteAll(path, recording.Files[kKept - 1]);
       QFile::remove(spoolPath);
       if (spool) WriteAll(spoolPath, recording.Spools[kKept - 1]);
@@ -282,7 +283,7 @@ TEST_F(AviRepairTest, OnlyTheRecordingsOwnSpoolIsUsedAndRemoved) {
     SCOPED_TRACE(int(kind));
     WriteAll(path, recording.Files[20]);
     WriteAll(victim, recording.Spools[20]);
-    QString spool = AviWriter::SpoolPathFor(path);
+    QString spool = AviSideFiles::SpoolPathFor(path);
     switch (kind) {
       case Kind::Ours:
         WriteAll(spool, recording.Spools[20]);
@@ -360,7 +361,7 @@ TEST_F(AviRepairTest, DamagedFilesAreRefusedOrCompletedNeverWorse) {
     bases.push_back({recording.Complete, QByteArray()});
   }
   const QString path = Path(QStringLiteral("mutant.avi"));
-  const QString spool = AviWriter::SpoolPathFor(path);
+  const QString spool = AviSideFiles::SpoolPathFor(path);
   std::mt19937 random(20261207);
   const auto pick = [&](int64_t n) {
     return int64_t(random() % uint64_t(std::max<int64_t>(n, 1)));

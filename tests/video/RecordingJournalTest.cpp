@@ -14,6 +14,7 @@
 #include "support/SideFiles.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
+#include "video/AviSideFiles.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
 #include "video/MovieWriter.h"
@@ -69,7 +70,7 @@ TEST(RecordingJournal, TheNextStartCompletesAnInterruptedRecording) {
     writer.KeepJournal(journal);
     ASSERT_TRUE(writer.Open(done, Small()));
     ASSERT_TRUE(writer.Close(0));
-    RecordingJournal::Begin(journal, done, AviWriter::SpoolPathFor(done));
+    RecordingJournal::Begin(journal, done, AviSideFiles::SpoolPathFor(done));
     RecordingJournal::Begin(journal, dir.filePath(QStringLiteral("gone.avi")),
                             dir.filePath(QStringLiteral("gone.spool")));
   }
@@ -166,7 +167,7 @@ TEST(RecordingJournal, OnlyAPrivateFolderOfTheUsersOwnHoldsNotes) {
     // The note as another user writes it, where that user may write.
     const QString note = folder + QStringLiteral("/planted.recording");
     const QByteArray text = "Quillmark recording\n" + victim.toUtf8() + "\n" +
-                            AviWriter::SpoolPathFor(victim).toUtf8() + "\n";
+                            AviSideFiles::SpoolPathFor(victim).toUtf8() + "\n";
     const QStringList asNobody{"--reuid=65534",
                                "--regid=65534",
                                "--clear-groups",
@@ -183,7 +184,7 @@ TEST(RecordingJournal, OnlyAPrivateFolderOfTheUsersOwnHoldsNotes) {
       ASSERT_TRUE(file.open(QIODevice::WriteOnly));
       file.write(text);
     }
-    EXPECT_TRUE(RecordingJournal::Begin(folder, victim, AviWriter::SpoolPathFor(victim)).isEmpty());
+    EXPECT_TRUE(RecordingJournal::Begin(folder, victim, AviSideFiles::SpoolPathFor(victim)).isEmpty());
     EXPECT_TRUE(RecordingJournal::Pending(folder).empty());
     EXPECT_TRUE(RecoverInterrupted(folder).empty());
     EXPECT_EQ(ReadAll(victim), before);
@@ -223,7 +224,7 @@ TEST(RecordingJournal, PlantedNotesRemoveNothingButTheirRecordingsSpools) {
     const QString file = dir.filePath(QStringLiteral("r%1.avi").arg(round % 7));
     ASSERT_TRUE(write(file, crashed));
     ASSERT_TRUE(write(victim, "precious"));
-    const QString ownSpool = AviWriter::SpoolPathFor(file);
+    const QString ownSpool = AviSideFiles::SpoolPathFor(file);
     QString spool;
     switch (pick(6)) {
       case 0:  // its own spool
@@ -241,7 +242,7 @@ TEST(RecordingJournal, PlantedNotesRemoveNothingButTheirRecordingsSpools) {
         spool = fifo;
         break;
       case 4:  // the spool of another recording
-        spool = AviWriter::SpoolPathFor(dir.filePath(QStringLiteral("other.avi")));
+        spool = AviSideFiles::SpoolPathFor(dir.filePath(QStringLiteral("other.avi")));
         ASSERT_TRUE(write(spool, QByteArray(48, '\0')));
         break;
       default:  // the folder's way up and back

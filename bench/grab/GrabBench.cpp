@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "common/DIBBitmap.h"
 
 // After the toolkit's headers, whose names the X headers' macros would replace.
@@ -31,7 +31,7 @@ int gFrames = 600;
 int gPace = 0;
 
 void GrabScreen(benchmark::State& state, bool showCursor) {
-  qm::CaptureLib lib;
+  qm::Grabber lib;
   qm::DIBBitmap bitmap;
   bitmap.SetFormat(lib.ScreenRect().Width(), lib.ScreenRect().Height(), qm::PixelFormat::Bits24);
   qm::Rect captured;

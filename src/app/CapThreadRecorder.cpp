@@ -7,36 +7,20 @@
 
 namespace qm {
 
-class CapThreadRecorder::Receiver : public QObject {
- public:
-  explicit Receiver(std::function<void()> done) : done_(std::move(done)) {}
-
- protected:
-  bool event(QEvent* event) override {
-    if (event->type() != QEvent::Type(kWmCapDone)) return QObject::event(event);
-    if (done_) done_();
-    return true;
-  }
-
- private:
-  std::function<void()> done_;
-};
-
 CapThreadRecorder::CapThreadRecorder(MovieWriter& writer, const CapInfo& info,
-                                     RecorderEvents events)
-    : receiver_(std::make_unique<Receiver>(std::move(events.Done))),
-      thread_(std::make_unique<CapThread>()) {
+                                     RecorderFinished finished)
+    : receiver_(std::make_unique<QObject>()), thread_(std::make_unique<CapThread>()) {
   CapInfo job = info;
-  job.OwnerWindow = receiver_.get();
+  job.Receiver = receiver_.get();
   job.Writer = &writer;
-  job.OnError = std::move(events.Error);
+  job.Finished = std::move(finished);
   thread_->SetInfo(job);
   thread_->Start();
 }
 
 CapThreadRecorder::~CapThreadRecorder() {
   thread_.reset();
-  QCoreApplication::sendPostedEvents(receiver_.get(), kWmCapDone);
+  QCoreApplication::sendPostedEvents(receiver_.get(), QEvent::MetaCall);
 }
 
 void CapThreadRecorder::Pause() {
@@ -60,8 +44,8 @@ RecordingFigures CapThreadRecorder::Figures() const {
 }
 
 RecorderFactory CapThreadRecorder::Factory(MovieWriter& writer) {
-  return [&writer](const CapInfo& info, RecorderEvents events) {
-    return std::make_unique<CapThreadRecorder>(writer, info, std::move(events));
+  return [&writer](const CapInfo& info, RecorderFinished finished) {
+    return std::make_unique<CapThreadRecorder>(writer, info, std::move(finished));
   };
 }
 

@@ -11,12 +11,12 @@ namespace qm {
 class CapThread;
 class MovieWriter;
 
-// A recording on a real capture thread. The thread's capture-done message goes to a receiver
-// of this recording alone, so it names this recording's file. User-interface thread only.
+// A recording on a real capture thread. The thread's end goes to a receiver of this recording
+// alone, so it names this recording's file. User-interface thread only.
 class CapThreadRecorder : public Recorder {
  public:
-  CapThreadRecorder(MovieWriter& writer, const CapInfo& info, RecorderEvents events);
-  // Waits until the file is complete; a capture-done still queued is delivered first.
+  CapThreadRecorder(MovieWriter& writer, const CapInfo& info, RecorderFinished finished);
+  // Waits until the file is complete; an end still queued is delivered first.
   ~CapThreadRecorder() override;
 
   void Pause() override;
@@ -29,8 +29,7 @@ class CapThreadRecorder : public Recorder {
   static RecorderFactory Factory(MovieWriter& writer);
 
  private:
-  class Receiver;
-  std::unique_ptr<Receiver> receiver_;
+  std::unique_ptr<QObject> receiver_;
   std::unique_ptr<CapThread> thread_;
 };
 

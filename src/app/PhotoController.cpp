@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "common/CommonParams.h"
 #include "common/DIBBitmap.h"
 #include "common/UserMessages.h"
@@ -70,13 +70,12 @@ void PhotoController::TimerFired() {
 
 bool PhotoController::Take(const PhotoJob& job, Rect& captured,
                            std::shared_ptr<ScreenSource>& source) {
-  CaptureLib grabber;
+  Grabber grabber;
   if (!view_.OpenScreen(source)) return false;
   if (source) grabber.UseSource(source);
   // As in a recording: on a shared screen the area is placed on the monitor or window the
   // desktop shares, and a shared window is taken whole.
-  const Rect area =
-      source ? CaptureLib::AreaOnSource(job.Area, job.WholeSource, *source) : job.Area;
+  const Rect area = source ? Grabber::AreaOnSource(job.Area, job.WholeSource, *source) : job.Area;
   DIBBitmap bitmap;
   try {
     if (!bitmap.SetFormat(area.Width(), area.Height(), PixelFormat::Bits24)) return false;
@@ -87,8 +86,10 @@ bool PhotoController::Take(const PhotoJob& job, Rect& captured,
     return false;
   }
   // The cursor is drawn into every photo.
-  if (!grabber.Grab(bitmap, Point{area.Left, area.Top}, captured, job.FollowCursor, true))
-    return false;  // the grabber has told the user
+  if (!grabber.Grab(bitmap, Point{area.Left, area.Top}, captured, job.FollowCursor, true)) {
+    ShowMessage(grabber.Failure());
+    return false;
+  }
 
   // The run's folder is fixed only once it exists, so a photo after the user picked a usable
   // output folder lands there instead of failing for the rest of the run. It follows the base

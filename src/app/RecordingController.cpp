@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "common/CommonParams.h"
 
 namespace qm {
@@ -78,6 +78,7 @@ RecordingController::RecordingController(RecordingView& view, RecorderFactory fa
 }
 
 RecordingController::~RecordingController() {
+  ending_ = true;
   timer_->Fired = nullptr;
   if (recorder_) recorder_->Stop();
   recorder_.reset();
@@ -164,6 +165,7 @@ void RecordingController::CancelStart() {
 
 void RecordingController::Finish() {
   Stop();
+  ending_ = true;
   // Waits until the file is complete, running the steps the worker still hands over.
   recorder_.reset();
 }
@@ -193,7 +195,7 @@ void RecordingController::Toggle() {
 void RecordingController::StartRecording() {
   // The previous worker goes first, before anything of the new recording is set. One that is
   // still completing its file is waited for on the event loop, not here: this may run inside
-  // one of its own hand-off steps (a message box's loop), where waiting would never end.
+  // a message box's loop, and the window must keep answering meanwhile.
   if (recorder_ && !recorder_->IsFinished()) {
     recorder_->Stop();
     startPending_ = true;
@@ -224,41 +226,32 @@ void RecordingController::StartRecording() {
   info.Source = source;
   // On a shared screen the area is placed on the monitor or window the desktop shares; a
   // shared window is recorded whole.
-  if (source) info.Area = CaptureLib::AreaOnSource(job.Area, job.WholeSource, *source);
+  if (source) info.Area = Grabber::AreaOnSource(job.Area, job.WholeSource, *source);
   info.Sound = job.Sound;
   info.SoundFormat = job.SoundFormat;
 
   const int id = ++recorderId_;
   const QString file = outputFile_;
-  RecorderEvents events;
-  // Both arrive on the user-interface thread, possibly inside a step the worker waits for;
-  // they are handled on the next pass of the event loop.
-  events.Done = [this, id, file] {
-    QMetaObject::invokeMethod(
-        this, [this, id, file] { RecorderDone(id, file); }, Qt::QueuedConnection);
-  };
-  events.Error = [this, id](const QString& reason) {
-    QMetaObject::invokeMethod(
-        this, [this, id, reason] { RecorderFailed(id, reason); }, Qt::QueuedConnection);
-  };
-  recorder_ = factory_(info, std::move(events));
+  recorder_ = factory_(info, [this, id, file](CaptureEnd end, const QString& why) {
+    RecorderFinished(id, file, end, why);
+  });
   progress_ = std::make_unique<RecordingProgress>(info.FramesPerSecond);
   progressTimer_.start();
   emit StateChanged();
 }
 
-void RecordingController::RecorderDone(int id, const QString& file) {
+void RecordingController::RecorderFinished(int id, const QString& file, CaptureEnd end,
+                                           const QString& why) {
+  if (ending_) return;
+  if (end == CaptureEnd::Failed)
+    view_.ShowError(QStringLiteral("Error") + why);
+  else if (!why.isEmpty())
+    view_.ShowError(why);
   // A recording that ended by itself (a lost screen, a full disk, the size limit) ends as if
   // the user had stopped it.
   if (id == recorderId_ && recording_) Stop();
   emit StateChanged();
-  if (view_.PlayResult()) view_.PlayVideo(file);
-}
-
-void RecordingController::RecorderFailed(int id, const QString& reason) {
-  view_.ShowError(QStringLiteral("Error") + reason);
-  if (id == recorderId_ && recording_) Stop();
-  emit StateChanged();
+  if (end != CaptureEnd::Failed && view_.PlayResult()) view_.PlayVideo(file);
 }
 
 void RecordingController::ArmTimer(int milliseconds) {

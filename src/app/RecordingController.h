@@ -75,23 +75,21 @@ class Recorder {
   virtual RecordingFigures Figures() const { return {}; }
 };
 
-// How a recorder reports; both may be called inside a hand-off step of the worker.
-struct RecorderEvents {
-  std::function<void()> Done;                 // the file is complete
-  std::function<void(const QString&)> Error;  // the recording failed, for this reason
-};
+// How a recorder reports, once, on a later pass of the event loop: how the recording ended
+// and why (empty after the user's stop); the file is complete, or could not be made.
+using RecorderFinished = std::function<void(CaptureEnd end, const QString& why)>;
 
 using RecorderFactory =
-    std::function<std::unique_ptr<Recorder>(const CapInfo& info, RecorderEvents events)>;
+    std::function<std::unique_ptr<Recorder>(const CapInfo& info, RecorderFinished finished)>;
 
 // The life of recordings: the start delay, the file name, start, pause, continue, stop, the
 // report of the result. The window, the tray menu and the shortcuts call the same commands;
 // they follow StateChanged. User-interface thread only.
 //
-// A recorder is destroyed only once it has finished, never from inside one of its own
-// hand-off steps: a start while the previous recording still completes its file waits for
-// it on the event loop. Each recording's messages carry its own file, and they are handled
-// on a later pass of the event loop, so the worker never waits for a message box.
+// A recorder is destroyed only once it has finished: a start while the previous recording
+// still completes its file waits for it on the event loop. Each recording's end carries its
+// own file, and it is handled on a later pass of the event loop, so the worker never waits
+// for a message box.
 class RecordingController : public QObject {
   Q_OBJECT
 
@@ -141,8 +139,7 @@ class RecordingController : public QObject {
   void TimerFired();
   void Toggle();
   void StartRecording();
-  void RecorderDone(int id, const QString& file);
-  void RecorderFailed(int id, const QString& reason);
+  void RecorderFinished(int id, const QString& file, CaptureEnd end, const QString& why);
   void ArmTimer(int milliseconds);
   void DisarmTimer();
   // Once a second while a recorder exists: the progress line, and the end of the busy time.
@@ -157,6 +154,7 @@ class RecordingController : public QObject {
   bool recording_ = false;
   bool paused_ = false;
   bool startPending_ = false;  // a start waits for the previous recorder to finish
+  bool ending_ = false;        // the application ends: late ends are not shown any more
   QTimer retry_;
   QTimer progressTimer_;
   std::unique_ptr<RecordingProgress> progress_;

@@ -14,7 +14,7 @@
 #include <array>
 
 #include "area/SelectionScreen.h"
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "common/PictureArea.h"
 #include "common/SilentAbort.h"
 #include "platform/windows/DesktopWindows.h"
@@ -195,7 +195,7 @@ void CaptureAreaPage::AreaChange() {
   boundsPending_ = area_.ObjectMode && !mainShown_;
   sbRect_->setEnabled(index != 0);
   area_.Rect =
-      ModeRect(index, CaptureLib::ScreenBounds(), area_.ObjectMode ? MainWindowBounds() : Rect());
+      ModeRect(index, Grabber::ScreenBounds(), area_.ObjectMode ? MainWindowBounds() : Rect());
   area_.FixedSize = index != count - 1;
   UpdateAreaInfo();
   emit AreaChanged();
@@ -231,7 +231,7 @@ void CaptureAreaPage::SetClicked() {
 
     // On a shared picture the selection starts where a recording of the area would take it.
     Rect rect = area_.Rect;
-    if (source) rect = AreaOnPicture(rect, CaptureLib::ScreenBounds(), source->Bounds());
+    if (source) rect = AreaOnPicture(rect, Grabber::ScreenBounds(), source->Bounds());
     uint64_t window = area_.ObjectWindow;
     try {
       if (runner_(rect, window, area_.ObjectMode, area_.FixedSize, false, this, source)) {

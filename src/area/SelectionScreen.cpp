@@ -13,8 +13,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "common/DIBBitmap.h"
+#include "common/UserMessages.h"
 #include "platform/windows/HeldKeyRepeat.h"
 
 namespace qm {
@@ -32,18 +33,19 @@ QString SelectionScreen::CancelQuestion() {
 
 SelectionScreen::SelectionScreen(QWidget* parent, const std::shared_ptr<ScreenSource>& source)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
-      screen_(source ? source->Bounds() : CaptureLib::ScreenBounds()),
+      screen_(source ? source->Bounds() : Grabber::ScreenBounds()),
       box_(screen_) {
   // The snapshot: the whole screen without the cursor. An empty or oversized screen goes
-  // through the error report (silent abort); a screen that cannot be read has been reported
-  // by the grabber, and the screen then does not open.
+  // through the error report (silent abort); a screen that cannot be read is reported, and
+  // the screen then does not open.
   DIBBitmap bitmap;
   bitmap.SetFormat(screen_.Width(), screen_.Height(), PixelFormat::Bits32);
-  CaptureLib grabber;
+  Grabber grabber;
   // A shared screen's own picture: on such desktops the X screen shows only X programs.
   if (source) grabber.UseSource(source);
   Rect captured;
   snapshotOk_ = grabber.Grab(bitmap, Point{screen_.Left, screen_.Top}, captured, false, false);
+  if (!snapshotOk_) ShowMessage(grabber.Failure());
   if (snapshotOk_) {
     snapshot_ = QImage(bitmap.Width(), bitmap.Height(), QImage::Format_RGB32);
     for (int32_t y = 0; y < bitmap.Height(); ++y) {

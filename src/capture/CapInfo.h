@@ -17,14 +17,8 @@ namespace qm {
 
 class MovieWriter;
 
-// The capture-done message: posted by a capture thread to its owner once the recording's
-// file is complete. The owner receives it as a QEvent whose type is this number (it lies in
-// Qt's range of user event types).
-inline constexpr int kWmCapDone = 3025;  // WM_USER + 2001
-
-// How a recording ended. The owner reads it from the thread once the thread is done (after
-// kWmCapDone or OnError has arrived, or after WaitFor). Whatever the end, the user has been told
-// its reason already, where it happened.
+// How a recording ended. The capture thread says it once, with the reason of any end but the
+// user's stop, through CapInfo::Finished.
 enum class CaptureEnd {
   Stopped,           // the owner asked for the stop
   SizeLimit,         // the file reached the largest size an AVI file can hold; it is complete
@@ -34,7 +28,7 @@ enum class CaptureEnd {
                      // file is complete
   WriteFailed,       // a frame could not be written (disk full, file-size limit); the file is
                      // complete with the frames before it
-  Failed,            // the file could not be created or completed; OnError gave the reason
+  Failed,            // the file could not be created or completed
 };
 
 // How a recording goes, as far as it went.
@@ -48,18 +42,21 @@ struct RecordingFigures {
 
 // The job record of one recording, copied into the capture thread before it starts.
 struct CapInfo {
-  QObject* OwnerWindow = nullptr;               // receives kWmCapDone; must outlive the thread
-  Rect Area;                                    // capture rectangle in screen pixels
-  MovieWriter* Writer = nullptr;                // not owned
-  QString FileName;                             // full path of the AVI file
-  bool ShowCursor = false;                      // draw the mouse cursor into each frame
-  bool FollowCursor = false;                    // move the fixed-size area with the cursor
-  uint16_t FramesPerSecond = 15;                // 1 to 32
-  bool EveryFrame = false;                      // write repeated frames whole, not empty
-  SoundChoice Sound = SoundChoice::Off;         // the sound recorded with the pictures
-  SoundCodec SoundFormat = SoundCodec::Pcm;     // its codec in the file
-  std::function<void(const QString&)> OnError;  // the reason of a failed recording; may be empty
-  std::shared_ptr<ScreenSource> Source;  // a screen-cast stream to record; null: the X screen
+  Rect Area;                                 // capture rectangle in screen pixels
+  MovieWriter* Writer = nullptr;             // not owned
+  QString FileName;                          // full path of the AVI file
+  bool ShowCursor = false;                   // draw the mouse cursor into each frame
+  bool FollowCursor = false;                 // move the fixed-size area with the cursor
+  uint16_t FramesPerSecond = 15;             // 1 to 32
+  bool EveryFrame = false;                   // write repeated frames whole, not empty
+  SoundChoice Sound = SoundChoice::Off;      // the sound recorded with the pictures
+  SoundCodec SoundFormat = SoundCodec::Pcm;  // its codec in the file
+  std::shared_ptr<ScreenSource> Source;      // a screen-cast stream to record; null: the X screen
+  // Called once when the file is complete (or could not be made): how the recording ended and
+  // why, for the user (empty after the user's stop). It runs on Receiver's thread, queued, so
+  // the worker never waits for it; on the worker itself when there is no receiver.
+  std::function<void(CaptureEnd end, const QString& why)> Finished;
+  QObject* Receiver = nullptr;  // must outlive the thread, or take the queued call with it
 };
 
 }  // namespace qm

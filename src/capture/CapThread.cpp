@@ -1,12 +1,11 @@
 #include "capture/CapThread.h"
 
-#include <QCoreApplication>
-#include <QEvent>
+#include <QMetaObject>
 
 #include <algorithm>
 #include <optional>
 
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "capture/SoundTrack.h"
 #include "capture/WriterThread.h"
 #include "common/UserMessages.h"
@@ -44,14 +43,14 @@ void CapThread::SetInfo(const CapInfo& info) {
 
 void CapThread::Start() {
   if (IsStarted()) return;
-  worker_ = std::thread([this] { Execute(); });
+  thread_ = std::thread([this] { Execute(); });
 }
 
 void CapThread::Pause() {
   paused_ = true;
   // A worker waiting for the writer gives the frame up and pauses at once.
-  std::lock_guard lock(pipeMutex_);
-  if (pipe_) pipe_->Nudge();
+  std::lock_guard lock(writerThreadMutex_);
+  if (writerThread_) writerThread_->Nudge();
 }
 
 void CapThread::Continue() {
@@ -60,13 +59,13 @@ void CapThread::Continue() {
   paused_ = false;
   // Only a worker that has stopped its schedule gets a new segment; a pause it never saw
   // leaves the running segment as it is.
-  if (waiting_) {
-    segmentStart_ = clock_.Now();
-    nowTick_ = segmentStart_;
+  if (pause_.Waiting) {
+    own_.SegmentStart = clock_.Now();
+    own_.NowTick = own_.SegmentStart;
     // The segment's first frame is taken a period from now, where the file goes on.
-    if (sound_)
-      sound_->Begin(SoundInput::NowMicroseconds(),
-                    int64_t(activeTime_) * 1000 - PeriodMicroseconds());
+    if (pause_.Sound)
+      pause_.Sound->Begin(SoundInput::NowMicroseconds(),
+                          int64_t(own_.ActiveTime) * 1000 - PeriodMicroseconds());
   }
   pauseWake_.notify_all();
 }
@@ -75,51 +74,51 @@ void CapThread::Stop() {
   stopRequested_ = true;
   {
     std::lock_guard lock(pauseMutex_);
-    if (waiting_) paused_ = false;
+    if (pause_.Waiting) paused_ = false;
     pauseWake_.notify_all();
   }
   ownerStop_ = true;
   // A worker waiting for the writer gives the frame up: the file is completed after the frame
   // being written.
-  std::lock_guard lock(pipeMutex_);
-  if (pipe_) pipe_->Nudge();
+  std::lock_guard lock(writerThreadMutex_);
+  if (writerThread_) writerThread_->Nudge();
 }
 
 bool CapThread::IsWaiting() const {
   std::lock_guard lock(pauseMutex_);
-  return waiting_;
+  return pause_.Waiting;
 }
 
 RecordingFigures CapThread::Figures() const {
   RecordingFigures figures;
-  figures.ActiveMs = active_;
-  figures.CaughtUp = caughtUp_;
+  figures.ActiveMs = figures_.Active;
+  figures.CaughtUp = figures_.CaughtUp;
   {
     std::lock_guard lock(pauseMutex_);
-    if (sound_) figures.SoundPeak = sound_->TakePeak();
+    if (pause_.Sound) figures.SoundPeak = pause_.Sound->TakePeak();
   }
-  std::lock_guard lock(pipeMutex_);
-  figures.Frames = pipe_ ? pipe_->FramesWritten() : framesDone_.load();
-  figures.Bytes = pipe_ ? pipe_->BytesWritten() : bytesDone_.load();
+  std::lock_guard lock(writerThreadMutex_);
+  figures.Frames = writerThread_ ? writerThread_->FramesWritten() : figures_.FramesDone.load();
+  figures.Bytes = writerThread_ ? writerThread_->BytesWritten() : figures_.BytesDone.load();
   return figures;
 }
 
 bool CapThread::WriterIdle() const {
-  std::lock_guard lock(pipeMutex_);
-  return !pipe_ || pipe_->Idle();
+  std::lock_guard lock(writerThreadMutex_);
+  return !writerThread_ || writerThread_->Idle();
 }
 
-void CapThread::SetPipe(WriterThread* pipe) {
-  std::lock_guard lock(pipeMutex_);
-  if (!pipe && pipe_) {
-    framesDone_ = pipe_->FramesWritten();
-    bytesDone_ = pipe_->BytesWritten();
+void CapThread::SetWriterThread(WriterThread* writerThread) {
+  std::lock_guard lock(writerThreadMutex_);
+  if (!writerThread && writerThread_) {
+    figures_.FramesDone = writerThread_->FramesWritten();
+    figures_.BytesDone = writerThread_->BytesWritten();
   }
-  pipe_ = pipe;
+  writerThread_ = writerThread;
 }
 
 void CapThread::WaitFor() {
-  if (worker_.joinable()) worker_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 void CapThread::Execute() {
@@ -127,24 +126,23 @@ void CapThread::Execute() {
   QString reason = QString::fromLatin1(kUnknownReason);
   bool succeeded = false;
   try {
-    grabber_ = std::make_unique<CaptureLib>();
+    grabber_ = std::make_unique<Grabber>();
     if (info_.Source) grabber_->UseSource(info_.Source);
     succeeded = Record(reason);
   } catch (...) {
     succeeded = false;
   }
   grabber_.reset();
-  if (succeeded) {
-    PostCapDone();
-  } else {
+  if (!succeeded) {
     end_ = CaptureEnd::Failed;
-    ReportError(reason);
+    endReason_ = reason;
   }
+  Announce(end_, endReason_);
   finished_ = true;
 }
 
 bool CapThread::Record(QString& reason) {
-  activeTime_ = 0;
+  own_.ActiveTime = 0;
   reason = QString::fromLatin1(kUnknownReason);
 
   AviSettings settings;
@@ -186,8 +184,8 @@ bool CapThread::Record(QString& reason) {
 
   if (!writer.Open(info_.FileName, settings)) {
     // The writer names the cause (a size the compressor refuses, a spool it cannot make).
-    reason = writer.OpenFailure().isEmpty() ? QString::fromLatin1(kCannotCreate) + info_.FileName
-                                            : writer.OpenFailure();
+    reason = writer.Failure().isEmpty() ? QString::fromLatin1(kCannotCreate) + info_.FileName
+                                        : writer.Failure();
     return false;
   }
 
@@ -201,27 +199,27 @@ bool CapThread::Record(QString& reason) {
       return frames == 0 || writer.AddSound(samples.data(), frames);
     };
     std::lock_guard lock(pauseMutex_);
-    sound_ = track;
+    pause_.Sound = track;
   }
   {
-    WriterThread pipe(
+    WriterThread writerThread(
         writer, [this] { return paused_ || stopRequested_; }, pump);
-    SetPipe(&pipe);
+    SetWriterThread(&writerThread);
     try {
-      RunLoop(pipe);
-      pipe.Finish(ownerStop_);
+      RunLoop(writerThread);
+      writerThread.Finish(ownerStop_);
     } catch (...) {
       // A step ended with an exception (the error report's silent abort): the recording has
       // failed, but the frames written so far stay playable, so the file is still completed.
       stepFailed = true;
     }
-    SetPipe(nullptr);
+    SetWriterThread(nullptr);
   }
   // A last frame held back as a repeat is written whole, so the file decodes to its end;
   // when it cannot be, the recording has failed as with any other frame.
   if (!stepFailed) {
     try {
-      if (!writer.EndRepeats()) EndBy(RefusedWriteEnd(writer));
+      if (!writer.EndRepeats()) EndBy(RefusedWriteEnd(writer), writer.Failure());
     } catch (...) {
       stepFailed = true;
     }
@@ -232,14 +230,14 @@ bool CapThread::Record(QString& reason) {
     input.Stop();
     {
       std::lock_guard lock(pauseMutex_);
-      sound_.reset();
+      pause_.Sound.reset();
     }
     if (!stepFailed) {
       try {
         std::vector<int16_t> samples;
-        const size_t frames = track->Finish(samples, uint64_t(activeTime_) * 48);
+        const size_t frames = track->Finish(samples, uint64_t(own_.ActiveTime) * 48);
         if ((frames > 0 && !writer.AddSound(samples.data(), frames)) || !writer.EndSound())
-          EndBy(RefusedWriteEnd(writer));
+          EndBy(RefusedWriteEnd(writer), writer.Failure());
       } catch (...) {
         stepFailed = true;
       }
@@ -248,29 +246,29 @@ bool CapThread::Record(QString& reason) {
 
   // The file lasts exactly as long as the recording was active: its frames spread over the
   // active time. Without a frame (or without active time) 0 keeps the requested rate.
-  frameTally_ = writer.Frame().FrameNumber;
-  actualFrameRate_ = activeTime_ == 0 || frameTally_ == 0
-                         ? 0.0L
-                         : (long double)frameTally_ * 1000.0L / activeTime_;
-  const bool closed = writer.Close(actualFrameRate_);
-  if (!closed && !writer.CloseFailure().isEmpty()) reason = writer.CloseFailure();
-  framesDone_ = frameTally_;
-  bytesDone_ = writer.Writer().BytesWritten();
-  active_ = activeTime_;
+  own_.FrameTally = writer.Frame().FrameNumber;
+  own_.ActualFrameRate = own_.ActiveTime == 0 || own_.FrameTally == 0
+                             ? 0.0L
+                             : (long double)own_.FrameTally * 1000.0L / own_.ActiveTime;
+  const bool closed = writer.Close(own_.ActualFrameRate);
+  if (!closed && !writer.Failure().isEmpty()) reason = writer.Failure();
+  figures_.FramesDone = own_.FrameTally;
+  figures_.BytesDone = writer.Writer().BytesWritten();
+  figures_.Active = own_.ActiveTime;
   return closed && !stepFailed;
 }
 
-void CapThread::RunLoop(WriterThread& pipe) {
+void CapThread::RunLoop(WriterThread& writerThread) {
   uint32_t NextFrame = 1;
-  segmentStart_ = clock_.Now();
-  nowTick_ = segmentStart_;
+  own_.SegmentStart = clock_.Now();
+  own_.NowTick = own_.SegmentStart;
   {
     // The first frame, taken a period from now, is the start of the file and of its sound.
     std::lock_guard lock(pauseMutex_);
-    if (sound_) sound_->Begin(SoundInput::NowMicroseconds(), -PeriodMicroseconds());
+    if (pause_.Sound) pause_.Sound->Begin(SoundInput::NowMicroseconds(), -PeriodMicroseconds());
   }
-  lastCheckpoint_ = segmentStart_;
-  checkpointed_ = false;
+  own_.LastCheckpoint = own_.SegmentStart;
+  own_.Checkpointed = false;
 
   // A step that throws leaves the loop at once; the segment is counted as far as it went.
   struct SegmentCount {
@@ -278,12 +276,12 @@ void CapThread::RunLoop(WriterThread& pipe) {
     bool Counted = false;
     ~SegmentCount() {
       if (Counted) return;
-      Thread.activeTime_ += Thread.nowTick_ - Thread.segmentStart_;
+      Thread.own_.ActiveTime += Thread.own_.NowTick - Thread.own_.SegmentStart;
     }
   } segment{*this};
 
   while (!stopRequested_) {
-    nowTick_ = clock_.Now();
+    own_.NowTick = clock_.Now();
     clock_.Sleep(kLoopSleep);
 
     if (paused_) {
@@ -292,13 +290,13 @@ void CapThread::RunLoop(WriterThread& pipe) {
       grabber_->ForgetChanges();
       std::unique_lock lock(pauseMutex_);
       if (paused_) {
-        if (sound_) sound_->Pause(SoundInput::NowMicroseconds());
-        activeTime_ += nowTick_ - segmentStart_;
-        active_ = activeTime_;
+        if (pause_.Sound) pause_.Sound->Pause(SoundInput::NowMicroseconds());
+        own_.ActiveTime += own_.NowTick - own_.SegmentStart;
+        figures_.Active = own_.ActiveTime;
         NextFrame = 1;
-        waiting_ = true;
+        pause_.Waiting = true;
         pauseWake_.wait(lock, [this] { return !paused_ || stopRequested_; });
-        waiting_ = false;
+        pause_.Waiting = false;
         // A stop while paused ends the recording here; the segment was counted at the pause.
         if (stopRequested_) {
           segment.Counted = true;
@@ -307,40 +305,41 @@ void CapThread::RunLoop(WriterThread& pipe) {
       }
     }
     // The writer refused a frame (a full disk, the size limit): the recording ends.
-    if (const std::optional<CaptureEnd> failure = pipe.Failure()) {
-      EndBy(*failure);
+    if (const std::optional<CaptureEnd> failure = writerThread.Failure()) {
+      EndBy(*failure, info_.Writer->Failure());
       break;
     }
     // A step threw (the error report's silent abort): Finish brings it back at once.
-    if (pipe.Threw()) break;
+    if (writerThread.Threw()) break;
 
     // Frame k of the segment is due once k frame periods have passed since its start. The
     // product is formed in 64 bits, so it stays exact for any segment length.
-    const uint64_t elapsed = uint32_t(nowTick_ - segmentStart_);
+    const uint64_t elapsed = uint32_t(own_.NowTick - own_.SegmentStart);
     const uint64_t due = elapsed * info_.FramesPerSecond;
     if (due >= uint64_t(NextFrame) * 1000u) {
       // A frame whose successor is due already comes late: the grab or the writer was slower
       // than the schedule, and the frames catch up one per pass.
-      if (due >= uint64_t(NextFrame + 1) * 1000u) ++caughtUp_;
+      if (due >= uint64_t(NextFrame + 1) * 1000u) ++figures_.CaughtUp;
       ++NextFrame;
-      TakeFrame(pipe);
+      TakeFrame(writerThread);
     }
-    active_ = activeTime_ + uint32_t(nowTick_ - segmentStart_);
+    figures_.Active = own_.ActiveTime + uint32_t(own_.NowTick - own_.SegmentStart);
     // The file's sizes and counts follow the recording: at its first frame and then about
     // once a second, so a file cut off at any moment reads whole.
-    const uint32_t frames = pipe.FramesWritten();
-    if ((frames > 0 && !checkpointed_) || nowTick_ - lastCheckpoint_ >= kCheckpointMs) {
-      checkpointed_ = frames > 0;
-      lastCheckpoint_ = nowTick_;
-      const uint64_t active = uint64_t(activeTime_) + uint32_t(nowTick_ - segmentStart_);
-      pipe.Checkpoint(uint32_t(std::min<uint64_t>(active, UINT32_MAX)));
+    const uint32_t frames = writerThread.FramesWritten();
+    if ((frames > 0 && !own_.Checkpointed) || own_.NowTick - own_.LastCheckpoint >= kCheckpointMs) {
+      own_.Checkpointed = frames > 0;
+      own_.LastCheckpoint = own_.NowTick;
+      const uint64_t active =
+          uint64_t(own_.ActiveTime) + uint32_t(own_.NowTick - own_.SegmentStart);
+      writerThread.Checkpoint(uint32_t(std::min<uint64_t>(active, UINT32_MAX)));
     }
   }
 }
 
-void CapThread::TakeFrame(WriterThread& pipe) {
+void CapThread::TakeFrame(WriterThread& writerThread) {
   // Waits while the writer still needs the place; a pause or a stop meanwhile drops the frame.
-  DIBBitmap* target = pipe.GrabTarget();
+  DIBBitmap* target = writerThread.GrabTarget();
   if (!target) return;
   // A frame in which nothing changed is the previous one again: it is neither copied nor
   // compressed, and goes into the file as an empty chunk, in its place in the schedule.
@@ -356,36 +355,31 @@ void CapThread::TakeFrame(WriterThread& pipe) {
   const WriterThread::Step step = !grabbed  ? WriterThread::Step::Again
                                   : changed ? WriterThread::Step::Picture
                                             : WriterThread::Step::Same;
-  if (pipe.Submit(step)) ++taken_;
+  if (writerThread.Submit(step)) ++figures_.Taken;
   if (!grabbed)
-    EndBy(grabber_->SharingEnded() ? CaptureEnd::SharingEnded : CaptureEnd::ScreenUnreadable);
+    EndBy(grabber_->SharingEnded() ? CaptureEnd::SharingEnded : CaptureEnd::ScreenUnreadable,
+          grabber_->Failure());
 }
 
 int64_t CapThread::PeriodMicroseconds() const {
   return 1000000 / std::max<int64_t>(info_.FramesPerSecond, 1);
 }
 
-void CapThread::EndBy(CaptureEnd end) {
+void CapThread::EndBy(CaptureEnd end, const QString& why) {
   CaptureEnd running = CaptureEnd::Stopped;
-  end_.compare_exchange_strong(running, end);
+  if (end_.compare_exchange_strong(running, end)) endReason_ = why;
   stopRequested_ = true;
 }
 
-void CapThread::ReportError(const QString& reason) {
-  if (!info_.OnError) return;
-  // The owner hears of it on its own thread, when it gets there; the worker does not wait.
-  if (!info_.OwnerWindow) {
-    info_.OnError(reason);
+void CapThread::Announce(CaptureEnd end, const QString& why) {
+  if (!info_.Finished) return;
+  if (!info_.Receiver) {
+    info_.Finished(end, why);
     return;
   }
   QMetaObject::invokeMethod(
-      info_.OwnerWindow, [onError = info_.OnError, reason] { onError(reason); },
+      info_.Receiver, [finished = info_.Finished, end, why] { finished(end, why); },
       Qt::QueuedConnection);
-}
-
-void CapThread::PostCapDone() {
-  if (info_.OwnerWindow)
-    QCoreApplication::postEvent(info_.OwnerWindow, new QEvent(QEvent::Type(kWmCapDone)));
 }
 
 }  // namespace qm

@@ -13,7 +13,7 @@
 
 namespace qm {
 
-class CaptureLib;
+class Grabber;
 class SoundTrack;
 class TickClock;
 class WriterThread;
@@ -21,9 +21,8 @@ class WriterThread;
 // The worker of one video recording. It opens the file through the movie writer, keeps the
 // frame schedule, grabs every due frame on its own connection to the screen and hands it to a
 // writer thread that compresses and writes it meanwhile (WriterThread), and closes the file
-// with the rate really achieved; then it posts kWmCapDone to the owner, or posts the reason of
-// a failure to OnError, which runs on the owner's thread. It never waits for its owner. A
-// thread serves one recording.
+// with the rate really achieved; then it says how the recording ended, once, through
+// CapInfo::Finished. It never waits for its owner. A thread serves one recording.
 //
 // The member functions run on the owner's thread; Pause and Stop may also be called on the
 // worker itself (from the clock), and Figures from any thread.
@@ -52,7 +51,7 @@ class CapThread {
   // Waits until the worker has ended. It does not request the stop.
   void WaitFor();
 
-  bool IsStarted() const { return worker_.joinable() || finished_; }
+  bool IsStarted() const { return thread_.joinable() || finished_; }
   bool IsFinished() const { return finished_; }
   bool IsPaused() const { return paused_; }
   // True while the worker is blocked in a pause.
@@ -64,71 +63,78 @@ class CapThread {
   // time themselves and want each frame in the file before the clock moves on. Any thread.
   bool WriterIdle() const;
   // Frames handed to the writer so far (written, or waiting to be). Any thread.
-  uint32_t FramesTaken() const { return taken_; }
+  uint32_t FramesTaken() const { return figures_.Taken; }
 
   // Figures of the recording, for reading after WaitFor.
-  uint32_t GetActiveTime() const { return activeTime_; }
+  uint32_t GetActiveTime() const { return own_.ActiveTime; }
   // Frames in the file; with the active time it gives the rate the file is closed with.
-  uint32_t GetFrameTally() const { return frameTally_; }
-  long double GetActualFrameRate() const { return actualFrameRate_; }
-  // Why the recording ended; Stopped until it has.
-  CaptureEnd GetEnd() const { return end_; }
+  uint32_t GetFrameTally() const { return own_.FrameTally; }
+  long double GetActualFrameRate() const { return own_.ActualFrameRate; }
 
  private:
   void Execute();
   // Returns true when the file was opened, run and closed successfully; else reason says why.
   bool Record(QString& reason);
   // The frame loop. Throws what a step threw.
-  void RunLoop(WriterThread& pipe);
+  void RunLoop(WriterThread& writerThread);
   // Grabs a frame and queues it for the writer; requests the stop when the grab fails.
-  void TakeFrame(WriterThread& pipe);
-  // The writer of the running recording, for the calls of other threads; null before and after.
-  void SetPipe(WriterThread* pipe);
-  // Records the first reason of an end that the owner did not ask for.
-  void EndBy(CaptureEnd end);
-  void ReportError(const QString& reason);
-  void PostCapDone();
+  void TakeFrame(WriterThread& writerThread);
+  // The writer thread of the running recording, for the calls of other threads; null before
+  // and after.
+  void SetWriterThread(WriterThread* writerThread);
+  // Records the first end that the owner did not ask for, with what the user is to be told.
+  void EndBy(CaptureEnd end, const QString& why = QString());
+  // Says once how the recording ended.
+  void Announce(CaptureEnd end, const QString& why);
   // The frame period in microseconds.
   int64_t PeriodMicroseconds() const;
 
   TickClock& clock_;
-  std::thread worker_;
-
+  std::thread thread_;
   CapInfo info_;
-  std::unique_ptr<CaptureLib> grabber_;
+  std::unique_ptr<Grabber> grabber_;  // the worker's
 
+  // Requests and states that any thread reads.
   std::atomic<bool> paused_{false};
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> ownerStop_{false};  // the stop came from Stop, not from a failed step
   std::atomic<bool> finished_{false};
   std::atomic<CaptureEnd> end_{CaptureEnd::Stopped};
+  QString endReason_;  // the worker's: why end_ came, for the user
 
-  // Guards the pause wait: waiting_, and the segment clock while Continue writes it.
+  // The worker's own. Continue alone writes the segment's start, and only while the worker
+  // waits in the pause (under pauseMutex_).
+  struct WorkerOwned {
+    uint32_t NowTick = 0;
+    uint32_t SegmentStart = 0;
+    uint32_t ActiveTime = 0;
+    uint32_t FrameTally = 0;
+    uint32_t LastCheckpoint = 0;
+    bool Checkpointed = false;
+    long double ActualFrameRate = 0;
+  } own_;
+
+  // Shared under pauseMutex_: the pause wait, and the sound of the running recording.
+  struct PauseShared {
+    bool Waiting = false;
+    std::shared_ptr<SoundTrack> Sound;
+  };
   mutable std::mutex pauseMutex_;
   std::condition_variable pauseWake_;
-  bool waiting_ = false;
+  PauseShared pause_;
 
-  // Worker-owned, except that Continue restarts the segment while the worker waits.
-  uint32_t nowTick_ = 0;
-  uint32_t segmentStart_ = 0;
-  uint32_t activeTime_ = 0;
-  uint32_t frameTally_ = 0;
-  uint32_t lastCheckpoint_ = 0;  // worker-owned
-  bool checkpointed_ = false;    // worker-owned
-  long double actualFrameRate_ = 0;
+  // The figures as the worker last published them, for any thread.
+  struct Published {
+    std::atomic<uint32_t> Active{0};
+    std::atomic<uint32_t> Taken{0};
+    std::atomic<uint32_t> CaughtUp{0};
+    std::atomic<uint32_t> FramesDone{0};  // written, once the writer thread has ended
+    std::atomic<int64_t> BytesDone{0};
+  } figures_;
 
-  // The figures as the worker last published them.
-  std::atomic<uint32_t> active_{0};
-  std::atomic<uint32_t> taken_{0};
-  std::atomic<uint32_t> caughtUp_{0};
-  std::atomic<uint32_t> framesDone_{0};  // written, once the writer has ended
-  std::atomic<int64_t> bytesDone_{0};
-
-  mutable std::mutex pipeMutex_;  // guards pipe_
-  WriterThread* pipe_ = nullptr;
-
-  // The sound of the running recording, when it has one; guarded by pauseMutex_.
-  std::shared_ptr<SoundTrack> sound_;
+  // The running recording's writer thread, under writerThreadMutex_.
+  mutable std::mutex writerThreadMutex_;
+  WriterThread* writerThread_ = nullptr;
 };
 
 }  // namespace qm

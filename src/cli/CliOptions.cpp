@@ -1,6 +1,6 @@
 #include "cli/CliOptions.h"
 
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "cli/AreaChoice.h"
 #include "common/PictureArea.h"
 
@@ -106,9 +106,9 @@ std::optional<Rect> AreaToCapture(const CaptureOptions& options,
     return source->Bounds();
   }
   if (!options.Select && !options.Window && options.Area) return options.Area;
-  const Rect screen = CaptureLib::ScreenBounds();
+  const Rect screen = Grabber::ScreenBounds();
   if (screen.Width() < 1 || screen.Height() < 1) {
-    PrintError(CaptureLib::NoDisplayMessage());
+    PrintError(Grabber::NoDisplayMessage());
     return std::nullopt;
   }
   if (!options.Select && !options.Window) return screen;

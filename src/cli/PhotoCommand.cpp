@@ -2,7 +2,7 @@
 #include <new>
 #include <optional>
 
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "cli/ScreenChoice.h"
@@ -52,12 +52,13 @@ int RunPhoto(const QStringList& args) {
     DIBBitmap bitmap;
     // An area too large for a bitmap is reported (to standard error) and ends here.
     bitmap.SetFormat(area.Width(), area.Height(), PixelFormat::Bits24);
-    CaptureLib grabber;
+    Grabber grabber;
     if (screen.Source) grabber.UseSource(screen.Source);
     Rect captured;
     if (!grabber.Grab(bitmap, Point{area.Left, area.Top}, captured, options.FollowCursor,
                       options.ShowCursor)) {
-      return kExitFailed;  // the grabber has said why
+      PrintError(grabber.Failure());
+      return kExitFailed;
     }
     StorePicture(bitmap, options.Type, options.JpegPosition, options.File);
     std::printf("%s: %d,%d,%d,%d\n", options.File.toLocal8Bit().constData(), captured.Left,

@@ -1,5 +1,4 @@
 #include <QCoreApplication>
-#include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QSocketNotifier>
@@ -16,7 +15,7 @@
 
 #include "capture/CapInfo.h"
 #include "capture/CapThread.h"
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "capture/RecordingProgress.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
@@ -160,25 +159,6 @@ class RecordSignals {
   std::array<struct sigaction, 5> old_ = {};
 };
 
-// Stands in for the main window: receives the capture-done message.
-class RecordOwner : public QObject {
- public:
-  explicit RecordOwner(QEventLoop& loop) : loop_(loop) {}
-  bool Done() const { return done_; }
-
- protected:
-  bool event(QEvent* event) override {
-    if (event->type() != QEvent::Type(kWmCapDone)) return QObject::event(event);
-    done_ = true;
-    loop_.quit();
-    return true;
-  }
-
- private:
-  QEventLoop& loop_;
-  bool done_ = false;
-};
-
 // The exit code of a completed recording. A recording that ended because the screen could not
 // be read or a frame could not be written has failed, although its file is complete; the
 // engine has written the reason to standard error. The user's stop, the desktop's end of the
@@ -252,11 +232,11 @@ int RunRecord(const QStringList& args) {
   const Rect area = *chosen;
 
   QEventLoop loop;
-  RecordOwner owner(loop);
-  QString failure;
+  std::optional<CaptureEnd> end;
+  QString why;
 
   CapInfo info;
-  info.OwnerWindow = &owner;
+  info.Receiver = &loop;
   info.Area = area;
   info.Writer = &writer;
   info.FileName = options.File;
@@ -267,8 +247,9 @@ int RunRecord(const QStringList& args) {
   info.Source = screen.Source;
   info.Sound = options.Sound;
   info.SoundFormat = options.SoundFormat.value_or(SoundCodec::Pcm);
-  info.OnError = [&](const QString& reason) {
-    failure = QStringLiteral("Error: ") + reason;
+  info.Finished = [&](CaptureEnd ended, const QString& reason) {
+    end = ended;
+    why = reason;
     loop.quit();
   };
 
@@ -299,21 +280,23 @@ int RunRecord(const QStringList& args) {
     progressLine.Follow(thread);
     loop.exec();
     progressLine.End();
-    // The thread has announced its end; wait for it to be gone while signals still stop it.
+    // The thread has said how it ended; wait for it to be gone while signals still stop it.
     thread.WaitFor();
   }
 
-  if (!owner.Done()) {
-    PrintError(failure.isEmpty() ? QStringLiteral("Error: With unknown reason") : failure);
+  if (!end || *end == CaptureEnd::Failed) {
+    PrintError(QStringLiteral("Error: ") +
+               (why.isEmpty() ? QStringLiteral("With unknown reason") : why));
     return kExitFailed;
   }
+  if (!why.isEmpty()) PrintError(why);
   long double rate = thread.GetActualFrameRate();
   if (rate == 0) rate = options.Fps;  // the file keeps the requested rate
   // A closed or vanished standard output loses this line, never the recording's result.
   std::printf("%s: %u frames, %.3f fps\n", options.File.toLocal8Bit().constData(),
               unsigned(writer.Frame().FrameNumber), double(rate));
   std::fflush(stdout);
-  return ExitCodeOf(thread.GetEnd());
+  return ExitCodeOf(*end);
 }
 
 int RunRepair(const QStringList& args) {

@@ -11,7 +11,6 @@
 
 #include "common/CommonParams.h"
 #include "common/LittleEndian.h"
-#include "common/UserMessages.h"
 #include "platform/clock/TickClock.h"
 #include "platform/files/DirectStage.h"
 #include "platform/files/FileSyncer.h"
@@ -132,13 +131,18 @@ class AviWriter::OpenUndo {
 };
 
 bool AviWriter::Fail(const QString& cause) {
-  openFailure_ = cause;
+  failure_ = cause;
   return false;
+}
+
+void AviWriter::Report(const QString& why) {
+  // The first refused write is what ended the recording; what follows comes from it.
+  if (failure_.isEmpty()) failure_ = why;
 }
 
 void AviWriter::Reset(const QString& fileName, const AviSettings& settings) {
   CloseFiles();
-  openFailure_.clear();
+  failure_.clear();
   framesWritten_ = 0;
   spoolEntries_ = 0;
   parts_.clear();
@@ -484,7 +488,7 @@ bool AviWriter::SpoolEntry(uint32_t code, uint32_t flags, int64_t offsetInMovi, 
   if (!spool_.Write(entry, sizeof entry)) {
     // A frame without its index entry would shift every later entry, so the frame is not
     // written either; the spool is cut back to its last whole entry.
-    ShowMessage(WriteFailedMessage(spoolPath_, spool_.LastError()));
+    Report(WriteFailedMessage(spoolPath_, spool_.LastError()));
     spool_.Truncate(spoolStart);
     spool_.Seek(spoolStart);
     return false;
@@ -496,7 +500,7 @@ bool AviWriter::SpoolEntry(uint32_t code, uint32_t flags, int64_t offsetInMovi, 
 void AviWriter::DropChunk(int64_t chunkStart, int64_t spoolStart) {
   // Cut away the partial chunk and its index entry, so that the file can still be closed as a
   // valid recording of the frames before it.
-  ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
+  Report(WriteFailedMessage(fileName_, file_.LastError()));
   file_.Truncate(chunkStart);
   file_.Seek(chunkStart);
   spool_.Truncate(spoolStart);
@@ -515,7 +519,7 @@ void AviWriter::DropChunk(int64_t chunkStart, int64_t spoolStart) {
 bool AviWriter::RefuseAtLimit() {
   if (!sizeLimitReported_) {
     sizeLimitReported_ = true;
-    ShowMessage(SizeLimitMessage());
+    Report(SizeLimitMessage());
   }
   return false;
 }
@@ -575,7 +579,7 @@ bool AviWriter::StartPart() {
            file_.WriteTail();
   }();
   if (!started) {
-    ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
+    Report(WriteFailedMessage(fileName_, file_.LastError()));
     file_.Truncate(rollback);
     file_.Seek(rollback);
     parts_.back().IndexAt = 0;
@@ -698,7 +702,7 @@ bool AviWriter::ReserveTo(int64_t end, bool tell) {
     case BinaryFile::ReserveResult::Failed:
       break;
   }
-  if (tell) ShowMessage(WriteFailedMessage(fileName_, file_.LastError()));
+  if (tell) Report(WriteFailedMessage(fileName_, file_.LastError()));
   return false;
 }
 
@@ -720,7 +724,6 @@ bool AviWriter::FinishClassic() {
 }
 
 bool AviWriter::Close(long double actualFrameRate) {
-  closeFailure_.clear();
   if (!open_ || !file_.IsOpen() || parts_.empty()) {
     CloseFiles();
     return false;
@@ -744,7 +747,7 @@ bool AviWriter::Close(long double actualFrameRate) {
     DeleteSpool();
   } else {
     // The spool stays for the repair, which completes the file with it.
-    closeFailure_ = CloseFailureMessage(finalPath_, error != 0 ? error : EIO);
+    failure_ = CloseFailureMessage(finalPath_, error != 0 ? error : EIO);
   }
   CloseFiles();
   return ok;

@@ -68,18 +68,18 @@ class AviWriter {
   // Starts a new file with provisional headers and begins the compressor's sequence. Every
   // check (frame size, spool, compressor) comes first, and the headers are written beside
   // the target: an existing file is replaced only when the recording really starts. On a
-  // false result (or an exception) nothing is left open or on disk; OpenFailure says why.
+  // false result (or an exception) nothing is left open or on disk; Failure says why.
   bool Open(const QString& fileName, const AviSettings& settings, AviCompress& compressor);
-  // Why the last Open failed, one sentence for the user; empty after a successful Open.
-  const QString& OpenFailure() const { return openFailure_; }
-  // Why the last Close failed, with what to do about it; empty after a successful Close.
-  const QString& CloseFailure() const { return closeFailure_; }
+  // Why the recording failed, one sentence for the user that the caller tells: why Open
+  // failed, else why the first refused write was refused, else why Close failed (with what to
+  // do about it); empty while nothing failed. Cleared by Open.
+  const QString& Failure() const { return failure_; }
   // An existing file of the target's name is never replaced: Open then fails instead.
   void SetKeepExisting(bool keep) { keepExisting_ = keep; }
   // Compresses the compressor's frame bitmap and appends it. False when the frame could not
-  // be written (the user is told which file and why; the file keeps the frames before it), or
-  // would take the file past SizeLimit() (then nothing of it is written and the user is told
-  // once per recording); the recording should then be closed.
+  // be written (Failure names the file and why; the file keeps the frames before it), or
+  // would take the file past SizeLimit() (then nothing of it is written); the recording should
+  // then be closed.
   bool AddFrame(CompressedFrame& frame);
   // Appends an empty chunk (size 0, index flags 0): readers show the previous frame again for
   // it, with the timing kept. The compressor is not asked. frame's Data, Size and Flags are
@@ -151,7 +151,7 @@ class AviWriter {
     uint32_t SoundIndexBytes = 0;
   };
 
-  // The steps of Open, each false (with openFailure_ set) when the recording cannot start.
+  // The steps of Open, each false (with failure_ set) when the recording cannot start.
   void Reset(const QString& fileName, const AviSettings& settings);
   bool TakeSoundFormat(const AviSettings& settings);
   // Checks an existing target and locks it (into existing) so that no other recorder takes it.
@@ -161,6 +161,8 @@ class AviWriter {
   bool WriteHeaderRegion();
   bool TakeTargetName(BinaryFile* existing);
   bool Fail(const QString& cause);
+  // Keeps why a write was refused, for Failure.
+  void Report(const QString& why);
 
   // The header counts of what was written so far.
   AviHeaders::Counts Counts() const;
@@ -221,7 +223,6 @@ class AviWriter {
   bool keepExisting_ = false;
   int64_t reservedTo_ = 0;
   bool reserveUnsupported_ = false;
-  QString closeFailure_;
   bool open_ = false;
   std::unique_ptr<FileSyncer> syncer_;
 
@@ -247,7 +248,7 @@ class AviWriter {
   uint32_t framesWritten_ = 0;
   uint32_t spoolEntries_ = 0;
 
-  QString openFailure_;
+  QString failure_;
   int64_t sizeLimit_ = kNoSizeLimit;
   int64_t riffLimit_ = kRiffLimit;
   bool sizeLimitReported_ = false;

@@ -63,8 +63,8 @@ bool MovieWriter::Open(const QString& fileName, const AviSettings& settings) {
   return ok;
 }
 
-const QString& MovieWriter::OpenFailure() const {
-  return writer_->OpenFailure();
+const QString& MovieWriter::Failure() const {
+  return writer_->Failure();
 }
 
 DIBBitmap& MovieWriter::Bitmap() {
@@ -115,10 +115,6 @@ bool MovieWriter::Close(long double actualFrameRate) {
   // A file that could not be completed keeps its note: the next start tries again.
   if (ok) RecordingJournal::End(std::exchange(journal_, QString()));
   return ok;
-}
-
-const QString& MovieWriter::CloseFailure() const {
-  return writer_->CloseFailure();
 }
 
 bool MovieWriter::Checkpoint(long double rateSoFar) {

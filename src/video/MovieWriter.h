@@ -38,8 +38,8 @@ class MovieWriter {
   bool AddSound(const int16_t* samples, size_t frames);
   // At the end, before Close: what the encoder still holds goes into the file.
   bool EndSound();
-  // Why the last Open failed, one sentence for the user (the file writer's).
-  const QString& OpenFailure() const;
+  // Why the recording failed, one sentence for the user (the file writer's, AviWriter::Failure).
+  const QString& Failure() const;
   DIBBitmap& Bitmap();
   bool AddFrame();
   // Adds a frame that repeats the previous one: an empty chunk, nothing compressed (the
@@ -53,9 +53,6 @@ class MovieWriter {
   bool EndRepeats();
   // 0 keeps the requested rate. False without an open file.
   bool Close(long double actualFrameRate);
-  // Why the last Close failed, with what to do about it (the file writer's); empty when it
-  // did not.
-  const QString& CloseFailure() const;
   // Refreshes the open file's sizes and counts with the rate so far (AviWriter::Checkpoint);
   // between frames.
   bool Checkpoint(long double rateSoFar);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/RecordingController.h"
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "common/PictureArea.h"
 
 namespace qm {
@@ -43,12 +43,17 @@ class FakeTimer : public DelayTimer {
 
 struct FakeRecorder : Recorder {
   QString File;
-  RecorderEvents Events;
+  RecorderFinished OnFinished;
   std::string* Log;
   bool Finished = false;
   Rect Area;
-  FakeRecorder(const CapInfo& info, RecorderEvents events, std::string* log)
-      : File(info.FileName), Events(std::move(events)), Log(log), Area(info.Area) {}
+  FakeRecorder(const CapInfo& info, RecorderFinished finished, std::string* log)
+      : File(info.FileName), OnFinished(std::move(finished)), Log(log), Area(info.Area) {}
+  // As the capture thread says its end: queued to the user-interface thread.
+  void End(CaptureEnd end, const QString& why = QString()) {
+    QMetaObject::invokeMethod(
+        qApp, [finished = OnFinished, end, why] { finished(end, why); }, Qt::QueuedConnection);
+  }
   ~FakeRecorder() override { *Log += "destroy " + File.toStdString() + ";"; }
   void Pause() override { *Log += "pause;"; }
   void Continue() override { *Log += "continue;"; }
@@ -89,8 +94,8 @@ class RecordingControllerTest : public ::testing::Test {
     timer_ = timer.get();
     controller_ = std::make_unique<RecordingController>(
         view_,
-        [this](const CapInfo& info, RecorderEvents events) {
-          auto recorder = std::make_unique<FakeRecorder>(info, std::move(events), &view_.Log);
+        [this](const CapInfo& info, RecorderFinished finished) {
+          auto recorder = std::make_unique<FakeRecorder>(info, std::move(finished), &view_.Log);
           recorders_.push_back(recorder.get());
           view_.Log += "start " + info.FileName.toStdString() + ";";
           return recorder;
@@ -136,7 +141,7 @@ TEST_F(RecordingControllerTest, DelayPauseContinueStopAndPlay) {
   EXPECT_TRUE(controller_->IsBusy());
   recorders_[0]->Finished = true;
   EXPECT_FALSE(controller_->IsBusy());
-  recorders_[0]->Events.Done();
+  recorders_[0]->End(CaptureEnd::Stopped);
   Settle();
   EXPECT_EQ(TakeLog(), "play /out/C1.avi;");
 }
@@ -162,9 +167,9 @@ TEST_F(RecordingControllerTest, RecordingThatEndsByItselfReturnsToIdle) {
     recorder->Finished = true;
     TakeLog();
     if (failed)
-      recorder->Events.Error("Can not create file " + recorder->File);
+      recorder->End(CaptureEnd::Failed, "Can not create file " + recorder->File);
     else
-      recorder->Events.Done();
+      recorder->End(CaptureEnd::ScreenUnreadable);
     EXPECT_EQ(controller_->GetState(), State::Running);  // handled on the next pass only
     Settle();
     EXPECT_EQ(controller_->GetState(), State::Idle);
@@ -222,8 +227,8 @@ TEST_F(RecordingControllerTest, SharedScreenAreas) {
   };
   for (const Case& c :
        {Case{part, false, true, part}, Case{part, true, true, shared},
-        Case{CaptureLib::ScreenBounds(), false, true, shared}, Case{part, true, false, part},
-        Case{CentredArea(64, 48, CaptureLib::ScreenBounds()), false, true, {68, 26, 132, 74}}}) {
+        Case{Grabber::ScreenBounds(), false, true, shared}, Case{part, true, false, part},
+        Case{CentredArea(64, 48, Grabber::ScreenBounds()), false, true, {68, 26, 132, 74}}}) {
     view_.Given.Area = c.Area;
     view_.Given.WholeSource = c.Whole;
     view_.Source = c.Shared ? std::make_shared<SharedWindow>() : nullptr;
@@ -243,7 +248,7 @@ TEST_F(RecordingControllerTest, StopDuringTheDelayCancelsTheStart) {
   EXPECT_TRUE(recorders_.empty());
 }
 
-// The second recording waits for the first to finish its file; the first one's capture-done
+// The second recording waits for the first to finish its file; the first one's end
 // then plays its own file and leaves the second running.
 TEST_F(RecordingControllerTest, BackToBackRecordingsKeepTheirOwnFiles) {
   controller_->StartNow();
@@ -254,7 +259,7 @@ TEST_F(RecordingControllerTest, BackToBackRecordingsKeepTheirOwnFiles) {
   EXPECT_EQ(controller_->GetState(), State::Waiting);
   EXPECT_EQ(recorders_.size(), 1u);
   first->Finished = true;
-  first->Events.Done();
+  first->End(CaptureEnd::Stopped);
   QEventLoop loop;
   QObject::connect(controller_.get(), &RecordingController::StateChanged, &loop, [&] {
     if (controller_->GetState() == State::Running) loop.quit();

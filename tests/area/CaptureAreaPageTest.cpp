@@ -14,7 +14,7 @@
 #include <string>
 
 #include "area/CaptureAreaPage.h"
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "common/SilentAbort.h"
 #include "support/UiScript.h"
 #include "support/XKeys.h"
@@ -67,7 +67,7 @@ class CaptureAreaPageTest : public testing::Test {
   }
   FakeHost host_;
   CaptureAreaPage page_{host_};
-  const Rect screen_ = CaptureLib::ScreenBounds();
+  const Rect screen_ = Grabber::ScreenBounds();
 };
 
 TEST_F(CaptureAreaPageTest, ModesSetTheAreaTheLabelsAndTheButton) {

@@ -57,17 +57,12 @@ class FakeClock : public TickClock {
   std::atomic<uint32_t> now_{kClockStart};
 };
 
-// Stands in for the main window.
+// Stands in for the main window: what the thread said of its end, on this thread.
 class CapDoneReceiver : public QObject {
  public:
-  int Count = 0;
-
- protected:
-  bool event(QEvent* event) override {
-    if (event->type() != QEvent::Type(kWmCapDone)) return QObject::event(event);
-    ++Count;
-    return true;
-  }
+  int Count = 0;  // ends other than a failure
+  std::vector<CaptureEnd> Ends;
+  QStringList Told;  // why they came
 };
 
 // Frames that a decoder really finds in the file; -1 when ffprobe rejects it.
@@ -108,7 +103,7 @@ class CapThreadTest : public ::testing::Test {
   void Start(uint16_t fps, Rect area = Rect{0, 0, 64, 48}, bool realClock = false) {
     thread = realClock ? std::make_unique<CapThread>() : std::make_unique<CapThread>(clock);
     CapInfo info;
-    info.OwnerWindow = &owner;
+    info.Receiver = &owner;
     info.Area = area;
     info.Writer = writer.get();
     info.FileName = file;
@@ -116,15 +111,21 @@ class CapThreadTest : public ::testing::Test {
     // The schedule's tests count whole frames in the file; FrameChangesTest covers the frames
     // left out as repeats.
     info.EveryFrame = true;
-    info.OnError = [this](const QString& reason) {
-      errors << reason;
+    info.Finished = [this](CaptureEnd end, const QString& why) {
+      owner.Ends.push_back(end);
       errorsOnUiThread = errorsOnUiThread && QThread::currentThread() == qApp->thread();
+      if (end == CaptureEnd::Failed) {
+        errors << why;
+        return;
+      }
+      ++owner.Count;
+      if (!why.isEmpty()) owner.Told << why;
     };
     thread->SetInfo(info);
     thread->Start();
   }
 
-  // Waits for the end, then lets the posted capture-done message arrive.
+  // Waits for the end, then lets the queued end arrive.
   void Finish() {
     thread->WaitFor();
     if (writer->Frame().FrameNumber > framesSeen) frameTimes.push_back(lastPassTick);
@@ -345,6 +346,7 @@ TEST_F(CapThreadTest, ARecordingThatEndsItselfCompletesItsFileAndTellsWhy) {
     file = dir.filePath(QString::fromLatin1(c.Name) + ".avi");
     framesSeen = 0;
     owner.Count = 0;
+    owner.Told.clear();
     writer->Writer().SetSizeLimit(c.SizeLimit ? c.SizeLimit : AviWriter::kNoSizeLimit);
     test::RecordingMessages told;
     rlimit saved{};
@@ -362,7 +364,8 @@ TEST_F(CapThreadTest, ARecordingThatEndsItselfCompletesItsFileAndTellsWhy) {
     Finish();
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
 
-    EXPECT_EQ(thread->GetEnd(), c.End);
+    ASSERT_FALSE(owner.Ends.empty());
+    EXPECT_EQ(owner.Ends.back(), c.End);
     EXPECT_EQ(writer->Frame().FrameNumber, c.Frames);
     EXPECT_EQ(DecodedFrames(file), int(c.Frames));
     EXPECT_EQ(owner.Count, 1);
@@ -370,7 +373,8 @@ TEST_F(CapThreadTest, ARecordingThatEndsItselfCompletesItsFileAndTellsWhy) {
     QStringList expected;
     if (c.End == CaptureEnd::SizeLimit) expected << AviWriter::SizeLimitMessage();
     if (c.End == CaptureEnd::WriteFailed) expected << AviWriter::WriteFailedMessage(file, EFBIG);
-    EXPECT_EQ(told.Messages(), expected);
+    EXPECT_EQ(owner.Told, expected);
+    EXPECT_TRUE(told.Messages().isEmpty()) << "told once, by the owner";
   }
 }
 

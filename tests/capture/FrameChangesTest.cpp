@@ -16,7 +16,7 @@
 
 #include "capture/CapInfo.h"
 #include "capture/CapThread.h"
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "platform/clock/TickClock.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
@@ -80,7 +80,7 @@ class FrameChangesTest : public ::testing::Test {
     screen.Show(screen.Bounds(), PictureA);
     screen.MovePointer(0, 0);
   }
-  void TearDown() override { CaptureLib::UseDamageReports(true); }
+  void TearDown() override { Grabber::UseDamageReports(true); }
 
   // Records take.Frames frames of kArea (a following area starts there too) and stops a
   // pass later; the file lasts take.Frames periods + 10 ms.
@@ -111,6 +111,8 @@ class FrameChangesTest : public ::testing::Test {
     info.ShowCursor = take.ShowCursor;
     info.FollowCursor = take.Follow;
     info.EveryFrame = take.EveryFrame;
+    CaptureEnd end = CaptureEnd::Failed;
+    info.Finished = [&end](CaptureEnd ended, const QString&) { end = ended; };
     thread.SetInfo(info);
     thread.Start();
     if (take.PauseAt) {
@@ -118,7 +120,7 @@ class FrameChangesTest : public ::testing::Test {
       thread.Continue();  // the schedule starts again from there, one frame fewer in all
     }
     thread.WaitFor();
-    EXPECT_EQ(thread.GetEnd(), CaptureEnd::Stopped);
+    EXPECT_EQ(end, CaptureEnd::Stopped);
     EXPECT_EQ(writer.Frame().FrameNumber, uint32_t(take.Frames - (take.PauseAt ? 1 : 0)));
     return path;
   }
@@ -299,7 +301,7 @@ TEST_F(FrameChangesTest, OnlyAChangeInsideTheAreaOrOfTheDrawnCursorOrOfTheFollow
   };
   screen.SetBoxCursor(6, 6, 0, 0, 0xFF00FF);
   for (const bool damage : {true, false}) {
-    CaptureLib::UseDamageReports(damage);
+    Grabber::UseDamageReports(damage);
     for (const Case& c : cases) {
       SCOPED_TRACE(testing::Message() << c.Name << (damage ? ", damage reports" : ", copies"));
       screen.Clear();

@@ -16,9 +16,9 @@
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "support/TestFiles.h"
-#include "video/AviSideFiles.h"
 #include "video/AviCompress.h"
 #include "video/AviRepair.h"
+#include "video/AviSideFiles.h"
 #include "video/AviWriter.h"
 
 namespace qm {

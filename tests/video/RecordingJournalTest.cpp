@@ -14,8 +14,8 @@
 #include "support/SideFiles.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
-#include "video/AviSideFiles.h"
 #include "video/AviCompress.h"
+#include "video/AviSideFiles.h"
 #include "video/AviWriter.h"
 #include "video/MovieWriter.h"
 #include "video/RecordingJournal.h"
@@ -184,7 +184,8 @@ TEST(RecordingJournal, OnlyAPrivateFolderOfTheUsersOwnHoldsNotes) {
       ASSERT_TRUE(file.open(QIODevice::WriteOnly));
       file.write(text);
     }
-    EXPECT_TRUE(RecordingJournal::Begin(folder, victim, AviSideFiles::SpoolPathFor(victim)).isEmpty());
+    EXPECT_TRUE(
+        RecordingJournal::Begin(folder, victim, AviSideFiles::SpoolPathFor(victim)).isEmpty());
     EXPECT_TRUE(RecordingJournal::Pending(folder).empty());
     EXPECT_TRUE(RecoverInterrupted(folder).empty());
     EXPECT_EQ(ReadAll(victim), before);

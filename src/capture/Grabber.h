@@ -26,12 +26,12 @@ struct CursorState {
 // the mouse and drawing the cursor. Grab runs on any one thread at a time; a grabber may be
 // created on any thread, since it holds only the screen rectangle. Several grabbers may work
 // on several threads at once; one grabber is used by one thread at a time.
-class CaptureLib {
+class Grabber {
  public:
-  CaptureLib();
-  ~CaptureLib();
-  CaptureLib(const CaptureLib&) = delete;
-  CaptureLib& operator=(const CaptureLib&) = delete;
+  Grabber();
+  ~Grabber();
+  Grabber(const Grabber&) = delete;
+  Grabber& operator=(const Grabber&) = delete;
 
   // (0, 0, screen width, screen height) at the time of the call; empty without a display.
   static Rect ScreenBounds();
@@ -48,9 +48,9 @@ class CaptureLib {
   // Copies bitmap.Width() x bitmap.Height() pixels from origin (or from the followed
   // position) into the bitmap; capturedRect receives the rectangle really copied. The part
   // of the rectangle outside the screen comes out black. The bitmap must be 24 or 32 bits
-  // per pixel. False, with the bitmap unchanged, when the screen cannot be copied, after
-  // telling the user: NoDisplayMessage() when no display can be reached, else
-  // CopyFailedMessage().
+  // per pixel. False, with the bitmap unchanged, when the screen cannot be copied; Failure()
+  // then says why: NoDisplayMessage() when no display can be reached, SharingEndedMessage()
+  // when the desktop's shared screen ended, else CopyFailedMessage().
   bool Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
             bool showCursor);
 
@@ -87,6 +87,8 @@ class CaptureLib {
   void UseSource(std::shared_ptr<ScreenSource> source);
   // The last grab failed because the sharing had ended.
   bool SharingEnded() const { return sharingEnded_; }
+  // Why the last grab failed, one sentence for the user; the caller tells it.
+  const QString& Failure() const { return failure_; }
   static QString SharingEndedMessage();
 
   // The screen bounds taken when the grabber was created; following keeps the area inside
@@ -95,6 +97,8 @@ class CaptureLib {
   void SetScreenRect(const Rect& bounds) { screenRect_ = bounds; }
 
  private:
+  // Keeps why the grab failed; returns false.
+  bool Fail(const QString& why);
   // The cursor as it appears in a frame: drawn or not, which one, where inside the frame.
   struct CursorMark {
     bool Drawn = false;
@@ -125,6 +129,7 @@ class CaptureLib {
   std::unique_ptr<CursorSource> cursor_;
   std::shared_ptr<ScreenSource> source_;
   bool sharingEnded_ = false;
+  QString failure_;
 };
 
 }  // namespace qm

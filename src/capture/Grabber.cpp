@@ -1,4 +1,4 @@
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "common/PictureArea.h"
-#include "common/UserMessages.h"
 #include "platform/screen/CursorSource.h"
 #include "platform/screen/DamageWatch.h"
 #include "platform/screen/PixelRows.h"
@@ -89,32 +88,32 @@ bool Touches(const SourcePicture& picture, const Rect& area) {
 
 }  // namespace
 
-CaptureLib::CaptureLib() : screenRect_(ScreenBounds()), useDamage_(gUseDamage.load()) {}
+Grabber::Grabber() : screenRect_(ScreenBounds()), useDamage_(gUseDamage.load()) {}
 
-void CaptureLib::UseDamageReports(bool use) {
+void Grabber::UseDamageReports(bool use) {
   gUseDamage = use;
 }
 
-CaptureLib::~CaptureLib() = default;
+Grabber::~Grabber() = default;
 
-Rect CaptureLib::ScreenBounds() {
+Rect Grabber::ScreenBounds() {
   return ScreenGrabber::ScreenBounds();
 }
 
-Rect CaptureLib::AreaOnSource(const Rect& area, bool whole, ScreenSource& source) {
+Rect Grabber::AreaOnSource(const Rect& area, bool whole, ScreenSource& source) {
   const Rect picture = source.Bounds();
   return whole && picture.Width() > 0 ? picture : AreaOnPicture(area, ScreenBounds(), picture);
 }
 
-CursorState CaptureLib::GetCursorState() {
+CursorState Grabber::GetCursorState() {
   CursorState state;
   if (!cursor_) cursor_ = std::make_unique<CursorSource>();
   cursor_->Query(state.CursorHandle, state.CursorPos);
   return state;
 }
 
-Point CaptureLib::Locate(Point origin, int32_t w, int32_t h, bool followCursor,
-                         const CursorState& state) {
+Point Grabber::Locate(Point origin, int32_t w, int32_t h, bool followCursor,
+                      const CursorState& state) {
   int32_t x = origin.X, y = origin.Y;
   if (followCursor && state.CursorHandle != 0) {
     x = state.CursorPos.X - w / 2;
@@ -127,8 +126,8 @@ Point CaptureLib::Locate(Point origin, int32_t w, int32_t h, bool followCursor,
   return Point{x, y};
 }
 
-CaptureLib::CursorMark CaptureLib::MarkOf(const CursorState& state, const Rect& area,
-                                          bool showCursor) const {
+Grabber::CursorMark Grabber::MarkOf(const CursorState& state, const Rect& area,
+                                    bool showCursor) const {
   CursorMark mark;
   if (!showCursor || state.CursorHandle == 0 || !area.Contains(state.CursorPos)) return mark;
   mark.Drawn = true;
@@ -137,18 +136,16 @@ CaptureLib::CursorMark CaptureLib::MarkOf(const CursorState& state, const Rect& 
   return mark;
 }
 
-bool CaptureLib::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect,
-                          bool showCursor, CursorMark& mark) {
+bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect, bool showCursor,
+                       CursorMark& mark) {
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   if (!screen_) screen_ = std::make_unique<ScreenGrabber>();
   const PixelTarget target = TargetOf(bitmap);
   switch (screen_->Grab(x, y, target)) {
     case ScreenGrabber::GrabResult::NoScreen:
-      ShowMessage(NoDisplayMessage());
-      return false;
+      return Fail(NoDisplayMessage());
     case ScreenGrabber::GrabResult::Failed:
-      ShowMessage(CopyFailedMessage());
-      return false;
+      return Fail(CopyFailedMessage());
     case ScreenGrabber::GrabResult::Ok:
       break;
   }
@@ -170,19 +167,24 @@ bool CaptureLib::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capture
   return true;
 }
 
-void CaptureLib::UseSource(std::shared_ptr<ScreenSource> source) {
+bool Grabber::Fail(const QString& why) {
+  failure_ = why;
+  return false;
+}
+
+void Grabber::UseSource(std::shared_ptr<ScreenSource> source) {
   source_ = std::move(source);
   sharingEnded_ = false;
   copied_ = false;
   if (source_) screenRect_ = source_->Bounds();
 }
 
-QString CaptureLib::SharingEndedMessage() {
+QString Grabber::SharingEndedMessage() {
   return QStringLiteral("The desktop stopped sharing the screen");
 }
 
-bool CaptureLib::GrabSource(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
-                            bool showCursor, bool changesOnly, bool& changed) {
+bool Grabber::GrabSource(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
+                         bool showCursor, bool changesOnly, bool& changed) {
   changed = true;
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   const bool live = source_->Read([&](const SourcePicture& picture) {
@@ -214,14 +216,13 @@ bool CaptureLib::GrabSource(DIBBitmap& bitmap, Point origin, Rect& capturedRect,
   });
   if (!live) {
     sharingEnded_ = true;
-    ShowMessage(SharingEndedMessage());
-    return false;
+    return Fail(SharingEndedMessage());
   }
   return true;
 }
 
-bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
-                      bool showCursor) {
+bool Grabber::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
+                   bool showCursor) {
   if (source_) {
     bool changed = true;
     return GrabSource(bitmap, origin, capturedRect, followCursor, showCursor, false, changed);
@@ -232,14 +233,14 @@ bool CaptureLib::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool 
   return CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark);
 }
 
-void CaptureLib::ForgetChanges() {
+void Grabber::ForgetChanges() {
   damage_.reset();
   lastPicture_ = {};
   copied_ = false;
 }
 
-bool CaptureLib::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
-                             bool showCursor, bool& changed) {
+bool Grabber::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
+                          bool showCursor, bool& changed) {
   if (source_)
     return GrabSource(bitmap, origin, capturedRect, followCursor, showCursor, true, changed);
   changed = true;
@@ -255,8 +256,7 @@ bool CaptureLib::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect
     const bool drawnOn = damage_->Changed(area);
     // The server went away while it was reporting: the screen being recorded cannot be copied.
     if (damage_->Lost()) {
-      ShowMessage(CopyFailedMessage());
-      return false;
+      return Fail(CopyFailedMessage());
     }
     if (copied_ && !drawnOn && area == lastArea_ && MarkOf(state, area, showCursor) == lastMark_) {
       capturedRect = area;
@@ -283,17 +283,17 @@ bool CaptureLib::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect
   return true;
 }
 
-QString CaptureLib::CopyFailedMessage() {
+QString Grabber::CopyFailedMessage() {
   return QStringLiteral("Can not copy the screen");
 }
 
-QString CaptureLib::NoDisplayMessage() {
+QString Grabber::NoDisplayMessage() {
   const QString display = qEnvironmentVariable("DISPLAY");
   if (display.isEmpty()) return QStringLiteral("Can not open the X display: DISPLAY is not set");
   return QStringLiteral("Can not open the X display ") + display;
 }
 
-std::unique_ptr<DIBBitmap> CaptureLib::Snapshot() {
+std::unique_ptr<DIBBitmap> Grabber::Snapshot() {
   const Rect bounds = source_ ? source_->Bounds() : ScreenBounds();
   auto bitmap = std::make_unique<DIBBitmap>();
   bitmap->SetFormat(bounds.Width(), bounds.Height(), PixelFormat::Bits32);

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "capture/CaptureLib.h"
+#include "capture/Grabber.h"
 #include "common/DIBBitmap.h"
 #include "platform/screen/ScreenGrabber.h"
 #include "platform/screen/XConnection.h"
@@ -76,7 +76,7 @@ struct Expected {
   return ::testing::AssertionFailure() << wrong << " pixels differ:" << first;
 }
 
-class CaptureLibTest : public ::testing::Test {
+class GrabberTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(screen_.Ok()) << "no X display";
@@ -100,7 +100,7 @@ class CaptureLibTest : public ::testing::Test {
   }
 
   // Grabs a width x height area following the mouse at mouse; returns the captured rectangle.
-  Rect Follow(CaptureLib& lib, Point mouse, int32_t width, int32_t height, DIBBitmap& b) {
+  Rect Follow(Grabber& lib, Point mouse, int32_t width, int32_t height, DIBBitmap& b) {
     screen_.MovePointer(mouse.X, mouse.Y);
     b.SetFormat(width, height, PixelFormat::Bits24);
     Rect captured{-1, -1, -1, -1};
@@ -110,15 +110,15 @@ class CaptureLibTest : public ::testing::Test {
 
   test::RecordingMessages messages_;
   XScreen screen_;
-  CaptureLib lib_;
+  Grabber lib_;
 };
 
-TEST_F(CaptureLibTest, ScreenRectIsTheWholeRootWindow) {
+TEST_F(GrabberTest, ScreenRectIsTheWholeRootWindow) {
   EXPECT_EQ(lib_.ScreenRect(), screen_.Bounds());
-  EXPECT_EQ(CaptureLib::ScreenBounds(), lib_.ScreenRect());
+  EXPECT_EQ(Grabber::ScreenBounds(), lib_.ScreenRect());
 }
 
-TEST_F(CaptureLibTest, CopiesAreasPixelForPixel) {
+TEST_F(GrabberTest, CopiesAreasPixelForPixel) {
   DIBBitmap b;
   const int32_t W = Screen().Right, H = Screen().Bottom;
   const Rect areas[] = {
@@ -142,7 +142,7 @@ TEST_F(CaptureLibTest, CopiesAreasPixelForPixel) {
   EXPECT_TRUE(messages_.Messages().isEmpty());
 }
 
-TEST_F(CaptureLibTest, PackedBitsStartWithTheBottomLeftPixelBlueFirst) {
+TEST_F(GrabberTest, PackedBitsStartWithTheBottomLeftPixelBlueFirst) {
   DIBBitmap b;
   b.SetFormat(16, 8, PixelFormat::Bits24);
   Rect captured;
@@ -170,7 +170,7 @@ int OwnSharedSegments() {
   return count;
 }
 
-TEST_F(CaptureLibTest, OneSharedSegmentPerGrabberWhateverTheSizes) {
+TEST_F(GrabberTest, OneSharedSegmentPerGrabberWhateverTheSizes) {
   DIBBitmap b;
   for (int32_t side = 16; side <= 1024; side *= 2) {
     ASSERT_TRUE(GrabArea({0, 0, side, side / 2}, b));
@@ -178,7 +178,7 @@ TEST_F(CaptureLibTest, OneSharedSegmentPerGrabberWhateverTheSizes) {
   }
   EXPECT_EQ(OwnSharedSegments(), 1);
   {
-    CaptureLib second;
+    Grabber second;
     Rect captured;
     ASSERT_TRUE(second.Grab(b, Point{0, 0}, captured, false, false));
     EXPECT_EQ(OwnSharedSegments(), 2);
@@ -186,7 +186,7 @@ TEST_F(CaptureLibTest, OneSharedSegmentPerGrabberWhateverTheSizes) {
   EXPECT_EQ(OwnSharedSegments(), 1);
 }
 
-TEST_F(CaptureLibTest, ScreenChangesReachTheNextGrab) {
+TEST_F(GrabberTest, ScreenChangesReachTheNextGrab) {
   DIBBitmap b;
   const Rect area{600, 400, 600 + 241, 400 + 100};
   ASSERT_TRUE(GrabArea(area, b));
@@ -206,7 +206,7 @@ TEST_F(CaptureLibTest, ScreenChangesReachTheNextGrab) {
   EXPECT_EQ(changed, 0);
 }
 
-TEST_F(CaptureLibTest, PartsOffTheScreenAreBlack) {
+TEST_F(GrabberTest, PartsOffTheScreenAreBlack) {
   DIBBitmap b;
   const Rect areas[] = {
       {-10, -5, 90, 45},         // above and left
@@ -223,7 +223,7 @@ TEST_F(CaptureLibTest, PartsOffTheScreenAreBlack) {
   EXPECT_TRUE(messages_.Messages().isEmpty());
 }
 
-TEST_F(CaptureLibTest, ThirtyTwoBitBitmapsAndSnapshot) {
+TEST_F(GrabberTest, ThirtyTwoBitBitmapsAndSnapshot) {
   DIBBitmap b;
   ASSERT_TRUE(GrabArea({5, 6, 5 + 321, 6 + 9}, b, false, PixelFormat::Bits32));
   EXPECT_TRUE(Shows(b, Expected{{5, 6, 5 + 321, 6 + 9}}));
@@ -238,7 +238,7 @@ TEST_F(CaptureLibTest, ThirtyTwoBitBitmapsAndSnapshot) {
   EXPECT_EQ(unusedSet, 0);
 }
 
-TEST_F(CaptureLibTest, XGetImageRoadGivesTheSamePixels) {
+TEST_F(GrabberTest, XGetImageRoadGivesTheSamePixels) {
   ScreenGrabber plain(false);
   DIBBitmap b;
   const int32_t H = Screen().Bottom;
@@ -255,20 +255,20 @@ TEST_F(CaptureLibTest, XGetImageRoadGivesTheSamePixels) {
   EXPECT_TRUE(shared.UsedSharedMemory()) << "the test server offers MIT-SHM";
 }
 
-TEST_F(CaptureLibTest, BitmapFormatsTheGrabberCannotWriteFailWithTheMessage) {
+TEST_F(GrabberTest, BitmapFormatsTheGrabberCannotWriteFailWithTheMessage) {
   DIBBitmap b;
   b.SetFormat(10, 10, PixelFormat::Bits8);
   b.Bits()[0] = 0x5A;
   Rect captured{1, 2, 3, 4};
   EXPECT_FALSE(lib_.Grab(b, Point{0, 0}, captured, false, true));
-  EXPECT_EQ(messages_.Messages(), QStringList{CaptureLib::CopyFailedMessage()});
+  EXPECT_EQ(lib_.Failure(), Grabber::CopyFailedMessage());
   EXPECT_EQ(captured, (Rect{1, 2, 3, 4}));
   EXPECT_EQ(b.Bits()[0], 0x5A);
 }
 
 // Follow-the-cursor geometry on a 1024 x 768 screen rectangle.
-TEST_F(CaptureLibTest, FollowCentresOnTheMouseAndClampsRightBottomFirst) {
-  CaptureLib lib;
+TEST_F(GrabberTest, FollowCentresOnTheMouseAndClampsRightBottomFirst) {
+  Grabber lib;
   lib.SetScreenRect(Rect{0, 0, 1024, 768});
   DIBBitmap b;
   EXPECT_EQ(Follow(lib, {10, 10}, 320, 240, b), (Rect{0, 0, 320, 240}));
@@ -284,7 +284,7 @@ TEST_F(CaptureLibTest, FollowCentresOnTheMouseAndClampsRightBottomFirst) {
   EXPECT_EQ(Follow(lib, {500, 400}, 321, 241, b).Top, 280);
 }
 
-TEST_F(CaptureLibTest, FollowStaysOnTheRealScreen) {
+TEST_F(GrabberTest, FollowStaysOnTheRealScreen) {
   DIBBitmap b;
   const int32_t W = Screen().Right, H = Screen().Bottom;
   EXPECT_EQ(Follow(lib_, {W - 1, H - 1}, 320, 240, b), (Rect{W - 320, H - 240, W, H}));
@@ -292,7 +292,7 @@ TEST_F(CaptureLibTest, FollowStaysOnTheRealScreen) {
   EXPECT_EQ(Follow(lib_, {0, H - 1}, 241, 100, b), (Rect{0, H - 100, 241, H}));
 }
 
-TEST_F(CaptureLibTest, CursorIsDrawnAtItsHotSpot) {
+TEST_F(GrabberTest, CursorIsDrawnAtItsHotSpot) {
   const Rect area{100, 100, 300, 250};
   DIBBitmap b;
   screen_.MovePointer(150, 130);
@@ -308,7 +308,7 @@ TEST_F(CaptureLibTest, CursorIsDrawnAtItsHotSpot) {
   EXPECT_TRUE(Shows(b, Expected{area}));
 }
 
-TEST_F(CaptureLibTest, CursorIsClippedAtTheBitmapEdges) {
+TEST_F(GrabberTest, CursorIsClippedAtTheBitmapEdges) {
   const Rect area{100, 100, 300, 250};
   DIBBitmap b;
   screen_.MovePointer(100, 100);  // hot spot on the top-left pixel: box starts at (-2, -1)
@@ -320,7 +320,7 @@ TEST_F(CaptureLibTest, CursorIsClippedAtTheBitmapEdges) {
   EXPECT_TRUE(Shows(b, Expected{area, {197, 148, 203, 152}}));
 }
 
-TEST_F(CaptureLibTest, CursorOnTheRightOrBottomEdgeIsNotDrawn) {
+TEST_F(GrabberTest, CursorOnTheRightOrBottomEdgeIsNotDrawn) {
   const Rect area{100, 100, 300, 250};
   DIBBitmap b;
   for (const Point mouse : {Point{300, 130}, Point{150, 250}, Point{99, 130}, Point{150, 99}}) {
@@ -332,7 +332,7 @@ TEST_F(CaptureLibTest, CursorOnTheRightOrBottomEdgeIsNotDrawn) {
   }
 }
 
-TEST_F(CaptureLibTest, FollowingWithTheCursorShownPutsItNearTheCentre) {
+TEST_F(GrabberTest, FollowingWithTheCursorShownPutsItNearTheCentre) {
   DIBBitmap b;
   screen_.MovePointer(800, 600);
   b.SetFormat(321, 241, PixelFormat::Bits24);
@@ -342,10 +342,10 @@ TEST_F(CaptureLibTest, FollowingWithTheCursorShownPutsItNearTheCentre) {
   EXPECT_TRUE(Shows(b, Expected{captured, {158, 119, 164, 123}}));
 }
 
-TEST_F(CaptureLibTest, ACursorChangeReachesEveryGrabber) {
+TEST_F(GrabberTest, ACursorChangeReachesEveryGrabber) {
   const Rect area{100, 100, 300, 250};
   DIBBitmap b;
-  CaptureLib other;
+  Grabber other;
   screen_.MovePointer(150, 130);
   ASSERT_TRUE(GrabArea(area, b, true));
   ASSERT_TRUE(Shows(b, Expected{area, {48, 29, 54, 33}}));
@@ -357,7 +357,7 @@ TEST_F(CaptureLibTest, ACursorChangeReachesEveryGrabber) {
   EXPECT_TRUE(Shows(b, Expected{area, {50, 26, 53, 31}}));
 }
 
-TEST_F(CaptureLibTest, XErrorsOnTheSharedConnectionBecomeFailedResults) {
+TEST_F(GrabberTest, XErrorsOnTheSharedConnectionBecomeFailedResults) {
   const std::shared_ptr<XConnection> connection = XConnection::Shared();
   ASSERT_TRUE(connection);
   {
@@ -377,12 +377,12 @@ TEST_F(CaptureLibTest, XErrorsOnTheSharedConnectionBecomeFailedResults) {
   EXPECT_TRUE(Shows(b, Expected{{0, 0, 64, 64}}));
 }
 
-TEST_F(CaptureLibTest, GrabberCreatedOnAnotherThreadWhileGrabbing) {
+TEST_F(GrabberTest, GrabberCreatedOnAnotherThreadWhileGrabbing) {
   std::atomic<bool> done{false};
   std::atomic<int> wrongBounds{0};
   std::thread worker([&] {
     for (int i = 0; i < 50; ++i) {
-      CaptureLib lib;
+      Grabber lib;
       if (!(lib.ScreenRect() == Screen())) ++wrongBounds;
       lib.GetCursorState();
     }

@@ -30,7 +30,7 @@ extern "C" {
 #include <utility>
 #include <vector>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "platform/clock/TickClock.h"
 #include "platform/codecs/FrameConverter.h"
 #include "video/AviCompress.h"

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "app/EncoderConfigDialog.h"
 #include "app/SettingsStore.h"
 #include "video/AviCompress.h"
 
@@ -56,6 +57,16 @@ bool KeepCompressorOptions(SettingsStore& store, const AviCompress& compressor) 
       {kSection, KeyFramesName(code), QString::number(options->KeyFrameInterval)},
   };
   return store.WriteValues(values);
+}
+
+bool ConfigureCompressor(QWidget* parent, AviCompress& compressor) {
+  const std::optional<EncoderSettings> options = compressor.Options();
+  const std::optional<AviCompress::OptionsForm> form = compressor.Form();
+  if (!options || !form) return true;
+  EncoderConfigDialog dialog(form->Title, *options, form->HasQuality, form->Lossless, parent);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  compressor.SetOptions(dialog.Settings());
+  return true;
 }
 
 }  // namespace qm

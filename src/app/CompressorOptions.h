@@ -1,5 +1,7 @@
 #pragma once
 
+class QWidget;
+
 namespace qm {
 
 class AviCompress;
@@ -13,5 +15,9 @@ class SettingsStore;
 void RestoreCompressorOptions(const SettingsStore& store, AviCompress& compressor);
 // Stores the current compressor's options; false when the file could not be written.
 bool KeepCompressorOptions(SettingsStore& store, const AviCompress& compressor);
+
+// Shows the current compressor's options dialog, modal over parent; true when the user
+// confirmed, and the compressor has the options then. Nothing to show for the built-in entry.
+bool ConfigureCompressor(QWidget* parent, AviCompress& compressor);
 
 }  // namespace qm

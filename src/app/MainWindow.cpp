@@ -30,8 +30,9 @@
 #include "app/SettingsStore.h"
 #include "app/SoundMeter.h"
 #include "area/SelectionScreen.h"
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/Product.h"
+#include "common/Stamps.h"
 #include "common/UserMessages.h"
 #include "platform/files/UserFolders.h"
 #include "platform/keyboard/XKeyStateSource.h"
@@ -120,7 +121,7 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
 
   setWindowTitle(QStringLiteral("Quillmark ") + QLatin1String(kVersion));
   setWindowIcon(AppIcon());
-  writer_ = std::make_unique<MovieWriter>(this);
+  writer_ = std::make_unique<MovieWriter>();
   // Every recording leaves a note while it runs, so the next start can complete it after a
   // crash.
   writer_->KeepJournal(RecordingJournal::DefaultFolder());
@@ -317,7 +318,8 @@ QWidget* MainWindow::BuildVideoPage() {
   layout->addStretch();
   connect(compressors_, &QComboBox::currentIndexChanged, this, &MainWindow::CompressorChanged);
   connect(configure_, &QPushButton::clicked, this, [this] {
-    if (writer_->Configure()) KeepCompressorOptions(*store_, writer_->Compressor());
+    if (ConfigureCompressor(this, writer_->Compressor()))
+      KeepCompressorOptions(*store_, writer_->Compressor());
   });
   return page;
 }

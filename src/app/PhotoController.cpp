@@ -6,8 +6,8 @@
 #include <new>
 
 #include "capture/Grabber.h"
-#include "common/CommonParams.h"
 #include "common/DIBBitmap.h"
+#include "common/Stamps.h"
 #include "common/UserMessages.h"
 #include "pictures/PictureError.h"
 #include "platform/files/UserFolders.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "capture/Grabber.h"
-#include "common/CommonParams.h"
+#include "common/Stamps.h"
 
 namespace qm {
 

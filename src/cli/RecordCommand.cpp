@@ -20,7 +20,6 @@
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
 #include "cli/ScreenChoice.h"
-#include "common/CommonParams.h"
 #include "platform/audio/SoundInput.h"
 #include "video/AviCompress.h"
 #include "video/AviRepair.h"
@@ -217,7 +216,7 @@ int RunRecord(const QStringList& args) {
 
   // Each recording has a spool of its own beside its file, so the tool can record while the
   // application (or another run of the tool) records too.
-  MovieWriter writer(nullptr);
+  MovieWriter writer;
   const uint32_t code = FindCodec(writer.Compressor(), options.Codec);
   if (!writer.Compressor().Select(code)) {
     PrintError(QStringLiteral("Can not open the compressor ") + options.Codec);

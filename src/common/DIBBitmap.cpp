@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "common/BitmapInfoHeader.h"
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
 #include "common/LittleEndian.h"
 
 namespace qm {

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
 #include "common/Product.h"
 #include "common/UserMessages.h"
 #include "platform/desktop/Desktop.h"

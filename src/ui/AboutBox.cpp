@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
 #include "common/Product.h"
 #include "platform/desktop/Desktop.h"
 #include "ui/AppIcon.h"

@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
 #include "platform/desktop/Desktop.h"
 #include "ui/ErrorReportDialog.h"
 

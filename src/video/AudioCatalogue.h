@@ -12,10 +12,11 @@
 
 namespace qm {
 
-// The catalogue of installed audio compression drivers, each with its format tags and the
-// twelve PCM formats offered under every tag. Recordings carry no sound; the catalogue's one
-// visible effect is the warning shown when a driver misbehaves while it is built. The
-// conversion stream whose state it carries is never opened.
+// A listing of the sound compressors the codec library offers, as drivers with their format
+// tags and the twelve PCM formats offered under every tag. It only lists: recordings take
+// their sound through SoundInput and SoundEncoder (see capture/SoundTrack), never through this
+// catalogue, whose one visible effect is the warning shown when a driver misbehaves while it is
+// built. The conversion stream whose state it carries is never opened.
 // Built and destroyed on the user-interface thread.
 class AudioCatalogue {
  public:

@@ -1,6 +1,6 @@
 #include "video/AudioPcmFormat.h"
 
-#include "common/CommonParams.h"
+#include "common/FixedWidth.h"
 #include "common/LittleEndian.h"
 
 namespace qm {

@@ -11,7 +11,8 @@
 #include <exception>
 
 #include "common/BitmapInfoHeader.h"
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "common/UserMessages.h"
 #include "platform/codecs/VideoEncoder.h"
@@ -149,9 +150,11 @@ bool AviCompress::CanConfigure() {
   return compressor_ && compressor_->ConfigureQuery() == EncoderResult::Ok;
 }
 
-bool AviCompress::Configure(QWidget* owner) {
-  if (!compressor_) return true;
-  return compressor_->Configure(owner) == EncoderResult::Ok;
+std::optional<AviCompress::OptionsForm> AviCompress::Form() const {
+  if (!compressor_) return std::nullopt;
+  EncoderInfo info;
+  compressor_->GetInfo(info);
+  return OptionsForm{info.Description, compressor_->HasQuality(), compressor_->Lossless()};
 }
 
 std::optional<EncoderSettings> AviCompress::Options() const {

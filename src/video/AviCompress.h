@@ -12,8 +12,6 @@
 #include "platform/codecs/EncoderTypes.h"
 #include "video/VideoTypes.h"
 
-class QWidget;
-
 namespace qm {
 
 class VideoEncoder;
@@ -34,7 +32,7 @@ struct DisplayItem {
 
 // Lists the installed compressors (the built-in uncompressed entry first), selects and
 // configures one, and turns the frame bitmap into compressed frames for the AVI writer.
-// List, Select, CanConfigure and Configure run on the user-interface thread while no recording
+// List, Select and the options run on the user-interface thread while no recording
 // runs; Begin and End on the capture thread, Compress on the recording's writer thread; calls
 // never overlap.
 class AviCompress {
@@ -56,10 +54,17 @@ class AviCompress {
   uint32_t CurrentCode() const;
   int CurrentIndex() const;
   bool CanConfigure();
-  bool Configure(QWidget* owner);
   // The current compressor's options, as its configuration dialog sets them; nothing for the
   // built-in entry. Selecting another compressor starts it on its defaults.
   std::optional<EncoderSettings> Options() const;
+  // What the options dialog of the current compressor offers (its title, a quality or only
+  // the key-frame interval, whether it keeps every pixel); nothing for the built-in entry.
+  struct OptionsForm {
+    QString Title;
+    bool HasQuality = false;
+    bool Lossless = false;
+  };
+  std::optional<OptionsForm> Form() const;
   void SetOptions(const EncoderSettings& options);
 
   DIBBitmap& Bitmap() { return bitmap_; }

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "platform/files/BinaryFile.h"
 

@@ -1,6 +1,6 @@
 #include "video/AviIndex.h"
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 
 namespace qm {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "platform/codecs/KeyFrameReader.h"
 #include "platform/files/BinaryFile.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "platform/clock/TickClock.h"
 #include "platform/files/DirectStage.h"

@@ -9,9 +9,8 @@
 
 namespace qm {
 
-MovieWriter::MovieWriter(QWidget* owner, const QString& spoolPath)
-    : owner_(owner),
-      writer_(std::make_unique<AviWriter>(spoolPath)),
+MovieWriter::MovieWriter(const QString& spoolPath)
+    : writer_(std::make_unique<AviWriter>(spoolPath)),
       compressor_(std::make_unique<AviCompress>()) {
   compressor_->Select(0);
   settings_ = AviSettings();
@@ -123,10 +122,6 @@ bool MovieWriter::Checkpoint(long double rateSoFar) {
 
 bool MovieWriter::SizeLimitReached() const {
   return writer_->SizeLimitReached();
-}
-
-bool MovieWriter::Configure() {
-  return compressor_->Configure(owner_);
 }
 
 AviCompress& MovieWriter::Compressor() {

@@ -7,8 +7,6 @@
 #include "platform/audio/SoundEncoder.h"
 #include "video/VideoTypes.h"
 
-class QWidget;
-
 namespace qm {
 
 class AviWriter;
@@ -17,12 +15,12 @@ class AudioCatalogue;
 
 // The one entry point of video output: opens a recording file, hands out the frame bitmap
 // to grab into, adds frames and closes the file. Open and Close run on the capture thread,
-// Bitmap, AddFrame and Checkpoint on the recording's writer thread meanwhile; Configure and
-// Compressor on the user-interface thread while no recording runs. Calls never overlap.
+// Bitmap, AddFrame and Checkpoint on the recording's writer thread meanwhile; Compressor on
+// the user-interface thread while no recording runs. Calls never overlap.
 class MovieWriter {
  public:
   // spoolPath: the AVI writer's index spool file; empty for the application's own.
-  explicit MovieWriter(QWidget* owner = nullptr, const QString& spoolPath = QString());
+  explicit MovieWriter(const QString& spoolPath = QString());
   ~MovieWriter();
   MovieWriter(const MovieWriter&) = delete;
   MovieWriter& operator=(const MovieWriter&) = delete;
@@ -59,7 +57,6 @@ class MovieWriter {
   // Keeps a note of each recording in progress in folder (RecordingJournal), so that the next
   // start completes a recording a crash interrupted. Empty: no notes (the default).
   void KeepJournal(const QString& folder) { journalFolder_ = folder; }
-  bool Configure();
 
   AviCompress& Compressor();
   AviWriter& Writer();
@@ -74,7 +71,6 @@ class MovieWriter {
   bool WriteHeldRepeat();
 
   bool open_ = false;
-  QWidget* owner_ = nullptr;
   std::unique_ptr<AviWriter> writer_;
   CompressedFrame frame_;
   bool repeatHeld_ = false;

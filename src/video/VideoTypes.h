@@ -8,7 +8,9 @@
 namespace qm {
 
 // The settings of one recording, filled by the capture thread and handed through the movie
-// writer to the AVI writer. The audio fields are carried but never give an audio stream.
+// writer to the AVI writer. The movie writer sets the audio fields when the recording has
+// sound (MovieWriter::WantSound): the file then gets a second stream in that format.
+// AudioLead is carried but unused: the sound is placed by time beside the frames.
 struct AviSettings {
   bool HasAudio = false;
   long double FrameRate = 0;

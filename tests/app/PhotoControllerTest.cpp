@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "app/PhotoController.h"
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
 #include "support/LoopDisk.h"
 #include "support/RecordingMessages.h"
 #include "support/ToolRun.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/QuillmarkApplication.h"
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
 #include "support/RecordingMessages.h"
 
 namespace qm {

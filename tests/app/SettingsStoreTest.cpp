@@ -18,7 +18,7 @@
 #include "app/CompressorOptions.h"
 #include "app/SettingsStore.h"
 #include "app/SettingsTable.h"
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "support/RecordingMessages.h"
 #include "video/AviCompress.h"
 

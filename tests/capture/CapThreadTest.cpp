@@ -21,7 +21,7 @@
 #include "capture/CapInfo.h"
 #include "capture/CapThread.h"
 #include "capture/WriterThread.h"
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "platform/clock/TickClock.h"
 #include "platform/codecs/VideoEncoder.h"
 #include "support/MediaProbe.h"
@@ -85,7 +85,7 @@ class CapThreadTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     file = dir.filePath("take.avi");
-    writer = std::make_unique<MovieWriter>(nullptr, dir.filePath("Index.~tmp"));
+    writer = std::make_unique<MovieWriter>(dir.filePath("Index.~tmp"));
     clock.OnSleep = [this](uint32_t elapsed) {
       NoteFrames(elapsed - 10);
       if (OnPass) OnPass(elapsed);

@@ -86,7 +86,7 @@ class FrameChangesTest : public ::testing::Test {
   // pass later; the file lasts take.Frames periods + 10 ms.
   QString Record(const Take& take, const QString& name) {
     const QString path = dir.filePath(name);
-    MovieWriter writer(nullptr, dir.filePath(name + QStringLiteral(".spool")));
+    MovieWriter writer(dir.filePath(name + QStringLiteral(".spool")));
     bool selected = false;
     for (const CompressorEntry& entry : writer.Compressor().Entries())
       if (EntryCodeText(entry) == take.Codec) selected = writer.Compressor().Select(entry.Handler);

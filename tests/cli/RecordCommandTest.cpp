@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "support/MediaProbe.h"
 #include "support/SideFiles.h"

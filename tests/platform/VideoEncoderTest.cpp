@@ -1,17 +1,12 @@
-#include <QApplication>
-#include <QLabel>
 #include <QSpinBox>
-#include <QTimer>
 
 #include <gtest/gtest.h>
-
-#include "support/ConfigDialogAnswer.h"
 
 #include <array>
 #include <cstring>
 #include <vector>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "platform/codecs/VideoEncoder.h"
 
@@ -194,63 +189,6 @@ TEST(VideoEncoderSequence, EveryQualityFromZeroToHundredCompresses) {
       sizes.push_back(GetLE32(out.data() + 20));
     }
     EXPECT_LT(sizes[0], sizes[1]) << code;
-  }
-}
-
-TEST(VideoEncoderDialog, ConfirmedSettingsStayInTheOpenCompressor) {
-  auto mjpg = OpenFor("MJPG", EncoderMode::Compress);
-  ASSERT_NE(mjpg, nullptr);
-  EXPECT_EQ(mjpg->ConfigureQuery(), EncoderResult::Ok);
-  // Quantiser 4 for screen recordings, the key-frame rate of the recording.
-  EXPECT_EQ(mjpg->Settings().Quality, 90);
-  EXPECT_EQ(mjpg->Settings().KeyFrameInterval, 0);
-
-  bool qualityEnabled = false;
-  test::AnswerConfigDialog(40, 7, true, &qualityEnabled);
-  EXPECT_EQ(mjpg->Configure(nullptr), EncoderResult::Ok);
-  EXPECT_TRUE(qualityEnabled);
-  EXPECT_EQ(mjpg->Settings().Quality, 40);
-  EXPECT_EQ(mjpg->Settings().KeyFrameInterval, 7);
-
-  test::AnswerConfigDialog(10, 1, false, &qualityEnabled);
-  EXPECT_EQ(mjpg->Configure(nullptr), EncoderResult::Abort);
-  EXPECT_EQ(mjpg->Settings().Quality, 40);
-  EXPECT_EQ(mjpg->Settings().KeyFrameInterval, 7);
-
-  // A freshly opened compressor starts from its defaults again.
-  EXPECT_EQ(OpenFor("MJPG", EncoderMode::Compress)->Settings().Quality, 90);
-
-  // Lossless compressors offer only the key-frame interval.
-  auto ffv1 = OpenFor("FFV1", EncoderMode::Compress);
-  ASSERT_NE(ffv1, nullptr);
-  test::AnswerConfigDialog(0, 5, true, &qualityEnabled);
-  EXPECT_EQ(ffv1->Configure(nullptr), EncoderResult::Ok);
-  EXPECT_FALSE(qualityEnabled);
-  EXPECT_EQ(ffv1->Settings().KeyFrameInterval, 5);
-}
-
-// Only the compressors that keep every pixel say so; Cinepak and Video 1 choose their own
-// quality and are lossy.
-TEST(VideoEncoderDialog, OnlyLosslessCompressorsSayLossless) {
-  const struct {
-    const char code[5];
-    bool lossless;
-  } cases[] = {{"FFV1", true},  {"ZMBV", true},  {"MPNG", true},
-               {"cvid", false}, {"CRAM", false}, {"MP42", false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
-    auto compressor = OpenFor(c.code, EncoderMode::Compress);
-    if (!compressor) continue;  // an encoder this FFmpeg lacks
-    bool says = false;
-    QTimer::singleShot(0, [&] {
-      QWidget* dialog = QApplication::activeModalWidget();
-      ASSERT_NE(dialog, nullptr);
-      for (const QLabel* label : dialog->findChildren<QLabel*>())
-        says = says || label->text().contains(QStringLiteral("Lossless"));
-      QMetaObject::invokeMethod(dialog, "reject");
-    });
-    compressor->Configure(nullptr);
-    EXPECT_EQ(says, c.lossless);
   }
 }
 

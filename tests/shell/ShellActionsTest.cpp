@@ -10,7 +10,7 @@
 
 #include <functional>
 
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
 #include "common/Product.h"
 #include "shell/ShellActions.h"
 #include "support/RecordingMessages.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 
 namespace qm::test {

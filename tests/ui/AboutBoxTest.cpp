@@ -10,7 +10,7 @@
 
 #include <random>
 
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
 #include "common/Product.h"
 #include "ui/AboutBox.h"
 #include "ui/AppIcon.h"

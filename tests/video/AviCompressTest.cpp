@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "support/AviTestSettings.h"
-#include "support/ConfigDialogAnswer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,7 +15,7 @@
 #include <cstring>
 #include <vector>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "common/SilentAbort.h"
 #include "platform/codecs/VideoEncoder.h"
@@ -278,7 +277,7 @@ TEST(AviCompressSelect, SelectsByCodeAndFallsBackToBuiltIn) {
   test::RecordingMessages messages;
   AviCompress compress;
   EXPECT_FALSE(compress.CanConfigure());
-  EXPECT_TRUE(compress.Configure(nullptr));  // nothing open: nothing to do
+  EXPECT_FALSE(compress.Form());  // nothing open: no options
 
   EXPECT_TRUE(compress.Select(MakeFourCC("MP42")));
   EXPECT_EQ(compress.CurrentCode(), 0x3234504Du);
@@ -310,9 +309,8 @@ TEST(AviCompressSelect, SelectingTheSameCodeKeepsTheOpenCompressorAndItsSettings
   const uint32_t defaultSize = OneFrameSize(compress);
   ASSERT_GT(defaultSize, 0u);
 
-  // The lowest quality through the compressor's own dialog.
-  test::AnswerConfigDialog(0, 0, true);
-  EXPECT_TRUE(compress.Configure(nullptr));
+  // The lowest quality, as the compressor's options dialog sets it.
+  compress.SetOptions({.Quality = 0, .KeyFrameInterval = 0});
   ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
   const uint32_t coarseSize = OneFrameSize(compress);
   EXPECT_LT(coarseSize, defaultSize);
@@ -323,9 +321,6 @@ TEST(AviCompressSelect, SelectingTheSameCodeKeepsTheOpenCompressorAndItsSettings
   ASSERT_TRUE(compress.Select(MakeFourCC("MP42")));
   EXPECT_TRUE(compress.End());
 
-  // A cancelled dialog changes nothing and reports it.
-  test::AnswerConfigDialog(100, 0, false);
-  EXPECT_FALSE(compress.Configure(nullptr));
   EXPECT_EQ(OneFrameSize(compress), coarseSize);
 
   // Another code and back: the compressor is opened afresh, with its default settings.
@@ -487,7 +482,7 @@ TEST_P(AviCompressEvery, FullScreenRecordingDecodesFromTheFileAlone) {
   constexpr int kFrames = 3;
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  MovieWriter movie(nullptr, dir.filePath(QStringLiteral("Index.~tmp")));
+  MovieWriter movie(dir.filePath(QStringLiteral("Index.~tmp")));
   ASSERT_TRUE(movie.Compressor().Select(Code(GetParam())));
   const AviSettings settings = test::AviTestSettings(width, height);
   const QString path = dir.filePath(QStringLiteral("screen.avi"));
@@ -743,9 +738,8 @@ TEST(AviCompressBegin, AnnouncesTheFrameRateAndItsKeyFrameRate) {
   ASSERT_TRUE(compress.Begin(request));
   EXPECT_EQ(FlagsOfFrames(compress, 6), (std::vector<uint32_t>{0x10, 0, 0x10, 0, 0x10, 0}));
 
-  // The dialog's interval wins over the announced rate.
-  test::AnswerConfigDialog(50, 3, true);
-  ASSERT_TRUE(compress.Configure(nullptr));
+  // The options' interval wins over the announced rate.
+  compress.SetOptions({.Quality = 50, .KeyFrameInterval = 3});
   ASSERT_TRUE(compress.Begin(request));
   EXPECT_EQ(FlagsOfFrames(compress, 6), (std::vector<uint32_t>{0x10, 0, 0, 0x10, 0, 0}));
 }

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "platform/audio/SoundEncoder.h"
 #include "support/MediaProbe.h"

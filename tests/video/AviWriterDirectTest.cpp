@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "support/AviTestSettings.h"
 #include "support/LoopDisk.h"
 #include "support/MediaProbe.h"

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <map>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "platform/audio/SoundEncoder.h"
 #include "support/AviTestSettings.h"

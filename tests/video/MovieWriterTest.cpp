@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "support/AviTestSettings.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
@@ -34,7 +34,7 @@ class MovieWriterTest : public ::testing::Test {
 };
 
 TEST_F(MovieWriterTest, StartsClosedWithTheUncompressedEntryAndItsParts) {
-  MovieWriter movie(nullptr, SpoolPath());
+  MovieWriter movie(SpoolPath());
   EXPECT_FALSE(movie.IsOpen());
   EXPECT_EQ(movie.Compressor().CurrentCode(), 0u);
   EXPECT_EQ(movie.Compressor().CurrentIndex(), 0);
@@ -44,7 +44,7 @@ TEST_F(MovieWriterTest, StartsClosedWithTheUncompressedEntryAndItsParts) {
 }
 
 TEST_F(MovieWriterTest, CloseWithoutOpenReturnsFalseAndWritesNothing) {
-  MovieWriter movie(nullptr, SpoolPath());
+  MovieWriter movie(SpoolPath());
   EXPECT_FALSE(movie.Close(0));
   EXPECT_FALSE(movie.Close(15));
   EXPECT_TRUE(QDir(dir_.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
@@ -56,7 +56,7 @@ TEST_F(MovieWriterTest, CloseWithoutOpenReturnsFalseAndWritesNothing) {
 }
 
 TEST_F(MovieWriterTest, FrameNumbersStartAtZeroInEveryRecording) {
-  MovieWriter movie(nullptr, SpoolPath());
+  MovieWriter movie(SpoolPath());
   const QString first = Path(QStringLiteral("first.avi"));
   ASSERT_TRUE(movie.Open(first, Settings(16, 8)));
   EXPECT_TRUE(movie.IsOpen());
@@ -86,7 +86,7 @@ TEST_F(MovieWriterTest, FrameNumbersStartAtZeroInEveryRecording) {
 }
 
 TEST_F(MovieWriterTest, CompressedRecordingPassesFrameNumbersToTheCompressor) {
-  MovieWriter movie(nullptr, SpoolPath());
+  MovieWriter movie(SpoolPath());
   if (!movie.Compressor().Select(MakeFourCC("MP42")) ||
       movie.Compressor().CurrentCode() != MakeFourCC("MP42")) {
     GTEST_SKIP() << "no MP42 compressor";

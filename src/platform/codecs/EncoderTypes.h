@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "common/BitmapInfoHeader.h"
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 
 namespace qm {
 

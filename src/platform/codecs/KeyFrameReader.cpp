@@ -8,7 +8,7 @@ extern "C" {
 #include <cstring>
 #include <vector>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 
 namespace qm {

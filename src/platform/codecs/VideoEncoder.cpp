@@ -9,7 +9,6 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
-#include <QDialog>
 
 #include <algorithm>
 #include <array>
@@ -20,7 +19,6 @@ extern "C" {
 
 #include "common/BitmapInfoHeader.h"
 #include "common/LittleEndian.h"
-#include "platform/codecs/EncoderConfigDialog.h"
 #include "platform/codecs/FrameConverter.h"
 
 namespace qm {
@@ -304,14 +302,13 @@ EncoderResult VideoEncoder::ConfigureQuery() const {
   return EncoderResult::Ok;
 }
 
-EncoderResult VideoEncoder::Configure(QWidget* owner) {
+bool VideoEncoder::HasQuality() const {
   const QualityKind kind = impl_->Entry->Quality;
-  EncoderConfigDialog dialog(QString::fromLatin1(impl_->Entry->Description), impl_->Settings,
-                             kind != QualityKind::Fixed && kind != QualityKind::Lossless,
-                             kind == QualityKind::Lossless, owner);
-  if (dialog.exec() != QDialog::Accepted) return EncoderResult::Abort;
-  impl_->Settings = dialog.Settings();
-  return EncoderResult::Ok;
+  return kind != QualityKind::Fixed && kind != QualityKind::Lossless;
+}
+
+bool VideoEncoder::Lossless() const {
+  return impl_->Entry->Quality == QualityKind::Lossless;
 }
 
 const EncoderSettings& VideoEncoder::Settings() const {

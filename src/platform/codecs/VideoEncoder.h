@@ -5,8 +5,6 @@
 
 #include "platform/codecs/EncoderTypes.h"
 
-class QWidget;
-
 namespace qm {
 
 // One video compressor of the catalogue, built on an encoder of the machine's
@@ -17,7 +15,7 @@ namespace qm {
 // in (no frame reordering, no look-ahead, no frame threads), and the 40-byte output format
 // is all a decoder needs. Calls follow the order of a recording: FramesInfo, GetFormatSize,
 // GetFormat, Query, GetSize, Begin, Compress per frame, End. A compressor object is used by
-// one thread at a time; Configure runs on the user-interface thread.
+// one thread at a time; its options are set on the user-interface thread.
 class VideoEncoder {
  public:
   // The index-th installed compressor of type (0: any type): fills Type and Handler only.
@@ -45,9 +43,10 @@ class VideoEncoder {
 
   // EncoderResult::Ok: the compressor has a configuration dialog.
   EncoderResult ConfigureQuery() const;
-  // Shows the configuration dialog, modal over owner. EncoderResult::Ok when the user confirmed,
-  // EncoderResult::Abort when they cancelled (settings unchanged).
-  EncoderResult Configure(QWidget* owner);
+  // What its options are: compressors that choose their quality themselves (the lossless
+  // ones among them) have only the key-frame interval, and only lossless ones keep every pixel.
+  bool HasQuality() const;
+  bool Lossless() const;
   const EncoderSettings& Settings() const;
   void SetSettings(const EncoderSettings& settings);
 

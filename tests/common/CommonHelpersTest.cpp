@@ -6,14 +6,17 @@
 
 #include <gtest/gtest.h>
 
-#include "common/CommonParams.h"
+#include "common/ErrorReport.h"
+#include "common/FixedWidth.h"
+#include "common/FourCC.h"
 #include "common/SilentAbort.h"
+#include "common/Stamps.h"
 #include "support/RecordingMessages.h"
 
 namespace qm {
 namespace {
 
-TEST(CommonParams, GuidTextIsBracedUpperCaseAndNew) {
+TEST(Stamps, GuidTextIsBracedUpperCaseAndNew) {
   const QString a = NewGuidString();
   const QString b = NewGuidString();
   static const QRegularExpression form(
@@ -23,7 +26,7 @@ TEST(CommonParams, GuidTextIsBracedUpperCaseAndNew) {
   EXPECT_NE(a, b);
 }
 
-TEST(CommonParams, TimeStampCountsMillionthsOfDaysSince1899) {
+TEST(Stamps, TimeStampCountsMillionthsOfDaysSince1899) {
   EXPECT_EQ(TimeStampDigits(QDateTime(QDate(2004, 6, 15), QTime(12, 0, 0))),
             QStringLiteral("38153500000"));
   EXPECT_EQ(TimeStampDigits(QDateTime(QDate(2004, 1, 1), QTime(12, 0, 0))),
@@ -36,13 +39,13 @@ TEST(CommonParams, TimeStampCountsMillionthsOfDaysSince1899) {
             QStringLiteral("1"));
 }
 
-TEST(CommonParams, FourCCPutsFirstCharacterInLowestByte) {
+TEST(FourCC, PutsFirstCharacterInLowestByte) {
   EXPECT_EQ(MakeFourCC("MP42"), 0x3234504Du);
   EXPECT_EQ(MakeFourCC('v', 'i', 'd', 's'), 0x73646976u);
   EXPECT_EQ(FourCCText(MakeFourCC("DIB ")), QStringLiteral("DIB "));
 }
 
-TEST(CommonParams, FixedWidthCutsOrPads) {
+TEST(FixedWidth, CutsOrPads) {
   EXPECT_EQ(FixedWidth(QStringLiteral("abcdef"), 3, false), QStringLiteral("abc"));
   EXPECT_EQ(FixedWidth(QStringLiteral("abcdef"), 3, true), QStringLiteral("abc"));
   EXPECT_EQ(FixedWidth(QStringLiteral("16"), 4, false), QStringLiteral("16  "));

@@ -1,4 +1,4 @@
-#include "platform/codecs/EncoderConfigDialog.h"
+#include "app/EncoderConfigDialog.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>

@@ -2,21 +2,14 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDir>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QShowEvent>
-#include <QSlider>
-#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -27,8 +20,10 @@
 
 #include "app/CapThreadRecorder.h"
 #include "app/CompressorOptions.h"
+#include "app/FolderPage.h"
+#include "app/PicturePage.h"
 #include "app/SettingsStore.h"
-#include "app/SoundMeter.h"
+#include "app/VideoPage.h"
 #include "area/SelectionScreen.h"
 #include "common/FourCC.h"
 #include "common/Product.h"
@@ -66,38 +61,6 @@ constexpr QString Settings::*kShortcutFields[] = {&Settings::photoKey, &Settings
 
 constexpr int kUpdateDelayMs = 5000;
 const QString kTrayHint = QStringLiteral("Click mouse to show the menu");
-
-QLabel* Text(const char* text) {
-  auto* label = new QLabel(QString::fromUtf8(text));
-  label->setWordWrap(true);
-  return label;
-}
-
-// A spin edit that takes typed numbers too, brought within its limits when the edit ends.
-class ClampingSpinBox : public QSpinBox {
- public:
-  QValidator::State validate(QString& text, int& pos) const override {
-    const QValidator::State state = QSpinBox::validate(text, pos);
-    if (state != QValidator::Invalid) return state;
-    static const QRegularExpression digits(QStringLiteral("^\\d{1,9}$"));
-    return digits.match(text).hasMatch() ? QValidator::Intermediate : QValidator::Invalid;
-  }
-  void fixup(QString& input) const override {
-    bool ok = false;
-    const qlonglong typed = input.trimmed().toLongLong(&ok);
-    if (!ok) return QSpinBox::fixup(input);
-    input = QString::number(std::clamp<qlonglong>(typed, minimum(), maximum()));
-  }
-};
-
-QSpinBox* SpinEdit(const char* name, int min, int max, int value) {
-  auto* spin = new ClampingSpinBox;
-  spin->setObjectName(QLatin1String(name));
-  spin->setRange(min, max);
-  spin->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
-  spin->setValue(value);
-  return spin;
-}
 
 // The file name and as many of its folders as fit, the dropped ones given as "/.../".
 QString ShortenedPath(const QString& path, const QFontMetrics& metrics, int width) {
@@ -145,9 +108,20 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   pages_->addTab(areaPage_, QStringLiteral("Capture area"));
   shortcutPage_ = new ShortcutEditor(*watcher_);
   pages_->addTab(shortcutPage_, QStringLiteral("Short-cut"));
-  pages_->addTab(BuildVideoPage(), QStringLiteral("Video"));
-  pages_->addTab(BuildPicturePage(), QStringLiteral("Picture"));
-  pages_->addTab(BuildFolderPage(), QStringLiteral("Folder"));
+  videoPage_ = new VideoPage;
+  pages_->addTab(videoPage_, QStringLiteral("Video"));
+  picturePage_ = new PicturePage;
+  pages_->addTab(picturePage_, QStringLiteral("Picture"));
+  folderPage_ = new FolderPage;
+  pages_->addTab(folderPage_, QStringLiteral("Folder"));
+  connect(videoPage_, &VideoPage::CompressorChosen, this, &MainWindow::CompressorChanged);
+  connect(videoPage_, &VideoPage::ConfigureClicked, this, [this] {
+    if (ConfigureCompressor(this, writer_->Compressor()))
+      KeepCompressorOptions(*store_, writer_->Compressor());
+  });
+  connect(folderPage_, &FolderPage::FolderChosen, this, &MainWindow::SetOutputFolder);
+  connect(folderPage_, &FolderPage::BrowseClicked, this,
+          [this] { ExploreFolderAction(outputFolder_); });
   pages_->setCurrentIndex(0);
   layout->addWidget(pages_, 1);
 
@@ -271,111 +245,6 @@ void MainWindow::BuildMenus() {
   });
 }
 
-QWidget* MainWindow::BuildVideoPage() {
-  auto* page = new QWidget;
-  auto* layout = new QVBoxLayout(page);
-  auto* compression = new QGroupBox(QStringLiteral("Select video compression"));
-  auto* row = new QHBoxLayout(compression);
-  compressors_ = new QComboBox;
-  compressors_->setObjectName(QStringLiteral("cbCompressor"));
-  configure_ = new QPushButton(QStringLiteral("Set"));
-  row->addWidget(compressors_, 1);
-  row->addWidget(configure_);
-  layout->addWidget(compression);
-  auto* rates = new QHBoxLayout;
-  auto* fpsGroup = new QGroupBox(QStringLiteral("Frames per second:"));
-  fps_ = SpinEdit("seFPS", 1, 32, 15);
-  (new QVBoxLayout(fpsGroup))->addWidget(fps_);
-  auto* delayGroup = new QGroupBox(QStringLiteral("Delay before capture"));
-  startDelay_ = SpinEdit("seStartDelay", 0, 60, 3);
-  (new QVBoxLayout(delayGroup))->addWidget(startDelay_);
-  rates->addWidget(fpsGroup);
-  rates->addWidget(delayGroup);
-  layout->addLayout(rates);
-  playResult_ = new QCheckBox(QStringLiteral("Play the video result when ready"));
-  playResult_->setChecked(true);
-  layout->addWidget(playResult_);
-  sound_ = new QGroupBox(QStringLiteral("Record sound"));
-  sound_->setObjectName(QStringLiteral("gbRecordSound"));
-  sound_->setCheckable(true);
-  sound_->setChecked(false);
-  auto* soundRow = new QHBoxLayout(sound_);
-  soundSource_ = new QComboBox;
-  soundSource_->setObjectName(QStringLiteral("cbSoundSource"));
-  soundSource_->addItems(
-      {QStringLiteral("Desktop sound"), QStringLiteral("Microphone"), QStringLiteral("Both")});
-  soundCodec_ = new QComboBox;
-  soundCodec_->setObjectName(QStringLiteral("cbSoundCodec"));
-  soundCodec_->addItems({QStringLiteral("PCM"), QStringLiteral("MP3")});
-  soundMeter_ = new SoundMeter;
-  soundRow->addWidget(soundSource_);
-  soundRow->addWidget(soundCodec_);
-  soundRow->addWidget(soundMeter_, 1);
-  layout->addWidget(sound_);
-  const auto soundChanged = [this] { soundMeter_->SetChoice(SoundChoiceShown()); };
-  connect(sound_, &QGroupBox::toggled, this, soundChanged);
-  connect(soundSource_, &QComboBox::currentIndexChanged, this, soundChanged);
-  layout->addStretch();
-  connect(compressors_, &QComboBox::currentIndexChanged, this, &MainWindow::CompressorChanged);
-  connect(configure_, &QPushButton::clicked, this, [this] {
-    if (ConfigureCompressor(this, writer_->Compressor()))
-      KeepCompressorOptions(*store_, writer_->Compressor());
-  });
-  return page;
-}
-
-QWidget* MainWindow::BuildPicturePage() {
-  auto* page = new QWidget;
-  auto* layout = new QVBoxLayout(page);
-  auto* typeGroup = new QGroupBox(QStringLiteral("Picture type "));
-  pictureType_ = new QComboBox;
-  pictureType_->addItems(
-      {QStringLiteral("Gif image"), QStringLiteral("Jpg image"), QStringLiteral("BMP image")});
-  (new QVBoxLayout(typeGroup))->addWidget(pictureType_);
-  layout->addWidget(typeGroup);
-  jpgQuality_ = new QGroupBox(QStringLiteral("Jpg quality "));
-  auto* row = new QHBoxLayout(jpgQuality_);
-  jpgSlider_ = new QSlider(Qt::Horizontal);
-  jpgSlider_->setRange(0, kMaxJpegPosition);
-  jpgSlider_->setTickInterval(1);
-  jpgSlider_->setTickPosition(QSlider::TicksBelow);
-  jpgSlider_->setValue(kDefaultJpegPosition);
-  row->addWidget(new QLabel(QStringLiteral("Small, low")));
-  row->addWidget(jpgSlider_, 1);
-  row->addWidget(new QLabel(QStringLiteral("Large, good")));
-  layout->addWidget(jpgQuality_);
-  layout->addStretch();
-  jpgQuality_->setEnabled(false);
-  connect(pictureType_, &QComboBox::currentIndexChanged, this, &MainWindow::PictureTypeChanged);
-  return page;
-}
-
-QWidget* MainWindow::BuildFolderPage() {
-  auto* page = new QWidget;
-  auto* layout = new QVBoxLayout(page);
-  layout->addWidget(Text("Base output folder:"));
-  auto* row = new QHBoxLayout;
-  folder_ = new QLineEdit;
-  folder_->setReadOnly(true);
-  auto* set = new QPushButton(QStringLiteral("Set"));
-  row->addWidget(folder_, 1);
-  row->addWidget(set);
-  layout->addLayout(row);
-  layout->addWidget(
-      Text("All output will be stored  under this base output folder. Inside, more "
-           "folders may be created to group images.  "));
-  auto* browse = new QPushButton(QStringLiteral("Browse folder"));
-  layout->addWidget(browse, 0, Qt::AlignLeft);
-  layout->addStretch();
-  connect(set, &QPushButton::clicked, this, [this] {
-    FolderChooser chooser(this, QStringLiteral("Select the output folder"));
-    chooser.SetDirectory(outputFolder_);
-    if (chooser.Execute()) SetOutputFolder(chooser.Directory());
-  });
-  connect(browse, &QPushButton::clicked, this, [this] { ExploreFolderAction(outputFolder_); });
-  return page;
-}
-
 void MainWindow::BuildTray() {
   tray_ = std::make_unique<NotifyIcon>();
   trayMenu_ = std::make_unique<TrayMenu>();
@@ -402,50 +271,35 @@ void MainWindow::FillCompressors() {
   std::vector<DisplayItem> items;
   AviCompress& compressor = writer_->Compressor();
   compressor.FillDisplayList(items);
-  const QSignalBlocker block(compressors_);
-  compressors_->clear();
-  for (const DisplayItem& item : items)
-    compressors_->addItem(item.Text, item.Entry ? qulonglong(item.Entry->Handler) : 0ull);
   compressor.Select(MakeFourCC("MP42"));
-  compressors_->setCurrentIndex(compressor.CurrentIndex());
+  videoPage_->SetCompressors(items, compressor.CurrentIndex());
   CompressorChanged();
 }
 
 void MainWindow::CompressorChanged() {
-  const int index = compressors_->currentIndex();
+  const int index = videoPage_->CompressorIndex();
   if (index < 0) return;
   AviCompress& compressor = writer_->Compressor();
-  compressor.Select(uint32_t(compressors_->itemData(index).toULongLong()));
+  compressor.Select(videoPage_->CompressorCode(index));
   RestoreCompressorOptions(*store_, compressor);
-  configure_->setEnabled(index != 0 && compressor.CanConfigure() &&
-                         !(recording_ && recording_->IsBusy()));
+  videoPage_->SetConfigurable(index != 0 && compressor.CanConfigure() &&
+                              !(recording_ && recording_->IsBusy()));
 }
 
 void MainWindow::LockRecordingSettings() {
   // A recording keeps the shape it started with until its file is complete: its compressor,
   // rate and area are the ones in use on the worker, which nothing here may touch meanwhile.
   const bool locked = recording_->IsBusy();
-  if (compressors_->isEnabled() != locked) return;
-  compressors_->setEnabled(!locked);
-  fps_->setEnabled(!locked);
-  soundSource_->setEnabled(!locked);
-  soundCodec_->setEnabled(!locked);
+  if (videoPage_->IsLocked() == locked) return;
+  videoPage_->SetLocked(locked);
   areaPage_->setEnabled(!locked);
-  configure_->setEnabled(!locked && compressors_->currentIndex() > 0 &&
-                         writer_->Compressor().CanConfigure());
-}
-
-void MainWindow::PictureTypeChanged() {
-  const bool jpeg = pictureType_->currentIndex() == int(PictureType::Jpeg);
-  jpgQuality_->setEnabled(jpeg);
-  QPalette palette = jpgQuality_->palette();
-  palette.setColor(QPalette::WindowText, jpeg ? QColor(0, 0, 0) : QColor(0x80, 0x80, 0x80));
-  jpgQuality_->setPalette(palette);
+  videoPage_->SetConfigurable(!locked && videoPage_->CompressorIndex() > 0 &&
+                              writer_->Compressor().CanConfigure());
 }
 
 void MainWindow::SetOutputFolder(const QString& folder) {
   outputFolder_ = UsableOutputFolder(folder);
-  folder_->setText(outputFolder_);
+  folderPage_->ShowFolder(outputFolder_);
 }
 
 void MainWindow::ApplySettings(const Settings& settings) {
@@ -455,22 +309,12 @@ void MainWindow::ApplySettings(const Settings& settings) {
   for (size_t i = 0; i < std::size(kShortcutFields) && i < watcher_->ShortKeys().size(); ++i)
     watcher_->SetKey(i, settings.*kShortcutFields[i]);
   shortcutPage_->Refill();
-  if (settings.videoCompression >= 0 && settings.videoCompression < compressors_->count())
-    compressors_->setCurrentIndex(settings.videoCompression);
+  if (settings.videoCompression >= 0 && settings.videoCompression < videoPage_->CompressorCount())
+    videoPage_->SetCompressorIndex(settings.videoCompression);
   CompressorChanged();
-  fps_->setValue(settings.fps);
-  startDelay_->setValue(settings.startDelay);
-  playResult_->setChecked(settings.playResult);
-  sound_->setChecked(settings.recordSound > 0);
-  soundSource_->setCurrentIndex(std::clamp(settings.recordSound, 1, 3) - 1);
-  soundCodec_->setCurrentIndex(std::clamp(settings.soundCodec, 0, 1));
-  pictureType_->setCurrentIndex(settings.pictureType >= 0 &&
-                                        settings.pictureType < pictureType_->count()
-                                    ? settings.pictureType
-                                    : -1);
-  jpgSlider_->setValue(settings.jpgQuality);
+  videoPage_->Apply(settings);
+  picturePage_->Apply(settings);
   SetOutputFolder(settings.outputFolder);
-  PictureTypeChanged();
 }
 
 Settings MainWindow::CurrentSettings() const {
@@ -480,14 +324,8 @@ Settings MainWindow::CurrentSettings() const {
   settings.captureArea = areaPage_->Area().Mode;
   settings.showCursor = areaPage_->Area().ShowCursor;
   settings.followCursor = areaPage_->Area().FollowCursor;
-  settings.videoCompression = compressors_->currentIndex();
-  settings.fps = fps_->value();
-  settings.startDelay = startDelay_->value();
-  settings.playResult = playResult_->isChecked();
-  settings.recordSound = sound_->isChecked() ? soundSource_->currentIndex() + 1 : 0;
-  settings.soundCodec = soundCodec_->currentIndex();
-  settings.pictureType = pictureType_->currentIndex();
-  settings.jpgQuality = jpgSlider_->value();
+  videoPage_->Fill(settings);
+  picturePage_->Fill(settings);
   settings.outputFolder = outputFolder_;
   return settings;
 }
@@ -662,31 +500,19 @@ RecordingJob MainWindow::Job() {
   return {.Area = area.Rect,
           .ShowCursor = area.ShowCursor,
           .FollowCursor = area.EffectiveFollow(),
-          .FramesPerSecond = fps_->value(),
+          .FramesPerSecond = videoPage_->FramesPerSecond(),
           .OutputFolder = outputFolder_,
-          .Sound = SoundChoiceShown(),
-          .SoundFormat = soundCodec_->currentIndex() == 1 ? SoundCodec::Mp3 : SoundCodec::Pcm,
+          .Sound = videoPage_->Sound(),
+          .SoundFormat = videoPage_->SoundFormat(),
           .WholeSource = area.ObjectMode};
 }
 
-SoundChoice MainWindow::SoundChoiceShown() const {
-  if (!sound_->isChecked()) return SoundChoice::Off;
-  switch (soundSource_->currentIndex()) {
-    case 1:
-      return SoundChoice::Microphone;
-    case 2:
-      return SoundChoice::Both;
-    default:
-      return SoundChoice::Desktop;
-  }
-}
-
 int MainWindow::StartDelaySeconds() {
-  return startDelay_->value();
+  return videoPage_->StartDelaySeconds();
 }
 
 bool MainWindow::PlayResult() {
-  return playResult_->isChecked();
+  return videoPage_->PlayResult();
 }
 
 void MainWindow::HideToTray() {
@@ -769,8 +595,8 @@ PhotoJob MainWindow::CurrentPhotoJob() {
   const CaptureArea& area = areaPage_->Area();
   return {.Area = rect,
           .FollowCursor = area.EffectiveFollow(),
-          .Type = PictureType(std::max(0, pictureType_->currentIndex())),
-          .JpegPosition = jpgSlider_->value(),
+          .Type = picturePage_->Type(),
+          .JpegPosition = picturePage_->JpegPosition(),
           .OutputFolder = outputFolder_,
           .Window = area.ObjectWindow,
           .FixedSize = area.Mode != 6,

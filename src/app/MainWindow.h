@@ -14,24 +14,21 @@
 #include "area/WindowHost.h"
 
 class QAction;
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
-class QSlider;
-class QSpinBox;
 class QTabWidget;
 
 namespace qm {
+
+class FolderPage;
+class PicturePage;
+class VideoPage;
 
 class MovieWriter;
 class NotifyIcon;
 class PortalShortcuts;
 class SettingsStore;
 class ShortcutEditor;
-class SoundMeter;
 class ShortcutWatcher;
 class TrayMenu;
 class UpdateChecker;
@@ -83,7 +80,6 @@ class MainWindow : public QMainWindow,
   RecordingJob Job() override;
   int StartDelaySeconds() override;
   // The sound the "Record sound" choice names.
-  SoundChoice SoundChoiceShown() const;
   bool PlayResult() override;
   void HideToTray() override;
   void ShowFromTray() override;
@@ -111,15 +107,11 @@ class MainWindow : public QMainWindow,
   bool OpenPortal(bool window, std::shared_ptr<ScreenSource>& source);
 
   void BuildMenus();
-  QWidget* BuildVideoPage();
-  QWidget* BuildPicturePage();
-  QWidget* BuildFolderPage();
   void BuildTray();
   void FillCompressors();
   void CompressorChanged();
   // Disables what shapes a recording while one is under way, and enables it again after.
   void LockRecordingSettings();
-  void PictureTypeChanged();
   void SetOutputFolder(const QString& folder);
   void ApplySettings(const Settings& settings);
   Settings CurrentSettings() const;
@@ -171,19 +163,9 @@ class MainWindow : public QMainWindow,
   QTabWidget* pages_ = nullptr;
   CaptureAreaPage* areaPage_ = nullptr;
   ShortcutEditor* shortcutPage_ = nullptr;
-  QComboBox* compressors_ = nullptr;
-  QPushButton* configure_ = nullptr;
-  QSpinBox* fps_ = nullptr;
-  QSpinBox* startDelay_ = nullptr;
-  QCheckBox* playResult_ = nullptr;
-  QGroupBox* sound_ = nullptr;        // "Record sound", checked when on
-  QComboBox* soundSource_ = nullptr;  // "Desktop sound", "Microphone", "Both"
-  QComboBox* soundCodec_ = nullptr;
-  SoundMeter* soundMeter_ = nullptr;
-  QComboBox* pictureType_ = nullptr;
-  QGroupBox* jpgQuality_ = nullptr;
-  QSlider* jpgSlider_ = nullptr;
-  QLineEdit* folder_ = nullptr;
+  VideoPage* videoPage_ = nullptr;
+  PicturePage* picturePage_ = nullptr;
+  FolderPage* folderPage_ = nullptr;
   QLabel* status_ = nullptr;
   QAction* autoUpdate_ = nullptr;
 };

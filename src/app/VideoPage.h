@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QWidget>
+
+#include <vector>
+
+#include "app/SettingsTable.h"
+#include "platform/audio/SoundEncoder.h"
+#include "platform/audio/SoundInput.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QPushButton;
+class QSpinBox;
+
+namespace qm {
+
+class SoundMeter;
+struct DisplayItem;
+
+// The "Video" page: the compressor and its "Set" button, the frame rate, the start delay,
+// playing the result, and the sound. It shows and edits; the window decides what a choice
+// does. User-interface thread only.
+class VideoPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  VideoPage();
+
+  // The compressor list, its entries' codes as item data; current: the index shown.
+  void SetCompressors(const std::vector<DisplayItem>& items, int current);
+  int CompressorIndex() const;
+  void SetCompressorIndex(int index);
+  // The compressor code of the entry at index; 0 for the uncompressed entry.
+  uint32_t CompressorCode(int index) const;
+  int CompressorCount() const;
+  // "Set" may be pressed: the current compressor has options and nothing locks them.
+  void SetConfigurable(bool configurable);
+  // What shapes a recording (compressor, rate, sound) stays as it is while one runs.
+  void SetLocked(bool locked);
+  bool IsLocked() const;
+
+  int FramesPerSecond() const;
+  int StartDelaySeconds() const;
+  bool PlayResult() const;
+  SoundChoice Sound() const;
+  SoundCodec SoundFormat() const;
+
+  void Apply(const Settings& settings);
+  void Fill(Settings& settings) const;
+
+ signals:
+  void CompressorChosen();
+  void ConfigureClicked();
+
+ private:
+  QComboBox* compressors_ = nullptr;
+  QPushButton* configure_ = nullptr;
+  QSpinBox* fps_ = nullptr;
+  QSpinBox* startDelay_ = nullptr;
+  QCheckBox* playResult_ = nullptr;
+  QGroupBox* sound_ = nullptr;        // "Record sound", checked when on
+  QComboBox* soundSource_ = nullptr;  // "Desktop sound", "Microphone", "Both"
+  QComboBox* soundCodec_ = nullptr;
+  SoundMeter* soundMeter_ = nullptr;
+};
+
+}  // namespace qm

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 
 namespace qm {
@@ -18,6 +19,14 @@ constexpr size_t kFrequentShare = 200;
 // The error one pixel passes on is held to this, so an edge does not smear into its
 // neighbours.
 constexpr int kMaxError = 40;
+// Rounds of k-means after median cut.
+constexpr int kRefinements = 3;
+// Neighbours closer than this (the sum of the three components' differences) form a
+// gradient.
+constexpr int kSmoothStep = 6;
+// A gradient shows bands where its nearest colours lie this far (the sum of the three
+// components' differences) from it; nearer, the plain colours look better than dots.
+constexpr int kBanding = 12;
 
 uint32_t Hash(uint32_t colour) {
   return (colour * 0x9E3779B1u) >> (32 - kSlotBits);
@@ -43,8 +52,8 @@ struct Cell {
 struct Box {
   size_t Begin, End;  // cells
   uint64_t Count;
-  int Axis;    // the longest side: 0 red, 1 green, 2 blue
-  int Length;  // of that side
+  int Axis;      // the side of the largest spread: 0 red, 1 green, 2 blue
+  double Error;  // the squared error of showing every pixel as the box's mean
 };
 
 int Component(uint32_t key, int axis) {
@@ -53,24 +62,46 @@ int Component(uint32_t key, int axis) {
 
 Box Measure(const std::vector<Cell>& cells, size_t begin, size_t end) {
   Box box{begin, end, 0, 0, 0};
-  std::array<int, 3> low{31, 31, 31}, high{0, 0, 0};
+  std::array<double, 3> sum{}, squares{};
   for (size_t i = begin; i < end; ++i) {
-    box.Count += cells[i].Count;
-    for (int a = 0; a < 3; ++a) {
-      low[size_t(a)] = std::min(low[size_t(a)], Component(cells[i].Key, a));
-      high[size_t(a)] = std::max(high[size_t(a)], Component(cells[i].Key, a));
+    const Cell& cell = cells[i];
+    box.Count += cell.Count;
+    const std::array<uint64_t, 3> sums{cell.Red, cell.Green, cell.Blue};
+    for (size_t a = 0; a < 3; ++a) {
+      sum[a] += double(sums[a]);
+      // The cell's pixels lie close to its mean: its spread counts as its mean's.
+      const double mean = double(sums[a]) / cell.Count;
+      squares[a] += mean * mean * cell.Count;
     }
   }
-  for (int a = 0; a < 3; ++a) {
-    // Green counts most to the eye, blue least.
-    static constexpr std::array<int, 3> kWeight{3, 4, 2};
-    const int length = (high[size_t(a)] - low[size_t(a)]) * kWeight[size_t(a)];
-    if (length > box.Length) {
-      box.Length = length;
-      box.Axis = a;
+  // Green counts most to the eye, blue least.
+  static constexpr std::array<double, 3> kWeight{3, 4, 2};
+  double largest = -1;
+  for (size_t a = 0; a < 3; ++a) {
+    const double spread = (squares[a] - sum[a] * sum[a] / double(box.Count)) * kWeight[a];
+    box.Error += spread;
+    if (spread > largest) {
+      largest = spread;
+      box.Axis = int(a);
     }
   }
   return box;
+}
+
+int Distance(uint32_t a, uint32_t b) {
+  return std::abs(Red(a) - Red(b)) + std::abs(Green(a) - Green(b)) + std::abs(Blue(a) - Blue(b));
+}
+
+// Whether the pixel at (x, y) continues its left and upper neighbours gently, as in a
+// gradient, where error diffusion hides the steps between the table's colours. In texture
+// and noise the steps do not show, and diffusion only adds noise of its own.
+bool Smooth(const uint32_t* pixels, int width, int x, int y) {
+  const uint32_t c = pixels[size_t(y) * size_t(width) + size_t(x)];
+  const auto near = [c](uint32_t other) {
+    return other == GifPalette::kUnchanged || Distance(c, other) <= kSmoothStep;
+  };
+  return (x == 0 || near(pixels[size_t(y) * size_t(width) + size_t(x - 1)])) &&
+         (y == 0 || near(pixels[size_t(y - 1) * size_t(width) + size_t(x)]));
 }
 
 // Finds the entry of table nearest to a colour.
@@ -178,13 +209,12 @@ std::vector<uint32_t> GifPalette::Choose(const uint32_t* pixels, size_t n, int l
   std::vector<Box> boxes{Measure(cells, 0, cells.size())};
   const size_t wanted = size_t(limit) - table.size();
   while (boxes.size() < wanted) {
-    // The box with the most pixels times the longest side is split at its median.
+    // The box whose mean shows its pixels worst is split at its median.
     size_t pick = boxes.size();
-    uint64_t best = 0;
+    double best = 0;
     for (size_t i = 0; i < boxes.size(); ++i) {
-      const uint64_t score = boxes[i].Count * uint64_t(boxes[i].Length);
-      if (boxes[i].End - boxes[i].Begin > 1 && score > best) {
-        best = score;
+      if (boxes[i].End - boxes[i].Begin > 1 && boxes[i].Error > best) {
+        best = boxes[i].Error;
         pick = i;
       }
     }
@@ -205,17 +235,50 @@ std::vector<uint32_t> GifPalette::Choose(const uint32_t* pixels, size_t n, int l
     boxes[pick] = Measure(cells, box.Begin, split);
     boxes.push_back(Measure(cells, split, box.End));
   }
+  // Each box's mean, then a few rounds of moving each colour to the mean of the cells
+  // nearest to it (k-means), which lowers the error median cut leaves.
+  std::vector<std::array<double, 3>> centres;
   for (const Box& box : boxes) {
-    uint64_t r = 0, g = 0, b = 0, count = 0;
+    std::array<double, 3> sum{};
+    double count = 0;
     for (size_t i = box.Begin; i < box.End; ++i) {
-      r += cells[i].Red;
-      g += cells[i].Green;
-      b += cells[i].Blue;
+      sum[0] += double(cells[i].Red);
+      sum[1] += double(cells[i].Green);
+      sum[2] += double(cells[i].Blue);
       count += cells[i].Count;
     }
-    const uint32_t colour = uint32_t((r + count / 2) / count) << 16 |
-                            uint32_t((g + count / 2) / count) << 8 |
-                            uint32_t((b + count / 2) / count);
+    centres.push_back({sum[0] / count, sum[1] / count, sum[2] / count});
+  }
+  for (int round = 0; round < kRefinements; ++round) {
+    std::vector<std::array<double, 4>> sums(centres.size(), {0, 0, 0, 0});
+    for (const Cell& cell : cells) {
+      const double weight = cell.Count;
+      const std::array<double, 3> mean{double(cell.Red) / weight, double(cell.Green) / weight,
+                                       double(cell.Blue) / weight};
+      size_t best = 0;
+      double bestDistance = 1e18;
+      for (size_t k = 0; k < centres.size(); ++k) {
+        const double dr = centres[k][0] - mean[0], dg = centres[k][1] - mean[1],
+                     db = centres[k][2] - mean[2];
+        const double distance = 3 * dr * dr + 4 * dg * dg + 2 * db * db;
+        if (distance < bestDistance) {
+          bestDistance = distance;
+          best = k;
+        }
+      }
+      sums[best][0] += double(cell.Red);
+      sums[best][1] += double(cell.Green);
+      sums[best][2] += double(cell.Blue);
+      sums[best][3] += weight;
+    }
+    for (size_t k = 0; k < centres.size(); ++k)
+      if (sums[k][3] > 0)
+        centres[k] = {sums[k][0] / sums[k][3], sums[k][1] / sums[k][3], sums[k][2] / sums[k][3]};
+  }
+  for (const auto& centre : centres) {
+    const uint32_t colour = uint32_t(std::lround(centre[0])) << 16 |
+                            uint32_t(std::lround(centre[1])) << 8 |
+                            uint32_t(std::lround(centre[2]));
     if (std::find(table.begin(), table.end(), colour) == table.end()) table.push_back(colour);
   }
   return table;
@@ -275,8 +338,9 @@ void GifPalette::Map(const uint32_t* pixels, int width, int height,
         index = uint8_t(known);
         continue;
       }
-      if (!dither) {
-        index = uint8_t(closest(Red(c), Green(c), Blue(c)));
+      const int plain = closest(Red(c), Green(c), Blue(c));
+      if (!dither || !Smooth(pixels, width, x, y) || Distance(c, table[size_t(plain)]) < kBanding) {
+        index = uint8_t(plain);
         continue;
       }
       int* e = &here[(x + 1) * 3];

@@ -82,6 +82,7 @@ QString Exporter::Run(const ExportRequest& request, const MediaProgress& progres
                                              : ShareKind::Matroska;
       job.OutputFd = output.Descriptor();
       job.OutputPath = output.TemporaryPath();
+      job.OutputName = request.Output;
       job.From = plan.From;
       job.To = plan.To;
       job.CopyVideo = plan.CopyVideo;

@@ -37,7 +37,14 @@ RecordingSource::RecordingSource(const QString& input, Folder& place, const QStr
     Refuse(input + QStringLiteral(" is not an AVI file"));
   if (file.TryLock() == BinaryFile::LockResult::Busy)
     Refuse(QStringLiteral("The file ") + input + QStringLiteral(" is being recorded."));
-  if (!Complete(file, size)) RepairCopy(file, input);
+  if (Complete(file, size)) return;
+  try {
+    RepairCopy(file, input);
+  } catch (...) {
+    // The destructor does not run for an object that was never made.
+    if (!copyName_.isEmpty()) place_.RemoveIfHolds(copyName_, copy_);
+    throw;
+  }
 }
 
 RecordingSource::~RecordingSource() {

@@ -12,9 +12,8 @@ void PictureScaler::Convert(const AVFrame* picture, AVFrame* out) {
       picture->format != fromFormat_) {
     // Area averaging when the picture shrinks keeps thin lines of text readable.
     const int flags = picture->width > width_ ? SWS_AREA : SWS_BICUBIC;
-    scaler_.reset(sws_getContext(
-        picture->width, picture->height, AVPixelFormat(picture->format), width_, height_, format_,
-        flags | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
+    scaler_.reset(sws_getContext(picture->width, picture->height, AVPixelFormat(picture->format),
+                                 width_, height_, format_, flags, nullptr, nullptr, nullptr));
     if (!scaler_) throw MediaError("The recording's pictures can not be converted");
     // Full-range input (our H264 recordings, RGB) becomes the studio range players expect.
     const bool fullIn = picture->color_range == AVCOL_RANGE_JPEG ||

@@ -52,7 +52,7 @@ const char* MuxerName(ShareKind kind) {
 // The output container, written through the caller's descriptor.
 class Muxer {
  public:
-  Muxer(const ShareJob& job) : output_(job.OutputFd), name_(job.OutputPath) {
+  explicit Muxer(const ShareJob& job) : output_(job.OutputFd), name_(job.OutputName) {
     if (avformat_alloc_output_context2(&context_, nullptr, MuxerName(job.Kind), nullptr) < 0)
       throw std::bad_alloc();
     context_->pb = output_.Context();

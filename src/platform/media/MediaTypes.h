@@ -50,6 +50,7 @@ struct ShareJob {
   ShareKind Kind = ShareKind::Mp4;
   int OutputFd = -1;       // an open, empty file the copy is written through
   QString OutputPath;      // its name, for the muxer that reads its own output back (MP4)
+  QString OutputName;      // the name the copy will have, for messages
   double From = 0;         // seconds of the recording
   double To = 0;           // seconds of the recording; the copy ends there
   bool CopyVideo = false;  // the compressed pictures go in unchanged (H264 into MP4, Matroska)

@@ -34,8 +34,6 @@ constexpr AVRational kMilliseconds{1, 1000};
 constexpr int kX264RateFactor = 23;
 constexpr int kVp9Quality = 32;
 constexpr int kVp9Speed = 8;
-// A key frame at least this often, so that players seek quickly.
-constexpr int kKeySeconds = 5;
 
 const char* MuxerName(ShareKind kind) {
   switch (kind) {
@@ -111,7 +109,7 @@ class PictureEncoder {
     c->pix_fmt = AV_PIX_FMT_YUV420P;
     c->time_base = kMilliseconds;
     c->framerate = input->avg_frame_rate.num > 0 ? input->avg_frame_rate : AVRational{15, 1};
-    c->gop_size = std::max(1, int(std::lround(av_q2d(c->framerate) * kKeySeconds)));
+    // The encoders' own key-frame distance: a screen changes little, key frames cost most.
     c->color_range = AVCOL_RANGE_MPEG;
     c->colorspace = AVCOL_SPC_SMPTE170M;
     c->thread_count = std::max(1, av_cpu_count());

@@ -9,6 +9,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -85,6 +86,12 @@ TEST_F(ExportCommand, H264IsCopiedWithRepeatedFramesAsLongerOnes) {
     ASSERT_EQ(stamps.size(), times.size());
     for (size_t i = 0; i < times.size(); ++i) EXPECT_NEAR(stamps[i], times[i], 0.002) << i;
     EXPECT_NEAR(FileDuration(out), duration, 0.01);
+    // A copy cut at 1.5 s starts at the key frame at or before it.
+    const ProcessResult cut = RunTool({"export", avi, out, "--from", "1.5", "--force"});
+    ASSERT_EQ(cut.ExitCode, 0) << cut.Err.toStdString();
+    EXPECT_GE(FileDuration(out), duration - 1.5 - 0.01);
+    ASSERT_TRUE(MediaProbe::DecodeBgr24(out, test::kClipWidth, test::kClipHeight, copied));
+    EXPECT_TRUE(std::equal(copied.rbegin(), copied.rend(), source.rbegin()));
   }
 }
 
@@ -183,6 +190,54 @@ TEST_F(ExportCommand, TheGifLooksLikeTheRecording) {
   const QByteArray bytes = test::ReadAll(gif);
   EXPECT_TRUE(bytes.startsWith("GIF89a"));
   EXPECT_TRUE(bytes.contains(QByteArray("NETSCAPE2.0\x03\x01\x00\x00", 16)));
+}
+
+// A letter typed on a still screen: the GIF's second frame is that letter's rectangle alone,
+// with a colour table of its own fitted to its two colours; the still frames after it only
+// lengthen its delay, and the delays add up to the recording's length.
+TEST_F(ExportCommand, TheGifStoresOnlyTheChangedRectangleWithAFittedTable) {
+  const QString avi = Path(QStringLiteral("letter.avi"));
+  ASSERT_TRUE(FfmpegClip(avi,
+                         QStringLiteral("color=white:s=320x240:r=10:d=2,drawbox=x=100:y=60:w=8:"
+                                        "h=12:c=black:t=fill:enable='gte(t,1)'"),
+                         {"-c:v", "rawvideo", "-pix_fmt", "bgr24"}));
+  const QString gif = Path(QStringLiteral("letter.gif"));
+  ASSERT_EQ(RunTool({"export", avi, gif}).ExitCode, 0);
+  const QByteArray bytes = test::ReadAll(gif);
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData());
+  const auto word = [&](qsizetype at) { return int(p[at] | p[at + 1] << 8); };
+  const auto skipBlocks = [&](qsizetype at) {
+    while (at < bytes.size() && p[at] != 0) at += p[at] + 1;
+    return at + 1;
+  };
+  struct Frame {
+    int Left, Top, Width, Height, TableBits, Delay;
+  };
+  std::vector<Frame> frames;
+  int delay = 0;
+  qsizetype at = 13 + (p[10] & 0x80 ? 3 << ((p[10] & 7) + 1) : 0);
+  while (at < bytes.size() && p[at] != 0x3B) {
+    if (p[at] == 0x21) {
+      if (p[at + 1] == 0xF9) delay = word(at + 4);
+      at = skipBlocks(at + 2);
+      continue;
+    }
+    ASSERT_EQ(p[at], 0x2C) << at;
+    const int flags = p[at + 9];
+    frames.push_back({word(at + 1), word(at + 3), word(at + 5), word(at + 7),
+                      flags & 0x80 ? (flags & 7) + 1 : 0, delay});
+    at += 10 + (flags & 0x80 ? 3 << ((flags & 7) + 1) : 0);
+    at = skipBlocks(at + 1);
+  }
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1].Left, 100);
+  EXPECT_EQ(frames[1].Top, 60);
+  EXPECT_EQ(frames[1].Width, 8);
+  EXPECT_EQ(frames[1].Height, 12);
+  EXPECT_GE(frames[1].TableBits, 1);
+  EXPECT_LE(frames[1].TableBits, 2);
+  EXPECT_EQ(frames[0].Delay, 100);
+  EXPECT_EQ(frames[1].Delay, 100);
 }
 
 // Bad input is refused with the reason, and the folder is left as it was: no output, no

@@ -33,7 +33,7 @@ TEST(ExportMutation, DamagedRecordingsAreRefusedCleanly) {
   const int rounds = qEnvironmentVariableIntValue("QM_MUTATIONS") > 0
                          ? qEnvironmentVariableIntValue("QM_MUTATIONS")
                          : 2000;
-  const char* kinds[] = {"gif", "mp4", "mkv", "gif", "mp4", "webm"};
+  const char* kinds[] = {"gif", "mp4", "mkv", "gif", "mp4", "mkv"};
   std::mt19937 random(31);
   const QString input = dir.filePath(QStringLiteral("in.avi"));
   int written = 0, refused = 0;

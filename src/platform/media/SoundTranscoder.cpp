@@ -68,7 +68,9 @@ void SoundTranscoder::Add(const AVPacket* packet, const Sink& sink) {
   if (avcodec_send_packet(decoder_.get(), packet) < 0 && packet) return;  // a damaged packet
   while (avcodec_receive_frame(decoder_.get(), decoded_.get()) >= 0) {
     AVFrame* frame = decoded_.get();
-    if (!resampler_ || frame->sample_rate != resamplerRate_ || frame->format != resamplerFormat_) {
+    // A damaged stream may change its rate, format or channels from one frame to the next.
+    if (!resampler_ || frame->sample_rate != resamplerRate_ || frame->format != resamplerFormat_ ||
+        av_channel_layout_compare(&frame->ch_layout, &resamplerLayout_) != 0) {
       SwrContext* resampler = nullptr;
       if (frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0 ||
           swr_alloc_set_opts2(&resampler, &encoder_->ch_layout, encoder_->sample_fmt, rate_,
@@ -85,6 +87,8 @@ void SoundTranscoder::Add(const AVPacket* packet, const Sink& sink) {
       }
       resamplerRate_ = frame->sample_rate;
       resamplerFormat_ = frame->format;
+      av_channel_layout_uninit(&resamplerLayout_);
+      if (av_channel_layout_copy(&resamplerLayout_, &frame->ch_layout) < 0) throw std::bad_alloc();
     }
     const int64_t stamp = frame->best_effort_timestamp;
     const int64_t start = stamp == AV_NOPTS_VALUE

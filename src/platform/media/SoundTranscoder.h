@@ -18,6 +18,10 @@ class SoundTranscoder {
   SoundTranscoder(const AVStream* input, const char* encoder, AVFormatContext* output, double from,
                   double to);
 
+  ~SoundTranscoder() { av_channel_layout_uninit(&resamplerLayout_); }
+  SoundTranscoder(const SoundTranscoder&) = delete;
+  SoundTranscoder& operator=(const SoundTranscoder&) = delete;
+
   AVStream* Stream() const { return stream_; }
   // Opens the encoder; after the output's stream list is complete, before its header.
   void Open(AVFormatContext* output);
@@ -47,6 +51,7 @@ class SoundTranscoder {
   int64_t written_ = 0;  // samples handed to the encoder
   int resamplerRate_ = 0;
   int resamplerFormat_ = -1;
+  AVChannelLayout resamplerLayout_{};
 };
 
 }  // namespace qm::media

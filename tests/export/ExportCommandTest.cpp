@@ -301,6 +301,25 @@ TEST_F(ExportCommand, BadInputIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(Names(dir_.path()), before);
 }
 
+// On a terminal the export rewrites its progress line in place; --quiet leaves it out.
+TEST_F(ExportCommand, ATerminalSeesTheProgressLine) {
+  const QString avi = Path(QStringLiteral("long.avi"));
+  ASSERT_TRUE(
+      FfmpegClip(avi, QStringLiteral("testsrc2=s=320x240:r=10:d=20"), {"-c:v", "msmpeg4v2"}));
+  for (const bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet);
+    QString command = QStringLiteral("'%1' export '%2' '%3' --force")
+                          .arg(QStringLiteral(QM_CLI_PATH), avi, Path(QStringLiteral("o.webm")));
+    if (quiet) command += QStringLiteral(" --quiet");
+    // script gives the tool a terminal and copies what it shows to standard output.
+    const ProcessResult run = test::RunProcess(
+        QStringLiteral("sh"), {"-c", "exec script -qec \"$0\" /dev/null </dev/null", command});
+    ASSERT_EQ(run.ExitCode, 0) << run.Out.toStdString();
+    EXPECT_EQ(run.Out.contains(QRegularExpression(QStringLiteral("\\rExporting \\d+%"))), !quiet)
+        << run.Out.toStdString();
+  }
+}
+
 // A recording cut off by a crash is read as repair would complete it; the recording itself
 // stays as it is, and no copy of it is left behind.
 TEST_F(ExportCommand, AnInterruptedRecordingIsReadWithoutChangingIt) {

@@ -16,6 +16,8 @@ constexpr int kMaxSide = 16384;
 }  // namespace
 
 AviDemuxer::AviDemuxer(const QString& path) {
+  // A damaged file makes the library complain on standard error, line after line, over the
+  // progress line; what matters reaches the user as MediaError.
   av_log_set_level(AV_LOG_QUIET);
   const QString name = QFile::decodeName(QFile::encodeName(path));
   AVFormatContext* context = nullptr;

@@ -33,6 +33,10 @@ GIFColorMap MapOf(const std::vector<uint32_t>& table, bool transparent) {
 // Frames are never shorter than this (hundredths of a second): browsers show shorter
 // delays as a tenth of a second.
 constexpr int kShortestDelay = 2;
+// The most colours of a frame of screen content after the first.
+constexpr int kChangeColours = 64;
+// More colours than this in a change make it a picture or video.
+constexpr int kScreenColours = 1024;
 
 }  // namespace
 
@@ -179,7 +183,12 @@ void GifAnimation::Add(const RgbPicture& picture) {
 
     GifPalette palette;
     palette.Count(pixels.data(), pixels.size());
-    const int room = GIFColorMap::kMaxEntries - (unchanged ? 1 : 0);
+    // Changes of a few hundred colours are screen content (text, pointers, windows; a lossy
+    // recording adds its noise to their edges): beyond the most telling colours they are edge
+    // shades, which median cut replaces within a few levels, and a smaller table codes them in
+    // fewer bytes. Pictures and video keep a full table.
+    const int full = GIFColorMap::kMaxEntries - (unchanged ? 1 : 0);
+    const int room = palette.Exceeds(kScreenColours) ? full : kChangeColours - (unchanged ? 1 : 0);
     Coded best;
     if (palette.Within(global_))
       best = CodeWith(left, top, width, height, pixels, global_, false, unchanged, false);

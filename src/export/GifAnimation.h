@@ -16,7 +16,8 @@ namespace qm {
 // the unchanged pixels as transparent (or as the colour before them, where that continues
 // a run); a picture equal to the one before lengthens its delay instead. A frame codes with
 // the global colour table (the first picture's colours) where all its colours are in it, or
-// with a table of its own whose code size fits its colours, whichever codes smaller.
+// with a table of its own whose code size fits its colours, whichever codes smaller; a
+// change of screen content keeps at most 64 colours, a picture or video 255.
 // Throws GIFError when the device refuses the bytes.
 class GifAnimation {
  public:

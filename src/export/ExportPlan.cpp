@@ -46,7 +46,7 @@ ExportPlan ExportPlan::Make(const ExportRequest& request, ExportKind kind,
   plan.To = std::min(request.To.value_or(info.Duration), info.Duration);
   if (plan.From >= plan.To)
     throw std::invalid_argument(QStringLiteral("Nothing to export: the recording is %1 s long")
-                                    .arg(info.Duration)
+                                    .arg(info.Duration, 0, 'f', 1)
                                     .toStdString());
 
   // Scaled down only, the aspect kept; both sides even, as the encoders need.

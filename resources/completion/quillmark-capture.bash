@@ -33,7 +33,7 @@ _quillmark_capture() {
     --sound-codec)
       mapfile -t COMPREPLY < <(compgen -W "pcm mp3" -- "$cur")
       return ;;
-    --area | --fps | --seconds | --quality)
+    --area | --fps | --seconds | --quality | --from | --to | --width)
       return ;;
   esac
 
@@ -46,6 +46,12 @@ _quillmark_capture() {
   local patterns=()
   case $command in
     record | repair) patterns=('*.[aA][vV][iI]') ;;
+    export)
+      if [[ $COMP_CWORD -eq 2 ]]; then
+        patterns=('*.[aA][vV][iI]')
+      else
+        patterns=('*.[mM][pP]4' '*.[wW][eE][bB][mM]' '*.[mM][kK][vV]' '*.[gG][iI][fF]')
+      fi ;;
     photo) patterns=('*.[gG][iI][fF]' '*.[jJ][pP][gG]' '*.[jJ][pP][eE][gG]' '*.[bB][mM][pP]') ;;
     *) return ;;
   esac

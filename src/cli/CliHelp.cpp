@@ -54,6 +54,22 @@ constexpr OptionHelp kPhotoOptions[] = {
   {.Name = "--help", .Value = "", .Text = "print this text and exit"},
 };
 
+constexpr OptionHelp kExportOptions[] = {
+  {.Name = "--from", .Value = "SECONDS",
+   .Text = "start there (a copy of H264 pictures starts at the key frame at or before it)"},
+  {.Name = "--to", .Value = "SECONDS", .Text = "end there (default: the recording's end)"},
+  {.Name = "--width", .Value = "PIXELS",
+   .Text = "scale down to this width, keeping the aspect; both sides even (default: the "
+           "recording's size)"},
+  {.Name = "--fps", .Value = "N",
+   .Text = "at most N pictures a second, 1 to 60 (default: the recording's rate; for GIF at "
+           "most 15)"},
+  {.Name = "--force", .Value = "", .Text = "replace an existing file"},
+  {.Name = "--quiet", .Value = "",
+   .Text = "no progress line on a terminal's standard error"},
+  {.Name = "--help", .Value = "", .Text = "print this text and exit"},
+};
+
 constexpr OptionHelp kOnlyHelp[] = {
   {.Name = "--help", .Value = "", .Text = "print this text and exit"},
 };
@@ -85,6 +101,17 @@ constexpr CommandHelp kCommands[] = {
    .Summary = "list the sound inputs the sound server offers: name, kind, description",
    .Details = "A monitor hears an output; \"--sound desktop\" takes the default output's.",
    .Options = kOnlyHelp},
+  {.Name = "export", .Arguments = "FILE.avi OUT.mp4|OUT.webm|OUT.mkv|OUT.gif",
+   .Summary = "make a copy of a recording to share: MP4, WebM, Matroska or animated GIF",
+   .Details = "The extension chooses the kind: .mp4 (H264 and AAC sound, ready to stream), .webm "
+              "(VP9 and Opus), .mkv (H264 and the sound as PCM or Opus), .gif (an animation that "
+              "loops forever). H264 recordings go into MP4 and Matroska unchanged unless --width "
+              "or --fps asks for new pictures; others are encoded. A repeated picture makes the "
+              "one before it last longer, in every kind. The file appears under its name only "
+              "when it is complete; an interrupted recording is read as repair would complete "
+              "it, and the recording itself is never changed. When standard error is a "
+              "terminal, a line rewritten in place tells the percentage done and the time left.",
+   .Options = kExportOptions},
   {.Name = "repair", .Arguments = "FILE.avi",
    .Summary = "complete a recording that was cut off (a crash, a power cut)",
    .Details = "", .Options = kOnlyHelp},

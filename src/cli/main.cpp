@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("photo")) return RunPhoto(args);
     if (command == QLatin1String("repair")) return RunRepair(args);
     if (command == QLatin1String("sounds")) return RunSounds(args);
+    if (command == QLatin1String("export")) return RunExport(args);
     if (command == QLatin1String("help"))
       throw UsageError("unknown command: " + args.value(0).toStdString());
     throw UsageError("unknown command: " + command.toStdString());

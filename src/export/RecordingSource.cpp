@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/CommonParams.h"
+#include "common/FourCC.h"
 #include "common/LittleEndian.h"
 #include "export/ExportError.h"
 #include "platform/files/Folder.h"

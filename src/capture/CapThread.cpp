@@ -28,7 +28,8 @@ const char* const kCannotCreate = "Can not create file ";
 
 }  // namespace
 
-CapThread::CapThread(TickClock& clock) : clock_(clock) {}
+CapThread::CapThread(TickClock& clock, CapThreadOptions options)
+    : clock_(clock), options_(options) {}
 
 CapThread::CapThread() : CapThread(TickClock::System()) {}
 
@@ -126,7 +127,7 @@ void CapThread::Execute() {
   QString reason = QString::fromLatin1(kUnknownReason);
   bool succeeded = false;
   try {
-    grabber_ = std::make_unique<Grabber>();
+    grabber_ = std::make_unique<Grabber>(options_.DamageReports);
     if (info_.Source) grabber_->UseSource(info_.Source);
     succeeded = Record(reason);
   } catch (...) {
@@ -203,7 +204,7 @@ bool CapThread::Record(QString& reason) {
   }
   {
     WriterThread writerThread(
-        writer, [this] { return paused_ || stopRequested_; }, pump);
+        writer, [this] { return paused_ || stopRequested_; }, pump, options_.WriterStepMs);
     SetWriterThread(&writerThread);
     try {
       RunLoop(writerThread);

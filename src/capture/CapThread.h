@@ -18,6 +18,13 @@ class SoundTrack;
 class TickClock;
 class WriterThread;
 
+// What tests change in a capture thread: a writer slower than any compressor (each frame step
+// takes at least this long), and the grabber's road without the server's damage reports.
+struct CapThreadOptions {
+  uint32_t WriterStepMs = 0;
+  bool DamageReports = true;
+};
+
 // The worker of one video recording. It opens the file through the movie writer, keeps the
 // frame schedule, grabs every due frame on its own connection to the screen and hands it to a
 // writer thread that compresses and writes it meanwhile (WriterThread), and closes the file
@@ -28,7 +35,7 @@ class WriterThread;
 // worker itself (from the clock), and Figures from any thread.
 class CapThread {
  public:
-  explicit CapThread(TickClock& clock);
+  explicit CapThread(TickClock& clock, CapThreadOptions options = {});
   CapThread();
   // Requests the stop, wakes a paused worker and waits until the file is complete: after the
   // frame being written at most.
@@ -90,6 +97,7 @@ class CapThread {
   int64_t PeriodMicroseconds() const;
 
   TickClock& clock_;
+  const CapThreadOptions options_;
   std::thread thread_;
   CapInfo info_;
   std::unique_ptr<Grabber> grabber_;  // the worker's

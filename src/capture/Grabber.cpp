@@ -17,8 +17,6 @@ namespace qm {
 
 namespace {
 
-std::atomic<bool> gUseDamage{true};
-
 PixelTarget TargetOf(DIBBitmap& bitmap) {
   PixelTarget target;
   target.Bits = bitmap.DrawTarget();
@@ -88,11 +86,7 @@ bool Touches(const SourcePicture& picture, const Rect& area) {
 
 }  // namespace
 
-Grabber::Grabber() : screenRect_(ScreenBounds()), useDamage_(gUseDamage.load()) {}
-
-void Grabber::UseDamageReports(bool use) {
-  gUseDamage = use;
-}
+Grabber::Grabber(bool damageReports) : screenRect_(ScreenBounds()), useDamage_(damageReports) {}
 
 Grabber::~Grabber() = default;
 

@@ -28,7 +28,9 @@ struct CursorState {
 // on several threads at once; one grabber is used by one thread at a time.
 class Grabber {
  public:
-  Grabber();
+  // damageReports false compares copies even where the server reports damage (for tests of
+  // that road).
+  explicit Grabber(bool damageReports = true);
   ~Grabber();
   Grabber(const Grabber&) = delete;
   Grabber& operator=(const Grabber&) = delete;
@@ -65,9 +67,6 @@ class Grabber {
   // Stops watching for changes until the next GrabChanges, which then copies whatever the
   // screen shows. For a recording that pauses.
   void ForgetChanges();
-  // False makes the grabbers created from now on compare copies even where the server
-  // reports damage (for tests of that road). Process-wide; true at the start.
-  static void UseDamageReports(bool use);
 
   // A new bitmap of the whole screen, without the cursor, in the screen's own 32-bit layout
   // (blue, green, red, unused). Without a display the empty screen size is an invalid

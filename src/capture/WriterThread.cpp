@@ -14,11 +14,7 @@
 
 namespace qm {
 
-namespace {
-
-std::atomic<uint32_t> gStepDelay{0};
-
-}  // namespace
+namespace {}  // namespace
 
 // The recording's workers yield to the user-interface thread, which must answer at once.
 // Raising a thread's nice value needs no privilege.
@@ -35,11 +31,12 @@ CaptureEnd RefusedWriteEnd(const MovieWriter& writer) {
 }
 
 WriterThread::WriterThread(MovieWriter& writer, std::function<bool()> interrupted,
-                           std::function<bool()> sound)
+                           std::function<bool()> sound, uint32_t minimumStepMs)
     : writer_(writer),
       inPlace_(writer.Compressor().CurrentCode() == 0),
       interrupted_(std::move(interrupted)),
-      sound_(std::move(sound)) {
+      sound_(std::move(sound)),
+      minimumStepMs_(minimumStepMs) {
   // The spare has the shape of the compressor's bitmap; it never lies in the file's stage.
   if (!inPlace_) spare_ = writer.Bitmap();
   frames_ = writer.Frame().FrameNumber;
@@ -50,10 +47,6 @@ WriterThread::WriterThread(MovieWriter& writer, std::function<bool()> interrupte
 WriterThread::~WriterThread() {
   Abandon();
   if (thread_.joinable()) thread_.join();
-}
-
-void WriterThread::InjectStepDelay(uint32_t milliseconds) {
-  gStepDelay = milliseconds;
 }
 
 bool WriterThread::WaitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready) {
@@ -199,8 +192,8 @@ void WriterThread::Run() {
 }
 
 void WriterThread::RunStep(Step step, bool& written) {
-  if (const uint32_t delay = gStepDelay.load(); delay > 0 && step != Step::Same)
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+  if (minimumStepMs_ > 0 && step != Step::Same)
+    std::this_thread::sleep_for(std::chrono::milliseconds(minimumStepMs_));
   switch (step) {
     case Step::Picture:
     case Step::Again:

@@ -48,8 +48,10 @@ class WriterThread {
   // waits to give up (a pause or a stop came); Nudge makes them ask it again.
   // sound, when given, runs on the writer's thread after each frame step and at each
   // refresh: it adds the sound that came meanwhile, and returns false when the file refused it.
+  // minimumStepMs makes every frame step take at least that long: tests play a compressor far
+  // slower than the frame rate with it.
   WriterThread(MovieWriter& writer, std::function<bool()> interrupted,
-               std::function<bool()> sound = {});
+               std::function<bool()> sound = {}, uint32_t minimumStepMs = 0);
   // Abandons the queue and ends the thread.
   ~WriterThread();
   WriterThread(const WriterThread&) = delete;
@@ -87,10 +89,6 @@ class WriterThread {
   uint32_t FramesWritten() const { return frames_; }
   int64_t BytesWritten() const { return bytes_; }
 
-  // Makes every frame step of every writer take at least this long (0: no delay). Process-wide;
-  // lets tests play a compressor far slower than the frame rate.
-  static void InjectStepDelay(uint32_t milliseconds);
-
  private:
   void Run();
   // Writes one frame step; written false when the movie writer refused it.
@@ -102,6 +100,7 @@ class WriterThread {
   const bool inPlace_;
   const std::function<bool()> interrupted_;
   const std::function<bool()> sound_;
+  const uint32_t minimumStepMs_;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;

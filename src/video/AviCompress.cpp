@@ -150,6 +150,10 @@ bool AviCompress::CanConfigure() {
   return compressor_ && compressor_->ConfigureQuery() == EncoderResult::Ok;
 }
 
+void AviCompress::InjectFault(EncoderResult result) {
+  if (compressor_) compressor_->InjectFault(result);
+}
+
 std::optional<AviCompress::OptionsForm> AviCompress::Form() const {
   if (!compressor_) return std::nullopt;
   EncoderInfo info;

@@ -65,6 +65,8 @@ class AviCompress {
     bool Lossless = false;
   };
   std::optional<OptionsForm> Form() const;
+  // Makes the open compressor's next frame fail with result (tests reach that path so).
+  void InjectFault(EncoderResult result);
   void SetOptions(const EncoderSettings& options);
 
   DIBBitmap& Bitmap() { return bitmap_; }

@@ -26,6 +26,7 @@
 #include "platform/codecs/VideoEncoder.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
+#include "support/SteppingClock.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
 #include "video/MovieWriter.h"
@@ -35,27 +36,6 @@ namespace {
 
 // Close below the wrap of the 32-bit tick, so every recording here runs across it.
 constexpr uint32_t kClockStart = 0xFFFFFFFFu - 1500u;
-
-// Time moves only when the worker sleeps (by exactly the time asked) or the test says so.
-// OnSleep runs on the worker after each sleep with the time elapsed since the start.
-class FakeClock : public TickClock {
- public:
-  uint32_t Now() override { return now_; }
-  void Sleep(uint32_t milliseconds) override {
-    // The writer keeps up with this clock: each frame is in the file before time moves on.
-    if (KeepUp) KeepUp();
-    now_ += milliseconds;
-    if (OnSleep) OnSleep(Elapsed());
-  }
-  void Advance(uint32_t milliseconds) { now_ += milliseconds; }
-  uint32_t Elapsed() const { return now_ - kClockStart; }
-
-  std::function<void(uint32_t)> OnSleep;  // set before the thread starts
-  std::function<void()> KeepUp;           // likewise
-
- private:
-  std::atomic<uint32_t> now_{kClockStart};
-};
 
 // Stands in for the main window: what the thread said of its end, on this thread.
 class CapDoneReceiver : public QObject {
@@ -100,8 +80,10 @@ class CapThreadTest : public ::testing::Test {
   }
 
   // On the test's clock, or on the real one.
-  void Start(uint16_t fps, Rect area = Rect{0, 0, 64, 48}, bool realClock = false) {
-    thread = realClock ? std::make_unique<CapThread>() : std::make_unique<CapThread>(clock);
+  void Start(uint16_t fps, Rect area = Rect{0, 0, 64, 48}, bool realClock = false,
+             CapThreadOptions options = {}) {
+    thread = realClock ? std::make_unique<CapThread>(TickClock::System(), options)
+                       : std::make_unique<CapThread>(clock, options);
     CapInfo info;
     info.Receiver = &owner;
     info.Area = area;
@@ -146,7 +128,7 @@ class CapThreadTest : public ::testing::Test {
   test::RecordingMessages messages;
   QTemporaryDir dir;
   QString file;
-  FakeClock clock;
+  test::SteppingClock clock{kClockStart};
   CapDoneReceiver owner;
   std::unique_ptr<MovieWriter> writer;
   std::unique_ptr<CapThread> thread;
@@ -381,7 +363,7 @@ TEST_F(CapThreadTest, ARecordingThatEndsItselfCompletesItsFileAndTellsWhy) {
 TEST_F(CapThreadTest, AFrameTheCompressorRefusesEndsTheRecordingAndKeepsTheFramesBefore) {
   ASSERT_TRUE(writer->Compressor().Select(MakeFourCC("MP42")));
   OnPass = [this](uint32_t elapsed) {
-    if (elapsed == 250) VideoEncoder::InjectCompressFault(EncoderResult::BadFormat);
+    if (elapsed == 250) writer->Compressor().InjectFault(EncoderResult::BadFormat);
     if (elapsed == 5000) thread->Stop();  // only if the failure did not end it
   };
   Start(10);
@@ -436,10 +418,6 @@ TEST_F(CapThreadTest, DestroyingAPausedThreadCompletesItsFile) {
 // the stop saw. Both ways of handing pictures over: drawn in place (uncompressed) and swapped
 // (MP42).
 TEST_F(CapThreadTest, PauseAndStopDoNotWaitForASlowWriter) {
-  WriterThread::InjectStepDelay(600);
-  struct Restore {
-    ~Restore() { WriterThread::InjectStepDelay(0); }
-  } restore;
   enum class End { Stop, PauseThenStop, Destroy };
   for (const uint32_t handler : {0u, MakeFourCC("MP42")}) {
     for (const End end : {End::Stop, End::PauseThenStop, End::Destroy}) {
@@ -447,7 +425,7 @@ TEST_F(CapThreadTest, PauseAndStopDoNotWaitForASlowWriter) {
       ASSERT_TRUE(writer->Compressor().Select(handler));
       file = dir.filePath(QStringLiteral("slow%1-%2.avi").arg(handler).arg(int(end)));
       owner.Count = 0;
-      Start(10, Rect{0, 0, 64, 48}, true);
+      Start(10, Rect{0, 0, 64, 48}, true, {.WriterStepMs = 600});
       // A frame is being written and the next one waits for the writer.
       while (thread->FramesTaken() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       if (end == End::PauseThenStop) {

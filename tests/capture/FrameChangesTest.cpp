@@ -20,6 +20,7 @@
 #include "platform/clock/TickClock.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
+#include "support/SteppingClock.h"
 #include "support/XScreen.h"
 #include "video/AviCompress.h"
 #include "video/MovieWriter.h"
@@ -35,24 +36,8 @@ constexpr uint32_t kPeriod = 1000 / kFps;
 constexpr uint32_t kKeyInterval = kFps;  // a key frame a second, the compressors' default
 const Rect kArea{200, 200, 264, 248};
 
-// Time moves only when the worker sleeps. The worker takes frame k in the pass after the
-// sleep that ends at k periods + 10 ms, so that sleep is where the test changes the screen
-// for frame k.
-class StepClock : public TickClock {
- public:
-  uint32_t Now() override { return now_; }
-  void Sleep(uint32_t milliseconds) override {
-    // The writer keeps up with this clock: each frame is in the file before time moves on.
-    if (KeepUp) KeepUp();
-    now_ += milliseconds;
-    if (OnSleep) OnSleep(now_);
-  }
-  std::function<void(uint32_t)> OnSleep;
-  std::function<void()> KeepUp;
-
- private:
-  std::atomic<uint32_t> now_{0};
-};
+// The worker takes frame k in the pass after the sleep that ends at k periods + 10 ms, so that
+// sleep is where the test changes the screen for frame k.
 
 // Two pictures that differ in every pixel.
 test::Colour PictureA(int32_t x, int32_t y) {
@@ -70,6 +55,7 @@ struct Take {
   bool EveryFrame = false;
   std::function<void(int)> BeforeFrame;  // on the worker, before frame k (from 1) is taken
   int PauseAt = 0;                       // pauses instead of taking frame k, and continues at once
+  bool DamageReports = true;             // the grabber asks the server what changed
 };
 
 class FrameChangesTest : public ::testing::Test {
@@ -80,7 +66,6 @@ class FrameChangesTest : public ::testing::Test {
     screen.Show(screen.Bounds(), PictureA);
     screen.MovePointer(0, 0);
   }
-  void TearDown() override { Grabber::UseDamageReports(true); }
 
   // Records take.Frames frames of kArea (a following area starts there too) and stops a
   // pass later; the file lasts take.Frames periods + 10 ms.
@@ -91,8 +76,8 @@ class FrameChangesTest : public ::testing::Test {
     for (const CompressorEntry& entry : writer.Compressor().Entries())
       if (EntryCodeText(entry) == take.Codec) selected = writer.Compressor().Select(entry.Handler);
     EXPECT_TRUE(selected) << take.Codec.toStdString();
-    StepClock clock;
-    CapThread thread(clock);
+    test::SteppingClock clock;
+    CapThread thread(clock, {.DamageReports = take.DamageReports});
     clock.KeepUp = [&] {
       while (!thread.WriterIdle()) std::this_thread::yield();
     };
@@ -301,7 +286,6 @@ TEST_F(FrameChangesTest, OnlyAChangeInsideTheAreaOrOfTheDrawnCursorOrOfTheFollow
   };
   screen.SetBoxCursor(6, 6, 0, 0, 0xFF00FF);
   for (const bool damage : {true, false}) {
-    Grabber::UseDamageReports(damage);
     for (const Case& c : cases) {
       SCOPED_TRACE(testing::Message() << c.Name << (damage ? ", damage reports" : ", copies"));
       screen.Clear();
@@ -310,6 +294,7 @@ TEST_F(FrameChangesTest, OnlyAChangeInsideTheAreaOrOfTheDrawnCursorOrOfTheFollow
       Take take;
       take.ShowCursor = c.ShowCursor;
       take.Follow = c.Follow;
+      take.DamageReports = damage;
       take.Frames = 4;  // the last frame is always whole
       take.BeforeFrame = [&](int k) {
         if (k == 3) c.Change(screen);

@@ -153,7 +153,7 @@ TEST(VideoEncoderSequence, AnInjectedFaultAnswersOnceWithoutCompressing) {
   ASSERT_NE(mpng, nullptr);
   ASSERT_EQ(mpng->GetFormat(in.data(), out.data()), EncoderResult::Ok);
   ASSERT_EQ(mpng->Begin(in.data(), out.data()), EncoderResult::Ok);
-  VideoEncoder::InjectCompressFault(EncoderResult::BadSize);
+  mpng->InjectFault(EncoderResult::BadSize);
   EXPECT_EQ(mpng->Compress(out.data(), buffer.data(), uint32_t(buffer.size()), in.data(),
                            bits.data(), 0, flags),
             EncoderResult::BadSize);

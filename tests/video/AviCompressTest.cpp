@@ -753,7 +753,7 @@ TEST(AviCompressFailure, AFrameTheCompressorRefusesGoesThroughTheErrorReport) {
   CompressRequest request = Request(32, 32, 15);
   ASSERT_TRUE(compress.Begin(request));
 
-  VideoEncoder::InjectCompressFault(EncoderResult::BadFormat);
+  compress.InjectFault(EncoderResult::BadFormat);
   CompressedFrame frame;
   frame.FrameNumber = 7;
   EXPECT_THROW(compress.Compress(frame), SilentAbort);

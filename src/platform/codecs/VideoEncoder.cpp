@@ -9,7 +9,6 @@ extern "C" {
 #include <libavutil/rational.h>
 }
 
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -93,7 +92,6 @@ constexpr int kDefaultFrameRate = 15;
 // The largest width or height taken; the AVI frame rectangle holds 16-bit values.
 constexpr int32_t kMaxDimension = 16384;
 
-std::atomic<EncoderResult> g_injectedFault{EncoderResult::Ok};
 std::atomic<bool> g_scalerOnly{false};
 
 uint32_t CodeOf(const CatalogueEntry& entry) {
@@ -173,6 +171,7 @@ class PacketRef {
 
 struct VideoEncoder::Impl {
   const CatalogueEntry* Entry = nullptr;
+  std::atomic<EncoderResult> InjectedFault{EncoderResult::Ok};
   const AVCodec* Codec = nullptr;
   EncoderMode Mode = EncoderMode::Query;
   EncoderSettings Settings;
@@ -282,8 +281,8 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Open(uint32_t type, uint32_t handler
   return nullptr;
 }
 
-void VideoEncoder::InjectCompressFault(EncoderResult result) {
-  g_injectedFault.store(result);
+void VideoEncoder::InjectFault(EncoderResult result) {
+  impl_->InjectedFault.store(result);
 }
 
 void VideoEncoder::ConvertWithScalerOnly(bool scalerOnly) {
@@ -427,7 +426,7 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
                                      const uint8_t* inputHeader, const uint8_t* inputBits,
                                      int32_t frameNumber, uint32_t& outFlags) {
   outFlags = 0;
-  if (const EncoderResult fault = g_injectedFault.exchange(EncoderResult::Ok);
+  if (const EncoderResult fault = impl_->InjectedFault.exchange(EncoderResult::Ok);
       fault != EncoderResult::Ok)
     return fault;
   Impl& s = *impl_;

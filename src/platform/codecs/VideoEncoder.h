@@ -26,9 +26,6 @@ class VideoEncoder {
   // is none or its encoder is missing. A compressor opened for Query only describes itself.
   static std::unique_ptr<VideoEncoder> Open(uint32_t type, uint32_t handler, EncoderMode mode);
 
-  // Makes the next Compress of any compressor in this process answer result without
-  // compressing; EncoderResult::Ok cancels. Lets tests reach the path of a frame that fails.
-  static void InjectCompressFault(EncoderResult result);
   // Makes the sequences begun from now on in this process convert their frames with swscale
   // alone (true) or with libyuv where it can (false, the default): swscale is the reference
   // that the faster conversion is measured and judged against.
@@ -47,6 +44,9 @@ class VideoEncoder {
   // ones among them) have only the key-frame interval, and only lossless ones keep every pixel.
   bool HasQuality() const;
   bool Lossless() const;
+  // Makes this compressor's next Compress answer result without compressing; Ok cancels.
+  // Lets tests reach the path of a frame that fails. Any thread.
+  void InjectFault(EncoderResult result);
   const EncoderSettings& Settings() const;
   void SetSettings(const EncoderSettings& settings);
 

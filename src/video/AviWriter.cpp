@@ -19,6 +19,7 @@
 #include "platform/files/DirectStage.h"
 #include "platform/files/FileSyncer.h"
 #include "platform/files/Folder.h"
+#include "platform/files/OutputName.h"
 #include "video/AviChunk.h"
 #include "video/AviCompress.h"
 #include "video/AviList.h"
@@ -276,13 +277,16 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
     streams_ = 2;
   }
   // An existing target is replaced by renaming, so it must be a plain file we may write (a
-  // device or a folder is never renamed over); a link is followed to the file it names.
+  // device or a folder is never renamed over); only the user's own link is followed, to the
+  // file it names.
+  const OutputName output = ResolveOutputName(fileName);
+  if (!output.Refusal.isEmpty()) return fail(output.Refusal);
   const QFileInfo target(fileName);
   QString finalPath = fileName;
   const bool replacing = target.exists() || target.isSymLink();
   if (replacing) {
     if (keepExisting_ || !target.isFile() || !target.isWritable()) return fail(cannotCreate);
-    finalPath = target.canonicalFilePath();
+    finalPath = QFileInfo(output.Path).absoluteFilePath();
   }
   finalPath_ = finalPath;
   const QFileInfo finalInfo(finalPath);

@@ -33,6 +33,7 @@
 #include "common/CommonParams.h"
 #include "common/Product.h"
 #include "common/UserMessages.h"
+#include "platform/files/RestoreTokenFile.h"
 #include "platform/files/UserFolders.h"
 #include "platform/keyboard/XKeyStateSource.h"
 #include "platform/portal/PortalScreen.h"
@@ -748,7 +749,7 @@ bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) 
     case PortalScreen::Outcome::Shared:
       break;
   }
-  if (!screen->RestoreToken().isEmpty())
+  if (IsRestoreToken(screen->RestoreToken()))
     store_->WriteString(section, tokenName, screen->RestoreToken());
   source = std::move(screen);
   return true;

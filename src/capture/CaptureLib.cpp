@@ -213,8 +213,10 @@ bool CaptureLib::GrabSource(DIBBitmap& bitmap, Point origin, Rect& capturedRect,
     copied_ = true;
   });
   if (!live) {
-    sharingEnded_ = true;
-    ShowMessage(SharingEndedMessage());
+    // A stream that went away by itself is a screen that can no longer be read.
+    sharingEnded_ = !source_->Lost();
+    ShowMessage(sharingEnded_ ? SharingEndedMessage()
+                              : QStringLiteral("The screen stream ended: PipeWire went away"));
     return false;
   }
   return true;

@@ -222,6 +222,10 @@ bool PortalScreen::Read(const std::function<void(const SourcePicture&)>& read) {
   return stream_ && stream_->Read(read);
 }
 
+bool PortalScreen::Lost() {
+  return stream_ && stream_->Lost();
+}
+
 Rect PortalScreen::Bounds() {
   return stream_ ? stream_->Bounds() : Rect();
 }

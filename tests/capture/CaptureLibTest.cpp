@@ -3,10 +3,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "capture/CaptureLib.h"
 #include "common/DIBBitmap.h"
@@ -398,6 +402,55 @@ TEST_F(CaptureLibTest, GrabberCreatedOnAnotherThreadWhileGrabbing) {
   worker.join();
   EXPECT_EQ(wrongBounds, 0);
   EXPECT_TRUE(Shows(b, Expected{area}));
+}
+
+// A screen-cast stream whose one grey picture carries the cursor report it is given.
+class ReportedCursor : public ScreenSource {
+ public:
+  ReportedCursor(Point position, Point hotSpot) : bits_(64 * 48 * 4, 0x80) {
+    picture_.Bits = bits_.data();
+    picture_.Width = 64;
+    picture_.Height = 48;
+    picture_.Stride = 64 * 4;
+    picture_.Sequence = 1;
+    picture_.Cursor = {.Known = true,
+                       .Visible = true,
+                       .Position = position,
+                       .HotSpot = hotSpot,
+                       .Shape = 1,
+                       .Width = 2,
+                       .Height = 2,
+                       .Pixels = std::vector<uint8_t>(16, 0xFF)};
+  }
+  bool Read(const std::function<void(const SourcePicture&)>& read) override {
+    read(picture_);
+    return true;
+  }
+  Rect Bounds() override { return Rect{0, 0, 64, 48}; }
+
+ private:
+  std::vector<uint8_t> bits_;
+  SourcePicture picture_;
+};
+
+// Any cursor position or hot spot a stream reports is drawn, or followed, inside the picture.
+TEST_F(CaptureLibTest, ExtremeCursorReportsStayInsideThePicture) {
+  constexpr int32_t kMin = INT32_MIN, kMax = INT32_MAX;
+  for (const auto& [position, hotSpot] :
+       {std::pair{Point{5, 5}, Point{kMin, kMin}}, std::pair{Point{5, 5}, Point{kMax, kMax}},
+        std::pair{Point{kMin, kMin}, Point{0, 0}},
+        std::pair{Point{kMax, kMax}, Point{kMin, kMax}}}) {
+    CaptureLib lib;
+    lib.UseSource(std::make_shared<ReportedCursor>(position, hotSpot));
+    for (const bool follow : {false, true}) {
+      DIBBitmap b;
+      b.SetFormat(16, 16, PixelFormat::Bits24);
+      Rect captured;
+      ASSERT_TRUE(lib.Grab(b, Point{0, 0}, captured, follow, true));
+      EXPECT_TRUE(captured.Left >= 0 && captured.Right <= 64 && captured.Top >= 0 &&
+                  captured.Bottom <= 48);
+    }
+  }
 }
 
 }  // namespace

@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
   // start without the guard touches none.
   for (const qm::RecoveredRecording& recovered : qm::RecoverInterrupted())
     qm::ShowMessage(qm::RecoveryMessage(recovered));
+  if (const QString refused = qm::RecordingJournal::Refusal(); !refused.isEmpty())
+    qm::ShowMessage(refused);
 
   auto window = std::make_unique<qm::MainWindow>(std::make_unique<qm::SettingsStore>());
   messages.SetParent(window.get());

@@ -405,32 +405,21 @@ TEST_F(CaptureLibTest, GrabberCreatedOnAnotherThreadWhileGrabbing) {
 }
 
 // A screen-cast stream whose one grey picture carries the cursor report it is given.
-class ReportedCursor : public ScreenSource {
- public:
-  ReportedCursor(Point position, Point hotSpot) : bits_(64 * 48 * 4, 0x80) {
-    picture_.Bits = bits_.data();
-    picture_.Width = 64;
-    picture_.Height = 48;
-    picture_.Stride = 64 * 4;
-    picture_.Sequence = 1;
-    picture_.Cursor = {.Known = true,
-                       .Visible = true,
-                       .Position = position,
-                       .HotSpot = hotSpot,
-                       .Shape = 1,
-                       .Width = 2,
-                       .Height = 2,
-                       .Pixels = std::vector<uint8_t>(16, 0xFF)};
-  }
+struct ReportedCursor : ScreenSource {
+  // A 64 x 48 picture; the cursor known and visible, 2 x 2 white, shape 1.
+  ReportedCursor(Point position, Point hotSpot)
+      : picture{
+            bits.data(), 64,
+            48,          256,
+            1,           true,
+            {},          {true, true, position, hotSpot, 1, 2, 2, std::vector<uint8_t>(16, 255)}} {}
   bool Read(const std::function<void(const SourcePicture&)>& read) override {
-    read(picture_);
+    read(picture);
     return true;
   }
   Rect Bounds() override { return Rect{0, 0, 64, 48}; }
-
- private:
-  std::vector<uint8_t> bits_;
-  SourcePicture picture_;
+  std::vector<uint8_t> bits = std::vector<uint8_t>(64 * 48 * 4, 0x80);
+  SourcePicture picture;
 };
 
 // Any cursor position or hot spot a stream reports is drawn, or followed, inside the picture.

@@ -700,19 +700,14 @@ TEST_F(RecordCommand, LinksAtTheOutputNameAreFollowedOnlyWhenTheUsersOwn) {
     file.write("root's own");
     file.close();
     QFile::remove(link);
-    if (c.Planted)
-      ASSERT_EQ(
-          test::RunProcess("runuser", {"-u", "nobody", "--", "ln", "-s", victim, link}).ExitCode,
-          0);
-    else
-      ASSERT_TRUE(QFile::link(victim, link));
-    QStringList args{c.Command, link, "--area", "0,0,32,32"};
-    if (record)
-      args << "--seconds"
-           << "0.3"
-           << "--codec"
-           << "DIB";
-    const ProcessResult run = RunTool(args);
+    const QStringList ln{"ln", "-s", victim, link};
+    ASSERT_EQ(test::RunProcess(c.Planted ? "runuser" : "ln",
+                               c.Planted ? QStringList{"-u", "nobody", "--"} + ln : ln.mid(1))
+                  .ExitCode,
+              0);
+    const QStringList args{c.Command, link, "--area", "0,0,32,32"};
+    const QStringList timed{"--seconds", "0.3", "--codec", "DIB"};
+    const ProcessResult run = RunTool(record ? args + timed : args);
     EXPECT_EQ(run.ExitCode, c.Followed ? 0 : 1) << run.Err.toStdString();
     EXPECT_EQ(run.Err.contains("The link " + link + " is not followed: "), !c.Followed)
         << run.Err.toStdString();

@@ -106,11 +106,15 @@ QString ReplaceOutput(const QString& path, const QByteArray& bytes, unsigned mod
   if (temporary.isEmpty()) return Cannot("create", path, errno);
   int error = 0;
   if ((replacing && !file.CopyPermissions(existing)) ||
-      !file.Write(bytes.constData(), size_t(bytes.size())) || !file.SyncData())
+      !file.Write(bytes.constData(), size_t(bytes.size())) || !file.SyncData()) {
     error = file.LastError() != 0 ? file.LastError() : errno;
-  else if (errno = 0; folder.Rename(temporary, name, file, replacing ? &existing : nullptr) !=
-                      Folder::Renamed::Done)
-    error = errno != 0 ? errno : EEXIST;
+  } else {
+    // Taken: something else stands at the name now; it is left alone.
+    errno = 0;
+    if (folder.Rename(temporary, name, file, replacing ? &existing : nullptr) !=
+        Folder::Renamed::Done)
+      error = errno != 0 ? errno : EEXIST;
+  }
   if (error == 0) return {};
   folder.RemoveIfHolds(temporary, file);
   return Cannot("write", path, error);

@@ -1,12 +1,15 @@
 #include "platform/files/OutputName.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "platform/files/BinaryFile.h"
 #include "platform/files/Folder.h"
@@ -48,33 +51,75 @@ bool OpenFolderOf(const QString& resolved, Folder& folder, QByteArray& name) {
   return !name.isEmpty() && folder.Open(QFile::decodeName(FolderOf(full)));
 }
 
+// Why the link at name, in folder, is not followed; empty when it may be. The name itself (last)
+// is followed through the user's own link outside a sticky folder everybody writes to only; a
+// link on the way to it also through one of such a folder's owner, as the kernel's own guard of
+// those folders allows (system links such as /var/run belong to root).
+QString LinkRefusal(const QByteArray& name, const QByteArray& folder, const struct stat& link,
+                    bool last) {
+  struct stat where {};
+  const bool shared = ::stat(folder.constData(), &where) == 0 && (where.st_mode & S_ISVTX) &&
+                      (where.st_mode & S_IWOTH);
+  const bool own = link.st_uid == ::geteuid();
+  const QString shown = QFile::decodeName(name);
+  if (last ? !own : shared && !own && link.st_uid != where.st_uid)
+    return QStringLiteral("The link %1 is not followed: another user owns it").arg(shown);
+  if (last && shared)
+    return QStringLiteral(
+               "The link %1 is not followed: it lies in %2, where everybody may put links")
+        .arg(shown, QFile::decodeName(folder));
+  return {};
+}
+
 }  // namespace
 
 OutputName ResolveOutputName(const QString& path) {
-  QByteArray name = QFile::encodeName(path);
-  for (int hop = 0; hop < kMaxLinks; ++hop) {
+  const QByteArray given = QFile::encodeName(path);
+  if (given.isEmpty()) return {path, {}};
+  // Walked one part at a time, as the kernel walks a name, so that every link on the way is
+  // judged, and with it the real folder each one lies in.
+  QByteArray done = given.startsWith('/') ? QByteArray() : QFile::encodeName(QDir::currentPath());
+  const QByteArrayList parts = given.split('/');
+  std::vector<QByteArray> todo(parts.rbegin(), parts.rend());
+  const auto walked = [&todo] {
+    return std::all_of(todo.begin(), todo.end(),
+                       [](const QByteArray& part) { return part.isEmpty() || part == "."; });
+  };
+  int links = 0;
+  while (!todo.empty()) {
+    const QByteArray part = todo.back();
+    todo.pop_back();
+    if (part.isEmpty() || part == ".") continue;
+    // done holds no link, so its parent is the real one.
+    if (part == "..") {
+      done.truncate(std::max<qsizetype>(done.lastIndexOf('/'), 0));
+      continue;
+    }
+    const QByteArray name = done + '/' + part;
     struct stat link {};
-    if (name.isEmpty() || ::lstat(name.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
-      return {QFile::decodeName(name), {}};
-    const QByteArray folder = FolderOf(name);
-    const QString shown = QFile::decodeName(name);
-    if (link.st_uid != ::geteuid())
-      return {{}, QStringLiteral("The link %1 is not followed: another user owns it").arg(shown)};
-    struct stat where {};
-    if (::stat(folder.constData(), &where) == 0 && (where.st_mode & S_ISVTX) &&
-        (where.st_mode & S_IWOTH))
-      return {{},
-              QStringLiteral("The link %1 is not followed: it lies in %2, where everybody may "
-                             "put links")
-                  .arg(shown, QFile::decodeName(folder))};
+    const bool there = ::lstat(name.constData(), &link) == 0;
+    if (!there || !S_ISLNK(link.st_mode)) {
+      done = name;
+      // Past a missing part the rest stays as given, for the system to refuse or make.
+      for (; !there && !todo.empty(); todo.pop_back()) done += '/' + todo.back();
+      continue;
+    }
+    if (const QString refusal = LinkRefusal(name, done.isEmpty() ? "/" : done, link, walked());
+        !refusal.isEmpty())
+      return {{}, refusal};
     char target[PATH_MAX];
     const ssize_t length = ::readlink(name.constData(), target, sizeof target);
-    if (length <= 0 || size_t(length) >= sizeof target)
-      return {{}, Cannot("create", path, length < 0 ? errno : ENAMETOOLONG)};
-    const QByteArray next(target, length);
-    name = next.startsWith('/') ? next : folder + '/' + next;
+    if (++links > kMaxLinks || length <= 0 || size_t(length) >= sizeof target)
+      return {{},
+              Cannot("create", path,
+                     links > kMaxLinks ? ELOOP
+                     : length < 0      ? errno
+                                       : ENAMETOOLONG)};
+    if (target[0] == '/') done.clear();
+    const QByteArrayList more = QByteArray(target, length).split('/');
+    todo.insert(todo.end(), more.rbegin(), more.rend());
   }
-  return {{}, Cannot("create", path, ELOOP)};
+  return {QFile::decodeName(done.isEmpty() ? QByteArray("/") : done), {}};
 }
 
 bool OpenOutputRead(const QString& path, BinaryFile& file, QString& problem) {

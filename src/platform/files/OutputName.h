@@ -8,12 +8,13 @@ namespace qm {
 class BinaryFile;
 
 // The file a name the user gave stands for, when something is written there: the name itself,
-// or, where a link stands at the name, the file the link names. A link is followed only when it
-// is the user's own and does not lie in a sticky folder that everybody may write to (/tmp): any
-// other link may have been planted by another user to make the program replace one of the
-// user's files. Each link of a chain is judged so.
+// or, where a link stands at the name, the file the link names. A link at the name is followed
+// only when it is the user's own and does not lie in a sticky folder that everybody may write to
+// (/tmp): any other link may have been planted by another user to make the program replace one of
+// the user's files. A link on the way to the name (a folder's) in such a folder is followed only
+// when the user or the folder's owner owns it, whatever the kernel's own guard is set to.
 struct OutputName {
-  QString Path;     // the name to write: the given one, or the file the user's own link names
+  QString Path;     // the real name to write (no link on the way), or empty with a Refusal
   QString Refusal;  // why nothing may be written there; empty when it may
 };
 OutputName ResolveOutputName(const QString& path);

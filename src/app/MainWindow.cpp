@@ -29,6 +29,7 @@
 #include "common/Product.h"
 #include "common/Stamps.h"
 #include "common/UserMessages.h"
+#include "platform/files/RestoreTokenFile.h"
 #include "platform/files/UserFolders.h"
 #include "platform/keyboard/XKeyStateSource.h"
 #include "platform/portal/PortalScreen.h"
@@ -576,7 +577,7 @@ bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) 
     case PortalScreen::Outcome::Shared:
       break;
   }
-  if (!screen->RestoreToken().isEmpty())
+  if (IsRestoreToken(screen->RestoreToken()))
     store_->WriteString(section, tokenName, screen->RestoreToken());
   source = std::move(screen);
   return true;

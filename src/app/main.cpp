@@ -11,11 +11,15 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "common/UserMessages.h"
+#include "platform/files/BinaryFile.h"
 #include "platform/portal/PortalScreen.h"
 #include "ui/DialogMessages.h"
 #include "video/RecordingJournal.h"
 
 int main(int argc, char** argv) {
+  // A file-size limit fails the write that passes it, whoever writes (the sound library grows a
+  // shared-memory file at its start), instead of ending the program without a word.
+  qm::BinaryFile::IgnoreFileSizeSignal();
   const char* display = std::getenv("DISPLAY");
   if (!display || !*display) {
     std::fprintf(stderr, "Quillmark needs an X11 session: DISPLAY is not set.\n");
@@ -68,6 +72,8 @@ int main(int argc, char** argv) {
   // start without the guard touches none.
   for (const qm::RecoveredRecording& recovered : qm::RecoverInterrupted())
     qm::ShowMessage(qm::RecoveryMessage(recovered));
+  if (const QString refused = qm::RecordingJournal::Refusal(); !refused.isEmpty())
+    qm::ShowMessage(refused);
 
   auto window = std::make_unique<qm::MainWindow>(std::make_unique<qm::SettingsStore>());
   messages.SetParent(window.get());

@@ -58,14 +58,15 @@ void CopyFromPicture(const SourcePicture& picture, const Rect& area, const Pixel
 // Lays the cursor's shape over the target with its hot spot at (x, y) of the target.
 void DrawSourceCursor(const SourceCursor& cursor, const PixelTarget& target, int32_t x, int32_t y) {
   const int bytes = target.BitsPerPixel / 8;
-  const int32_t left = x - cursor.HotSpot.X, top = y - cursor.HotSpot.Y;
+  // A stream may report any hot spot: the sums are taken in 64 bits.
+  const int64_t left = int64_t(x) - cursor.HotSpot.X, top = int64_t(y) - cursor.HotSpot.Y;
   for (int32_t cy = 0; cy < cursor.Height; ++cy) {
-    const int32_t ty = top + cy;
+    const int64_t ty = top + cy;
     if (ty < 0 || ty >= target.Height) continue;
-    uint8_t* row = target.Row(ty);
+    uint8_t* row = target.Row(int32_t(ty));
     const uint8_t* from = cursor.Pixels.data() + size_t(cy) * size_t(cursor.Width) * 4;
     for (int32_t cx = 0; cx < cursor.Width; ++cx, from += 4) {
-      const int32_t tx = left + cx;
+      const int64_t tx = left + cx;
       if (tx < 0 || tx >= target.Width) continue;
       uint8_t* to = row + size_t(tx) * size_t(bytes);
       const unsigned alpha = from[3];
@@ -108,16 +109,12 @@ CursorState Grabber::GetCursorState() {
 
 Point Grabber::Locate(Point origin, int32_t w, int32_t h, bool followCursor,
                       const CursorState& state) {
-  int32_t x = origin.X, y = origin.Y;
-  if (followCursor && state.CursorHandle != 0) {
-    x = state.CursorPos.X - w / 2;
-    y = state.CursorPos.Y - h / 2;
-    if (x + w > screenRect_.Right) x = screenRect_.Right - w;
-    if (y + h > screenRect_.Bottom) y = screenRect_.Bottom - h;
-    if (y < 0) y = 0;
-    if (x < 0) x = 0;
-  }
-  return Point{x, y};
+  if (!followCursor || state.CursorHandle == 0) return origin;
+  // In 64 bits: a stream may put the cursor anywhere in the 32-bit range.
+  int64_t x = int64_t(state.CursorPos.X) - w / 2, y = int64_t(state.CursorPos.Y) - h / 2;
+  x = std::max<int64_t>(std::min<int64_t>(x, int64_t(screenRect_.Right) - w), 0);
+  y = std::max<int64_t>(std::min<int64_t>(y, int64_t(screenRect_.Bottom) - h), 0);
+  return Point{int32_t(x), int32_t(y)};
 }
 
 Grabber::CursorMark Grabber::MarkOf(const CursorState& state, const Rect& area,
@@ -209,8 +206,10 @@ bool Grabber::GrabSource(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bo
     copied_ = true;
   });
   if (!live) {
-    sharingEnded_ = true;
-    return Fail(SharingEndedMessage());
+    // A stream that went away by itself is a screen that can no longer be read.
+    sharingEnded_ = !source_->Lost();
+    return Fail(sharingEnded_ ? SharingEndedMessage()
+                              : QStringLiteral("The screen stream ended: PipeWire went away"));
   }
   return true;
 }

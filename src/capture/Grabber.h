@@ -82,7 +82,7 @@ class Grabber {
   // Takes the pictures from a screen-cast stream instead of the X server from now on: the
   // stream's newest picture is the screen, its cursor report the cursor, and its reports of
   // changed parts tell unchanged frames (no new picture is one). A grab fails once the sharing
-  // has ended, after telling the user SharingEndedMessage().
+  // has ended, after telling the user SharingEndedMessage(), or that PipeWire went away.
   void UseSource(std::shared_ptr<ScreenSource> source);
   // The last grab failed because the sharing had ended.
   bool SharingEnded() const { return sharingEnded_; }

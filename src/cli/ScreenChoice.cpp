@@ -1,7 +1,7 @@
 #include "cli/ScreenChoice.h"
 
+#include "platform/files/RestoreTokenFile.h"
 #include "platform/portal/PortalScreen.h"
-#include "platform/portal/RestoreTokenFile.h"
 
 namespace qm::cli {
 
@@ -15,8 +15,15 @@ ChosenScreen OpenScreen(const CaptureOptions& options) {
     return chosen;
   }
   // The desktop's dialog chooses what is shared: with --window it offers windows only.
-  const QString token =
-      options.RestoreTokenFile.isEmpty() ? QString() : ReadRestoreToken(options.RestoreTokenFile);
+  // A token file that is no plain file of the user's stops the run before the dialog.
+  QString problem;
+  const QString token = options.RestoreTokenFile.isEmpty()
+                            ? QString()
+                            : ReadRestoreToken(options.RestoreTokenFile, &problem);
+  if (!problem.isEmpty()) {
+    PrintError(problem);
+    return chosen;
+  }
   auto screen = std::make_shared<PortalScreen>();
   switch (screen->Open(
       token, options.Window ? PortalScreen::Kind::Window : PortalScreen::Kind::MonitorOrWindow)) {
@@ -31,9 +38,11 @@ ChosenScreen OpenScreen(const CaptureOptions& options) {
   }
   // The desktop hands out a new token for each session: the file keeps the newest.
   if (!options.RestoreTokenFile.isEmpty() && !screen->RestoreToken().isEmpty() &&
-      screen->RestoreToken() != token &&
-      !WriteRestoreToken(options.RestoreTokenFile, screen->RestoreToken()))
-    PrintError(QStringLiteral("Can not write the restore token to ") + options.RestoreTokenFile);
+      screen->RestoreToken() != token) {
+    if (const QString failure = WriteRestoreToken(options.RestoreTokenFile, screen->RestoreToken());
+        !failure.isEmpty())
+      PrintError(failure);
+  }
   if (options.FollowCursor && !screen->CursorReported())
     PrintError(PortalScreen::NoCursorReportMessage());
   chosen.Ok = true;

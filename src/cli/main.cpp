@@ -16,6 +16,7 @@
 #include "cli/CliHelp.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
+#include "platform/files/BinaryFile.h"
 
 using namespace qm::cli;
 
@@ -32,6 +33,9 @@ static void GuardStandardStreams() {
     }
   }
   signal(SIGPIPE, SIG_IGN);
+  // A file-size limit fails the write that passes it, whoever writes (the sound library grows a
+  // shared-memory file at its start), instead of ending the tool without a word.
+  qm::BinaryFile::IgnoreFileSizeSignal();
 }
 
 // Prints text on standard output; the exit code tells whether it got there.

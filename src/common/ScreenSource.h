@@ -47,6 +47,10 @@ class ScreenSource {
 
   // The size of the newest picture; empty before the first and after the end.
   virtual Rect Bounds() = 0;
+
+  // The sharing ended because the stream itself went away (its server ended), not because the
+  // desktop stopped it.
+  virtual bool Lost() { return false; }
 };
 
 }  // namespace qm

@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QIODevice>
-#include <QSaveFile>
 
 #include <array>
 #include <limits>
@@ -15,6 +14,7 @@
 #include "pictures/BMPWriter.h"
 #include "pictures/GIFImage.h"
 #include "pictures/PictureError.h"
+#include "platform/files/OutputName.h"
 #include "platform/jpeg/JpegWriter.h"
 
 namespace qm {
@@ -62,14 +62,6 @@ void WritePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition, Q
 
 void StorePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition,
                   const QString& path) {
-  // The picture is written beside its final name and renamed into place when complete, so a
-  // failed store never leaves a truncated picture behind. The rename puts a regular file where
-  // the old entry was, so only a regular file may be replaced that way: through a symbolic
-  // link the file it names is replaced and the link stays, while a device, a FIFO or a folder
-  // (named directly or through a link) is refused rather than swapped for a plain file.
-  const QFileInfo existing(path);
-  if (existing.exists() && !existing.isFile())
-    throw PictureError(path, QStringLiteral("%1 is not a regular file").arg(path));
   // Encoded in memory first, so that the file sees one stream of writes whose failure is
   // the system's own (a write that the file system cuts short says nothing until the rest is
   // written again).
@@ -87,22 +79,11 @@ void StorePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition,
         path,
         QStringLiteral("Can not write file %1: %2").arg(path, QString::fromStdString(e.what())));
   }
-  QSaveFile file(path);
-  // Unbuffered: each write reaches the file system, which answers with its reason.
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-    throw PictureError(path,
-                       QStringLiteral("Can not create file %1: %2").arg(path, file.errorString()));
-  for (qint64 done = 0; done < bytes.size();) {
-    const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
-    if (written <= 0) {
-      throw PictureError(path,
-                         QStringLiteral("Can not write file %1: %2").arg(path, file.errorString()));
-    }
-    done += written;
-  }
-  if (!file.commit())
-    throw PictureError(path,
-                       QStringLiteral("Can not write file %1: %2").arg(path, file.errorString()));
+  // The picture is written beside its final name and renamed into place when complete, so a
+  // failed store never leaves a truncated picture behind; only a regular file is replaced that
+  // way, and only through a link of the user's own.
+  if (const QString failure = ReplaceOutput(path, bytes); !failure.isEmpty())
+    throw PictureError(path, failure);
 }
 
 }  // namespace qm

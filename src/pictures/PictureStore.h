@@ -33,7 +33,8 @@ void WritePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition, Q
 
 // Stores a 24-bit bitmap at path (created, or replaced), by picture type: GIF reduced to the
 // colour cube, JPEG at JpegQuality(jpegPosition), or uncompressed BMP. The file appears only
-// when complete; a symbolic link at path is followed and the regular file it names replaced.
+// when complete; a link of the user's own at path is followed and the regular file it names
+// replaced, any other link refused (ResolveOutputName).
 // Throws PictureError, naming the file, when it cannot be created or written, when path names
 // anything but a regular file (a device, a FIFO, a folder), or the picture cannot be encoded.
 void StorePicture(const DIBBitmap& bitmap, PictureType type, int jpegPosition, const QString& path);

@@ -15,6 +15,7 @@
 #include "platform/files/DirectStage.h"
 #include "platform/files/FileSyncer.h"
 #include "platform/files/Folder.h"
+#include "platform/files/OutputName.h"
 #include "video/AviCompress.h"
 #include "video/AviIndex.h"
 #include "video/AviSideFiles.h"
@@ -181,13 +182,16 @@ bool AviWriter::TakeSoundFormat(const AviSettings& settings) {
 bool AviWriter::OpenTarget(const QString& fileName, BinaryFile& existing, bool& replacing) {
   const QString cannotCreate = QStringLiteral("Can not create file ") + fileName;
   // An existing target is replaced by renaming, so it must be a plain file we may write (a
-  // device or a folder is never renamed over); a link is followed to the file it names.
+  // device or a folder is never renamed over); only the user's own link is followed, to the
+  // file it names.
+  const OutputName output = ResolveOutputName(fileName);
+  if (!output.Refusal.isEmpty()) return Fail(output.Refusal);
   const QFileInfo target(fileName);
   finalPath_ = fileName;
   replacing = target.exists() || target.isSymLink();
   if (replacing) {
     if (keepExisting_ || !target.isFile() || !target.isWritable()) return Fail(cannotCreate);
-    finalPath_ = target.canonicalFilePath();
+    finalPath_ = QFileInfo(output.Path).absoluteFilePath();
   }
   const QFileInfo finalInfo(finalPath_);
   finalName_ = QFile::encodeName(finalInfo.fileName());

@@ -85,6 +85,22 @@ std::vector<RecordingJournal::Entry> RecordingJournal::Pending(const QString& fo
   return entries;
 }
 
+QString RecordingJournal::Refusal(const QString& folder) {
+  const QString path = QDir::cleanPath(folder);
+  const QFileInfo info(path);
+  if ((!info.exists() && !info.isSymLink()) || PrivateFolder(path, false)) return QString();
+  // Owned by the user and closed to others it would have been taken: the owner says enough.
+  QString why = QStringLiteral("belongs to ") + info.owner();
+  if (info.isSymLink())
+    why = QStringLiteral("is a link");
+  else if (info.permissions() & (QFile::WriteGroup | QFile::WriteOther))
+    why += QStringLiteral(" and others may write in it");
+  return QStringLiteral(
+             "Interrupted recordings can not be completed automatically: the folder %1, "
+             "where Quillmark notes the recordings in progress, %2.")
+      .arg(path, why);
+}
+
 std::vector<RecoveredRecording> RecoverInterrupted(const QString& folder) {
   std::vector<RecoveredRecording> recovered;
   for (const RecordingJournal::Entry& entry : RecordingJournal::Pending(folder)) {

@@ -28,6 +28,9 @@ class RecordingJournal {
   static void End(const QString& journal);
   // The notes found in folder; notes that cannot be read are removed and skipped.
   static std::vector<Entry> Pending(const QString& folder);
+  // Why no note can be kept in folder (it is there but not the user's own and private), for the
+  // user; empty when notes can be kept.
+  static QString Refusal(const QString& folder = DefaultFolder());
 };
 
 // One recording completed at start.

@@ -3,10 +3,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "capture/Grabber.h"
 #include "common/DIBBitmap.h"
@@ -398,6 +402,44 @@ TEST_F(GrabberTest, GrabberCreatedOnAnotherThreadWhileGrabbing) {
   worker.join();
   EXPECT_EQ(wrongBounds, 0);
   EXPECT_TRUE(Shows(b, Expected{area}));
+}
+
+// A screen-cast stream whose one grey picture carries the cursor report it is given.
+struct ReportedCursor : ScreenSource {
+  // A 64 x 48 picture; the cursor known and visible, 2 x 2 white, shape 1.
+  ReportedCursor(Point position, Point hotSpot)
+      : picture{
+            bits.data(), 64,
+            48,          256,
+            1,           true,
+            {},          {true, true, position, hotSpot, 1, 2, 2, std::vector<uint8_t>(16, 255)}} {}
+  bool Read(const std::function<void(const SourcePicture&)>& read) override {
+    read(picture);
+    return true;
+  }
+  Rect Bounds() override { return Rect{0, 0, 64, 48}; }
+  std::vector<uint8_t> bits = std::vector<uint8_t>(64 * 48 * 4, 0x80);
+  SourcePicture picture;
+};
+
+// Any cursor position or hot spot a stream reports is drawn, or followed, inside the picture.
+TEST_F(GrabberTest, ExtremeCursorReportsStayInsideThePicture) {
+  constexpr int32_t kMin = INT32_MIN, kMax = INT32_MAX;
+  for (const auto& [position, hotSpot] :
+       {std::pair{Point{5, 5}, Point{kMin, kMin}}, std::pair{Point{5, 5}, Point{kMax, kMax}},
+        std::pair{Point{kMin, kMin}, Point{0, 0}},
+        std::pair{Point{kMax, kMax}, Point{kMin, kMax}}}) {
+    Grabber lib;
+    lib.UseSource(std::make_shared<ReportedCursor>(position, hotSpot));
+    for (const bool follow : {false, true}) {
+      DIBBitmap b;
+      b.SetFormat(16, 16, PixelFormat::Bits24);
+      Rect captured;
+      ASSERT_TRUE(lib.Grab(b, Point{0, 0}, captured, follow, true));
+      EXPECT_TRUE(captured.Left >= 0 && captured.Right <= 64 && captured.Top >= 0 &&
+                  captured.Bottom <= 48);
+    }
+  }
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 
 #include "support/MediaProbe.h"
 #include "support/PortalStack.h"
+#include "support/ShortcutsPortal.h"
 #include "support/ToolRun.h"
 #include "support/XKeys.h"
 #include "support/XScreen.h"
@@ -340,7 +341,29 @@ TEST_F(PortalRecordTest, SelectShowsTheSharedPicture) {
   EXPECT_TRUE(run.Out.contains(QStringLiteral(": 20,10,40,32"))) << run.Out.toStdString();
 }
 
-// PipeWire goes away mid-recording: the file is complete. Last, since it ends the session.
+// A portal whose Start answers its streams in another type than a(ua{sv}), or names none,
+// shares nothing: the tool says so and fails, whatever the types.
+TEST(HostilePortal, WronglyTypedStreamsShareNothing) {
+  QTemporaryDir dir;
+  const QByteArray savedBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+  for (const char* signature : {"a(ix)", "a(sa{sv})", "u", "a(ua{sv})"}) {
+    SCOPED_TRACE(signature);
+    test::ShortcutsPortal portal({QStringLiteral("--screencast-streams"), signature});
+    ASSERT_TRUE(portal.Ok());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", portal.Address().toUtf8());
+    const QString file = dir.filePath(QStringLiteral("hostile.avi"));
+    const ProcessResult run =
+        RunTool({QStringLiteral("record"), QStringLiteral("--source"), QStringLiteral("portal"),
+                 QStringLiteral("--seconds"), QStringLiteral("1"), file});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_EQ(run.Err, QStringLiteral("The desktop shared no stream\n"));
+    EXPECT_FALSE(QFile::exists(file));
+  }
+  qputenv("DBUS_SESSION_BUS_ADDRESS", savedBus);
+}
+
+// PipeWire goes away mid-recording: the recording fails with the reason, and the file is
+// complete. Last, since it ends the session.
 TEST_F(PortalRecordTest, ZzPipeWireGoneMidRecording) {
   stack_->Control("size=160x120\n");
   const QString file = File("gone.avi");
@@ -353,8 +376,9 @@ TEST_F(PortalRecordTest, ZzPipeWireGoneMidRecording) {
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
   ASSERT_EQ(kill(stack_->PipeWirePid(), SIGKILL), 0);
   const ProcessResult run = test::FinishTool(tool, 60000);
-  EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
-  EXPECT_TRUE(run.Err.contains(kSharingEnded)) << run.Err.toStdString();
+  EXPECT_EQ(run.ExitCode, 1) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains(QStringLiteral("The screen stream ended: PipeWire went away")))
+      << run.Err.toStdString();
   const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
   ASSERT_TRUE(video.Valid) << video.Error.toStdString();
   EXPECT_GT(video.Frames, 3);

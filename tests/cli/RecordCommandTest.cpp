@@ -26,6 +26,7 @@
 #include "common/LittleEndian.h"
 #include "support/MediaProbe.h"
 #include "support/SideFiles.h"
+#include "support/TestFiles.h"
 #include "support/ToolRun.h"
 #include "support/WindowManager.h"
 #include "support/XKeys.h"
@@ -672,6 +673,54 @@ TEST_F(RecordCommand, LinksPlantedInASharedFolderLeadNowhere) {
   EXPECT_FALSE(QFileInfo(output).isSymLink());
   EXPECT_TRUE(MediaProbe::ProbeVideo(output).Valid);
   EXPECT_EQ(test::SideFiles(shared).size(), 2);  // the planted links, left alone
+}
+
+// A link at the output name is followed only when it is the user's own and outside a shared
+// sticky folder: one planted there by another user, or any link in such a folder, is refused
+// with the reason, and nothing is written.
+TEST_F(RecordCommand, LinksAtTheOutputNameAreFollowedOnlyWhenTheUsersOwn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "another user is played by root";
+  ASSERT_EQ(::chmod(QFile::encodeName(dir_.path()).constData(), 0755), 0);
+  ASSERT_TRUE(QDir().mkpath(Path("shared")) && QDir().mkpath(Path("own")));
+  ASSERT_EQ(::chmod(QFile::encodeName(Path("shared")).constData(), 01777), 0);
+  // A folder of the user's reached through another user's link.
+  ASSERT_EQ(
+      test::RunProcess("runuser", {"-u", "nobody", "--", "ln", "-s", Path("own"), Path("shared/d")})
+          .ExitCode,
+      0);
+  const QString victim = Path("victim");
+  struct Case {
+    const char* Command;
+    const char* Folder;
+    bool Planted;   // by nobody, else by the user
+    bool Followed;  // the victim is replaced
+  };
+  for (const Case& c :
+       {Case{"record", "shared", true, false}, Case{"photo", "shared", true, false},
+        Case{"record", "shared", false, false}, Case{"record", "shared/d", false, false},
+        Case{"record", "own", false, true}, Case{"photo", "own", false, true}}) {
+    const bool record = QLatin1String(c.Command) == QLatin1String("record");
+    const QString link = Path(c.Folder) + (record ? "/l.avi" : "/l.jpg");
+    SCOPED_TRACE(c.Command + (" " + link).toStdString());
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("root's own");
+    file.close();
+    QFile::remove(link);
+    const QStringList ln{"ln", "-s", victim, link};
+    ASSERT_EQ(test::RunProcess(c.Planted ? "runuser" : "ln",
+                               c.Planted ? QStringList{"-u", "nobody", "--"} + ln : ln.mid(1))
+                  .ExitCode,
+              0);
+    const QStringList args{c.Command, link, "--area", "0,0,32,32"};
+    const QStringList timed{"--seconds", "0.3", "--codec", "DIB"};
+    const ProcessResult run = RunTool(record ? args + timed : args);
+    EXPECT_EQ(run.ExitCode, c.Followed ? 0 : 1) << run.Err.toStdString();
+    EXPECT_EQ(run.Err.contains(" is not followed: "), !c.Followed) << run.Err.toStdString();
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(test::ReadAll(victim) == "root's own", !c.Followed);
+  }
+  EXPECT_TRUE(test::SideFiles(Path("shared")).isEmpty());
 }
 
 // A file with a chunk that claims nearly 4 GiB (a sparse file on disk) is judged in bounded

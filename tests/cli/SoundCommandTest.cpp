@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -148,6 +151,27 @@ TEST_F(SoundCommand, MissingSoundNeverStopsTheRecording) {
   EXPECT_EQ(video.Streams, 2);
   const std::vector<int16_t> samples = test::DecodeSound(file, false);
   EXPECT_NEAR(double(samples.size()) / 48000, video.Duration, 0.1);
+}
+
+// A file-size limit ends a recording with sound as it ends one without: the system's reason,
+// exit 1 and a complete file (the sound library grows a shared-memory file past the limit).
+TEST_F(SoundCommand, AFileSizeLimitFailsTheWriteWithSoundToo) {
+  if (!SoundServer()) GTEST_SKIP() << "no sound server";
+  const QString file = Path(QStringLiteral("limited.avi"));
+  QProcess tool;
+  tool.setChildProcessModifier([] {
+    const rlimit limit{1000 * 1024, 1000 * 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  test::StartTool(tool, {"record", file, "--area", "0,0,320,240", "--codec", "DIB", "--every-frame",
+                         "--seconds", "20", "--sound", "desktop", "--quiet"});
+  const ProcessResult run = test::FinishTool(tool);
+  EXPECT_EQ(run.ExitCode, 1) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains(QString::fromLocal8Bit(std::strerror(EFBIG))))
+      << run.Err.toStdString();
+  const test::ProbedVideo video = MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_GE(video.Frames, 1);
 }
 
 // A recording with sound that is killed repairs to both streams.

@@ -1,24 +1,35 @@
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <random>
 
-#include "platform/portal/RestoreTokenFile.h"
+#include "platform/files/RestoreTokenFile.h"
+#include "support/TestFiles.h"
+#include "support/ToolRun.h"
 
 namespace qm {
 namespace {
 
-// A token survives the file; what a file holds besides a token line is never taken for one.
+// A token survives the file; what a file holds besides a token line is never taken for one, and
+// what the desktop hands out is kept only when it is a token.
 TEST(RestoreTokenFileTest, KeepsTheTokenAndRefusesAnythingElse) {
   QTemporaryDir dir;
   const QString path = dir.path() + QStringLiteral("/token");
   EXPECT_EQ(ReadRestoreToken(path), QString());
   const QString token = QStringLiteral("0b5e3c8a-11f2-4d8e-9a6b-3f1c2d4e5f60");
-  ASSERT_TRUE(WriteRestoreToken(path, token));
+  ASSERT_EQ(WriteRestoreToken(path, token), QString());
   EXPECT_EQ(ReadRestoreToken(path), token);
-  EXPECT_FALSE(WriteRestoreToken(dir.path() + QStringLiteral("/none/token"), token));
+  EXPECT_NE(WriteRestoreToken(dir.path() + QStringLiteral("/none/token"), token), QString());
+  for (const QString& bad : {QString(200000, QLatin1Char('a')), QStringLiteral("ab\n\x01\x1b[2J")})
+    EXPECT_NE(WriteRestoreToken(path, bad), QString());
+  EXPECT_EQ(ReadRestoreToken(path), token);
 
   struct Case {
     QByteArray Contents;
@@ -49,11 +60,50 @@ TEST(RestoreTokenFileTest, KeepsTheTokenAndRefusesAnythingElse) {
           bytes.truncate(at);
       }
     }
-    const QString parsed = ParseRestoreToken(bytes);
-    EXPECT_LE(parsed.size(), 256);
-    for (const QChar c : parsed)
-      ASSERT_TRUE(c.isLetterOrNumber() || QStringLiteral("-_.:").contains(c)) << round;
+    // Made anew rather than cut: the file system flushes a file cut and written again.
+    QFile::remove(path);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    QString problem;
+    const QString read = ReadRestoreToken(path, &problem);
+    ASSERT_TRUE(problem.isEmpty()) << round;
+    ASSERT_TRUE(read.isEmpty() || IsRestoreToken(read)) << round;
+    const QString text = QString::fromLatin1(bytes);
+    ASSERT_TRUE(IsRestoreToken(text) || !WriteRestoreToken(path, text).isEmpty()) << round;
   }
+}
+
+// Only a regular file is read or replaced, through no link another user planted: anything else
+// at the path is refused with the reason before anything waits, and stays as it was.
+TEST(RestoreTokenFileTest, OnlyARegularFileOfTheUsersOwnIsTaken) {
+  if (::geteuid() != 0) GTEST_SKIP() << "another user is played by root";
+  QTemporaryDir dir;
+  ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+  const QString shared = dir.filePath(QStringLiteral("shared"));
+  ASSERT_TRUE(QDir().mkdir(shared));
+  ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+  const QString secret = dir.filePath(QStringLiteral("secret"));
+  ASSERT_EQ(WriteRestoreToken(secret, QStringLiteral("roots-own")), QString());
+  const QString fifo = dir.filePath(QStringLiteral("fifo"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString toNull = dir.filePath(QStringLiteral("null"));
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), toNull));
+  const QString planted = shared + QStringLiteral("/token");
+  ASSERT_EQ(
+      test::RunProcess("runuser", {"-u", "nobody", "--", "ln", "-s", secret, planted}).ExitCode, 0);
+  for (const QString& path : {fifo, toNull, QStringLiteral("/dev/null"), planted, shared}) {
+    SCOPED_TRACE(path.toStdString());
+    QString problem;
+    EXPECT_EQ(ReadRestoreToken(path, &problem), QString());
+    EXPECT_FALSE(problem.isEmpty());
+    EXPECT_EQ(WriteRestoreToken(path, QStringLiteral("abc")), problem);
+  }
+  EXPECT_TRUE(QFileInfo::exists(QStringLiteral("/dev/null")) &&
+              !QFileInfo(QStringLiteral("/dev/null")).isFile());
+  EXPECT_EQ(test::ReadAll(secret), "roots-own\n");
+  EXPECT_TRUE(QFileInfo(planted).isSymLink() && QFileInfo(toNull).isSymLink());
 }
 
 }  // namespace

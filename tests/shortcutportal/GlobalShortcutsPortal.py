@@ -14,9 +14,13 @@ and logs each call it receives, one JSON object a line, to LOG. Ends, with its b
 standard input closes.
 
 Usage: GlobalShortcutsPortal.py LOG [--answer N] [--without-shortcuts] [--absent]
+                                [--screencast-streams SIGNATURE]
   --answer N           BindShortcuts answers N: 1 the user refused, 2 cancelled
   --without-shortcuts  the portal is there but offers no GlobalShortcuts
   --absent             nobody owns the portal's name
+  --screencast-streams SIGNATURE
+                       the portal also offers ScreenCast, as a hostile one: its Start answers
+                       "streams" in a wrong type, a(ix), a(sa{sv}) or u, or empty, a(ua{sv})
 """
 
 import argparse
@@ -36,6 +40,16 @@ SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
 REQUEST = "org.freedesktop.portal.Request"
 SESSION = "org.freedesktop.portal.Session"
 PROPERTIES = "org.freedesktop.DBus.Properties"
+SCREENCAST = "org.freedesktop.portal.ScreenCast"
+
+# The hostile "streams" answers of ScreenCast's Start, by signature.
+STREAMS = {
+    "a(ix)": dbus.Array([dbus.Struct((dbus.Int32(5), dbus.Int64(7)))], signature="(ix)"),
+    "a(sa{sv})": dbus.Array([dbus.Struct(("5", dbus.Dictionary({}, signature="sv")))],
+                            signature="(sa{sv})"),
+    "u": dbus.UInt32(5),
+    "a(ua{sv})": dbus.Array([], signature="(ua{sv})"),
+}
 
 
 def plain(value):
@@ -94,12 +108,40 @@ class Session(dbus.service.Object):
         pass
 
 
-class Portal(dbus.service.Object):
+class ScreenCast(dbus.service.Object):
+    """The hostile ScreenCast of Portal (a class of its own: its CreateSession is another's)."""
+
+    def screencast(self, sender, options, results):
+        return self.request(sender, options, lambda: (0, results))
+
+    @dbus.service.method(SCREENCAST, in_signature="a{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def CreateSession(self, options, sender=None):
+        if not self.streams:
+            self.unavailable()
+        token = str(options.get("session_handle_token", "c%d" % len(self.sessions)))
+        path = "%s/session/%s/%s" % (PATH, self.element(sender), token)
+        self.sessions[path] = Session(self, path, sender)
+        return self.screencast(sender, options, {"session_handle": path})
+
+    @dbus.service.method(SCREENCAST, in_signature="oa{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def SelectSources(self, session_handle, options, sender=None):
+        return self.screencast(sender, options, {})
+
+    @dbus.service.method(SCREENCAST, in_signature="osa{sv}", out_signature="o",
+                         sender_keyword="sender")
+    def Start(self, session_handle, parent_window, options, sender=None):
+        return self.screencast(sender, options, {"streams": STREAMS[self.streams]})
+
+
+class Portal(ScreenCast):
     """The portal object; offers GlobalShortcuts unless told not to."""
 
-    def __init__(self, bus, log_path, answer, offers_shortcuts):
+    def __init__(self, bus, log_path, answer, offers_shortcuts, streams=None):
         super().__init__(bus, PATH)
         self.bus = bus
+        self.streams = streams
         self.log_file = open(log_path, "a", encoding="utf-8")
         self.answer = answer
         self.offers_shortcuts = offers_shortcuts
@@ -143,6 +185,8 @@ class Portal(dbus.service.Object):
     @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
     def Get(self, interface, name):
         self.log({"call": "Get", "interface": str(interface), "name": str(name)})
+        if interface == SCREENCAST and self.streams:
+            return dbus.UInt32({"AvailableSourceTypes": 3, "AvailableCursorModes": 7}.get(name, 4))
         if interface != SHORTCUTS or not self.offers_shortcuts:
             self.unavailable()
         if name != "version":
@@ -247,6 +291,7 @@ def main():
     parser.add_argument("--answer", type=int, default=0)
     parser.add_argument("--without-shortcuts", action="store_true")
     parser.add_argument("--absent", action="store_true")
+    parser.add_argument("--screencast-streams", choices=sorted(STREAMS))
     args = parser.parse_args()
 
     daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
@@ -258,7 +303,8 @@ def main():
         bus = dbus.bus.BusConnection(address)
         if not args.absent:
             keep.append(dbus.service.BusName(SERVICE, bus))
-            keep.append(Portal(bus, args.log, args.answer, not args.without_shortcuts))
+            keep.append(Portal(bus, args.log, args.answer, not args.without_shortcuts,
+                               args.screencast_streams))
         portal = keep[1] if keep else None
         loop = GLib.MainLoop()
         pending = bytearray()

@@ -190,7 +190,15 @@ TEST(RecordingJournal, OnlyAPrivateFolderOfTheUsersOwnHoldsNotes) {
     EXPECT_TRUE(RecoverInterrupted(folder).empty());
     EXPECT_EQ(ReadAll(victim), before);
     EXPECT_TRUE(QFileInfo::exists(note));
+    // The user learns that, and why.
+    const QString refusal = RecordingJournal::Refusal(folder);
+    EXPECT_TRUE(refusal.startsWith(
+        "Interrupted recordings can not be completed automatically: the folder " + folder + ","))
+        << refusal.toStdString();
+    const char* why[] = {"and others may write in it.", "belongs to nobody.", "is a link."};
+    EXPECT_TRUE(refusal.endsWith(QLatin1String(why[int(kind)]))) << refusal.toStdString();
   }
+  EXPECT_EQ(RecordingJournal::Refusal(dir.filePath(QStringLiteral("state2-private"))), QString());
 }
 
 // The notes are outside input: thousands of notes naming whatever a damaged or planted note

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -347,8 +348,15 @@ PipeWireSource::PipeWireSource(int fd, uint32_t node) : stream_(std::make_unique
     static const pw_core_events coreEvents = [] {
       pw_core_events e{};
       e.version = PW_VERSION_CORE_EVENTS;
-      e.error = [](void* self, uint32_t id, int, int, const char*) {
-        if (id == PW_ID_CORE) static_cast<Stream*>(self)->Owner.End();
+      e.error = [](void* self, uint32_t id, int, int res, const char*) {
+        if (id != PW_ID_CORE) return;
+        // A broken connection is PipeWire gone; it is told before the stream hears of it.
+        PipeWireSource& owner = static_cast<Stream*>(self)->Owner;
+        if (res == -EPIPE) {
+          std::lock_guard lock(owner.mutex_);
+          owner.lost_ = !owner.ended_;
+        }
+        owner.End();
       };
       return e;
     }();
@@ -436,6 +444,11 @@ bool PipeWireSource::Read(const std::function<void(const SourcePicture&)>& read)
   picture_.WhollyChanged = false;
   picture_.Changed.clear();
   return true;
+}
+
+bool PipeWireSource::Lost() {
+  std::lock_guard lock(mutex_);
+  return lost_;
 }
 
 Rect PipeWireSource::Bounds() {

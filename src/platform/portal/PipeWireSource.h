@@ -32,6 +32,8 @@ class PipeWireSource : public ScreenSource {
 
   bool Read(const std::function<void(const SourcePicture&)>& read) override;
   Rect Bounds() override;
+  // PipeWire went away (its connection broke) before the desktop ended the sharing.
+  bool Lost() override;
 
   struct Stream;
 
@@ -42,6 +44,7 @@ class PipeWireSource : public ScreenSource {
   std::mutex mutex_;
   std::condition_variable arrived_;
   bool ended_ = false;
+  bool lost_ = false;
   SourcePicture picture_;  // Bits points into the buffer kept, or into front_
   std::vector<uint8_t> front_;
   std::vector<uint8_t> back_;  // PipeWire's thread only

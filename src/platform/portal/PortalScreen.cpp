@@ -37,8 +37,38 @@ QVariant PortalProperty(const char* name) {
   const QDBusMessage reply = QDBusConnection::sessionBus().call(
       PortalPropertyCall(QString::fromLatin1(kScreenCast), QString::fromLatin1(name)), QDBus::Block,
       5000);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
-  return reply.arguments().at(0).value<QDBusVariant>().variant();
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("v"))
+    return {};
+  // Both properties read are numbers: anything else counts as missing.
+  const QVariant value = reply.arguments().at(0).value<QDBusVariant>().variant();
+  return value.metaType() == QMetaType::fromType<uint>() ? value : QVariant();
+}
+
+// The answer's value under key when it has the D-Bus type T; else an empty T.
+template <class T>
+T Answer(const QVariantMap& results, const char* key) {
+  const QVariant value = results.value(QLatin1String(key));
+  return value.metaType() == QMetaType::fromType<T>() ? value.value<T>() : T();
+}
+
+// The node of the first stream in a Start answer's "streams" (a(ua{sv})); false when the answer
+// names none, or names them with any other signature.
+bool FirstStream(const QVariantMap& results, uint32_t& node) {
+  const QVariant value = results.value(QStringLiteral("streams"));
+  if (value.metaType() != QMetaType::fromType<QDBusArgument>()) return false;
+  const QDBusArgument streams = value.value<QDBusArgument>();
+  if (streams.currentSignature() != QLatin1String("a(ua{sv})")) return false;
+  bool found = false;
+  streams.beginArray();
+  if (!streams.atEnd()) {
+    QVariantMap properties;
+    streams.beginStructure();
+    streams >> node >> properties;
+    streams.endStructure();
+    found = true;
+  }
+  streams.endArray();
+  return found;
 }
 
 }  // namespace
@@ -136,7 +166,7 @@ PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken, Kind kind)
   if (!Request(QStringLiteral("CreateSession"), {}, options, response, results))
     return Outcome::Failed;
   if (response != 0) return Outcome::NotAllowed;
-  sessionPath_ = results.value(QStringLiteral("session_handle")).toString();
+  sessionPath_ = Answer<QString>(results, "session_handle");
   if (sessionPath_.isEmpty()) return Fail(QStringLiteral("The desktop made no sharing session"));
   QDBusConnection::sessionBus().connect(
       PortalService(), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
@@ -162,22 +192,9 @@ PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken, Kind kind)
     return Outcome::Failed;
   // 1: the user said no; 2: the dialog was cancelled (or the desktop gave up).
   if (response != 0) return Outcome::NotAllowed;
-  restoreToken_ = results.value(QStringLiteral("restore_token")).toString();
-
+  restoreToken_ = Answer<QString>(results, "restore_token");
   uint32_t node = 0;
-  bool found = false;
-  const QDBusArgument streams = results.value(QStringLiteral("streams")).value<QDBusArgument>();
-  if (streams.currentType() == QDBusArgument::ArrayType) {
-    streams.beginArray();
-    while (!streams.atEnd() && !found) {
-      QVariantMap properties;
-      streams.beginStructure();
-      streams >> node >> properties;
-      streams.endStructure();
-      found = true;
-    }
-    streams.endArray();
-  }
+  const bool found = FirstStream(results, node);
   if (!found) return Fail(QStringLiteral("The desktop shared no stream"));
 
   QDBusMessage open = QDBusMessage::createMethodCall(PortalService(), PortalPath(),
@@ -185,7 +202,7 @@ PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken, Kind kind)
                                                      QStringLiteral("OpenPipeWireRemote"));
   open << session << QVariantMap();
   const QDBusMessage remote = QDBusConnection::sessionBus().call(open, QDBus::Block, 30000);
-  if (remote.type() != QDBusMessage::ReplyMessage || remote.arguments().isEmpty())
+  if (remote.type() != QDBusMessage::ReplyMessage || remote.signature() != QLatin1String("h"))
     return Fail(QStringLiteral("The desktop's screen sharing failed: ") + remote.errorMessage());
   const QDBusUnixFileDescriptor fd = remote.arguments().at(0).value<QDBusUnixFileDescriptor>();
   const int own = fd.isValid() ? fcntl(fd.fileDescriptor(), F_DUPFD_CLOEXEC, 3) : -1;
@@ -203,6 +220,10 @@ void PortalScreen::OnClosed(const QVariantMap&) {
 
 bool PortalScreen::Read(const std::function<void(const SourcePicture&)>& read) {
   return stream_ && stream_->Read(read);
+}
+
+bool PortalScreen::Lost() {
+  return stream_ && stream_->Lost();
 }
 
 Rect PortalScreen::Bounds() {

@@ -66,6 +66,7 @@ class PortalScreen : public QObject, public ScreenSource {
 
   bool Read(const std::function<void(const SourcePicture&)>& read) override;
   Rect Bounds() override;
+  bool Lost() override;
 
  private slots:
   void OnClosed(const QVariantMap& details);

@@ -101,6 +101,34 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
 
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);
+  BuildPages(*layout);
+
+  const auto [hide, start] = BuildButtons(*layout);
+  setCentralWidget(central);
+
+  status_ = new QLabel;
+  status_->setMinimumWidth(50);
+  status_->installEventFilter(this);
+  statusBar()->addWidget(status_, 1);
+  statusBar()->installEventFilter(this);
+
+  BuildMenus();
+  BuildTray();
+  recording_ = std::make_unique<RecordingController>(static_cast<RecordingView&>(*this),
+                                                     CapThreadRecorder::Factory(*writer_));
+  photo_ = std::make_unique<PhotoController>(static_cast<PhotoView&>(*this));
+  connect(recording_.get(), &RecordingController::StateChanged, this, &MainWindow::UpdateTray);
+  connect(hide, &QPushButton::clicked, this, &MainWindow::HideClicked);
+  connect(start, &QPushButton::clicked, recording_.get(), &RecordingController::CaptureVideo);
+
+  WatchShortcuts();
+
+  LoadState();
+  UpdateTray();
+  resize(460, 380);
+}
+
+void MainWindow::BuildPages(QVBoxLayout& layout) {
   pages_ = new QTabWidget;
   areaPage_ = new CaptureAreaPage(*this);
   areaPage_->SetScreenOpener([this](bool window, std::shared_ptr<ScreenSource>& source) {
@@ -124,8 +152,10 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   connect(folderPage_, &FolderPage::BrowseClicked, this,
           [this] { ExploreFolderAction(outputFolder_); });
   pages_->setCurrentIndex(0);
-  layout->addWidget(pages_, 1);
+  layout.addWidget(pages_, 1);
+}
 
+std::pair<QPushButton*, QPushButton*> MainWindow::BuildButtons(QVBoxLayout& layout) {
   auto* bottom = new QHBoxLayout;
   auto* hide = new QPushButton(QStringLiteral("Hide"));
   auto* start = new QPushButton(QStringLiteral("Capture video"));
@@ -138,24 +168,11 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   bottom->addWidget(hide);
   bottom->addStretch();
   bottom->addWidget(start);
-  layout->addLayout(bottom);
-  setCentralWidget(central);
+  layout.addLayout(bottom);
+  return {hide, start};
+}
 
-  status_ = new QLabel;
-  status_->setMinimumWidth(50);
-  status_->installEventFilter(this);
-  statusBar()->addWidget(status_, 1);
-  statusBar()->installEventFilter(this);
-
-  BuildMenus();
-  BuildTray();
-  recording_ = std::make_unique<RecordingController>(static_cast<RecordingView&>(*this),
-                                                     CapThreadRecorder::Factory(*writer_));
-  photo_ = std::make_unique<PhotoController>(static_cast<PhotoView&>(*this));
-  connect(recording_.get(), &RecordingController::StateChanged, this, &MainWindow::UpdateTray);
-  connect(hide, &QPushButton::clicked, this, &MainWindow::HideClicked);
-  connect(start, &QPushButton::clicked, recording_.get(), &RecordingController::CaptureVideo);
-
+void MainWindow::WatchShortcuts() {
   shortcutPage_->BuildShortKeyList();
   // On Wayland no program sees the keys that go to another, and the pointer is known only from
   // the screen-cast stream's cursor report, where the desktop gives one. The desktop may watch
@@ -177,7 +194,9 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
       areaPage_->FollowUnavailable(PortalScreen::NoCursorReportMessage());
   }
   watcher_->StartWatching([this](int index) { ShortKeyPressed(index); });
+}
 
+void MainWindow::LoadState() {
   FillCompressors();
   SetOutputFolder(DefaultOutputFolder());
   QDir().mkpath(outputFolder_);
@@ -189,12 +208,9 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
     if (CurrentSettings() != saved_) SaveSettingsNow();
   });
   saveTimer_.start();
-  if (store_->ReadString(QStringLiteral("Main"), QStringLiteral("GUID"), QString()).isEmpty())
-    store_->WriteString(QStringLiteral("Main"), QStringLiteral("GUID"), NewGuidString());
-  autoUpdate_->setChecked(store_->ReadBool(QStringLiteral("Preference"),
-                                           QStringLiteral("Automatic update check"), true));
-  UpdateTray();
-  resize(460, 380);
+  if (ReadSetting(*store_, "Main", "GUID").isEmpty())
+    WriteSetting(*store_, "Main", "GUID", NewGuidString());
+  autoUpdate_->setChecked(ReadFlag(*store_, "Preference", "Automatic update check"));
 }
 
 MainWindow::~MainWindow() {
@@ -231,7 +247,8 @@ void MainWindow::BuildMenus() {
   autoUpdate_ = help->addAction(QStringLiteral("Automatic update check"));
   autoUpdate_->setCheckable(true);
   connect(autoUpdate_, &QAction::triggered, this, [this](bool on) {
-    store_->WriteBool(QStringLiteral("Preference"), QStringLiteral("Automatic update check"), on);
+    WriteSetting(*store_, "Preference", "Automatic update check",
+                 on ? QStringLiteral("1") : QStringLiteral("0"));
     updateTimer_.start();
   });
   help->addAction(QStringLiteral("Check update"), this, &MainWindow::ManualUpdateCheck);
@@ -555,18 +572,16 @@ bool MainWindow::OpenScreen(std::shared_ptr<ScreenSource>& source) {
 }
 
 bool MainWindow::ScreenFromPortal(const SettingsStore& store) {
-  return PortalScreen::Chosen(store.ReadString(QStringLiteral("Capture area"),
-                                               QStringLiteral("Source"), QStringLiteral("auto")));
+  return PortalScreen::Chosen(ReadSetting(store, "Capture area", "Source"));
 }
 
 bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) {
-  const QString section = QStringLiteral("Capture area");
   // A window and a monitor are separate choices in the desktop's dialog, each with its token.
-  const QString tokenName =
-      window ? QStringLiteral("Window restore token") : QStringLiteral("Restore token");
+  const char* section = "Capture area";
+  const char* tokenName = window ? "Window restore token" : "Restore token";
   if (!ScreenFromPortal(*store_)) return true;
   auto screen = std::make_shared<PortalScreen>();
-  switch (screen->Open(store_->ReadString(section, tokenName, QString()),
+  switch (screen->Open(ReadSetting(*store_, section, tokenName),
                        window ? PortalScreen::Kind::Window : PortalScreen::Kind::MonitorOrWindow)) {
     case PortalScreen::Outcome::NotAllowed:
       ShowMessage(PortalScreen::NotAllowedMessage());
@@ -578,7 +593,7 @@ bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) 
       break;
   }
   if (IsRestoreToken(screen->RestoreToken()))
-    store_->WriteString(section, tokenName, screen->RestoreToken());
+    WriteSetting(*store_, section, tokenName, screen->RestoreToken());
   source = std::move(screen);
   return true;
 }

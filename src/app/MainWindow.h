@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 #include "app/PhotoController.h"
 #include "app/PostedMessages.h"
@@ -17,6 +18,7 @@ class QAction;
 class QLabel;
 class QPushButton;
 class QTabWidget;
+class QVBoxLayout;
 
 namespace qm {
 
@@ -106,6 +108,12 @@ class MainWindow : public QMainWindow,
   // the X screen.
   bool OpenPortal(bool window, std::shared_ptr<ScreenSource>& source);
 
+  // The steps of the constructor: the pages, the bottom buttons (hide, start), the shortcuts
+  // (the desktop's own on Wayland), the settings and the compressor list.
+  void BuildPages(QVBoxLayout& layout);
+  std::pair<QPushButton*, QPushButton*> BuildButtons(QVBoxLayout& layout);
+  void WatchShortcuts();
+  void LoadState();
   void BuildMenus();
   void BuildTray();
   void FillCompressors();

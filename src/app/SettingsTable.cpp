@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "app/SettingsStore.h"
@@ -89,6 +90,39 @@ std::span<const SettingRow> SettingsTable() {
 
 QString DefaultText(const SettingRow& row) {
   return row.fallback ? QString::fromLatin1(row.fallback) : row.computed();
+}
+
+namespace {
+
+const SettingRow* FindRow(const char* section, const char* name) {
+  for (const SettingRow& row : kTable)
+    if (std::string_view(row.section) == section && std::string_view(row.name) == name) return &row;
+  return nullptr;
+}
+
+}  // namespace
+
+QString ReadSetting(const SettingsStore& store, const char* section, const char* name) {
+  const SettingRow* row = FindRow(section, name);
+  if (!row) return QString();
+  if (row->kind == K::Bool)
+    return store.ReadBool(Section(*row), Name(*row), DefaultText(*row).toInt() != 0)
+               ? QStringLiteral("1")
+               : QStringLiteral("0");
+  if (row->kind == K::Integer)
+    return QString::number(
+        Limited(*row, store.ReadInteger(Section(*row), Name(*row), DefaultText(*row).toInt())));
+  return store.ReadString(Section(*row), Name(*row), DefaultText(*row));
+}
+
+bool ReadFlag(const SettingsStore& store, const char* section, const char* name) {
+  return ReadSetting(store, section, name).toInt() != 0;
+}
+
+bool WriteSetting(SettingsStore& store, const char* section, const char* name,
+                  const QString& text) {
+  const SettingRow* row = FindRow(section, name);
+  return row && store.WriteString(Section(*row), Name(*row), text);
 }
 
 QString DefaultOutputFolderBeside(const QString& executableFolder) {

@@ -55,6 +55,13 @@ std::span<const SettingRow> SettingsTable();
 // The row's default as stored text.
 QString DefaultText(const SettingRow& row);
 
+// The values kept outside Settings, read and written when their events happen, by the row of
+// section and name: a missing value, or one of the wrong kind, reads as the row's default.
+// A name the table lacks reads as empty and is not written.
+QString ReadSetting(const SettingsStore& store, const char* section, const char* name);
+bool ReadFlag(const SettingsStore& store, const char* section, const char* name);
+bool WriteSetting(SettingsStore& store, const char* section, const char* name, const QString& text);
+
 // "Captures/" beside the executable when that can be written (a build tree, a portable copy),
 // else the user's videos folder + "Quillmark/".
 QString DefaultOutputFolder();

@@ -142,10 +142,7 @@ void CapThread::Execute() {
   finished_ = true;
 }
 
-bool CapThread::Record(QString& reason) {
-  own_.ActiveTime = 0;
-  reason = QString::fromLatin1(kUnknownReason);
-
+AviSettings CapThread::Settings() const {
   AviSettings settings;
   settings.HasAudio = false;
   settings.FrameRate = info_.FramesPerSecond;
@@ -154,43 +151,37 @@ bool CapThread::Record(QString& reason) {
   settings.AudioLead = 0;
   settings.FrameCountHint = kFrameCountHint;
   settings.WideFrames = true;
+  return settings;
+}
 
-  if (!info_.Writer) return false;
-  MovieWriter& writer = *info_.Writer;
-
-  // The sound, when asked for: a recording without it (no server, no device, no encoder)
-  // goes on with its pictures alone, and says so once.
-  std::shared_ptr<SoundTrack> track;
-  SoundInput input;
-  if (info_.Sound != SoundChoice::Off) {
-    track = std::make_shared<SoundTrack>(info_.Sound == SoundChoice::Both ? 2 : 1);
-    const bool started = input.Start(
-        info_.Sound,
-        [track](int in, const int16_t* samples, size_t frames, int64_t first) {
-          track->Push(in, samples, frames, first);
-        },
-        [track](int in, const QString& why) {
-          track->Lose(in);
-          ShowMessage(QStringLiteral("No sound: ") + why);
-        });
-    if (!started) {
-      ShowMessage(QStringLiteral("No sound: ") + input.Failure());
-      track.reset();
-    } else if (!writer.WantSound(info_.SoundFormat)) {
-      ShowMessage(QStringLiteral("No sound: the MP3 encoder is not available"));
-      input.Stop();
-      track.reset();
-    }
+std::shared_ptr<SoundTrack> CapThread::StartSound(MovieWriter& writer, SoundInput& input) {
+  // A recording without its sound (no server, no device, no encoder) goes on with its
+  // pictures alone, and says so once.
+  if (info_.Sound == SoundChoice::Off) return nullptr;
+  auto track = std::make_shared<SoundTrack>(info_.Sound == SoundChoice::Both ? 2 : 1);
+  const bool started = input.Start(
+      info_.Sound,
+      [track](int in, const int16_t* samples, size_t frames, int64_t first) {
+        track->Push(in, samples, frames, first);
+      },
+      [track](int in, const QString& why) {
+        track->Lose(in);
+        ShowMessage(QStringLiteral("No sound: ") + why);
+      });
+  if (!started) {
+    ShowMessage(QStringLiteral("No sound: ") + input.Failure());
+    return nullptr;
   }
-
-  if (!writer.Open(info_.FileName, settings)) {
-    // The writer names the cause (a size the compressor refuses, a spool it cannot make).
-    reason = writer.Failure().isEmpty() ? QString::fromLatin1(kCannotCreate) + info_.FileName
-                                        : writer.Failure();
-    return false;
+  if (!writer.WantSound(info_.SoundFormat)) {
+    ShowMessage(QStringLiteral("No sound: the MP3 encoder is not available"));
+    input.Stop();
+    return nullptr;
   }
+  return track;
+}
 
-  bool stepFailed = false;
+bool CapThread::RunFrames(MovieWriter& writer, const std::shared_ptr<SoundTrack>& track,
+                          SoundInput& input) {
   std::function<bool()> pump;
   if (track) {
     // One buffer serves every step: the writer's thread alone runs the pump.
@@ -202,20 +193,21 @@ bool CapThread::Record(QString& reason) {
     std::lock_guard lock(pauseMutex_);
     pause_.Sound = track;
   }
-  {
-    WriterThread writerThread(
-        writer, [this] { return paused_ || stopRequested_; }, pump, options_.WriterStepMs);
-    SetWriterThread(&writerThread);
-    try {
-      RunLoop(writerThread);
-      writerThread.Finish(ownerStop_);
-    } catch (...) {
-      // A step ended with an exception (the error report's silent abort): the recording has
-      // failed, but the frames written so far stay playable, so the file is still completed.
-      stepFailed = true;
-    }
-    SetWriterThread(nullptr);
+  bool stepFailed = false;
+  WriterThread writerThread(
+      writer, [this] { return paused_ || stopRequested_; }, pump, options_.WriterStepMs);
+  SetWriterThread(&writerThread);
+  try {
+    RunLoop(writerThread);
+    // The sound ends with the recording, not when a slow writer has caught up with it.
+    input.Stop();
+    writerThread.Finish(ownerStop_);
+  } catch (...) {
+    // A step ended with an exception (the error report's silent abort): the recording has
+    // failed, but the frames written so far stay playable, so the file is still completed.
+    stepFailed = true;
   }
+  SetWriterThread(nullptr);
   // A last frame held back as a repeat is written whole, so the file decodes to its end;
   // when it cannot be, the recording has failed as with any other frame.
   if (!stepFailed) {
@@ -225,25 +217,44 @@ bool CapThread::Record(QString& reason) {
       stepFailed = true;
     }
   }
+  return !stepFailed;
+}
 
+bool CapThread::EndSound(MovieWriter& writer, SoundTrack& track, SoundInput& input, bool write) {
   // The sound lasts as long as the pictures: the rest of it, silence where none came.
-  if (track) {
-    input.Stop();
-    {
-      std::lock_guard lock(pauseMutex_);
-      pause_.Sound.reset();
-    }
-    if (!stepFailed) {
-      try {
-        std::vector<int16_t> samples;
-        const size_t frames = track->Finish(samples, uint64_t(own_.ActiveTime) * 48);
-        if ((frames > 0 && !writer.AddSound(samples.data(), frames)) || !writer.EndSound())
-          EndBy(RefusedWriteEnd(writer), writer.Failure());
-      } catch (...) {
-        stepFailed = true;
-      }
-    }
+  input.Stop();
+  {
+    std::lock_guard lock(pauseMutex_);
+    pause_.Sound.reset();
   }
+  if (!write) return true;
+  try {
+    std::vector<int16_t> samples;
+    const size_t frames = track.Finish(samples, uint64_t(own_.ActiveTime) * 48);
+    if ((frames > 0 && !writer.AddSound(samples.data(), frames)) || !writer.EndSound())
+      EndBy(RefusedWriteEnd(writer), writer.Failure());
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
+bool CapThread::Record(QString& reason) {
+  own_.ActiveTime = 0;
+  reason = QString::fromLatin1(kUnknownReason);
+  if (!info_.Writer) return false;
+  MovieWriter& writer = *info_.Writer;
+
+  SoundInput input;
+  const std::shared_ptr<SoundTrack> track = StartSound(writer, input);
+  if (!writer.Open(info_.FileName, Settings())) {
+    // The writer names the cause (a size the compressor refuses, a spool it cannot make).
+    reason = writer.Failure().isEmpty() ? QString::fromLatin1(kCannotCreate) + info_.FileName
+                                        : writer.Failure();
+    return false;
+  }
+  bool ok = RunFrames(writer, track, input);
+  if (track) ok = EndSound(writer, *track, input, ok) && ok;
 
   // The file lasts exactly as long as the recording was active: its frames spread over the
   // active time. Without a frame (or without active time) 0 keeps the requested rate.
@@ -256,7 +267,7 @@ bool CapThread::Record(QString& reason) {
   figures_.FramesDone = own_.FrameTally;
   figures_.BytesDone = writer.Writer().BytesWritten();
   figures_.Active = own_.ActiveTime;
-  return closed && !stepFailed;
+  return closed && ok;
 }
 
 void CapThread::RunLoop(WriterThread& writerThread) {
@@ -322,7 +333,11 @@ void CapThread::RunLoop(WriterThread& writerThread) {
       // than the schedule, and the frames catch up one per pass.
       if (due >= uint64_t(NextFrame + 1) * 1000u) ++figures_.CaughtUp;
       ++NextFrame;
+      const uint32_t before = clock_.Now();
       TakeFrame(writerThread);
+      // A wait for a busy writer is recording time too: a slow compressor or disk makes fewer
+      // frames, never a shorter video.
+      own_.NowTick += clock_.Now() - before;
     }
     figures_.Active = own_.ActiveTime + uint32_t(own_.NowTick - own_.SegmentStart);
     // The file's sizes and counts follow the recording: at its first frame and then about

@@ -14,6 +14,9 @@
 namespace qm {
 
 class Grabber;
+class MovieWriter;
+class SoundInput;
+struct AviSettings;
 class SoundTrack;
 class TickClock;
 class WriterThread;
@@ -82,6 +85,12 @@ class CapThread {
   void Execute();
   // Returns true when the file was opened, run and closed successfully; else reason says why.
   bool Record(QString& reason);
+  // The steps of Record: the file's settings; the sound, when asked for and to be had; the
+  // frames with their writer thread (false when a step failed); the sound's end.
+  AviSettings Settings() const;
+  std::shared_ptr<SoundTrack> StartSound(MovieWriter& writer, SoundInput& input);
+  bool RunFrames(MovieWriter& writer, const std::shared_ptr<SoundTrack>& track, SoundInput& input);
+  bool EndSound(MovieWriter& writer, SoundTrack& track, SoundInput& input, bool write);
   // The frame loop. Throws what a step threw.
   void RunLoop(WriterThread& writerThread);
   // Grabs a frame and queues it for the writer; requests the stop when the grab fails.

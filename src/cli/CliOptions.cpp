@@ -2,6 +2,7 @@
 
 #include "capture/Grabber.h"
 #include "cli/AreaChoice.h"
+#include "cli/CliHelp.h"
 #include "common/PictureArea.h"
 
 #include <cmath>
@@ -49,45 +50,60 @@ int64_t ParseSeconds(const QString& text, double maxSeconds, const QString& name
   return std::llround(value * 1000.0);
 }
 
-QString OptionValue(const QStringList& args, int& i) {
-  if (i + 1 >= args.size())
-    throw UsageError((args[i] + QStringLiteral(" needs a value")).toStdString());
-  return args[++i];
+CommandLine ReadCommandLine(const char* command, const QStringList& args) {
+  const CommandHelp* help = FindCommand(QString::fromLatin1(command));
+  CommandLine line;
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (!arg.startsWith(QLatin1Char('-')) || arg.size() == 1) {
+      line.Others << arg;
+      continue;
+    }
+    const OptionHelp* known = nullptr;
+    for (const OptionHelp& option : help ? help->Options : std::span<const OptionHelp>())
+      if (arg == QLatin1String(option.Name)) known = &option;
+    if (!known) throw UsageError("unknown option: " + arg.toStdString());
+    QString value;
+    if (*known->Value) {
+      if (i + 1 >= args.size())
+        throw UsageError((arg + QStringLiteral(" needs a value")).toStdString());
+      value = args[++i];
+    }
+    line.Options.push_back({arg, value});
+  }
+  return line;
 }
 
-void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& options,
-                         const char* command) {
-  const QString& arg = args[i];
-  if (arg == QLatin1String("--area"))
-    options.Area = ParseArea(OptionValue(args, i));
-  else if (arg == QLatin1String("--cursor"))
+bool TakeCaptureOption(const CommandLine::Option& option, CaptureOptions& options) {
+  const QString& name = option.Name;
+  if (name == QLatin1String("--area"))
+    options.Area = ParseArea(option.Value);
+  else if (name == QLatin1String("--cursor"))
     options.ShowCursor = true;
-  else if (arg == QLatin1String("--follow"))
+  else if (name == QLatin1String("--follow"))
     options.FollowCursor = true;
-  else if (arg == QLatin1String("--select"))
+  else if (name == QLatin1String("--select"))
     options.Select = true;
-  else if (arg == QLatin1String("--window"))
+  else if (name == QLatin1String("--window"))
     options.Window = true;
-  else if (arg == QLatin1String("--source")) {
-    const QString from = OptionValue(args, i);
-    if (from == QLatin1String("x11"))
+  else if (name == QLatin1String("--source")) {
+    if (option.Value == QLatin1String("x11"))
       options.From = CaptureOptions::Source::X11;
-    else if (from == QLatin1String("portal"))
+    else if (option.Value == QLatin1String("portal"))
       options.From = CaptureOptions::Source::Portal;
     else
       throw UsageError("--source takes x11 or portal");
-  } else if (arg == QLatin1String("--restore-token"))
-    options.RestoreTokenFile = OptionValue(args, i);
-  else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
-    throw UsageError("unknown option: " + arg.toStdString());
-  else if (options.File.isEmpty())
-    options.File = arg;
+  } else if (name == QLatin1String("--restore-token"))
+    options.RestoreTokenFile = option.Value;
   else
-    throw UsageError(std::string(command) + " takes one output file");
+    return false;
+  return true;
 }
 
-void RequireFile(const CaptureOptions& options, const char* command) {
-  if (options.File.isEmpty()) throw UsageError(std::string(command) + " needs an output file");
+void TakeOutputFile(const QStringList& files, CaptureOptions& options, const char* command) {
+  if (files.size() > 1) throw UsageError(std::string(command) + " takes one output file");
+  if (files.isEmpty()) throw UsageError(std::string(command) + " needs an output file");
+  options.File = files[0];
   if (options.Select && options.Window)
     throw UsageError(std::string(command) + " takes --select or --window, not both");
 }

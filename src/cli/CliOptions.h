@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "common/Rect.h"
 #include "common/ScreenSource.h"
@@ -34,8 +35,19 @@ int ParseInt(const QString& text, int low, int high, const QString& name);
 // milliseconds (rounded). name appears in the error.
 int64_t ParseSeconds(const QString& text, double maxSeconds, const QString& name);
 
-// The value following option args[i]; advances i.
-QString OptionValue(const QStringList& args, int& i);
+// One command's command line as its option table reads it (the table that --help and the
+// manual page show): the options in the order given, each with its value ("" for a switch),
+// and the other arguments. An option the table lacks, or one without its value, is a usage
+// error.
+struct CommandLine {
+  struct Option {
+    QString Name;
+    QString Value;
+  };
+  std::vector<Option> Options;
+  QStringList Others;
+};
+CommandLine ReadCommandLine(const char* command, const QStringList& args);
 
 // What every capturing command takes: one output file, an area and the cursor flags.
 struct CaptureOptions {
@@ -51,14 +63,12 @@ struct CaptureOptions {
   QString RestoreTokenFile;  // keeps the portal's restore token between runs; may be empty
 };
 
-// Takes args[i] (and its value) when it is --area, --cursor, --follow, --select, --window,
-// --source, --restore-token or the output file.
-// Anything else starting with "-" is an unknown option; a second file is refused too.
-void TakeCaptureArgument(const QStringList& args, int& i, CaptureOptions& options,
-                         const char* command);
+// Takes --area, --cursor, --follow, --select, --window, --source or --restore-token; false
+// for any other option.
+bool TakeCaptureOption(const CommandLine::Option& option, CaptureOptions& options);
 
-// Refuses a command line that named no output file.
-void RequireFile(const CaptureOptions& options, const char* command);
+// Takes the one output file, refusing none or more, and --select with --window.
+void TakeOutputFile(const QStringList& files, CaptureOptions& options, const char* command);
 
 // The area the options name, or the whole screen; with --select or --window the area the
 // user chose on the selection screen (printed on standard error). nullopt, after telling why,

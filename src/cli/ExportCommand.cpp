@@ -20,26 +20,22 @@ constexpr double kMaxSeconds = 2000000.0;
 
 ExportRequest ParseExportOptions(const QStringList& args, bool& quiet) {
   ExportRequest request;
-  QStringList files;
-  for (int i = 0; i < args.size(); ++i) {
-    const QString& arg = args[i];
-    if (arg == QLatin1String("--from"))
-      request.From = double(ParseSeconds(OptionValue(args, i), kMaxSeconds, arg)) / 1000;
-    else if (arg == QLatin1String("--to"))
-      request.To = double(ParseSeconds(OptionValue(args, i), kMaxSeconds, arg)) / 1000;
-    else if (arg == QLatin1String("--width"))
-      request.Width = ParseInt(OptionValue(args, i), 2, 16384, arg);
-    else if (arg == QLatin1String("--fps"))
-      request.Fps = ParseInt(OptionValue(args, i), 1, 60, arg);
-    else if (arg == QLatin1String("--force"))
+  const CommandLine line = ReadCommandLine("export", args);
+  for (const auto& [name, value] : line.Options) {
+    if (name == QLatin1String("--from"))
+      request.From = double(ParseSeconds(value, kMaxSeconds, name)) / 1000;
+    else if (name == QLatin1String("--to"))
+      request.To = double(ParseSeconds(value, kMaxSeconds, name)) / 1000;
+    else if (name == QLatin1String("--width"))
+      request.Width = ParseInt(value, 2, 16384, name);
+    else if (name == QLatin1String("--fps"))
+      request.Fps = ParseInt(value, 1, 60, name);
+    else if (name == QLatin1String("--force"))
       request.Force = true;
-    else if (arg == QLatin1String("--quiet"))
+    else if (name == QLatin1String("--quiet"))
       quiet = true;
-    else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
-      throw UsageError("unknown option: " + arg.toStdString());
-    else
-      files << arg;
   }
+  const QStringList& files = line.Others;
   if (files.size() != 2) throw UsageError("export takes a recording and the file to write");
   request.Input = files[0];
   request.Output = files[1];

@@ -22,14 +22,14 @@ struct PhotoOptions : CaptureOptions {
 
 PhotoOptions ParsePhotoOptions(const QStringList& args) {
   PhotoOptions options;
-  for (int i = 0; i < args.size(); ++i) {
-    const QString& arg = args[i];
-    if (arg == QLatin1String("--quality"))
-      options.JpegPosition = ParseInt(OptionValue(args, i), 0, kMaxJpegPosition, arg);
+  const CommandLine line = ReadCommandLine("photo", args);
+  for (const CommandLine::Option& option : line.Options) {
+    if (option.Name == QLatin1String("--quality"))
+      options.JpegPosition = ParseInt(option.Value, 0, kMaxJpegPosition, option.Name);
     else
-      TakeCaptureArgument(args, i, options, "photo");
+      TakeCaptureOption(option, options);
   }
-  RequireFile(options, "photo");
+  TakeOutputFile(line.Others, options, "photo");
   const std::optional<PictureType> type = PictureTypeOfFile(options.File);
   if (!type)
     throw UsageError("photo stores .gif, .jpg or .bmp files, not " + options.File.toStdString());

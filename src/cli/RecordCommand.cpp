@@ -44,20 +44,21 @@ struct RecordOptions : CaptureOptions {
 
 RecordOptions ParseRecordOptions(const QStringList& args) {
   RecordOptions options;
-  for (int i = 0; i < args.size(); ++i) {
-    const QString& arg = args[i];
-    if (arg == QLatin1String("--fps"))
-      options.Fps = ParseInt(OptionValue(args, i), 1, 32, arg);
-    else if (arg == QLatin1String("--seconds"))
-      options.Milliseconds = ParseSeconds(OptionValue(args, i), kMaxSeconds, arg);
-    else if (arg == QLatin1String("--codec"))
-      options.Codec = OptionValue(args, i);
-    else if (arg == QLatin1String("--every-frame"))
+  const CommandLine line = ReadCommandLine("record", args);
+  for (const CommandLine::Option& option : line.Options) {
+    const QString& name = option.Name;
+    const QString& value = option.Value;
+    if (name == QLatin1String("--fps"))
+      options.Fps = ParseInt(value, 1, 32, name);
+    else if (name == QLatin1String("--seconds"))
+      options.Milliseconds = ParseSeconds(value, kMaxSeconds, name);
+    else if (name == QLatin1String("--codec"))
+      options.Codec = value;
+    else if (name == QLatin1String("--every-frame"))
       options.EveryFrame = true;
-    else if (arg == QLatin1String("--quiet"))
+    else if (name == QLatin1String("--quiet"))
       options.Quiet = true;
-    else if (arg == QLatin1String("--sound")) {
-      const QString value = OptionValue(args, i);
+    else if (name == QLatin1String("--sound")) {
       if (value == QLatin1String("desktop"))
         options.Sound = SoundChoice::Desktop;
       else if (value == QLatin1String("mic"))
@@ -66,8 +67,7 @@ RecordOptions ParseRecordOptions(const QStringList& args) {
         options.Sound = SoundChoice::Both;
       else
         throw UsageError("--sound takes desktop, mic or both, not " + value.toStdString());
-    } else if (arg == QLatin1String("--sound-codec")) {
-      const QString value = OptionValue(args, i);
+    } else if (name == QLatin1String("--sound-codec")) {
       if (value == QLatin1String("pcm"))
         options.SoundFormat = SoundCodec::Pcm;
       else if (value == QLatin1String("mp3"))
@@ -75,9 +75,9 @@ RecordOptions ParseRecordOptions(const QStringList& args) {
       else
         throw UsageError("--sound-codec takes pcm or mp3, not " + value.toStdString());
     } else
-      TakeCaptureArgument(args, i, options, "record");
+      TakeCaptureOption(option, options);
   }
-  RequireFile(options, "record");
+  TakeOutputFile(line.Others, options, "record");
   if (options.SoundFormat && options.Sound == SoundChoice::Off)
     throw UsageError("--sound-codec needs --sound");
   // The file is an AVI file whatever its name says: a name that promises anything else is

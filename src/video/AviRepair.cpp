@@ -183,15 +183,23 @@ class Repairer {
            U32(video + StreamField::kRate) != 0 && (!sound_ || SoundHeaderIsOurs());
   }
 
-  // The sound stream's header and format as the writer makes them: PCM, or a compressed
-  // format whose chunks are one unit each.
+  // The sound stream's header and format as the recorder makes them: 16-bit PCM, or MP3 whose
+  // chunks are one frame of 1152 samples each; one or two channels at a rate a sound server
+  // gives. Anything else would make the completed file's lengths wrong.
   bool SoundHeaderIsOurs() {
     if (U32(layout_.SoundHeader() + StreamField::kType) != MakeFourCC("auds")) return false;
     const uint8_t* format = header_.data() + layout_.SoundFormat();
-    const uint16_t block = GetLE16(format + 12);
-    if (block == 0) return false;
-    soundBlock_ = GetLE16(format) == 1 ? block : 0;
-    return true;
+    const uint16_t tag = GetLE16(format), channels = GetLE16(format + 2);
+    const uint32_t rate = GetLE32(format + 4), bytesPerSecond = GetLE32(format + 8);
+    const uint16_t block = GetLE16(format + 12), bits = GetLE16(format + 14);
+    if (channels < 1 || channels > 2 || rate < 8000 || rate > 192000 || bytesPerSecond == 0)
+      return false;
+    if (tag == 1) {
+      soundBlock_ = block;
+      return bits == 16 && block == channels * 2 && bytesPerSecond == rate * block;
+    }
+    soundBlock_ = 0;
+    return tag == 0x55 && block == 1152 && bits == 0;
   }
 
   // The sound's length in its stream's units: sample blocks of PCM, else chunks.

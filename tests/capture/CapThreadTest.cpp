@@ -412,6 +412,20 @@ TEST_F(CapThreadTest, DestroyingAPausedThreadCompletesItsFile) {
   EXPECT_EQ(DecodedFrames(file), 1);
 }
 
+// A writer far slower than the schedule makes fewer frames, never a shorter video: the wait for
+// it is recording time, and the file lasts as long as the recording ran.
+TEST_F(CapThreadTest, ASlowWriterMakesFewerFramesNotAShorterVideo) {
+  Start(10, Rect{0, 0, 64, 48}, true, {.WriterStepMs = 700});
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  thread->Stop();
+  Finish();
+  EXPECT_GE(thread->GetActiveTime(), 1900u);
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  EXPECT_NEAR(video.Duration, thread->GetActiveTime() / 1000.0, 0.3);
+  EXPECT_LE(video.Frames, 5);
+}
+
 // Against a writer far slower than the schedule (each frame takes 600 ms), a pause, a stop
 // and the destruction act without waiting for the frame that waits: the worker pauses while
 // the writer is still busy, and the file, complete, ends at most one frame after the figure

@@ -17,6 +17,7 @@
 #include "support/RecordingMessages.h"
 #include "support/TestFiles.h"
 #include "video/AviCompress.h"
+#include "video/AviLayout.h"
 #include "video/AviRepair.h"
 #include "video/AviSideFiles.h"
 #include "video/AviWriter.h"
@@ -341,6 +342,34 @@ TEST_F(AviRepairTest, ForeignOrBusyFilesAreRefusedUnchanged) {
   EXPECT_TRUE(busy.Message.contains(QStringLiteral("being recorded")));
   EXPECT_EQ(ReadAll(live), before);
   ASSERT_TRUE(writer.Close(0));
+}
+
+// A sound format the recorder never writes is refused, and the file left as it was: its lengths
+// would come out wrong.
+TEST_F(AviRepairTest, SoundFormatsTheRecorderNeverWritesAreRefused) {
+  struct Case {
+    SoundCodec Codec;
+    int Field;  // the offset in the WAVEFORMATEX
+    uint32_t Value;
+    int Bytes;
+  };
+  const Recording pcm = Record(MakeFourCC("MP42"), 0, false, SoundCodec::Pcm);
+  const Recording mp3 = Record(MakeFourCC("MP42"), 0, false, SoundCodec::Mp3);
+  const QString path = Path(QStringLiteral("sound.avi"));
+  for (const Case& c : {Case{SoundCodec::Pcm, 4, 0, 4}, Case{SoundCodec::Pcm, 12, 3, 2},
+                        Case{SoundCodec::Pcm, 12, 65535, 2}, Case{SoundCodec::Pcm, 2, 7, 2},
+                        Case{SoundCodec::Pcm, 14, 8, 2}, Case{SoundCodec::Pcm, 8, 1, 4},
+                        Case{SoundCodec::Mp3, 4, 0, 4}, Case{SoundCodec::Mp3, 12, 3, 2},
+                        Case{SoundCodec::Mp3, 0, 0x99, 2}}) {
+    SCOPED_TRACE(testing::Message() << int(c.Codec) << " field " << c.Field << " = " << c.Value);
+    QByteArray bytes = (c.Codec == SoundCodec::Pcm ? pcm : mp3).Files[27];
+    auto* format = reinterpret_cast<uint8_t*>(bytes.data()) +
+                   AviLayout(c.Codec == SoundCodec::Pcm ? 18 : 30).SoundFormat() + c.Field;
+    c.Bytes == 4 ? PutLE32(format, c.Value) : PutLE16(format, c.Value);
+    WriteAll(path, bytes);
+    EXPECT_EQ(AviRepair::Repair(path).Result, Outcome::Refused);
+    EXPECT_EQ(ReadAll(path), bytes);
+  }
 }
 
 // The repair reads outside input: thousands of damaged files, each refused unchanged or

@@ -85,13 +85,13 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
 
   setWindowTitle(QStringLiteral("Quillmark ") + QLatin1String(kVersion));
   setWindowIcon(AppIcon());
-  writer_ = std::make_unique<MovieWriter>();
+  movie_ = std::make_unique<MovieWriter>();
   // Every recording leaves a note while it runs, so the next start can complete it after a
   // crash.
-  writer_->KeepJournal(RecordingJournal::DefaultFolder());
+  movie_->KeepJournal(RecordingJournal::DefaultFolder());
   // The controller picks a free name for each recording; a file that takes that name before
   // the recording does (another recorder's) is never replaced.
-  writer_->Writer().SetKeepExisting(true);
+  movie_->Writer().SetKeepExisting(true);
 
   keyboard_ = std::make_unique<XKeyStateSource>();
   watcher_ = std::make_unique<ShortcutWatcher>(*keyboard_);
@@ -115,7 +115,7 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   BuildMenus();
   BuildTray();
   recording_ = std::make_unique<RecordingController>(static_cast<RecordingView&>(*this),
-                                                     CapThreadRecorder::Factory(*writer_));
+                                                     CapThreadRecorder::Factory(*movie_));
   photo_ = std::make_unique<PhotoController>(static_cast<PhotoView&>(*this));
   connect(recording_.get(), &RecordingController::StateChanged, this, &MainWindow::UpdateTray);
   connect(hide, &QPushButton::clicked, this, &MainWindow::HideClicked);
@@ -145,8 +145,8 @@ void MainWindow::BuildPages(QVBoxLayout& layout) {
   pages_->addTab(folderPage_, QStringLiteral("Folder"));
   connect(videoPage_, &VideoPage::CompressorChosen, this, &MainWindow::CompressorChanged);
   connect(videoPage_, &VideoPage::ConfigureClicked, this, [this] {
-    if (ConfigureCompressor(this, writer_->Compressor()))
-      KeepCompressorOptions(*store_, writer_->Compressor());
+    if (ConfigureCompressor(this, movie_->Compressor()))
+      KeepCompressorOptions(*store_, movie_->Compressor());
   });
   connect(folderPage_, &FolderPage::FolderChosen, this, &MainWindow::SetOutputFolder);
   connect(folderPage_, &FolderPage::BrowseClicked, this,
@@ -229,7 +229,7 @@ MainWindow::~MainWindow() {
   tray_->SetActive(false);
   trayMenu_.reset();
   tray_.reset();
-  writer_.reset();
+  movie_.reset();
   SetUserMessages(previousMessages_);
 }
 
@@ -287,7 +287,7 @@ void MainWindow::BuildTray() {
 
 void MainWindow::FillCompressors() {
   std::vector<DisplayItem> items;
-  AviCompress& compressor = writer_->Compressor();
+  AviCompress& compressor = movie_->Compressor();
   compressor.FillDisplayList(items);
   compressor.Select(MakeFourCC("MP42"));
   videoPage_->SetCompressors(items, compressor.CurrentIndex());
@@ -297,7 +297,7 @@ void MainWindow::FillCompressors() {
 void MainWindow::CompressorChanged() {
   const int index = videoPage_->CompressorIndex();
   if (index < 0) return;
-  AviCompress& compressor = writer_->Compressor();
+  AviCompress& compressor = movie_->Compressor();
   compressor.Select(videoPage_->CompressorCode(index));
   RestoreCompressorOptions(*store_, compressor);
   videoPage_->SetConfigurable(index != 0 && compressor.CanConfigure() &&
@@ -312,7 +312,7 @@ void MainWindow::LockRecordingSettings() {
   videoPage_->SetLocked(locked);
   areaPage_->setEnabled(!locked);
   videoPage_->SetConfigurable(!locked && videoPage_->CompressorIndex() > 0 &&
-                              writer_->Compressor().CanConfigure());
+                              movie_->Compressor().CanConfigure());
 }
 
 void MainWindow::SetOutputFolder(const QString& folder) {

@@ -144,7 +144,7 @@ class MainWindow : public QMainWindow,
   std::unique_ptr<SettingsStore> store_;
   std::unique_ptr<PostedMessages> messages_;
   UserMessages* previousMessages_ = nullptr;
-  std::unique_ptr<MovieWriter> writer_;
+  std::unique_ptr<MovieWriter> movie_;
   std::unique_ptr<NotifyIcon> tray_;
   std::unique_ptr<TrayMenu> trayMenu_;
   std::unique_ptr<WindowHider> hider_;

@@ -32,7 +32,7 @@ CaptureEnd RefusedWriteEnd(const MovieWriter& writer) {
 
 WriterThread::WriterThread(MovieWriter& writer, std::function<bool()> interrupted,
                            std::function<bool()> sound, uint32_t minimumStepMs)
-    : writer_(writer),
+    : movie_(writer),
       inPlace_(writer.Compressor().CurrentCode() == 0),
       interrupted_(std::move(interrupted)),
       sound_(std::move(sound)),
@@ -62,7 +62,7 @@ DIBBitmap* WriterThread::GrabTarget() {
   if (inPlace_) {
     // The picture is drawn where the file writer appends it next: only while it writes nothing.
     if (!WaitFor(lock, [this] { return !queued_ && !busy_; })) return nullptr;
-    return &writer_.Bitmap();
+    return &movie_.Bitmap();
   }
   if (!WaitFor(lock, [this] { return !spareQueued_; })) return nullptr;
   return &spare_;
@@ -140,7 +140,7 @@ void WriterThread::Run() {
       if (spareQueued_) {
         // The new picture becomes the compressor's; the one it had (already written) is the
         // capture thread's next place to draw.
-        std::swap(spare_, writer_.Bitmap());
+        std::swap(spare_, movie_.Bitmap());
         spareQueued_ = false;
       }
       busy_ = true;
@@ -155,14 +155,14 @@ void WriterThread::Run() {
       } catch (...) {
         error = std::current_exception();
       }
-      frames_ = writer_.Frame().FrameNumber;
-      bytes_ = writer_.Writer().BytesWritten();
+      frames_ = movie_.Frame().FrameNumber;
+      bytes_ = movie_.Writer().BytesWritten();
       lock.lock();
       busy_ = false;
       if (error) {
         error_ = error;
       } else if (!written) {
-        failure_ = RefusedWriteEnd(writer_);
+        failure_ = RefusedWriteEnd(movie_);
       }
       changed_.notify_all();
       continue;
@@ -173,16 +173,16 @@ void WriterThread::Run() {
       lock.unlock();
       // The rate so far, as the end computes it, once a second of active time makes it
       // meaningful; 0 keeps the requested rate.
-      const uint32_t frames = writer_.Frame().FrameNumber;
+      const uint32_t frames = movie_.Frame().FrameNumber;
       // A recording whose pictures stand still still gets its sound.
       const bool soundOk = !sound_ || sound_();
-      writer_.Checkpoint(active < 1000 || frames == 0
-                             ? 0.0L
-                             : (long double)frames * 1000.0L / (long double)active);
-      bytes_ = writer_.Writer().BytesWritten();
+      movie_.Checkpoint(active < 1000 || frames == 0
+                            ? 0.0L
+                            : (long double)frames * 1000.0L / (long double)active);
+      bytes_ = movie_.Writer().BytesWritten();
       lock.lock();
       busy_ = false;
-      if (!soundOk) failure_ = RefusedWriteEnd(writer_);
+      if (!soundOk) failure_ = RefusedWriteEnd(movie_);
       changed_.notify_all();
       continue;
     }
@@ -197,10 +197,10 @@ void WriterThread::RunStep(Step step, bool& written) {
   switch (step) {
     case Step::Picture:
     case Step::Again:
-      written = writer_.AddFrame();
+      written = movie_.AddFrame();
       break;
     case Step::Same:
-      written = writer_.AddSameFrame();
+      written = movie_.AddSameFrame();
       break;
   }
 }

@@ -96,7 +96,7 @@ class WriterThread {
   // Waits until ready() or the wait ends otherwise; true when ready. Lock held.
   bool WaitFor(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready);
 
-  MovieWriter& writer_;
+  MovieWriter& movie_;
   const bool inPlace_;
   const std::function<bool()> interrupted_;
   const std::function<bool()> sound_;

@@ -10,8 +10,7 @@
 namespace qm {
 
 MovieWriter::MovieWriter(const QString& spoolPath)
-    : writer_(std::make_unique<AviWriter>(spoolPath)),
-      compressor_(std::make_unique<AviCompress>()) {
+    : avi_(std::make_unique<AviWriter>(spoolPath)), compressor_(std::make_unique<AviCompress>()) {
   compressor_->Select(0);
   settings_ = AviSettings();
   audio_ = std::make_unique<AudioCatalogue>();
@@ -20,7 +19,7 @@ MovieWriter::MovieWriter(const QString& spoolPath)
 MovieWriter::~MovieWriter() {
   // The compressor goes first: its sequence may still be running inside the file writer.
   compressor_.reset();
-  writer_.reset();
+  avi_.reset();
   audio_.reset();
 }
 
@@ -30,20 +29,20 @@ bool MovieWriter::WantSound(SoundCodec codec) {
 }
 
 bool MovieWriter::HasSound() const {
-  return open_ && writer_->HasSound();
+  return open_ && avi_->HasSound();
 }
 
 bool MovieWriter::AddSound(const int16_t* samples, size_t frames) {
   if (!HasSound()) return false;
   return sound_.Encode(samples, frames, [this](const uint8_t* data, uint32_t size) {
-    return writer_->AddSound(data, size);
+    return avi_->AddSound(data, size);
   });
 }
 
 bool MovieWriter::EndSound() {
   if (!HasSound()) return true;
   return sound_.Flush(
-      [this](const uint8_t* data, uint32_t size) { return writer_->AddSound(data, size); });
+      [this](const uint8_t* data, uint32_t size) { return avi_->AddSound(data, size); });
 }
 
 bool MovieWriter::Open(const QString& fileName, const AviSettings& settings) {
@@ -54,16 +53,16 @@ bool MovieWriter::Open(const QString& fileName, const AviSettings& settings) {
   }
   frame_ = CompressedFrame();
   repeatHeld_ = false;
-  const bool ok = writer_->Open(fileName, settings_, *compressor_);
+  const bool ok = avi_->Open(fileName, settings_, *compressor_);
   if (ok) open_ = true;
   if (!ok) sound_.Close();
   if (ok && !journalFolder_.isEmpty())
-    journal_ = RecordingJournal::Begin(journalFolder_, writer_->FilePath(), writer_->SpoolPath());
+    journal_ = RecordingJournal::Begin(journalFolder_, avi_->FilePath(), avi_->SpoolPath());
   return ok;
 }
 
 const QString& MovieWriter::Failure() const {
-  return writer_->Failure();
+  return avi_->Failure();
 }
 
 DIBBitmap& MovieWriter::Bitmap() {
@@ -72,7 +71,7 @@ DIBBitmap& MovieWriter::Bitmap() {
 
 bool MovieWriter::AddFrame() {
   if (!WriteHeldRepeat()) return false;
-  const bool ok = writer_->AddFrame(frame_);
+  const bool ok = avi_->AddFrame(frame_);
   if (ok) ++frame_.FrameNumber;
   return ok;
 }
@@ -86,7 +85,7 @@ bool MovieWriter::AddSameFrame() {
 
 bool MovieWriter::WriteHeldRepeat() {
   if (!repeatHeld_) return true;
-  if (!writer_->AddEmptyFrame(frame_)) return false;
+  if (!avi_->AddEmptyFrame(frame_)) return false;
   repeatHeld_ = false;
   return true;
 }
@@ -96,7 +95,7 @@ bool MovieWriter::EndRepeats() {
   repeatHeld_ = false;
   // The held repeat is the last frame: it takes its own number back and is written whole.
   --frame_.FrameNumber;
-  const bool ok = writer_->AddFrame(frame_);
+  const bool ok = avi_->AddFrame(frame_);
   if (ok) ++frame_.FrameNumber;
   return ok;
 }
@@ -109,7 +108,7 @@ bool MovieWriter::Close(long double actualFrameRate) {
     repeatHeld_ = false;
     --frame_.FrameNumber;
   }
-  const bool ok = writer_->Close(actualFrameRate);
+  const bool ok = avi_->Close(actualFrameRate);
   sound_.Close();
   // A file that could not be completed keeps its note: the next start tries again.
   if (ok) RecordingJournal::End(std::exchange(journal_, QString()));
@@ -117,18 +116,18 @@ bool MovieWriter::Close(long double actualFrameRate) {
 }
 
 bool MovieWriter::Checkpoint(long double rateSoFar) {
-  return open_ && writer_->Checkpoint(rateSoFar);
+  return open_ && avi_->Checkpoint(rateSoFar);
 }
 
 bool MovieWriter::SizeLimitReached() const {
-  return writer_->SizeLimitReached();
+  return avi_->SizeLimitReached();
 }
 
 AviCompress& MovieWriter::Compressor() {
   return *compressor_;
 }
 AviWriter& MovieWriter::Writer() {
-  return *writer_;
+  return *avi_;
 }
 AudioCatalogue& MovieWriter::Audio() {
   return *audio_;

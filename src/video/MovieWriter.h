@@ -71,7 +71,7 @@ class MovieWriter {
   bool WriteHeldRepeat();
 
   bool open_ = false;
-  std::unique_ptr<AviWriter> writer_;
+  std::unique_ptr<AviWriter> avi_;
   CompressedFrame frame_;
   bool repeatHeld_ = false;
   AviSettings settings_;

@@ -89,6 +89,13 @@ struct PipeWireSource::Stream {
   // when it may go back to the stream.
   bool Take(pw_buffer* buffer);
   void TakeCursor(const spa_buffer& buffer);
+  // The steps of Take: the part of the buffer that is the picture (its crop report); a copy in
+  // blue, green, red order; the damage report moved into the cropped picture. Their caller
+  // holds the source's lock for the last.
+  Rect CropOf(const spa_buffer& buffer) const;
+  void CopyInOrder(const uint8_t* first, int32_t stride, int32_t w, int32_t h,
+                   std::vector<uint8_t>& to) const;
+  static void NoteDamage(const spa_meta& damage, const Rect& crop, SourcePicture& picture);
 };
 
 void PipeWireSource::Stream::OnParamChanged(uint32_t id, const spa_pod* param) {
@@ -217,6 +224,60 @@ void PipeWireSource::Stream::TakeCursor(const spa_buffer& buffer) {
   cursor.Shape = ++Owner.cursorShape_;
 }
 
+Rect PipeWireSource::Stream::CropOf(const spa_buffer& buffer) const {
+  Rect crop{0, 0, Width, Height};
+  const auto* region = static_cast<const spa_meta_region*>(
+      spa_buffer_find_meta_data(&buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)));
+  if (!region) return crop;
+  const spa_region& r = region->region;
+  if (r.size.width > 0 && r.size.height > 0 && r.position.x >= 0 && r.position.y >= 0 &&
+      int64_t(r.position.x) + r.size.width <= Width &&
+      int64_t(r.position.y) + r.size.height <= Height)
+    crop = Rect{r.position.x, r.position.y, r.position.x + int32_t(r.size.width),
+                r.position.y + int32_t(r.size.height)};
+  return crop;
+}
+
+void PipeWireSource::Stream::CopyInOrder(const uint8_t* first, int32_t stride, int32_t w, int32_t h,
+                                         std::vector<uint8_t>& to) const {
+  const Layout& layout = *Format;
+  to.resize(size_t(w) * size_t(h) * 4);
+  for (int32_t y = 0; y < h; ++y) {
+    const uint8_t* from = first + size_t(y) * size_t(stride);
+    uint8_t* out = to.data() + size_t(y) * size_t(w) * 4;
+    for (int32_t x = 0; x < w; ++x, from += 4, out += 4) {
+      out[0] = from[layout.Blue];
+      out[1] = from[layout.Green];
+      out[2] = from[layout.Red];
+      out[3] = 0;
+    }
+  }
+}
+
+void PipeWireSource::Stream::NoteDamage(const spa_meta& damage, const Rect& crop,
+                                        SourcePicture& picture) {
+  const int32_t w = crop.Width(), h = crop.Height();
+  const auto* regions = static_cast<const spa_meta_region*>(damage.data);
+  const size_t count = damage.size / sizeof(spa_meta_region);
+  for (size_t i = 0; i < count; ++i) {
+    const spa_region& r = regions[i].region;
+    if (r.size.width == 0 || r.size.height == 0) break;
+    const int64_t left = int64_t(r.position.x) - crop.Left;
+    const int64_t top = int64_t(r.position.y) - crop.Top;
+    const auto clamp = [](int64_t v, int32_t high) {
+      return int32_t(std::clamp<int64_t>(v, 0, high));
+    };
+    picture.Changed.push_back(Rect{clamp(left, w), clamp(top, h),
+                                   clamp(left + int64_t(r.size.width), w),
+                                   clamp(top + int64_t(r.size.height), h)});
+    if (picture.Changed.size() > 256) {
+      picture.WhollyChanged = true;
+      picture.Changed.clear();
+      break;
+    }
+  }
+}
+
 bool PipeWireSource::Stream::Take(pw_buffer* taken) {
   const spa_buffer& buffer = *taken->buffer;
   if (!Format || buffer.n_datas < 1) return false;
@@ -232,17 +293,7 @@ bool PipeWireSource::Stream::Take(pw_buffer* taken) {
   if (stride < Width * 4 || offset + size_t(stride) * size_t(Height) > data.maxsize) return false;
   const uint8_t* base = static_cast<const uint8_t*>(data.data) + offset;
 
-  // The crop report names the part of the buffer that is the picture.
-  Rect crop{0, 0, Width, Height};
-  if (auto* region = static_cast<spa_meta_region*>(
-          spa_buffer_find_meta_data(&buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)))) {
-    const spa_region& r = region->region;
-    if (r.size.width > 0 && r.size.height > 0 && r.position.x >= 0 && r.position.y >= 0 &&
-        int64_t(r.position.x) + r.size.width <= Width &&
-        int64_t(r.position.y) + r.size.height <= Height)
-      crop = Rect{r.position.x, r.position.y, r.position.x + int32_t(r.size.width),
-                  r.position.y + int32_t(r.size.height)};
-  }
+  const Rect crop = CropOf(buffer);
   const int32_t w = crop.Width(), h = crop.Height();
 
   // A buffer whose damage report names nothing repeats the picture kept: only its cursor news
@@ -262,19 +313,7 @@ bool PipeWireSource::Stream::Take(pw_buffer* taken) {
   const bool inPlace = layout.Blue == 0 && layout.Green == 1 && layout.Red == 2;
   const uint8_t* const first = base + size_t(crop.Top) * size_t(stride) + size_t(crop.Left) * 4;
   std::vector<uint8_t>& back = Owner.back_;
-  if (!inPlace) {
-    back.resize(size_t(w) * size_t(h) * 4);
-    for (int32_t y = 0; y < h; ++y) {
-      const uint8_t* from = first + size_t(y) * size_t(stride);
-      uint8_t* to = back.data() + size_t(y) * size_t(w) * 4;
-      for (int32_t x = 0; x < w; ++x, from += 4, to += 4) {
-        to[0] = from[layout.Blue];
-        to[1] = from[layout.Green];
-        to[2] = from[layout.Red];
-        to[3] = 0;
-      }
-    }
-  }
+  if (!inPlace) CopyInOrder(first, stride, w, h, back);
 
   std::lock_guard lock(Owner.mutex_);
   SourcePicture& picture = Owner.picture_;
@@ -298,25 +337,7 @@ bool PipeWireSource::Stream::Take(pw_buffer* taken) {
     picture.WhollyChanged = true;
     picture.Changed.clear();
   } else if (!picture.WhollyChanged) {
-    const auto* regions = static_cast<const spa_meta_region*>(damage->data);
-    const size_t count = damage->size / sizeof(spa_meta_region);
-    for (size_t i = 0; i < count; ++i) {
-      const spa_region& r = regions[i].region;
-      if (r.size.width == 0 || r.size.height == 0) break;
-      const int64_t left = int64_t(r.position.x) - crop.Left;
-      const int64_t top = int64_t(r.position.y) - crop.Top;
-      const auto clamp = [](int64_t v, int32_t high) {
-        return int32_t(std::clamp<int64_t>(v, 0, high));
-      };
-      picture.Changed.push_back(Rect{clamp(left, w), clamp(top, h),
-                                     clamp(left + int64_t(r.size.width), w),
-                                     clamp(top + int64_t(r.size.height), h)});
-      if (picture.Changed.size() > 256) {
-        picture.WhollyChanged = true;
-        picture.Changed.clear();
-        break;
-      }
-    }
+    NoteDamage(*damage, crop, picture);
   }
   TakeCursor(buffer);
   Owner.arrived_.notify_all();

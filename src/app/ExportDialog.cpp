@@ -85,6 +85,7 @@ ExportDialog::ExportDialog(ExportController& exports, QWidget* parent)
   progress_->setValue(0);
   message_ = new QLabel;
   message_->setObjectName(QStringLiteral("lbExportMessage"));
+  message_->setWordWrap(true);
   export_ = new QPushButton(QStringLiteral("Export"));
   export_->setObjectName(QStringLiteral("bExport"));
   export_->setDefault(true);

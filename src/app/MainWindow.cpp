@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -20,6 +21,7 @@
 
 #include "app/CapThreadRecorder.h"
 #include "app/CompressorOptions.h"
+#include "app/ExportDialog.h"
 #include "app/FolderPage.h"
 #include "app/PicturePage.h"
 #include "app/SettingsStore.h"
@@ -112,6 +114,9 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   statusBar()->addWidget(status_, 1);
   statusBar()->installEventFilter(this);
 
+  exports_ = std::make_unique<ExportController>();
+  exportDialog_ = new ExportDialog(*exports_, this);
+  connect(exports_.get(), &ExportController::Finished, this, &MainWindow::ExportFinished);
   BuildMenus();
   BuildTray();
   recording_ = std::make_unique<RecordingController>(static_cast<RecordingView&>(*this),
@@ -221,6 +226,9 @@ MainWindow::~MainWindow() {
   desktopShortcuts_.reset();
   // The page holds the watcher, which goes before the window's widgets would.
   delete std::exchange(shortcutPage_, nullptr);
+  // An export under way is cancelled; its partial file goes.
+  delete std::exchange(exportDialog_, nullptr);
+  exports_.reset();
   // The recording's file is completed before anything it uses goes.
   recording_->Finish();
   recording_.reset();
@@ -237,6 +245,7 @@ void MainWindow::BuildMenus() {
   QMenu* files = menuBar()->addMenu(QStringLiteral("&Files"));
   files->addAction(QStringLiteral("Show output files"), this,
                    [this] { ExploreFolderAction(outputFolder_); });
+  files->addAction(QStringLiteral("Export..."), this, &MainWindow::OpenExport);
   files->addAction(QStringLiteral("Exit"), this, [this] {
     if (!AskClose()) return;
     HideToTray();
@@ -280,6 +289,7 @@ void MainWindow::BuildTray() {
   connect(menu, &TrayMenu::TakePhotoTriggered, this, [this] { photo_->TakePhoto(); });
   connect(menu, &TrayMenu::BrowseFilesTriggered, this,
           [this] { ExploreFolderAction(outputFolder_); });
+  connect(menu, &TrayMenu::ExportTriggered, this, &MainWindow::OpenExport);
   connect(menu, &TrayMenu::ExitTriggered, this, [this] {
     if (AskClose()) End();
   });
@@ -429,11 +439,28 @@ void MainWindow::UpdateCheckMayShow() {
   if (autoCheckWaiting_) AutomaticUpdateCheck();
 }
 
-void MainWindow::SetStatus(const QString& text, const QString& hint) {
+void MainWindow::SetStatus(const QString& text, const QString& hint, bool opensFolder) {
   status_->setText(text);
   statusHint_ = hint;
+  statusOpensFolder_ = opensFolder;
   status_->setToolTip(hint);
   statusBar()->setToolTip(hint);
+}
+
+void MainWindow::OpenExport() {
+  if (ending_) return;
+  const bool last = !lastRecording_.isEmpty() && QFileInfo::exists(lastRecording_);
+  exportDialog_->Open(last ? lastRecording_ : ExportController::NewestRecording(outputFolder_));
+}
+
+void MainWindow::ExportFinished(int /*id*/, ExportController::Outcome outcome,
+                                const QString& output, const QString& message) {
+  // A cancel was the user's own; the dialog says why any other export failed, and the status
+  // bar says it for the automatic copies too.
+  if (outcome == ExportController::Outcome::Done)
+    SetStatus(QStringLiteral("Exported: ") + output, output, true);
+  else if (outcome == ExportController::Outcome::Failed)
+    SetStatus(QStringLiteral("Export failed: ") + message, QString());
 }
 
 void MainWindow::HideClicked() {
@@ -504,7 +531,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if ((watched == status_ || watched == statusBar()) &&
       event->type() == QEvent::MouseButtonRelease) {
     // A file that is gone is reported rather than ignored.
-    if (!statusHint_.isEmpty()) OpenFileAction(statusHint_);
+    if (statusHint_.isEmpty()) return true;
+    if (statusOpensFolder_)
+      ExploreFolderAction(QFileInfo(statusHint_).absolutePath());
+    else
+      OpenFileAction(statusHint_);
     return true;
   }
   return QMainWindow::eventFilter(watched, event);
@@ -600,6 +631,17 @@ bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) 
 
 void MainWindow::PlayVideo(const QString& file) {
   PlayVideoAction(file);
+}
+
+void MainWindow::RecordingComplete(const QString& file) {
+  lastRecording_ = file;
+  const std::optional<ExportKind> kind = videoPage_->AlsoSaveAs();
+  if (!kind) return;
+  // Beside the recording, under a name that replaces nothing.
+  ExportRequest request;
+  request.Input = file;
+  request.Output = ExportController::CopyName(file, *kind);
+  exports_->Start(request);
 }
 
 bool MainWindow::IsRecording() {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "app/ExportController.h"
 #include "app/PhotoController.h"
 #include "app/PostedMessages.h"
 #include "app/RecordingController.h"
@@ -22,6 +23,7 @@ class QVBoxLayout;
 
 namespace qm {
 
+class ExportDialog;
 class FolderPage;
 class PicturePage;
 class VideoPage;
@@ -39,7 +41,7 @@ class XKeyStateSource;
 
 // The main window: menus, the five settings pages, the bottom buttons and the status bar, the
 // tray icon and its menu. It owns the long-lived objects of the application and forwards the
-// user's commands to the recording and photo controllers; it keeps no recording state.
+// user's commands to the recording, photo and export controllers; it keeps no recording state.
 //
 // Closing it only hides it; the application ends through Exit (after "Close Quillmark?") or
 // EndWithoutAsking (a signal, the end of the session). User-interface thread only.
@@ -91,6 +93,8 @@ class MainWindow : public QMainWindow,
   void ShowProgress(const QString& line) override;
   void ShowError(const QString& text) override;
   void PlayVideo(const QString& file) override;
+  // Makes the copy that "After each recording also save as" asks for.
+  void RecordingComplete(const QString& file) override;
   // PhotoView and WindowHost
   bool IsRecording() override;
   PhotoJob CurrentPhotoJob() override;
@@ -134,7 +138,12 @@ class MainWindow : public QMainWindow,
   void StartUpdateCheck(bool verbose);
   // The recording has ended: an update check's question or answer that waited may show.
   void UpdateCheckMayShow();
-  void SetStatus(const QString& text, const QString& hint);
+  // hint: the file a click on the status bar opens, or whose folder it shows.
+  void SetStatus(const QString& text, const QString& hint, bool opensFolder = false);
+  // The export dialog, for the last recording of this run, else the newest in the folder.
+  void OpenExport();
+  void ExportFinished(int id, ExportController::Outcome outcome, const QString& output,
+                      const QString& message);
   void HideClicked();
   void ShowSettingsClicked();
   bool AskClose();
@@ -150,6 +159,7 @@ class MainWindow : public QMainWindow,
   std::unique_ptr<WindowHider> hider_;
   std::unique_ptr<RecordingController> recording_;
   std::unique_ptr<PhotoController> photo_;
+  std::unique_ptr<ExportController> exports_;
   std::unique_ptr<XKeyStateSource> keyboard_;
   std::unique_ptr<ShortcutWatcher> watcher_;
   std::unique_ptr<PortalShortcuts> desktopShortcuts_;  // Wayland only
@@ -163,6 +173,8 @@ class MainWindow : public QMainWindow,
 
   QString outputFolder_;
   QString statusHint_;
+  bool statusOpensFolder_ = false;
+  QString lastRecording_;  // the last complete recording of this run
   bool ending_ = false;
   bool snapshotHidden_ = false;
   bool photoImages_ = false;
@@ -174,6 +186,7 @@ class MainWindow : public QMainWindow,
   VideoPage* videoPage_ = nullptr;
   PicturePage* picturePage_ = nullptr;
   FolderPage* folderPage_ = nullptr;
+  ExportDialog* exportDialog_ = nullptr;
   QLabel* status_ = nullptr;
   QAction* autoUpdate_ = nullptr;
 };

@@ -251,7 +251,9 @@ void RecordingController::RecorderFinished(int id, const QString& file, CaptureE
   // the user had stopped it.
   if (id == recorderId_ && recording_) Stop();
   emit StateChanged();
-  if (end != CaptureEnd::Failed && view_.PlayResult()) view_.PlayVideo(file);
+  if (end == CaptureEnd::Failed) return;
+  view_.RecordingComplete(file);
+  if (view_.PlayResult()) view_.PlayVideo(file);
 }
 
 void RecordingController::ArmTimer(int milliseconds) {

@@ -44,6 +44,9 @@ class RecordingView {
   virtual void ShowProgress(const QString& line) { (void)line; }
   virtual void ShowError(const QString& text) = 0;
   virtual void PlayVideo(const QString& file) = 0;
+  // A recording's file is complete and may be read (not after a failed start, nor while the
+  // application ends).
+  virtual void RecordingComplete(const QString& file) { (void)file; }
   // The screen to read: source stays null for the X screen, or receives the desktop's shared
   // screen. False when the desktop's sharing did not start; the user has been told why.
   virtual bool OpenScreen(std::shared_ptr<ScreenSource>& source) {

@@ -49,6 +49,7 @@ const SettingRow kTable[] = {
   {.section = "Video",        .name = "PlayResult",             .kind = K::Bool,    .fallback = "1",                                .field = &S::playResult},
   {.section = "Video",        .name = "Record sound",           .kind = K::Integer, .fallback = "0",          .min = 0, .max = 3,   .field = &S::recordSound},
   {.section = "Video",        .name = "Sound codec",            .kind = K::Integer, .fallback = "0",          .min = 0, .max = 1,   .field = &S::soundCodec},
+  {.section = "Video",        .name = "After each recording also save as", .kind = K::Integer, .fallback = "0", .min = 0, .max = 3, .field = &S::alsoSaveAs},
   {.section = "Picture",      .name = "Picture type",           .kind = K::Integer, .fallback = "0",                                .field = &S::pictureType},
   {.section = "Picture",      .name = "JPG Quality",            .kind = K::Integer, .fallback = "17",         .min = 0, .max = 24,  .field = &S::jpgQuality},
   {.section = "Folder",       .name = "Output Folder",          .kind = K::Text,    .fallback = nullptr,                            .field = &S::outputFolder, .computed = &DefaultOutputFolder},

@@ -24,6 +24,7 @@ struct Settings {
   bool playResult = false;
   int recordSound = 0;  // 0 none, 1 the desktop's, 2 the microphone, 3 both
   int soundCodec = 0;   // 0 PCM, 1 MP3
+  int alsoSaveAs = 0;   // the copy made after each recording: 0 none, 1 MP4, 2 WebM, 3 GIF
   int pictureType = 0;  // an index of the picture type list
   int jpgQuality = 0;
   QString outputFolder;  // ends in "/"

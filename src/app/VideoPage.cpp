@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -58,6 +59,15 @@ VideoPage::VideoPage() {
   const auto soundChanged = [this] { soundMeter_->SetChoice(Sound()); };
   connect(sound_, &QGroupBox::toggled, this, soundChanged);
   connect(soundSource_, &QComboBox::currentIndexChanged, this, soundChanged);
+  auto* copyRow = new QHBoxLayout;
+  alsoSaveAs_ = new QComboBox;
+  alsoSaveAs_->setObjectName(QStringLiteral("cbAlsoSaveAs"));
+  alsoSaveAs_->addItems({QStringLiteral("nothing"), QStringLiteral("MP4"), QStringLiteral("WebM"),
+                         QStringLiteral("GIF")});
+  copyRow->addWidget(new QLabel(QStringLiteral("After each recording also save as:")));
+  copyRow->addWidget(alsoSaveAs_);
+  copyRow->addStretch();
+  layout->addLayout(copyRow);
   layout->addStretch();
   connect(compressors_, &QComboBox::currentIndexChanged, this, &VideoPage::CompressorChosen);
   connect(configure_, &QPushButton::clicked, this, &VideoPage::ConfigureClicked);
@@ -130,6 +140,19 @@ SoundCodec VideoPage::SoundFormat() const {
   return soundCodec_->currentIndex() == 1 ? SoundCodec::Mp3 : SoundCodec::Pcm;
 }
 
+std::optional<ExportKind> VideoPage::AlsoSaveAs() const {
+  switch (alsoSaveAs_->currentIndex()) {
+    case 1:
+      return ExportKind::Mp4;
+    case 2:
+      return ExportKind::WebM;
+    case 3:
+      return ExportKind::Gif;
+    default:
+      return std::nullopt;
+  }
+}
+
 void VideoPage::Apply(const Settings& settings) {
   fps_->setValue(settings.fps);
   startDelay_->setValue(settings.startDelay);
@@ -137,6 +160,7 @@ void VideoPage::Apply(const Settings& settings) {
   sound_->setChecked(settings.recordSound > 0);
   soundSource_->setCurrentIndex(std::clamp(settings.recordSound, 1, 3) - 1);
   soundCodec_->setCurrentIndex(std::clamp(settings.soundCodec, 0, 1));
+  alsoSaveAs_->setCurrentIndex(std::clamp(settings.alsoSaveAs, 0, 3));
 }
 
 void VideoPage::Fill(Settings& settings) const {
@@ -146,6 +170,7 @@ void VideoPage::Fill(Settings& settings) const {
   settings.playResult = playResult_->isChecked();
   settings.recordSound = sound_->isChecked() ? soundSource_->currentIndex() + 1 : 0;
   settings.soundCodec = soundCodec_->currentIndex();
+  settings.alsoSaveAs = alsoSaveAs_->currentIndex();
 }
 
 }  // namespace qm

@@ -2,9 +2,11 @@
 
 #include <QWidget>
 
+#include <optional>
 #include <vector>
 
 #include "app/SettingsTable.h"
+#include "export/ExportPlan.h"
 #include "platform/audio/SoundEncoder.h"
 #include "platform/audio/SoundInput.h"
 
@@ -20,8 +22,8 @@ class SoundMeter;
 struct DisplayItem;
 
 // The "Video" page: the compressor and its "Set" button, the frame rate, the start delay,
-// playing the result, and the sound. It shows and edits; the window decides what a choice
-// does. User-interface thread only.
+// playing the result, the sound, and the copy made after each recording. It shows and edits; the
+// window decides what a choice does. User-interface thread only.
 class VideoPage : public QWidget {
   Q_OBJECT
 
@@ -46,6 +48,8 @@ class VideoPage : public QWidget {
   bool PlayResult() const;
   SoundChoice Sound() const;
   SoundCodec SoundFormat() const;
+  // The kind of the copy made after each recording; none for "nothing".
+  std::optional<ExportKind> AlsoSaveAs() const;
 
   void Apply(const Settings& settings);
   void Fill(Settings& settings) const;
@@ -64,6 +68,7 @@ class VideoPage : public QWidget {
   QComboBox* soundSource_ = nullptr;  // "Desktop sound", "Microphone", "Both"
   QComboBox* soundCodec_ = nullptr;
   SoundMeter* soundMeter_ = nullptr;
+  QComboBox* alsoSaveAs_ = nullptr;  // "nothing", "MP4", "WebM", "GIF"
 };
 
 }  // namespace qm

@@ -15,6 +15,7 @@ TrayMenu::TrayMenu(QObject* parent) : QObject(parent), menu_(std::make_unique<QM
   takePhoto_ =
       m->addAction(QStringLiteral("Take single photo"), this, &TrayMenu::TakePhotoTriggered);
   m->addAction(QStringLiteral("Browse output folder"), this, &TrayMenu::BrowseFilesTriggered);
+  m->addAction(QStringLiteral("Export last recording"), this, &TrayMenu::ExportTriggered);
   m->addSeparator();
   // Choosing it only closes the menu, as choosing any item does.
   m->addAction(QStringLiteral("Hide this menu"));

@@ -48,6 +48,7 @@ class TrayMenu : public QObject {
   void ShowWindowTriggered();
   void TakePhotoTriggered();
   void BrowseFilesTriggered();
+  void ExportTriggered();  // the last recording's export dialog
   void ExitTriggered();
 
  private:

@@ -66,7 +66,8 @@ enum TrayItem {
   kIdleStart = 1,
   kIdleShowSettings = 2,
   kIdlePhoto = 3,
-  kIdleExit = 6,
+  kIdleExport = 5,
+  kIdleExit = 7,
   kRunningPause = 1,
   kRunningStop = 2,
   kPausedContinue = 1,
@@ -249,6 +250,7 @@ class AppEndToEnd : public ::testing::Test {
 };
 
 TEST_F(AppEndToEnd, RecordPauseContinueStopFromTheTrayAndPlay) {
+  Settings().WriteBool("Dialogs", "Hiding window", true);
   Start();
   QElapsedTimer clock;
   clock.start();
@@ -273,6 +275,16 @@ TEST_F(AppEndToEnd, RecordPauseContinueStopFromTheTrayAndPlay) {
   // Frames follow the active time at 4 per second (each of the two segments may end just
   // before its next frame was due).
   EXPECT_NEAR(video.Duration * 4, double(FramesInFile(file)), 2.5);
+
+  // "Export last recording" offers it; Return makes the MP4 beside it.
+  ClickHide();
+  ChooseTrayItem(kIdleExport);
+  ASSERT_TRUE(SpinUntil([&] { return driver_.FindWindow(QStringLiteral("Export")).Width() > 0; }));
+  Idle(300);
+  driver_.Key("Return");
+  const QString mp4 = file.chopped(4) + QStringLiteral(".mp4");
+  ASSERT_TRUE(SpinUntil([&] { return QFile::exists(mp4); }, 120));
+  EXPECT_EQ(test::MediaProbe::ProbeVideo(mp4).CodecName, QStringLiteral("h264"));
 }
 
 // Cinepak needs seconds for a full-screen frame, against a frame due every 100 ms: the tray

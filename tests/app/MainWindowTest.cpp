@@ -9,8 +9,12 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -22,17 +26,20 @@
 #include <functional>
 #include <memory>
 
+#include "app/EncoderConfigDialog.h"
+#include "app/ExportDialog.h"
 #include "app/MainWindow.h"
 #include "app/SettingsStore.h"
 #include "app/SoundMeter.h"
 #include "area/CaptureAreaPage.h"
 #include "common/FourCC.h"
-#include "app/EncoderConfigDialog.h"
 #include "platform/keyboard/XKeyStateSource.h"
 #include "shortcuts/KeyRecordDialog.h"
 #include "shortcuts/ShortcutWatcher.h"
+#include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
 #include "support/TrayHost.h"
+#include "support/UiScript.h"
 #include "ui/AboutBox.h"
 #include "ui/ConfirmOnce.h"
 #include "ui/ErrorReportDialog.h"
@@ -72,10 +79,29 @@ class MainWindowTest : public ::testing::Test {
     return window_->findChild<T*>(QLatin1String(name));
   }
   // Lets the window system's answers arrive.
-  static void Settle() {
+  static void Settle(int milliseconds = 300) {
     QElapsedTimer timer;
     timer.start();
-    SpinUntil([&] { return timer.elapsed() > 300; });
+    SpinUntil([&] { return timer.elapsed() > milliseconds; });
+  }
+  // Records about a second of the screen; the recording's file, once complete.
+  QString RecordASecond() {
+    window_->Recording().StartNow();
+    EXPECT_TRUE(SpinUntil([&] { return window_->Recording().IsRecording(); }));
+    Settle(1000);
+    window_->Recording().Stop();
+    EXPECT_TRUE(SpinUntil([&] { return !window_->Recording().IsBusy(); }));
+    return window_->Recording().OutputFile();
+  }
+  QString StatusText() { return window_->statusBar()->findChild<QLabel*>()->text(); }
+  // Types digits over the spin edit's number.
+  static void Type(QWidget* spin, const QString& text) {
+    spin->setFocus();
+    static_cast<QAbstractSpinBox*>(spin)->selectAll();
+    for (const QChar c : text) {
+      QKeyEvent key(QEvent::KeyPress, Qt::Key_0 + (c.unicode() - '0'), Qt::NoModifier, c);
+      QApplication::sendEvent(spin, &key);
+    }
   }
 
   QTemporaryDir root_;
@@ -98,6 +124,10 @@ TEST_F(MainWindowTest, EveryDialogHasAFixedBorder) {
       [&] { KeyRecordDialog::Execute("To take an image", "CTRL+X", watcher, nullptr, nullptr); },
       [] { UpdateWindow(QStringLiteral("New"), QStringLiteral("1.4"), {}, nullptr).exec(); },
       [] { EncoderConfigDialog(QStringLiteral("MP42"), {}, true, false).exec(); },
+      [] {
+        ExportController exports;
+        ExportDialog(exports).exec();
+      },
   };
   for (const auto& open : dialogs) {
     QString seen;
@@ -262,6 +292,102 @@ TEST_F(MainWindowTest, TheRecordSoundChoiceIsKeptAndItsMeterMoves) {
   sound->setChecked(false);
   EXPECT_TRUE(SpinUntil([&] { return Settings().ReadInteger("Video", "Record sound", -1) == 0; }));
   EXPECT_FALSE(meter->Listening());
+}
+
+// "After each recording also save as" makes the copy beside each recording while the next
+// one runs; the status bar names the copy and a click on it shows its folder.
+TEST_F(MainWindowTest, AfterEachRecordingTheChosenCopyIsMadeWithoutHoldingUpTheNext) {
+  Settings().WriteInteger("Video", "After each recording also save as", 3);
+  Settings().WriteInteger("Video", "FPS", 10);
+  MainWindow& window = Open();
+  EXPECT_EQ(Child<QComboBox>("cbAlsoSaveAs")->currentText(), QStringLiteral("GIF"));
+  window.Recording().StartNow();
+  ASSERT_TRUE(SpinUntil([&] { return window.Recording().IsRecording(); }));
+  Settle(1000);
+  const QString first = window.Recording().OutputFile();
+  // The next recording starts as soon as the first one's file is complete, beside its export.
+  window.Recording().Stop();
+  const QString second = RecordASecond();
+  ASSERT_NE(first, second);
+  for (const QString& avi : {first, second}) {
+    const QString gif = avi.chopped(4) + QStringLiteral(".gif");
+    SCOPED_TRACE(gif.toStdString());
+    ASSERT_TRUE(SpinUntil([&] { return QFile::exists(gif); }, 120));
+    const test::ProbedVideo video = test::MediaProbe::ProbeVideo(gif);
+    EXPECT_EQ(video.CodecName, QStringLiteral("gif"));
+    EXPECT_EQ(video.Width, 320);
+    EXPECT_TRUE(test::MediaProbe::ProbeVideo(avi).Valid);
+  }
+  const QString gif = second.chopped(4) + QStringLiteral(".gif");
+  ASSERT_TRUE(SpinUntil([&] { return StatusText() == "Exported: " + gif; }));
+  const QString folder = root_.filePath("out");
+  ASSERT_TRUE(QDir().rename(folder, folder + "-moved"));
+  QMouseEvent click(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                    Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(window.statusBar(), &click);
+  EXPECT_TRUE(messages_.Messages().contains("The folder does not exist: " + folder))
+      << messages_.Messages().join('\n').toStdString();
+}
+
+// Files > "Export..." offers the last recording; the dialog asks before replacing a file,
+// and Cancel leaves nothing behind.
+TEST_F(MainWindowTest, TheExportDialogCopiesTheLastRecordingAsksBeforeReplacingAndCancels) {
+  MainWindow& window = Open();
+  const QString avi = RecordASecond();
+  const QString gif = avi.chopped(4) + QStringLiteral(".gif");
+  QAction* exportItem = nullptr;
+  for (QAction* item : window.menuBar()->actions().front()->menu()->actions())
+    if (item->text() == QStringLiteral("Export...")) exportItem = item;
+  ASSERT_NE(exportItem, nullptr);
+  QWidget* dialog = nullptr;
+  const auto open = [&] {
+    exportItem->trigger();
+    ASSERT_TRUE(SpinUntil([&] { return (dialog = test::ActiveWindowNamed("ExportDialog")); }));
+  };
+  const auto child = [&](const char* name) {
+    return dialog->findChild<QWidget*>(QLatin1String(name));
+  };
+  const auto exportClick = [&] { static_cast<QPushButton*>(child("bExport"))->click(); };
+
+  // A GIF 160 pixels wide.
+  open();
+  EXPECT_EQ(static_cast<QLineEdit*>(child("leRecording"))->text(), avi);
+  QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+  QApplication::sendEvent(child("cbKind"), &end);
+  EXPECT_EQ(static_cast<QLineEdit*>(child("leOutput"))->text(), gif);
+  Type(child("seWidth"), QStringLiteral("160"));
+  exportClick();
+  ASSERT_TRUE(SpinUntil([&] { return !dialog->isVisible(); }, 120));
+  EXPECT_EQ(StatusText(), "Exported: " + gif);
+  EXPECT_EQ(test::MediaProbe::ProbeVideo(gif).Width, 160);
+
+  // Again at the recording's width: "No" keeps the file, "Yes" replaces it.
+  for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+    open();
+    Type(child("seWidth"), QStringLiteral("0"));
+    test::UiScript script;
+    script.When(
+        [] { return qobject_cast<QMessageBox*>(test::ActiveModal()); },
+        [answer] { static_cast<QMessageBox*>(test::ActiveModal())->button(answer)->click(); });
+    script.Start();
+    exportClick();
+    script.RunOut();
+    ASSERT_TRUE(SpinUntil([&] { return !static_cast<ExportDialog*>(dialog)->IsExporting(); }));
+    EXPECT_EQ(test::MediaProbe::ProbeVideo(gif).Width, answer == QMessageBox::Yes ? 320 : 160);
+    if (answer == QMessageBox::No) static_cast<QPushButton*>(child("bCancel"))->click();
+  }
+
+  // Cancel while it runs.
+  open();
+  static_cast<QComboBox*>(child("cbKind"))->setCurrentIndex(1);
+  exportClick();
+  static_cast<QPushButton*>(child("bCancel"))->click();
+  ASSERT_TRUE(SpinUntil([&] { return !static_cast<ExportDialog*>(dialog)->IsExporting(); }));
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(static_cast<QLabel*>(child("lbExportMessage"))->text(),
+            QStringLiteral("The export was cancelled"));
+  EXPECT_EQ(QDir(root_.filePath("out")).entryList(QDir::Files | QDir::Hidden),
+            QStringList({QFileInfo(avi).fileName(), QFileInfo(gif).fileName()}));
 }
 
 }  // namespace

@@ -69,7 +69,8 @@ TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaultsAndSaveWritesThemAll) {
                 "[Picture]\nJPG%20Quality=17\nPicture%20type=0\n\n"
                 "[Short-cut]\nFinishMovie=CTRL+ALT+F\nPauseMovie=CTRL+ALT+P\nPhoto=CTRL+X\n"
                 "StartMovie=CTRL+ALT+S\n\n"
-                "[Video]\nFPS=4\nPlayResult=1\nRecord%20sound=0\nSound%20codec=0\nStart%20delay=3\n"
+                "[Video]\nAfter%20each%20recording%20also%20save%20as=0\nFPS=4\n"
+                "PlayResult=1\nRecord%20sound=0\nSound%20codec=0\nStart%20delay=3\n"
                 "Video%20Compression=-1\n");
   EXPECT_TRUE(messages_.Messages().isEmpty());
 }
@@ -294,7 +295,8 @@ TEST_F(SettingsStoreTest, AFileThatDoesNotParseIsRewrittenWithoutAMessage) {
   SettingsStore store(Path());
   EXPECT_TRUE(SaveSettings(store, LoadSettings(store)));
   EXPECT_TRUE(messages.Messages().isEmpty()) << messages.Messages().join('\n').toStdString();
-  EXPECT_TRUE(Raw().contains("\n[Video]\nFPS=9\n")) << Raw().constData();
+  EXPECT_TRUE(Raw().contains("\n[Video]\nAfter%20each%20recording%20also%20save%20as=0\nFPS=9\n"))
+      << Raw().constData();
   EXPECT_FALSE(Raw().contains("this is no setting"));
 }
 

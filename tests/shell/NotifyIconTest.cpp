@@ -96,7 +96,7 @@ TEST_F(NotifyIconTest, LeftAndRightButtonOpenTheMenuWithTheItemsOfTheStateMiddle
       if (!action->isSeparator()) enabled.push_back(action->isEnabled());
     }
     EXPECT_EQ(enabled, std::vector<bool>({e.Record, e.Pause, e.Stop, e.ShowWindow, e.TakePhoto,
-                                          true, true, e.Exit}));
+                                          true, true, true, e.Exit}));
     EXPECT_EQ(menu->actions()[0]->text(), e.RecordCaption);
     menu->close();
     ASSERT_TRUE(test::SpinUntil([] { return QApplication::activePopupWidget() == nullptr; }));

@@ -16,9 +16,9 @@ TEST(TrayMenuTest, ItemsAndTheirEnablingFollowTheRecordingState) {
     const char* Record;
     std::vector<bool> Enabled;  // every item but the separators, in order
   } states[] = {
-      {false, false, "Start", {true, false, false, true, true, true, true, true}},
-      {true, false, "Continue", {false, true, true, false, false, true, true, false}},
-      {true, true, "Continue", {true, false, true, false, false, true, true, false}},
+      {false, false, "Start", {true, false, false, true, true, true, true, true, true}},
+      {true, false, "Continue", {false, true, true, false, false, true, true, true, false}},
+      {true, true, "Continue", {true, false, true, false, false, true, true, true, false}},
   };
   TrayMenu menu;
   for (const auto& state : states) {
@@ -30,9 +30,9 @@ TEST(TrayMenuTest, ItemsAndTheirEnablingFollowTheRecordingState) {
       captions << action->text();
       if (!action->isSeparator()) enabled.push_back(action->isEnabled());
     }
-    EXPECT_EQ(captions,
-              QStringList({state.Record, "Pause", "Stop", "", "Show settings", "Take single photo",
-                           "Browse output folder", "", "Hide this menu", "Exit"}));
+    EXPECT_EQ(captions, QStringList({state.Record, "Pause", "Stop", "", "Show settings",
+                                     "Take single photo", "Browse output folder",
+                                     "Export last recording", "", "Hide this menu", "Exit"}));
     EXPECT_EQ(enabled, state.Enabled);
   }
 }
@@ -47,12 +47,14 @@ TEST(TrayMenuTest, EachItemRaisesItsOwnSignalAndHideThisMenuNone) {
   QObject::connect(&menu, &TrayMenu::ShowWindowTriggered, note("show"));
   QObject::connect(&menu, &TrayMenu::TakePhotoTriggered, note("photo"));
   QObject::connect(&menu, &TrayMenu::BrowseFilesTriggered, note("browse"));
+  QObject::connect(&menu, &TrayMenu::ExportTriggered, note("export"));
   QObject::connect(&menu, &TrayMenu::ExitTriggered, note("exit"));
   for (QAction* action : menu.Menu()->actions()) {
     action->setEnabled(true);  // the toolkit ignores disabled items
     if (!action->isSeparator()) action->trigger();
   }
-  EXPECT_EQ(raised, QStringList({"record", "pause", "stop", "show", "photo", "browse", "exit"}));
+  EXPECT_EQ(raised,
+            QStringList({"record", "pause", "stop", "show", "photo", "browse", "export", "exit"}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <exception>
 
 #include "export/ExportError.h"
+#include "export/ExportPlan.h"
 #include "export/Exporter.h"
 
 namespace qm {
@@ -116,24 +117,10 @@ void ExportController::Ended(Outcome outcome, const QString& message) {
   emit Finished(ended->Work.Id, outcome, ended->Work.Request.Output, message);
 }
 
-QString ExportController::Extension(ExportKind kind) {
-  switch (kind) {
-    case ExportKind::Mp4:
-      return QStringLiteral("mp4");
-    case ExportKind::WebM:
-      return QStringLiteral("webm");
-    case ExportKind::Matroska:
-      return QStringLiteral("mkv");
-    case ExportKind::Gif:
-      return QStringLiteral("gif");
-  }
-  return QString();
-}
-
 QString ExportController::CopyName(const QString& recording, ExportKind kind) {
   const QFileInfo info(recording);
   const QString base = info.dir().filePath(info.completeBaseName());
-  const QString dot = QLatin1Char('.') + Extension(kind);
+  const QString dot = QLatin1Char('.') + ExportPlan::ExtensionOf(kind);
   QString name = base + dot;
   for (int n = 1; n < 1000 && Taken(name); ++n)
     name = base + QLatin1Char('-') + QString::number(n) + dot;

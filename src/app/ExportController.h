@@ -36,8 +36,6 @@ class ExportController : public QObject {
   // The file an automatic copy of recording gets: the recording's name with the kind's
   // extension, or with "-1", "-2", ... added when that names something already.
   static QString CopyName(const QString& recording, ExportKind kind);
-  // The extension of the kind, without its dot: "mp4", "webm", "mkv", "gif".
-  static QString Extension(ExportKind kind);
   // The newest recording (".avi") in folder; empty when it holds none.
   static QString NewestRecording(const QString& folder);
 

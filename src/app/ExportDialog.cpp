@@ -1,5 +1,7 @@
 #include "app/ExportDialog.h"
 
+#include "export/ExportPlan.h"
+
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -135,7 +137,7 @@ void ExportDialog::SuggestOutput() {
   }
   const QFileInfo info(recording);
   output_->setText(info.dir().filePath(info.completeBaseName() + QLatin1Char('.') +
-                                       ExportController::Extension(KindAt(kind_->currentIndex()))));
+                                       ExportPlan::ExtensionOf(KindAt(kind_->currentIndex()))));
 }
 
 void ExportDialog::BrowseClicked() {
@@ -163,7 +165,7 @@ void ExportDialog::ExportClicked() {
   }
   // The list chooses the kind; the name only where it already says the same.
   if (ExportPlan::KindOf(output) != kind)
-    output += QLatin1Char('.') + ExportController::Extension(kind);
+    output += QLatin1Char('.') + ExportPlan::ExtensionOf(kind);
   // A name without a folder goes beside the recording.
   if (QFileInfo(output).isRelative()) output = QFileInfo(request.Input).dir().filePath(output);
   output_->setText(output);

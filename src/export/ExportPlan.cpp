@@ -38,6 +38,12 @@ QString ExportPlan::KindNames() {
   return names.join(QStringLiteral(", "));
 }
 
+QString ExportPlan::ExtensionOf(ExportKind kind) {
+  for (const KindName& named : kKinds)
+    if (named.Kind == kind) return QLatin1String(named.Extension);
+  return QString();
+}
+
 ExportPlan ExportPlan::Make(const ExportRequest& request, ExportKind kind,
                             const RecordingInfo& info) {
   ExportPlan plan;

@@ -42,6 +42,8 @@ struct ExportPlan {
   static std::optional<ExportKind> KindOf(const QString& output);
   // "mp4, webm, mkv, gif".
   static QString KindNames();
+  // The extension of the kind, without its dot: "mp4", "webm", "mkv", "gif".
+  static QString ExtensionOf(ExportKind kind);
 
   // The plan for a recording; std::invalid_argument (the message for the user) when the
   // span lies outside it.

@@ -340,9 +340,15 @@ TEST_F(MainWindowTest, TheExportDialogCopiesTheLastRecordingAsksBeforeReplacingA
     if (item->text() == QStringLiteral("Export...")) exportItem = item;
   ASSERT_NE(exportItem, nullptr);
   QWidget* dialog = nullptr;
+  // Shown is what counts: whether the window manager has activated it yet does not.
   const auto open = [&] {
     exportItem->trigger();
-    ASSERT_TRUE(SpinUntil([&] { return (dialog = test::ActiveWindowNamed("ExportDialog")); }));
+    return SpinUntil([&] {
+      dialog = nullptr;
+      for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible() && top->objectName() == QLatin1String("ExportDialog")) dialog = top;
+      return dialog != nullptr;
+    });
   };
   const auto child = [&](const char* name) {
     return dialog->findChild<QWidget*>(QLatin1String(name));
@@ -350,7 +356,7 @@ TEST_F(MainWindowTest, TheExportDialogCopiesTheLastRecordingAsksBeforeReplacingA
   const auto exportClick = [&] { static_cast<QPushButton*>(child("bExport"))->click(); };
 
   // A GIF 160 pixels wide.
-  open();
+  ASSERT_TRUE(open());
   EXPECT_EQ(static_cast<QLineEdit*>(child("leRecording"))->text(), avi);
   QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
   QApplication::sendEvent(child("cbKind"), &end);
@@ -363,7 +369,7 @@ TEST_F(MainWindowTest, TheExportDialogCopiesTheLastRecordingAsksBeforeReplacingA
 
   // Again at the recording's width: "No" keeps the file, "Yes" replaces it.
   for (const auto answer : {QMessageBox::No, QMessageBox::Yes}) {
-    open();
+    ASSERT_TRUE(open());
     Type(child("seWidth"), QStringLiteral("0"));
     test::UiScript script;
     script.When(
@@ -378,7 +384,7 @@ TEST_F(MainWindowTest, TheExportDialogCopiesTheLastRecordingAsksBeforeReplacingA
   }
 
   // Cancel while it runs.
-  open();
+  ASSERT_TRUE(open());
   static_cast<QComboBox*>(child("cbKind"))->setCurrentIndex(1);
   exportClick();
   static_cast<QPushButton*>(child("bCancel"))->click();

@@ -10,6 +10,7 @@
 #include "common/PictureArea.h"
 #include "platform/screen/CursorSource.h"
 #include "platform/screen/DamageWatch.h"
+#include "platform/screen/MonitorList.h"
 #include "platform/screen/PixelRows.h"
 #include "platform/screen/ScreenGrabber.h"
 
@@ -87,12 +88,21 @@ bool Touches(const SourcePicture& picture, const Rect& area) {
 
 }  // namespace
 
-Grabber::Grabber(bool damageReports) : screenRect_(ScreenBounds()), useDamage_(damageReports) {}
+Grabber::Grabber(bool damageReports)
+    : screenRect_(ScreenBounds()), monitors_(ReadMonitors()), useDamage_(damageReports) {}
 
 Grabber::~Grabber() = default;
 
 Rect Grabber::ScreenBounds() {
   return ScreenGrabber::ScreenBounds();
+}
+
+std::vector<Monitor> Grabber::Monitors() {
+  std::vector<Monitor> monitors = ReadMonitors();
+  const Rect screen = ScreenBounds();
+  if (monitors.empty() && screen.Width() > 0 && screen.Height() > 0)
+    monitors.push_back(Monitor{QStringLiteral("screen"), screen, true});
+  return monitors;
 }
 
 Rect Grabber::AreaOnSource(const Rect& area, bool whole, ScreenSource& source) {
@@ -112,8 +122,14 @@ Point Grabber::Locate(Point origin, int32_t w, int32_t h, bool followCursor,
   if (!followCursor || state.CursorHandle == 0) return origin;
   // In 64 bits: a stream may put the cursor anywhere in the 32-bit range.
   int64_t x = int64_t(state.CursorPos.X) - w / 2, y = int64_t(state.CursorPos.Y) - h / 2;
-  x = std::max<int64_t>(std::min<int64_t>(x, int64_t(screenRect_.Right) - w), 0);
-  y = std::max<int64_t>(std::min<int64_t>(y, int64_t(screenRect_.Bottom) - h), 0);
+  // The area stays inside the monitor the cursor is on, where it fits there; else inside the
+  // screen.
+  Rect bounds{0, 0, screenRect_.Right, screenRect_.Bottom};
+  if (const Monitor* monitor = source_ ? nullptr : MonitorAt(monitors_, state.CursorPos);
+      monitor && w <= monitor->Bounds.Width() && h <= monitor->Bounds.Height())
+    bounds = monitor->Bounds;
+  x = std::max<int64_t>(std::min<int64_t>(x, int64_t(bounds.Right) - w), bounds.Left);
+  y = std::max<int64_t>(std::min<int64_t>(y, int64_t(bounds.Bottom) - h), bounds.Top);
   return Point{int32_t(x), int32_t(y)};
 }
 

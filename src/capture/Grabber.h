@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/DIBBitmap.h"
+#include "common/Monitor.h"
 #include "common/Rect.h"
 #include "common/ScreenSource.h"
 
@@ -37,6 +38,9 @@ class Grabber {
 
   // (0, 0, screen width, screen height) at the time of the call; empty without a display.
   static Rect ScreenBounds();
+  // The monitors of the X screen now, in RandR's order; the whole screen as one monitor named
+  // "screen" where RandR tells none, and none without a display.
+  static std::vector<Monitor> Monitors();
   // Where an area chosen in screen pixels is taken from a shared screen's picture, for
   // recordings and photos alike: placed on the monitor or window the desktop shares, or that
   // whole picture when whole is set (a shared window).
@@ -91,7 +95,7 @@ class Grabber {
   static QString SharingEndedMessage();
 
   // The screen bounds taken when the grabber was created; following keeps the area inside
-  // them.
+  // them, and inside the monitor the cursor is on where the area fits there.
   const Rect& ScreenRect() const { return screenRect_; }
   void SetScreenRect(const Rect& bounds) { screenRect_ = bounds; }
 
@@ -117,6 +121,8 @@ class Grabber {
                   bool showCursor, bool changesOnly, bool& changed);
 
   Rect screenRect_;
+  // The X screen's monitors as the grabber was made; following keeps the area inside one.
+  std::vector<Monitor> monitors_;
   bool useDamage_;
   bool copied_ = false;  // GrabChanges has copied a frame
   Rect lastArea_;

@@ -13,6 +13,10 @@ constexpr OptionHelp kSelect{.Name = "--select", .Value = "",
 constexpr OptionHelp kWindow{.Name = "--window", .Value = "",
   .Text = "pick the window under the pointer the same way (the portal source: ask the desktop "
           "for a window)"};
+constexpr OptionHelp kMonitor{.Name = "--monitor", .Value = "NAME|NUMBER",
+  .Text = "that monitor's rectangle, by its name or its number as \"monitors\" lists them "
+          "(counting from 0, as xrandr --listmonitors does); not with --area or the portal, whose "
+          "dialog chooses the monitor"};
 constexpr OptionHelp kSource{.Name = "--source", .Value = "x11|portal",
   .Text = "read the screen from the X server, or through the desktop's screen-sharing portal "
           "and PipeWire, which shows the desktop's own dialog (default: the portal on a "
@@ -24,6 +28,7 @@ constexpr OptionHelp kRestoreToken{.Name = "--restore-token", .Value = "FILE",
 constexpr OptionHelp kRecordOptions[] = {
   {.Name = "--area", .Value = "LEFT,TOP,WIDTH,HEIGHT",
    .Text = "the area of the screen to record (default: the whole screen)"},
+  kMonitor,
   {.Name = "--fps", .Value = "N", .Text = "frames per second, 1 to 32 (default: 15)"},
   {.Name = "--seconds", .Value = "S",
    .Text = "stop after S seconds (default: at SIGINT or SIGTERM)"},
@@ -46,6 +51,7 @@ constexpr OptionHelp kRecordOptions[] = {
 constexpr OptionHelp kPhotoOptions[] = {
   {.Name = "--area", .Value = "LEFT,TOP,WIDTH,HEIGHT",
    .Text = "the area of the screen to take (default: the whole screen)"},
+  kMonitor,
   {.Name = "--quality", .Value = "0..24",
    .Text = "JPEG quality: higher gives larger files of better quality (default: 17)"},
   {.Name = "--cursor", .Value = "", .Text = "draw the mouse cursor into the picture"},
@@ -96,6 +102,13 @@ constexpr CommandHelp kCommands[] = {
   {.Name = "codecs", .Arguments = "",
    .Summary = "list the video compressors: code, a tab, description",
    .Details = "DIB stores uncompressed frames.",
+   .Options = kOnlyHelp},
+  {.Name = "monitors", .Arguments = "",
+   .Summary = "list the monitors of the X screen: NAME WxH+X+Y, primary, and the scale",
+   .Details = "One line each, in the order of xrandr --listmonitors, which numbers them from 0: "
+              "the name, the size and place in device pixels, \"primary\" for the primary "
+              "monitor, and \"scale S\", the scale the toolkit draws windows with there "
+              "(QT_SCALE_FACTOR, QT_SCREEN_SCALE_FACTORS, Xft.dpi).",
    .Options = kOnlyHelp},
   {.Name = "sounds", .Arguments = "",
    .Summary = "list the sound inputs the sound server offers: name, kind, description",

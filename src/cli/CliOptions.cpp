@@ -3,6 +3,7 @@
 #include "capture/Grabber.h"
 #include "cli/AreaChoice.h"
 #include "cli/CliHelp.h"
+#include "common/Monitor.h"
 #include "common/PictureArea.h"
 
 #include <cmath>
@@ -78,6 +79,8 @@ bool TakeCaptureOption(const CommandLine::Option& option, CaptureOptions& option
   const QString& name = option.Name;
   if (name == QLatin1String("--area"))
     options.Area = ParseArea(option.Value);
+  else if (name == QLatin1String("--monitor"))
+    options.Monitor = option.Value;
   else if (name == QLatin1String("--cursor"))
     options.ShowCursor = true;
   else if (name == QLatin1String("--follow"))
@@ -106,6 +109,19 @@ void TakeOutputFile(const QStringList& files, CaptureOptions& options, const cha
   options.File = files[0];
   if (options.Select && options.Window)
     throw UsageError(std::string(command) + " takes --select or --window, not both");
+  if (options.Area && !options.Monitor.isEmpty())
+    throw UsageError(std::string(command) + " takes --area or --monitor, not both");
+}
+
+Rect MonitorArea(const QString& nameOrNumber) {
+  const std::vector<Monitor> monitors = Grabber::Monitors();
+  if (const Monitor* monitor = FindMonitor(monitors, nameOrNumber)) return monitor->Bounds;
+  QStringList known;
+  for (size_t i = 0; i < monitors.size(); ++i)
+    known << QStringLiteral("%1: %2").arg(i).arg(MonitorText(monitors[i]));
+  throw UsageError(QStringLiteral("no monitor %1; the screen has %2")
+                       .arg(nameOrNumber, known.join(QStringLiteral(", ")))
+                       .toStdString());
 }
 
 std::optional<Rect> AreaToCapture(const CaptureOptions& options,
@@ -127,8 +143,10 @@ std::optional<Rect> AreaToCapture(const CaptureOptions& options,
     PrintError(Grabber::NoDisplayMessage());
     return std::nullopt;
   }
-  if (!options.Select && !options.Window) return screen;
-  return ChooseArea(options, screen);
+  CaptureOptions chosen = options;
+  if (!options.Monitor.isEmpty()) chosen.Area = MonitorArea(options.Monitor);
+  if (!chosen.Select && !chosen.Window) return chosen.Area ? *chosen.Area : screen;
+  return ChooseArea(chosen, screen);
 }
 
 bool NeedsSelectionScreen(int argc, char** argv) {

@@ -57,25 +57,34 @@ struct CaptureOptions {
   bool FollowCursor = false;
   bool Select = false;  // draw the area on the selection screen first
   bool Window = false;  // pick a window: on the selection screen, or in the desktop's dialog
+  QString Monitor;      // --monitor: a monitor's name or number; empty for none
   // Where the pictures come from: the X server, the desktop's screen-cast portal, or (Auto)
   // the portal on a Wayland desktop that offers it and the X server elsewhere.
   enum class Source { Auto, X11, Portal } From = Source::Auto;
   QString RestoreTokenFile;  // keeps the portal's restore token between runs; may be empty
 };
 
-// Takes --area, --cursor, --follow, --select, --window, --source or --restore-token; false
+// Takes --area, --monitor, --cursor, --follow, --select, --window, --source or --restore-token;
+// false
 // for any other option.
 bool TakeCaptureOption(const CommandLine::Option& option, CaptureOptions& options);
 
-// Takes the one output file, refusing none or more, and --select with --window.
+// Takes the one output file, refusing none or more, --select with --window and --area with
+// --monitor.
 void TakeOutputFile(const QStringList& files, CaptureOptions& options, const char* command);
 
-// The area the options name, or the whole screen; with --select or --window the area the
-// user chose on the selection screen (printed on standard error). nullopt, after telling why,
-// when there is no screen or the user cancelled ("cancelled"). With a screen-cast source the
-// screen is its picture, and an area that does not lie inside it is moved there.
+// The area the options name (--area, or the rectangle of the monitor --monitor names), or the
+// whole screen; with --select or --window the area the user chose on the selection screen
+// (printed on standard error), starting there. nullopt, after telling why, when there is no
+// screen or the user cancelled ("cancelled"). A monitor that the screen does not have is a
+// usage error whose message lists the monitors. With a screen-cast source the screen is its
+// picture, and an area that does not lie inside it is moved there.
 std::optional<Rect> AreaToCapture(const CaptureOptions& options,
                                   const std::shared_ptr<ScreenSource>& source = nullptr);
+
+// The rectangle of the monitor of the X screen named or numbered so; a usage error that lists
+// the monitors when there is none.
+Rect MonitorArea(const QString& nameOrNumber);
 
 // True when the command line asks for the selection screen, which needs the widget toolkit.
 bool NeedsSelectionScreen(int argc, char** argv);

@@ -11,6 +11,7 @@ int RunCodecs(const QStringList& args);
 int RunPhoto(const QStringList& args);
 int RunRepair(const QStringList& args);
 int RunSounds(const QStringList& args);
+int RunMonitors(const QStringList& args);
 int RunExport(const QStringList& args);
 
 }  // namespace qm::cli

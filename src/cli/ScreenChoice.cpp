@@ -14,6 +14,10 @@ ChosenScreen OpenScreen(const CaptureOptions& options) {
     chosen.Ok = true;
     return chosen;
   }
+  if (!options.Monitor.isEmpty())
+    throw UsageError(
+        "--monitor names a monitor of the X screen; with the portal the desktop's "
+        "dialog chooses the monitor");
   // The desktop's dialog chooses what is shared: with --window it offers windows only.
   // A token file that is no plain file of the user's stops the run before the dialog.
   QString problem;

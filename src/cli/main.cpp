@@ -13,6 +13,7 @@
 #include <new>
 #include <optional>
 
+#include "capture/Grabber.h"
 #include "cli/CliHelp.h"
 #include "cli/CliOptions.h"
 #include "cli/Commands.h"
@@ -95,7 +96,11 @@ int main(int argc, char** argv) {
   // The selection screen is a window; everything else runs without the widget toolkit, so
   // recording needs no more than a reachable X display.
   std::unique_ptr<QCoreApplication> app;
-  if (NeedsSelectionScreen(argc, argv)) {
+  // The monitors' listing asks the toolkit for each monitor's scale, where a display is there
+  // to open (the toolkit would end the process without one).
+  const bool listing =
+      argc > 1 && std::strcmp(argv[1], "monitors") == 0 && qm::Grabber::ScreenBounds().Width() > 0;
+  if (NeedsSelectionScreen(argc, argv) || listing) {
     app = std::make_unique<QApplication>(argc, argv);
     // Closing the selection screen must not end the recording's event loop.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -117,6 +122,7 @@ int main(int argc, char** argv) {
     if (command == QLatin1String("photo")) return RunPhoto(args);
     if (command == QLatin1String("repair")) return RunRepair(args);
     if (command == QLatin1String("sounds")) return RunSounds(args);
+    if (command == QLatin1String("monitors")) return RunMonitors(args);
     if (command == QLatin1String("export")) return RunExport(args);
     if (command == QLatin1String("help"))
       throw UsageError("unknown command: " + args.value(0).toStdString());

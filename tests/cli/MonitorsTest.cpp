@@ -1,0 +1,150 @@
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "common/Monitor.h"
+#include "support/ToolRun.h"
+#include "support/XScreen.h"
+
+namespace qm {
+namespace {
+
+using test::XScreen;
+
+// Monitors set on the test's X screen with xrandr; the first takes the screen's one output, so
+// that RandR lists no monitor of its own beside them. Gone again at the end.
+class MonitorLayout {
+ public:
+  explicit MonitorLayout(const std::vector<Monitor>& monitors) : monitors_(monitors) {
+    bool first = true;
+    for (const Monitor& m : monitors) {
+      const Rect& r = m.Bounds;
+      const QString name = (m.Primary ? QStringLiteral("*") : QString()) + m.Name;
+      const QString geometry = QStringLiteral("%1/254x%2/143+%3+%4")
+                                   .arg(r.Width())
+                                   .arg(r.Height())
+                                   .arg(r.Left)
+                                   .arg(r.Top);
+      Xrandr({"--setmonitor", name, geometry, first ? "screen" : "none"});
+      first = false;
+    }
+  }
+  ~MonitorLayout() {
+    for (const Monitor& m : monitors_) Xrandr({"--delmonitor", m.Name});
+  }
+  MonitorLayout(const MonitorLayout&) = delete;
+  MonitorLayout& operator=(const MonitorLayout&) = delete;
+
+  static void Xrandr(const QStringList& args) {
+    const test::ProcessResult run = test::RunProcess(QStringLiteral("xrandr"), args, 30000);
+    EXPECT_EQ(run.ExitCode, 0) << args.join(' ').toStdString() << run.Err.toStdString();
+  }
+
+ private:
+  std::vector<Monitor> monitors_;
+};
+
+// Side by side; and three, one of them above the others and away from the screen's corner.
+// RandR lists the primary monitor first.
+const std::vector<std::vector<Monitor>> kLayouts = {
+    {{"qm-left", {0, 0, 960, 1080}, true}, {"qm-right", {960, 0, 1920, 1080}, false}},
+    {{"qm-low-right", {960, 540, 1920, 1080}, true},
+     {"qm-low-left", {0, 540, 960, 1080}, false},
+     {"qm-top", {560, 0, 1360, 400}, false}},
+};
+
+class Monitors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(screen_.Ok());
+    screen_.Show(screen_.Bounds());
+    ASSERT_TRUE(dir_.isValid());
+  }
+  QString Path(const QString& name) const { return dir_.filePath(name); }
+
+  XScreen screen_;
+  QTemporaryDir dir_;
+};
+
+// The listing, each monitor by its name and its number pixel for pixel, and an unknown one.
+TEST_F(Monitors, ListedAndTakenByNameAndNumber) {
+  for (const std::vector<Monitor>& layout : kLayouts) {
+    SCOPED_TRACE(layout.back().Name.toStdString());
+    const MonitorLayout set(layout);
+    QString listing;
+    for (const Monitor& m : layout)
+      listing += MonitorText(m) + (m.Primary ? " primary" : "") + " scale 2\n";
+    qputenv("QT_SCALE_FACTOR", "2");
+    const test::ProcessResult listed = test::RunTool({"monitors"});
+    qunsetenv("QT_SCALE_FACTOR");
+    EXPECT_EQ(listed.ExitCode, 0) << listed.Err.toStdString();
+    EXPECT_EQ(listed.Out.toStdString(), listing.toStdString());
+
+    for (size_t i = 0; i < layout.size(); ++i) {
+      const Rect& r = layout[i].Bounds;
+      for (const QString& which : {layout[i].Name, QString::number(i)}) {
+        const QString file = Path(QStringLiteral("m%1.bmp").arg(which));
+        const test::ProcessResult run = test::RunTool({"photo", file, "--monitor", which});
+        ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+        EXPECT_EQ(run.Out.toStdString(), QStringLiteral("%1: %2,%3,%4,%5\n")
+                                             .arg(file)
+                                             .arg(r.Left)
+                                             .arg(r.Top)
+                                             .arg(r.Width())
+                                             .arg(r.Height())
+                                             .toStdString());
+        const QImage image(file);
+        ASSERT_EQ(image.size(), QSize(r.Width(), r.Height()));
+        int wrong = 0;
+        for (int y = 0; y < r.Height(); ++y)
+          for (int x = 0; x < r.Width(); ++x)
+            wrong += (image.pixel(x, y) & 0xFFFFFF) != XScreen::Pattern(r.Left + x, r.Top + y);
+        EXPECT_EQ(wrong, 0);
+      }
+    }
+
+    const QString none = Path("none.avi");
+    for (const QString& command : {QStringLiteral("photo"), QStringLiteral("record")}) {
+      const QString file = command == "photo" ? Path("none.bmp") : none;
+      const test::ProcessResult run =
+          test::RunTool({command, file, "--monitor", QString::number(layout.size())});
+      EXPECT_EQ(run.ExitCode, 2);
+      for (const Monitor& m : layout) EXPECT_TRUE(run.Err.contains(MonitorText(m)));
+      EXPECT_FALSE(QFile::exists(file));
+    }
+  }
+}
+
+// Following the cursor keeps the area inside the monitor the cursor is on, on both sides of
+// the border; an area larger than that monitor stays inside the screen.
+TEST_F(Monitors, FollowingKeepsTheAreaOnTheCursorsMonitor) {
+  const MonitorLayout set(kLayouts[1]);
+  struct Row {
+    Point Cursor;
+    const char* Area;
+    const char* Taken;
+  } rows[] = {
+      {{950, 700}, "0,0,200,100", "760,650,200,100"},
+      {{970, 700}, "0,0,200,100", "960,650,200,100"},
+      {{970, 560}, "0,0,200,100", "960,540,200,100"},
+      {{900, 390}, "0,0,200,100", "800,300,200,100"},
+      {{900, 410}, "0,0,200,100", "800,360,200,100"},  // on no monitor: inside the screen
+      {{950, 700}, "0,0,1000,200", "450,600,1000,200"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Taken);
+    screen_.MovePointer(row.Cursor.X, row.Cursor.Y);
+    const QString file = Path("follow.bmp");
+    const test::ProcessResult run = test::RunTool({"photo", file, "--area", row.Area, "--follow"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    EXPECT_EQ(run.Out.toStdString(), (file + ": " + row.Taken + "\n").toStdString());
+  }
+}
+
+}  // namespace
+}  // namespace qm

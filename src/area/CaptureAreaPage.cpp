@@ -149,8 +149,14 @@ void CaptureAreaPage::FollowUnavailable(const QString& reason) {
 }
 
 Rect CaptureAreaPage::MainWindowBounds() const {
-  // What the user sees of the main window, decorations included, in screen pixels.
+  // What the user sees of the main window, decorations included, in screen pixels: as the X
+  // server has it where the window is on the screen, since the toolkit's logical pixels scale
+  // about each monitor's corner.
   const QWidget* main = window();
+  if (main->isVisible() && main->testAttribute(Qt::WA_WState_Created)) {
+    Rect shown;
+    if (DesktopWindows().CurrentRect(main->winId(), shown)) return shown;
+  }
   const QRect frame = main->frameGeometry();
   const qreal dpr = main->devicePixelRatioF();
   const auto scaled = [dpr](int v) { return int32_t(qRound(v * dpr)); };

@@ -16,6 +16,7 @@
 #include "capture/Grabber.h"
 #include "common/DIBBitmap.h"
 #include "common/UserMessages.h"
+#include "platform/windows/DesktopWindows.h"
 #include "platform/windows/HeldKeyRepeat.h"
 
 namespace qm {
@@ -34,6 +35,7 @@ QString SelectionScreen::CancelQuestion() {
 SelectionScreen::SelectionScreen(QWidget* parent, const std::shared_ptr<ScreenSource>& source)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       screen_(source ? source->Bounds() : Grabber::ScreenBounds()),
+      cover_(Grabber::ScreenBounds()),
       box_(screen_) {
   // The snapshot: the whole screen without the cursor. An empty or oversized screen goes
   // through the error report (silent abort); a screen that cannot be read is reported, and
@@ -134,12 +136,23 @@ bool SelectionScreen::Run() {
     setAttribute(Qt::WA_ShowWithoutActivating);
     setWindowFlag(Qt::WindowDoesNotAcceptFocus);
   }
-  // The logical geometry of the whole X screen, every monitor on it; painting counts in
-  // device pixels.
-  if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->virtualGeometry());
+  // The window covers the whole X screen, every monitor on it, in device pixels. The toolkit
+  // places a window by logical pixels scaled about one monitor's corner, which covers more or
+  // less than the screen where the monitors have other scales or the scale does not divide
+  // the screen's size (three monitors of 1024 pixels at scale 2 made it 3072 wide on a 2048
+  // screen): the first placement is the toolkit's nearest, and the window is then put on the
+  // screen's pixels exactly. Painting and the pointer count in device pixels from there.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const qreal scale = screen->devicePixelRatio();
+    const QPointF corner = screen->geometry().topLeft();
+    const QPointF at = corner + (QPointF(cover_.Left, cover_.Top) - corner) / scale;
+    setGeometry(QRectF(at, QSizeF(cover_.Width(), cover_.Height()) / scale).toAlignedRect());
+  }
   // A held key then repeats as presses only, so its one release is the real one.
   const HeldKeyRepeat heldKeys;
   show();
+  desktop_ = std::make_unique<DesktopWindows>();
+  desktop_->Place(winId(), cover_);
   raise();
   if (!showOnly_) activateWindow();
   QEventLoop loop;
@@ -173,10 +186,18 @@ void SelectionScreen::DrawFlashOutline() {
   painter.drawPolyline(outline, 5);
 }
 
-Point SelectionScreen::ScreenPoint(const QPointF& globalPosition) const {
+Point SelectionScreen::ScreenPoint(const QPointF& position) {
   const qreal dpr = devicePixelRatioF();
-  return Point{int32_t(std::lround(globalPosition.x() * dpr)),
-               int32_t(std::lround(globalPosition.y() * dpr))};
+  const Point at{cover_.Left + int32_t(std::lround(position.x() * dpr)),
+                 cover_.Top + int32_t(std::lround(position.y() * dpr))};
+  // The toolkit hands positions in whole logical pixels, which skip device pixels at a scale
+  // above 1. Where the pointer still rests within that logical pixel, its own device pixel
+  // is taken from the X server; an event that the pointer has left behind keeps its position.
+  Point pointer;
+  if (dpr > 1 && desktop_ && desktop_->PointerPosition(pointer) &&
+      std::abs(pointer.X - at.X) < dpr && std::abs(pointer.Y - at.Y) < dpr)
+    return pointer;
+  return at;
 }
 
 bool SelectionScreen::OnBox(Point screenPoint) const {
@@ -186,20 +207,18 @@ bool SelectionScreen::OnBox(Point screenPoint) const {
 void SelectionScreen::UpdateBoxArea(const Rect& before) {
   // Both the place the box left and the one it took, in logical pixels with a pixel to spare.
   const qreal dpr = devicePixelRatioF();
-  const QPoint origin = mapToGlobal(QPoint(0, 0));
   for (const Rect& r : {before, box_.BoxRect()}) {
-    const QRectF device(r.Left, r.Top, r.Width(), r.Height());
+    const QRectF device(r.Left - cover_.Left, r.Top - cover_.Top, r.Width(), r.Height());
     const QRectF logical(device.topLeft() / dpr, device.size() / dpr);
-    update(logical.toAlignedRect().translated(-origin).adjusted(-1, -1, 1, 1));
+    update(logical.toAlignedRect().adjusted(-1, -1, 1, 1));
   }
 }
 
 void SelectionScreen::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const qreal dpr = devicePixelRatioF();
-  const QPointF origin = QPointF(mapToGlobal(QPoint(0, 0))) * dpr;
   painter.scale(1 / dpr, 1 / dpr);
-  painter.translate(-origin);
+  painter.translate(-cover_.Left, -cover_.Top);
   painter.drawImage(QPointF(screen_.Left, screen_.Top), snapshot_);
   if (!boxHidden_) box_.Paint(painter, font());
 }
@@ -216,7 +235,7 @@ void SelectionScreen::TrackWindow() {
 }
 
 void SelectionScreen::mousePressEvent(QMouseEvent* event) {
-  const Point p = ScreenPoint(event->globalPosition());
+  const Point p = ScreenPoint(event->position());
   if (!OnBox(p)) return;
   if (event->button() == Qt::LeftButton) {
     box_.Press(p);
@@ -226,7 +245,7 @@ void SelectionScreen::mousePressEvent(QMouseEvent* event) {
 }
 
 void SelectionScreen::mouseMoveEvent(QMouseEvent* event) {
-  const Point p = ScreenPoint(event->globalPosition());
+  const Point p = ScreenPoint(event->position());
   const bool overBox = box_.Dragging() || OnBox(p);
   if (box_.Dragging()) {
     const Rect before = box_.BoxRect();

@@ -18,6 +18,8 @@ class QMenu;
 
 namespace qm {
 
+class DesktopWindows;
+
 // The full-screen selection screen: a still snapshot of the screen, taken when the screen is
 // made, with the box that marks the capture area on it. A selection run lets the user move and
 // resize the box (or, in object mode, lets it jump onto the window under the pointer) and
@@ -53,13 +55,16 @@ class SelectionScreen : public QWidget {
 
   bool Run();
   void Finish(bool accepted);
-  Point ScreenPoint(const QPointF& globalPosition) const;
+  // The screen point under a position in the window's logical pixels.
+  Point ScreenPoint(const QPointF& position);
   bool OnBox(Point screenPoint) const;
   void TrackWindow();
   void DrawFlashOutline();
   void UpdateBoxArea(const Rect& before);
 
   Rect screen_;
+  Rect cover_;  // the X screen, which the window covers pixel for pixel
+  std::unique_ptr<DesktopWindows> desktop_;  // places the window, reads the pointer
   QImage snapshot_;
   bool snapshotOk_ = false;
   Rect savedRect_;

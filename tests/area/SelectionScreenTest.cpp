@@ -243,13 +243,14 @@ TEST_P(SelectionScreenTest, ObjectModeFollowsTheWindowUnderThePointer) {
   (void)first;
 }
 
-// With two monitors on the X screen, the selection screen still covers all of it. The
-// toolkit reads the monitors when it starts, so a second run of this test program does the
-// selecting while they are set.
-TEST(SelectionScreenMonitors, CoversTheWholeXScreen) {
+// With two monitors on the X screen the selection screen covers all of it pixel for pixel at
+// any scale: the snapshot lies on the screen's own pixels, and a drag moves the box by the
+// pointer's device pixels. The toolkit reads the monitors and the scale when it starts, so a
+// second run of this test program does the selecting at each.
+TEST(SelectionScreenMonitors, CoversTheXScreenPixelForPixelAtEachScale) {
   if (!qEnvironmentVariableIsSet("QM_TEST_TWO_MONITORS")) {
     const auto xrandr = [](const QStringList& args) {
-      return QProcess::execute(QStringLiteral("xrandr"), args) == 0;
+      return test::RunProcess(QStringLiteral("xrandr"), args, 30000).ExitCode == 0;
     };
     XScreen x;
     const Rect b = x.Bounds();
@@ -257,31 +258,57 @@ TEST(SelectionScreenMonitors, CoversTheWholeXScreen) {
     ASSERT_TRUE(xrandr({"--setmonitor", "qm-left", half + "+0+0", "screen"}));
     ASSERT_TRUE(xrandr(
         {"--setmonitor", "qm-right", half + QStringLiteral("+%1+0").arg(b.Width() / 2), "none"}));
-    const int exitCode =
-        test::RunThisProgramAgain(QStringLiteral("QM_TEST_TWO_MONITORS"), QStringLiteral("1"),
-                                  QStringLiteral("SelectionScreenMonitors.*"));
+    qputenv("QM_TEST_TWO_MONITORS", "1");
+    for (const auto& [variable, value] :
+         {std::pair{"QT_SCALE_FACTOR", "1"}, std::pair{"QT_SCALE_FACTOR", "1.5"},
+          std::pair{"QT_SCALE_FACTOR", "2"},
+          std::pair{"QT_SCREEN_SCALE_FACTORS", "qm-left=2;qm-right=1"}}) {
+      SCOPED_TRACE(value);
+      EXPECT_EQ(test::RunThisProgramAgain(variable, value, "SelectionScreenMonitors.*"), 0);
+    }
+    qunsetenv("QM_TEST_TWO_MONITORS");
     xrandr({"--delmonitor", "qm-left"});
     xrandr({"--delmonitor", "qm-right"});
-    EXPECT_EQ(exitCode, 0);
     return;
   }
   ASSERT_GE(QGuiApplication::screens().size(), 2);
   XScreen x;
+  const Rect b = x.Bounds();
+  x.Show(b);
+  // The screen's corners and the monitors' border, away from the box.
+  const Rect strips[] = {{0, 0, 64, 32},
+                         {b.Right - 64, b.Bottom - 32, b.Right, b.Bottom},
+                         {b.Width() / 2 - 32, b.Bottom - 64, b.Width() / 2 + 32, b.Bottom}};
+  const auto down = [] { return bool(QGuiApplication::mouseButtons() & Qt::LeftButton); };
   Rect covered;
+  int wrong = 0;
   UiScript script;
-  script.When([] { return test::ActiveWindowNamed("SelectionScreen") != nullptr; })
+  script.When(ScreenReady)
       .Pause(300)
       .Then([&] {
-        QWidget* screen = test::ActiveWindowNamed("SelectionScreen");
-        ASSERT_NE(screen, nullptr);
-        covered = x.ScreenRectOf(screen->winId());
-        screen->close();
-      });
+        covered = x.ScreenRectOf(test::ActiveWindowNamed("SelectionScreen")->winId());
+        for (const Rect& strip : strips) {
+          const std::vector<test::Colour> pixels = x.Pixels(strip);
+          for (int32_t i = 0; i < int32_t(pixels.size()); ++i)
+            wrong += pixels[size_t(i)] != XScreen::Pattern(strip.Left + i % strip.Width(),
+                                                           strip.Top + i / strip.Width());
+        }
+        x.FakeMotion(260, 220);
+        x.PressButton(1);
+      })
+      .When(down,
+            [&] {
+              x.FakeMotion(300, 251);
+              x.ReleaseButton(1);
+            })
+      .When([&] { return !down(); }, [&] { test::XKeys().Tap(XK_Return); });
   script.Start();
   Rect rect{100, 100, 420, 340};
   uint64_t window = 0;
-  SelectionScreen::Execute(rect, window, false, true, false);
-  EXPECT_EQ(covered, x.Bounds());
+  EXPECT_TRUE(SelectionScreen::Execute(rect, window, false, true, false));
+  EXPECT_EQ(covered, b);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(rect, (Rect{140, 131, 460, 371}));
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManager, SelectionScreenTest, testing::Bool(),

@@ -231,4 +231,14 @@ bool DesktopWindows::PointerPosition(Point& position) {
   return true;
 }
 
+bool DesktopWindows::Place(uint64_t window, const Rect& rect) {
+  if (!display_ || window == 0 || rect.Width() <= 0 || rect.Height() <= 0) return false;
+  Display* d = display_.get();
+  ErrorTrap trap(d);
+  XMoveResizeWindow(d, Window(window), rect.Left, rect.Top, unsigned(rect.Width()),
+                    unsigned(rect.Height()));
+  XSync(d, False);
+  return true;
+}
+
 }  // namespace qm

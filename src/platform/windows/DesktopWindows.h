@@ -49,6 +49,10 @@ class DesktopWindows {
   // the window is gone.
   bool CurrentRect(uint64_t window, Rect& rect);
 
+  // Asks for the window (a top-level one) to cover rect of the screen exactly, in device
+  // pixels; a window manager may still place it otherwise. False without a display.
+  bool Place(uint64_t window, const Rect& rect);
+
   // The pointer's position on the screen; false when it cannot be read.
   bool PointerPosition(Point& position);
 

@@ -28,6 +28,7 @@
 #include "app/VideoPage.h"
 #include "area/SelectionScreen.h"
 #include "common/FourCC.h"
+#include "common/Monitor.h"
 #include "common/Product.h"
 #include "common/Stamps.h"
 #include "common/UserMessages.h"
@@ -202,6 +203,7 @@ void MainWindow::WatchShortcuts() {
 }
 
 void MainWindow::LoadState() {
+  if (ScreenFromPortal(*store_)) areaPage_->PortalChoosesMonitor();
   FillCompressors();
   SetOutputFolder(DefaultOutputFolder());
   QDir().mkpath(outputFolder_);
@@ -332,6 +334,8 @@ void MainWindow::SetOutputFolder(const QString& folder) {
 
 void MainWindow::ApplySettings(const Settings& settings) {
   areaPage_->SetMode(settings.captureArea);
+  if (settings.captureArea == CaptureArea::kMonitorMode)
+    ChooseStoredMonitor(settings.captureMonitor);
   areaPage_->SetShowCursor(settings.showCursor);
   areaPage_->SetFollowCursor(settings.followCursor);
   for (size_t i = 0; i < std::size(kShortcutFields) && i < watcher_->ShortKeys().size(); ++i)
@@ -345,11 +349,31 @@ void MainWindow::ApplySettings(const Settings& settings) {
   SetOutputFolder(settings.outputFolder);
 }
 
+void MainWindow::ChooseStoredMonitor(const QString& name) {
+  if (areaPage_->SetMonitor(name)) return;
+  // Where the desktop's dialog chooses the monitor, the stored one is that dialog's business.
+  if (ScreenFromPortal(*store_)) {
+    areaPage_->SetMode(0);
+    return;
+  }
+  const Monitor* primary = PrimaryMonitor(areaPage_->Monitors());
+  if (primary && areaPage_->SetMonitor(primary->Name)) {
+    SetStatus(QStringLiteral("The monitor %1 is gone: the capture area is the primary monitor %2")
+                  .arg(name, MonitorCaption(*primary)),
+              QString());
+    return;
+  }
+  areaPage_->SetMode(0);
+  SetStatus(QStringLiteral("The monitor %1 is gone: the capture area is the full screen").arg(name),
+            QString());
+}
+
 Settings MainWindow::CurrentSettings() const {
   Settings settings;
   for (size_t i = 0; i < std::size(kShortcutFields) && i < watcher_->ShortKeys().size(); ++i)
     settings.*kShortcutFields[i] = watcher_->ShortKeys()[i].key;
   settings.captureArea = areaPage_->Area().Mode;
+  settings.captureMonitor = areaPage_->Area().Monitor;
   settings.showCursor = areaPage_->Area().ShowCursor;
   settings.followCursor = areaPage_->Area().FollowCursor;
   videoPage_->Fill(settings);

@@ -140,6 +140,9 @@ class MainWindow : public QMainWindow,
   void UpdateCheckMayShow();
   // hint: the file a click on the status bar opens, or whose folder it shows.
   void SetStatus(const QString& text, const QString& hint, bool opensFolder = false);
+  // Chooses the stored monitor on the area page; where it is gone, the primary one (else the
+  // full screen), saying so in the status bar.
+  void ChooseStoredMonitor(const QString& name);
   // The export dialog, for the last recording of this run, else the newest in the folder.
   void OpenExport();
   void ExportFinished(int id, ExportController::Outcome outcome, const QString& output,

@@ -11,7 +11,8 @@ class SettingsStore;
 
 // The values of the settings pages that the main window loads at start and saves at the end.
 struct Settings {
-  int captureArea = 0;  // an index of the area list
+  int captureArea = 0;     // the area's mode: an index of the area list, or 7 for a monitor
+  QString captureMonitor;  // the monitor's name in mode 7
   bool showCursor = false;
   bool followCursor = false;
   QString photoKey;  // the shortcuts' combination texts

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 
 #include "common/Rect.h"
@@ -10,7 +12,11 @@ namespace qm {
 // area" page sets it. Plain data, on the user-interface thread; a recording copies what it
 // needs when it starts.
 struct CaptureArea {
-  int Mode = 3;  // index of the "Capture area" list; -1 for no selection
+  // The kind of area: 0 to 6 as the "Capture area" list names them (full screen, the fixed
+  // sizes, "Selected object", "Custom"), kMonitorMode for one monitor; -1 for no selection.
+  int Mode = 3;
+  static constexpr int kMonitorMode = 7;
+  QString Monitor;  // the monitor's name in kMonitorMode, else empty
   qm::Rect Rect;
   bool FixedSize = true;
   bool ObjectMode = false;

@@ -69,8 +69,10 @@ CaptureAreaPage::CaptureAreaPage(WindowHost& host, QWidget* parent)
     : QWidget(parent), host_(host), runner_(&SelectionScreen::Execute) {
   cbArea_ = new QComboBox(this);
   cbArea_->setObjectName(QStringLiteral("cbArea"));
-  cbArea_->addItems(ModeNames());
-  cbArea_->setCurrentIndex(-1);
+  // A screen of one monitor has nothing to choose beside "Full screen".
+  monitors_ = Grabber::Monitors();
+  if (monitors_.size() < 2) monitors_.clear();
+  FillList();
   sbRect_ = new QPushButton(QStringLiteral("Set"), this);
   sbRect_->setObjectName(QStringLiteral("sbRect"));
   cbFollowMode_ = new QCheckBox(QStringLiteral("Follow the cursor mode"), this);
@@ -106,6 +108,11 @@ CaptureAreaPage::CaptureAreaPage(WindowHost& host, QWidget* parent)
   lbFollowReason_->setWordWrap(true);
   lbFollowReason_->hide();
   layout->addWidget(lbFollowReason_);
+  lbPortalMonitor_ = new QLabel(PortalMonitorNotice(), this);
+  lbPortalMonitor_->setObjectName(QStringLiteral("lbPortalMonitor"));
+  lbPortalMonitor_->setWordWrap(true);
+  lbPortalMonitor_->hide();
+  layout->addWidget(lbPortalMonitor_);
   layout->addWidget(cbShowCursor_);
   layout->addWidget(info);
   layout->addStretch();
@@ -125,12 +132,56 @@ CaptureAreaPage::CaptureAreaPage(WindowHost& host, QWidget* parent)
 
 CaptureAreaPage::~CaptureAreaPage() = default;
 
+// "Full screen", the monitors by name and size, then the other modes; each item holds its mode
+// and a monitor's item its name, so stored modes keep their meaning whatever the monitors.
+void CaptureAreaPage::FillList() {
+  const QSignalBlocker block(cbArea_);
+  cbArea_->clear();
+  const QStringList names = ModeNames();
+  for (int mode = 0; mode < names.size(); ++mode) {
+    cbArea_->addItem(names[mode], mode);
+    if (mode != 0) continue;
+    for (const Monitor& monitor : monitors_) {
+      cbArea_->addItem(MonitorCaption(monitor), CaptureArea::kMonitorMode);
+      cbArea_->setItemData(cbArea_->count() - 1, monitor.Name, Qt::UserRole + 1);
+    }
+  }
+  cbArea_->setCurrentIndex(-1);
+}
+
 void CaptureAreaPage::SetMode(int index) {
   {
     const QSignalBlocker block(cbArea_);
-    cbArea_->setCurrentIndex(index >= 0 && index < cbArea_->count() ? index : -1);
+    const int at = index >= 0 && index < CaptureArea::kMonitorMode ? cbArea_->findData(index) : -1;
+    cbArea_->setCurrentIndex(at);
   }
   AreaChange();
+}
+
+bool CaptureAreaPage::SetMonitor(const QString& name) {
+  const int at = name.isEmpty() ? -1 : cbArea_->findData(name, Qt::UserRole + 1);
+  if (at < 0) return false;
+  {
+    const QSignalBlocker block(cbArea_);
+    cbArea_->setCurrentIndex(at);
+  }
+  AreaChange();
+  return true;
+}
+
+QString CaptureAreaPage::PortalMonitorNotice() {
+  return QStringLiteral(
+      "The desktop's own dialog chooses the monitor: \"Full screen\" is the monitor or window "
+      "chosen there.");
+}
+
+void CaptureAreaPage::PortalChoosesMonitor() {
+  const bool onMonitor = area_.Mode == CaptureArea::kMonitorMode;
+  monitors_.clear();
+  const int mode = area_.Mode;
+  FillList();
+  lbPortalMonitor_->show();
+  SetMode(onMonitor ? 0 : mode);
 }
 
 void CaptureAreaPage::SetShowCursor(bool on) {
@@ -149,14 +200,8 @@ void CaptureAreaPage::FollowUnavailable(const QString& reason) {
 }
 
 Rect CaptureAreaPage::MainWindowBounds() const {
-  // What the user sees of the main window, decorations included, in screen pixels: as the X
-  // server has it where the window is on the screen, since the toolkit's logical pixels scale
-  // about each monitor's corner.
+  // What the user sees of the main window, decorations included, in screen pixels.
   const QWidget* main = window();
-  if (main->isVisible() && main->testAttribute(Qt::WA_WState_Created)) {
-    Rect shown;
-    if (DesktopWindows().CurrentRect(main->winId(), shown)) return shown;
-  }
   const QRect frame = main->frameGeometry();
   const qreal dpr = main->devicePixelRatioF();
   const auto scaled = [dpr](int v) { return int32_t(qRound(v * dpr)); };
@@ -193,16 +238,22 @@ bool CaptureAreaPage::eventFilter(QObject* watched, QEvent* event) {
 
 void CaptureAreaPage::AreaChange() {
   const int index = cbArea_->currentIndex();
-  const int count = cbArea_->count();
+  const int mode = index < 0 ? -1 : cbArea_->itemData(index).toInt();
   if (window() != this) window()->installEventFilter(this);
   if (window()->isVisible()) mainShown_ = true;
-  area_.Mode = index;
-  area_.ObjectMode = index == count - 2;
+  area_.Mode = mode;
+  area_.Monitor = mode == CaptureArea::kMonitorMode
+                      ? cbArea_->itemData(index, Qt::UserRole + 1).toString()
+                      : QString();
+  area_.ObjectMode = mode == 5;
   boundsPending_ = area_.ObjectMode && !mainShown_;
-  sbRect_->setEnabled(index != 0);
-  area_.Rect =
-      ModeRect(index, Grabber::ScreenBounds(), area_.ObjectMode ? MainWindowBounds() : Rect());
-  area_.FixedSize = index != count - 1;
+  // The whole screen and a whole monitor are what they are: nothing to set.
+  sbRect_->setEnabled(mode != 0 && mode != CaptureArea::kMonitorMode);
+  const Monitor* monitor = FindMonitor(monitors_, area_.Monitor);
+  area_.Rect = monitor ? monitor->Bounds
+                       : ModeRect(mode, Grabber::ScreenBounds(),
+                                  area_.ObjectMode ? MainWindowBounds() : Rect());
+  area_.FixedSize = mode != 6;
   UpdateAreaInfo();
   emit AreaChanged();
 }

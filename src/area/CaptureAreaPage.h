@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "area/CaptureArea.h"
 #include "area/WindowHost.h"
+#include "common/Monitor.h"
 #include "common/Rect.h"
 #include "common/ScreenSource.h"
 
@@ -40,6 +42,16 @@ class CaptureAreaPage : public QWidget {
 
   const CaptureArea& Area() const { return area_; }
   void SetMode(int index);  // settings load; an out-of-range index leaves no selection
+  // Chooses the monitor of that name; false, changing nothing, when the page lists none such.
+  bool SetMonitor(const QString& name);
+  // The monitors the list offers beside "Full screen": those of the X screen where it has more
+  // than one, read when the page was made; none where the desktop's dialog chooses the
+  // monitor (see PortalChoosesMonitor).
+  const std::vector<Monitor>& Monitors() const { return monitors_; }
+  // The pictures come through the desktop's screen-sharing portal, whose dialog chooses the
+  // monitor: the list drops the monitors and the page says so.
+  void PortalChoosesMonitor();
+  static QString PortalMonitorNotice();
   void SetShowCursor(bool on);
   void SetFollowCursor(bool on);
   // Turns "Follow the cursor mode" off and unavailable, with the reason below it: the desktop
@@ -73,6 +85,7 @@ class CaptureAreaPage : public QWidget {
 
  private:
   void AreaChange();
+  void FillList();
   void UpdateAreaInfo();
   Rect MainWindowBounds() const;
 
@@ -89,6 +102,8 @@ class CaptureAreaPage : public QWidget {
   QLabel* lbInfoWidth_ = nullptr;
   QLabel* lbInfoHeight_ = nullptr;
   QLabel* lbFollowReason_ = nullptr;
+  QLabel* lbPortalMonitor_ = nullptr;
+  std::vector<Monitor> monitors_;
   bool mainShown_ = false;
   // "Selected object" was chosen before the main window first showed (a stored mode): the
   // area takes the window's real bounds once it is placed, until it first hides.

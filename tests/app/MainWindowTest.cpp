@@ -37,6 +37,7 @@
 #include "shortcuts/KeyRecordDialog.h"
 #include "shortcuts/ShortcutWatcher.h"
 #include "support/MediaProbe.h"
+#include "support/MonitorLayout.h"
 #include "support/RecordingMessages.h"
 #include "support/TrayHost.h"
 #include "support/UiScript.h"
@@ -252,6 +253,38 @@ TEST_F(MainWindowTest, AStoredSelectedObjectAreaIsTheShownWindow) {
   const Rect area = window.findChild<CaptureAreaPage*>()->Area().Rect;
   EXPECT_EQ(area, (Rect{frame.left(), frame.top(), frame.left() + frame.width(),
                         frame.top() + frame.height()}));
+}
+
+// A stored monitor is chosen again at the next start, and one that is gone gives way to the
+// primary monitor with a notice; where the desktop's dialog chooses the monitor, the page says
+// so and records the full screen, which is the dialog's choice.
+TEST_F(MainWindowTest, TheStoredMonitorIsChosenAgainOrThePrimaryWithANotice) {
+  const test::MonitorLayout set(test::TestLayouts()[1]);
+  struct Row {
+    const char* Stored;
+    const char* Source;
+    const char* Chosen;
+    int Mode;
+    bool Notice;
+  } rows[] = {
+      {"qm-top", "x11", "qm-top", 7, false},
+      {"qm-gone", "x11", "qm-low-right", 7, true},
+      {"qm-top", "portal", "", 0, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Stored + std::string(" ") + row.Source);
+    Settings().WriteInteger("Capture area", "Capture area", 7);
+    Settings().WriteString("Capture area", "Monitor", row.Stored);
+    Settings().WriteString("Capture area", "Source", row.Source);
+    Open(false);
+    const CaptureArea& area = window_->findChild<CaptureAreaPage*>()->Area();
+    EXPECT_EQ(area.Mode, row.Mode);
+    EXPECT_EQ(area.Monitor, QLatin1String(row.Chosen));
+    EXPECT_EQ(StatusText().contains(QStringLiteral("The monitor qm-gone is gone")), row.Notice)
+        << StatusText().toStdString();
+    EXPECT_EQ(Child<QLabel>("lbPortalMonitor")->isHidden(), row.Mode != 0);
+    window_.reset();
+  }
 }
 
 // "Record sound" comes from the settings file and goes back to it, and its meter moves while

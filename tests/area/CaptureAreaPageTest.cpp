@@ -16,6 +16,7 @@
 #include "area/CaptureAreaPage.h"
 #include "capture/Grabber.h"
 #include "common/SilentAbort.h"
+#include "support/MonitorLayout.h"
 #include "support/UiScript.h"
 #include "support/XKeys.h"
 #include "support/XScreen.h"
@@ -206,6 +207,42 @@ TEST_F(CaptureAreaPageTest, SetAcceptedCancelledAndFailing) {
   EXPECT_EQ(page_.Area().Rect, kept);
   EXPECT_EQ(host_.hides, 3);
   EXPECT_FALSE(host_.hidden);
+}
+
+// The monitors stand beside "Full screen" by name and size and give their rectangles; where the
+// desktop's dialog chooses the monitor they go, and the page says so.
+TEST(CaptureAreaMonitors, ListedBesideTheFullScreenUntilThePortalChooses) {
+  const std::vector<Monitor>& layout = test::TestLayouts()[1];
+  const test::MonitorLayout set(layout);
+  FakeHost host;
+  CaptureAreaPage page(host);
+  auto* list = page.findChild<QComboBox*>(QStringLiteral("cbArea"));
+  auto* notice = page.findChild<QLabel*>(QStringLiteral("lbPortalMonitor"));
+  ASSERT_EQ(list->count(), 10);
+  EXPECT_EQ(list->itemText(0), QStringLiteral("Full screen"));
+  EXPECT_EQ(list->itemText(3), QStringLiteral("qm-top (800 x 400)"));
+  EXPECT_EQ(list->itemText(4), QStringLiteral("240 * 160"));
+  for (const Monitor& monitor : layout) {
+    ASSERT_TRUE(page.SetMonitor(monitor.Name));
+    EXPECT_EQ(page.Area().Rect, monitor.Bounds);
+    EXPECT_EQ(page.Area().Monitor, monitor.Name);
+    EXPECT_TRUE(page.Area().FixedSize);
+    EXPECT_FALSE(page.findChild<QPushButton*>(QStringLiteral("sbRect"))->isEnabled());
+    EXPECT_EQ(page.findChild<QLabel*>(QStringLiteral("lbInfoLeft"))->text(),
+              QStringLiteral("Left: %1").arg(monitor.Bounds.Left));
+  }
+  EXPECT_FALSE(page.SetMonitor(QStringLiteral("qm-gone")));
+  page.SetMode(6);
+  EXPECT_EQ(page.Area().Mode, 6);
+  EXPECT_TRUE(page.Area().Monitor.isEmpty());
+  EXPECT_TRUE(notice->isHidden());
+
+  page.SetMonitor(QStringLiteral("qm-top"));
+  page.PortalChoosesMonitor();
+  EXPECT_EQ(list->count(), 7);
+  EXPECT_EQ(page.Area().Mode, 0);
+  EXPECT_FALSE(notice->isHidden());
+  EXPECT_FALSE(page.SetMonitor(QStringLiteral("qm-top")));
 }
 
 }  // namespace

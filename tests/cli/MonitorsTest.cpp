@@ -1,6 +1,5 @@
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "common/Monitor.h"
+#include "support/MonitorLayout.h"
 #include "support/ToolRun.h"
 #include "support/XScreen.h"
 
@@ -16,47 +16,7 @@ namespace {
 
 using test::XScreen;
 
-// Monitors set on the test's X screen with xrandr; the first takes the screen's one output, so
-// that RandR lists no monitor of its own beside them. Gone again at the end.
-class MonitorLayout {
- public:
-  explicit MonitorLayout(const std::vector<Monitor>& monitors) : monitors_(monitors) {
-    bool first = true;
-    for (const Monitor& m : monitors) {
-      const Rect& r = m.Bounds;
-      const QString name = (m.Primary ? QStringLiteral("*") : QString()) + m.Name;
-      const QString geometry = QStringLiteral("%1/254x%2/143+%3+%4")
-                                   .arg(r.Width())
-                                   .arg(r.Height())
-                                   .arg(r.Left)
-                                   .arg(r.Top);
-      Xrandr({"--setmonitor", name, geometry, first ? "screen" : "none"});
-      first = false;
-    }
-  }
-  ~MonitorLayout() {
-    for (const Monitor& m : monitors_) Xrandr({"--delmonitor", m.Name});
-  }
-  MonitorLayout(const MonitorLayout&) = delete;
-  MonitorLayout& operator=(const MonitorLayout&) = delete;
-
-  static void Xrandr(const QStringList& args) {
-    const test::ProcessResult run = test::RunProcess(QStringLiteral("xrandr"), args, 30000);
-    EXPECT_EQ(run.ExitCode, 0) << args.join(' ').toStdString() << run.Err.toStdString();
-  }
-
- private:
-  std::vector<Monitor> monitors_;
-};
-
-// Side by side; and three, one of them above the others and away from the screen's corner.
-// RandR lists the primary monitor first.
-const std::vector<std::vector<Monitor>> kLayouts = {
-    {{"qm-left", {0, 0, 960, 1080}, true}, {"qm-right", {960, 0, 1920, 1080}, false}},
-    {{"qm-low-right", {960, 540, 1920, 1080}, true},
-     {"qm-low-left", {0, 540, 960, 1080}, false},
-     {"qm-top", {560, 0, 1360, 400}, false}},
-};
+using test::MonitorLayout;
 
 class Monitors : public ::testing::Test {
  protected:
@@ -73,7 +33,7 @@ class Monitors : public ::testing::Test {
 
 // The listing, each monitor by its name and its number pixel for pixel, and an unknown one.
 TEST_F(Monitors, ListedAndTakenByNameAndNumber) {
-  for (const std::vector<Monitor>& layout : kLayouts) {
+  for (const std::vector<Monitor>& layout : test::TestLayouts()) {
     SCOPED_TRACE(layout.back().Name.toStdString());
     const MonitorLayout set(layout);
     QString listing;
@@ -123,7 +83,7 @@ TEST_F(Monitors, ListedAndTakenByNameAndNumber) {
 // Following the cursor keeps the area inside the monitor the cursor is on, on both sides of
 // the border; an area larger than that monitor stays inside the screen.
 TEST_F(Monitors, FollowingKeepsTheAreaOnTheCursorsMonitor) {
-  const MonitorLayout set(kLayouts[1]);
+  const MonitorLayout set(test::TestLayouts()[1]);
   struct Row {
     Point Cursor;
     const char* Area;

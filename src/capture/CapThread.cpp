@@ -94,6 +94,7 @@ RecordingFigures CapThread::Figures() const {
   RecordingFigures figures;
   figures.ActiveMs = figures_.Active;
   figures.CaughtUp = figures_.CaughtUp;
+  figures.MonitorsChanged = figures_.MonitorsChanged;
   {
     std::lock_guard lock(pauseMutex_);
     if (pause_.Sound) figures.SoundPeak = pause_.Sound->TakePeak();
@@ -372,6 +373,7 @@ void CapThread::TakeFrame(WriterThread& writerThread) {
                                   : changed ? WriterThread::Step::Picture
                                             : WriterThread::Step::Same;
   if (writerThread.Submit(step)) ++figures_.Taken;
+  if (grabber_->MonitorsChanged()) figures_.MonitorsChanged = true;
   if (!grabbed)
     EndBy(grabber_->SharingEnded() ? CaptureEnd::SharingEnded : CaptureEnd::ScreenUnreadable,
           grabber_->Failure());

@@ -147,6 +147,7 @@ class CapThread {
     std::atomic<uint32_t> CaughtUp{0};
     std::atomic<uint32_t> FramesDone{0};  // written, once the writer thread has ended
     std::atomic<int64_t> BytesDone{0};
+    std::atomic<bool> MonitorsChanged{false};
   } figures_;
 
   // The running recording's writer thread, under writerThreadMutex_.

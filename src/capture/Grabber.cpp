@@ -125,9 +125,12 @@ Point Grabber::Locate(Point origin, int32_t w, int32_t h, bool followCursor,
   // The area stays inside the monitor the cursor is on, where it fits there; else inside the
   // screen.
   Rect bounds{0, 0, screenRect_.Right, screenRect_.Bottom};
-  if (const Monitor* monitor = source_ ? nullptr : MonitorAt(monitors_, state.CursorPos);
-      monitor && w <= monitor->Bounds.Width() && h <= monitor->Bounds.Height())
-    bounds = monitor->Bounds;
+  if (const Monitor* monitor = source_ ? nullptr : MonitorAt(monitors_, state.CursorPos)) {
+    const Rect& m = monitor->Bounds;
+    const Rect on{std::max(m.Left, 0), std::max(m.Top, 0), std::min(m.Right, bounds.Right),
+                  std::min(m.Bottom, bounds.Bottom)};
+    if (w <= on.Width() && h <= on.Height()) bounds = on;
+  }
   x = std::max<int64_t>(std::min<int64_t>(x, int64_t(bounds.Right) - w), bounds.Left);
   y = std::max<int64_t>(std::min<int64_t>(y, int64_t(bounds.Bottom) - h), bounds.Top);
   return Point{int32_t(x), int32_t(y)};
@@ -157,6 +160,7 @@ bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRe
       break;
   }
   capturedRect = Rect{x, y, x + w, y + h};
+  BlackenOffMonitors(bitmap, capturedRect);
 
   mark = CursorMark();
   if (showCursor) {
@@ -172,6 +176,38 @@ bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRe
   // The screen layer wrote every byte of the target, so it is the bitmap's picture now.
   bitmap.Drawn();
   return true;
+}
+
+void Grabber::WatchMonitors() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextMonitorCheck_) return;
+  nextMonitorCheck_ = now + std::chrono::seconds(1);
+  std::vector<Monitor> current = ReadMonitors();
+  if (current == monitors_) return;
+  monitors_ = std::move(current);
+  monitorsChanged_ = true;
+  copied_ = false;  // the next frame is copied whole, with its black parts
+}
+
+void Grabber::BlackenOffMonitors(DIBBitmap& bitmap, const Rect& area) const {
+  if (!monitorsChanged_ || monitors_.empty()) return;
+  const PixelTarget target = TargetOf(bitmap);
+  const size_t bytes = size_t(target.BitsPerPixel / 8);
+  std::vector<uint8_t> shown(size_t(target.Width));
+  for (int32_t y = 0; y < target.Height; ++y) {
+    const int32_t sy = area.Top + y;
+    std::fill(shown.begin(), shown.end(), uint8_t(0));
+    for (const Monitor& monitor : monitors_) {
+      const Rect& m = monitor.Bounds;
+      if (sy < m.Top || sy >= m.Bottom) continue;
+      const int32_t from = std::max(m.Left - area.Left, 0);
+      const int32_t to = std::min(m.Right - area.Left, target.Width);
+      for (int32_t x = from; x < to; ++x) shown[size_t(x)] = 1;
+    }
+    uint8_t* row = target.Row(y);
+    for (int32_t x = 0; x < target.Width; ++x)
+      if (!shown[size_t(x)]) std::memset(row + size_t(x) * bytes, 0, bytes);
+  }
 }
 
 bool Grabber::Fail(const QString& why) {
@@ -236,6 +272,7 @@ bool Grabber::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool fol
     bool changed = true;
     return GrabSource(bitmap, origin, capturedRect, followCursor, showCursor, false, changed);
   }
+  WatchMonitors();
   const CursorState state = followCursor ? GetCursorState() : CursorState();
   const Point at = Locate(origin, bitmap.Width(), bitmap.Height(), followCursor, state);
   CursorMark mark;
@@ -253,6 +290,7 @@ bool Grabber::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, b
   if (source_)
     return GrabSource(bitmap, origin, capturedRect, followCursor, showCursor, true, changed);
   changed = true;
+  WatchMonitors();
   const int32_t w = bitmap.Width(), h = bitmap.Height();
   const CursorState state = followCursor || showCursor ? GetCursorState() : CursorState();
   const Point at = Locate(origin, w, h, followCursor, state);

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -94,6 +95,11 @@ class Grabber {
   const QString& Failure() const { return failure_; }
   static QString SharingEndedMessage();
 
+  // The X screen's monitors have changed since the grabber was made (one unplugged, moved or
+  // resized): from then on every copy is black wherever no monitor shows now. The monitors are
+  // read again about once a second while grabbing from the X screen.
+  bool MonitorsChanged() const { return monitorsChanged_; }
+
   // The screen bounds taken when the grabber was created; following keeps the area inside
   // them, and inside the monitor the cursor is on where the area fits there.
   const Rect& ScreenRect() const { return screenRect_; }
@@ -112,6 +118,10 @@ class Grabber {
 
   // Where a grab from origin copies from: the followed position when following.
   Point Locate(Point origin, int32_t w, int32_t h, bool followCursor, const CursorState& state);
+  // Reads the monitors again when a second has passed since the last time.
+  void WatchMonitors();
+  // Blackens what of the copied area no monitor shows, once the monitors have changed.
+  void BlackenOffMonitors(DIBBitmap& bitmap, const Rect& area) const;
   // Copies the area at (x, y) and draws the cursor; mark receives what was drawn.
   bool CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect, bool showCursor,
                 CursorMark& mark);
@@ -123,6 +133,8 @@ class Grabber {
   Rect screenRect_;
   // The X screen's monitors as the grabber was made; following keeps the area inside one.
   std::vector<Monitor> monitors_;
+  bool monitorsChanged_ = false;
+  std::chrono::steady_clock::time_point nextMonitorCheck_;
   bool useDamage_;
   bool copied_ = false;  // GrabChanges has copied a frame
   Rect lastArea_;

@@ -52,8 +52,11 @@ QString RecordingProgress::Update(const RecordingFigures& figures) {
         figures.ActiveMs == 0 ? 0 : figures.Frames * 1000.0 / double(figures.ActiveMs);
     rate = QStringLiteral("%1/%2 fps").arg(achieved, 0, 'f', 1).arg(fps_);
   }
-  return (QStringLiteral("Recording ") + Duration(figures.ActiveMs) + QStringLiteral(" - ") +
-          Megabytes(figures.Bytes) + QStringLiteral(" - ") + rate)
+  // A monitor unplugged or changed under the area: its part of the frames is black now.
+  const QString monitors =
+      figures.MonitorsChanged ? QStringLiteral(" - monitors changed") : QString();
+  return (QStringLiteral("Recording ") + Duration(figures.ActiveMs) + monitors +
+          QStringLiteral(" - ") + Megabytes(figures.Bytes) + QStringLiteral(" - ") + rate)
       .left(64);
 }
 

@@ -12,7 +12,8 @@ namespace qm {
 // The one line that tells the user how a recording goes, for the tray's hint, the status bar
 // and the command-line tool: "Recording 0:01:23 - 45 MB - 9.8/10 fps". While the frames of
 // the last five seconds stay below nine tenths of the rate asked for, the line says so in
-// place of the rate ("too slow: 4.1 of 10 fps"). Fed about once a second.
+// place of the rate ("too slow: 4.1 of 10 fps"). Once the X screen's monitors have changed
+// under the recording, the time is followed by " - monitors changed". Fed about once a second.
 class RecordingProgress {
  public:
   explicit RecordingProgress(int framesPerSecond);

@@ -14,6 +14,7 @@ struct Monitor {
   QString Name;
   qm::Rect Bounds;
   bool Primary = false;
+  friend bool operator==(const Monitor&, const Monitor&) = default;
 };
 
 // The monitor named name, or numbered so (counting the list from 0, as `xrandr

@@ -37,6 +37,11 @@ TEST(RecordingProgressTest, TellsTimeSizeAndRateAndWhenTheRateCannotBeKept) {
        {{{2000, 8, 0}, "Recording 0:00:02 - 0.0 MB - 4.0/4 fps"},
         {{2000, 8, 0}, "Recording 0:00:02 - 0.0 MB - 4.0/4 fps"},
         {{7000, 28, 0}, "Recording 0:00:07 - 0.0 MB - 4.0/4 fps"}}},
+      // A monitor unplugged under the area.
+      {"monitors changed",
+       10,
+       {{{1000, 9, 400'000, 0, -1, true},
+         "Recording 0:00:01 - monitors changed - 0.4 MB - 9.0/10 fps"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -1,12 +1,15 @@
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "common/Monitor.h"
+#include "support/MediaProbe.h"
 #include "support/MonitorLayout.h"
 #include "support/ToolRun.h"
 #include "support/XScreen.h"
@@ -104,6 +107,38 @@ TEST_F(Monitors, FollowingKeepsTheAreaOnTheCursorsMonitor) {
     ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     EXPECT_EQ(run.Out.toStdString(), (file + ": " + row.Taken + "\n").toStdString());
   }
+}
+
+// A monitor removed during a recording of it: the frames keep their size, pixel for pixel the
+// screen until then and black after, and the recording ends as asked.
+TEST_F(Monitors, ARemovedMonitorTurnsBlackInTheSameFrameSize) {
+  ASSERT_TRUE(test::MediaProbe::Available());
+  const test::MonitorLayout set(test::TestLayouts()[0]);
+  const Rect& right = test::TestLayouts()[0][1].Bounds;
+  const QString file = Path("gone.avi");
+  QProcess tool;
+  test::StartTool(tool, {"record", file, "--monitor", "qm-right", "--fps", "5", "--seconds", "4",
+                         "--codec", "DIB"});
+  QThread::msleep(1500);
+  test::MonitorLayout::Xrandr({"--delmonitor", "qm-right"});
+  const test::ProcessResult run = test::FinishTool(tool);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  std::vector<QByteArray> frames;
+  QString errors;
+  ASSERT_TRUE(test::MediaProbe::DecodeBgr24(file, right.Width(), right.Height(), frames, &errors))
+      << errors.toStdString();
+  ASSERT_GE(frames.size(), 2u);
+  const QByteArray& first = frames.front();
+  int wrong = 0;
+  for (int y = 0; y < right.Height(); ++y)
+    for (int x = 0; x < right.Width(); ++x) {
+      const test::Colour want = XScreen::Pattern(right.Left + x, right.Top + y);
+      const auto* p = reinterpret_cast<const uint8_t*>(first.constData()) +
+                      (size_t(y) * size_t(right.Width()) + size_t(x)) * 3;
+      wrong += p[0] != (want & 0xFF) || p[1] != (want >> 8 & 0xFF) || p[2] != (want >> 16 & 0xFF);
+    }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(frames.back().count('\0'), frames.back().size());
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 #include <QPainter>
 #include <QPen>
 #include <QString>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace qm {
 
@@ -12,9 +15,6 @@ namespace {
 constexpr int32_t kMinSize = 32;
 constexpr int32_t kCornerSize = 7;
 constexpr int kTextX = 20, kTextY = 10, kRowStep = 12;
-
-const QString kHelpLine1 = QStringLiteral("Press enter or dbl-click to accept, or");
-const QString kHelpLine2 = QStringLiteral("press cancel button to cancel.");
 
 // How each handle moves the left, top, width and height by the pointer's movement; the last
 // row moves the whole box.
@@ -36,12 +36,13 @@ constexpr std::array<DragRule, 9> kDragRules{{
 }};
 // clang-format on
 
-void DrawShadowedText(QPainter& painter, int x, int y, const QString& text) {
+// Red text on a white plate a pixel larger all round: readable over any picture.
+void DrawPlatedText(QPainter& painter, int x, int y, const QString& text) {
   const QRect room(x, y, 4096, 64);
+  const QRect used = painter.boundingRect(room, Qt::AlignLeft | Qt::AlignTop, text);
+  painter.fillRect(used.adjusted(-2, -1, 2, 1), Qt::white);
   painter.setPen(Qt::red);
   painter.drawText(room, Qt::AlignLeft | Qt::AlignTop, text);
-  painter.setPen(Qt::black);
-  painter.drawText(room.translated(1, 1), Qt::AlignLeft | Qt::AlignTop, text);
 }
 
 }  // namespace
@@ -96,6 +97,14 @@ void SelectBox::Press(Point screenPoint) {
 
 void SelectBox::MoveTo(Point screenPoint) {
   if (!dragging_) return;
+  if (drawing_) {
+    // From the anchor to the pointer, whichever way, inside the screen.
+    const int32_t x = std::clamp(screenPoint.X, screen_.Left, screen_.Right - 1);
+    const int32_t y = std::clamp(screenPoint.Y, screen_.Top, screen_.Bottom - 1);
+    SetBoxRect(Rect{std::min(anchor_.X, x), std::min(anchor_.Y, y), std::max(anchor_.X, x) + 1,
+                    std::max(anchor_.Y, y) + 1});
+    return;
+  }
   DragTo(screenPoint, grabbedCorner_);
   // A refused step is lost: the box picks up from wherever the pointer is next.
   lastMousePos_ = screenPoint;
@@ -103,7 +112,29 @@ void SelectBox::MoveTo(Point screenPoint) {
 
 void SelectBox::Release() {
   dragging_ = false;
+  if (drawing_) {
+    drawing_ = false;
+    // Grown to the least size, away from the screen's right and bottom edges where it must.
+    const int32_t w = std::max(rect_.Width(), kMinSize), h = std::max(rect_.Height(), kMinSize);
+    const int32_t l = std::max(std::min(rect_.Left, screen_.Right - w), screen_.Left);
+    const int32_t t = std::max(std::min(rect_.Top, screen_.Bottom - h), screen_.Top);
+    rect_ = Rect{l, t, l + w, t + h};
+  }
   if (!fixedSize_) SetBoxRect(RoundedSize(rect_));
+}
+
+void SelectBox::StartDrawing(Point screenPoint) {
+  dragging_ = true;
+  drawing_ = true;
+  anchor_ = screenPoint;
+  SetBoxRect(Rect{screenPoint.X, screenPoint.Y, screenPoint.X + 1, screenPoint.Y + 1});
+}
+
+QStringList SelectBox::HelpLines(bool resizable) {
+  QStringList lines{QStringLiteral("Enter or a double-click accepts, Escape cancels;"),
+                    QStringLiteral("the right button opens the menu (OK, Cancel).")};
+  if (resizable) lines << QStringLiteral("Drag outside the box to draw a new one.");
+  return lines;
 }
 
 bool SelectBox::DragTo(Point screenPoint, int index) {
@@ -133,21 +164,31 @@ void SelectBox::Paint(QPainter& painter, const QFont& font) const {
   QFont bold(font);
   bold.setBold(true);
   painter.setFont(bold);
+  int row = kTextY;
   if (showHelpText_) {
-    DrawShadowedText(painter, kTextX, kTextY, kHelpLine1);
-    DrawShadowedText(painter, kTextX, kTextY + kRowStep, kHelpLine2);
+    for (const QString& line : HelpLines(!fixedSize_)) {
+      DrawPlatedText(painter, kTextX, row, line);
+      row += kRowStep;
+    }
   }
   if (!fixedSize_) {
-    // Below the help lines while they show, and on the second row once they have gone.
-    const int row = kTextY + (showHelpText_ ? 2 : 1) * kRowStep;
-    DrawShadowedText(painter, kTextX, row,
-                     QStringLiteral(" Width =%1 Height=%2").arg(rect_.Width()).arg(rect_.Height()));
+    // Below the help lines while they show, and on the first row once they have gone.
+    DrawPlatedText(painter, kTextX, row,
+                   QStringLiteral(" Width =%1 Height=%2").arg(rect_.Width()).arg(rect_.Height()));
     for (const Corner& corner : corners_) {
       const Rect& s = corner.Square;
       painter.fillRect(s.Left, s.Top, s.Width(), s.Height(), borderColor_);
     }
   }
   painter.restore();
+  if (dragging_) {
+    // The size beside the box's bottom-right corner while it is dragged, however small the box.
+    painter.save();
+    painter.setFont(bold);
+    DrawPlatedText(painter, rect_.Right + 4, rect_.Bottom + 4,
+                   QStringLiteral("%1 x %2").arg(rect_.Width()).arg(rect_.Height()));
+    painter.restore();
+  }
 }
 
 int32_t SelectBox::RoundUp8(int32_t n) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QStringList>
 #include <Qt>
 
 #include <array>
@@ -44,13 +45,20 @@ class SelectBox {
   void Press(Point screenPoint);
   void MoveTo(Point screenPoint);
   void Release();
+  // The left button pressed off the box, on the screen: the box is drawn anew from there to
+  // wherever the pointer goes (MoveTo, Release). A box drawn smaller than 32 x 32 grows to that
+  // size at the release, inside the screen.
+  void StartDrawing(Point screenPoint);
+  // The lines of help the box shows while ShowHelpText, naming the keys and the menu.
+  static QStringList HelpLines(bool resizable);
 
   // One drag step by the pointer's movement since the last step, applied to the handle index
   // (-1 moves the box). A box narrower or lower than 32 pixels or reaching past an edge of the
   // screen is refused as a whole; false then.
   bool DragTo(Point screenPoint, int index);
 
-  // Draws the texts, the dotted border and the handles; painter counts in screen pixels.
+  // Draws the texts, the dotted border and the handles, and while a drag lasts the box's size
+  // beside it; painter counts in screen pixels.
   void Paint(QPainter& painter, const QFont& font) const;
 
   // n rounded up to a multiple of 8: (n + 7) / 8 * 8.
@@ -69,6 +77,8 @@ class SelectBox {
   Rect screen_;
   Rect rect_;
   bool dragging_ = false;
+  bool drawing_ = false;  // the drag draws a new box from anchor_
+  Point anchor_;
   Point lastMousePos_;
   int grabbedCorner_ = -1;
   QColor borderColor_ = Qt::red;

@@ -23,8 +23,9 @@ namespace qm {
 
 namespace {
 
-constexpr int kHelpMilliseconds = 5000;
 constexpr int kFlashMilliseconds = 1000;
+// Room right of and below the box for its size while it is dragged, in device pixels.
+constexpr Point kSizeRoom{160, 28};
 
 }  // namespace
 
@@ -74,12 +75,6 @@ SelectionScreen::SelectionScreen(QWidget* parent, const std::shared_ptr<ScreenSo
     if (!showOnly_) Finish(false);
   });
 
-  helpTimer_.setSingleShot(true);
-  helpTimer_.setInterval(kHelpMilliseconds);
-  connect(&helpTimer_, &QTimer::timeout, this, [this] {
-    box_.SetShowHelpText(false);
-    UpdateBoxArea(box_.BoxRect());
-  });
   flashTimer_.setSingleShot(true);
   flashTimer_.setInterval(kFlashMilliseconds);
   connect(&flashTimer_, &QTimer::timeout, this, [this] { Finish(false); });
@@ -109,10 +104,8 @@ bool SelectionScreen::Execute(Rect& rect, uint64_t& window, bool objectMode, boo
       screen.trackOverBox_ = true;
     }
   }
-  if (!screen.showOnly_) {
-    screen.helpTimer_.start();
-    screen.box_.SetShowHelpText(true);
-  }
+  // The help stays until the first drag.
+  screen.box_.SetShowHelpText(!screen.showOnly_);
 
   const bool accepted = screen.Run();
   if (screen.showOnly_) return accepted;
@@ -159,7 +152,6 @@ bool SelectionScreen::Run() {
   loop_ = &loop;
   if (!done_) loop.exec(QEventLoop::DialogExec);
   loop_ = nullptr;
-  helpTimer_.stop();
   flashTimer_.stop();
   hide();
   return accepted_;
@@ -205,10 +197,12 @@ bool SelectionScreen::OnBox(Point screenPoint) const {
 }
 
 void SelectionScreen::UpdateBoxArea(const Rect& before) {
-  // Both the place the box left and the one it took, in logical pixels with a pixel to spare.
+  // Both the place the box left and the one it took, in logical pixels with a pixel to spare,
+  // and the size shown beside its bottom-right corner while it is dragged.
   const qreal dpr = devicePixelRatioF();
   for (const Rect& r : {before, box_.BoxRect()}) {
-    const QRectF device(r.Left - cover_.Left, r.Top - cover_.Top, r.Width(), r.Height());
+    const QRectF device(r.Left - cover_.Left, r.Top - cover_.Top, r.Width() + kSizeRoom.X,
+                        r.Height() + kSizeRoom.Y);
     const QRectF logical(device.topLeft() / dpr, device.size() / dpr);
     update(logical.toAlignedRect().adjusted(-1, -1, 1, 1));
   }
@@ -235,13 +229,25 @@ void SelectionScreen::TrackWindow() {
 }
 
 void SelectionScreen::mousePressEvent(QMouseEvent* event) {
+  if (showOnly_) return;
   const Point p = ScreenPoint(event->position());
-  if (!OnBox(p)) return;
-  if (event->button() == Qt::LeftButton) {
-    box_.Press(p);
-  } else if (event->button() == Qt::RightButton && !showOnly_) {
-    menu_->popup(event->globalPosition().toPoint());
+  const Rect before = box_.BoxRect();
+  if (event->button() == Qt::RightButton) {
+    if (OnBox(p)) menu_->popup(event->globalPosition().toPoint());
+    return;
   }
+  if (event->button() != Qt::LeftButton) return;
+  if (OnBox(p)) {
+    box_.Press(p);
+  } else if (!objectMode_ && !box_.FixedSize()) {
+    // A drag on the picture beside the box draws a new one.
+    box_.StartDrawing(p);
+  } else {
+    return;
+  }
+  // The help has been read once the user drags.
+  box_.SetShowHelpText(false);
+  UpdateBoxArea(before);
 }
 
 void SelectionScreen::mouseMoveEvent(QMouseEvent* event) {
@@ -277,10 +283,12 @@ void SelectionScreen::keyReleaseEvent(QKeyEvent* event) {
   // for a key pressed here.
   if (event->isAutoRepeat() || !pressed_.remove(event->nativeScanCode())) return;
   if (showOnly_ || done_) return;
-  if (event->key() != Qt::Key_Escape) {
+  // Enter accepts and Escape asks; any other key (Shift or Ctrl let go, say) does nothing.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     Finish(true);
     return;
   }
+  if (event->key() != Qt::Key_Escape) return;
   // Keys still down now are released into the question box or after it: none of them is
   // the user's answer to this screen.
   pressed_.clear();

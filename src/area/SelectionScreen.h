@@ -22,10 +22,11 @@ class DesktopWindows;
 
 // The full-screen selection screen: a still snapshot of the screen, taken when the screen is
 // made, with the box that marks the capture area on it. A selection run lets the user move and
-// resize the box (or, in object mode, lets it jump onto the window under the pointer) and
-// accept or cancel; a flash run outlines a rectangle for a second and closes by itself.
-// It works in device pixels, one screen pixel per snapshot pixel whatever the scale factor.
-// Use on the user-interface thread.
+// resize the box, or draw a new one by a drag beside it (or, in object mode, lets it jump onto
+// the window under the pointer), and accept (Enter, a double-click, the menu's OK) or cancel
+// (Escape, the menu's Cancel); the help lines stay until the first drag; a flash run outlines a
+// rectangle for a second and closes by itself. It works in device pixels, one screen pixel per
+// snapshot pixel whatever the scale factor. Use on the user-interface thread.
 class SelectionScreen : public QWidget {
  public:
   // Modal. rect is read and written back; window receives the picked window in object mode.
@@ -78,7 +79,6 @@ class SelectionScreen : public QWidget {
   WindowFinder root_;
   WindowFinder::Node* currentWindow_ = nullptr;
   QTimer flashTimer_;
-  QTimer helpTimer_;
   QMenu* menu_ = nullptr;  // a child, owned by the widget
   // Keys whose press this screen received: only their release counts, so the release of a key
   // that answered the question box, or of one pressed before the screen opened, does nothing.

@@ -5,10 +5,12 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMoveEvent>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
@@ -333,6 +335,9 @@ void MainWindow::SetOutputFolder(const QString& folder) {
 }
 
 void MainWindow::ApplySettings(const Settings& settings) {
+  areaPage_->SetCustomRect(Rect{settings.customLeft, settings.customTop,
+                                settings.customLeft + settings.customWidth,
+                                settings.customTop + settings.customHeight});
   areaPage_->SetMode(settings.captureArea);
   if (settings.captureArea == CaptureArea::kMonitorMode)
     ChooseStoredMonitor(settings.captureMonitor);
@@ -347,6 +352,13 @@ void MainWindow::ApplySettings(const Settings& settings) {
   videoPage_->Apply(settings);
   picturePage_->Apply(settings);
   SetOutputFolder(settings.outputFolder);
+  // The window goes back where it was, when that place still lies on a screen.
+  // Counted without the window manager's frame, which is not known before the window shows.
+  const QPoint place(settings.windowLeft, settings.windowTop);
+  if (settings.windowPlaced && QGuiApplication::screenAt(place + QPoint(8, 8))) {
+    placed_ = place;
+    setGeometry(QRect(place, size()));
+  }
 }
 
 void MainWindow::ChooseStoredMonitor(const QString& name) {
@@ -374,6 +386,14 @@ Settings MainWindow::CurrentSettings() const {
     settings.*kShortcutFields[i] = watcher_->ShortKeys()[i].key;
   settings.captureArea = areaPage_->Area().Mode;
   settings.captureMonitor = areaPage_->Area().Monitor;
+  const Rect& custom = areaPage_->CustomRect();
+  settings.customLeft = custom.Left;
+  settings.customTop = custom.Top;
+  settings.customWidth = custom.Width();
+  settings.customHeight = custom.Height();
+  settings.windowPlaced = placed_.has_value();
+  settings.windowLeft = placed_ ? placed_->x() : 0;
+  settings.windowTop = placed_ ? placed_->y() : 0;
   settings.showCursor = areaPage_->Area().ShowCursor;
   settings.followCursor = areaPage_->Area().FollowCursor;
   videoPage_->Fill(settings);
@@ -688,13 +708,22 @@ PhotoJob MainWindow::CurrentPhotoJob() {
 void MainWindow::HideForSnapshot() {
   if (!isVisible()) return;
   snapshotHidden_ = true;
+  snapshotPlace_ = geometry();
   hide();
 }
 
 void MainWindow::ShowAfterSnapshot() {
   if (!snapshotHidden_) return;
   snapshotHidden_ = false;
+  // A window manager places a window that shows again as a new one: it goes back instead.
+  setGeometry(snapshotPlace_);
   show();
+  setGeometry(snapshotPlace_);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (isVisible() && !snapshotHidden_) placed_ = geometry().topLeft();
 }
 
 void MainWindow::ShowPhotoImages(bool on) {

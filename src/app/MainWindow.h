@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "app/ExportController.h"
@@ -76,6 +79,7 @@ class MainWindow : public QMainWindow,
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -180,6 +184,8 @@ class MainWindow : public QMainWindow,
   QString lastRecording_;  // the last complete recording of this run
   bool ending_ = false;
   bool snapshotHidden_ = false;
+  QRect snapshotPlace_;           // where the window stood before a snapshot hid it
+  std::optional<QPoint> placed_;  // where the user or the settings put the window
   bool photoImages_ = false;
   bool shownOnce_ = false;
 

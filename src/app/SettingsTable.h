@@ -13,6 +13,13 @@ class SettingsStore;
 struct Settings {
   int captureArea = 0;     // the area's mode: an index of the area list, or 7 for a monitor
   QString captureMonitor;  // the monitor's name in mode 7
+  int customLeft = 0;      // the drawn ("Custom") area; a width of 0: none drawn yet
+  int customTop = 0;
+  int customWidth = 0;
+  int customHeight = 0;
+  bool windowPlaced = false;  // the main window's place, once it has one
+  int windowLeft = 0;
+  int windowTop = 0;
   bool showCursor = false;
   bool followCursor = false;
   QString photoKey;  // the shortcuts' combination texts

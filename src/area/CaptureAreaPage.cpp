@@ -158,6 +158,11 @@ void CaptureAreaPage::SetMode(int index) {
   AreaChange();
 }
 
+void CaptureAreaPage::SetCustomRect(const Rect& rect) {
+  customRect_ = rect;
+  if (area_.Mode == 6) AreaChange();
+}
+
 bool CaptureAreaPage::SetMonitor(const QString& name) {
   const int at = name.isEmpty() ? -1 : cbArea_->findData(name, Qt::UserRole + 1);
   if (at < 0) return false;
@@ -250,7 +255,9 @@ void CaptureAreaPage::AreaChange() {
   // The whole screen and a whole monitor are what they are: nothing to set.
   sbRect_->setEnabled(mode != 0 && mode != CaptureArea::kMonitorMode);
   const Monitor* monitor = FindMonitor(monitors_, area_.Monitor);
+  const bool drawn = mode == 6 && customRect_.Width() > 0 && customRect_.Height() > 0;
   area_.Rect = monitor ? monitor->Bounds
+               : drawn ? customRect_
                        : ModeRect(mode, Grabber::ScreenBounds(),
                                   area_.ObjectMode ? MainWindowBounds() : Rect());
   area_.FixedSize = mode != 6;
@@ -295,6 +302,7 @@ void CaptureAreaPage::SetClicked() {
         boundsPending_ = false;
         area_.Rect = rect;
         area_.ObjectWindow = window;
+        if (area_.Mode == 6) customRect_ = rect;
       }
     } catch (const SilentAbort&) {
       // The user has been told; the area stays as it was.

@@ -42,6 +42,9 @@ class CaptureAreaPage : public QWidget {
 
   const CaptureArea& Area() const { return area_; }
   void SetMode(int index);  // settings load; an out-of-range index leaves no selection
+  // The area drawn for "Custom", kept across starts; an empty one is 320 x 240 centred.
+  void SetCustomRect(const Rect& rect);
+  const Rect& CustomRect() const { return customRect_; }
   // Chooses the monitor of that name; false, changing nothing, when the page lists none such.
   bool SetMonitor(const QString& name);
   // The monitors the list offers beside "Full screen": those of the X screen where it has more
@@ -104,6 +107,7 @@ class CaptureAreaPage : public QWidget {
   QLabel* lbFollowReason_ = nullptr;
   QLabel* lbPortalMonitor_ = nullptr;
   std::vector<Monitor> monitors_;
+  Rect customRect_;
   bool mainShown_ = false;
   // "Selected object" was chosen before the main window first showed (a stored mode): the
   // area takes the window's real bounds once it is placed, until it first hides.

@@ -41,6 +41,7 @@
 #include "support/RecordingMessages.h"
 #include "support/TrayHost.h"
 #include "support/UiScript.h"
+#include "support/WindowManager.h"
 #include "ui/AboutBox.h"
 #include "ui/ConfirmOnce.h"
 #include "ui/ErrorReportDialog.h"
@@ -285,6 +286,41 @@ TEST_F(MainWindowTest, TheStoredMonitorIsChosenAgainOrThePrimaryWithANotice) {
     EXPECT_EQ(Child<QLabel>("lbPortalMonitor")->isHidden(), row.Mode != 0);
     window_.reset();
   }
+}
+
+// The drawn ("Custom") area and the window's place come back at the next start, and a photo
+// leaves the window where it stood, under a window manager too.
+TEST_F(MainWindowTest, TheDrawnAreaAndTheWindowsPlaceAreKept) {
+  test::WindowManager manager;
+  ASSERT_TRUE(manager.Start());
+  Settings().WriteInteger("Capture area", "Capture area", 6);
+  Settings().WriteInteger("Capture area", "Custom left", 100);
+  Settings().WriteInteger("Capture area", "Custom top", 80);
+  Settings().WriteInteger("Capture area", "Custom width", 400);
+  Settings().WriteInteger("Capture area", "Custom height", 304);
+  Settings().WriteBool("Main", "Window placed", true);
+  Settings().WriteInteger("Main", "Window left", 300);
+  Settings().WriteInteger("Main", "Window top", 200);
+  Open();
+  EXPECT_EQ(window_->findChild<CaptureAreaPage*>()->Area().Rect, (Rect{100, 80, 500, 384}));
+  EXPECT_EQ(window_->geometry().topLeft(), QPoint(300, 200));
+  window_.reset();
+
+  // Where the window manager placed it, without a stored place.
+  Settings().WriteBool("Main", "Window placed", false);
+  Open();
+  const QPoint placed = window_->geometry().topLeft();
+  window_->Photo().TakePhoto();
+  ASSERT_TRUE(SpinUntil([&] { return !window_->Photo().IsPending() && window_->isVisible(); }));
+  Settle();
+  EXPECT_EQ(window_->geometry().topLeft(), placed);
+  MainWindow& window = *window_;
+
+  window.setGeometry(QRect(QPoint(420, 260), window.size()));
+  Settle(1500);  // the settings are saved within a second of a change
+  EXPECT_EQ(Settings().ReadInteger("Main", "Window left", -1), 420);
+  EXPECT_EQ(Settings().ReadInteger("Main", "Window top", -1), 260);
+  EXPECT_EQ(Settings().ReadInteger("Capture area", "Custom width", -1), 400);
 }
 
 // "Record sound" comes from the settings file and goes back to it, and its meter moves while

@@ -62,10 +62,12 @@ TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaultsAndSaveWritesThemAll) {
   ASSERT_TRUE(SaveSettings(store, loaded));
   const QByteArray folder = DefaultOutputFolder().toUtf8();
   EXPECT_EQ(Raw(),
-            "[Capture%20area]\nCapture%20area=3\nFollow%20cursor=1\nShow%20cursor=1\n\n"
+            "[Capture%20area]\nCapture%20area=3\nCustom%20height=0\nCustom%20left=0\n"
+            "Custom%20top=0\nCustom%20width=0\nFollow%20cursor=1\nMonitor=\nShow%20cursor=1\n\n"
             "[Folder]\nOutput%20Folder=" +
                 folder +
                 "\n\n"
+                "[Main]\nWindow%20left=0\nWindow%20placed=0\nWindow%20top=0\n\n"
                 "[Picture]\nJPG%20Quality=17\nPicture%20type=0\n\n"
                 "[Short-cut]\nFinishMovie=CTRL+ALT+F\nPauseMovie=CTRL+ALT+P\nPhoto=CTRL+X\n"
                 "StartMovie=CTRL+ALT+S\n\n"

@@ -1,6 +1,7 @@
 # bash completion for quillmark-capture.
 # Commands and options are read from the tool's own --help, and the compressor codes from
-# "quillmark-capture codecs", so the completion follows the installed tool.
+# "quillmark-capture codecs", the monitors' names from "quillmark-capture monitors", so the
+# completion follows the installed tool.
 
 _quillmark_capture() {
   local cur=${COMP_WORDS[COMP_CWORD]}
@@ -32,6 +33,10 @@ _quillmark_capture() {
       return ;;
     --sound-codec)
       mapfile -t COMPREPLY < <(compgen -W "pcm mp3" -- "$cur")
+      return ;;
+    --monitor)
+      mapfile -t COMPREPLY < <(compgen -W \
+        "$("$tool" monitors 2>/dev/null | cut -d' ' -f1)" -- "$cur")
       return ;;
     --area | --fps | --seconds | --quality | --from | --to | --width)
       return ;;

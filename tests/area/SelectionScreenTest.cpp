@@ -322,6 +322,23 @@ TEST(SelectionScreenMonitors, CoversTheXScreenPixelForPixelAtEachScale) {
   EXPECT_EQ(covered, b);
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(rect, (Rect{140, 131, 460, 371}));
+
+  // The flash outlines the area on its own device pixels: red dots along its top edge.
+  const Rect area{1000, 200, 1200, 360};
+  int dots = 0;
+  UiScript flash;
+  flash.When(
+      [&] {
+        return Count(x.Pixels({area.Left, area.Top, area.Right, area.Top + 1}), kRed) >= 90;
+      },
+      [&] {
+        dots = Count(x.Pixels({area.Left, area.Top - 1, area.Right, area.Top}), kRed);
+      });
+  flash.Start();
+  rect = area;
+  SelectionScreen::Execute(rect, window, false, true, true);
+  EXPECT_TRUE(flash.Done());
+  EXPECT_EQ(dots, 0);  // nothing a row above
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManager, SelectionScreenTest, testing::Bool(),

@@ -132,9 +132,9 @@ bool SelectionScreen::Run() {
   // The window covers the whole X screen, every monitor on it, in device pixels. The toolkit
   // places a window by logical pixels scaled about one monitor's corner, which covers more or
   // less than the screen where the monitors have other scales or the scale does not divide
-  // the screen's size (three monitors of 1024 pixels at scale 2 made it 3072 wide on a 2048
-  // screen): the first placement is the toolkit's nearest, and the window is then put on the
-  // screen's pixels exactly. Painting and the pointer count in device pixels from there.
+  // the screen's size (two monitors of 1024 pixels side by side at scale 2 made it 3072 wide
+  // on a 2048 screen): the first placement is the toolkit's nearest, and the window is then put on
+  // the screen's pixels exactly. Painting and the pointer count in device pixels from there.
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const qreal scale = screen->devicePixelRatio();
     const QPointF corner = screen->geometry().topLeft();

@@ -214,7 +214,13 @@ void MainWindow::LoadState() {
   saved_ = CurrentSettings();
   saveTimer_.setInterval(1000);
   connect(&saveTimer_, &QTimer::timeout, this, [this] {
-    if (CurrentSettings() != saved_) SaveSettingsNow();
+    // The window's place alone calls for no save (the window manager places it at each
+    // show): it goes into the file with the next one, the session's or the end's.
+    Settings now = CurrentSettings();
+    now.windowPlaced = saved_.windowPlaced;
+    now.windowLeft = saved_.windowLeft;
+    now.windowTop = saved_.windowTop;
+    if (now != saved_) SaveSettingsNow();
   });
   saveTimer_.start();
   if (ReadSetting(*store_, "Main", "GUID").isEmpty())

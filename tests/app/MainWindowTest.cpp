@@ -227,7 +227,7 @@ TEST_F(MainWindowTest, ARecordingTakesTheWindowOverFromAPhoto) {
   test::TrayHost tray;
   ASSERT_TRUE(tray.Ok());
   MainWindow& window = Open();
-  window.Photo().TakePhoto();
+  window_->Photo().TakePhoto();
   window.Recording().StartNow();
   ASSERT_TRUE(SpinUntil([&] { return !window.Photo().IsPending(); }));
   Settle();
@@ -314,10 +314,10 @@ TEST_F(MainWindowTest, TheDrawnAreaAndTheWindowsPlaceAreKept) {
   ASSERT_TRUE(SpinUntil([&] { return !window_->Photo().IsPending() && window_->isVisible(); }));
   Settle();
   EXPECT_EQ(window_->geometry().topLeft(), placed);
-  MainWindow& window = *window_;
 
-  window.setGeometry(QRect(QPoint(420, 260), window.size()));
-  Settle(1500);  // the settings are saved within a second of a change
+  window_->setGeometry(QRect(QPoint(420, 260), window_->size()));
+  Settle();
+  window_.reset();  // the end saves the settings
   EXPECT_EQ(Settings().ReadInteger("Main", "Window left", -1), 420);
   EXPECT_EQ(Settings().ReadInteger("Main", "Window top", -1), 260);
   EXPECT_EQ(Settings().ReadInteger("Capture area", "Custom width", -1), 400);

@@ -199,8 +199,10 @@ bool CapThread::RunFrames(MovieWriter& writer, const std::shared_ptr<SoundTrack>
   SetWriterThread(&writerThread);
   try {
     RunLoop(writerThread);
-    // The sound ends with the recording, not when a slow writer has caught up with it.
+    // The sound ends with the recording, not when a slow writer has caught up with it: no
+    // more comes in, and the time line stands still while the writer catches up.
     input.Stop();
+    if (track) track->Pause(SoundInput::NowMicroseconds());
     writerThread.Finish(ownerStop_);
   } catch (...) {
     // A step ended with an exception (the error report's silent abort): the recording has

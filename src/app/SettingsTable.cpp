@@ -39,7 +39,7 @@ const SettingRow kTable[] = {
   {.section = "Capture area", .name = "Restore token",          .kind = K::Text,    .fallback = ""},
   {.section = "Capture area", .name = "Window restore token",   .kind = K::Text,    .fallback = ""},
   {.section = "Capture area", .name = "Follow cursor",          .kind = K::Bool,    .fallback = "1",                                .field = &S::followCursor},
-  {.section = "Short-cut",    .name = "Photo",                  .kind = K::Text,    .fallback = "CTRL+X",                           .field = &S::photoKey},
+  {.section = "Short-cut",    .name = "Photo",                  .kind = K::Text,    .fallback = "CTRL+ALT+X",                       .field = &S::photoKey},
   {.section = "Short-cut",    .name = "StartMovie",             .kind = K::Text,    .fallback = "CTRL+ALT+S",                       .field = &S::startMovieKey},
   {.section = "Short-cut",    .name = "PauseMovie",             .kind = K::Text,    .fallback = "CTRL+ALT+P",                       .field = &S::pauseMovieKey},
   {.section = "Short-cut",    .name = "FinishMovie",            .kind = K::Text,    .fallback = "CTRL+ALT+F",                       .field = &S::finishMovieKey},

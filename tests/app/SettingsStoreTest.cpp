@@ -67,7 +67,7 @@ TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaultsAndSaveWritesThemAll) {
                 folder +
                 "\n\n"
                 "[Picture]\nJPG%20Quality=17\nPicture%20type=0\n\n"
-                "[Short-cut]\nFinishMovie=CTRL+ALT+F\nPauseMovie=CTRL+ALT+P\nPhoto=CTRL+X\n"
+                "[Short-cut]\nFinishMovie=CTRL+ALT+F\nPauseMovie=CTRL+ALT+P\nPhoto=CTRL+ALT+X\n"
                 "StartMovie=CTRL+ALT+S\n\n"
                 "[Video]\nAfter%20each%20recording%20also%20save%20as=0\nFPS=4\n"
                 "PlayResult=1\nRecord%20sound=0\nSound%20codec=0\nStart%20delay=3\n"
@@ -101,7 +101,9 @@ TEST_F(SettingsStoreTest, EachKindReadsAsItsTableSays) {
       {"[Video]\nRecord%20sound=2\n", sound, 2, nullptr},
       {"[Video]\nRecord%20sound=7\n", sound, 3, nullptr},
       {"[Short-cut]\nPhoto=\"CTRL+Y\"\n", photo, QStringLiteral("CTRL+Y"), nullptr},
-      {"[Short-cut]\nPhoto=CTRL, Y\n", photo, QStringLiteral("CTRL+X"), "Photo"},
+      // A file from before keeps the photo's old key.
+      {"[Short-cut]\nPhoto=CTRL+X\n", photo, QStringLiteral("CTRL+X"), nullptr},
+      {"[Short-cut]\nPhoto=CTRL, Y\n", photo, QStringLiteral("CTRL+ALT+X"), "Photo"},
       {"[Video]\nFPS=1, 2\n", fps, 4, "FPS"},
       {"[Folder]\nOutput%20Folder=@ByteArray(\\0\\x1\\xff)\n", folder, defaultFolder,
        "Output Folder"},

@@ -183,14 +183,14 @@ TEST(ShortcutEditor, DefaultRestoresAllAfterTheQuestion) {
     QStringList keys;
     for (const ShortKey& k : page.watcher.ShortKeys()) keys << k.key;
     const QStringList expected =
-        ok ? QStringList{"CTRL+X", "CTRL+ALT+S", "CTRL+ALT+P", "CTRL+ALT+F"}
+        ok ? QStringList{"CTRL+ALT+X", "CTRL+ALT+S", "CTRL+ALT+P", "CTRL+ALT+F"}
            : QStringList{"A", "A", "A", "A"};
     EXPECT_EQ(keys, expected);
     EXPECT_EQ(edited, ok ? 1 : 0);
     EXPECT_EQ(page.Keys()->currentIndex(), ok ? 0 : 2);
     if (ok) {
       EXPECT_EQ(page.Keys()->currentText(), QStringLiteral("To take an image"));
-      EXPECT_EQ(page.Key(), QStringLiteral("CTRL+X"));
+      EXPECT_EQ(page.Key(), QStringLiteral("CTRL+ALT+X"));
     }
   }
 }

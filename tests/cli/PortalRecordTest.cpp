@@ -228,6 +228,8 @@ TEST_F(PortalRecordTest, RefusedCancelledAndStoppedSharing) {
                         Case{"cancelled", "response=2\n", "record", false},
                         Case{"photo refused", "response=1\n", "photo", false},
                         Case{"stopped", "size=160x120\nstop_after=800\n", "record", true},
+                        Case{"node removed", "size=160x120\nvanish_after=800\n", "record", true},
+                        Case{"backend ends", "size=160x120\nexit_after=800\n", "record", true},
                         Case{"select and window", "", "photo --select --window", false, true}}) {
     SCOPED_TRACE(c.Name);
     stack_->ClearLog();

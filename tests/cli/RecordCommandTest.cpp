@@ -494,7 +494,8 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
       {kept, "0,0,1921,1081", "H264",
        "Error: The compressor AVC / MPEG-4 Part 10 video (x264) cannot take frames of 1921 x "
        "1081"},
-      {missing, "0,0,64,48", "DIB", "Error: Can not create file " + missing},
+      {missing, "0,0,64,48", "DIB",
+       "Error: Can not create file " + missing + ": No such file or directory"},
   };
   const QByteArray precious("an earlier recording");
   for (const Case& c : cases) {

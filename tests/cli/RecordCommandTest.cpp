@@ -195,7 +195,7 @@ TEST_F(RecordCommand, ATerminalSeesTheProgressLine) {
         QStringLiteral("sh"), {"-c", "exec script -qec \"$0\" /dev/null </dev/null", command});
     ASSERT_EQ(run.ExitCode, 0) << run.Out.toStdString();
     const QRegularExpression line(
-        QStringLiteral("\\rRecording 0:00:0(\\d) - ([0-9.]+) MB - ([0-9.]+)/10 fps"));
+        QStringLiteral("\\rRecording 0:00:0(\\d) - ([0-9.]+) ([KM])B - ([0-9.]+)/10 fps"));
     QRegularExpressionMatch last;
     for (const QRegularExpressionMatch& m : line.globalMatch(run.Out)) last = m;
     if (quiet) {
@@ -206,8 +206,10 @@ TEST_F(RecordCommand, ATerminalSeesTheProgressLine) {
     EXPECT_GE(last.captured(1).toInt(), 2);  // about a second apart, the last near the end
     const test::AviFile avi = MediaProbe::ReadAvi(file);
     ASSERT_TRUE(avi.Valid);
-    EXPECT_NEAR(last.captured(2).toDouble(), double(QFileInfo(file).size()) / 1e6, 0.1);
-    EXPECT_NEAR(last.captured(3).toDouble(), avi.Rate() / double(avi.Scale()), 1.0);
+    const double unit = last.captured(3) == QLatin1String("K") ? 1e3 : 1e6;
+    EXPECT_NEAR(last.captured(2).toDouble() * unit / 1e6, double(QFileInfo(file).size()) / 1e6,
+                0.1);
+    EXPECT_NEAR(last.captured(4).toDouble(), avi.Rate() / double(avi.Scale()), 1.0);
   }
 }
 
@@ -531,9 +533,12 @@ TEST_F(RecordCommand, CodecsListsTheBuiltInEntryFirstAndTheDefault) {
   EXPECT_TRUE(mp42);
 }
 
+// Each mistake is said in three lines: the error, the usage line and where the help is.
 TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
   const QString file = Path("bad.avi");
   const std::vector<QStringList> bad = {
+      {},
+      {"recrod", file},
       {"record"},
       {"record", file, "--frames", "3"},
       {"record", file, "--area", "1,2,3"},
@@ -562,7 +567,13 @@ TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
     SCOPED_TRACE(args.join(' ').toStdString());
     const ProcessResult run = RunTool(args);
     EXPECT_EQ(run.ExitCode, 2);
-    EXPECT_TRUE(run.Err.contains("usage:")) << run.Err.toStdString();
+    const QStringList lines = run.Err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << run.Err.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("quillmark-capture: ")) << run.Err.toStdString();
+    const QString command = args.value(0) == "recrod" ? "COMMAND" : args.value(0, "COMMAND");
+    EXPECT_TRUE(lines[1].startsWith("usage: quillmark-capture " + command))
+        << run.Err.toStdString();
+    EXPECT_EQ(lines[2], "see --help");
   }
   EXPECT_FALSE(QFile::exists(file));
 }

@@ -702,7 +702,10 @@ void MainWindow::ShowPhotoImages(bool on) {
 }
 
 void MainWindow::ShowPhotoFile(const QString& path) {
-  SetStatus(ShortenedPath(path, status_->fontMetrics(), width() - 20), path);
+  const QString label = QStringLiteral("Output: ");
+  SetStatus(label + ShortenedPath(path, status_->fontMetrics(),
+                                  width() - 20 - status_->fontMetrics().horizontalAdvance(label)),
+            path);
 }
 
 void MainWindow::Flash(const Rect& captured, uint64_t window, bool fixedSize,

@@ -245,6 +245,17 @@ TEST_F(MainWindowTest, ARecordingTakesTheWindowOverFromAPhoto) {
       << messages_.Messages().join('\n').toStdString();
 }
 
+// A photo's status line names its file as a recording's does; the run's folder counts from 1.
+TEST_F(MainWindowTest, APhotosStatusLineNamesItsOutput) {
+  test::TrayHost tray;
+  ASSERT_TRUE(tray.Ok());
+  MainWindow& window = Open();
+  window.Photo().TakePhoto();
+  ASSERT_TRUE(SpinUntil([&] { return !window.Photo().IsPending(); }));
+  EXPECT_TRUE(StatusText().startsWith("Output: ")) << StatusText().toStdString();
+  EXPECT_TRUE(StatusText().endsWith("/B00000001.gif")) << StatusText().toStdString();
+}
+
 // Values that cannot be read (a hand-edited file) take their defaults, named in one notice and
 // written back at once; an area the list lacks fills the list again.
 TEST_F(MainWindowTest, UnreadableSettingsGiveOneNoticeAndTheirDefaults) {

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -214,8 +215,12 @@ TEST(ShortcutEditor, TheNoticeStaysOnThePage) {
   EXPECT_EQ(notice->text(),
             "The desktop watches the short-cut keys; its own settings decide them:\n"
             "To take an image: Ctrl+X\nTo stop taking movie: no key");
+  // The desktop decides the keys: no "Change" while it does.
+  const auto* change = editor.findChild<QPushButton*>(QStringLiteral("sbEditKey"));
+  EXPECT_TRUE(change->isHidden());
   editor.ShowWatcherNotice();
   EXPECT_EQ(notice->text(), WaylandKeyboardNotice());
+  EXPECT_FALSE(change->isHidden());
 }
 
 }  // namespace

@@ -155,6 +155,25 @@ TEST_F(RecordCommand, FollowModeMovesTheAreaWithThePointer) {
   EXPECT_EQ(PatternMismatches(frames.back(), 80, 60, 1000 - 40, 700 - 30), 0);
 }
 
+// The output folder deleted while recording is made again, with every frame in the file there,
+// and the end says so.
+TEST_F(RecordCommand, AFolderDeletedWhileRecordingIsMadeAgainWithEveryFrame) {
+  const QString folder = Path("gone");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString file = folder + "/take.avi";
+  QProcess tool;
+  StartTool(tool, {"record", file, "--area", "0,0,64,48", "--fps", "10", "--seconds", "3",
+                   "--codec", "DIB", "--every-frame"});
+  ASSERT_TRUE(WaitForFile(file));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  const ProcessResult run = FinishTool(tool);
+  EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains("The folder " + folder + " was deleted during the recording"))
+      << run.Err.toStdString();
+  EXPECT_GE(MediaProbe::ProbeVideo(file).Frames, 25);
+}
+
 // On a still screen only the first and the last frame are whole; --every-frame writes them all.
 TEST_F(RecordCommand, AStillScreenGivesEmptyChunksUnlessEveryFrameIsAsked) {
   XScreen screen;

@@ -808,9 +808,9 @@ bool AviWriter::Close(long double actualFrameRate) {
   // The index goes where the stage may hold the last picture.
   RescuePicture();
   if (compressor_) compressor_->End();
-  // A file deleted since the last checkpoint is kept too; when it cannot be, it is still
-  // completed, for as long as it is open.
-  KeepDeletedFile();
+  // A file deleted since the last checkpoint is kept too; one that cannot be is completed all
+  // the same, but the recording has failed (Failure says why).
+  const bool kept = KeepDeletedFile();
 
   bool ok = parts_.size() > 1 ? FinishOpenDml() : FinishClassic();
   // What was reserved past the end goes back to the disk.
@@ -821,6 +821,10 @@ bool AviWriter::Close(long double actualFrameRate) {
   if (!file_.Close()) {
     if (ok) error = file_.LastError();
     ok = false;
+  }
+  if (ok && !kept) {
+    CloseFiles();
+    return false;
   }
   if (ok) {
     DeleteSpool();

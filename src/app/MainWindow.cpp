@@ -205,7 +205,22 @@ void MainWindow::LoadState() {
   FillCompressors();
   SetOutputFolder(DefaultOutputFolder());
   QDir().mkpath(outputFolder_);
-  ApplySettings(LoadSettings(*store_));
+  // What cannot be read is said once, in one notice, after the load.
+  QStringList reset;
+  QStringList* const before = store_->CollectReports(&reset);
+  Settings settings = LoadSettings(*store_, &reset);
+  ApplySettings(settings);
+  // A list's index that the list lacks would leave it empty, and be saved so: the default
+  // takes its place.
+  const Settings shown = CurrentSettings();
+  const Settings defaults = DefaultSettings();
+  if (shown.captureArea < 0 || shown.pictureType < 0) {
+    if (shown.captureArea < 0) reset << QStringLiteral("Capture area");
+    if (shown.pictureType < 0) reset << QStringLiteral("Picture type");
+    settings.captureArea = shown.captureArea < 0 ? defaults.captureArea : settings.captureArea;
+    settings.pictureType = shown.pictureType < 0 ? defaults.pictureType : settings.pictureType;
+    ApplySettings(settings);
+  }
   BindDesktopShortcuts();
   saved_ = CurrentSettings();
   saveTimer_.setInterval(1000);
@@ -216,6 +231,11 @@ void MainWindow::LoadState() {
   if (ReadSetting(*store_, "Main", "GUID").isEmpty())
     WriteSetting(*store_, "Main", "GUID", NewGuidString());
   autoUpdate_->setChecked(ReadFlag(*store_, "Preference", "Automatic update check"));
+  store_->CollectReports(before);
+  if (reset.isEmpty()) return;
+  // The file gets readable values at once, so the notice comes once.
+  SaveSettingsNow();
+  ShowMessage(ResetNotice(store_->Path(), reset));
 }
 
 MainWindow::~MainWindow() {
@@ -682,7 +702,10 @@ void MainWindow::ShowPhotoImages(bool on) {
 }
 
 void MainWindow::ShowPhotoFile(const QString& path) {
-  SetStatus(ShortenedPath(path, status_->fontMetrics(), width() - 20), path);
+  const QString label = QStringLiteral("Output: ");
+  SetStatus(label + ShortenedPath(path, status_->fontMetrics(),
+                                  width() - 20 - status_->fontMetrics().horizontalAdvance(label)),
+            path);
 }
 
 void MainWindow::Flash(const Rect& captured, uint64_t window, bool fixedSize,

@@ -266,6 +266,9 @@ bool CapThread::Record(QString& reason) {
                              : (long double)own_.FrameTally * 1000.0L / own_.ActiveTime;
   const bool closed = writer.Close(own_.ActualFrameRate);
   if (!closed && !writer.Failure().isEmpty()) reason = writer.Failure();
+  // A recording that went on despite something (its folder deleted) says so with its end.
+  if (closed && !writer.Notice().isEmpty())
+    endReason_ += (endReason_.isEmpty() ? QString() : QStringLiteral("\n")) + writer.Notice();
   figures_.FramesDone = own_.FrameTally;
   figures_.BytesDone = writer.Writer().BytesWritten();
   figures_.Active = own_.ActiveTime;

@@ -19,8 +19,10 @@ QString Duration(uint32_t milliseconds) {
       .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+// Below a megabyte in kilobytes, never "0.0 MB".
 QString Megabytes(int64_t bytes) {
   const double mb = double(std::max<int64_t>(bytes, 0)) / 1e6;
+  if (mb < 1) return QString::number(std::max<int64_t>(bytes, 0) / 1000) + QStringLiteral(" KB");
   return QString::number(mb, 'f', mb < 10 ? 1 : 0) + QStringLiteral(" MB");
 }
 

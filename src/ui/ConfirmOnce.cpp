@@ -107,7 +107,7 @@ class ConfirmDialog : public QDialog {
 
 DialogText ClosingIsHidingText() {
   return {DialogText::Kind::Question, QStringLiteral("Closing is hiding"),
-          kTrayLines + QStringLiteral("\n\nTo exit from Quillmark use menu Files\\Exit")};
+          kTrayLines + QStringLiteral("\n\nTo exit from Quillmark use menu Files > Exit")};
 }
 
 DialogText HidingWindowText() {
@@ -117,7 +117,7 @@ DialogText HidingWindowText() {
 DialogText AutoUpdateCheckText() {
   return {DialogText::Kind::Question, QStringLiteral("AutoUpdateCheck"),
           QStringLiteral("Automatic update check will be activated.\n"
-                         "Uncheck menu Help\\Automatic update check to disable.\n"
+                         "Uncheck menu Help > Automatic update check to disable.\n"
                          "This feature needs internet connection where\n"
                          "no personal information will be sent out.\n"
                          "Continue the automatic update check?")};

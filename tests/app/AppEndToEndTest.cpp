@@ -579,7 +579,7 @@ TEST_F(AppEndToEnd, ShortcutsRecordPauseContinueStopAndTakeAPhotoWithTheWindowHi
   EXPECT_NEAR(video.Duration * 4, double(FramesInFile(file)), 2.5);
 
   ClickHide();
-  Chord(keys, {XK_Control_L, XK_x});
+  Chord(keys, {XK_Control_L, XK_Alt_L, XK_x});
   QString photo;
   ASSERT_TRUE(SpinUntil([&] {
     QDirIterator it(Path("out"), {"B*.jpg"}, QDir::Files, QDirIterator::Subdirectories);
@@ -610,7 +610,7 @@ TEST_F(AppEndToEnd, TheDesktopsShortcutsStartAndStopARecordingOnWayland) {
   }));
   const QJsonArray bound = portal.Calls("BindShortcuts").value(0)["shortcuts"].toArray();
   const QStringList expected = {
-      "Photo|To take an image|CTRL+x",
+      "Photo|To take an image|CTRL+ALT+x",
       "StartMovie|To start taking movie|CTRL+ALT+s",
       "PauseMovie|To pause/continue movie|CTRL+ALT+p",
       "FinishMovie|To stop taking movie|CTRL+ALT+f",

@@ -30,6 +30,7 @@
 #include "app/ExportDialog.h"
 #include "app/MainWindow.h"
 #include "app/SettingsStore.h"
+#include "app/SettingsTable.h"
 #include "app/SoundMeter.h"
 #include "area/CaptureAreaPage.h"
 #include "common/FourCC.h"
@@ -242,6 +243,31 @@ TEST_F(MainWindowTest, ARecordingTakesTheWindowOverFromAPhoto) {
   QApplication::sendEvent(window.statusBar(), &click);
   EXPECT_TRUE(messages_.Messages().contains("The file does not exist: " + file))
       << messages_.Messages().join('\n').toStdString();
+}
+
+// A photo's status line names its file as a recording's does; the run's folder counts from 1.
+TEST_F(MainWindowTest, APhotosStatusLineNamesItsOutput) {
+  test::TrayHost tray;
+  ASSERT_TRUE(tray.Ok());
+  MainWindow& window = Open();
+  window.Photo().TakePhoto();
+  ASSERT_TRUE(SpinUntil([&] { return !window.Photo().IsPending(); }));
+  EXPECT_TRUE(StatusText().startsWith("Output: ")) << StatusText().toStdString();
+  EXPECT_TRUE(StatusText().endsWith("/B00000001.gif")) << StatusText().toStdString();
+}
+
+// Values that cannot be read (a hand-edited file) take their defaults, named in one notice and
+// written back at once; an area the list lacks fills the list again.
+TEST_F(MainWindowTest, UnreadableSettingsGiveOneNoticeAndTheirDefaults) {
+  Settings().WriteInteger("Capture area", "Capture area", 99);
+  Settings().WriteString("Video", "FPS", "fast");
+  Settings().WriteString("Short-cut", "Photo", "");
+  Open(false);
+  EXPECT_EQ(messages_.Messages(),
+            QStringList{ResetNotice(Settings().Path(), {"Photo", "FPS", "Capture area"})});
+  EXPECT_EQ(Child<QComboBox>("cbArea")->currentIndex(), DefaultSettings().captureArea);
+  EXPECT_EQ(LoadSettings(Settings()).photoKey, DefaultSettings().photoKey);
+  EXPECT_EQ(LoadSettings(Settings()).captureArea, DefaultSettings().captureArea);
 }
 
 // A stored "Selected object" area is the window as it shows, not its size before showing.

@@ -383,7 +383,7 @@ TEST_F(CapThreadTest, AFileThatCannotBeCreatedIsReportedOnTheUserInterfaceThread
   file = dir.filePath("missing/take.avi");
   Start(15);
   Finish();
-  EXPECT_EQ(errors, QStringList{"Can not create file " + file});
+  EXPECT_EQ(errors, QStringList{"Can not create file " + file + ": No such file or directory"});
   EXPECT_TRUE(errorsOnUiThread);
   EXPECT_EQ(owner.Count, 0);
 }

@@ -155,6 +155,25 @@ TEST_F(RecordCommand, FollowModeMovesTheAreaWithThePointer) {
   EXPECT_EQ(PatternMismatches(frames.back(), 80, 60, 1000 - 40, 700 - 30), 0);
 }
 
+// The output folder deleted while recording is made again, with every frame in the file there,
+// and the end says so.
+TEST_F(RecordCommand, AFolderDeletedWhileRecordingIsMadeAgainWithEveryFrame) {
+  const QString folder = Path("gone");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString file = folder + "/take.avi";
+  QProcess tool;
+  StartTool(tool, {"record", file, "--area", "0,0,64,48", "--fps", "10", "--seconds", "3",
+                   "--codec", "DIB", "--every-frame"});
+  ASSERT_TRUE(WaitForFile(file));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  const ProcessResult run = FinishTool(tool);
+  EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains("The folder " + folder + " was deleted during the recording"))
+      << run.Err.toStdString();
+  EXPECT_GE(MediaProbe::ProbeVideo(file).Frames, 25);
+}
+
 // On a still screen only the first and the last frame are whole; --every-frame writes them all.
 TEST_F(RecordCommand, AStillScreenGivesEmptyChunksUnlessEveryFrameIsAsked) {
   XScreen screen;
@@ -195,7 +214,7 @@ TEST_F(RecordCommand, ATerminalSeesTheProgressLine) {
         QStringLiteral("sh"), {"-c", "exec script -qec \"$0\" /dev/null </dev/null", command});
     ASSERT_EQ(run.ExitCode, 0) << run.Out.toStdString();
     const QRegularExpression line(
-        QStringLiteral("\\rRecording 0:00:0(\\d) - ([0-9.]+) MB - ([0-9.]+)/10 fps"));
+        QStringLiteral("\\rRecording 0:00:0(\\d) - ([0-9.]+) ([KM])B - ([0-9.]+)/10 fps"));
     QRegularExpressionMatch last;
     for (const QRegularExpressionMatch& m : line.globalMatch(run.Out)) last = m;
     if (quiet) {
@@ -206,8 +225,10 @@ TEST_F(RecordCommand, ATerminalSeesTheProgressLine) {
     EXPECT_GE(last.captured(1).toInt(), 2);  // about a second apart, the last near the end
     const test::AviFile avi = MediaProbe::ReadAvi(file);
     ASSERT_TRUE(avi.Valid);
-    EXPECT_NEAR(last.captured(2).toDouble(), double(QFileInfo(file).size()) / 1e6, 0.1);
-    EXPECT_NEAR(last.captured(3).toDouble(), avi.Rate() / double(avi.Scale()), 1.0);
+    const double unit = last.captured(3) == QLatin1String("K") ? 1e3 : 1e6;
+    EXPECT_NEAR(last.captured(2).toDouble() * unit / 1e6, double(QFileInfo(file).size()) / 1e6,
+                0.1);
+    EXPECT_NEAR(last.captured(4).toDouble(), avi.Rate() / double(avi.Scale()), 1.0);
   }
 }
 
@@ -494,7 +515,8 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
       {kept, "0,0,1921,1081", "H264",
        "Error: The compressor AVC / MPEG-4 Part 10 video (x264) cannot take frames of 1921 x "
        "1081"},
-      {missing, "0,0,64,48", "DIB", "Error: Can not create file " + missing},
+      {missing, "0,0,64,48", "DIB",
+       "Error: Can not create file " + missing + ": No such file or directory"},
   };
   const QByteArray precious("an earlier recording");
   for (const Case& c : cases) {
@@ -530,9 +552,12 @@ TEST_F(RecordCommand, CodecsListsTheBuiltInEntryFirstAndTheDefault) {
   EXPECT_TRUE(mp42);
 }
 
+// Each mistake is said in three lines: the error, the usage line and where the help is.
 TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
   const QString file = Path("bad.avi");
   const std::vector<QStringList> bad = {
+      {},
+      {"recrod", file},
       {"record"},
       {"record", file, "--frames", "3"},
       {"record", file, "--area", "1,2,3"},
@@ -561,7 +586,13 @@ TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
     SCOPED_TRACE(args.join(' ').toStdString());
     const ProcessResult run = RunTool(args);
     EXPECT_EQ(run.ExitCode, 2);
-    EXPECT_TRUE(run.Err.contains("usage:")) << run.Err.toStdString();
+    const QStringList lines = run.Err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << run.Err.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("quillmark-capture: ")) << run.Err.toStdString();
+    const QString command = args.value(0) == "recrod" ? "COMMAND" : args.value(0, "COMMAND");
+    EXPECT_TRUE(lines[1].startsWith("usage: quillmark-capture " + command))
+        << run.Err.toStdString();
+    EXPECT_EQ(lines[2], "see --help");
   }
   EXPECT_FALSE(QFile::exists(file));
 }

@@ -113,8 +113,6 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
 
   status_ = new QLabel;
   status_->setMinimumWidth(50);
-  // A long status (a file's name with its note) wraps rather than being cut off.
-  status_->setWordWrap(true);
   status_->installEventFilter(this);
   statusBar()->addWidget(status_, 1);
   statusBar()->installEventFilter(this);
@@ -643,12 +641,21 @@ void MainWindow::Beep() {
   QApplication::beep();
 }
 
+QString MainWindow::FittedStatus(const QString& lead, const QString& path) const {
+  // The status is never cut off: the file's folders give way first (its tooltip names it
+  // whole). A label that wraps by itself would change the window's size hint with each
+  // status, which brings a minimised window back.
+  return lead + ShortenedPath(path, status_->fontMetrics(),
+                              width() - 20 - status_->fontMetrics().horizontalAdvance(lead));
+}
+
 void MainWindow::ShowOutput(const QString& file) {
-  SetStatus(QStringLiteral("Output: ") + file, file);
+  SetStatus(FittedStatus(QStringLiteral("Output: "), file), file);
 }
 
 void MainWindow::ShowOutputNote(const QString& note) {
-  SetStatus(status_->text() + QStringLiteral(" - ") + note, statusHint_);
+  // On a line of its own, under the file's name.
+  SetStatus(status_->text() + QLatin1Char('\n') + note, statusHint_);
 }
 
 void MainWindow::ShowProgress(const QString& line) {
@@ -696,7 +703,7 @@ void MainWindow::PlayVideo(const QString& file) {
   // The player's failure comes seconds later, while the user may be typing elsewhere: the
   // status bar tells it without taking the focus.
   PlayVideoAction(file, [window = QPointer<MainWindow>(this), file](const QString& text) {
-    if (window) window->SetStatus(text, file);
+    if (window) window->SetStatus(window->FittedStatus(text.chopped(file.size()), file), file);
   });
 }
 

@@ -149,6 +149,8 @@ class MainWindow : public QMainWindow,
   void UpdateCheckMayShow();
   // hint: the file a click on the status bar opens, or whose folder it shows.
   void SetStatus(const QString& text, const QString& hint, bool opensFolder = false);
+  // lead and as much of path's folders as fit in the status bar's width.
+  QString FittedStatus(const QString& lead, const QString& path) const;
   // The export dialog, for the last recording of this run, else the newest in the folder.
   void OpenExport();
   void ExportFinished(int id, ExportController::Outcome outcome, const QString& output,

@@ -278,8 +278,8 @@ TEST_F(MainWindowTest, WithoutATrayTheWindowControlsTheRecording) {
   EXPECT_FALSE(told.contains("tray")) << told.toStdString();
 }
 
-// A player that cannot start is told in the status bar, which takes no focus, and the long line
-// wraps there rather than being cut off.
+// A player that cannot start is told in the status bar, which takes no focus; the line fits
+// the window, the file named whole in its tooltip.
 TEST_F(MainWindowTest, APlayerThatCannotStartIsToldInTheStatusBar) {
   QFile opener(root_.filePath("xdg-open"));
   ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
@@ -289,17 +289,17 @@ TEST_F(MainWindowTest, APlayerThatCannotStartIsToldInTheStatusBar) {
   const QByteArray path = qgetenv("PATH");
   qputenv("PATH", root_.path().toLocal8Bit() + ":" + path);
   Settings().WriteBool("Video", "PlayResult", true);
-  Open();
+  Open().resize(300, window_->height());
   const QString file = RecordASecond();
+  auto* status = window_->statusBar()->findChild<QLabel*>();
   const bool told = SpinUntil(
-      [&] { return StatusText() == "The video player could not be started for " + file; });
+      [&] { return StatusText().startsWith("The video player could not be started for "); });
   qputenv("PATH", path);
   EXPECT_TRUE(told) << StatusText().toStdString();
+  EXPECT_TRUE(StatusText().endsWith(QFileInfo(file).fileName())) << StatusText().toStdString();
+  EXPECT_EQ(status->toolTip(), file);
+  EXPECT_LE(status->fontMetrics().horizontalAdvance(StatusText()), window_->width());
   EXPECT_TRUE(messages_.Messages().isEmpty()) << messages_.Messages().join('\n').toStdString();
-  auto* status = window_->statusBar()->findChild<QLabel*>();
-  window_->resize(300, window_->height());
-  EXPECT_TRUE(
-      SpinUntil([&] { return status->height() >= status->heightForWidth(status->width()); }));
 }
 
 // A compressor too slow for the rate at the area's size is marked on the Video page before any

@@ -26,8 +26,8 @@ class CompressorProbe : public QObject {
     std::optional<EncoderSettings> Options;
     int Width = 0;
     int Height = 0;
-    int FramesPerSecond =
-        15;  // what its sequence is told; the time of a frame hardly depends on it
+    // What its sequence is told; the time of a frame hardly depends on it.
+    int FramesPerSecond = 15;
   };
 
   explicit CompressorProbe(QObject* parent = nullptr);

@@ -417,10 +417,14 @@ TEST_F(CapThreadTest, DestroyingAPausedThreadCompletesItsFile) {
 }
 
 // A writer far slower than the schedule makes fewer frames, never a shorter video: the wait for
-// it is recording time, and the file lasts as long as the recording ran.
+// it is recording time, and the file lasts as long as the recording ran. The time shown moves
+// on while the worker waits for the writer.
 TEST_F(CapThreadTest, ASlowWriterMakesFewerFramesNotAShorterVideo) {
-  Start(10, Rect{0, 0, 64, 48}, true, {.WriterStepMs = 700});
-  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  Start(10, Rect{0, 0, 64, 48}, true, {.WriterStepMs = 1500});
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  // The second frame has waited for the writer since 200 ms.
+  EXPECT_GE(thread->Figures().ActiveMs, 1100u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
   thread->Stop();
   Finish();
   EXPECT_GE(thread->GetActiveTime(), 1900u);

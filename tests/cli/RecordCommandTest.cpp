@@ -197,38 +197,52 @@ TEST_F(RecordCommand, AStillScreenGivesEmptyChunksUnlessEveryFrameIsAsked) {
 }
 
 // On a terminal the tool rewrites one progress line about once a second, and its last figures
-// agree with the file; --quiet (and a standard error that is no terminal, as everywhere else
-// here) leaves it out.
+// agree with the file; paused by SIGUSR1 it says so, with the time recorded before; --quiet
+// (and a standard error that is no terminal, as everywhere else here) leaves it out.
 TEST_F(RecordCommand, ATerminalSeesTheProgressLine) {
-  for (const bool quiet : {false, true}) {
-    SCOPED_TRACE(quiet);
-    const QString file = Path(quiet ? "quiet.avi" : "progress.avi");
-    QString command = QStringLiteral(
-                          "'%1' record '%2' --area 0,0,64,48 --fps 10 --seconds 3.5 "
-                          "--codec DIB")
-                          .arg(QStringLiteral(QM_CLI_PATH), file);
-    if (quiet) command += QStringLiteral(" --quiet");
+  struct Case {
+    const char* Name;
+    const char* Run;          // %1: the recording's command
+    const char* Last;         // the last line; empty: none
+    int Seconds, MaxSeconds;  // in the last line
+  };
+  for (const Case& c :
+       {Case{"progress", "%1", "\\rRecording 0:00:0(\\d) - ([0-9.]+) ([KM])B - ([0-9.]+)/10 fps", 2,
+             3},
+        Case{"quiet", "%1 --quiet", "", 0, 0},
+        Case{"paused", "%1 & sleep 1.5; kill -USR1 $!; wait $!",
+             "\\rPaused 0:00:0(\\d) - ([0-9.]+) ([KM])B\\x1b", 1, 1}}) {
+    SCOPED_TRACE(c.Name);
+    const QString file = Path(QLatin1String(c.Name) + ".avi");
+    const QString command =
+        QString::fromLatin1(c.Run).arg(QStringLiteral("'%1' record '%2' --area 0,0,64,48 --fps "
+                                                      "10 --seconds 3.5 --codec DIB")
+                                           .arg(QStringLiteral(QM_CLI_PATH), file));
     // script gives the tool a terminal and copies what it shows to standard output; it wants
     // a standard input it can read.
     const ProcessResult run = test::RunProcess(
         QStringLiteral("sh"), {"-c", "exec script -qec \"$0\" /dev/null </dev/null", command});
     ASSERT_EQ(run.ExitCode, 0) << run.Out.toStdString();
-    const QRegularExpression line(
-        QStringLiteral("\\rRecording 0:00:0(\\d) - ([0-9.]+) ([KM])B - ([0-9.]+)/10 fps"));
     QRegularExpressionMatch last;
-    for (const QRegularExpressionMatch& m : line.globalMatch(run.Out)) last = m;
-    if (quiet) {
-      EXPECT_FALSE(last.hasMatch()) << run.Out.toStdString();
+    for (const QRegularExpressionMatch& m :
+         QRegularExpression(QLatin1String(c.Last)).globalMatch(run.Out))
+      last = m;
+    if (!*c.Last) {
+      EXPECT_FALSE(run.Out.contains(QLatin1String("\rRecording"))) << run.Out.toStdString();
       continue;
     }
     ASSERT_TRUE(last.hasMatch()) << run.Out.toStdString();
-    EXPECT_GE(last.captured(1).toInt(), 2);  // about a second apart, the last near the end
+    // About a second apart, the last near the end; a pause stops the time.
+    EXPECT_GE(last.captured(1).toInt(), c.Seconds);
+    EXPECT_LE(last.captured(1).toInt(), c.MaxSeconds);
     const test::AviFile avi = MediaProbe::ReadAvi(file);
     ASSERT_TRUE(avi.Valid);
     const double unit = last.captured(3) == QLatin1String("K") ? 1e3 : 1e6;
     EXPECT_NEAR(last.captured(2).toDouble() * unit / 1e6, double(QFileInfo(file).size()) / 1e6,
                 0.1);
-    EXPECT_NEAR(last.captured(4).toDouble(), avi.Rate() / double(avi.Scale()), 1.0);
+    if (!last.captured(4).isEmpty()) {
+      EXPECT_NEAR(last.captured(4).toDouble(), avi.Rate() / double(avi.Scale()), 1.0);
+    }
   }
 }
 

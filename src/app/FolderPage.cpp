@@ -31,7 +31,7 @@ FolderPage::FolderPage() {
   row->addWidget(set);
   layout->addLayout(row);
   layout->addWidget(
-      Text("All output will be stored  under this base output folder. Inside, more "
+      Text("All output will be stored under this base output folder. Inside, more "
            "folders may be created to group images.  "));
   auto* browse = new QPushButton(QStringLiteral("Browse folder"));
   layout->addWidget(browse, 0, Qt::AlignLeft);

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMoveEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStatusBar>
@@ -23,6 +24,7 @@
 
 #include "app/CapThreadRecorder.h"
 #include "app/CompressorOptions.h"
+#include "app/CompressorProbe.h"
 #include "app/ExportDialog.h"
 #include "app/FolderPage.h"
 #include "app/PicturePage.h"
@@ -104,6 +106,7 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   updateTimer_.setInterval(kUpdateDelayMs);
   connect(&updateTimer_, &QTimer::timeout, this, &MainWindow::AutomaticUpdateCheck);
 
+  probe_ = std::make_unique<CompressorProbe>();
   auto* central = new QWidget;
   auto* layout = new QVBoxLayout(central);
   BuildPages(*layout);
@@ -128,6 +131,8 @@ MainWindow::MainWindow(std::unique_ptr<SettingsStore> store, QWidget* parent)
   connect(recording_.get(), &RecordingController::StateChanged, this, &MainWindow::UpdateTray);
   connect(hide, &QPushButton::clicked, this, &MainWindow::HideClicked);
   connect(start, &QPushButton::clicked, recording_.get(), &RecordingController::CaptureVideo);
+  connect(pauseButton_, &QPushButton::clicked, recording_.get(), &RecordingController::TogglePause);
+  connect(stopButton_, &QPushButton::clicked, recording_.get(), &RecordingController::Stop);
 
   WatchShortcuts();
 
@@ -153,9 +158,19 @@ void MainWindow::BuildPages(QVBoxLayout& layout) {
   pages_->addTab(folderPage_, QStringLiteral("Folder"));
   connect(videoPage_, &VideoPage::CompressorChosen, this, &MainWindow::CompressorChanged);
   connect(videoPage_, &VideoPage::ConfigureClicked, this, [this] {
-    if (ConfigureCompressor(this, movie_->Compressor()))
-      KeepCompressorOptions(*store_, movie_->Compressor());
+    if (!ConfigureCompressor(this, movie_->Compressor())) return;
+    KeepCompressorOptions(*store_, movie_->Compressor());
+    ProbeCompressor(true);
   });
+  connect(areaPage_, &CaptureAreaPage::AreaChanged, this, [this] { ProbeCompressor(); });
+  connect(probe_.get(), &CompressorProbe::Measured, this,
+          [this](uint32_t code, int width, int height, double rate) {
+            // A result for a choice changed meanwhile waits for the newer measurement.
+            const Rect area = areaPage_->Area().Rect;
+            if (code == movie_->Compressor().CurrentCode() && width == area.Width() &&
+                height == area.Height())
+              videoPage_->ShowCompressorSpeed(rate);
+          });
   connect(folderPage_, &FolderPage::FolderChosen, this, &MainWindow::SetOutputFolder);
   connect(folderPage_, &FolderPage::BrowseClicked, this,
           [this] { ExploreFolderAction(outputFolder_); });
@@ -173,8 +188,21 @@ std::pair<QPushButton*, QPushButton*> MainWindow::BuildButtons(QVBoxLayout& layo
   QPalette blue = start->palette();
   blue.setColor(QPalette::ButtonText, Qt::blue);
   start->setPalette(blue);
+  start->setObjectName(QStringLiteral("bCaptureVideo"));
+  pauseButton_ = new QPushButton(QStringLiteral("Pause"));
+  pauseButton_->setObjectName(QStringLiteral("bPause"));
+  stopButton_ = new QPushButton(QStringLiteral("Stop"));
+  stopButton_->setObjectName(QStringLiteral("bStop"));
+  // Stop takes the place and the look of "Capture video": the one main action of the moment.
+  stopButton_->setFont(bold);
+  stopButton_->setPalette(blue);
+  pauseButton_->hide();
+  stopButton_->hide();
+  captureButton_ = start;
   bottom->addWidget(hide);
   bottom->addStretch();
+  bottom->addWidget(pauseButton_);
+  bottom->addWidget(stopButton_);
   bottom->addWidget(start);
   layout.addLayout(bottom);
   return {hide, start};
@@ -209,7 +237,22 @@ void MainWindow::LoadState() {
   FillCompressors();
   SetOutputFolder(DefaultOutputFolder());
   QDir().mkpath(outputFolder_);
-  ApplySettings(LoadSettings(*store_));
+  // What cannot be read is said once, in one notice, after the load.
+  QStringList reset;
+  QStringList* const before = store_->CollectReports(&reset);
+  Settings settings = LoadSettings(*store_, &reset);
+  ApplySettings(settings);
+  // A list's index that the list lacks would leave it empty, and be saved so: the default
+  // takes its place.
+  const Settings shown = CurrentSettings();
+  const Settings defaults = DefaultSettings();
+  if (shown.captureArea < 0 || shown.pictureType < 0) {
+    if (shown.captureArea < 0) reset << QStringLiteral("Capture area");
+    if (shown.pictureType < 0) reset << QStringLiteral("Picture type");
+    settings.captureArea = shown.captureArea < 0 ? defaults.captureArea : settings.captureArea;
+    settings.pictureType = shown.pictureType < 0 ? defaults.pictureType : settings.pictureType;
+    ApplySettings(settings);
+  }
   BindDesktopShortcuts();
   saved_ = CurrentSettings();
   saveTimer_.setInterval(1000);
@@ -226,6 +269,11 @@ void MainWindow::LoadState() {
   if (ReadSetting(*store_, "Main", "GUID").isEmpty())
     WriteSetting(*store_, "Main", "GUID", NewGuidString());
   autoUpdate_->setChecked(ReadFlag(*store_, "Preference", "Automatic update check"));
+  store_->CollectReports(before);
+  if (reset.isEmpty()) return;
+  // The file gets readable values at once, so the notice comes once.
+  SaveSettingsNow();
+  ShowMessage(ResetNotice(store_->Path(), reset));
 }
 
 MainWindow::~MainWindow() {
@@ -322,6 +370,23 @@ void MainWindow::CompressorChanged() {
   RestoreCompressorOptions(*store_, compressor);
   videoPage_->SetConfigurable(index != 0 && compressor.CanConfigure() &&
                               !(recording_ && recording_->IsBusy()));
+  ProbeCompressor();
+}
+
+void MainWindow::ProbeCompressor(bool again) {
+  AviCompress& compressor = movie_->Compressor();
+  const Rect area = areaPage_->Area().Rect;
+  const std::tuple<uint32_t, int, int> probe{compressor.CurrentCode(), area.Width(), area.Height()};
+  if (probe == probed_ && !again) return;
+  probed_ = probe;
+  videoPage_->ShowCompressorSpeed(0);
+  // Frames stored as they are cost no compressor time.
+  if (compressor.CurrentCode() == 0 || area.Width() <= 0 || area.Height() <= 0) return;
+  probe_->Measure({.Code = compressor.CurrentCode(),
+                   .Options = compressor.Options(),
+                   .Width = area.Width(),
+                   .Height = area.Height(),
+                   .FramesPerSecond = videoPage_->FramesPerSecond()});
 }
 
 void MainWindow::LockRecordingSettings() {
@@ -408,12 +473,24 @@ Settings MainWindow::CurrentSettings() const {
   return settings;
 }
 
+void MainWindow::UpdateButtons() {
+  const bool idle = recording_->GetState() == RecordingController::State::Idle;
+  const bool paused = recording_->IsRecording() && recording_->IsPaused();
+  captureButton_->setVisible(idle);
+  pauseButton_->setVisible(!idle);
+  stopButton_->setVisible(!idle);
+  // A delay (of the start, or of a tray's continue) is cancelled by Stop alone.
+  pauseButton_->setEnabled(recording_->IsRecording() && !recording_->IsDelaying());
+  pauseButton_->setText(paused ? QStringLiteral("Continue") : QStringLiteral("Pause"));
+}
+
 void MainWindow::UpdateTray() {
   LockRecordingSettings();
+  UpdateButtons();
   // Whatever the update check has to say waited for the recording's end.
   QTimer::singleShot(0, this, &MainWindow::UpdateCheckMayShow);
-  trayMenu_->SetState(recording_->IsRecording(), recording_->IsPaused());
-  if (!recording_->IsRecording()) tray_->SetHint(kTrayHint);
+  trayMenu_->SetState(recording_->IsRecording(), recording_->IsPaused(), recording_->IsDelaying());
+  if (recording_->GetState() == RecordingController::State::Idle) tray_->SetHint(kTrayHint);
   if (photoImages_) return;
   switch (recording_->GetState()) {
     case RecordingController::State::Running:
@@ -514,7 +591,8 @@ void MainWindow::ExportFinished(int /*id*/, ExportController::Outcome outcome,
 }
 
 void MainWindow::HideClicked() {
-  ConfirmOnce(HidingWindowText(), this, *store_);
+  ConfirmOnce(WindowHider::TrayAvailable() ? HidingWindowText() : MinimisingWindowText(), this,
+              *store_);
   HideToTray();
 }
 
@@ -565,7 +643,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   event->ignore();
-  if (ConfirmOnce(ClosingIsHidingText(), this, *store_)) HideToTray();
+  // Without a notification area the window is minimised: the text says where it goes.
+  if (ConfirmOnce(WindowHider::TrayAvailable() ? ClosingIsHidingText() : ClosingIsMinimisingText(),
+                  this, *store_))
+    HideToTray();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -630,16 +711,25 @@ void MainWindow::Beep() {
   QApplication::beep();
 }
 
+QString MainWindow::FittedStatus(const QString& lead, const QString& path) const {
+  // The status is never cut off: the file's folders give way first (its tooltip names it
+  // whole). A label that wraps by itself would change the window's size hint with each
+  // status, which brings a minimised window back.
+  return lead + ShortenedPath(path, status_->fontMetrics(),
+                              width() - 20 - status_->fontMetrics().horizontalAdvance(lead));
+}
+
 void MainWindow::ShowOutput(const QString& file) {
-  SetStatus(QStringLiteral("Output: ") + file, file);
+  SetStatus(FittedStatus(QStringLiteral("Output: "), file), file);
 }
 
 void MainWindow::ShowOutputNote(const QString& note) {
-  SetStatus(status_->text() + QStringLiteral(" - ") + note, statusHint_);
+  // On a line of its own, under the file's name.
+  SetStatus(status_->text() + QLatin1Char('\n') + note, statusHint_);
 }
 
 void MainWindow::ShowProgress(const QString& line) {
-  tray_->SetHint(line);
+  tray_->SetHint(line.isEmpty() ? kTrayHint : line);
   // Where there is no tray the window stays in view, and its status bar tells the same.
   SetStatus(line, QString());
 }
@@ -680,7 +770,11 @@ bool MainWindow::OpenPortal(bool window, std::shared_ptr<ScreenSource>& source) 
 }
 
 void MainWindow::PlayVideo(const QString& file) {
-  PlayVideoAction(file);
+  // The player's failure comes seconds later, while the user may be typing elsewhere: the
+  // status bar tells it without taking the focus.
+  PlayVideoAction(file, [window = QPointer<MainWindow>(this), file](const QString& text) {
+    if (window) window->SetStatus(window->FittedStatus(text.chopped(file.size()), file), file);
+  });
 }
 
 void MainWindow::RecordingComplete(const QString& file) {
@@ -741,7 +835,10 @@ void MainWindow::ShowPhotoImages(bool on) {
 }
 
 void MainWindow::ShowPhotoFile(const QString& path) {
-  SetStatus(ShortenedPath(path, status_->fontMetrics(), width() - 20), path);
+  const QString label = QStringLiteral("Output: ");
+  SetStatus(label + ShortenedPath(path, status_->fontMetrics(),
+                                  width() - 20 - status_->fontMetrics().horizontalAdvance(label)),
+            path);
 }
 
 void MainWindow::Flash(const Rect& captured, uint64_t window, bool fixedSize,

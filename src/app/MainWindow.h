@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 #include "app/ExportController.h"
@@ -26,6 +27,7 @@ class QVBoxLayout;
 
 namespace qm {
 
+class CompressorProbe;
 class ExportDialog;
 class FolderPage;
 class PicturePage;
@@ -126,12 +128,19 @@ class MainWindow : public QMainWindow,
   void BuildTray();
   void FillCompressors();
   void CompressorChanged();
+  // Measures the current compressor at the area's size off this thread, unless it was measured
+  // so last (again after its options changed); the Video page marks it when it cannot keep up.
+  void ProbeCompressor(bool again = false);
   // Disables what shapes a recording while one is under way, and enables it again after.
   void LockRecordingSettings();
   void SetOutputFolder(const QString& folder);
   void ApplySettings(const Settings& settings);
   Settings CurrentSettings() const;
   void UpdateTray();
+  // The bottom row follows the recording: "Capture video" while idle, Pause (or Continue) and
+  // Stop from "Capture video" until the recording stops, so a desktop without a tray still
+  // controls it from the window.
+  void UpdateButtons();
   // A shortcut of the watcher's list fired: 0 photo, 1 start, 2 pause or continue, 3 stop.
   void ShortKeyPressed(int index);
   // Hands the shortcuts to the desktop where it watches the keys itself (Wayland).
@@ -147,6 +156,8 @@ class MainWindow : public QMainWindow,
   // Chooses the stored monitor on the area page; where it is gone, the primary one (else the
   // full screen), saying so in the status bar.
   void ChooseStoredMonitor(const QString& name);
+  // lead and as much of path's folders as fit in the status bar's width.
+  QString FittedStatus(const QString& lead, const QString& path) const;
   // The export dialog, for the last recording of this run, else the newest in the folder.
   void OpenExport();
   void ExportFinished(int id, ExportController::Outcome outcome, const QString& output,
@@ -167,6 +178,8 @@ class MainWindow : public QMainWindow,
   std::unique_ptr<RecordingController> recording_;
   std::unique_ptr<PhotoController> photo_;
   std::unique_ptr<ExportController> exports_;
+  std::unique_ptr<CompressorProbe> probe_;
+  std::tuple<uint32_t, int, int> probed_;  // the compressor and size measured last
   std::unique_ptr<XKeyStateSource> keyboard_;
   std::unique_ptr<ShortcutWatcher> watcher_;
   std::unique_ptr<PortalShortcuts> desktopShortcuts_;  // Wayland only
@@ -198,6 +211,9 @@ class MainWindow : public QMainWindow,
   ExportDialog* exportDialog_ = nullptr;
   QLabel* status_ = nullptr;
   QAction* autoUpdate_ = nullptr;
+  QPushButton* captureButton_ = nullptr;
+  QPushButton* pauseButton_ = nullptr;
+  QPushButton* stopButton_ = nullptr;
 };
 
 }  // namespace qm

@@ -97,15 +97,17 @@ bool PhotoController::Take(const PhotoJob& job, Rect& captured,
   QString folder = pictureFolder_;
   if (folder.isEmpty() || pictureBase_ != job.OutputFolder)
     folder = job.OutputFolder + QStringLiteral("B") + stamp_() + QStringLiteral("/");
+  const bool fresh = !QFileInfo(folder).isDir();
   const QString folderProblem = MakeFolders(folder);
   if (folderProblem.isEmpty()) {
+    // Each picture folder counts its own photos from 1, one made again too.
+    if (fresh || folder != pictureFolder_) counter_ = 1;
     pictureFolder_ = folder;
     pictureBase_ = job.OutputFolder;
   }
   const QString path = folder + QStringLiteral("B%1.").arg(counter_, 8, 10, QLatin1Char('0')) +
                        PictureExtension(job.Type);
   view_.ShowPhotoFile(path);
-  ++counter_;
   // The folder's own failure is the reason the picture cannot be stored.
   if (!folderProblem.isEmpty()) {
     ShowMessage(folderProblem);
@@ -122,6 +124,8 @@ bool PhotoController::Take(const PhotoJob& job, Rect& captured,
     ShowMessage(QString::fromStdString(e.what()));
     return false;
   }
+  // Only a stored photo takes its number.
+  ++counter_;
   return true;
 }
 

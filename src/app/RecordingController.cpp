@@ -57,6 +57,10 @@ bool QtDelayTimer::IsActive() const {
   return timer_.isActive();
 }
 
+int QtDelayTimer::RemainingMs() const {
+  return std::max(timer_.remainingTime(), 0);
+}
+
 RecordingController::RecordingController(RecordingView& view, RecorderFactory factory,
                                          std::unique_ptr<DelayTimer> timer,
                                          std::function<QString()> stamp, QObject* parent)
@@ -88,9 +92,21 @@ bool RecordingController::IsBusy() const {
   return GetState() != State::Idle || (recorder_ && !recorder_->IsFinished());
 }
 
+void RecordingController::ShowFigures() {
+  if (timer_->IsActive()) {
+    const int seconds = (timer_->RemainingMs() + 999) / 1000;
+    view_.ShowProgress(
+        (recording_ ? QStringLiteral("Continuing in %1 s") : QStringLiteral("Starting in %1 s"))
+            .arg(seconds));
+  } else if (recording_ && recorder_ && progress_) {
+    RecordingFigures figures = recorder_->Figures();
+    figures.Paused = paused_;
+    view_.ShowProgress(progress_->Update(figures));
+  }
+}
+
 void RecordingController::ProgressTick() {
-  if (recording_ && recorder_ && progress_)
-    view_.ShowProgress(progress_->Update(recorder_->Figures()));
+  ShowFigures();
   if (IsBusy()) return;
   // The file is complete: what shapes a recording may change again.
   progressTimer_.stop();
@@ -139,28 +155,29 @@ void RecordingController::TogglePause() {
 void RecordingController::Stop() {
   // A stop also cancels a start that is still to come (the delay, or a start that waits for
   // the previous file).
+  const bool cancelled = !recording_ && IsDelaying();
   DisarmTimer();
   retry_.stop();
   startPending_ = false;
   paused_ = true;
   if (recorder_) recorder_->Stop();
-  const bool wasRecording = recording_;
   recording_ = false;
   emit StateChanged();
   view_.ShowFromTray();
-  view_.ShowOutput(outputFile_);
-  if (wasRecording && recorder_) {
-    const QString note = RecordingProgress::CaughtUpNote(recorder_->Figures().CaughtUp);
-    if (!note.isEmpty()) view_.ShowOutputNote(note);
-  }
+  if (cancelled)
+    view_.ShowProgress(QString());
+  else
+    view_.ShowOutput(outputFile_);
 }
 
 void RecordingController::CancelStart() {
   if (recording_) return;
+  const bool cancelled = IsDelaying();
   retry_.stop();
   startPending_ = false;
   DisarmTimer();
   emit StateChanged();
+  if (cancelled) view_.ShowProgress(QString());
 }
 
 void RecordingController::Finish() {
@@ -190,6 +207,8 @@ void RecordingController::Toggle() {
     StartRecording();
   }
   emit StateChanged();
+  // A pause or a continue shows at once, not at the next tick.
+  ShowFigures();
 }
 
 void RecordingController::StartRecording() {
@@ -235,7 +254,8 @@ void RecordingController::StartRecording() {
   recorder_ = factory_(info, [this, id, file](CaptureEnd end, const QString& why) {
     RecorderFinished(id, file, end, why);
   });
-  progress_ = std::make_unique<RecordingProgress>(info.FramesPerSecond);
+  fps_ = info.FramesPerSecond;
+  progress_ = std::make_unique<RecordingProgress>(fps_);
   progressTimer_.start();
   emit StateChanged();
 }
@@ -252,6 +272,13 @@ void RecordingController::RecorderFinished(int id, const QString& file, CaptureE
   if (id == recorderId_ && recording_) Stop();
   emit StateChanged();
   if (end == CaptureEnd::Failed) return;
+  // The file is complete: its figures are final. A slow compressor's few frames are said
+  // while the status still names this file.
+  if (id == recorderId_ && !recording_ && !startPending_ && recorder_) {
+    const RecordingFigures figures = recorder_->Figures();
+    const QString note = RecordingProgress::KeptNote(figures.Frames, figures.ActiveMs, fps_);
+    if (!note.isEmpty()) view_.ShowOutputNote(note);
+  }
   view_.RecordingComplete(file);
   if (view_.PlayResult()) view_.PlayVideo(file);
 }
@@ -259,6 +286,9 @@ void RecordingController::RecorderFinished(int id, const QString& file, CaptureE
 void RecordingController::ArmTimer(int milliseconds) {
   timer_->Start(milliseconds);
   emit StateChanged();
+  // The seconds left show at once and then with each tick.
+  ShowFigures();
+  progressTimer_.start();
 }
 
 void RecordingController::DisarmTimer() {

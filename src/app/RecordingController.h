@@ -38,9 +38,11 @@ class RecordingView {
   virtual void Beep() = 0;
   // The status bar names the file of the stopped recording.
   virtual void ShowOutput(const QString& file) = 0;
-  // What the status adds to the stopped recording's file ("12 frames caught up").
+  // What the status adds to the stopped recording's file, once it is complete ("kept 9 of 240
+  // frames: ...").
   virtual void ShowOutputNote(const QString& note) { (void)note; }
-  // How the running recording goes, about once a second (tray hint and status bar).
+  // How the running recording goes, or the seconds left of a start delay, about once a second
+  // (tray hint and status bar); empty when a delay was cancelled before any recording.
   virtual void ShowProgress(const QString& line) { (void)line; }
   virtual void ShowError(const QString& text) = 0;
   virtual void PlayVideo(const QString& file) = 0;
@@ -62,6 +64,8 @@ class DelayTimer {
   virtual void Start(int milliseconds) = 0;
   virtual void Stop() = 0;
   virtual bool IsActive() const = 0;
+  // The milliseconds until it fires, while active.
+  virtual int RemainingMs() const = 0;
   std::function<void()> Fired;
 };
 
@@ -128,6 +132,9 @@ class RecordingController : public QObject {
   // (area, rate, compressor) must not change meanwhile.
   bool IsBusy() const;
   bool IsPaused() const { return paused_; }
+  // A start (or a continue) waits: for its delay, or for the previous file to be complete.
+  // Stop cancels it.
+  bool IsDelaying() const { return timer_->IsActive() || startPending_; }
   const QString& OutputFile() const { return outputFile_; }
   int StartInterval() const { return interval_; }
 
@@ -145,8 +152,11 @@ class RecordingController : public QObject {
   void RecorderFinished(int id, const QString& file, CaptureEnd end, const QString& why);
   void ArmTimer(int milliseconds);
   void DisarmTimer();
-  // Once a second while a recorder exists: the progress line, and the end of the busy time.
+  // Once a second while a recorder exists or a delay runs: the progress line, and the end of
+  // the busy time.
   void ProgressTick();
+  // The progress line of now: the seconds left of a delay, else the recording's figures.
+  void ShowFigures();
 
   RecordingView& view_;
   RecorderFactory factory_;
@@ -162,6 +172,7 @@ class RecordingController : public QObject {
   QTimer progressTimer_;
   std::unique_ptr<RecordingProgress> progress_;
   int interval_ = -1;  // set by "Capture video"; none before the first
+  int fps_ = 0;        // the running recording's rate
   QString outputFile_;
 };
 
@@ -172,6 +183,7 @@ class QtDelayTimer : public DelayTimer {
   void Start(int milliseconds) override;
   void Stop() override;
   bool IsActive() const override;
+  int RemainingMs() const override;
 
  private:
   QTimer timer_;

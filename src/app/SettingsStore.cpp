@@ -59,10 +59,18 @@ std::optional<QVariant> SettingsStore::Read(const QString& section, const QStrin
   }
   // A hand-edited "a, b" comes back as a list, "@ByteArray(...)" as bytes, and so on.
   if (value.typeId() != expected) {
-    if (report) ShowMessage(QStringLiteral("Invalid data type for '%1'").arg(name));
+    if (report) Report(name);
     return std::nullopt;
   }
   return value;
+}
+
+void SettingsStore::Report(const QString& name) const {
+  if (!collected_) {
+    ShowMessage(QStringLiteral("Invalid data type for '%1'").arg(name));
+  } else if (!collected_->contains(name)) {
+    collected_->append(name);
+  }
 }
 
 bool SettingsStore::Write(const QString& section, const QString& name, const QVariant& value) {
@@ -105,6 +113,7 @@ int SettingsStore::ReadInteger(const QString& section, const QString& name, int 
   if (!value) return fallback;
   bool ok = false;
   const int number = value->toString().toInt(&ok, 10);
+  if (!ok) Report(name);
   return ok ? number : fallback;
 }
 

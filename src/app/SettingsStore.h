@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <map>
 #include <optional>
 #include <span>
+#include <utility>
 
 #include "ui/ConfirmOnce.h"
 #include "update/UpdateSettings.h"
@@ -16,8 +18,9 @@ namespace qm {
 // the date as 8 binary bytes. Nothing is cached: every read reads the file, every write
 // replaces it atomically before returning, so a crash never leaves it half written.
 //
-// A value stored with the wrong kind is reported ("Invalid data type for '<name>'") and its
-// default is used. Only a regular file of at most kMaxFileBytes is read or replaced (through a
+// A value stored with the wrong kind (or an integer that is no number) is reported ("Invalid
+// data type for '<name>'"), or its name collected while CollectReports is on, and its default
+// is used. Only a regular file of at most kMaxFileBytes is read or replaced (through a
 // symbolic link to one, the file it names): anything else at the path (a device, a FIFO, a
 // huge file) is reported once and left as it is, and the run starts on the defaults. Values
 // that could not reach the file (that one, or a write that failed, reported once) are kept in
@@ -61,6 +64,10 @@ class SettingsStore : public SilencedDialogs, public UpdateSettings {
   // Writes every value in one replacement of the file. False when it could not be written.
   bool WriteValues(std::span<const Value> values);
 
+  // From now on the names of values that cannot be read go into into (each once) instead of a
+  // message each; nullptr shows the messages again. Returns where they went before.
+  QStringList* CollectReports(QStringList* into) const { return std::exchange(collected_, into); }
+
   // The silenced messages live in section "Dialogs".
   bool IsSilenced(const QString& key) const override;
   void Silence(const QString& key) override;
@@ -71,12 +78,15 @@ class SettingsStore : public SilencedDialogs, public UpdateSettings {
   std::optional<QVariant> Read(const QString& section, const QString& name,
                                QMetaType::Type expected, bool report = true) const;
   bool Write(const QString& section, const QString& name, const QVariant& value);
+  // Tells of a value that cannot be read, or collects its name.
+  void Report(const QString& name) const;
   // False, reported once, when the path holds something this store must not open; once
   // refused, the file stays untouched for the rest of the run.
   bool FileUsable() const;
 
   QString path_;
   mutable bool refused_ = false;
+  mutable QStringList* collected_ = nullptr;
   bool writeFailureReported_ = false;
   // Values written that the file does not hold, by their key.
   std::map<QString, QVariant> unsaved_;

@@ -47,7 +47,7 @@ const SettingRow kTable[] = {
   {.section = "Capture area", .name = "Custom top",             .kind = K::Integer, .fallback = "0",                                .field = &S::customTop},
   {.section = "Capture area", .name = "Custom width",           .kind = K::Integer, .fallback = "0",          .min = 0, .max = 65535, .field = &S::customWidth},
   {.section = "Capture area", .name = "Custom height",          .kind = K::Integer, .fallback = "0",          .min = 0, .max = 65535, .field = &S::customHeight},
-  {.section = "Short-cut",    .name = "Photo",                  .kind = K::Text,    .fallback = "CTRL+X",                           .field = &S::photoKey},
+  {.section = "Short-cut",    .name = "Photo",                  .kind = K::Text,    .fallback = "CTRL+ALT+X",                       .field = &S::photoKey},
   {.section = "Short-cut",    .name = "StartMovie",             .kind = K::Text,    .fallback = "CTRL+ALT+S",                       .field = &S::startMovieKey},
   {.section = "Short-cut",    .name = "PauseMovie",             .kind = K::Text,    .fallback = "CTRL+ALT+P",                       .field = &S::pauseMovieKey},
   {.section = "Short-cut",    .name = "FinishMovie",            .kind = K::Text,    .fallback = "CTRL+ALT+F",                       .field = &S::finishMovieKey},
@@ -168,21 +168,39 @@ Settings DefaultSettings() {
   return settings;
 }
 
-Settings LoadSettings(const SettingsStore& store) {
+Settings LoadSettings(const SettingsStore& store, QStringList* reset) {
   Settings settings;
+  QStringList* const before = reset ? store.CollectReports(reset) : nullptr;
+  const auto note = [&](const SettingRow& row) {
+    if (reset && !reset->contains(Name(row))) reset->append(Name(row));
+  };
   WalkFields(
       [&](const SettingRow& row, int S::*m) {
-        settings.*m =
-            Limited(row, store.ReadInteger(Section(row), Name(row), DefaultText(row).toInt()));
+        const int read = store.ReadInteger(Section(row), Name(row), DefaultText(row).toInt());
+        settings.*m = Limited(row, read);
+        if (settings.*m != read) note(row);
       },
       [&](const SettingRow& row, bool S::*m) {
         settings.*m = store.ReadBool(Section(row), Name(row), DefaultText(row).toInt() != 0);
       },
       [&](const SettingRow& row, QString S::*m) {
         settings.*m = store.ReadString(Section(row), Name(row), DefaultText(row));
+        // A shortcut without keys would never fire, without a word: it gets its default.
+        if (std::string_view(row.section) == "Short-cut" && (settings.*m).trimmed().isEmpty()) {
+          settings.*m = DefaultText(row);
+          note(row);
+        }
       });
   settings.outputFolder = UsableOutputFolder(settings.outputFolder);
+  if (reset) store.CollectReports(before);
   return settings;
+}
+
+QString ResetNotice(const QString& path, const QStringList& reset) {
+  return QStringLiteral(
+             "Some values in the settings file %1 could not be read; they were set to "
+             "their defaults: %2.")
+      .arg(path, reset.join(QStringLiteral(", ")));
 }
 
 bool SaveSettings(SettingsStore& store, const Settings& settings) {

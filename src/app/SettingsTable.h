@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <span>
 #include <variant>
@@ -82,8 +83,11 @@ QString UsableOutputFolder(const QString& folder);
 
 Settings DefaultSettings();
 // Missing values and values of the wrong kind give their defaults; integers are kept inside
-// their limits.
-Settings LoadSettings(const SettingsStore& store);
+// their limits; an empty shortcut gives its default. With reset, the names of the values that
+// were changed so go there, each once, instead of a message each.
+Settings LoadSettings(const SettingsStore& store, QStringList* reset = nullptr);
+// The one notice of the values a load reset (their names).
+QString ResetNotice(const QString& path, const QStringList& reset);
 // Writes every value, changed or not; false when the file could not be written.
 bool SaveSettings(SettingsStore& store, const Settings& settings);
 

@@ -19,12 +19,21 @@ namespace qm {
 VideoPage::VideoPage() {
   auto* layout = new QVBoxLayout(this);
   auto* compression = new QGroupBox(QStringLiteral("Select video compression"));
-  auto* row = new QHBoxLayout(compression);
+  auto* column = new QVBoxLayout(compression);
+  auto* row = new QHBoxLayout;
   compressors_ = new QComboBox;
   compressors_->setObjectName(QStringLiteral("cbCompressor"));
   configure_ = new QPushButton(QStringLiteral("Set"));
   row->addWidget(compressors_, 1);
   row->addWidget(configure_);
+  column->addLayout(row);
+  speed_ = new QLabel;
+  speed_->setObjectName(QStringLiteral("lbCompressorSpeed"));
+  QPalette red = speed_->palette();
+  red.setColor(QPalette::WindowText, Qt::darkRed);
+  speed_->setPalette(red);
+  speed_->hide();
+  column->addWidget(speed_);
   layout->addWidget(compression);
   auto* rates = new QHBoxLayout;
   auto* fpsGroup = new QGroupBox(QStringLiteral("Frames per second:"));
@@ -71,6 +80,21 @@ VideoPage::VideoPage() {
   layout->addStretch();
   connect(compressors_, &QComboBox::currentIndexChanged, this, &VideoPage::CompressorChosen);
   connect(configure_, &QPushButton::clicked, this, &VideoPage::ConfigureClicked);
+  connect(fps_, &QSpinBox::valueChanged, this, &VideoPage::UpdateSpeedMark);
+}
+
+void VideoPage::ShowCompressorSpeed(double framesPerSecond) {
+  measured_ = framesPerSecond;
+  UpdateSpeedMark();
+}
+
+void VideoPage::UpdateSpeedMark() {
+  // The text tells what was measured; it shows where the compressor keeps less than nine
+  // tenths of the rate, below which a recording keeps few of its frames.
+  speed_->setText(measured_ > 0 ? QStringLiteral("about %1 fps at this size")
+                                      .arg(measured_, 0, 'f', measured_ < 10 ? 1 : 0)
+                                : QString());
+  speed_->setVisible(measured_ > 0 && measured_ < 0.9 * fps_->value());
 }
 
 void VideoPage::SetCompressors(const std::vector<DisplayItem>& items, int current) {

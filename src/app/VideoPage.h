@@ -13,6 +13,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class QSpinBox;
 
@@ -42,6 +43,9 @@ class VideoPage : public QWidget {
   // What shapes a recording (compressor, rate, sound) stays as it is while one runs.
   void SetLocked(bool locked);
   bool IsLocked() const;
+  // The rate the current compressor manages at the area's size, as measured; the page marks
+  // it when it falls short of the frame rate ("about 0.4 fps at this size"). 0: not known.
+  void ShowCompressorSpeed(double framesPerSecond);
 
   int FramesPerSecond() const;
   int StartDelaySeconds() const;
@@ -59,7 +63,11 @@ class VideoPage : public QWidget {
   void ConfigureClicked();
 
  private:
+  void UpdateSpeedMark();
+
   QComboBox* compressors_ = nullptr;
+  QLabel* speed_ = nullptr;  // the compressor's rate, where it cannot keep up
+  double measured_ = 0;
   QPushButton* configure_ = nullptr;
   QSpinBox* fps_ = nullptr;
   QSpinBox* startDelay_ = nullptr;

@@ -38,6 +38,7 @@ struct RecordingFigures {
   int64_t Bytes = 0;      // the file's length
   uint32_t CaughtUp = 0;  // frames taken more than a frame period late
   int SoundPeak = -1;     // the loudest sound sample since the last look, 0 to 32767; -1 without
+  bool Paused = false;    // a pause was asked for and no continue since
   bool MonitorsChanged = false;  // the X screen's monitors changed: black where none is now
 };
 

@@ -92,11 +92,13 @@ bool CapThread::IsWaiting() const {
 
 RecordingFigures CapThread::Figures() const {
   RecordingFigures figures;
-  figures.ActiveMs = figures_.Active;
   figures.CaughtUp = figures_.CaughtUp;
+  figures.Paused = paused_;
   figures.MonitorsChanged = figures_.MonitorsChanged;
   {
     std::lock_guard lock(pauseMutex_);
+    figures.ActiveMs = figures_.Active;
+    if (figures_.Live) figures.ActiveMs += clock_.Now() - figures_.LiveSince;
     if (pause_.Sound) figures.SoundPeak = pause_.Sound->TakePeak();
   }
   std::lock_guard lock(writerThreadMutex_);
@@ -200,8 +202,10 @@ bool CapThread::RunFrames(MovieWriter& writer, const std::shared_ptr<SoundTrack>
   SetWriterThread(&writerThread);
   try {
     RunLoop(writerThread);
-    // The sound ends with the recording, not when a slow writer has caught up with it.
+    // The sound ends with the recording, not when a slow writer has caught up with it: no
+    // more comes in, and the time line stands still while the writer catches up.
     input.Stop();
+    if (track) track->Pause(SoundInput::NowMicroseconds());
     writerThread.Finish(ownerStop_);
   } catch (...) {
     // A step ended with an exception (the error report's silent abort): the recording has
@@ -265,9 +269,12 @@ bool CapThread::Record(QString& reason) {
                              : (long double)own_.FrameTally * 1000.0L / own_.ActiveTime;
   const bool closed = writer.Close(own_.ActualFrameRate);
   if (!closed && !writer.Failure().isEmpty()) reason = writer.Failure();
+  // A recording that went on despite something (its folder deleted) says so with its end.
+  if (closed && !writer.Notice().isEmpty())
+    endReason_ += (endReason_.isEmpty() ? QString() : QStringLiteral("\n")) + writer.Notice();
   figures_.FramesDone = own_.FrameTally;
   figures_.BytesDone = writer.Writer().BytesWritten();
-  figures_.Active = own_.ActiveTime;
+  PublishSegment(false);
   return closed && ok;
 }
 
@@ -290,6 +297,7 @@ void CapThread::RunLoop(WriterThread& writerThread) {
     ~SegmentCount() {
       if (Counted) return;
       Thread.own_.ActiveTime += Thread.own_.NowTick - Thread.own_.SegmentStart;
+      Thread.PublishSegment(false);
     }
   } segment{*this};
 
@@ -306,6 +314,7 @@ void CapThread::RunLoop(WriterThread& writerThread) {
         if (pause_.Sound) pause_.Sound->Pause(SoundInput::NowMicroseconds());
         own_.ActiveTime += own_.NowTick - own_.SegmentStart;
         figures_.Active = own_.ActiveTime;
+        figures_.Live = false;
         NextFrame = 1;
         pause_.Waiting = true;
         pauseWake_.wait(lock, [this] { return !paused_ || stopRequested_; });
@@ -335,12 +344,14 @@ void CapThread::RunLoop(WriterThread& writerThread) {
       if (due >= uint64_t(NextFrame + 1) * 1000u) ++figures_.CaughtUp;
       ++NextFrame;
       const uint32_t before = clock_.Now();
+      // From the segment's first grab on, its time counts in the figures as it passes: a
+      // wait for a slow compressor shows as time without frames, never as time standing still.
+      if (NextFrame == 2) PublishSegment(true);
       TakeFrame(writerThread);
       // A wait for a busy writer is recording time too: a slow compressor or disk makes fewer
       // frames, never a shorter video.
       own_.NowTick += clock_.Now() - before;
     }
-    figures_.Active = own_.ActiveTime + uint32_t(own_.NowTick - own_.SegmentStart);
     // The file's sizes and counts follow the recording: at its first frame and then about
     // once a second, so a file cut off at any moment reads whole.
     const uint32_t frames = writerThread.FramesWritten();
@@ -381,6 +392,13 @@ void CapThread::TakeFrame(WriterThread& writerThread) {
 
 int64_t CapThread::PeriodMicroseconds() const {
   return 1000000 / std::max<int64_t>(info_.FramesPerSecond, 1);
+}
+
+void CapThread::PublishSegment(bool live) {
+  std::lock_guard lock(pauseMutex_);
+  figures_.Active = own_.ActiveTime;
+  figures_.LiveSince = own_.SegmentStart;
+  figures_.Live = live;
 }
 
 void CapThread::EndBy(CaptureEnd end, const QString& why) {

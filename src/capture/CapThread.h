@@ -100,6 +100,9 @@ class CapThread {
   void SetWriterThread(WriterThread* writerThread);
   // Records the first end that the owner did not ask for, with what the user is to be told.
   void EndBy(CaptureEnd end, const QString& why = QString());
+  // The running segment's time counts in the figures as it passes (live), or no longer (its
+  // time is in own_.ActiveTime).
+  void PublishSegment(bool live);
   // Says once how the recording ended.
   void Announce(CaptureEnd end, const QString& why);
   // The frame period in microseconds.
@@ -140,9 +143,13 @@ class CapThread {
   std::condition_variable pauseWake_;
   PauseShared pause_;
 
-  // The figures as the worker last published them, for any thread.
+  // The figures as the worker last published them, for any thread. The running segment's
+  // time is counted on reading, once its first frame is grabbed, so it moves on while the
+  // worker waits for a slow writer. Active, Live and LiveSince are guarded by pauseMutex_.
   struct Published {
-    std::atomic<uint32_t> Active{0};
+    uint32_t Active = 0;     // the segments before the running one
+    bool Live = false;       // the running segment has had its first grab
+    uint32_t LiveSince = 0;  // that segment's start
     std::atomic<uint32_t> Taken{0};
     std::atomic<uint32_t> CaughtUp{0};
     std::atomic<uint32_t> FramesDone{0};  // written, once the writer thread has ended

@@ -1,6 +1,8 @@
 #include "capture/SoundTrack.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 
@@ -17,8 +19,12 @@ int64_t FramesIn(int64_t us) {
 int64_t MicrosecondsOf(int64_t frames) {
   return (frames * 125 + 5) / 6;
 }
-// A block stamped this far ahead of the time line is not believed.
+// Sound this far ahead of what the writer took is not believed.
 constexpr int64_t kFarAhead = int64_t(SoundTrack::kRate) * 10;
+// An error the resampling leaves alone: 1 ms.
+constexpr int64_t kDeadband = SoundTrack::kRate / 1000;
+// The resampling mends an error e at e / kSteering (at most kMaxSkew): within about 10 s.
+constexpr int64_t kSteering = int64_t(SoundTrack::kRate) * 10;
 
 }  // namespace
 
@@ -86,41 +92,95 @@ void SoundTrack::Push(int input, const int16_t* samples, size_t frames, int64_t 
     size_t run = frames - done;
     if (until != INT64_MAX)
       run = std::min<size_t>(run, size_t(std::max<int64_t>(1, FramesIn(until - at + 20))));
-    const int16_t* from = samples + done * kChannels;
+    Place(in, samples + done * kChannels, run, double(target));
     done += run;
-    int64_t place = target;
-    if (in.Started) {
-      const int64_t next = in.Next;
-      if (std::llabs(target - next) <= kTolerance) {
-        place = next;  // in step: the block follows the last one
-      } else if (target < next) {
-        // An overlap: what the last blocks covered already goes.
-        const int64_t drop = std::min<int64_t>(next - target, int64_t(run));
-        from += drop * kChannels;
-        run -= size_t(drop);
-        place = next;
-      }
-      // A gap stays silent: the block goes to its own place.
-    }
-    in.Started = true;
-    // What the writer has taken already is too late.
-    if (place < int64_t(taken_)) {
-      const int64_t late = std::min<int64_t>(int64_t(taken_) - place, int64_t(run));
-      from += late * kChannels;
-      run -= size_t(late);
-      place += late;
-    }
-    if (place - int64_t(taken_) > kFarAhead) continue;
-    if (run > 0) Mix(uint64_t(place), from, run);
-    in.Next = place + int64_t(run);
   }
 }
 
-void SoundTrack::Mix(uint64_t position, const int16_t* samples, size_t frames) {
-  const size_t offset = size_t(position - taken_) * kChannels;
-  const size_t end = offset + frames * kChannels;
-  if (mix_.size() < end) mix_.resize(end, 0);
-  for (size_t i = 0; i < frames * kChannels; ++i) mix_[offset + i] += samples[i];
+void SoundTrack::Place(Input& in, const int16_t* samples, size_t frames, double target) {
+  if (!in.Started) {
+    // A first block stamped far ahead of the time line is not believed.
+    if (target - double(taken_) > double(kFarAhead)) return;
+    in.Started = true;
+    in.Next = int64_t(target);
+    Resample(in, samples, frames);
+    return;
+  }
+  // Where the stream puts this block's first sample, against where its stamp puts it.
+  std::vector<double>& errors = in.Recent;
+  const double error = target - (double(in.Next) - in.Phase / in.Step);
+  if (errors.size() < kErrorWindow) {
+    errors.push_back(error);
+  } else {
+    errors[in.Oldest] = error;
+    in.Oldest = (in.Oldest + 1) % kErrorWindow;
+  }
+  std::array<double, kErrorWindow> sorted{};
+  std::copy(errors.begin(), errors.end(), sorted.begin());
+  const auto middle = sorted.begin() + std::ptrdiff_t(errors.size() / 2);
+  std::nth_element(sorted.begin(), middle, sorted.begin() + std::ptrdiff_t(errors.size()));
+  const double smoothed = *middle;
+  double skew = 0;
+  if (std::abs(smoothed) > double(kBound)) {
+    // More than drift: the server lost sound (a hole of silence) or gave some twice (cut).
+    if (smoothed > 0)
+      in.Next += int64_t(std::llround(smoothed));
+    else
+      in.Phase -= smoothed * in.Step;
+    for (double& e : errors) e -= smoothed;
+  } else if (std::abs(smoothed) > double(kDeadband)) {
+    skew = std::clamp(smoothed / double(kSteering), -kMaxSkew, kMaxSkew);
+  }
+  in.Step = 1.0 - skew;
+  // In step again: whole samples pass through as they came.
+  if (skew == 0) in.Phase = std::round(in.Phase);
+  Resample(in, samples, frames);
+}
+
+void SoundTrack::Resample(Input& in, const int16_t* samples, size_t frames) {
+  if (frames == 0) return;
+  if (in.Step == 1.0 && in.Phase == 0.0) {
+    // In step: the samples pass as they came.
+    const int64_t skip = std::clamp<int64_t>(int64_t(taken_) - in.Next, 0, int64_t(frames));
+    const int64_t place = in.Next + skip;
+    const int64_t keep =
+        std::min<int64_t>(int64_t(frames) - skip, int64_t(taken_) + kFarAhead - place);
+    if (keep > 0) {
+      const size_t offset = size_t(place - int64_t(taken_)) * kChannels;
+      const size_t end = offset + size_t(keep) * kChannels;
+      if (mix_.size() < end) mix_.resize(end, 0);
+      const int16_t* from = samples + skip * kChannels;
+      for (size_t i = 0; i < size_t(keep) * kChannels; ++i) mix_[offset + i] += from[i];
+    }
+    in.Next += int64_t(frames);
+    std::copy_n(samples + (frames - 1) * kChannels, kChannels, in.Held);
+    return;
+  }
+  const double last = double(frames - 1);
+  double position = in.Phase;
+  while (position <= last) {
+    const double whole = std::floor(position);
+    const auto index = int64_t(whole);
+    const double fraction = position - whole;
+    // What the writer has taken already is too late; what lies far ahead is not kept.
+    if (in.Next >= int64_t(taken_) && in.Next - int64_t(taken_) <= kFarAhead) {
+      const size_t offset = size_t(in.Next - int64_t(taken_)) * kChannels;
+      if (mix_.size() < offset + kChannels) mix_.resize(offset + kChannels + frames * kChannels, 0);
+      const int16_t* a = index < 0 ? in.Held : samples + index * kChannels;
+      for (int c = 0; c < kChannels; ++c) {
+        int32_t value = a[c];
+        if (fraction > 0) {
+          const int16_t b = samples[(index + 1) * kChannels + c];
+          value = int32_t(std::lround(a[c] + fraction * double(b - a[c])));
+        }
+        mix_[offset + size_t(c)] += value;
+      }
+    }
+    ++in.Next;
+    position += in.Step;
+  }
+  in.Phase = position - double(frames);
+  std::copy_n(samples + (frames - 1) * kChannels, kChannels, in.Held);
 }
 
 size_t SoundTrack::Emit(std::vector<int16_t>& out, uint64_t upTo) {

@@ -9,10 +9,16 @@ namespace qm {
 // Places a recording's sound on its time line: blocks of samples stamped by the sound
 // server's clock (monotonic microseconds) land where the recording's active time was when they
 // were captured, so that the sound keeps in step with the pictures. Sound captured while the
-// recording was paused is dropped; a gap in an input's blocks becomes silence and an overlap
-// is dropped, each only once it exceeds a small tolerance, so that the timing reports' jitter
-// never tears the sound. Several inputs are mixed. An input that falls far behind, or is
-// gone, counts as silence. 16-bit stereo at 48 kHz.
+// recording was paused is dropped.
+//
+// An input's blocks are one continuous stream: each follows the last without a seam. The
+// stamps only steer it. Their error against the stream (the server's timing reports jitter by
+// tens of milliseconds) is smoothed by the median of the last blocks', and the stream is
+// resampled by at most kMaxSkew towards it, so that the sound card's clock drifting from the
+// system's is followed without a hole or a cut. Only an error beyond kBound (sound the server
+// lost or repeated) is mended at once, by silence or by dropping what overlaps. Several inputs
+// are mixed. An input that falls far behind, or is gone, counts as silence. 16-bit stereo at
+// 48 kHz.
 //
 // The capture thread marks the segments, the sound thread pushes, the writer takes. Any
 // thread.
@@ -20,8 +26,10 @@ class SoundTrack {
  public:
   static constexpr int kRate = 48000;
   static constexpr int kChannels = 2;
-  // How far an input's blocks may stray from their place before it is corrected: 10 ms.
-  static constexpr int64_t kTolerance = kRate / 100;
+  // How far an input's smoothed error may grow before it is mended by a hole or a cut: 50 ms.
+  static constexpr int64_t kBound = kRate / 20;
+  // How fast resampling moves an input towards its place: at most 1 ms a second.
+  static constexpr double kMaxSkew = 0.001;
   // How far an input may fall behind before its part is taken as silence: half a second.
   static constexpr int64_t kLag = kRate / 2;
 
@@ -53,10 +61,17 @@ class SoundTrack {
     int64_t End;     // INT64_MAX while running
     int64_t Active;  // the active time at Start
   };
+  // How many blocks' errors the smoothing looks at: with the server's 20 ms blocks, 0.64 s.
+  static constexpr size_t kErrorWindow = 32;
   struct Input {
     bool Started = false;
     bool Lost = false;
-    int64_t Next = 0;  // where its next sample goes
+    int64_t Next = 0;            // the time line's frame the next output sample goes to
+    double Phase = 0;            // where that sample lies in the input, from the next block's first
+    int16_t Held[2]{};           // the last sample of the block before, at phase -1
+    double Step = 1;             // input samples per output sample
+    std::vector<double> Recent;  // the last blocks' errors against the stream, in frames
+    size_t Oldest = 0;           // the error replaced next, once Recent is full
   };
 
   // The frame of the time line captured at the moment at, and until when its segment runs;
@@ -64,7 +79,10 @@ class SoundTrack {
   bool PositionOf(int64_t at, int64_t& position, int64_t& until) const;
   // The frame where the time line stands at the moment now.
   uint64_t PositionNow(int64_t now) const;
-  void Mix(uint64_t position, const int16_t* samples, size_t frames);
+  // Feeds one run of in's samples, whose first belongs at frame target, into the time line.
+  void Place(Input& in, const int16_t* samples, size_t frames, double target);
+  // Resamples the run into the time line from in.Next on.
+  void Resample(Input& in, const int16_t* samples, size_t frames);
   size_t Emit(std::vector<int16_t>& out, uint64_t upTo);
 
   mutable std::mutex mutex_;

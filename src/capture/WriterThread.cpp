@@ -176,13 +176,17 @@ void WriterThread::Run() {
       const uint32_t frames = movie_.Frame().FrameNumber;
       // A recording whose pictures stand still still gets its sound.
       const bool soundOk = !sound_ || sound_();
-      movie_.Checkpoint(active < 1000 || frames == 0
-                            ? 0.0L
-                            : (long double)frames * 1000.0L / (long double)active);
+      // A checkpoint that fails says why only when the recording cannot go on (a deleted
+      // file that could not be kept).
+      const bool kept =
+          movie_.Checkpoint(active < 1000 || frames == 0
+                                ? 0.0L
+                                : (long double)frames * 1000.0L / (long double)active) ||
+          movie_.Failure().isEmpty();
       bytes_ = movie_.Writer().BytesWritten();
       lock.lock();
       busy_ = false;
-      if (!soundOk) failure_ = RefusedWriteEnd(movie_);
+      if (!soundOk || !kept) failure_ = RefusedWriteEnd(movie_);
       changed_.notify_all();
       continue;
     }

@@ -206,10 +206,26 @@ QString UsageText() {
   return text;
 }
 
-QString CommandUsage(const CommandHelp& command) {
+namespace {
+
+QString UsageLine(const CommandHelp& command) {
   QString text = QStringLiteral("usage: quillmark-capture ") + QLatin1String(command.Name);
   if (*command.Arguments) text += QLatin1Char(' ') + QLatin1String(command.Arguments);
   if (command.Options.size() > 1) text += QStringLiteral(" [OPTIONS]");
+  return text;
+}
+
+}  // namespace
+
+QString MistakeText(const QString& error, const CommandHelp* command) {
+  return QStringLiteral("quillmark-capture: ") + error + QLatin1Char('\n') +
+         (command ? UsageLine(*command)
+                  : QStringLiteral("usage: quillmark-capture COMMAND ARGUMENTS [OPTIONS]")) +
+         QStringLiteral("\nsee --help\n");
+}
+
+QString CommandUsage(const CommandHelp& command) {
+  QString text = UsageLine(command);
   text += QStringLiteral("\n\n") + Wrapped(command.Summary, 78, QString());
   if (*command.Details) text += Wrapped(command.Details, 78, QString());
   text += QStringLiteral("\noptions:\n");

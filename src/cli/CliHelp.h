@@ -40,6 +40,10 @@ QString UsageText();
 // "usage:" and one command with its options.
 QString CommandUsage(const CommandHelp& command);
 
+// What a command-line mistake prints: the error, the one usage line (of command, or of the
+// tool when null) and where the help is.
+QString MistakeText(const QString& error, const CommandHelp* command);
+
 // "quillmark-capture (Quillmark) VERSION".
 QString VersionText();
 

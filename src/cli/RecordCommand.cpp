@@ -292,9 +292,14 @@ int RunRecord(const QStringList& args) {
   long double rate = thread.GetActualFrameRate();
   if (rate == 0) rate = options.Fps;  // the file keeps the requested rate
   // A closed or vanished standard output loses this line, never the recording's result.
-  std::printf("%s: %u frames, %.3f fps\n", options.File.toLocal8Bit().constData(),
-              unsigned(writer.Frame().FrameNumber), double(rate));
+  const uint32_t frames = writer.Frame().FrameNumber;
+  std::printf("%s: %u frames, %.3f fps\n", options.File.toLocal8Bit().constData(), unsigned(frames),
+              double(rate));
   std::fflush(stdout);
+  // A compressor far slower than the rate leaves few frames for the time: the file is honest
+  // about its time, and this says where the frames went.
+  const QString kept = RecordingProgress::KeptNote(frames, thread.GetActiveTime(), options.Fps);
+  if (!kept.isEmpty()) PrintError(kept);
   return ExitCodeOf(*end);
 }
 

@@ -80,10 +80,12 @@ static std::optional<int> RefuseUndecodable(int argc, char** argv) {
                    ? QByteArray(1, c)
                    : "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
     }
-    std::fprintf(stderr,
-                 "quillmark-capture: %s is not valid UTF-8; only names in the system's encoding "
-                 "are taken\n%s",
-                 shown.constData(), UsageText().toLocal8Bit().constData());
+    const QString error =
+        QString::fromLatin1(shown) + QStringLiteral(
+                                         " is not valid UTF-8; only names in the system's "
+                                         "encoding are taken");
+    std::fputs(MistakeText(error, FindCommand(QString::fromLocal8Bit(argv[1]))).toLocal8Bit(),
+               stderr);
     return kExitUsage;
   }
   return std::nullopt;
@@ -110,9 +112,8 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("quillmark-capture"));
   QStringList args = QCoreApplication::arguments();
   args.removeFirst();
-  const QByteArray usage = UsageText().toLocal8Bit();
   if (args.isEmpty()) {
-    std::fprintf(stderr, "%s", usage.constData());
+    std::fputs(MistakeText(QStringLiteral("a command is needed"), nullptr).toLocal8Bit(), stderr);
     return kExitUsage;
   }
   const QString command = args.takeFirst();
@@ -128,9 +129,8 @@ int main(int argc, char** argv) {
       throw UsageError("unknown command: " + args.value(0).toStdString());
     throw UsageError("unknown command: " + command.toStdString());
   } catch (const UsageError& e) {
-    const CommandHelp* help = FindCommand(command);
-    std::fprintf(stderr, "quillmark-capture: %s\n%s", e.what(),
-                 help ? CommandUsage(*help).toLocal8Bit().constData() : usage.constData());
+    std::fputs(MistakeText(QString::fromUtf8(e.what()), FindCommand(command)).toLocal8Bit(),
+               stderr);
     return kExitUsage;
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "quillmark-capture: not enough memory\n");

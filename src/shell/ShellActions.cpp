@@ -36,9 +36,13 @@ bool OpenFileAction(const QString& path) {
   return FileExists(path) && OpenWithShell(path);
 }
 
-bool PlayVideoAction(const QString& path) {
-  return FileExists(path) && PlayVideoFile(path, [path] {
-           ShowMessage(QStringLiteral("The video player could not be started for ") + path);
+bool PlayVideoAction(const QString& path, std::function<void(const QString& text)> failed) {
+  return FileExists(path) && PlayVideoFile(path, [path, failed] {
+           const QString text = QStringLiteral("The video player could not be started for ") + path;
+           if (failed)
+             failed(text);
+           else
+             ShowMessage(text);
          });
 }
 

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace qm {
 
 // The menu and button actions that hand work to the desktop. The desktop's handler answers
@@ -13,8 +15,9 @@ bool ExploreFolderAction(const QString& folder);
 // Opens a file with its default program.
 bool OpenFileAction(const QString& path);
 // Plays a finished video with the desktop's default player; a player that fails to start is
-// reported when the desktop's handler says so.
-bool PlayVideoAction(const QString& path);
+// reported when the desktop's handler says so: to failed when given (the window's status bar,
+// which takes no focus), else as a message.
+bool PlayVideoAction(const QString& path, std::function<void(const QString& text)> failed = {});
 // Opens a web address, or a "mailto:" address, with its default program.
 bool OpenAddressAction(const QString& address);
 // "E-mail support": a new mail to the support address whose subject is the window caption.

@@ -26,28 +26,30 @@ TrayMenu::TrayMenu(QObject* parent) : QObject(parent), menu_(std::make_unique<QM
 
 TrayMenu::~TrayMenu() = default;
 
-TrayMenuEnabling TrayMenu::Enabling(bool recording, bool paused) {
+TrayMenuEnabling TrayMenu::Enabling(bool recording, bool paused, bool delaying) {
   if (!recording) {
     return {.RecordCaption = QStringLiteral("Start"),
-            .Record = true,
+            .Record = !delaying,
+            .Stop = delaying,
             .ShowWindow = true,
             .TakePhoto = true,
             .Exit = true};
   }
   return {.RecordCaption = QStringLiteral("Continue"),
-          .Record = paused,
+          .Record = paused && !delaying,
           .Pause = !paused,
           .Stop = true};
 }
 
-void TrayMenu::SetState(bool recording, bool paused) {
+void TrayMenu::SetState(bool recording, bool paused, bool delaying) {
   recording_ = recording;
   paused_ = paused;
+  delaying_ = delaying;
   Apply();
 }
 
 void TrayMenu::Apply() {
-  const TrayMenuEnabling e = Enabling(recording_, paused_);
+  const TrayMenuEnabling e = Enabling(recording_, paused_, delaying_);
   record_->setText(e.RecordCaption);
   record_->setEnabled(e.Record);
   pause_->setEnabled(e.Pause);

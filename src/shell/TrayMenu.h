@@ -36,10 +36,11 @@ class TrayMenu : public QObject {
   // The menu to hand to the tray icon; it lives as long as this object.
   QMenu* Menu() const { return menu_.get(); }
 
-  // The items offered while recording (paused or not) or idle.
-  static TrayMenuEnabling Enabling(bool recording, bool paused);
+  // The items offered while recording (paused or not) or idle; delaying: a start (or a
+  // continue) waits for its delay, which Stop cancels.
+  static TrayMenuEnabling Enabling(bool recording, bool paused, bool delaying = false);
 
-  void SetState(bool recording, bool paused);
+  void SetState(bool recording, bool paused, bool delaying = false);
 
  signals:
   void RecordTriggered();  // start, or continue after a pause
@@ -63,6 +64,7 @@ class TrayMenu : public QObject {
   QAction* exit_ = nullptr;
   bool recording_ = false;
   bool paused_ = false;
+  bool delaying_ = false;
 };
 
 }  // namespace qm

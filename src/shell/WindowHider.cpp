@@ -37,10 +37,16 @@ void WindowHider::Follow() {
   icon_->SetActive(false);
 }
 
+bool WindowHider::TrayAvailable() {
+  // The toolkit asks the desktop: a StatusNotifier host on the session bus, else an XEmbed
+  // notification area on the X screen.
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void WindowHider::Hide() {
   hidden_ = true;
   icon_->SetActive(true);
-  if (QSystemTrayIcon::isSystemTrayAvailable())
+  if (TrayAvailable())
     window_->hide();
   else
     window_->showMinimized();
@@ -57,7 +63,7 @@ void WindowHider::Show() {
 }
 
 void WindowHider::Poll() {
-  if (window_->isVisible() || QSystemTrayIcon::isSystemTrayAvailable()) return;
+  if (window_->isVisible() || TrayAvailable()) return;
   Show();
   emit TrayLost();
 }

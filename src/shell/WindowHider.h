@@ -28,6 +28,8 @@ class WindowHider : public QObject {
   // Back on the screen with the icon inactive.
   void Show();
   bool Hidden() const { return hidden_; }
+  // The desktop has a notification area to hide into; without one, hiding minimises.
+  static bool TrayAvailable();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

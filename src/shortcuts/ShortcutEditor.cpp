@@ -75,6 +75,8 @@ void ShortcutEditor::ShowNotice(const QString& text) {
 
 void ShortcutEditor::ShowDesktopKeys(const QHash<QString, QString>& triggers) {
   desktopKeys_ = true;
+  // The desktop's settings decide the keys: a combination typed here would change nothing.
+  editKey_->setVisible(false);
   QString text =
       QStringLiteral("The desktop watches the short-cut keys; its own settings decide them:");
   for (const ShortKey& shortKey : watcher_.ShortKeys()) {
@@ -88,6 +90,7 @@ void ShortcutEditor::ShowDesktopKeys(const QHash<QString, QString>& triggers) {
 
 void ShortcutEditor::ShowWatcherNotice() {
   desktopKeys_ = false;
+  editKey_->setVisible(true);
   ShowNotice(watcher_.Notice());
 }
 

@@ -84,7 +84,7 @@ void ShortcutWatcher::AddShortKey(const QString& name, const QString& descriptio
 void ShortcutWatcher::AddDefaultShortKeys() {
   shortKeys_.clear();
   AddShortKey(QStringLiteral("Photo"), QStringLiteral("To take an image"),
-              QStringLiteral("CTRL+X"));
+              QStringLiteral("CTRL+ALT+X"));
   AddShortKey(QStringLiteral("StartMovie"), QStringLiteral("To start taking movie"),
               QStringLiteral("CTRL+ALT+S"));
   AddShortKey(QStringLiteral("PauseMovie"), QStringLiteral("To pause/continue movie"),

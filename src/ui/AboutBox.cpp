@@ -113,7 +113,7 @@ void AboutBox::showEvent(QShowEvent* event) {
   version_->setText(QStringLiteral("Version ") + QLatin1String(kVersion));
   version_->adjustSize();
   repaint();
-  cpuSpeed_->setText(QStringLiteral("CPU speed:") + CpuSpeedText(cpuinfoPath_));
+  cpuSpeed_->setText(QStringLiteral("CPU speed: ") + CpuSpeedText(cpuinfoPath_));
   cpuSpeed_->adjustSize();
 }
 

@@ -107,17 +107,35 @@ class ConfirmDialog : public QDialog {
 
 DialogText ClosingIsHidingText() {
   return {DialogText::Kind::Question, QStringLiteral("Closing is hiding"),
-          kTrayLines + QStringLiteral("\n\nTo exit from Quillmark use menu Files\\Exit")};
+          kTrayLines + QStringLiteral("\n\nTo exit from Quillmark use menu Files > Exit")};
 }
 
 DialogText HidingWindowText() {
   return {DialogText::Kind::Information, QStringLiteral("Hiding window"), kTrayLines};
 }
 
+namespace {
+
+const QString kMinimisedLines = QStringLiteral(
+    "Quillmark will be minimised to the taskbar (or the desktop's list of windows).\n"
+    "Choose it there to show the window again; while it records, its Stop and Pause buttons\n"
+    "are there too.");
+
+}  // namespace
+
+DialogText ClosingIsMinimisingText() {
+  return {DialogText::Kind::Question, QStringLiteral("Closing is minimising"),
+          kMinimisedLines + QStringLiteral("\n\nTo exit from Quillmark use menu Files > Exit")};
+}
+
+DialogText MinimisingWindowText() {
+  return {DialogText::Kind::Information, QStringLiteral("Minimising window"), kMinimisedLines};
+}
+
 DialogText AutoUpdateCheckText() {
   return {DialogText::Kind::Question, QStringLiteral("AutoUpdateCheck"),
           QStringLiteral("Automatic update check will be activated.\n"
-                         "Uncheck menu Help\\Automatic update check to disable.\n"
+                         "Uncheck menu Help > Automatic update check to disable.\n"
                          "This feature needs internet connection where\n"
                          "no personal information will be sent out.\n"
                          "Continue the automatic update check?")};

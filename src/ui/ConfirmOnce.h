@@ -17,6 +17,9 @@ struct DialogText {
 // The messages of the application that use it.
 DialogText ClosingIsHidingText();
 DialogText HidingWindowText();
+// The same two where the desktop has no notification area: the window is minimised instead.
+DialogText ClosingIsMinimisingText();
+DialogText MinimisingWindowText();
 DialogText AutoUpdateCheckText();
 
 // Where silenced messages are remembered (the settings store's "Dialogs" section).

@@ -1,9 +1,11 @@
 #include "video/AviWriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +40,15 @@ constexpr uint32_t kLargeFramePauseMs = 2;
 constexpr int64_t kEntry = AviIndex::kEntryBytes;
 // "RIFF" size "AVIX" "LIST" size "movi".
 constexpr int64_t kPartHead = 24;
+
+// "Can not create file" with the system's reason (errno when no code is given).
+QString CannotCreate(const QString& fileName, int error) {
+  return QStringLiteral("Can not create file ") + fileName + QStringLiteral(": ") +
+         qt_error_string(error != 0 ? error : EIO);
+}
+QString CannotCreate(const QString& fileName) {
+  return CannotCreate(fileName, errno);
+}
 
 bool PathExists(const QString& path) {
   const QFileInfo info(path);
@@ -144,6 +155,7 @@ void AviWriter::Report(const QString& why) {
 void AviWriter::Reset(const QString& fileName, const AviSettings& settings) {
   CloseFiles();
   failure_.clear();
+  notice_.clear();
   framesWritten_ = 0;
   spoolEntries_ = 0;
   parts_.clear();
@@ -172,7 +184,7 @@ bool AviWriter::TakeSoundFormat(const AviSettings& settings) {
   const uint32_t block = GetLE16(format + 12);
   if (bytes > AviLayout::kSoundFormatRoom || (tag == 1 && extra != 0) || block == 0 ||
       GetLE32(format + 4) == 0)
-    return Fail(QStringLiteral("Can not create file ") + fileName_);
+    return Fail(CannotCreate(fileName_, EINVAL));
   soundFormat_.assign(format, format + bytes);
   soundBlock_ = tag == 1 ? block : 0;
   hasSound_ = true;
@@ -180,7 +192,6 @@ bool AviWriter::TakeSoundFormat(const AviSettings& settings) {
 }
 
 bool AviWriter::OpenTarget(const QString& fileName, BinaryFile& existing, bool& replacing) {
-  const QString cannotCreate = QStringLiteral("Can not create file ") + fileName;
   // An existing target is replaced by renaming, so it must be a plain file we may write (a
   // device or a folder is never renamed over); only the user's own link is followed, to the
   // file it names.
@@ -190,17 +201,19 @@ bool AviWriter::OpenTarget(const QString& fileName, BinaryFile& existing, bool& 
   finalPath_ = fileName;
   replacing = target.exists() || target.isSymLink();
   if (replacing) {
-    if (keepExisting_ || !target.isFile() || !target.isWritable()) return Fail(cannotCreate);
+    if (keepExisting_) return Fail(CannotCreate(fileName, EEXIST));
+    if (!target.isFile()) return Fail(CannotCreate(fileName, target.isDir() ? EISDIR : EINVAL));
+    if (!target.isWritable()) return Fail(CannotCreate(fileName, EACCES));
     finalPath_ = QFileInfo(output.Path).absoluteFilePath();
   }
   const QFileInfo finalInfo(finalPath_);
   finalName_ = QFile::encodeName(finalInfo.fileName());
   // Every name below is made, renamed and removed in this folder, wherever it moves.
-  if (!folder_.Open(finalInfo.absolutePath())) return Fail(cannotCreate);
+  if (!folder_.Open(finalInfo.absolutePath())) return Fail(CannotCreate(fileName));
   if (!replacing) return true;
   // One recorder per file: the file being replaced stays locked by this start until its
   // recording has taken the name, so a second recorder of it stops before it changes anything.
-  if (!folder_.OpenRead(finalName_, existing)) return Fail(cannotCreate);
+  if (!folder_.OpenRead(finalName_, existing)) return Fail(CannotCreate(fileName));
   if (existing.TryLock() == BinaryFile::LockResult::Busy) return Fail(BusyMessage(fileName));
   // The lock must be on what the name holds now.
   if (!folder_.Holds(finalName_, existing)) return Fail(BusyMessage(fileName));
@@ -211,30 +224,29 @@ bool AviWriter::CreateSpool(const QByteArray& prefix, const QString& folder) {
   // The spool is a new file of its own, made exclusively and never through a link, under a
   // name nobody can know beforehand.
   if (givenSpool_.isEmpty()) {
-    const QString cannotCreate = QStringLiteral("Can not create file ") + fileName_;
-    if (!spoolFolder_.Open(QFileInfo(finalPath_).absolutePath())) return Fail(cannotCreate);
+    if (!spoolFolder_.Open(QFileInfo(finalPath_).absolutePath()))
+      return Fail(CannotCreate(fileName_));
     spoolName_ = spoolFolder_.CreateUnique(prefix, ".idx", spool_, 0600);
-    if (spoolName_.isEmpty()) return Fail(cannotCreate);
+    if (spoolName_.isEmpty()) return Fail(CannotCreate(fileName_));
     spoolPath_ = folder + QLatin1Char('/') + QFile::decodeName(spoolName_);
   } else {
     spoolPath_ = givenSpool_;
     const QFileInfo spoolInfo(spoolPath_);
     if (PathExists(spoolPath_) && (spoolInfo.isDir() || !QFile::remove(spoolPath_)))
       return Fail(QStringLiteral("Can not delete file ") + spoolPath_);
-    const QString cannotCreate = QStringLiteral("Can not create file ") + spoolPath_;
-    if (!spoolFolder_.Open(spoolInfo.absolutePath())) return Fail(cannotCreate);
+    if (!spoolFolder_.Open(spoolInfo.absolutePath())) return Fail(CannotCreate(spoolPath_));
     const QByteArray name = QFile::encodeName(spoolInfo.fileName());
     spoolName_ = spoolFolder_.CreateUnique(name, QByteArray(), spool_, 0600);
     // The given name itself, without the random part, is what the spool is called.
     if (spoolName_.isEmpty() ||
         spoolFolder_.Rename(spoolName_, name, spool_, nullptr) != Folder::Renamed::Done) {
+      const int error = errno;
       DeleteSpool();
-      return Fail(cannotCreate);
+      return Fail(CannotCreate(spoolPath_, error));
     }
     spoolName_ = name;
   }
-  if (spool_.TryLock() != BinaryFile::LockResult::Taken)
-    return Fail(QStringLiteral("Can not create file ") + fileName_);
+  if (spool_.TryLock() != BinaryFile::LockResult::Taken) return Fail(CannotCreate(fileName_));
   return true;
 }
 
@@ -272,11 +284,27 @@ bool AviWriter::WriteHeaderRegion() {
   // goes on without; a disk without room for the headers refuses the start.
   if (!file_.Seek(0) || !file_.Write(region.data(), region.size()) || !file_.Flush() ||
       !file_.WriteTail())
-    return Fail(QStringLiteral("Can not create file ") + fileName_);
+    return Fail(CannotCreate(fileName_, file_.LastError() != 0 ? file_.LastError() : errno));
   RiffPart first;
   first.Movi = headers_.Layout().Movi();
   parts_.assign(1, first);
-  return true;
+  return ReserveFirstFrame();
+}
+
+bool AviWriter::ReserveFirstFrame() {
+  // A disk that cannot hold a first frame with its index refuses the start, instead of
+  // leaving a file without frames. A compressed frame's size is unknown before it is made;
+  // a modest one stands for it.
+  constexpr int64_t kCompressedGuess = int64_t(64) << 10;
+  const int64_t frame = compressor_->CurrentCode() != 0
+                            ? kCompressedGuess
+                            : int64_t(DIBBitmap::StrideFor(width_, 24)) * height_;
+  const int64_t end = file_.Position() + 8 + frame + 1 + AviIndex::Idx1Bytes(1);
+  const bool room =
+      ReserveTo(end, false) && spool_.Reserve(0, kEntry) != BinaryFile::ReserveResult::Failed;
+  if (room) return true;
+  const int error = file_.LastError() != 0 ? file_.LastError() : spool_.LastError();
+  return Fail(CannotCreate(fileName_, error != 0 ? error : ENOSPC));
 }
 
 bool AviWriter::TakeTargetName(BinaryFile* existing) {
@@ -290,7 +318,7 @@ bool AviWriter::TakeTargetName(BinaryFile* existing) {
     case Folder::Renamed::Failed:
       break;
   }
-  return Fail(QStringLiteral("Can not create file ") + fileName_);
+  return Fail(CannotCreate(fileName_));
 }
 
 bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
@@ -311,11 +339,10 @@ bool AviWriter::Open(const QString& fileName, const AviSettings& settings,
   if (!CreateSpool(side.Start, side.Folder)) return false;
 
   partName_ = folder_.CreateUnique(side.Start, ".new", file_, 0666);
-  if (partName_.isEmpty()) return Fail(QStringLiteral("Can not create file ") + fileName);
+  if (partName_.isEmpty()) return Fail(CannotCreate(fileName));
   // A replaced recording's permissions stay with its name.
   if (replacing) file_.CopyPermissions(existing);
-  if (file_.TryLock() != BinaryFile::LockResult::Taken)
-    return Fail(QStringLiteral("Can not create file ") + fileName);
+  if (file_.TryLock() != BinaryFile::LockResult::Taken) return Fail(CannotCreate(fileName));
   file_.StageAppends(StageBytes());
   reservedTo_ = 0;
   reserveUnsupported_ = false;
@@ -655,8 +682,53 @@ bool AviWriter::WriteSuperIndex() {
          (!hasSound_ || write(layout.SoundSuperIndex(), kSoundChunk, sound));
 }
 
+bool AviWriter::KeepDeletedFile() {
+  if (file_.Links() != 0) return true;
+  const QString folder = QFileInfo(finalPath_).absolutePath();
+  const bool folderGone = !QFileInfo(folder).isDir();
+  RescuePicture();
+  Folder again;
+  BinaryFile next;
+  const QByteArray name =
+      QDir().mkpath(folder) && again.Open(folder)
+          ? again.CreateUnique(AviSideFiles::PrefixOf(finalPath_).Start, ".new", next, 0666)
+          : QByteArray();
+  if (name.isEmpty()) {
+    Report(CannotCreate(finalPath_));
+    return false;
+  }
+  next.CopyPermissions(file_);
+  next.TryLock();
+  if (!file_.ContinueIn(next, StageBytes())) {
+    Report(CannotCreate(finalPath_, file_.LastError()));
+    again.RemoveIfHolds(name, next);
+    return false;
+  }
+  // From here on the recording lives in the new file, in the folder made again.
+  folder_.Close();
+  folder_.Open(folder);
+  syncer_ = std::make_unique<FileSyncer>(file_.Descriptor());
+  reservedTo_ = 0;
+  // Something that took the target's name meanwhile keeps it; the recording keeps its own.
+  if (folder_.Rename(name, finalName_, file_, nullptr) != Folder::Renamed::Done) {
+    finalName_ = name;
+    finalPath_ = folder + QLatin1Char('/') + QFile::decodeName(name);
+  }
+  notice_ = folderGone ? QStringLiteral(
+                             "The folder %1 was deleted during the recording; it was "
+                             "made again, and the recording kept in %2.")
+                             .arg(folder, finalPath_)
+                       : QStringLiteral(
+                             "The file %1 was deleted during the recording; it was "
+                             "made again with the whole recording.")
+                             .arg(finalPath_);
+  PlaceNextPicture();
+  return true;
+}
+
 bool AviWriter::Checkpoint(long double rateSoFar) {
   if (!open_ || !file_.IsOpen() || parts_.empty()) return false;
+  if (!KeepDeletedFile()) return false;
   if (rateSoFar > 0) frameRate_ = rateSoFar;
   RefreshHeaders();
   const RiffPart& part = parts_.back();
@@ -736,6 +808,9 @@ bool AviWriter::Close(long double actualFrameRate) {
   // The index goes where the stage may hold the last picture.
   RescuePicture();
   if (compressor_) compressor_->End();
+  // A file deleted since the last checkpoint is kept too; one that cannot be is completed all
+  // the same, but the recording has failed (Failure says why).
+  const bool kept = KeepDeletedFile();
 
   bool ok = parts_.size() > 1 ? FinishOpenDml() : FinishClassic();
   // What was reserved past the end goes back to the disk.
@@ -746,6 +821,10 @@ bool AviWriter::Close(long double actualFrameRate) {
   if (!file_.Close()) {
     if (ok) error = file_.LastError();
     ok = false;
+  }
+  if (ok && !kept) {
+    CloseFiles();
+    return false;
   }
   if (ok) {
     DeleteSpool();

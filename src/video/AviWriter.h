@@ -74,6 +74,9 @@ class AviWriter {
   // failed, else why the first refused write was refused, else why Close failed (with what to
   // do about it); empty while nothing failed. Cleared by Open.
   const QString& Failure() const { return failure_; }
+  // What the user should hear of a recording that went on despite something (its file or
+  // folder deleted meanwhile, see KeepDeletedFile); empty for none. Cleared by Open.
+  const QString& Notice() const { return notice_; }
   // An existing file of the target's name is never replaced: Open then fails instead.
   void SetKeepExisting(bool keep) { keepExisting_ = keep; }
   // Compresses the compressor's frame bitmap and appends it. False when the frame could not
@@ -93,7 +96,8 @@ class AviWriter {
   bool Close(long double actualFrameRate);
   // Rewrites in place the sizes and counts of the frames written so far and rateSoFar (0 keeps
   // the rate), so that the file reads whole if the recording never reaches Close. Between
-  // frames, about once a second; never moves the append position.
+  // frames, about once a second; never moves the append position. A file deleted meanwhile
+  // (its folder or itself) is kept: see KeepDeletedFile.
   bool Checkpoint(long double rateSoFar);
 
   bool IsOpen() const { return open_; }
@@ -159,6 +163,12 @@ class AviWriter {
   bool CreateSpool(const QByteArray& prefix, const QString& folder);
   bool BeginCompressor(const AviSettings& settings);
   bool WriteHeaderRegion();
+  bool ReserveFirstFrame();
+  // A file whose every name was removed (its folder deleted, or the file itself) lives on only
+  // while it is open: its folder is made again, and the recording goes on in a new file of
+  // the target's name there, with every byte so far; Notice says so. False (Failure says why)
+  // when that cannot be done; the recording then ends, and the frames stay in the open file.
+  bool KeepDeletedFile();
   bool TakeTargetName(BinaryFile* existing);
   bool Fail(const QString& cause);
   // Keeps why a write was refused, for Failure.
@@ -249,6 +259,7 @@ class AviWriter {
   uint32_t spoolEntries_ = 0;
 
   QString failure_;
+  QString notice_;
   int64_t sizeLimit_ = kNoSizeLimit;
   int64_t riffLimit_ = kRiffLimit;
   bool sizeLimitReported_ = false;

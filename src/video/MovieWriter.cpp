@@ -65,6 +65,10 @@ const QString& MovieWriter::Failure() const {
   return avi_->Failure();
 }
 
+const QString& MovieWriter::Notice() const {
+  return avi_->Notice();
+}
+
 DIBBitmap& MovieWriter::Bitmap() {
   return compressor_->Bitmap();
 }

@@ -38,6 +38,9 @@ class MovieWriter {
   bool EndSound();
   // Why the recording failed, one sentence for the user (the file writer's, AviWriter::Failure).
   const QString& Failure() const;
+  // What the user should hear of a recording that went on despite something
+  // (AviWriter::Notice); empty for none.
+  const QString& Notice() const;
   DIBBitmap& Bitmap();
   bool AddFrame();
   // Adds a frame that repeats the previous one: an empty chunk, nothing compressed (the

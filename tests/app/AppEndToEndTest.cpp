@@ -21,6 +21,7 @@
 
 #include <csignal>
 #include <functional>
+#include <utility>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -71,20 +72,24 @@ enum TrayItem {
   kRunningPause = 1,
   kRunningStop = 2,
   kPausedContinue = 1,
+  kDelayStop = 1,  // Start is greyed while the start delay runs
+  kDelayShowSettings = 2,
 };
 
 class AppEndToEnd : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  static void SetUpTestSuite() { StartDesktop(true); }
+  // openbox, with trayer's notification area or without one (GNOME's default).
+  static void StartDesktop(bool tray) {
     windowManager_ = new QProcess;
     windowManager_->setStandardOutputFile(QProcess::nullDevice());
     windowManager_->setStandardErrorFile(QProcess::nullDevice());
     windowManager_->start(QStringLiteral("openbox"), {});
     windowManager_->waitForStarted();
-    tray_ = new test::TrayHost;
+    if (tray) tray_ = new test::TrayHost;
   }
   static void TearDownTestSuite() {
-    delete tray_;
+    delete std::exchange(tray_, nullptr);
     windowManager_->kill();
     windowManager_->waitForFinished();
     delete windowManager_;
@@ -92,7 +97,7 @@ class AppEndToEnd : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(driver_.Ok());
-    ASSERT_TRUE(tray_->Ok());
+    ASSERT_TRUE(!tray_ || tray_->Ok());
     ASSERT_TRUE(root_.isValid());
     for (const char* folder : {"config", "state", "runtime", "out", "bin"})
       QDir(root_.path()).mkdir(folder);
@@ -358,16 +363,20 @@ TEST_F(AppEndToEnd, FailuresReturnTheWindowIdle) {
   EXPECT_EQ(app_.state(), QProcess::Running);
 }
 
-TEST_F(AppEndToEnd, ShowingTheWindowDuringTheDelayDropsTheStartAndRecordingsFollowEachOther) {
+// The tray's Stop, and showing the window, during the start delay drop the start to come.
+TEST_F(AppEndToEnd, StopOrShowingTheWindowDuringTheDelayDropsTheStartAndRecordingsFollowEachOther) {
   Settings().WriteInteger("Video", "Start delay", 3);
   Start();
-  ClickCaptureVideo();
-  ASSERT_TRUE(SpinUntil([&] { return !WindowShown(); }));
-  ChooseTrayItem(kIdleShowSettings);
-  ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
-  Idle(4500);
-  EXPECT_TRUE(Videos().isEmpty());
-  EXPECT_TRUE(WindowShown());
+  for (const int item : {kDelayStop, kDelayShowSettings}) {
+    SCOPED_TRACE(item);
+    ClickCaptureVideo();
+    ASSERT_TRUE(SpinUntil([&] { return !WindowShown(); }));
+    ChooseTrayItem(item);
+    ASSERT_TRUE(SpinUntil([&] { return WindowShown(); }));
+    Idle(4500);
+    EXPECT_TRUE(Videos().isEmpty());
+    EXPECT_TRUE(WindowShown());
+  }
 
   // Two recordings back to back, each played as its own file.
   for (int i = 1; i <= 2; ++i) {
@@ -579,7 +588,7 @@ TEST_F(AppEndToEnd, ShortcutsRecordPauseContinueStopAndTakeAPhotoWithTheWindowHi
   EXPECT_NEAR(video.Duration * 4, double(FramesInFile(file)), 2.5);
 
   ClickHide();
-  Chord(keys, {XK_Control_L, XK_x});
+  Chord(keys, {XK_Control_L, XK_Alt_L, XK_x});
   QString photo;
   ASSERT_TRUE(SpinUntil([&] {
     QDirIterator it(Path("out"), {"B*.jpg"}, QDir::Files, QDirIterator::Subdirectories);
@@ -589,6 +598,47 @@ TEST_F(AppEndToEnd, ShortcutsRecordPauseContinueStopAndTakeAPhotoWithTheWindowHi
   QFile picture(photo);
   ASSERT_TRUE(picture.open(QIODevice::ReadOnly));
   EXPECT_TRUE(picture.read(3) == QByteArray("\xFF\xD8\xFF"));
+}
+
+// The program on a desktop without a notification area (openbox alone), on X11 and as on a
+// Wayland desktop without a StatusNotifier host: the window is minimised while it records,
+// and brought back (Alt+Tab) it stops the recording with its Stop, where "Capture video" was.
+class AppWithoutTray : public AppEndToEnd {
+ protected:
+  static void SetUpTestSuite() { StartDesktop(false); }
+};
+
+TEST_F(AppWithoutTray, TheWindowBroughtBackStopsTheRecording) {
+  test::XKeys keys;
+  ASSERT_TRUE(keys.Ok());
+  Settings().WriteString("Capture area", "Source", "x11");
+  for (const bool wayland : {false, true}) {
+    SCOPED_TRACE(wayland ? "wayland" : "x11");
+    Launch(app_, 0, [&](QProcessEnvironment& env) {
+      if (wayland) env.insert("XDG_SESSION_TYPE", "wayland");
+    });
+    // On Wayland the page of shortcuts says first that they are the desktop's.
+    ASSERT_TRUE(SpinUntil([&] {
+      if (driver_.FindWindow(kDialogTitle, MainWindow()).Width() > 0) AnswerDialog();
+      return WindowShown();
+    }));
+    ClickCaptureVideo();
+    ASSERT_TRUE(SpinUntil([&] { return !WindowShown() && Videos().size() == 1; }));
+    const QString file = Path("out/") + Videos()[0];
+    Idle(1500);
+    ASSERT_TRUE(SpinUntil([&] {
+      if (!WindowShown()) Chord(keys, {XK_Alt_L, XK_Tab});
+      return WindowShown();
+    }));
+    ClickCaptureVideo();  // Stop
+    ASSERT_TRUE(SpinUntil([&] { return Opened().contains(file); }));
+    EXPECT_TRUE(WindowShown());
+    ExpectVideo(file, 320, 240);
+    ASSERT_TRUE(QFile::remove(file));
+    app_.kill();
+    app_.waitForFinished();
+    ASSERT_TRUE(SpinUntil([&] { return !WindowShown(); }));
+  }
 }
 
 // On Wayland the desktop watches the keys: the four shortcuts go to its GlobalShortcuts portal
@@ -610,7 +660,7 @@ TEST_F(AppEndToEnd, TheDesktopsShortcutsStartAndStopARecordingOnWayland) {
   }));
   const QJsonArray bound = portal.Calls("BindShortcuts").value(0)["shortcuts"].toArray();
   const QStringList expected = {
-      "Photo|To take an image|CTRL+x",
+      "Photo|To take an image|CTRL+ALT+x",
       "StartMovie|To start taking movie|CTRL+ALT+s",
       "PauseMovie|To pause/continue movie|CTRL+ALT+p",
       "FinishMovie|To stop taking movie|CTRL+ALT+f",

@@ -13,10 +13,13 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -30,6 +33,7 @@
 #include "app/ExportDialog.h"
 #include "app/MainWindow.h"
 #include "app/SettingsStore.h"
+#include "app/SettingsTable.h"
 #include "app/SoundMeter.h"
 #include "area/CaptureAreaPage.h"
 #include "common/FourCC.h"
@@ -221,6 +225,112 @@ TEST_F(MainWindowTest, AWakeRestoresOnlyAMinimisedWindow) {
   EXPECT_TRUE(window.isMaximized());
 }
 
+// Without a notification area (none runs here) the window, minimised while it records,
+// controls the recording itself: Stop and Pause (or Continue) in place of "Capture video", the
+// start delay's seconds and the figures in the status bar. Closing says where the window goes.
+TEST_F(MainWindowTest, WithoutATrayTheWindowControlsTheRecording) {
+  Settings().WriteInteger("Video", "Start delay", 5);
+  MainWindow& window = Open();
+  ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+  auto* capture = Child<QPushButton>("bCaptureVideo");
+  auto* pause = Child<QPushButton>("bPause");
+  auto* stop = Child<QPushButton>("bStop");
+  struct Step {
+    const char* Name;
+    std::function<void()> Act;
+    const char* Status;  // how the status bar begins
+    bool Idle;           // "Capture video" shows, Stop and Pause do not
+    bool PauseEnabled;
+    const char* PauseText;
+  };
+  const Step steps[] = {
+      {"capture video", [&] { capture->click(); }, "Starting in ", false, false, "Pause"},
+      {"stop cancels the start", [&] { stop->click(); }, "", true, false, "Pause"},
+      {"start", [&] { window.Recording().StartNow(); }, "Recording 0:00:0", false, true, "Pause"},
+      {"pause", [&] { pause->click(); }, "Paused 0:00:0", false, true, "Continue"},
+      {"continue", [&] { pause->click(); }, "Recording 0:00:0", false, true, "Pause"},
+      {"stop", [&] { stop->click(); }, "Output: ", true, false, "Pause"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.Name);
+    step.Act();
+    EXPECT_TRUE(SpinUntil([&] {
+      return *step.Status ? StatusText().startsWith(QLatin1String(step.Status))
+                          : StatusText().isEmpty();
+    })) << StatusText().toStdString();
+    EXPECT_EQ(capture->isVisibleTo(&window), step.Idle);
+    EXPECT_EQ(stop->isVisibleTo(&window), !step.Idle);
+    EXPECT_EQ(pause->isVisibleTo(&window), !step.Idle);
+    EXPECT_EQ(pause->isEnabled(), step.PauseEnabled);
+    EXPECT_EQ(pause->text(), QLatin1String(step.PauseText));
+  }
+  ASSERT_TRUE(SpinUntil([&] { return !window.Recording().IsBusy() && window.isVisible(); }));
+  EXPECT_EQ(QDir(root_.filePath("out")).entryList({"C*.avi"}, QDir::Files).size(), 1);
+  QString told;
+  test::UiScript script;
+  script.When([] { return QApplication::activeModalWidget() != nullptr; },
+              [&] {
+                QWidget* box = QApplication::activeModalWidget();
+                told = box->findChild<QPlainTextEdit*>("Memo1")->toPlainText();
+                QMetaObject::invokeMethod(box, "reject");
+              });
+  script.Start();
+  window.close();
+  script.RunOut();
+  EXPECT_TRUE(told.contains("minimised to the taskbar")) << told.toStdString();
+  EXPECT_FALSE(told.contains("tray")) << told.toStdString();
+}
+
+// A player that cannot start is told in the status bar, which takes no focus; the line fits
+// the window, the file named whole in its tooltip.
+TEST_F(MainWindowTest, APlayerThatCannotStartIsToldInTheStatusBar) {
+  QFile opener(root_.filePath("xdg-open"));
+  ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+  opener.write("#!/bin/sh\nexit 3\n");
+  opener.close();
+  opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", root_.path().toLocal8Bit() + ":" + path);
+  Settings().WriteBool("Video", "PlayResult", true);
+  Open().resize(300, window_->height());
+  const QString file = RecordASecond();
+  auto* status = window_->statusBar()->findChild<QLabel*>();
+  const bool told = SpinUntil(
+      [&] { return StatusText().startsWith("The video player could not be started for "); });
+  qputenv("PATH", path);
+  EXPECT_TRUE(told) << StatusText().toStdString();
+  EXPECT_TRUE(StatusText().endsWith(QFileInfo(file).fileName())) << StatusText().toStdString();
+  EXPECT_EQ(status->toolTip(), file);
+  EXPECT_LE(status->fontMetrics().horizontalAdvance(StatusText()), window_->width());
+  EXPECT_TRUE(messages_.Messages().isEmpty()) << messages_.Messages().join('\n').toStdString();
+}
+
+// A compressor too slow for the rate at the area's size is marked on the Video page before any
+// recording; the measurement runs beside the window, which answers meanwhile.
+TEST_F(MainWindowTest, TheVideoPageMarksACompressorTooSlowForTheSize) {
+  Settings().WriteInteger("Video", "FPS", 10);
+  Open(false);
+  auto* compressors = Child<QComboBox>("cbCompressor");
+  auto* speed = Child<QLabel>("lbCompressorSpeed");
+  struct Case {
+    uint32_t Code;
+    int Area;  // 0: the whole screen, 2: 320 x 240
+    bool Marked;
+  };
+  for (const Case& c : {Case{MakeFourCC("cvid"), 0, true}, Case{MakeFourCC("MP42"), 2, false}}) {
+    SCOPED_TRACE(FourCCText(c.Code).toStdString());
+    const int index = compressors->findData(qulonglong(c.Code));
+    ASSERT_GE(index, 0);
+    compressors->setCurrentIndex(index);
+    Child<QComboBox>("cbArea")->setCurrentIndex(c.Area);
+    ASSERT_TRUE(SpinUntil([&] { return !speed->text().isEmpty(); }, 60));
+    EXPECT_TRUE(
+        QRegularExpression("^about [0-9.]+ fps at this size$").match(speed->text()).hasMatch())
+        << speed->text().toStdString();
+    EXPECT_NE(speed->isHidden(), c.Marked) << speed->text().toStdString();
+  }
+}
+
 // A recording that starts while a photo has the window hidden keeps it hidden; the status
 // bar's link to its file says so when the file is gone.
 TEST_F(MainWindowTest, ARecordingTakesTheWindowOverFromAPhoto) {
@@ -244,6 +354,31 @@ TEST_F(MainWindowTest, ARecordingTakesTheWindowOverFromAPhoto) {
   QApplication::sendEvent(window.statusBar(), &click);
   EXPECT_TRUE(messages_.Messages().contains("The file does not exist: " + file))
       << messages_.Messages().join('\n').toStdString();
+}
+
+// A photo's status line names its file as a recording's does; the run's folder counts from 1.
+TEST_F(MainWindowTest, APhotosStatusLineNamesItsOutput) {
+  test::TrayHost tray;
+  ASSERT_TRUE(tray.Ok());
+  MainWindow& window = Open();
+  window.Photo().TakePhoto();
+  ASSERT_TRUE(SpinUntil([&] { return !window.Photo().IsPending(); }));
+  EXPECT_TRUE(StatusText().startsWith("Output: ")) << StatusText().toStdString();
+  EXPECT_TRUE(StatusText().endsWith("/B00000001.gif")) << StatusText().toStdString();
+}
+
+// Values that cannot be read (a hand-edited file) take their defaults, named in one notice and
+// written back at once; an area the list lacks fills the list again.
+TEST_F(MainWindowTest, UnreadableSettingsGiveOneNoticeAndTheirDefaults) {
+  Settings().WriteInteger("Capture area", "Capture area", 99);
+  Settings().WriteString("Video", "FPS", "fast");
+  Settings().WriteString("Short-cut", "Photo", "");
+  Open(false);
+  EXPECT_EQ(messages_.Messages(),
+            QStringList{ResetNotice(Settings().Path(), {"Photo", "FPS", "Capture area"})});
+  EXPECT_EQ(Child<QComboBox>("cbArea")->currentIndex(), DefaultSettings().captureArea);
+  EXPECT_EQ(LoadSettings(Settings()).photoKey, DefaultSettings().photoKey);
+  EXPECT_EQ(LoadSettings(Settings()).captureArea, DefaultSettings().captureArea);
 }
 
 // A stored "Selected object" area is the window as it shows, not its size before showing.

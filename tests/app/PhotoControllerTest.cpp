@@ -64,7 +64,7 @@ TEST(PhotoController, RequestsWhilePendingAreIgnoredAndAFolderIsFixedOnlyOnceItE
   EXPECT_EQ(view.Log, "hide;photo;beep;show;still;");
   EXPECT_EQ(messages.Reports(), QStringList{"Lost display"});
 
-  // The user picks a usable folder: the next photos land there, in one folder, counted on.
+  // The user picks a usable folder: the next photos land there, in one folder, counted from 1.
   view.Log.clear();
   view.NextJob.OutputFolder = dir.path() + "/";
   for (PictureType type : {PictureType::Jpeg, PictureType::Bmp}) {
@@ -75,7 +75,7 @@ TEST(PhotoController, RequestsWhilePendingAreIgnoredAndAFolderIsFixedOnlyOnceItE
   EXPECT_EQ(view.Log, "hide;photo;beep;show;still;flash 40;hide;photo;beep;show;still;flash 40;");
   EXPECT_EQ(photo.PictureFolder(), dir.path() + "/B2/");
   EXPECT_EQ(QDir(photo.PictureFolder()).entryList(QDir::Files),
-            QStringList({"B00000002.jpg", "B00000003.bmp"}));
+            QStringList({"B00000001.jpg", "B00000002.bmp"}));
 }
 
 // The picture folder follows the base folder the user sets, comes back when it was removed
@@ -97,7 +97,7 @@ TEST(PhotoController, ThePictureFolderFollowsTheBaseFolderAndIsMadeAgain) {
   EXPECT_EQ(take(second.path()), second.path() + "/B2/");
   ASSERT_TRUE(QDir(second.path()).removeRecursively());
   EXPECT_EQ(take(second.path()), second.path() + "/B2/");
-  EXPECT_EQ(QDir(photo.PictureFolder()).entryList(QDir::Files), QStringList{"B00000003.bmp"});
+  EXPECT_EQ(QDir(photo.PictureFolder()).entryList(QDir::Files), QStringList{"B00000001.bmp"});
   EXPECT_TRUE(messages.Messages().isEmpty());
 
   if (!readOnly.Ready()) GTEST_SKIP() << "the read-only case needs a loop disk (root)";

@@ -30,6 +30,7 @@ class FakeTimer : public DelayTimer {
   }
   void Stop() override { active_ = false; }
   bool IsActive() const override { return active_; }
+  int RemainingMs() const override { return due_ - now_; }
   void Advance(int milliseconds) {
     now_ += milliseconds;
     if (active_ && now_ >= due_) Fired();
@@ -59,8 +60,8 @@ struct FakeRecorder : Recorder {
   void Continue() override { *Log += "continue;"; }
   void Stop() override { *Log += "stop;"; }
   bool IsFinished() const override { return Finished; }
-  RecordingFigures Figures() const override { return {.CaughtUp = CaughtUp}; }
-  uint32_t CaughtUp = 0;
+  RecordingFigures Figures() const override { return Figures_; }
+  RecordingFigures Figures_;
 };
 
 struct FakeView : RecordingView {
@@ -76,6 +77,8 @@ struct FakeView : RecordingView {
   void Beep() override { Log += "beep;"; }
   void ShowOutput(const QString& file) override { Log += "output " + file.toStdString() + ";"; }
   void ShowOutputNote(const QString& note) override { Log += note.toStdString() + ";"; }
+  QString Line;  // the last progress line
+  void ShowProgress(const QString& line) override { Line = line; }
   void ShowError(const QString& text) override { Log += text.toStdString() + ";"; }
   void PlayVideo(const QString& file) override { Log += "play " + file.toStdString() + ";"; }
   bool Shared = true;                    // the desktop's sharing dialog is accepted
@@ -118,32 +121,38 @@ TEST_F(RecordingControllerTest, DelayPauseContinueStopAndPlay) {
   controller_->CaptureVideo();
   EXPECT_EQ(controller_->GetState(), State::Waiting);
   EXPECT_TRUE(controller_->IsBusy());
+  EXPECT_EQ(view_.Line, "Starting in 3 s");
   timer_->Advance(2999);
   EXPECT_EQ(TakeLog(), "hide;");
   timer_->Advance(1);
   EXPECT_EQ(TakeLog(), "beep;hide;start /out/C1.avi;");
   EXPECT_EQ(controller_->GetState(), State::Running);
 
+  recorders_[0]->Figures_ = {.ActiveMs = 16'000, .Frames = 9, .Bytes = 2'500'000};  // at 15 fps
   controller_->Pause();
   EXPECT_EQ(controller_->GetState(), State::Paused);
+  EXPECT_EQ(view_.Line, "Paused 0:00:16 - 2.5 MB");
   controller_->RecordFromTray();  // "Continue" waits the same delay again, with its beep
+  EXPECT_TRUE(controller_->IsDelaying());
+  EXPECT_EQ(view_.Line, "Continuing in 3 s");
   timer_->Advance(3000);
   EXPECT_EQ(TakeLog(), "pause;beep;continue;");
   controller_->TogglePause();
   controller_->TogglePause();
   EXPECT_EQ(TakeLog(), "pause;continue;");
 
-  recorders_[0]->CaughtUp = 3;
   controller_->Stop();
   EXPECT_EQ(controller_->GetState(), State::Idle);
-  EXPECT_EQ(TakeLog(), "stop;show;output /out/C1.avi;3 frames caught up;");
+  EXPECT_EQ(TakeLog(), "stop;show;output /out/C1.avi;");
   // Until the file is complete, what shapes the recording stays locked.
   EXPECT_TRUE(controller_->IsBusy());
   recorders_[0]->Finished = true;
   EXPECT_FALSE(controller_->IsBusy());
   recorders_[0]->End(CaptureEnd::Stopped);
   Settle();
-  EXPECT_EQ(TakeLog(), "play /out/C1.avi;");
+  // The complete file's figures: far fewer frames than the time asked for.
+  EXPECT_EQ(TakeLog(),
+            "kept 9 of 240 frames: the compressor is too slow for this size;play /out/C1.avi;");
 }
 
 TEST_F(RecordingControllerTest, CommandsThatDoNothingInTheirState) {
@@ -240,12 +249,21 @@ TEST_F(RecordingControllerTest, SharedScreenAreas) {
   }
 }
 
+// Stop cancels the start to come, and so does the window shown again; the countdown goes.
 TEST_F(RecordingControllerTest, StopDuringTheDelayCancelsTheStart) {
-  controller_->CaptureVideo();
-  controller_->Stop();
-  timer_->Advance(10000);
-  EXPECT_EQ(controller_->GetState(), State::Idle);
-  EXPECT_TRUE(recorders_.empty());
+  for (const auto cancel : {&RecordingController::Stop, &RecordingController::CancelStart}) {
+    controller_->CaptureVideo();
+    timer_->Advance(1500);
+    EXPECT_EQ(view_.Line, "Starting in 3 s");  // shown at the start; the ticks count down
+    EXPECT_TRUE(controller_->IsDelaying());
+    (controller_.get()->*cancel)();
+    timer_->Advance(10000);
+    EXPECT_EQ(controller_->GetState(), State::Idle);
+    EXPECT_FALSE(controller_->IsDelaying());
+    EXPECT_EQ(view_.Line, QString());
+    EXPECT_TRUE(recorders_.empty());
+    EXPECT_EQ(TakeLog().find("output"), std::string::npos);
+  }
 }
 
 // The second recording waits for the first to finish its file; the first one's end

@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
@@ -69,7 +70,7 @@ TEST_F(SettingsStoreTest, FirstStartLoadsTheDefaultsAndSaveWritesThemAll) {
                 "\n\n"
                 "[Main]\nWindow%20left=0\nWindow%20placed=0\nWindow%20top=0\n\n"
                 "[Picture]\nJPG%20Quality=17\nPicture%20type=0\n\n"
-                "[Short-cut]\nFinishMovie=CTRL+ALT+F\nPauseMovie=CTRL+ALT+P\nPhoto=CTRL+X\n"
+                "[Short-cut]\nFinishMovie=CTRL+ALT+F\nPauseMovie=CTRL+ALT+P\nPhoto=CTRL+ALT+X\n"
                 "StartMovie=CTRL+ALT+S\n\n"
                 "[Video]\nAfter%20each%20recording%20also%20save%20as=0\nFPS=4\n"
                 "PlayResult=1\nRecord%20sound=0\nSound%20codec=0\nStart%20delay=3\n"
@@ -90,30 +91,39 @@ TEST_F(SettingsStoreTest, EachKindReadsAsItsTableSays) {
     const char* file;
     Get get;
     QVariant expected;
-    const char* message;
+    QStringList reset;  // the values named in the notice
   };
   const Case cases[] = {
-      {"[Video]\nFPS=12\n", fps, 12, nullptr},
-      {"[Video]\nFPS=99\n", fps, 32, nullptr},
-      {"[Video]\nFPS=abc\n", fps, 4, nullptr},
-      {"[Video]\nStart%20delay=-5\n", delay, 0, nullptr},
-      {"[Video]\nPlayResult=2\n", play, true, nullptr},
-      {"[Video]\nPlayResult=0\n", play, false, nullptr},
-      {"[Video]\nPlayResult=x\n", play, true, nullptr},
-      {"[Video]\nRecord%20sound=2\n", sound, 2, nullptr},
-      {"[Video]\nRecord%20sound=7\n", sound, 3, nullptr},
-      {"[Short-cut]\nPhoto=\"CTRL+Y\"\n", photo, QStringLiteral("CTRL+Y"), nullptr},
-      {"[Short-cut]\nPhoto=CTRL, Y\n", photo, QStringLiteral("CTRL+X"), "Photo"},
-      {"[Video]\nFPS=1, 2\n", fps, 4, "FPS"},
-      {"[Folder]\nOutput%20Folder=@ByteArray(\\0\\x1\\xff)\n", folder, defaultFolder,
-       "Output Folder"},
-      {"[Folder]\nOutput%20Folder=@Rect(1 2 3 4)\n", folder, defaultFolder, "Output Folder"},
-      {"[Folder]\nOutput%20Folder=\n", folder, defaultFolder, nullptr},
-      {"[Folder]\nOutput%20Folder=/data/Videos\n", folder, QStringLiteral("/data/Videos/"),
-       nullptr},
+      {"[Video]\nFPS=12\n", fps, 12, {}},
+      {"[Video]\nFPS=99\n", fps, 32, {"FPS"}},
+      {"[Video]\nFPS=abc\n", fps, 4, {"FPS"}},
+      {"[Video]\nStart%20delay=-5\n", delay, 0, {"Start delay"}},
+      {"[Video]\nPlayResult=2\n", play, true, {}},
+      {"[Video]\nPlayResult=0\n", play, false, {}},
+      {"[Video]\nPlayResult=x\n", play, true, {"PlayResult"}},
+      {"[Video]\nRecord%20sound=2\n", sound, 2, {}},
+      {"[Video]\nRecord%20sound=7\n", sound, 3, {"Record sound"}},
+      {"[Short-cut]\nPhoto=\"CTRL+Y\"\n", photo, QStringLiteral("CTRL+Y"), {}},
+      // A file from before keeps the photo's old key.
+      {"[Short-cut]\nPhoto=CTRL+X\n", photo, QStringLiteral("CTRL+X"), {}},
+      {"[Short-cut]\nPhoto=CTRL, Y\n", photo, QStringLiteral("CTRL+ALT+X"), {"Photo"}},
+      {"[Short-cut]\nPhoto=\n", photo, QStringLiteral("CTRL+ALT+X"), {"Photo"}},
+      {"[Video]\nFPS=1, 2\n", fps, 4, {"FPS"}},
+      // Every value that cannot be read, in one list.
+      {"[Video]\nPlayResult=x\nFPS=x\n[Short-cut]\nPhoto=\n",
+       fps,
+       4,
+       {"Photo", "FPS", "PlayResult"}},
+      {"[Folder]\nOutput%20Folder=@ByteArray(\\0\\x1\\xff)\n",
+       folder,
+       defaultFolder,
+       {"Output Folder"}},
+      {"[Folder]\nOutput%20Folder=@Rect(1 2 3 4)\n", folder, defaultFolder, {"Output Folder"}},
+      {"[Folder]\nOutput%20Folder=\n", folder, defaultFolder, {}},
+      {"[Folder]\nOutput%20Folder=/data/Videos\n", folder, QStringLiteral("/data/Videos/"), {}},
       // Never the folder the program happened to be started in.
-      {"[Folder]\nOutput%20Folder=Videos/q\n", folder, QDir::homePath() + "/Videos/q/", nullptr},
-      {"[Folder]\nOutput%20Folder=~/q\n", folder, QDir::homePath() + "/q/", nullptr},
+      {"[Folder]\nOutput%20Folder=Videos/q\n", folder, QDir::homePath() + "/Videos/q/", {}},
+      {"[Folder]\nOutput%20Folder=~/q\n", folder, QDir::homePath() + "/q/", {}},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -124,11 +134,10 @@ TEST_F(SettingsStoreTest, EachKindReadsAsItsTableSays) {
     const QString path = dir_.filePath(QStringLiteral("kinds/%1.conf").arg(++n));
     WriteRaw(c.file, path);
     test::RecordingMessages messages;
-    EXPECT_EQ(c.get(LoadSettings(SettingsStore(path))), c.expected);
-    const QStringList expected =
-        c.message ? QStringList{QStringLiteral("Invalid data type for '%1'").arg(c.message)}
-                  : QStringList{};
-    EXPECT_EQ(messages.Messages(), expected);
+    QStringList reset;
+    EXPECT_EQ(c.get(LoadSettings(SettingsStore(path), &reset)), c.expected);
+    EXPECT_EQ(reset, c.reset);
+    EXPECT_TRUE(messages.Messages().isEmpty());
   }
   // A bool read as true is written back as "1".
   WriteRaw("[Video]\nPlayResult=5\n");
@@ -389,8 +398,9 @@ TEST_F(SettingsStoreTest, CrashWhileWritingNeverLeavesAHalfFile) {
 }
 
 // Thousands of damaged files: random bytes, cut files, flipped bytes of a good file, binary
-// garbage in one value. None stops the load; the loaded values stay inside their limits, and
-// a value replaced by garbage gives its default while the others keep theirs.
+// garbage in one value. None stops the load or shows a message of its own; the loaded values
+// stay inside their limits, and a value replaced by garbage gives its default, named in the
+// list of values reset, while the others keep theirs.
 TEST_F(SettingsStoreTest, DamagedFilesNeverStopTheLoad) {
   Settings good = DefaultSettings();
   good.fps = 25;
@@ -454,7 +464,14 @@ TEST_F(SettingsStoreTest, DamagedFilesNeverStopTheLoad) {
     const QString path = dir_.filePath(QStringLiteral("m/%1.conf").arg(i));
     WriteRaw(file, path);
     SettingsStore store(path);
-    const Settings loaded = LoadSettings(store);
+    const qsizetype shown = messages.Messages().size();
+    QStringList reset;
+    const Settings loaded = LoadSettings(store, &reset);
+    ASSERT_EQ(messages.Messages().size(), shown + (huge ? 1 : 0));
+    ASSERT_EQ(reset.size(), QSet<QString>(reset.begin(), reset.end()).size());
+    for (const QString& key :
+         {loaded.photoKey, loaded.startMovieKey, loaded.pauseMovieKey, loaded.finishMovieKey})
+      ASSERT_FALSE(key.trimmed().isEmpty());
     if (huge) {
       ASSERT_EQ(loaded, defaults);
       ASSERT_FALSE(SaveSettings(store, good));
@@ -480,6 +497,7 @@ TEST_F(SettingsStoreTest, DamagedFilesNeverStopTheLoad) {
           },
           damaged->field);
       ASSERT_EQ(loaded, expected) << damaged->name << "\n" << file.constData();
+      ASSERT_EQ(reset, QStringList{damaged->name});
     }
     QFile::remove(path);
   }

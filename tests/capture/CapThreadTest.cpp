@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -26,6 +27,7 @@
 #include "platform/codecs/VideoEncoder.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingMessages.h"
+#include "support/SoundProbe.h"
 #include "support/SteppingClock.h"
 #include "video/AviCompress.h"
 #include "video/AviWriter.h"
@@ -93,6 +95,7 @@ class CapThreadTest : public ::testing::Test {
     // The schedule's tests count whole frames in the file; FrameChangesTest covers the frames
     // left out as repeats.
     info.EveryFrame = true;
+    info.Sound = sound;
     info.Finished = [this](CaptureEnd end, const QString& why) {
       owner.Ends.push_back(end);
       errorsOnUiThread = errorsOnUiThread && QThread::currentThread() == qApp->thread();
@@ -135,6 +138,7 @@ class CapThreadTest : public ::testing::Test {
   QStringList errors;
   bool errorsOnUiThread = true;
   std::function<void(uint32_t)> OnPass;  // runs on the worker after each sleep
+  SoundChoice sound = SoundChoice::Off;
 
   // Written by the worker between steps; read after Finish.
   std::vector<uint32_t> frameTimes;
@@ -379,7 +383,7 @@ TEST_F(CapThreadTest, AFileThatCannotBeCreatedIsReportedOnTheUserInterfaceThread
   file = dir.filePath("missing/take.avi");
   Start(15);
   Finish();
-  EXPECT_EQ(errors, QStringList{"Can not create file " + file});
+  EXPECT_EQ(errors, QStringList{"Can not create file " + file + ": No such file or directory"});
   EXPECT_TRUE(errorsOnUiThread);
   EXPECT_EQ(owner.Count, 0);
 }
@@ -413,10 +417,14 @@ TEST_F(CapThreadTest, DestroyingAPausedThreadCompletesItsFile) {
 }
 
 // A writer far slower than the schedule makes fewer frames, never a shorter video: the wait for
-// it is recording time, and the file lasts as long as the recording ran.
+// it is recording time, and the file lasts as long as the recording ran. The time shown moves
+// on while the worker waits for the writer.
 TEST_F(CapThreadTest, ASlowWriterMakesFewerFramesNotAShorterVideo) {
-  Start(10, Rect{0, 0, 64, 48}, true, {.WriterStepMs = 700});
-  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  Start(10, Rect{0, 0, 64, 48}, true, {.WriterStepMs = 1500});
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  // The second frame has waited for the writer since 200 ms.
+  EXPECT_GE(thread->Figures().ActiveMs, 1100u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
   thread->Stop();
   Finish();
   EXPECT_GE(thread->GetActiveTime(), 1900u);
@@ -424,6 +432,36 @@ TEST_F(CapThreadTest, ASlowWriterMakesFewerFramesNotAShorterVideo) {
   ASSERT_TRUE(video.Valid) << video.Error.toStdString();
   EXPECT_NEAR(video.Duration, thread->GetActiveTime() / 1000.0, 0.3);
   EXPECT_LE(video.Frames, 5);
+}
+
+// Sound played after Stop, while a slow writer catches up, never lands in the file: the sound
+// stops with the recording and lasts as long as the pictures.
+TEST_F(CapThreadTest, SoundAfterStopStaysOutWhileASlowWriterCatchesUp) {
+  const bool stack = qEnvironmentVariable("QM_SESSION_STACK") == QLatin1String("1");
+  if (qEnvironmentVariableIsEmpty("PULSE_SERVER")) {
+    if (stack) ADD_FAILURE() << "the session's sound server is missing";
+    GTEST_SKIP() << "no sound server";
+  }
+  const QString tone = dir.filePath(QStringLiteral("tone.wav"));
+  bool made = false;
+  test::MediaProbe::Run(QStringLiteral("ffmpeg"),
+                        {"-v", "error", "-f", "lavfi", "-i", "sine=frequency=1000:duration=4",
+                         "-ar", "48000", "-ac", "2", tone},
+                        &made);
+  ASSERT_TRUE(made);
+  sound = SoundChoice::Desktop;
+  Start(10, Rect{0, 0, 64, 48}, true, {.WriterStepMs = 2500});
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  thread->Stop();
+  QProcess player;
+  player.start(QStringLiteral("paplay"), {tone});
+  Finish();
+  player.waitForFinished(20000);
+  const test::ProbedVideo video = test::MediaProbe::ProbeVideo(file);
+  ASSERT_TRUE(video.Valid) << video.Error.toStdString();
+  const std::vector<int16_t> samples = test::DecodeSound(file, false);
+  EXPECT_NEAR(double(samples.size()) / 48000, video.Duration, 0.1);
+  EXPECT_LT(test::Rms(samples, 0, samples.size()), 100) << "the tone played after Stop is in";
 }
 
 // Against a writer far slower than the schedule (each frame takes 600 ms), a pause, a stop

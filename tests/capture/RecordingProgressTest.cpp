@@ -21,27 +21,33 @@ TEST(RecordingProgressTest, TellsTimeSizeAndRateAndWhenTheRateCannotBeKept) {
   const std::vector<Case> cases = {
       {"keeps up",
        10,
-       {{{1000, 9, 400'000}, "Recording 0:00:01 - 0.4 MB - 9.0/10 fps"},
+       {{{1000, 9, 400'000}, "Recording 0:00:01 - 400 KB - 9.0/10 fps"},
         {{83'000, 829, 45'200'000}, "Recording 0:01:23 - 45 MB - 10.0/10 fps"},
         {{3'723'000, 37'229, 2'000'000'000}, "Recording 1:02:03 - 2000 MB - 10.0/10 fps"}}},
-      // Two frames behind is a writer in step; five seconds at 4.1 of 10 is not.
-      {"slow",
+      // Two frames behind is a writer in step; two seconds at 6 of 10 are not, and they show
+      // at once.
+      {"falls behind",
        10,
-       {{{1000, 8, 0}, "Recording 0:00:01 - 0.0 MB - 8.0/10 fps"},
-        {{6000, 55, 0}, "Recording 0:00:06 - 0.0 MB - 9.2/10 fps"},
-        {{11000, 76, 0}, "Recording 0:00:11 - 0.0 MB - too slow: 4.2 of 10 fps"},
-        {{16000, 125, 0}, "Recording 0:00:16 - 0.0 MB - 7.8/10 fps"}}},
-      // A pause adds no active time and judges nothing.
+       {{{1000, 8, 0}, "Recording 0:00:01 - 0 KB - 8.0/10 fps"},
+        {{2000, 17, 0}, "Recording 0:00:02 - 0 KB - 8.5/10 fps"},
+        {{3000, 20, 0}, "Recording 0:00:03 - 0 KB - too slow: 6.0 of 10 fps"},
+        {{5000, 40, 0}, "Recording 0:00:05 - 0 KB - 8.0/10 fps"}}},
+      // A compressor behind from its first frame is told at the second second.
+      {"behind from the start",
+       10,
+       {{{1000, 0, 0}, "Recording 0:00:01 - 0 KB - 0.0/10 fps"},
+        {{2000, 1, 0}, "Recording 0:00:02 - 0 KB - too slow: 0.5 of 10 fps"}}},
+      // A pause adds no active time and judges nothing; its line says so.
       {"paused",
        4,
-       {{{2000, 8, 0}, "Recording 0:00:02 - 0.0 MB - 4.0/4 fps"},
-        {{2000, 8, 0}, "Recording 0:00:02 - 0.0 MB - 4.0/4 fps"},
-        {{7000, 28, 0}, "Recording 0:00:07 - 0.0 MB - 4.0/4 fps"}}},
+       {{{2000, 8, 0}, "Recording 0:00:02 - 0 KB - 4.0/4 fps"},
+        {{.ActiveMs = 2000, .Frames = 8, .Bytes = 0, .Paused = true}, "Paused 0:00:02 - 0 KB"},
+        {{7000, 28, 0}, "Recording 0:00:07 - 0 KB - 4.0/4 fps"}}},
       // A monitor unplugged under the area.
       {"monitors changed",
        10,
-       {{{1000, 9, 400'000, 0, -1, true},
-         "Recording 0:00:01 - monitors changed - 0.4 MB - 9.0/10 fps"}}},
+       {{{.ActiveMs = 1000, .Frames = 9, .Bytes = 400'000, .MonitorsChanged = true},
+         "Recording 0:00:01 - monitors changed - 400 KB - 9.0/10 fps"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -52,8 +58,9 @@ TEST(RecordingProgressTest, TellsTimeSizeAndRateAndWhenTheRateCannotBeKept) {
       EXPECT_LE(line.size(), 64);
     }
   }
-  EXPECT_EQ(RecordingProgress::CaughtUpNote(0), QString());
-  EXPECT_EQ(RecordingProgress::CaughtUpNote(12), QStringLiteral("12 frames caught up"));
+  EXPECT_EQ(RecordingProgress::KeptNote(9, 24'000, 10),
+            QStringLiteral("kept 9 of 240 frames: the compressor is too slow for this size"));
+  EXPECT_EQ(RecordingProgress::KeptNote(238, 24'000, 10), QString());
 }
 
 }  // namespace

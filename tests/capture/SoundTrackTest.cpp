@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "capture/SoundTrack.h"
@@ -10,13 +11,15 @@ namespace qm {
 namespace {
 
 // A sound server on a clock of the test's own: it delivers blocks of 10 ms whose stamps run
-// fast or slow against the recording's clock (drift), jitter, and now and then go missing.
+// fast or slow against the recording's clock (drift), jitter (alternating, or at random as
+// a real server's timing reports do), and now and then go missing.
 // Every 50th block starts with a click captured at its stamp's true moment; the test finds
 // the clicks in what the track gives and measures where they landed.
 struct Server {
-  double Drift = 0;      // relative speed of the sound clock against the recording's
-  int64_t JitterUs = 0;  // the stamps' error, alternating sign
-  int MissingEvery = 0;  // every Nth block never comes (0: none)
+  double Drift = 0;           // relative speed of the sound clock against the recording's
+  int64_t JitterUs = 0;       // the stamps' error, alternating sign
+  int MissingEvery = 0;       // every Nth block never comes (0: none)
+  bool RandomJitter = false;  // the error is anywhere within JitterUs instead
 };
 
 constexpr int64_t kPeriodUs = 1000000 / 15;
@@ -28,12 +31,14 @@ TEST(SoundTrackTest, SoundStaysWithinAFramePeriodOfThePicturesAcrossPausesDriftA
     const char* Name;
     Server Sound;
     int64_t Minutes;
+    bool Seamless;  // every click half a second of sound after the last, within 2 ms
   };
   const Case cases[] = {
-      {"steady", {0, 0, 0}, 1},
-      {"slow server clock", {-0.0065, 1500, 0}, 10},
-      {"fast server clock", {0.002, 3000, 0}, 10},
-      {"blocks missing", {0, 2000, 97}, 2},
+      {"steady", {0, 0, 0}, 1, true},
+      {"jittery timing reports", {0.0002, 35000, 0, true}, 2, true},
+      {"slow server clock", {-0.0065, 1500, 0}, 10, false},
+      {"fast server clock", {0.002, 3000, 0}, 10, false},
+      {"blocks missing", {0, 2000, 97}, 2, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -53,6 +58,18 @@ TEST(SoundTrackTest, SoundStaysWithinAFramePeriodOfThePicturesAcrossPausesDriftA
     uint64_t takenFrames = 0;
     std::vector<int64_t> expected;  // click positions, in frames of the file
     std::vector<int64_t> found;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int64_t> jitter(-c.Sound.JitterUs, c.Sound.JitterUs);
+    // A click may be spread over two samples where the sound was resampled.
+    int16_t before = 0;
+    const auto findClicks = [&] {
+      for (size_t i = 0; i < taken.size(); i += 2) {
+        if (taken[i] >= kClick / 2 && before < kClick / 2)
+          found.push_back(int64_t(takenFrames + i / 2));
+        before = taken[i];
+      }
+      takenFrames += taken.size() / 2;
+    };
     int64_t blockIndex = 0;
     // The sound clock: block k holds the samples from k * 10 ms of sound time on.
     for (;; ++blockIndex) {
@@ -72,7 +89,9 @@ TEST(SoundTrackTest, SoundStaysWithinAFramePeriodOfThePicturesAcrossPausesDriftA
       std::fill(block.begin(), block.end(), int16_t(0));
       if (click) block[0] = block[1] = kClick;
       const bool missing = c.Sound.MissingEvery > 0 && blockIndex % c.Sound.MissingEvery == 0;
-      const int64_t stamp = trueUs + (blockIndex % 2 ? c.Sound.JitterUs : -c.Sound.JitterUs);
+      const int64_t stamp = trueUs + (c.Sound.RandomJitter ? jitter(random)
+                                      : blockIndex % 2     ? c.Sound.JitterUs
+                                                           : -c.Sound.JitterUs);
       if (!missing) track.Push(0, block.data(), kBlock, stamp);
       const bool active = trueUs >= start + kPeriodUs && (trueUs < pauseAt || trueUs >= resumeAt);
       if (click && !missing && active) {
@@ -84,15 +103,12 @@ TEST(SoundTrackTest, SoundStaysWithinAFramePeriodOfThePicturesAcrossPausesDriftA
       if (blockIndex % 7 == 0) {
         taken.clear();
         track.Take(taken, trueUs);
-        for (size_t i = 0; i < taken.size(); i += 2)
-          if (taken[i] == kClick) found.push_back(int64_t(takenFrames + i / 2));
-        takenFrames += taken.size() / 2;
+        findClicks();
       }
     }
     taken.clear();
     track.Finish(taken, takenFrames + 48000);
-    for (size_t i = 0; i < taken.size(); i += 2)
-      if (taken[i] == kClick) found.push_back(int64_t(takenFrames + i / 2));
+    findClicks();
 
     // Every click that was captured while recording is in the file, none of the pause's, and
     // each lies within a frame period of its moment on the recording's time line. A click may
@@ -110,6 +126,17 @@ TEST(SoundTrackTest, SoundStaysWithinAFramePeriodOfThePicturesAcrossPausesDriftA
     }
     EXPECT_GE(matched, expected.size() * 97 / 100) << "worst offset " << worst << " frames";
     EXPECT_LE(found.size(), expected.size());
+    // Drift and jitter are followed by resampling, never by a hole or a cut: the clicks stay
+    // evenly spaced (but across the pause).
+    if (c.Seamless) {
+      int64_t worstStep = 0;
+      for (size_t i = 1; i < found.size(); ++i) {
+        const int64_t step = found[i] - found[i - 1];
+        if (step < 24000 * 3 / 2)
+          worstStep = std::max<int64_t>(worstStep, std::llabs(step - 24000));
+      }
+      EXPECT_LE(worstStep, 2 * 48) << "frames between clicks off by up to " << worstStep;
+    }
     // At the start and at the end.
     for (const int64_t want : {expected.front(), expected.back()}) {
       int64_t best = INT64_MAX;

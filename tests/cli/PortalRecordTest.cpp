@@ -228,6 +228,8 @@ TEST_F(PortalRecordTest, RefusedCancelledAndStoppedSharing) {
                         Case{"cancelled", "response=2\n", "record", false},
                         Case{"photo refused", "response=1\n", "photo", false},
                         Case{"stopped", "size=160x120\nstop_after=800\n", "record", true},
+                        Case{"node removed", "size=160x120\nvanish_after=800\n", "record", true},
+                        Case{"backend ends", "size=160x120\nexit_after=800\n", "record", true},
                         Case{"select and window", "", "photo --select --window", false, true}}) {
     SCOPED_TRACE(c.Name);
     stack_->ClearLog();
@@ -266,7 +268,11 @@ TEST_F(PortalRecordTest, RestoreTokenSkipsTheDialogNextTime) {
   stack_->Control("size=160x120\n");
   stack_->ClearLog();
   const QString token = File("token");
-  QFile::remove(token);
+  // A hand-edited token, which the portal refuses: the dialog asks, and the file gets its token.
+  QFile edited(token);
+  ASSERT_TRUE(edited.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  edited.write("hand-edited\n");
+  edited.close();
   ProcessResult run =
       RunTool({QStringLiteral("record"), QStringLiteral("--source"), QStringLiteral("portal"),
                QStringLiteral("--restore-token"), token, QStringLiteral("--seconds"),
@@ -274,7 +280,9 @@ TEST_F(PortalRecordTest, RestoreTokenSkipsTheDialogNextTime) {
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
   QFile file(token);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  EXPECT_FALSE(file.readAll().trimmed().isEmpty());
+  const QByteArray kept = file.readAll().trimmed();
+  EXPECT_FALSE(kept.isEmpty());
+  EXPECT_NE(kept, "hand-edited");
   file.close();
   // On a Wayland desktop the portal is the source without asking for it.
   const QByteArray savedType = qgetenv("XDG_SESSION_TYPE");

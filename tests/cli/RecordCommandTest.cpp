@@ -155,6 +155,25 @@ TEST_F(RecordCommand, FollowModeMovesTheAreaWithThePointer) {
   EXPECT_EQ(PatternMismatches(frames.back(), 80, 60, 1000 - 40, 700 - 30), 0);
 }
 
+// The output folder deleted while recording is made again, with every frame in the file there,
+// and the end says so.
+TEST_F(RecordCommand, AFolderDeletedWhileRecordingIsMadeAgainWithEveryFrame) {
+  const QString folder = Path("gone");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString file = folder + "/take.avi";
+  QProcess tool;
+  StartTool(tool, {"record", file, "--area", "0,0,64,48", "--fps", "10", "--seconds", "3",
+                   "--codec", "DIB", "--every-frame"});
+  ASSERT_TRUE(WaitForFile(file));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  const ProcessResult run = FinishTool(tool);
+  EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains("The folder " + folder + " was deleted during the recording"))
+      << run.Err.toStdString();
+  EXPECT_GE(MediaProbe::ProbeVideo(file).Frames, 25);
+}
+
 // On a still screen only the first and the last frame are whole; --every-frame writes them all.
 TEST_F(RecordCommand, AStillScreenGivesEmptyChunksUnlessEveryFrameIsAsked) {
   XScreen screen;
@@ -178,36 +197,52 @@ TEST_F(RecordCommand, AStillScreenGivesEmptyChunksUnlessEveryFrameIsAsked) {
 }
 
 // On a terminal the tool rewrites one progress line about once a second, and its last figures
-// agree with the file; --quiet (and a standard error that is no terminal, as everywhere else
-// here) leaves it out.
+// agree with the file; paused by SIGUSR1 it says so, with the time recorded before; --quiet
+// (and a standard error that is no terminal, as everywhere else here) leaves it out.
 TEST_F(RecordCommand, ATerminalSeesTheProgressLine) {
-  for (const bool quiet : {false, true}) {
-    SCOPED_TRACE(quiet);
-    const QString file = Path(quiet ? "quiet.avi" : "progress.avi");
-    QString command = QStringLiteral(
-                          "'%1' record '%2' --area 0,0,64,48 --fps 10 --seconds 3.5 "
-                          "--codec DIB")
-                          .arg(QStringLiteral(QM_CLI_PATH), file);
-    if (quiet) command += QStringLiteral(" --quiet");
+  struct Case {
+    const char* Name;
+    const char* Run;          // %1: the recording's command
+    const char* Last;         // the last line; empty: none
+    int Seconds, MaxSeconds;  // in the last line
+  };
+  for (const Case& c :
+       {Case{"progress", "%1", "\\rRecording 0:00:0(\\d) - ([0-9.]+) ([KM])B - ([0-9.]+)/10 fps", 2,
+             3},
+        Case{"quiet", "%1 --quiet", "", 0, 0},
+        Case{"paused", "%1 & sleep 1.5; kill -USR1 $!; wait $!",
+             "\\rPaused 0:00:0(\\d) - ([0-9.]+) ([KM])B\\x1b", 1, 1}}) {
+    SCOPED_TRACE(c.Name);
+    const QString file = Path(QLatin1String(c.Name) + ".avi");
+    const QString command =
+        QString::fromLatin1(c.Run).arg(QStringLiteral("'%1' record '%2' --area 0,0,64,48 --fps "
+                                                      "10 --seconds 3.5 --codec DIB")
+                                           .arg(QStringLiteral(QM_CLI_PATH), file));
     // script gives the tool a terminal and copies what it shows to standard output; it wants
     // a standard input it can read.
     const ProcessResult run = test::RunProcess(
         QStringLiteral("sh"), {"-c", "exec script -qec \"$0\" /dev/null </dev/null", command});
     ASSERT_EQ(run.ExitCode, 0) << run.Out.toStdString();
-    const QRegularExpression line(
-        QStringLiteral("\\rRecording 0:00:0(\\d) - ([0-9.]+) MB - ([0-9.]+)/10 fps"));
     QRegularExpressionMatch last;
-    for (const QRegularExpressionMatch& m : line.globalMatch(run.Out)) last = m;
-    if (quiet) {
-      EXPECT_FALSE(last.hasMatch()) << run.Out.toStdString();
+    for (const QRegularExpressionMatch& m :
+         QRegularExpression(QLatin1String(c.Last)).globalMatch(run.Out))
+      last = m;
+    if (!*c.Last) {
+      EXPECT_FALSE(run.Out.contains(QLatin1String("\rRecording"))) << run.Out.toStdString();
       continue;
     }
     ASSERT_TRUE(last.hasMatch()) << run.Out.toStdString();
-    EXPECT_GE(last.captured(1).toInt(), 2);  // about a second apart, the last near the end
+    // About a second apart, the last near the end; a pause stops the time.
+    EXPECT_GE(last.captured(1).toInt(), c.Seconds);
+    EXPECT_LE(last.captured(1).toInt(), c.MaxSeconds);
     const test::AviFile avi = MediaProbe::ReadAvi(file);
     ASSERT_TRUE(avi.Valid);
-    EXPECT_NEAR(last.captured(2).toDouble(), double(QFileInfo(file).size()) / 1e6, 0.1);
-    EXPECT_NEAR(last.captured(3).toDouble(), avi.Rate() / double(avi.Scale()), 1.0);
+    const double unit = last.captured(3) == QLatin1String("K") ? 1e3 : 1e6;
+    EXPECT_NEAR(last.captured(2).toDouble() * unit / 1e6, double(QFileInfo(file).size()) / 1e6,
+                0.1);
+    if (!last.captured(4).isEmpty()) {
+      EXPECT_NEAR(last.captured(4).toDouble(), avi.Rate() / double(avi.Scale()), 1.0);
+    }
   }
 }
 
@@ -494,7 +529,8 @@ TEST_F(RecordCommand, ARecordingThatCannotStartKeepsTheFileAndSaysWhy) {
       {kept, "0,0,1921,1081", "H264",
        "Error: The compressor AVC / MPEG-4 Part 10 video (x264) cannot take frames of 1921 x "
        "1081"},
-      {missing, "0,0,64,48", "DIB", "Error: Can not create file " + missing},
+      {missing, "0,0,64,48", "DIB",
+       "Error: Can not create file " + missing + ": No such file or directory"},
   };
   const QByteArray precious("an earlier recording");
   for (const Case& c : cases) {
@@ -530,9 +566,12 @@ TEST_F(RecordCommand, CodecsListsTheBuiltInEntryFirstAndTheDefault) {
   EXPECT_TRUE(mp42);
 }
 
+// Each mistake is said in three lines: the error, the usage line and where the help is.
 TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
   const QString file = Path("bad.avi");
   const std::vector<QStringList> bad = {
+      {},
+      {"recrod", file},
       {"record"},
       {"record", file, "--frames", "3"},
       {"record", file, "--area", "1,2,3"},
@@ -561,7 +600,13 @@ TEST_F(RecordCommand, EachBadArgumentGivesTheUsage) {
     SCOPED_TRACE(args.join(' ').toStdString());
     const ProcessResult run = RunTool(args);
     EXPECT_EQ(run.ExitCode, 2);
-    EXPECT_TRUE(run.Err.contains("usage:")) << run.Err.toStdString();
+    const QStringList lines = run.Err.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << run.Err.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("quillmark-capture: ")) << run.Err.toStdString();
+    const QString command = args.value(0) == "recrod" ? "COMMAND" : args.value(0, "COMMAND");
+    EXPECT_TRUE(lines[1].startsWith("usage: quillmark-capture " + command))
+        << run.Err.toStdString();
+    EXPECT_EQ(lines[2], "see --help");
   }
   EXPECT_FALSE(QFile::exists(file));
 }

@@ -13,6 +13,9 @@
 //   still=2             nothing changes, and the damage metadata names nothing
 //   stop_after=MS       the desktop stops sharing MS milliseconds after Start
 //   resize_after=MS,WxH the picture changes its size MS milliseconds after Start
+//   vanish_after=MS     the node goes MS milliseconds after Start, the session staying open
+//   exit_after=MS       the backend's process ends MS milliseconds after Start (and a new one
+//                       takes its place on the bus, as a desktop restarts a crashed portal)
 // Each event is appended to the log file (second argument): "dialog" when a session starts
 // without restore data, "restored" when it starts with the data of an earlier session, each
 // followed by the source types the client asked for ("dialog types=3"). A session asked for
@@ -104,6 +107,7 @@ const QDBusArgument& operator>>(const QDBusArgument& arg, RestoreData& r) {
 
 namespace {
 
+char** gArgv = nullptr;
 constexpr int kCursorSize = 16;
 constexpr int kFps = 30;
 
@@ -119,6 +123,8 @@ struct Control {
   int Still = 0;
   int StopAfter = -1;
   int ResizeAfter = -1;
+  int VanishAfter = -1;
+  int ExitAfter = -1;
   int NewWidth = 0, NewHeight = 0;
 };
 
@@ -145,6 +151,8 @@ Control ReadControl(const QString& path) {
     if (key == "cursor") c.Cursor = true, c.CursorX = num(0), c.CursorY = num(1);
     if (key == "still") c.Still = value.toInt();
     if (key == "stop_after") c.StopAfter = value.toInt();
+    if (key == "vanish_after") c.VanishAfter = value.toInt();
+    if (key == "exit_after") c.ExitAfter = value.toInt();
     if (key == "resize_after") {
       c.ResizeAfter = num(0);
       if (parts.size() > 1) size(parts[1], c.NewWidth, c.NewHeight);
@@ -496,6 +504,13 @@ class ScreenCast : public QObject {
       QTimer::singleShot(c.StopAfter, this, [guard] {
         if (Session* live = guard.data()) live->End();
       });
+    if (c.VanishAfter >= 0)
+      QTimer::singleShot(c.VanishAfter, this, [guard] {
+        if (Session* live = guard.data()) live->Source.reset();
+      });
+    // The process image ends without a word to anyone; the same program starts again in it.
+    if (c.ExitAfter >= 0)
+      QTimer::singleShot(c.ExitAfter, this, [] { execv("/proc/self/exe", gArgv); });
     if (c.ResizeAfter >= 0)
       QTimer::singleShot(c.ResizeAfter, this, [guard, c] {
         if (Session* live = guard.data(); live && live->Source)
@@ -513,6 +528,7 @@ class ScreenCast : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
+  gArgv = argv;
   QCoreApplication app(argc, argv);
   pw_init(&argc, &argv);
   if (argc < 4) {

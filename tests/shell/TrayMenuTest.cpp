@@ -12,18 +12,22 @@ namespace {
 
 TEST(TrayMenuTest, ItemsAndTheirEnablingFollowTheRecordingState) {
   const struct {
-    bool Recording, Paused;
+    bool Recording, Paused, Delaying;
     const char* Record;
     std::vector<bool> Enabled;  // every item but the separators, in order
   } states[] = {
-      {false, false, "Start", {true, false, false, true, true, true, true, true, true}},
-      {true, false, "Continue", {false, true, true, false, false, true, true, true, false}},
-      {true, true, "Continue", {true, false, true, false, false, true, true, true, false}},
+      {false, false, false, "Start", {true, false, false, true, true, true, true, true, true}},
+      // A delay runs: Stop cancels the start (or the continue) to come.
+      {false, false, true, "Start", {false, false, true, true, true, true, true, true, true}},
+      {true, false, false, "Continue", {false, true, true, false, false, true, true, true, false}},
+      {true, true, false, "Continue", {true, false, true, false, false, true, true, true, false}},
+      {true, true, true, "Continue", {false, false, true, false, false, true, true, true, false}},
   };
   TrayMenu menu;
   for (const auto& state : states) {
-    SCOPED_TRACE(state.Record + std::string(state.Paused ? " paused" : ""));
-    menu.SetState(state.Recording, state.Paused);
+    SCOPED_TRACE(state.Record + std::string(state.Paused ? " paused" : "") +
+                 (state.Delaying ? " delaying" : ""));
+    menu.SetState(state.Recording, state.Paused, state.Delaying);
     QStringList captions;
     std::vector<bool> enabled;
     for (const QAction* action : menu.Menu()->actions()) {

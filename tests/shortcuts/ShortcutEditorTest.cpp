@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -183,14 +184,14 @@ TEST(ShortcutEditor, DefaultRestoresAllAfterTheQuestion) {
     QStringList keys;
     for (const ShortKey& k : page.watcher.ShortKeys()) keys << k.key;
     const QStringList expected =
-        ok ? QStringList{"CTRL+X", "CTRL+ALT+S", "CTRL+ALT+P", "CTRL+ALT+F"}
+        ok ? QStringList{"CTRL+ALT+X", "CTRL+ALT+S", "CTRL+ALT+P", "CTRL+ALT+F"}
            : QStringList{"A", "A", "A", "A"};
     EXPECT_EQ(keys, expected);
     EXPECT_EQ(edited, ok ? 1 : 0);
     EXPECT_EQ(page.Keys()->currentIndex(), ok ? 0 : 2);
     if (ok) {
       EXPECT_EQ(page.Keys()->currentText(), QStringLiteral("To take an image"));
-      EXPECT_EQ(page.Key(), QStringLiteral("CTRL+X"));
+      EXPECT_EQ(page.Key(), QStringLiteral("CTRL+ALT+X"));
     }
   }
 }
@@ -214,8 +215,12 @@ TEST(ShortcutEditor, TheNoticeStaysOnThePage) {
   EXPECT_EQ(notice->text(),
             "The desktop watches the short-cut keys; its own settings decide them:\n"
             "To take an image: Ctrl+X\nTo stop taking movie: no key");
+  // The desktop decides the keys: no "Change" while it does.
+  const auto* change = editor.findChild<QPushButton*>(QStringLiteral("sbEditKey"));
+  EXPECT_TRUE(change->isHidden());
   editor.ShowWatcherNotice();
   EXPECT_EQ(notice->text(), WaylandKeyboardNotice());
+  EXPECT_FALSE(change->isHidden());
 }
 
 }  // namespace

@@ -112,7 +112,7 @@ TEST(AboutBox, ShowsVersionAndSpeedAndClosesOnAnyPress) {
     });
     box.exec();  // returns only when the press closed it
     EXPECT_EQ(version, QStringLiteral("Version ") + QLatin1String(kVersion));
-    EXPECT_EQ(speed, QStringLiteral("CPU speed:3093 MHz"));
+    EXPECT_EQ(speed, QStringLiteral("CPU speed: 3093 MHz"));
     EXPECT_EQ(opened, c.opened.isEmpty() ? QStringList() : QStringList{c.opened});
     EXPECT_EQ(box.size(), QSize(332, 239));
   }

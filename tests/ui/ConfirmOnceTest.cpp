@@ -94,7 +94,8 @@ TEST(ConfirmOnce, NothingIsCutAtAnyScale) {
   QWidget window;
   MemorySilence silence;
   for (const DialogText& text :
-       {ClosingIsHidingText(), HidingWindowText(), AutoUpdateCheckText()}) {
+       {ClosingIsHidingText(), HidingWindowText(), ClosingIsMinimisingText(),
+        MinimisingWindowText(), AutoUpdateCheckText()}) {
     SCOPED_TRACE(text.key.toStdString());
     QTimer::singleShot(0, [] {
       QWidget* dialog = QApplication::activeModalWidget();

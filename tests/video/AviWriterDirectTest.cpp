@@ -229,33 +229,76 @@ TEST(AviWriterDirect, ADiskThatFillsBeforeTheCloseStillGetsItsIndex) {
   }
 }
 
-// A recording whose folder is renamed while it runs completes its file where it is now.
-TEST(AviWriterDirect, AFolderRenamedDuringTheRecordingKeepsTheFileWhole) {
-  QTemporaryDir dir(QDir::current().filePath(QStringLiteral("moved-XXXXXX")));
-  test::RecordingMessages messages;
-  AviCompress compressor;
-  ASSERT_TRUE(compressor.Select(0));
-  ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("before"))));
-  AviWriter writer;
-  ASSERT_TRUE(
-      writer.Open(dir.filePath(QStringLiteral("before/rec.avi")), Settings(32, 16), compressor));
-  CompressedFrame frame;
-  for (int i = 0; i < 10; ++i) {
-    if (i == 5) {
-      ASSERT_TRUE(QDir().rename(dir.filePath(QStringLiteral("before")),
-                                dir.filePath(QStringLiteral("after"))));
-    }
-    DrawFrame(compressor.Bitmap(), i);
-    frame.FrameNumber = uint32_t(i);
-    ASSERT_TRUE(writer.AddFrame(frame));
+// A disk that is full, or has no room for a first frame, refuses the start: nothing is left on
+// it, and the failure says why.
+TEST(AviWriterDirect, ADiskFullAtTheStartRefusesTheRecording) {
+  for (const int64_t room : {int64_t(0), int64_t(8192)}) {
+    SCOPED_TRACE(room);
+    test::LoopDisk disk(3);
+    if (!disk.Ready()) GTEST_SKIP() << "a loop-mounted disk needs root";
+    ASSERT_TRUE(FillDisk(disk.Folder()));
+    QFile filler(disk.Folder() + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.resize(filler.size() - room));
+    AviCompress compressor;
+    ASSERT_TRUE(compressor.Select(0));
+    AviWriter writer;
+    const QString path = disk.Folder() + QStringLiteral("/full.avi");
+    EXPECT_FALSE(writer.Open(path, Settings(321, 203), compressor));
+    EXPECT_EQ(writer.Failure(), "Can not create file " + path + ": No space left on device");
+    EXPECT_EQ(QDir(disk.Folder()).entryList(QDir::Files | QDir::Hidden), QStringList{"filler"});
   }
-  ASSERT_TRUE(writer.Close(0)) << writer.Failure().toStdString();
-  EXPECT_TRUE(messages.Messages().isEmpty()) << messages.Messages().join('|').toStdString();
-  const QString path = dir.filePath(QStringLiteral("after/rec.avi"));
-  EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, 10);
-  EXPECT_EQ(QDir(dir.filePath(QStringLiteral("after"))).entryList(QDir::Files | QDir::Hidden),
-            QStringList{QStringLiteral("rec.avi")});
-  EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("before"))));
+}
+
+// A recording whose folder is renamed while it runs completes its file where it is now; one
+// whose folder (or file) is deleted makes it again, keeps every frame there and says so.
+TEST(AviWriterDirect, AFolderMovedOrDeletedDuringTheRecordingKeepsEveryFrame) {
+  struct Change {
+    const char* Name;
+    const char* Removed;  // deleted at frame 5 (with what is in it); null: renamed to "after"
+    const char* Kept;     // where the file is at the end
+    const char* Notice;   // its start; null: none
+  };
+  const Change cases[] = {
+      {"renamed", nullptr, "after/rec.avi", nullptr},
+      {"folder deleted", "before", "before/rec.avi", "The folder "},
+      {"file deleted", "before/rec.avi", "before/rec.avi", "The file "},
+  };
+  for (const Change& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QTemporaryDir dir(QDir::current().filePath(QStringLiteral("moved-XXXXXX")));
+    test::RecordingMessages messages;
+    AviCompress compressor;
+    ASSERT_TRUE(compressor.Select(0));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("before"))));
+    AviWriter writer;
+    ASSERT_TRUE(
+        writer.Open(dir.filePath(QStringLiteral("before/rec.avi")), Settings(32, 16), compressor));
+    CompressedFrame frame;
+    for (int i = 0; i < 10; ++i) {
+      if (i == 5 && !c.Removed) {
+        ASSERT_TRUE(QDir().rename(dir.filePath(QStringLiteral("before")),
+                                  dir.filePath(QStringLiteral("after"))));
+      } else if (i == 5) {
+        const QString removed = dir.filePath(c.Removed);
+        ASSERT_TRUE(QFileInfo(removed).isDir() ? QDir(removed).removeRecursively()
+                                               : QFile::remove(removed));
+      }
+      DrawFrame(compressor.Bitmap(), i);
+      frame.FrameNumber = uint32_t(i);
+      ASSERT_TRUE(writer.AddFrame(frame));
+      // The recorder's checkpoint, about once a second; the last frames come after it.
+      if (i == 6) {
+        ASSERT_TRUE(writer.Checkpoint(0));
+      }
+    }
+    ASSERT_TRUE(writer.Close(0)) << writer.Failure().toStdString();
+    EXPECT_TRUE(messages.Messages().isEmpty()) << messages.Messages().join('|').toStdString();
+    EXPECT_EQ(writer.Notice().section(' ', 0, 1) + ' ', c.Notice ? c.Notice : " ");
+    const QString path = dir.filePath(c.Kept);
+    EXPECT_EQ(MediaProbe::ProbeVideo(path).Frames, 10);
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("rec.avi")});
+  }
 }
 
 }  // namespace

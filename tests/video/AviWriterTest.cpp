@@ -312,11 +312,11 @@ TEST_F(AviWriterTest, AStartThatFailsLeavesTheExistingFileAndNothingElse) {
       {"stale spool cannot be deleted", 0, 8, 8, existing, spool, spool + "/inside", 0,
        "Can not delete file " + spool},
       {"spool cannot be created", 0, 8, 8, existing, blocked + "/Index.~tmp", {}, 0,
-       "Can not create file " + blocked + "/Index.~tmp"},
+       "Can not create file " + blocked + "/Index.~tmp: Not a directory"},
       {"headers cannot be written", 0, 8, 8, existing, spool, {}, 4096,
-       "Can not create file " + existing},
+       "Can not create file " + existing + ": File too large"},
       {"folder missing", 0, 8, 8, Path("missing/c.avi"), spool, {}, 0,
-       "Can not create file " + Path("missing/c.avi")},
+       "Can not create file " + Path("missing/c.avi") + ": No such file or directory"},
   };
   // clang-format on
   const QByteArray precious("an earlier recording");
@@ -463,7 +463,7 @@ TEST_F(AviWriterTest, SideFilesAreNewFilesNeverWhatStandsAtTheirNames) {
   const QByteArray recorded = ReadAll(path);
   writer.SetKeepExisting(true);
   EXPECT_FALSE(writer.Open(path, Settings(16, 8, 10), compressor_));
-  EXPECT_EQ(writer.Failure(), "Can not create file " + path);
+  EXPECT_EQ(writer.Failure(), "Can not create file " + path + ": File exists");
   EXPECT_EQ(ReadAll(path), recorded);
   EXPECT_EQ(test::SideFiles(dir_.path()).size(), planted.size());
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <utility>
+#include <vector>
 
 namespace qm {
 
@@ -35,6 +36,7 @@ struct SoundInput::State {
   bool Stopping = false;
   QString DefaultSink;
   QString DefaultSource;
+  std::vector<int16_t> Silence;  // what a hole in the stream stands for (the loop's thread)
 
   ~State() {
     if (!Loop) return;
@@ -151,10 +153,14 @@ struct SoundInput::State {
       int negative = 0;
       if (pa_stream_get_latency(stream, &latency, &negative) == 0)
         first = negative ? now + int64_t(latency) : now - int64_t(latency);
-      // A hole in the stream (no data, only its length) is left to the placing of the
-      // samples, which fills it with silence.
-      if (bytes && frames > 0 && state->Take)
-        state->Take(input, static_cast<const int16_t*>(bytes), frames, first);
+      // A hole in the stream (no data, only its length) is silence of that length: the
+      // stream stays continuous, and what follows keeps its place.
+      const int16_t* samples = static_cast<const int16_t*>(bytes);
+      if (!bytes && frames > 0) {
+        state->Silence.assign(frames * kChannels, 0);
+        samples = state->Silence.data();
+      }
+      if (frames > 0 && state->Take) state->Take(input, samples, frames, first);
       pa_stream_drop(stream);
     }
   }

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "common/LittleEndian.h"
 #include "platform/files/DirectStage.h"
@@ -288,6 +289,38 @@ int64_t BinaryFile::Size() const {
 
 bool BinaryFile::SyncData() {
   return fd_ >= 0 && ::fdatasync(fd_) == 0;
+}
+
+int BinaryFile::Links() const {
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) return -1;
+  return int(std::min<nlink_t>(info.st_nlink, INT32_MAX));
+}
+
+bool BinaryFile::ContinueIn(BinaryFile& next, size_t stageBytes) {
+  if (fd_ < 0 || next.fd_ < 0) return false;
+  // Everything staged reaches this file first; the copy takes its whole length.
+  if (!WriteTail()) return false;
+  const int64_t length = Size();
+  if (length < 0 || !next.Truncate(0)) {
+    lastError_ = length < 0 ? errno : next.lastError_;
+    return false;
+  }
+  std::vector<uint8_t> piece(kWritePiece);
+  for (int64_t at = 0; at < length;) {
+    const size_t n = size_t(std::min<int64_t>(length - at, int64_t(piece.size())));
+    if (!ReadAt(at, piece.data(), n) || !next.WriteAt(at, piece.data(), n)) {
+      lastError_ = next.lastError_ != 0 ? next.lastError_ : errno;
+      return false;
+    }
+    at += int64_t(n);
+  }
+  const int64_t position = position_;
+  const bool staged = direct_ != nullptr;
+  Close();
+  *this = std::move(next);
+  if (staged) StageAppends(stageBytes);
+  return Seek(position);
 }
 
 bool BinaryFile::Close() {

@@ -98,6 +98,13 @@ class BinaryFile {
   bool IsAt(const QString& path) const;
   // Removes path only when it still names this very file.
   bool RemoveIfAt(const QString& path) const;
+  // The names the file has in the file system (0 once every one was removed, while the file
+  // lives on for its open descriptors); -1 when it cannot be told.
+  int Links() const;
+  // Goes on in next, a new empty file: the bytes so far are copied into it, and from then on
+  // everything goes there at the same position (through a stage of stageBytes where this file
+  // had one). This file is closed; false (LastError tells why) leaves both as they were.
+  bool ContinueIn(BinaryFile& next, size_t stageBytes);
   // The descriptor, for a helper that duplicates it; -1 when closed.
   int Descriptor() const { return fd_; }
 

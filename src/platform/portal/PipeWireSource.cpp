@@ -71,7 +71,10 @@ struct PipeWireSource::Stream {
   pw_context* Context = nullptr;
   pw_core* Core = nullptr;
   pw_stream* Video = nullptr;
+  pw_registry* Registry = nullptr;
+  uint32_t Node = 0;
   spa_hook CoreListener{};
+  spa_hook RegistryListener{};
   spa_hook StreamListener{};
   const Layout* Format = nullptr;
   int32_t Width = 0;
@@ -382,9 +385,27 @@ PipeWireSource::PipeWireSource(int fd, uint32_t node) : stream_(std::make_unique
       return e;
     }();
     pw_core_add_listener(s.Core, &s.CoreListener, &coreEvents, &s);
+    // The desktop's node removed while PipeWire runs on (its producer ended or crashed) ends
+    // the sharing as the desktop's own stop does; the stream alone would just wait.
+    s.Node = node;
+    s.Registry = pw_core_get_registry(s.Core, PW_VERSION_REGISTRY, 0);
+    if (s.Registry) {
+      static const pw_registry_events registryEvents = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global_remove = [](void* self, uint32_t id) {
+          auto* stream = static_cast<Stream*>(self);
+          if (id == stream->Node) stream->Owner.End();
+        };
+        return e;
+      }();
+      pw_registry_add_listener(s.Registry, &s.RegistryListener, &registryEvents, &s);
+    }
     s.Video = pw_stream_new(s.Core, "quillmark",
                             pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
-                                              "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
+                                              "Capture", PW_KEY_MEDIA_ROLE, "Screen",
+                                              // never linked to another source in its place
+                                              PW_KEY_NODE_DONT_RECONNECT, "true", nullptr));
   }
   if (s.Video) {
     static const pw_stream_events streamEvents = [] {
@@ -439,6 +460,7 @@ PipeWireSource::~PipeWireSource() {
   Stream& s = *stream_;
   if (s.Loop) pw_thread_loop_stop(s.Loop);
   if (s.Video) pw_stream_destroy(s.Video);
+  if (s.Registry) pw_proxy_destroy(reinterpret_cast<pw_proxy*>(s.Registry));
   if (s.Core) pw_core_disconnect(s.Core);
   if (s.Context) pw_context_destroy(s.Context);
   if (s.Loop) pw_thread_loop_destroy(s.Loop);

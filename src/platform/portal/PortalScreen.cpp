@@ -77,6 +77,10 @@ PortalScreen::PortalScreen() = default;
 
 PortalScreen::~PortalScreen() {
   stream_.reset();
+  CloseSession();
+}
+
+void PortalScreen::CloseSession() {
   if (sessionPath_.isEmpty()) return;
   QDBusConnection::sessionBus().disconnect(
       PortalService(), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
@@ -85,6 +89,7 @@ PortalScreen::~PortalScreen() {
       PortalService(), sessionPath_, QStringLiteral("org.freedesktop.portal.Session"),
       QStringLiteral("Close"));
   QDBusConnection::sessionBus().call(close, QDBus::Block, 5000);
+  sessionPath_.clear();
 }
 
 bool PortalScreen::Offered() {
@@ -149,6 +154,18 @@ bool PortalScreen::Request(const QString& method, const QVariantList& args, QVar
 }
 
 PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken, Kind kind) {
+  bool tokenRefused = false;
+  const Outcome outcome = OpenSession(restoreToken, kind, tokenRefused);
+  if (!tokenRefused) return outcome;
+  // A token the portal refuses (hand-edited, or another portal's) is dropped: the dialog asks
+  // once more, and its answer brings the next token.
+  CloseSession();
+  failure_.clear();
+  return OpenSession(QString(), kind, tokenRefused);
+}
+
+PortalScreen::Outcome PortalScreen::OpenSession(const QString& restoreToken, Kind kind,
+                                                bool& tokenRefused) {
   if (!QDBusConnection::sessionBus().isConnected())
     return Fail(QStringLiteral("The desktop offers no screen sharing: no session bus"));
   const QVariant types = PortalProperty("AvailableSourceTypes");
@@ -183,8 +200,10 @@ PortalScreen::Outcome PortalScreen::Open(const QString& restoreToken, Kind kind)
     options[QStringLiteral("cursor_mode")] = kCursorEmbedded;
   options[QStringLiteral("persist_mode")] = kPersistUntilRevoked;
   if (!restoreToken.isEmpty()) options[QStringLiteral("restore_token")] = restoreToken;
-  if (!Request(QStringLiteral("SelectSources"), {session}, options, response, results))
+  if (!Request(QStringLiteral("SelectSources"), {session}, options, response, results)) {
+    tokenRefused = !restoreToken.isEmpty();
     return Outcome::Failed;
+  }
   if (response != 0) return Outcome::NotAllowed;
 
   options.clear();

@@ -53,7 +53,8 @@ class PortalScreen : public QObject, public ScreenSource {
   };
 
   // Asks for the screen. restoreToken (may be empty) is the token of an earlier session, which
-  // lets the desktop share the same monitor or window again without asking.
+  // lets the desktop share the same monitor or window again without asking; one the portal
+  // refuses is dropped, and the desktop asks with its dialog (once).
   Outcome Open(const QString& restoreToken, Kind kind = Kind::MonitorOrWindow);
 
   // The token that lets the next session start without the dialog; empty when the desktop gave
@@ -77,6 +78,10 @@ class PortalScreen : public QObject, public ScreenSource {
   bool Request(const QString& method, const QVariantList& args, QVariantMap options, uint& response,
                QVariantMap& results);
   Outcome Fail(const QString& reason);
+  // One session from CreateSession to the first picture; tokenRefused tells that the portal
+  // refused the restore token given.
+  Outcome OpenSession(const QString& restoreToken, Kind kind, bool& tokenRefused);
+  void CloseSession();
 
   QString sessionPath_;
   QString restoreToken_;

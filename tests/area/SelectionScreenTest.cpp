@@ -272,12 +272,24 @@ TEST(SelectionScreenMonitors, CoversTheXScreenPixelForPixelAtEachScale) {
     ASSERT_TRUE(xrandr(
         {"--setmonitor", "qm-right", half + QStringLiteral("+%1+0").arg(b.Width() / 2), "none"}));
     qputenv("QM_TEST_TWO_MONITORS", "1");
+    // Xft.dpi is the X server's resource (144: scale 1.5), the others the toolkit's variables.
     for (const auto& [variable, value] :
          {std::pair{"QT_SCALE_FACTOR", "1"}, std::pair{"QT_SCALE_FACTOR", "1.5"},
           std::pair{"QT_SCALE_FACTOR", "2"},
-          std::pair{"QT_SCREEN_SCALE_FACTORS", "qm-left=2;qm-right=1"}}) {
+          std::pair{"QT_SCREEN_SCALE_FACTORS", "qm-left=2;qm-right=1"},
+          std::pair{"Xft.dpi", "144"}}) {
       SCOPED_TRACE(value);
-      EXPECT_EQ(test::RunThisProgramAgain(variable, value, "SelectionScreenMonitors.*"), 0);
+      const bool resource = std::string(variable) == "Xft.dpi";
+      if (resource) {
+        ASSERT_EQ(test::RunProcess(
+                      "sh", {"-c", QStringLiteral("echo 'Xft.dpi: %1' | xrdb -merge").arg(value)})
+                      .ExitCode,
+                  0);
+      }
+      EXPECT_EQ(test::RunThisProgramAgain(resource ? "QM_UNUSED" : variable, value,
+                                          "SelectionScreenMonitors.*"),
+                0);
+      if (resource) test::RunProcess("xrdb", {"-remove"});
     }
     qunsetenv("QM_TEST_TWO_MONITORS");
     xrandr({"--delmonitor", "qm-left"});

@@ -123,6 +123,8 @@ TEST_F(Monitors, ARemovedMonitorTurnsBlackInTheSameFrameSize) {
   test::MonitorLayout::Xrandr({"--delmonitor", "qm-right"});
   const test::ProcessResult run = test::FinishTool(tool);
   ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains("The monitors changed during the recording"))
+      << run.Err.toStdString();
   std::vector<QByteArray> frames;
   QString errors;
   ASSERT_TRUE(test::MediaProbe::DecodeBgr24(file, right.Width(), right.Height(), frames, &errors))

@@ -278,6 +278,7 @@ void RecordingController::RecorderFinished(int id, const QString& file, CaptureE
     const RecordingFigures figures = recorder_->Figures();
     const QString note = RecordingProgress::KeptNote(figures.Frames, figures.ActiveMs, fps_);
     if (!note.isEmpty()) view_.ShowOutputNote(note);
+    if (figures.MonitorsChanged) view_.ShowOutputNote(RecordingProgress::MonitorsNote());
   }
   view_.RecordingComplete(file);
   if (view_.PlayResult()) view_.PlayVideo(file);

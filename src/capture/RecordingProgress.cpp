@@ -74,6 +74,11 @@ QString RecordingProgress::Update(const RecordingFigures& figures) {
   return (QStringLiteral("Recording ") + time + QStringLiteral(" - ") + rate).left(64);
 }
 
+QString RecordingProgress::MonitorsNote() {
+  return QStringLiteral(
+      "The monitors changed during the recording: what no monitor showed any more is black");
+}
+
 QString RecordingProgress::KeptNote(uint32_t frames, uint32_t activeMs, int framesPerSecond) {
   const uint64_t due = uint64_t(activeMs) * uint64_t(std::max(framesPerSecond, 1)) / 1000;
   if (!Behind(frames, double(due))) return QString();

@@ -27,6 +27,8 @@ class RecordingProgress {
   // What the end of a recording adds when far fewer frames went into the file than the rate
   // asked for over its active time ("kept 9 of 240 frames: the compressor is too slow for this
   // size"); empty when the file kept up.
+  // What the end of a recording adds when the X screen's monitors changed under it.
+  static QString MonitorsNote();
   static QString KeptNote(uint32_t frames, uint32_t activeMs, int framesPerSecond);
 
  private:

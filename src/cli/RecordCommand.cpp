@@ -300,10 +300,7 @@ int RunRecord(const QStringList& args) {
   // about its time, and this says where the frames went.
   const QString kept = RecordingProgress::KeptNote(frames, thread.GetActiveTime(), options.Fps);
   if (!kept.isEmpty()) PrintError(kept);
-  if (thread.Figures().MonitorsChanged)
-    PrintError(
-        QStringLiteral("The monitors changed during the recording: what no monitor showed "
-                       "any more is black"));
+  if (thread.Figures().MonitorsChanged) PrintError(RecordingProgress::MonitorsNote());
   return ExitCodeOf(*end);
 }
 

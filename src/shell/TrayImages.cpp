@@ -1,9 +1,11 @@
 #include "shell/TrayImages.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -18,11 +20,14 @@ constexpr int kSize = 16;
 // on a dark one.
 const QColor kOutline(0x20, 0x18, 0x14);
 
-QList<QImage> Draw(int frames, const std::function<void(QPainter&, int)>& frame) {
+QList<QImage> Draw(qreal ratio, int frames, const std::function<void(QPainter&, int)>& frame) {
   QList<QImage> images;
   images.reserve(frames);
+  const int side = int(std::ceil(kSize * std::max<qreal>(ratio, 1)));
   for (int i = 0; i < frames; ++i) {
-    QImage image(kSize, kSize, QImage::Format_ARGB32_Premultiplied);
+    // The painter draws in the 16 x 16 of the design; the ratio gives it the pixels.
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(qreal(side) / kSize);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -35,8 +40,12 @@ QList<QImage> Draw(int frames, const std::function<void(QPainter&, int)>& frame)
 
 }  // namespace
 
-QList<QImage> TrayImages::Still() {
-  return Draw(8, [](QPainter& p, int frame) {
+qreal TrayImages::ScreenRatio() {
+  return qApp ? std::ceil(qApp->devicePixelRatio()) : 1;
+}
+
+QList<QImage> TrayImages::Still(qreal ratio) {
+  return Draw(ratio, 8, [](QPainter& p, int frame) {
     // The vane: a leaf along the diagonal from the top right corner down to the nib.
     QPainterPath vane;
     vane.moveTo(14.5, 1.5);
@@ -60,8 +69,8 @@ QList<QImage> TrayImages::Still() {
   });
 }
 
-QList<QImage> TrayImages::Recording() {
-  return Draw(8, [](QPainter& p, int frame) {
+QList<QImage> TrayImages::Recording(qreal ratio) {
+  return Draw(ratio, 8, [](QPainter& p, int frame) {
     // A ring leaves the dot and fades as it grows.
     const double ring = 4.6 + 0.45 * frame;
     QColor ringColour(0xFF, 0x3B, 0x30);
@@ -75,8 +84,8 @@ QList<QImage> TrayImages::Recording() {
   });
 }
 
-QList<QImage> TrayImages::Paused() {
-  return Draw(2, [](QPainter& p, int frame) {
+QList<QImage> TrayImages::Paused(qreal ratio) {
+  return Draw(ratio, 2, [](QPainter& p, int frame) {
     p.setPen(QPen(kOutline, 1.0));
     p.setBrush(frame == 0 ? QColor(0xF2, 0xA6, 0x1C) : QColor(0xFA, 0xDA, 0x8C));
     // Edges on pixel centres keep the gap between the bars clear.
@@ -85,8 +94,8 @@ QList<QImage> TrayImages::Paused() {
   });
 }
 
-QList<QImage> TrayImages::Photo() {
-  return Draw(9, [](QPainter& p, int frame) {
+QList<QImage> TrayImages::Photo(qreal ratio) {
+  return Draw(ratio, 9, [](QPainter& p, int frame) {
     // The blades turn as the hexagonal opening closes (frames 0 to 4) and opens again.
     constexpr double kOpening[9] = {5.5, 4.5, 3.5, 2.5, 1.5, 2.5, 3.5, 4.5, 5.5};
     const QPointF centre(8.0, 8.0);

@@ -3,14 +3,15 @@
 // blocks at its top left. With --render WIDTHxHEIGHT it draws, for each number read from
 // standard input, that picture as 24-bit blue, green, red rows on standard output, so that a
 // benchmark can judge a recording's frames against the pictures that were on the screen.
-// The screen is repainted whole for every picture, in one piece: a grab sees one picture,
-// never parts of two.
+// Each picture repaints only what moved (the boxes where they were and are, the scrolling
+// window, the number), as a desktop does.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QRegion>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -29,6 +30,7 @@ namespace {
 constexpr int kRate = 30;
 constexpr int kCodeBits = 20;
 constexpr int kCodeBlock = 16;
+constexpr int kBoxes = 4;
 
 // A page of text that scrolls in a window of the scene, as a terminal or a browser does.
 QPixmap TextPage(int width, int lines) {
@@ -50,21 +52,37 @@ class Scene {
     PaintBenchBackground(background_);
   }
 
-  void Paint(QPainter& painter, int k) const {
+  // What picture k draws over the background: the scrolling window's frame and the boxes.
+  QRect Window() const {
     const int w = background_.width(), h = background_.height();
+    return QRect(w / 2, h / 5, page_.width(), h / 2).adjusted(-1, -1, 0, 0);
+  }
+  QRect Box(int k, int i) const {
+    const int w = background_.width(), h = background_.height();
+    const double phase = double(k) / kRate * (0.4 + 0.15 * i) + i;
+    const int x = int((w - 240) * (0.5 + 0.5 * std::sin(phase)));
+    const int y = int((h - 160) * (0.5 + 0.5 * std::sin(phase * 1.3 + 0.7)));
+    return QRect(x, y, 240, 160);
+  }
+  static QRect Code() { return QRect(0, 0, kCodeBits * kCodeBlock, kCodeBlock); }
+  // What changes from picture before to picture k.
+  QRegion Changed(int before, int k) const {
+    QRegion region = QRegion(Window()) + Code();
+    for (int i = 0; i < kBoxes; ++i) region += QRegion(Box(before, i)) + Box(k, i);
+    return region;
+  }
+
+  void Paint(QPainter& painter, int k) const {
     painter.drawPixmap(0, 0, background_);
     // The scrolling window: half a line of text a picture.
-    const QRect window(w / 2, h / 5, page_.width(), h / 2);
+    const QRect window = Window().adjusted(1, 1, 0, 0);
     const int scroll = (k * 8) % (page_.height() - window.height());
     painter.drawPixmap(window.topLeft(), page_, QRect(0, scroll, window.width(), window.height()));
     painter.setPen(QColor(20, 20, 20));
     painter.drawRect(window.adjusted(-1, -1, 0, 0));
     // Boxes that wander across the screen.
-    for (int i = 0; i < 4; ++i) {
-      const double t = double(k) / kRate;
-      const double phase = t * (0.4 + 0.15 * i) + i;
-      const int x = int((w - 240) * (0.5 + 0.5 * std::sin(phase)));
-      const int y = int((h - 160) * (0.5 + 0.5 * std::sin(phase * 1.3 + 0.7)));
+    for (int i = 0; i < kBoxes; ++i) {
+      const int x = Box(k, i).x(), y = Box(k, i).y();
       painter.fillRect(x, y, 240, 160, QColor::fromHsv((k * 3 + i * 60) % 360, 200, 230));
       painter.fillRect(x + 20, y + 20, 200, 12, QColor(20, 20, 20));
       painter.fillRect(x + 20 + (k * 4 + i * 37) % 160, y + 60, 40, 40, Qt::white);
@@ -89,16 +107,17 @@ class SceneWindow : public QWidget {
     connect(&timer_, &QTimer::timeout, this, [this] {
       const int k = int(clock_.elapsed() * kRate / 1000);
       if (k == k_) return;
+      update(scene_.Changed(k_, k));
       k_ = k;
-      update();
     });
     clock_.start();
     timer_.start(5);
   }
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
+    painter.setClipRegion(event->region());
     scene_.Paint(painter, k_);
   }
 

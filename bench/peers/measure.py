@@ -10,7 +10,8 @@ Processor time is counted from the moment the recorder's file appears to its exi
 starting a program with a window of its own is not counted against it.
 
 Usage: measure.py TOOL SCENE OUTDIR SETTINGS   (QM_XVFB_PID names the X server of DISPLAY,
-which shows SCENE; SETTINGS is SimpleScreenRecorder's settings template)
+which shows SCENE; SETTINGS is SimpleScreenRecorder's settings template; QM_BENCH_BEFORE names
+another quillmark-capture, an earlier build, to measure beside this one as "before")
 """
 import os
 import re
@@ -195,8 +196,10 @@ def main():
     print(f"{size[0]}x{size[1]}, {SECONDS:g} s at {FPS} fps, H264 veryfast zerolatency CRF {CRF}"
           f", key frame every {FPS}; X server alone (scene): {baseline * 1000:.1f} ms a second")
 
-    recorders = {
-        "quillmark": lambda run: quillmark(tool, run),
+    recorders = {"quillmark": lambda run: quillmark(tool, run)}
+    if os.environ.get("QM_BENCH_BEFORE"):
+        recorders["before"] = lambda run: quillmark(os.environ["QM_BENCH_BEFORE"], run)
+    recorders |= {
         "ssr": lambda run: simplescreenrecorder(template, outdir, size, run),
         "ffmpeg": lambda run: ffmpeg(display, size, run),
         "gstreamer": gstreamer,
@@ -204,7 +207,7 @@ def main():
     results = {name: [] for name in recorders}
     for _ in range(REPEAT):
         for name, record in recorders.items():
-            path = os.path.join(outdir, name + (".avi" if name == "quillmark" else ".mkv"))
+            path = os.path.join(outdir, name + (".avi" if name in ("quillmark", "before") else ".mkv"))
             if os.path.exists(path):
                 os.remove(path)
             os.sync()

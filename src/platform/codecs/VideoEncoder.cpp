@@ -59,9 +59,9 @@ struct CatalogueEntry {
 };
 
 // Descriptions are ours; they must survive the listing rules of the wrapper (no "yuv",
-// "h." or "rle"). x264 takes its own picture layout (interleaved chroma), which spares it a
-// pass over every frame. The lossless ones encode RGB, so decoded pixels equal the input, and
-// compress at their fastest levels. Cinepak's vector search is slow at any setting; it
+// "h." or "rle"). x264 gets its own picture layout (chroma interleaved), which it then only
+// copies. The lossless ones encode RGB, so decoded pixels equal the input, and compress at
+// their fastest levels. Cinepak's vector search is slow at any setting; it
 // gets the settings that cut its time most (one strip, no extra codebook rounds).
 // Every frame format here carries its own parameters in its key frames (x264 repeats its
 // sequence headers there), so the 40-byte format is all a decoder needs, at every size.

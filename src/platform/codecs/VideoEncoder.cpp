@@ -105,12 +105,14 @@ constexpr int kDefaultFrameRate = 15;
 // next key frame that is due anyway.
 // Frames measured before a change is considered.
 constexpr int kThreadSamples = 10;
-// One thread is too slow beyond this share of the frame period (the writer also converts,
-// stores and takes the sound, and the machine is shared).
-constexpr double kOneThreadBusiest = 0.8;
+// One thread is too slow beyond this share of the frame period: a frame may wait while the
+// one before is compressed, so the writer keeps up while its frames take less than the period
+// on average; the rest is for storing them and the sound.
+constexpr double kOneThreadBusiest = 0.9;
 // Slices go back to one thread when the frames' time on all their threads (as one thread
-// would spend it, at most) stays below this share.
-constexpr double kBackToOneThread = 0.5;
+// would spend it, at most) stays below this share: far enough below the other mark that a
+// recording does not move back and forth, each move costing a key frame.
+constexpr double kBackToOneThread = 0.6;
 // The largest width or height taken; the AVI frame rectangle holds 16-bit values.
 constexpr int32_t kMaxDimension = 16384;
 

@@ -50,7 +50,7 @@ class VideoEncoder {
   // Lets tests reach the path of a frame that fails. Any thread.
   void InjectFault(EncoderResult result);
   // Where the time frames take is read (a steady clock by default): compressors that can code
-  // slices on several threads use one thread while their frames take at most 80% of the frame
+  // slices on several threads use one thread while their frames take at most 90% of the frame
   // period, and slices once they take more. Tests make frames take as long as they choose.
   // Set before Begin.
   using Stopwatch = std::function<std::chrono::nanoseconds()>;

@@ -154,6 +154,10 @@ void AviCompress::InjectFault(EncoderResult result) {
   if (compressor_) compressor_->InjectFault(result);
 }
 
+void AviCompress::TimeFramesWith(std::function<std::chrono::nanoseconds()> clock) {
+  if (compressor_) compressor_->TimeFramesWith(std::move(clock));
+}
+
 std::optional<AviCompress::OptionsForm> AviCompress::Form() const {
   if (!compressor_) return std::nullopt;
   EncoderInfo info;

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -67,6 +68,8 @@ class AviCompress {
   std::optional<OptionsForm> Form() const;
   // Makes the open compressor's next frame fail with result (tests reach that path so).
   void InjectFault(EncoderResult result);
+  // Where the open compressor reads the time its frames take (tests choose it so).
+  void TimeFramesWith(std::function<std::chrono::nanoseconds()> clock);
   void SetOptions(const EncoderSettings& options);
 
   DIBBitmap& Bitmap() { return bitmap_; }

@@ -10,9 +10,11 @@
 #include "support/AviTestSettings.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "common/FourCC.h"
@@ -545,14 +547,21 @@ double Psnr(const char* a, const char* b, qsizetype size) {
   return 10 * std::log10(255.0 * 255.0 * double(size) / squares);
 }
 
-// Records frames with a fresh compressor of that code at its highest quality, where the
-// encoder's own rounding hides least of the conversion's, and decodes them to the decoder's own
-// planes (pixelFormat, ffmpeg's name for them).
+// Records frames with a fresh compressor of that code, by default at its highest quality, where
+// the encoder's own rounding hides least of the conversion's, and decodes them to the decoder's
+// own planes (pixelFormat, ffmpeg's name for them). sizes receives the packets' sizes.
 std::vector<QByteArray> RecordAndDecode(const char* code, const QString& pixelFormat, int width,
-                                        int height, int frames, const QString& path) {
+                                        int height, int frames, const QString& path,
+                                        EncoderSettings options = {100, 0},
+                                        std::chrono::milliseconds frameTime = {},
+                                        std::vector<uint32_t>* sizes = nullptr) {
   AviCompress compress;
   if (!compress.Select(Code(code))) return {};
-  compress.SetOptions({100, 0});
+  compress.SetOptions(options);
+  // Each frame takes frameTime: the clock moves by that much at each reading.
+  if (frameTime.count() > 0)
+    compress.TimeFramesWith(
+        [now = std::chrono::nanoseconds(), frameTime]() mutable { return now += frameTime; });
   CompressRequest request = Request(width, height, 15);
   if (!compress.Begin(request)) return {};
   std::vector<ExpectedPacket> packets;
@@ -563,6 +572,7 @@ std::vector<QByteArray> RecordAndDecode(const char* code, const QString& pixelFo
     if (!compress.Compress(frame)) return {};
     packets.push_back(
         {QByteArray(reinterpret_cast<const char*>(frame.Data), frame.Size), frame.Flags});
+    if (sizes) sizes->push_back(frame.Size);
   }
   compress.End();
   std::vector<QByteArray> decoded;
@@ -606,6 +616,54 @@ TEST(AviCompressColour, YuvCompressorsConvertAsSwscaleDoes) {
                                Psnr(a + kLuma + kChroma, b + kLuma + kChroma, kChroma)};
       for (int p = 0; p < 3; ++p) EXPECT_GE(planes[p], 45.0) << "frame " << i << " plane " << p;
     }
+  }
+}
+
+// PSNR of a recording's frames against the reference's, all planes at once.
+double MeanPsnr(const std::vector<QByteArray>& frames, const std::vector<QByteArray>& reference) {
+  double sum = 0;
+  for (size_t i = 0; i < frames.size(); ++i)
+    sum += Psnr(frames[i].constData(), reference[i].constData(), frames[i].size());
+  return sum / double(std::max<size_t>(frames.size(), 1));
+}
+
+// An encoder that can code slices on several threads runs on one while it keeps up with the
+// frame rate (15 fps: frames of 10 ms), and moves to slices once its frames take longer than
+// the rate allows (70 ms). Every frame still decodes, and the one thread loses nothing to
+// slices (the reference is the same frames at the highest quality).
+TEST(AviCompressColour, SlowFramesMoveToSlicesAndKeepEveryFrameAndTheQuality) {
+  using namespace std::chrono_literals;
+  constexpr int kWidth = 176, kHeight = 144, kFrames = 40, kKeyInterval = 12, kFirstLook = 10;
+  const struct {
+    const char* Code;
+    const char* Format;
+    int Quality;
+  } cases[] = {{"H264", "yuv420p", 55}, {"XVID", "yuv420p", 90}, {"MJPG", "yuvj420p", 90}};
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("frames.avi"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Code);
+    const QString format = QLatin1String(c.Format);
+    const auto reference =
+        RecordAndDecode(c.Code, format, kWidth, kHeight, kFrames, path, {100, kKeyInterval});
+    std::vector<uint32_t> oneThread, slices;
+    const auto fast = RecordAndDecode(c.Code, format, kWidth, kHeight, kFrames, path,
+                                      {c.Quality, kKeyInterval}, 10ms, &oneThread);
+    const auto slow = RecordAndDecode(c.Code, format, kWidth, kHeight, kFrames, path,
+                                      {c.Quality, kKeyInterval}, 70ms, &slices);
+    ASSERT_EQ(reference.size(), size_t(kFrames));
+    ASSERT_EQ(slow.size(), size_t(kFrames));
+    ASSERT_EQ(fast.size(), size_t(kFrames));
+    // The frames before the first look at the rate are coded alike; slices show after it.
+    EXPECT_TRUE(std::equal(oneThread.begin(), oneThread.begin() + kFirstLook, slices.begin()));
+    if (std::thread::hardware_concurrency() > 1) {
+      EXPECT_NE(oneThread, slices);
+    }
+    // One thread codes at least as well as slices, which still code within a decibel of it.
+    const double oneThreadPsnr = MeanPsnr(fast, reference), slicesPsnr = MeanPsnr(slow, reference);
+    EXPECT_GE(oneThreadPsnr, slicesPsnr - 0.05);
+    EXPECT_GE(slicesPsnr, oneThreadPsnr - 1.0);
   }
 }
 

@@ -17,8 +17,9 @@ namespace qm {
 
 namespace {
 
-// Rows of 32-bit pixels the 15-bit path goes through, a strip at a time, so that they stay
-// in the cache between its steps.
+// Rows of 32-bit pixels the 15-bit path (and 24-bit rows on their way to interleaved chroma)
+// go through, a strip at a time, so that they stay in the cache between the steps. Even, so
+// that every strip but the last covers whole rows of chroma.
 constexpr int kStripRows = 16;
 
 int StrideOf(int32_t width, int bits) {
@@ -59,6 +60,11 @@ bool FrameConverter::Begin(int32_t width, int32_t height, int inputBits, AVPixel
     switch (format) {
       case AV_PIX_FMT_YUV420P:
         path_ = Path::Yuv;
+        break;
+      case AV_PIX_FMT_NV12:
+        if (fullRange) break;
+        path_ = Path::Nv12;
+        if (!wide_) strip_.resize(size_t(width) * 4 * kStripRows);
         break;
       case AV_PIX_FMT_BGR0:
         path_ = Path::Bgr0;
@@ -108,6 +114,10 @@ bool FrameConverter::Convert(const uint8_t* bits, AVFrame* picture) {
     case Path::Yuv:
       return toYuv_(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2], outStride[2],
                     width_, -height_) == 0;
+    case Path::Nv12:
+      if (!wide_) return ConvertTo420Interleaved(bits, stride, picture);
+      return libyuv::ARGBToNV12(bits, stride, out[0], outStride[0], out[1], outStride[1], width_,
+                                -height_) == 0;
     case Path::Bgr0:
       return toArgb_(bits, stride, out[0], outStride[0], width_, -height_) == 0 &&
              (!wide_ || SetAlpha(out[0], outStride[0], height_));
@@ -137,6 +147,21 @@ bool FrameConverter::ConvertTo555(const uint8_t* bits, int stride, uint8_t* out,
         !SetAlpha(strip_.data(), stripStride, rows) ||
         libyuv::ARGBToARGB1555(strip_.data(), stripStride, out + size_t(top) * size_t(outStride),
                                outStride, width_, rows) != 0)
+      return false;
+  }
+  return true;
+}
+
+bool FrameConverter::ConvertTo420Interleaved(const uint8_t* bits, int stride, AVFrame* picture) {
+  const int stripStride = width_ * 4;
+  for (int top = 0; top < height_; top += kStripRows) {
+    const int rows = std::min(kStripRows, height_ - top);
+    const uint8_t* lowest = bits + size_t(height_ - top - rows) * size_t(stride);
+    uint8_t* luma = picture->data[0] + size_t(top) * size_t(picture->linesize[0]);
+    uint8_t* chroma = picture->data[1] + size_t(top / 2) * size_t(picture->linesize[1]);
+    if (toArgb_(lowest, stride, strip_.data(), stripStride, width_, -rows) != 0 ||
+        libyuv::ARGBToNV12(strip_.data(), stripStride, luma, picture->linesize[0], chroma,
+                           picture->linesize[1], width_, rows) != 0)
       return false;
   }
   return true;

@@ -16,8 +16,9 @@ namespace qm {
 // Turns bottom-up bitmap rows into a picture of an encoder's pixel format, at the same size.
 // The rows hold 24-bit pixels (blue, green, red; rows padded to 4 bytes) or 32-bit ones (blue,
 // green, red, unused). libyuv converts YUV 4:2:0 (BT.601, limited range, or full range for
-// JPEG) and the RGB reorders straight from the bitmap; swscale takes any other format. One
-// converter serves one size and formats between Begin and the next Begin.
+// JPEG; planar, or with interleaved chroma as x264 keeps its pictures) and the RGB reorders
+// straight from the bitmap; swscale takes any other format. One converter serves one size and
+// formats between Begin and the next Begin.
 class FrameConverter {
  public:
   // Which library converts: Fast picks libyuv where it has the conversion; Scaler always
@@ -41,13 +42,15 @@ class FrameConverter {
   struct ScalerDeleter {
     void operator()(SwsContext* scaler) const;
   };
-  enum class Path { Scaler, Yuv, Bgr0, Rgb24, Rgb555 };
+  enum class Path { Scaler, Yuv, Nv12, Bgr0, Rgb24, Rgb555 };
   // libyuv's conversions from the input rows, chosen by Begin for their depth.
   using ToPlanes = int (*)(const uint8_t*, int, uint8_t*, int, uint8_t*, int, uint8_t*, int, int,
                            int);
   using ToPacked = int (*)(const uint8_t*, int, uint8_t*, int, int, int);
 
   bool ConvertTo555(const uint8_t* bits, int stride, uint8_t* out, int outStride);
+  // 24-bit rows reach interleaved chroma only through 32-bit ones.
+  bool ConvertTo420Interleaved(const uint8_t* bits, int stride, AVFrame* picture);
   // Sets the fourth byte of 32-bit rows to the path's alpha; 32-bit input may leave anything
   // there.
   bool SetAlpha(uint8_t* out, int outStride, int rows);
@@ -60,7 +63,7 @@ class FrameConverter {
   int32_t width_ = 0;
   int32_t height_ = 0;
   bool wide_ = false;           // 32-bit input pixels
-  std::vector<uint8_t> strip_;  // the 15-bit path's 32-bit rows
+  std::vector<uint8_t> strip_;  // 32-bit rows of the paths that pass through them
   std::vector<uint8_t> alpha_;  // one row of the alpha a path gives its 32-bit rows
 };
 

@@ -12,9 +12,11 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "common/BitmapInfoHeader.h"
 #include "common/LittleEndian.h"
@@ -51,13 +53,15 @@ struct CatalogueEntry {
   // Some encoders read the interval from keyint_min, and Video 1 counts only the frames
   // between two key frames: this is added to the interval to give keyint_min.
   int KeyIntMinBias;
-  // Slices of one frame coded in parallel: still one frame in, one frame out, at once.
+  // Slices of one frame may be coded in parallel when one thread does not keep up with the
+  // frame rate: still one frame in, one frame out, at once.
   bool SliceThreads;
 };
 
 // Descriptions are ours; they must survive the listing rules of the wrapper (no "yuv",
-// "h." or "rle"). The lossless ones encode RGB, so decoded pixels equal the input, and
-// compress at their fastest levels. Cinepak's vector search is slow at any setting; it
+// "h." or "rle"). x264 gets its own picture layout (chroma interleaved), which it then only
+// copies. The lossless ones encode RGB, so decoded pixels equal the input, and compress at
+// their fastest levels. Cinepak's vector search is slow at any setting; it
 // gets the settings that cut its time most (one strip, no extra codebook rounds).
 // Every frame format here carries its own parameters in its key frames (x264 repeats its
 // sequence headers there), so the 40-byte format is all a decoder needs, at every size.
@@ -70,11 +74,11 @@ const std::array<CatalogueEntry, 10> kCatalogue = {{
     {"DIV3", "msmpeg4", "MPEG-4 V3", "MPEG-4 video, Microsoft version 3", AV_PIX_FMT_YUV420P,
      QualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
     {"XVID", "mpeg4", "MPEG-4 Part 2", "MPEG-4 Part 2 video (Xvid compatible)", AV_PIX_FMT_YUV420P,
-     QualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, false},
-    {"H264", "libx264", "AVC (x264)", "AVC / MPEG-4 Part 10 video (x264)", AV_PIX_FMT_YUV420P,
+     QualityKind::Quantiser, 90, 1, 24, -1, "", false, 0, true},
+    {"H264", "libx264", "AVC (x264)", "AVC / MPEG-4 Part 10 video (x264)", AV_PIX_FMT_NV12,
      QualityKind::RateFactor, 55, 2, 24, -1, "preset=veryfast:tune=zerolatency", false, 0, true},
     {"MJPG", "mjpeg", "Motion JPEG", "Motion JPEG", AV_PIX_FMT_YUV420P, QualityKind::Quantiser, 90,
-     1, 24, -1, "", true, 0, false},
+     1, 24, -1, "", true, 0, true},
     {"FFV1", "ffv1", "FFV1", "FFV1 lossless video", AV_PIX_FMT_BGR0, QualityKind::Lossless, 100, 1,
      24, -1, "level=1:slices=1:slicecrc=0", false, 0, false},
     {"ZMBV", "zmbv", "ZMBV", "Zip Motion Blocks Video, lossless", AV_PIX_FMT_BGR0,
@@ -89,6 +93,26 @@ const std::array<CatalogueEntry, 10> kCatalogue = {{
 
 // Frames per second assumed when the caller announced none.
 constexpr int kDefaultFrameRate = 15;
+
+// Threads of one sequence. One thread costs the least processor time: slices cost each frame
+// their own start-up, their waits, the caches they share and the prediction lost at their
+// borders (a recording of moving content at 1920 x 1080 takes about a tenth more processor time
+// in two slices). The time a frame takes is measured while recording; only an encoder that does
+// not keep up with the frame rate codes its frames in slices on several threads, and goes back
+// to one thread once that would keep up again. A change takes a new encoder, which begins with
+// a key frame: the stream still decodes from each key frame on. Falling behind loses frames,
+// so the move to slices comes at once, with a key frame of its own; the way back waits for the
+// next key frame that is due anyway.
+// Frames measured before a change is considered.
+constexpr int kThreadSamples = 10;
+// One thread is too slow beyond this share of the frame period: a frame may wait while the
+// one before is compressed, so the writer keeps up while its frames take less than the period
+// on average; the rest is for storing them and the sound.
+constexpr double kOneThreadBusiest = 0.9;
+// Slices go back to one thread when the frames' time on all their threads (as one thread
+// would spend it, at most) stays below this share: far enough below the other mark that a
+// recording does not move back and forth, each move costing a key frame.
+constexpr double kBackToOneThread = 0.6;
 // The largest width or height taken; the AVI frame rectangle holds 16-bit values.
 constexpr int32_t kMaxDimension = 16384;
 
@@ -173,6 +197,7 @@ struct VideoEncoder::Impl {
   const CatalogueEntry* Entry = nullptr;
   std::atomic<EncoderResult> InjectedFault{EncoderResult::Ok};
   const AVCodec* Codec = nullptr;
+  bool IntraOnly = false;  // every frame is a key frame
   EncoderMode Mode = EncoderMode::Query;
   EncoderSettings Settings;
   SequenceInfo Frames;
@@ -193,6 +218,11 @@ struct VideoEncoder::Impl {
   int64_t LastNumber = -1;
   int64_t LastKey = 0;
   bool GapSinceKey = false;
+  // The encoder's threads now, and the time its frames took since the last look at it.
+  int Threads = 1;
+  std::chrono::nanoseconds Spent{};
+  Stopwatch Clock;
+  int Measured = 0;
 
   AVRational FrameRate() const {
     if (Frames.Rate > 0 && Frames.Scale > 0)
@@ -231,6 +261,53 @@ struct VideoEncoder::Impl {
     return true;
   }
 
+  std::chrono::nanoseconds Now() const {
+    if (Clock) return Clock();
+    return std::chrono::steady_clock::now().time_since_epoch();
+  }
+
+  // Threads that slices run on: one per processor.
+  static int SliceThreadCount() { return int(std::max(1u, std::thread::hardware_concurrency())); }
+
+  // A new encoder of the sequence's settings on threads threads (1: no slices).
+  EncoderResult OpenContext(int threads, CodecContextPtr& opened) const {
+    CodecContextPtr context(avcodec_alloc_context3(Codec));
+    if (!context) return EncoderResult::Memory;
+    context->width = Width;
+    context->height = Height;
+    context->pix_fmt = Entry->PixelFormat;
+    const AVRational rate = FrameRate();
+    av_reduce(&context->time_base.num, &context->time_base.den, rate.den, rate.num, 65535);
+    context->framerate = av_inv_q(context->time_base);
+    context->gop_size = KeyFrameInterval();
+    context->keyint_min = std::max(0, context->gop_size + Entry->KeyIntMinBias);
+    // One frame in, one frame out: no reordering and no frame threads.
+    context->max_b_frames = 0;
+    context->thread_count = threads;
+    if (threads > 1) context->thread_type = FF_THREAD_SLICE;
+    if (!SetOptions(context.get())) return EncoderResult::BadFormat;
+    // The entry's options, of the encoder or of the codec context alike; one the encoder did
+    // not take is a fault of the entry, not something to pass over.
+    AVDictionary* options = nullptr;
+    const DictionaryPtr optionsOwner(&options);
+    if (av_dict_parse_string(&options, Entry->Options, "=", ":", 0) < 0)
+      return EncoderResult::Memory;
+    if (avcodec_open2(context.get(), Codec, &options) < 0 || av_dict_count(options) != 0)
+      return EncoderResult::BadFormat;
+    opened = std::move(context);
+    return EncoderResult::Ok;
+  }
+
+  // The threads the frames measured so far ask for; the current count while too few were.
+  int WantedThreads() const {
+    if (!Entry->SliceThreads || Measured < kThreadSamples) return Threads;
+    const double period = 1.0 / av_q2d(FrameRate());
+    const double perFrame =
+        std::chrono::duration<double>(Spent).count() / double(std::max(Measured, 1));
+    if (Threads == 1) return perFrame > kOneThreadBusiest * period ? SliceThreadCount() : 1;
+    return perFrame * Threads < kBackToOneThread * period ? 1 : Threads;
+  }
+
   void Reset() noexcept {
     Context.reset();
     for (FramePtr& picture : Pictures) picture.reset();
@@ -240,6 +317,9 @@ struct VideoEncoder::Impl {
     LastNumber = -1;
     LastKey = 0;
     GapSinceKey = false;
+    Threads = 1;
+    Spent = {};
+    Measured = 0;
   }
 };
 
@@ -274,6 +354,8 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Open(uint32_t type, uint32_t handler
     auto impl = std::make_unique<Impl>();
     impl->Entry = &entry;
     impl->Codec = codec;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec->id);
+    impl->IntraOnly = descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
     impl->Mode = mode;
     impl->Settings.Quality = entry.DefaultQuality;
     return std::unique_ptr<VideoEncoder>(new VideoEncoder(std::move(impl)));
@@ -283,6 +365,10 @@ std::unique_ptr<VideoEncoder> VideoEncoder::Open(uint32_t type, uint32_t handler
 
 void VideoEncoder::InjectFault(EncoderResult result) {
   impl_->InjectedFault.store(result);
+}
+
+void VideoEncoder::TimeFramesWith(Stopwatch clock) {
+  impl_->Clock = std::move(clock);
 }
 
 void VideoEncoder::ConvertWithScalerOnly(bool scalerOnly) {
@@ -371,29 +457,13 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
   Impl& s = *impl_;
   const BitmapInfoHeader in = BitmapInfoHeader::Read(input);
 
-  CodecContextPtr context(avcodec_alloc_context3(s.Codec));
-  if (!context) return EncoderResult::Memory;
-  context->width = in.Width;
-  context->height = in.Height;
-  context->pix_fmt = s.Entry->PixelFormat;
-  const AVRational rate = s.FrameRate();
-  av_reduce(&context->time_base.num, &context->time_base.den, rate.den, rate.num, 65535);
-  context->framerate = av_inv_q(context->time_base);
-  context->gop_size = s.KeyFrameInterval();
-  context->keyint_min = std::max(0, context->gop_size + s.Entry->KeyIntMinBias);
-  // One frame in, one frame out: no reordering and no frame threads.
-  context->max_b_frames = 0;
-  context->thread_count = s.Entry->SliceThreads ? 0 : 1;
-  if (s.Entry->SliceThreads) context->thread_type = FF_THREAD_SLICE;
-  if (!s.SetOptions(context.get())) return EncoderResult::BadFormat;
-  // The entry's options, of the encoder or of the codec context alike; one the encoder did
-  // not take is a fault of the entry, not something to pass over.
-  AVDictionary* options = nullptr;
-  const DictionaryPtr optionsOwner(&options);
-  if (av_dict_parse_string(&options, s.Entry->Options, "=", ":", 0) < 0)
-    return EncoderResult::Memory;
-  if (avcodec_open2(context.get(), s.Codec, &options) < 0 || av_dict_count(options) != 0)
-    return EncoderResult::BadFormat;
+  s.Width = in.Width;
+  s.Height = in.Height;
+  CodecContextPtr context;
+  if (const EncoderResult opened = s.OpenContext(1, context); opened != EncoderResult::Ok) {
+    s.Width = s.Height = 0;
+    return opened;
+  }
 
   for (FramePtr& picture : s.Pictures) {
     picture.reset(av_frame_alloc());
@@ -412,13 +482,14 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
     return EncoderResult::Memory;
 
   s.Context = std::move(context);
-  s.Width = in.Width;
   s.InputBits = in.BitCount;
-  s.Height = in.Height;
   s.NextPts = 0;
   s.LastNumber = -1;
   s.LastKey = 0;
   s.GapSinceKey = false;
+  s.Threads = 1;
+  s.Spent = {};
+  s.Measured = 0;
   return EncoderResult::Ok;
 }
 
@@ -448,13 +519,31 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
     if (const int error = av_frame_make_writable(picture); error < 0) return FromAvError(error);
   }
 
-  if (!s.Converter.Convert(inputBits, picture)) return EncoderResult::Internal;
+  const std::chrono::nanoseconds started = s.Now();
   // Frames left out still count towards the key-frame interval: the encoder counts only the
   // frames it sees, so once the interval has passed over a gap the next frame is made a key
   // frame here. Without gaps the encoder places them itself, as it always does.
   const int64_t number = std::max<int64_t>(frameNumber, 0);
   if (s.LastNumber >= 0 && number > s.LastNumber + 1) s.GapSinceKey = true;
-  const bool forceKey = s.GapSinceKey && number - s.LastKey >= s.Context->gop_size;
+  const bool keyDue =
+      s.LastNumber >= 0 && (s.IntraOnly || number - s.LastKey >= s.Context->gop_size);
+  bool forceKey = s.GapSinceKey && keyDue;
+  const int wanted = s.WantedThreads();
+  if (keyDue || wanted > s.Threads) {
+    if (s.Measured >= kThreadSamples) {
+      s.Spent = {};
+      s.Measured = 0;
+    }
+    if (wanted != s.Threads) {
+      CodecContextPtr context;
+      if (const EncoderResult opened = s.OpenContext(wanted, context); opened != EncoderResult::Ok)
+        return opened;
+      s.Context = std::move(context);
+      s.Threads = wanted;
+      forceKey = true;
+    }
+  }
+  if (!s.Converter.Convert(inputBits, picture)) return EncoderResult::Internal;
   // The frame's time is its place in the recording, gaps included.
   picture->pts = std::max(s.NextPts, number);
   s.NextPts = picture->pts + 1;
@@ -471,6 +560,8 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
   if (s.Packet->size < 0 || uint32_t(s.Packet->size) > capacity) return EncoderResult::BadSize;
 
   std::memcpy(outputData, s.Packet->data, size_t(s.Packet->size));
+  s.Spent += s.Now() - started;
+  ++s.Measured;
   PutLE32(outputHeader + 20, uint32_t(s.Packet->size));
   if (s.Packet->flags & AV_PKT_FLAG_KEY) {
     outFlags = kKeyFrameFlag;

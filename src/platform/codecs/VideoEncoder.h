@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/codecs/EncoderTypes.h"
@@ -47,6 +49,12 @@ class VideoEncoder {
   // Makes this compressor's next Compress answer result without compressing; Ok cancels.
   // Lets tests reach the path of a frame that fails. Any thread.
   void InjectFault(EncoderResult result);
+  // Where the time frames take is read (a steady clock by default): compressors that can code
+  // slices on several threads use one thread while their frames take at most 90% of the frame
+  // period, and slices once they take more. Tests make frames take as long as they choose.
+  // Set before Begin.
+  using Stopwatch = std::function<std::chrono::nanoseconds()>;
+  void TimeFramesWith(Stopwatch clock);
   const EncoderSettings& Settings() const;
   void SetSettings(const EncoderSettings& settings);
 

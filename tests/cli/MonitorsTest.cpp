@@ -11,6 +11,7 @@
 #include "common/Monitor.h"
 #include "support/MediaProbe.h"
 #include "support/MonitorLayout.h"
+#include "support/ScreenTest.h"
 #include "support/ToolRun.h"
 #include "support/XScreen.h"
 
@@ -21,18 +22,7 @@ using test::XScreen;
 
 using test::MonitorLayout;
 
-class Monitors : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(screen_.Ok());
-    screen_.Show(screen_.Bounds());
-    ASSERT_TRUE(dir_.isValid());
-  }
-  QString Path(const QString& name) const { return dir_.filePath(name); }
-
-  XScreen screen_;
-  QTemporaryDir dir_;
-};
+class Monitors : public test::ScreenTest {};
 
 // The listing, each monitor by its name and its number pixel for pixel, and an unknown one.
 TEST_F(Monitors, ListedAndTakenByNameAndNumber) {

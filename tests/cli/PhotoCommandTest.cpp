@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/ScreenTest.h"
 #include "support/ToolRun.h"
 #include "support/XKeys.h"
 #include "support/XScreen.h"
@@ -47,18 +48,7 @@ int FirstQuantValue(const QByteArray& data) {
   return at < 0 || at + 5 >= data.size() ? -1 : uint8_t(data[at + 5]);
 }
 
-class PhotoCommand : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(screen_.Ok()) << "no X display";
-    screen_.Show(screen_.Bounds());
-    ASSERT_TRUE(dir_.isValid());
-  }
-  QString Path(const QString& name) const { return dir_.filePath(name); }
-
-  XScreen screen_;
-  QTemporaryDir dir_;
-};
+class PhotoCommand : public test::ScreenTest {};
 
 TEST_F(PhotoCommand, StoresTheAreaAsEachPictureType) {
   const Rect area{100, 50, 420, 250};

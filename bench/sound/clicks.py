@@ -35,7 +35,8 @@ def report(name, found):
     off = [s - RATE for s in steps if abs(s - RATE) > RATE * 2 // 1000]
     worst = max((abs(s - RATE) for s in steps), default=0)
     print(f"{name:12} {len(found):6} clicks  {len(off):3} of {len(steps)} intervals off by > 2 ms"
-          f"  worst {worst * 1000 / RATE:6.1f} ms")
+          f"  worst {worst * 1000 / RATE:6.1f} ms"
+          + (f" ({', '.join(f'{o * 1000 / RATE:+.1f}' for o in off)} ms)" if off else ""))
 
 
 def main():

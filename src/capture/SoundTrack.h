@@ -26,8 +26,9 @@ class SoundTrack {
  public:
   static constexpr int kRate = 48000;
   static constexpr int kChannels = 2;
-  // How far an input's smoothed error may grow before it is mended by a hole or a cut: 50 ms.
-  static constexpr int64_t kBound = kRate / 20;
+  // How far an input's smoothed error may grow before it is mended by a hole or a cut: 100 ms,
+  // twice the slow wander of a server's reports in the first seconds of a stream.
+  static constexpr int64_t kBound = kRate / 10;
   // How fast resampling moves an input towards its place: at most 1 ms a second.
   static constexpr double kMaxSkew = 0.001;
   // How far an input may fall behind before its part is taken as silence: half a second.

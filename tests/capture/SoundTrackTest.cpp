@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <random>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct Server {
   int64_t JitterUs = 0;       // the stamps' error, alternating sign
   int MissingEvery = 0;       // every Nth block never comes (0: none)
   bool RandomJitter = false;  // the error is anywhere within JitterUs instead
+  int64_t WanderUs = 0;       // and the reports wander slowly, this far either way
 };
 
 constexpr int64_t kPeriodUs = 1000000 / 15;
@@ -36,6 +38,7 @@ TEST(SoundTrackTest, SoundStaysWithinAFramePeriodOfThePicturesAcrossPausesDriftA
   const Case cases[] = {
       {"steady", {0, 0, 0}, 1, true},
       {"jittery timing reports", {0.0002, 35000, 0, true}, 2, true},
+      {"wandering timing reports", {0.0001, 5000, 0, true, 60000}, 2, true},
       {"slow server clock", {-0.0065, 1500, 0}, 10, false},
       {"fast server clock", {0.002, 3000, 0}, 10, false},
       {"blocks missing", {0, 2000, 97}, 2, false},
@@ -89,9 +92,12 @@ TEST(SoundTrackTest, SoundStaysWithinAFramePeriodOfThePicturesAcrossPausesDriftA
       std::fill(block.begin(), block.end(), int16_t(0));
       if (click) block[0] = block[1] = kClick;
       const bool missing = c.Sound.MissingEvery > 0 && blockIndex % c.Sound.MissingEvery == 0;
-      const int64_t stamp = trueUs + (c.Sound.RandomJitter ? jitter(random)
-                                      : blockIndex % 2     ? c.Sound.JitterUs
-                                                           : -c.Sound.JitterUs);
+      const auto wander =
+          int64_t(double(c.Sound.WanderUs) * std::sin(2 * std::numbers::pi * soundUs / 20e6));
+      const int64_t stamp = wander + trueUs +
+                            (c.Sound.RandomJitter ? jitter(random)
+                             : blockIndex % 2     ? c.Sound.JitterUs
+                                                  : -c.Sound.JitterUs);
       if (!missing) track.Push(0, block.data(), kBlock, stamp);
       const bool active = trueUs >= start + kPeriodUs && (trueUs < pauseAt || trueUs >= resumeAt);
       if (click && !missing && active) {
@@ -115,7 +121,8 @@ TEST(SoundTrackTest, SoundStaysWithinAFramePeriodOfThePicturesAcrossPausesDriftA
     // only be lost where an overlap was dropped.
     ASSERT_FALSE(expected.empty());
     ASSERT_FALSE(found.empty());
-    const int64_t tolerance = kPeriodUs * 48 / 1000;
+    // Where sound was lost or drift outran the resampling, up to the bound more.
+    const int64_t tolerance = kPeriodUs * 48 / 1000 + (c.Seamless ? 0 : SoundTrack::kBound);
     size_t matched = 0;
     int64_t worst = 0;
     for (const int64_t want : expected) {
@@ -129,11 +136,14 @@ TEST(SoundTrackTest, SoundStaysWithinAFramePeriodOfThePicturesAcrossPausesDriftA
     // Drift and jitter are followed by resampling, never by a hole or a cut: the clicks stay
     // evenly spaced (but across the pause).
     if (c.Seamless) {
+      // The pause's place in the file: the sound is cut there by the blocks' stamps, as they
+      // err (a tenth of a second either way).
+      const int64_t pausedAt = (pauseAt - start - kPeriodUs) * 48 / 1000;
       int64_t worstStep = 0;
       for (size_t i = 1; i < found.size(); ++i) {
         const int64_t step = found[i] - found[i - 1];
-        if (step < 24000 * 3 / 2)
-          worstStep = std::max<int64_t>(worstStep, std::llabs(step - 24000));
+        if (found[i - 1] < pausedAt + 4800 && found[i] > pausedAt - 4800) continue;
+        worstStep = std::max<int64_t>(worstStep, std::llabs(step - 24000));
       }
       EXPECT_LE(worstStep, 2 * 48) << "frames between clicks off by up to " << worstStep;
     }

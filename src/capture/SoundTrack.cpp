@@ -21,6 +21,8 @@ int64_t MicrosecondsOf(int64_t frames) {
 }
 // Sound this far ahead of what the writer took is not believed.
 constexpr int64_t kFarAhead = int64_t(SoundTrack::kRate) * 10;
+// How long an error beyond the bound must stay before it is mended: 2 s of sound.
+constexpr int64_t kConfirm = int64_t(SoundTrack::kRate) * 2;
 // An error the resampling leaves alone: 1 ms.
 constexpr int64_t kDeadband = SoundTrack::kRate / 1000;
 // The resampling mends an error e at e / kSteering (at most kMaxSkew): within about 10 s.
@@ -121,7 +123,11 @@ void SoundTrack::Place(Input& in, const int16_t* samples, size_t frames, double 
   std::nth_element(sorted.begin(), middle, sorted.begin() + std::ptrdiff_t(errors.size()));
   const double smoothed = *middle;
   double skew = 0;
-  if (std::abs(smoothed) > double(kBound)) {
+  // The reports may wander beyond the bound for a while (a stream's first seconds under load);
+  // sound lost or repeated stays off for good. Only an error that stays is mended.
+  in.Beyond = std::abs(smoothed) > double(kBound) ? in.Beyond + int64_t(frames) : 0;
+  if (in.Beyond >= kConfirm) {
+    in.Beyond = 0;
     // More than drift: the server lost sound (a hole of silence) or gave some twice (cut).
     if (smoothed > 0)
       in.Next += int64_t(std::llround(smoothed));

@@ -16,9 +16,9 @@ namespace qm {
 // tens of milliseconds) is smoothed by the median of the last blocks', and the stream is
 // resampled by at most kMaxSkew towards it, so that the sound card's clock drifting from the
 // system's is followed without a hole or a cut. Only an error beyond kBound (sound the server
-// lost or repeated) is mended at once, by silence or by dropping what overlaps. Several inputs
-// are mixed. An input that falls far behind, or is gone, counts as silence. 16-bit stereo at
-// 48 kHz.
+// lost or repeated) that stays for two seconds is mended, by silence or by dropping what
+// overlaps. Several inputs are mixed. An input that falls far behind, or is gone, counts as
+// silence. 16-bit stereo at 48 kHz.
 //
 // The capture thread marks the segments, the sound thread pushes, the writer takes. Any
 // thread.
@@ -72,6 +72,7 @@ class SoundTrack {
     int16_t Held[2]{};           // the last sample of the block before, at phase -1
     double Step = 1;             // input samples per output sample
     std::vector<double> Recent;  // the last blocks' errors against the stream, in frames
+    int64_t Beyond = 0;          // frames for which the smoothed error has stayed beyond kBound
     size_t Oldest = 0;           // the error replaced next, once Recent is full
   };
 

@@ -18,6 +18,15 @@ namespace qm {
 
 namespace {
 
+// Marks the rows of area that the rectangles (inside area) cover.
+void MarkRows(std::vector<uint8_t>& rows, const Rect& area, const Rect* from, const Rect* to) {
+  for (; from != to; ++from) {
+    const int32_t top = std::max(from->Top - area.Top, 0);
+    const int32_t bottom = std::min(from->Bottom - area.Top, int32_t(rows.size()));
+    if (top < bottom) std::fill(rows.begin() + top, rows.begin() + bottom, uint8_t(1));
+  }
+}
+
 PixelTarget TargetOf(DIBBitmap& bitmap) {
   PixelTarget target;
   target.Bits = bitmap.DrawTarget();
@@ -88,8 +97,11 @@ bool Touches(const SourcePicture& picture, const Rect& area) {
 
 }  // namespace
 
-Grabber::Grabber(bool damageReports)
-    : screenRect_(ScreenBounds()), monitors_(ReadMonitors()), useDamage_(damageReports) {}
+Grabber::Grabber(bool damageReports, bool partialCopies)
+    : screenRect_(ScreenBounds()),
+      monitors_(ReadMonitors()),
+      useDamage_(damageReports),
+      partialCopies_(partialCopies) {}
 
 Grabber::~Grabber() = default;
 
@@ -147,31 +159,85 @@ Grabber::CursorMark Grabber::MarkOf(const CursorState& state, const Rect& area,
 }
 
 bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect, bool showCursor,
-                       CursorMark& mark) {
+                       CursorMark& mark, std::vector<Rect>* drawn) {
   const int32_t w = bitmap.Width(), h = bitmap.Height();
+  const Rect area{x, y, x + w, y + h};
   if (!screen_) screen_ = std::make_unique<ScreenGrabber>();
   const PixelTarget target = TargetOf(bitmap);
-  switch (screen_->Grab(x, y, target)) {
+  // A bitmap's earlier frame is known only where the server reports what is drawn, where the
+  // picture is drawn in the bitmap's own place, and for frames of this same area.
+  const bool tracked = drawn && !monitorsChanged_ && target.Bits == bitmap.Bits();
+  std::erase_if(kept_, [&](const KeptFrame& k) {
+    return !tracked || !(k.Area == area) || k.Width != w || k.Height != h ||
+           k.Stride != bitmap.Stride() || k.Format != bitmap.Format();
+  });
+  auto found = std::find_if(kept_.begin(), kept_.end(),
+                            [&](const KeptFrame& k) { return k.Bits == target.Bits; });
+  ScreenGrabber::Partial partial;
+  if (found != kept_.end()) {
+    // The rows drawn on since the bitmap's frame, now and while it was away, and those of
+    // the cursor drawn over it.
+    rows_ = found->Drawn;
+    const Rect cursorRows{0, area.Top + found->CursorTop, w, area.Top + found->CursorBottom};
+    MarkRows(rows_, area, &cursorRows, &cursorRows + 1);
+    MarkRows(rows_, area, drawn->data(), drawn->data() + drawn->size());
+    partial.Rows = &rows_;
+    partial.Since = found->Layout;
+    // What was drawn between the server's report and its copy.
+    partial.Fetched = [&] {
+      const size_t before = drawn->size();
+      damage_->Peek(area, *drawn);
+      MarkRows(rows_, area, drawn->data() + before, drawn->data() + drawn->size());
+    };
+  }
+  switch (screen_->Grab(x, y, target, partial)) {
     case ScreenGrabber::GrabResult::NoScreen:
+      kept_.clear();
       return Fail(NoDisplayMessage());
     case ScreenGrabber::GrabResult::Failed:
+      kept_.clear();
       return Fail(CopyFailedMessage());
     case ScreenGrabber::GrabResult::Ok:
       break;
   }
-  capturedRect = Rect{x, y, x + w, y + h};
+  capturedRect = area;
   BlackenOffMonitors(bitmap, capturedRect);
 
   mark = CursorMark();
+  int32_t cursorTop = 0, cursorBottom = 0;
   if (showCursor) {
     const CursorState state = GetCursorState();
     mark = MarkOf(state, capturedRect, true);
     if (mark.Drawn) {
       Point hot;
       if (!cursor_->HotSpot(state.CursorHandle, hot)) hot = Point();
-      cursor_->Draw(state.CursorHandle, target, state.CursorPos.X - x - hot.X,
-                    state.CursorPos.Y - y - hot.Y);
+      const int32_t top = state.CursorPos.Y - y - hot.Y;
+      cursor_->Draw(state.CursorHandle, target, state.CursorPos.X - x - hot.X, top);
+      cursorTop = std::clamp(top, 0, h);
+      cursorBottom =
+          int32_t(std::clamp<int64_t>(int64_t(top) + cursor_->Height(state.CursorHandle), 0, h));
     }
+  }
+  if (tracked) {
+    // The other bitmaps miss what was drawn for this frame; this one holds it all now.
+    for (KeptFrame& k : kept_)
+      MarkRows(k.Drawn, area, drawn->data(), drawn->data() + drawn->size());
+    if (found == kept_.end()) {
+      if (kept_.size() >= 3) kept_.erase(kept_.begin());
+      KeptFrame fresh;
+      fresh.Bits = target.Bits;
+      fresh.Width = w;
+      fresh.Height = h;
+      fresh.Stride = bitmap.Stride();
+      fresh.Format = bitmap.Format();
+      fresh.Area = area;
+      kept_.push_back(std::move(fresh));
+      found = kept_.end() - 1;
+    }
+    found->Drawn.assign(size_t(h), 0);
+    found->Layout = screen_->Layout();
+    found->CursorTop = cursorTop;
+    found->CursorBottom = cursorBottom;
   }
   // The screen layer wrote every byte of the target, so it is the bitmap's picture now.
   bitmap.Drawn();
@@ -186,7 +252,8 @@ void Grabber::WatchMonitors() {
   if (current == monitors_) return;
   monitors_ = std::move(current);
   monitorsChanged_ = true;
-  copied_ = false;  // the next frame is copied whole, with its black parts
+  copied_ = false;
+  kept_.clear();  // the next frame is copied whole, with its black parts
 }
 
 void Grabber::BlackenOffMonitors(DIBBitmap& bitmap, const Rect& area) const {
@@ -219,6 +286,7 @@ void Grabber::UseSource(std::shared_ptr<ScreenSource> source) {
   source_ = std::move(source);
   sharingEnded_ = false;
   copied_ = false;
+  kept_.clear();
   if (source_) screenRect_ = source_->Bounds();
 }
 
@@ -276,13 +344,14 @@ bool Grabber::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool fol
   const CursorState state = followCursor ? GetCursorState() : CursorState();
   const Point at = Locate(origin, bitmap.Width(), bitmap.Height(), followCursor, state);
   CursorMark mark;
-  return CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark);
+  return CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark);  // forgets kept frames
 }
 
 void Grabber::ForgetChanges() {
   damage_.reset();
   lastPicture_ = {};
   copied_ = false;
+  kept_.clear();
 }
 
 bool Grabber::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
@@ -298,9 +367,10 @@ bool Grabber::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, b
 
   if (useDamage_ && !damage_) damage_ = std::make_unique<DamageWatch>();
   const bool damageKnown = useDamage_ && damage_->Available();
+  std::vector<Rect> drawn;
   if (damageKnown) {
     // Asked every frame, so that the reports always cover exactly the time since the last.
-    const bool drawnOn = damage_->Changed(area);
+    const bool drawnOn = damage_->Changed(area, &drawn);
     // The server went away while it was reporting: the screen being recorded cannot be copied.
     if (damage_->Lost()) {
       return Fail(CopyFailedMessage());
@@ -313,7 +383,9 @@ bool Grabber::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, b
   }
 
   CursorMark mark;
-  if (!CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark)) return false;
+  if (!CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark,
+                damageKnown && partialCopies_ ? &drawn : nullptr))
+    return false;
   lastArea_ = area;
   lastMark_ = mark;
   if (!damageKnown) {

@@ -48,8 +48,9 @@ bool IsBgrx(const XImage& image) {
 
 // Writes the whole target in one pass: the rows and columns of the copied image (which
 // covers columns dx .. dx + image width - 1 and rows dy .. dy + image height - 1, counted
-// from the top) converted, everything else black.
-void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
+// from the top) converted, everything else black. With rows given, only the rows marked there.
+void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target,
+             const std::vector<uint8_t>* rows = nullptr) {
   const int bytes = target.BitsPerPixel / 8;
   const int32_t w = image ? image->width : 0;
   const int32_t h = image ? image->height : 0;
@@ -59,7 +60,9 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
   const size_t rowBytes = size_t(target.Width) * bytes;
   const bool stream = WorthStreaming(size_t(target.Stride) * size_t(target.Height));
 
+  const auto skip = [&](int32_t y) { return rows && !(*rows)[size_t(y)]; };
   for (int32_t y = 0; y < target.Height; ++y) {
+    if (skip(y)) continue;
     uint8_t* row = target.Row(y);
     const int32_t sy = y - dy;
     if (sy < 0 || sy >= h) {
@@ -91,7 +94,7 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
   // The padding of each row too: the target may be memory that held anything before.
   if (target.Stride > rowBytes) {
     for (int32_t y = 0; y < target.Height; ++y)
-      std::memset(target.Row(y) + rowBytes, 0, target.Stride - rowBytes);
+      if (!skip(y)) std::memset(target.Row(y) + rowBytes, 0, target.Stride - rowBytes);
   }
   if (stream) StreamFence();
 }
@@ -154,7 +157,19 @@ bool ScreenGrabber::RefreshScreenSize() {
   return !(screen_ == before);
 }
 
+bool ScreenGrabber::SamePlacement(const Placement& placed) {
+  if (placed == placed_) return true;
+  placed_ = placed;
+  ++layout_;
+  return false;
+}
+
 ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelTarget& target) {
+  return Grab(x, y, target, Partial());
+}
+
+ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelTarget& target,
+                                              const Partial& partial) {
   if (!connection_ || connection_->Broken()) {
     shm_.reset();
     connection_ = XConnection::Shared();
@@ -179,18 +194,32 @@ ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelT
     const int32_t top = std::max(y, screen_.Top);
     const int32_t right = int32_t(std::min<int64_t>(int64_t(x) + target.Width, screen_.Right));
     const int32_t bottom = int32_t(std::min<int64_t>(int64_t(y) + target.Height, screen_.Bottom));
+    Placement placed{
+        0, 0, 0, 0, 0, target.Width, target.Height, target.Stride, target.BitsPerPixel};
     if (left >= right || top >= bottom) {
+      SamePlacement(placed);
       Compose(nullptr, 0, 0, target);  // wholly off the screen: all black
       return GrabResult::Ok;
     }
     const int32_t w = right - left, h = bottom - top;
+    placed.Dx = left - x;
+    placed.Dy = top - y;
+    placed.Width = w;
+    placed.Height = h;
     if (allowShm_ && !shmBroken_ && connection_->HasShm() && GrabShm(left, top, w, h)) {
       usedShm_ = true;
-      Compose(shm_->Header.get(), left - x, top - y, target);
+      placed.Road = 1;
+      const uint64_t before = layout_;
+      const bool partly = SamePlacement(placed) && partial.Rows && partial.Since == before &&
+                          partial.Rows->size() == size_t(target.Height) && IsBgrx(*shm_->Header);
+      if (partly && partial.Fetched) partial.Fetched();
+      Compose(shm_->Header.get(), left - x, top - y, target, partly ? partial.Rows : nullptr);
       return GrabResult::Ok;
     }
     if (GrabPlain(left, top, w, h, target, left - x, top - y)) {
       usedShm_ = false;
+      placed.Road = 2;
+      SamePlacement(placed);
       return GrabResult::Ok;
     }
     if (connection_->Broken() || !RefreshScreenSize()) break;

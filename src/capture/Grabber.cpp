@@ -18,13 +18,15 @@ namespace qm {
 
 namespace {
 
-// Marks the rows of area that the rectangles (inside area) cover.
-void MarkRows(std::vector<uint8_t>& rows, const Rect& area, const Rect* from, const Rect* to) {
-  for (; from != to; ++from) {
-    const int32_t top = std::max(from->Top - area.Top, 0);
-    const int32_t bottom = std::min(from->Bottom - area.Top, int32_t(rows.size()));
-    if (top < bottom) std::fill(rows.begin() + top, rows.begin() + bottom, uint8_t(1));
-  }
+// Past this many rectangles drawn on a kept frame it is copied whole again: joining them
+// would cost about what copying saves.
+constexpr size_t kMaxDrawn = 128;
+
+// Adds the rectangles of the screen (inside area) to into, as rectangles of the area.
+void AddDrawn(std::vector<Rect>& into, const Rect& area, const Rect* from, const Rect* to) {
+  for (; from != to; ++from)
+    into.push_back(Rect{from->Left - area.Left, from->Top - area.Top, from->Right - area.Left,
+                        from->Bottom - area.Top});
 }
 
 PixelTarget TargetOf(DIBBitmap& bitmap) {
@@ -174,20 +176,19 @@ bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRe
   auto found = std::find_if(kept_.begin(), kept_.end(),
                             [&](const KeptFrame& k) { return k.Bits == target.Bits; });
   ScreenGrabber::Partial partial;
-  if (found != kept_.end()) {
-    // The rows drawn on since the bitmap's frame, now and while it was away, and those of
-    // the cursor drawn over it.
-    rows_ = found->Drawn;
-    const Rect cursorRows{0, area.Top + found->CursorTop, w, area.Top + found->CursorBottom};
-    MarkRows(rows_, area, &cursorRows, &cursorRows + 1);
-    MarkRows(rows_, area, drawn->data(), drawn->data() + drawn->size());
-    partial.Rows = &rows_;
+  if (found != kept_.end() && found->Drawn.size() + drawn->size() <= kMaxDrawn) {
+    // What was drawn since the bitmap's frame, now and while it was away, and the cursor
+    // drawn over it.
+    parts_ = found->Drawn;
+    parts_.push_back(found->Cursor);
+    AddDrawn(parts_, area, drawn->data(), drawn->data() + drawn->size());
+    partial.Rects = &parts_;
     partial.Since = found->Layout;
     // What was drawn between the server's report and its copy.
     partial.Fetched = [&] {
       const size_t before = drawn->size();
       damage_->Peek(area, *drawn);
-      MarkRows(rows_, area, drawn->data() + before, drawn->data() + drawn->size());
+      AddDrawn(parts_, area, drawn->data() + before, drawn->data() + drawn->size());
     };
   }
   switch (screen_->Grab(x, y, target, partial)) {
@@ -204,24 +205,29 @@ bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRe
   BlackenOffMonitors(bitmap, capturedRect);
 
   mark = CursorMark();
-  int32_t cursorTop = 0, cursorBottom = 0;
+  Rect cursor;
   if (showCursor) {
     const CursorState state = GetCursorState();
     mark = MarkOf(state, capturedRect, true);
     if (mark.Drawn) {
       Point hot;
       if (!cursor_->HotSpot(state.CursorHandle, hot)) hot = Point();
-      const int32_t top = state.CursorPos.Y - y - hot.Y;
-      cursor_->Draw(state.CursorHandle, target, state.CursorPos.X - x - hot.X, top);
-      cursorTop = std::clamp(top, 0, h);
-      cursorBottom =
-          int32_t(std::clamp<int64_t>(int64_t(top) + cursor_->Height(state.CursorHandle), 0, h));
+      const int32_t left = state.CursorPos.X - x - hot.X, top = state.CursorPos.Y - y - hot.Y;
+      cursor_->Draw(state.CursorHandle, target, left, top);
+      // Where it lies in the area (the sums in 64 bits: a hot spot may be anything).
+      const Point size = cursor_->Size(state.CursorHandle);
+      cursor = Rect{std::clamp(left, 0, w), std::clamp(top, 0, h),
+                    int32_t(std::clamp<int64_t>(int64_t(left) + size.X, 0, w)),
+                    int32_t(std::clamp<int64_t>(int64_t(top) + size.Y, 0, h))};
     }
   }
   if (tracked) {
     // The other bitmaps miss what was drawn for this frame; this one holds it all now.
-    for (KeptFrame& k : kept_)
-      MarkRows(k.Drawn, area, drawn->data(), drawn->data() + drawn->size());
+    // One with too many is copied whole when it comes back; it keeps no more than that tells.
+    for (KeptFrame& k : kept_) {
+      AddDrawn(k.Drawn, area, drawn->data(), drawn->data() + drawn->size());
+      if (k.Drawn.size() > kMaxDrawn) k.Drawn.resize(kMaxDrawn + 1);
+    }
     if (found == kept_.end()) {
       if (kept_.size() >= 3) kept_.erase(kept_.begin());
       KeptFrame fresh;
@@ -234,10 +240,9 @@ bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRe
       kept_.push_back(std::move(fresh));
       found = kept_.end() - 1;
     }
-    found->Drawn.assign(size_t(h), 0);
+    found->Drawn.clear();
     found->Layout = screen_->Layout();
-    found->CursorTop = cursorTop;
-    found->CursorBottom = cursorBottom;
+    found->Cursor = cursor;
   }
   // The screen layer wrote every byte of the target, so it is the bitmap's picture now.
   bitmap.Drawn();

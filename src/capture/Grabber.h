@@ -124,8 +124,8 @@ class Grabber {
   void WatchMonitors();
   // Blackens what of the copied area no monitor shows, once the monitors have changed.
   void BlackenOffMonitors(DIBBitmap& bitmap, const Rect& area) const;
-  // A bitmap that GrabChanges wrote a frame of the area into: which of its rows the screen
-  // has been drawn on since, and those of the cursor drawn over it.
+  // A bitmap that GrabChanges wrote a frame of the area into: where the screen has been drawn
+  // on since, and where the cursor was drawn over it (rectangles of the area).
   struct KeptFrame {
     const uint8_t* Bits = nullptr;
     int32_t Width = 0, Height = 0;
@@ -133,13 +133,13 @@ class Grabber {
     PixelFormat Format = PixelFormat::Device;
     Rect Area;
     uint64_t Layout = 0;  // the screen layer's Layout() as it was copied
-    std::vector<uint8_t> Drawn;
-    int32_t CursorTop = 0, CursorBottom = 0;
+    std::vector<Rect> Drawn;
+    Rect Cursor;
   };
 
   // Copies the area at (x, y) and draws the cursor; mark receives what was drawn. With drawn
   // given (the rectangles the server reported drawn inside the area since the last frame),
-  // only the rows that differ from the bitmap's earlier frame are copied, where it holds one.
+  // only what differs from the bitmap's earlier frame is copied, where it holds one.
   bool CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect, bool showCursor,
                 CursorMark& mark, std::vector<Rect>* drawn = nullptr);
   CursorMark MarkOf(const CursorState& state, const Rect& area, bool showCursor) const;
@@ -157,8 +157,8 @@ class Grabber {
   // The bitmaps that hold frames of the area, the latest last (a writer may hand them back in
   // turns).
   std::vector<KeptFrame> kept_;
-  std::vector<uint8_t> rows_;  // the rows of this copy
-  bool copied_ = false;        // GrabChanges has copied a frame
+  std::vector<Rect> parts_;  // what this copy writes
+  bool copied_ = false;      // GrabChanges has copied a frame
   Rect lastArea_;
   CursorMark lastMark_;
   std::vector<uint8_t> lastPicture_;  // the previous copy, where there are no damage reports

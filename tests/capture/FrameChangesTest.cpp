@@ -340,10 +340,10 @@ TEST_F(FrameChangesTest, EveryFrameChangedGivesTheSameFileAsEveryFrameWritten) {
             (std::vector<bool>{false, true, false, true, false}));
 }
 
-// Copying only the rows the server reports drawn on, into a bitmap that holds an earlier frame,
+// Copying only what the server reports drawn on, into a bitmap that holds an earlier frame,
 // gives the same file, byte for byte, as copying every changed frame whole: with strips drawn
 // here and there, the cursor drawn and moving over them, the area following it, and a pause.
-TEST_F(FrameChangesTest, ChangedRowsCopiedGiveTheSameFileAsWholeCopies) {
+TEST_F(FrameChangesTest, WhatWasDrawnCopiedAloneGivesTheSameFileAsWholeCopies) {
   struct Case {
     const char* Codec;
     bool Follow;

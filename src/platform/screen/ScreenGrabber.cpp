@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "platform/screen/PixelRows.h"
 #include "platform/screen/XConnection.h"
@@ -48,9 +50,8 @@ bool IsBgrx(const XImage& image) {
 
 // Writes the whole target in one pass: the rows and columns of the copied image (which
 // covers columns dx .. dx + image width - 1 and rows dy .. dy + image height - 1, counted
-// from the top) converted, everything else black. With rows given, only the rows marked there.
-void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target,
-             const std::vector<uint8_t>* rows = nullptr) {
+// from the top) converted, everything else black.
+void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
   const int bytes = target.BitsPerPixel / 8;
   const int32_t w = image ? image->width : 0;
   const int32_t h = image ? image->height : 0;
@@ -60,9 +61,7 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target,
   const size_t rowBytes = size_t(target.Width) * bytes;
   const bool stream = WorthStreaming(size_t(target.Stride) * size_t(target.Height));
 
-  const auto skip = [&](int32_t y) { return rows && !(*rows)[size_t(y)]; };
   for (int32_t y = 0; y < target.Height; ++y) {
-    if (skip(y)) continue;
     uint8_t* row = target.Row(y);
     const int32_t sy = y - dy;
     if (sy < 0 || sy >= h) {
@@ -94,9 +93,43 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target,
   // The padding of each row too: the target may be memory that held anything before.
   if (target.Stride > rowBytes) {
     for (int32_t y = 0; y < target.Height; ++y)
-      if (!skip(y)) std::memset(target.Row(y) + rowBytes, 0, target.Stride - rowBytes);
+      std::memset(target.Row(y) + rowBytes, 0, target.Stride - rowBytes);
   }
   if (stream) StreamFence();
+}
+
+// Converts only the pixels of a BGRX image inside the rectangles (of the target), each once:
+// row by row, the rectangles' spans on the row joined. The rest of the target, black included,
+// is left as it is.
+void ComposeParts(const XImage& image, int32_t dx, int32_t dy, const PixelTarget& target,
+                  const std::vector<Rect>& rects) {
+  const int bytes = target.BitsPerPixel / 8;
+  const int32_t top = std::max(dy, 0), bottom = std::min(dy + image.height, target.Height);
+  const int32_t left = std::max(dx, 0), right = std::min(dx + image.width, target.Width);
+  std::vector<std::pair<int32_t, int32_t>> spans;
+  for (int32_t y = top; y < bottom; ++y) {
+    spans.clear();
+    for (const Rect& r : rects)
+      if (r.Top <= y && y < r.Bottom && r.Left < right && left < r.Right)
+        spans.emplace_back(std::max(r.Left, left), std::min(r.Right, right));
+    if (spans.empty()) continue;
+    std::sort(spans.begin(), spans.end());
+    const uint8_t* in =
+        reinterpret_cast<const uint8_t*>(image.data) + size_t(y - dy) * image.bytes_per_line;
+    uint8_t* out = target.Row(y);
+    for (size_t i = 0; i < spans.size();) {
+      const int32_t from = spans[i].first;
+      int32_t to = spans[i].second;
+      for (++i; i < spans.size() && spans[i].first <= to; ++i) to = std::max(to, spans[i].second);
+      const uint8_t* source = in + size_t(from - dx) * 4;
+      uint8_t* destination = out + size_t(from) * size_t(bytes);
+      if (bytes == 3) {
+        BgrxToBgr(source, destination, to - from);
+      } else {
+        BgrxToBgr0(source, destination, to - from);
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -210,10 +243,14 @@ ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelT
       usedShm_ = true;
       placed.Road = 1;
       const uint64_t before = layout_;
-      const bool partly = SamePlacement(placed) && partial.Rows && partial.Since == before &&
-                          partial.Rows->size() == size_t(target.Height) && IsBgrx(*shm_->Header);
-      if (partly && partial.Fetched) partial.Fetched();
-      Compose(shm_->Header.get(), left - x, top - y, target, partly ? partial.Rows : nullptr);
+      const bool partly = SamePlacement(placed) && partial.Rects && partial.Since == before &&
+                          IsBgrx(*shm_->Header);
+      if (!partly) {
+        Compose(shm_->Header.get(), left - x, top - y, target);
+        return GrabResult::Ok;
+      }
+      if (partial.Fetched) partial.Fetched();
+      ComposeParts(*shm_->Header, left - x, top - y, target, *partial.Rects);
       return GrabResult::Ok;
     }
     if (GrabPlain(left, top, w, h, target, left - x, top - y)) {

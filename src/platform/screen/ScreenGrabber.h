@@ -35,14 +35,14 @@ class ScreenGrabber {
   // not one we write.
   GrabResult Grab(int32_t x, int32_t y, const PixelTarget& target);
 
-  // For a target that still holds an earlier copy: only the rows marked (non-zero, one entry
-  // per row of the target from the top) are written; the others keep what they hold. Taken
-  // only through shared memory and when Layout() is still Since, which says the rows left
-  // alone would come out as they were, given that nothing was drawn on them; otherwise every
-  // row is written. Fetched runs once the screen is copied and before the target is written,
-  // and may mark more rows.
+  // For a target that still holds an earlier copy: only the pixels inside the rectangles
+  // (of the target, counted from its top left) are written; the others keep what they hold.
+  // Taken only through shared memory and when Layout() is still Since, which says the pixels
+  // left alone would come out as they were, given that nothing was drawn on them; otherwise
+  // every pixel is written. Fetched runs once the screen is copied and before the target is
+  // written, and may add rectangles.
   struct Partial {
-    std::vector<uint8_t>* Rows = nullptr;
+    std::vector<Rect>* Rects = nullptr;
     uint64_t Since = 0;
     std::function<void()> Fetched;
   };

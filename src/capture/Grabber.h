@@ -31,9 +31,11 @@ struct CursorState {
 class Grabber {
  public:
   // damageReports false compares copies even where the server reports damage (for tests of
-  // that road); partialCopies false writes every row of every changed frame, where otherwise
-  // only the rows the server reports drawn on are copied into a bitmap that holds an earlier
-  // frame (for tests that compare the two).
+  // that road); partialCopies false writes every pixel of every changed frame, where otherwise
+  // only what the server reports drawn on (and the cursor) is copied into a bitmap that holds
+  // an earlier frame of the area (for tests that compare the two). A bitmap is known by its
+  // pixels' address and shape, so one given to GrabChanges is written by this grabber alone
+  // until ForgetChanges.
   explicit Grabber(bool damageReports = true, bool partialCopies = true);
   ~Grabber();
   Grabber(const Grabber&) = delete;

@@ -130,7 +130,7 @@ void CapThread::Execute() {
   QString reason = QString::fromLatin1(kUnknownReason);
   bool succeeded = false;
   try {
-    grabber_ = std::make_unique<Grabber>(options_.DamageReports);
+    grabber_ = std::make_unique<Grabber>(options_.DamageReports, options_.PartialCopies);
     if (info_.Source) grabber_->UseSource(info_.Source);
     succeeded = Record(reason);
   } catch (...) {

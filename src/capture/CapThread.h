@@ -22,10 +22,12 @@ class TickClock;
 class WriterThread;
 
 // What tests change in a capture thread: a writer slower than any compressor (each frame step
-// takes at least this long), and the grabber's road without the server's damage reports.
+// takes at least this long), the grabber's road without the server's damage reports, and
+// changed frames copied whole instead of only their changed rows.
 struct CapThreadOptions {
   uint32_t WriterStepMs = 0;
   bool DamageReports = true;
+  bool PartialCopies = true;
 };
 
 // The worker of one video recording. It opens the file through the movie writer, keeps the

@@ -18,6 +18,17 @@ namespace qm {
 
 namespace {
 
+// Past this many rectangles drawn on a kept frame it is copied whole again: joining them
+// would cost about what copying saves.
+constexpr size_t kMaxDrawn = 128;
+
+// Adds the rectangles of the screen (inside area) to into, as rectangles of the area.
+void AddDrawn(std::vector<Rect>& into, const Rect& area, const Rect* from, const Rect* to) {
+  for (; from != to; ++from)
+    into.push_back(Rect{from->Left - area.Left, from->Top - area.Top, from->Right - area.Left,
+                        from->Bottom - area.Top});
+}
+
 PixelTarget TargetOf(DIBBitmap& bitmap) {
   PixelTarget target;
   target.Bits = bitmap.DrawTarget();
@@ -88,8 +99,11 @@ bool Touches(const SourcePicture& picture, const Rect& area) {
 
 }  // namespace
 
-Grabber::Grabber(bool damageReports)
-    : screenRect_(ScreenBounds()), monitors_(ReadMonitors()), useDamage_(damageReports) {}
+Grabber::Grabber(bool damageReports, bool partialCopies)
+    : screenRect_(ScreenBounds()),
+      monitors_(ReadMonitors()),
+      useDamage_(damageReports),
+      partialCopies_(partialCopies) {}
 
 Grabber::~Grabber() = default;
 
@@ -147,31 +161,88 @@ Grabber::CursorMark Grabber::MarkOf(const CursorState& state, const Rect& area,
 }
 
 bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect, bool showCursor,
-                       CursorMark& mark) {
+                       CursorMark& mark, std::vector<Rect>* drawn) {
   const int32_t w = bitmap.Width(), h = bitmap.Height();
+  const Rect area{x, y, x + w, y + h};
   if (!screen_) screen_ = std::make_unique<ScreenGrabber>();
   const PixelTarget target = TargetOf(bitmap);
-  switch (screen_->Grab(x, y, target)) {
+  // A bitmap's earlier frame is known only where the server reports what is drawn, where the
+  // picture is drawn in the bitmap's own place, and for frames of this same area.
+  const bool tracked = drawn && !monitorsChanged_ && target.Bits == bitmap.Bits();
+  std::erase_if(kept_, [&](const KeptFrame& k) {
+    return !tracked || !(k.Area == area) || k.Width != w || k.Height != h ||
+           k.Stride != bitmap.Stride() || k.Format != bitmap.Format();
+  });
+  auto found = std::find_if(kept_.begin(), kept_.end(),
+                            [&](const KeptFrame& k) { return k.Bits == target.Bits; });
+  ScreenGrabber::Partial partial;
+  if (found != kept_.end() && found->Drawn.size() + drawn->size() <= kMaxDrawn) {
+    // What was drawn since the bitmap's frame, now and while it was away, and the cursor
+    // drawn over it.
+    parts_ = found->Drawn;
+    parts_.push_back(found->Cursor);
+    AddDrawn(parts_, area, drawn->data(), drawn->data() + drawn->size());
+    partial.Rects = &parts_;
+    partial.Since = found->Layout;
+    // What was drawn between the server's report and its copy.
+    partial.Fetched = [&] {
+      const size_t before = drawn->size();
+      damage_->Peek(area, *drawn);
+      AddDrawn(parts_, area, drawn->data() + before, drawn->data() + drawn->size());
+    };
+  }
+  switch (screen_->Grab(x, y, target, partial)) {
     case ScreenGrabber::GrabResult::NoScreen:
+      kept_.clear();
       return Fail(NoDisplayMessage());
     case ScreenGrabber::GrabResult::Failed:
+      kept_.clear();
       return Fail(CopyFailedMessage());
     case ScreenGrabber::GrabResult::Ok:
       break;
   }
-  capturedRect = Rect{x, y, x + w, y + h};
+  capturedRect = area;
   BlackenOffMonitors(bitmap, capturedRect);
 
   mark = CursorMark();
+  Rect cursor;
   if (showCursor) {
     const CursorState state = GetCursorState();
     mark = MarkOf(state, capturedRect, true);
     if (mark.Drawn) {
       Point hot;
       if (!cursor_->HotSpot(state.CursorHandle, hot)) hot = Point();
-      cursor_->Draw(state.CursorHandle, target, state.CursorPos.X - x - hot.X,
-                    state.CursorPos.Y - y - hot.Y);
+      const int32_t left = state.CursorPos.X - x - hot.X, top = state.CursorPos.Y - y - hot.Y;
+      cursor_->Draw(state.CursorHandle, target, left, top);
+      // Where it lies in the area (the sums in 64 bits: a hot spot may be anything).
+      const Point size = cursor_->Size(state.CursorHandle);
+      cursor = Rect{std::clamp(left, 0, w), std::clamp(top, 0, h),
+                    int32_t(std::clamp<int64_t>(int64_t(left) + size.X, 0, w)),
+                    int32_t(std::clamp<int64_t>(int64_t(top) + size.Y, 0, h))};
     }
+  }
+  if (tracked) {
+    // The other bitmaps miss what was drawn for this frame; this one holds it all now.
+    // One with too many is copied whole when it comes back; it keeps no more than that tells.
+    for (KeptFrame& k : kept_) {
+      AddDrawn(k.Drawn, area, drawn->data(), drawn->data() + drawn->size());
+      if (k.Drawn.size() > kMaxDrawn) k.Drawn.resize(kMaxDrawn + 1);
+    }
+    if (found == kept_.end()) {
+      if (kept_.size() >= 3) kept_.erase(kept_.begin());
+      KeptFrame fresh;
+      fresh.Bits = target.Bits;
+      fresh.Width = w;
+      fresh.Height = h;
+      fresh.Stride = bitmap.Stride();
+      fresh.Format = bitmap.Format();
+      fresh.Area = area;
+      kept_.push_back(std::move(fresh));
+      found = kept_.end() - 1;
+    }
+    found->Drawn.clear();
+    found->Layout = screen_->Layout();
+    found->Cursor = cursor;
   }
   // The screen layer wrote every byte of the target, so it is the bitmap's picture now.
   bitmap.Drawn();
@@ -186,7 +257,8 @@ void Grabber::WatchMonitors() {
   if (current == monitors_) return;
   monitors_ = std::move(current);
   monitorsChanged_ = true;
-  copied_ = false;  // the next frame is copied whole, with its black parts
+  copied_ = false;
+  kept_.clear();  // the next frame is copied whole, with its black parts
 }
 
 void Grabber::BlackenOffMonitors(DIBBitmap& bitmap, const Rect& area) const {
@@ -219,6 +291,7 @@ void Grabber::UseSource(std::shared_ptr<ScreenSource> source) {
   source_ = std::move(source);
   sharingEnded_ = false;
   copied_ = false;
+  kept_.clear();
   if (source_) screenRect_ = source_->Bounds();
 }
 
@@ -276,13 +349,14 @@ bool Grabber::Grab(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool fol
   const CursorState state = followCursor ? GetCursorState() : CursorState();
   const Point at = Locate(origin, bitmap.Width(), bitmap.Height(), followCursor, state);
   CursorMark mark;
-  return CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark);
+  return CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark);  // forgets kept frames
 }
 
 void Grabber::ForgetChanges() {
   damage_.reset();
   lastPicture_ = {};
   copied_ = false;
+  kept_.clear();
 }
 
 bool Grabber::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
@@ -298,9 +372,10 @@ bool Grabber::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, b
 
   if (useDamage_ && !damage_) damage_ = std::make_unique<DamageWatch>();
   const bool damageKnown = useDamage_ && damage_->Available();
+  std::vector<Rect> drawn;
   if (damageKnown) {
     // Asked every frame, so that the reports always cover exactly the time since the last.
-    const bool drawnOn = damage_->Changed(area);
+    const bool drawnOn = damage_->Changed(area, &drawn);
     // The server went away while it was reporting: the screen being recorded cannot be copied.
     if (damage_->Lost()) {
       return Fail(CopyFailedMessage());
@@ -313,7 +388,9 @@ bool Grabber::GrabChanges(DIBBitmap& bitmap, Point origin, Rect& capturedRect, b
   }
 
   CursorMark mark;
-  if (!CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark)) return false;
+  if (!CopyArea(bitmap, at.X, at.Y, capturedRect, showCursor, mark,
+                damageKnown && partialCopies_ ? &drawn : nullptr))
+    return false;
   lastArea_ = area;
   lastMark_ = mark;
   if (!damageKnown) {

@@ -31,8 +31,12 @@ struct CursorState {
 class Grabber {
  public:
   // damageReports false compares copies even where the server reports damage (for tests of
-  // that road).
-  explicit Grabber(bool damageReports = true);
+  // that road); partialCopies false writes every pixel of every changed frame, where otherwise
+  // only what the server reports drawn on (and the cursor) is copied into a bitmap that holds
+  // an earlier frame of the area (for tests that compare the two). A bitmap is known by its
+  // pixels' address and shape, so one given to GrabChanges is written by this grabber alone
+  // until ForgetChanges.
+  explicit Grabber(bool damageReports = true, bool partialCopies = true);
   ~Grabber();
   Grabber(const Grabber&) = delete;
   Grabber& operator=(const Grabber&) = delete;
@@ -122,9 +126,24 @@ class Grabber {
   void WatchMonitors();
   // Blackens what of the copied area no monitor shows, once the monitors have changed.
   void BlackenOffMonitors(DIBBitmap& bitmap, const Rect& area) const;
-  // Copies the area at (x, y) and draws the cursor; mark receives what was drawn.
+  // A bitmap that GrabChanges wrote a frame of the area into: where the screen has been drawn
+  // on since, and where the cursor was drawn over it (rectangles of the area).
+  struct KeptFrame {
+    const uint8_t* Bits = nullptr;
+    int32_t Width = 0, Height = 0;
+    uint32_t Stride = 0;
+    PixelFormat Format = PixelFormat::Device;
+    Rect Area;
+    uint64_t Layout = 0;  // the screen layer's Layout() as it was copied
+    std::vector<Rect> Drawn;
+    Rect Cursor;
+  };
+
+  // Copies the area at (x, y) and draws the cursor; mark receives what was drawn. With drawn
+  // given (the rectangles the server reported drawn inside the area since the last frame),
+  // only what differs from the bitmap's earlier frame is copied, where it holds one.
   bool CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRect, bool showCursor,
-                CursorMark& mark);
+                CursorMark& mark, std::vector<Rect>* drawn = nullptr);
   CursorMark MarkOf(const CursorState& state, const Rect& area, bool showCursor) const;
   // Grab and GrabChanges on a screen-cast stream; changesOnly for the latter.
   bool GrabSource(DIBBitmap& bitmap, Point origin, Rect& capturedRect, bool followCursor,
@@ -136,7 +155,12 @@ class Grabber {
   bool monitorsChanged_ = false;
   std::chrono::steady_clock::time_point nextMonitorCheck_;
   bool useDamage_;
-  bool copied_ = false;  // GrabChanges has copied a frame
+  bool partialCopies_;
+  // The bitmaps that hold frames of the area, the latest last (a writer may hand them back in
+  // turns).
+  std::vector<KeptFrame> kept_;
+  std::vector<Rect> parts_;  // what this copy writes
+  bool copied_ = false;      // GrabChanges has copied a frame
   Rect lastArea_;
   CursorMark lastMark_;
   std::vector<uint8_t> lastPicture_;  // the previous copy, where there are no damage reports

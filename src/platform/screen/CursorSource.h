@@ -33,6 +33,10 @@ class CursorSource {
   // top-left corner at (left, top) of the target (counted from the target's top), clipped
   // at the target's edges. Nothing happens when the serial is unknown.
   void Draw(uint64_t serial, const PixelTarget& target, int32_t left, int32_t top) const;
+  // The size Draw gives the cursor of this serial; (0, 0) when it draws nothing.
+  Point Size(uint64_t serial) const {
+    return serial != 0 && serial == serial_ ? Point{width_, height_} : Point();
+  }
 
  private:
   std::shared_ptr<XConnection> connection_;

@@ -44,6 +44,11 @@ bool Overlaps(const Rect& a, const Rect& b) {
   return a.Left < b.Right && b.Left < a.Right && a.Top < b.Bottom && b.Top < a.Bottom;
 }
 
+Rect Clip(const Rect& r, const Rect& area) {
+  return Rect{std::max(r.Left, area.Left), std::max(r.Top, area.Top), std::min(r.Right, area.Right),
+              std::min(r.Bottom, area.Bottom)};
+}
+
 }  // namespace
 
 DamageWatch::DamageWatch() : connection_(XConnection::Shared()) {
@@ -77,13 +82,8 @@ bool DamageWatch::Lost() const {
   return connection_ && connection_->Broken();
 }
 
-bool DamageWatch::Changed(const Rect& area) {
-  if (damage_ == 0 || connection_->Broken()) return true;
-  XConnection::Lock lock(*connection_);
+void DamageWatch::Collect() {
   Display* display = connection_->Display();
-  // The round trip brings in everything drawn before it.
-  XSync(display, False);
-  if (connection_->Broken()) return true;
   XEvent event;
   while (XCheckTypedEvent(display, eventBase_ + XDamageNotify, &event)) {
     const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
@@ -92,11 +92,32 @@ bool DamageWatch::Changed(const Rect& area) {
     const XRectangle& r = notify.area;
     found->second.Add(Rect{r.x, r.y, r.x + int32_t(r.width), r.y + int32_t(r.height)});
   }
+}
+
+bool DamageWatch::Changed(const Rect& area, std::vector<Rect>* drawn) {
+  if (damage_ == 0 || connection_->Broken()) return true;
+  XConnection::Lock lock(*connection_);
+  // The round trip brings in everything drawn before it.
+  XSync(connection_->Display(), False);
+  if (connection_->Broken()) return true;
+  Collect();
   std::vector<Rect>& rects = gPending[damage_].Rects;
-  const bool changed =
-      std::any_of(rects.begin(), rects.end(), [&](const Rect& r) { return Overlaps(r, area); });
+  bool changed = false;
+  for (const Rect& r : rects) {
+    if (!Overlaps(r, area)) continue;
+    changed = true;
+    if (drawn) drawn->push_back(Clip(r, area));
+  }
   rects.clear();
   return changed;
+}
+
+void DamageWatch::Peek(const Rect& area, std::vector<Rect>& drawn) {
+  if (damage_ == 0 || connection_->Broken()) return;
+  XConnection::Lock lock(*connection_);
+  Collect();
+  for (const Rect& r : gPending[damage_].Rects)
+    if (Overlaps(r, area)) drawn.push_back(Clip(r, area));
 }
 
 }  // namespace qm

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "common/Rect.h"
 
@@ -28,10 +29,19 @@ class DamageWatch {
   // Whether anything was drawn inside area since the previous call (or since the watch
   // started). Also true whenever the answer cannot be known (no extension, the server went
   // away): the caller then reads the screen and learns what happened.
-  bool Changed(const Rect& area);
+  // With drawn given, the rectangles drawn inside area are added to it, clipped to area.
+  bool Changed(const Rect& area, std::vector<Rect>* drawn = nullptr);
+  // Adds to drawn the rectangles drawn inside area (clipped to it) that have arrived since
+  // Changed last asked, without a round trip to the server, and keeps them for the next
+  // Changed. Right after a copy of the screen this covers everything drawn before the copy,
+  // since the server sends its reports ahead of the copy's reply.
+  void Peek(const Rect& area, std::vector<Rect>& drawn);
 
  private:
   std::shared_ptr<XConnection> connection_;
+  // Sorts the reports that have arrived to their watches.
+  void Collect();
+
   unsigned long damage_ = 0;  // the server's damage object; 0 when there is none
   int eventBase_ = 0;
 };

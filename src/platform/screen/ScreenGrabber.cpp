@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "platform/screen/PixelRows.h"
 #include "platform/screen/XConnection.h"
@@ -96,6 +98,40 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
   if (stream) StreamFence();
 }
 
+// Converts only the pixels of a BGRX image inside the rectangles (of the target), each once:
+// row by row, the rectangles' spans on the row joined. The rest of the target, black included,
+// is left as it is.
+void ComposeParts(const XImage& image, int32_t dx, int32_t dy, const PixelTarget& target,
+                  const std::vector<Rect>& rects) {
+  const int bytes = target.BitsPerPixel / 8;
+  const int32_t top = std::max(dy, 0), bottom = std::min(dy + image.height, target.Height);
+  const int32_t left = std::max(dx, 0), right = std::min(dx + image.width, target.Width);
+  std::vector<std::pair<int32_t, int32_t>> spans;
+  for (int32_t y = top; y < bottom; ++y) {
+    spans.clear();
+    for (const Rect& r : rects)
+      if (r.Top <= y && y < r.Bottom && r.Left < right && left < r.Right)
+        spans.emplace_back(std::max(r.Left, left), std::min(r.Right, right));
+    if (spans.empty()) continue;
+    std::sort(spans.begin(), spans.end());
+    const uint8_t* in =
+        reinterpret_cast<const uint8_t*>(image.data) + size_t(y - dy) * image.bytes_per_line;
+    uint8_t* out = target.Row(y);
+    for (size_t i = 0; i < spans.size();) {
+      const int32_t from = spans[i].first;
+      int32_t to = spans[i].second;
+      for (++i; i < spans.size() && spans[i].first <= to; ++i) to = std::max(to, spans[i].second);
+      const uint8_t* source = in + size_t(from - dx) * 4;
+      uint8_t* destination = out + size_t(from) * size_t(bytes);
+      if (bytes == 3) {
+        BgrxToBgr(source, destination, to - from);
+      } else {
+        BgrxToBgr0(source, destination, to - from);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 // A shared-memory segment with the image header that describes the area copied into it.
@@ -154,7 +190,19 @@ bool ScreenGrabber::RefreshScreenSize() {
   return !(screen_ == before);
 }
 
+bool ScreenGrabber::SamePlacement(const Placement& placed) {
+  if (placed == placed_) return true;
+  placed_ = placed;
+  ++layout_;
+  return false;
+}
+
 ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelTarget& target) {
+  return Grab(x, y, target, Partial());
+}
+
+ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelTarget& target,
+                                              const Partial& partial) {
   if (!connection_ || connection_->Broken()) {
     shm_.reset();
     connection_ = XConnection::Shared();
@@ -179,18 +227,36 @@ ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelT
     const int32_t top = std::max(y, screen_.Top);
     const int32_t right = int32_t(std::min<int64_t>(int64_t(x) + target.Width, screen_.Right));
     const int32_t bottom = int32_t(std::min<int64_t>(int64_t(y) + target.Height, screen_.Bottom));
+    Placement placed{
+        0, 0, 0, 0, 0, target.Width, target.Height, target.Stride, target.BitsPerPixel};
     if (left >= right || top >= bottom) {
+      SamePlacement(placed);
       Compose(nullptr, 0, 0, target);  // wholly off the screen: all black
       return GrabResult::Ok;
     }
     const int32_t w = right - left, h = bottom - top;
+    placed.Dx = left - x;
+    placed.Dy = top - y;
+    placed.Width = w;
+    placed.Height = h;
     if (allowShm_ && !shmBroken_ && connection_->HasShm() && GrabShm(left, top, w, h)) {
       usedShm_ = true;
-      Compose(shm_->Header.get(), left - x, top - y, target);
+      placed.Road = 1;
+      const uint64_t before = layout_;
+      const bool partly = SamePlacement(placed) && partial.Rects && partial.Since == before &&
+                          IsBgrx(*shm_->Header);
+      if (!partly) {
+        Compose(shm_->Header.get(), left - x, top - y, target);
+        return GrabResult::Ok;
+      }
+      if (partial.Fetched) partial.Fetched();
+      ComposeParts(*shm_->Header, left - x, top - y, target, *partial.Rects);
       return GrabResult::Ok;
     }
     if (GrabPlain(left, top, w, h, target, left - x, top - y)) {
       usedShm_ = false;
+      placed.Road = 2;
+      SamePlacement(placed);
       return GrabResult::Ok;
     }
     if (connection_->Broken() || !RefreshScreenSize()) break;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "common/Rect.h"
 #include "platform/screen/PixelTarget.h"
@@ -33,6 +35,23 @@ class ScreenGrabber {
   // not one we write.
   GrabResult Grab(int32_t x, int32_t y, const PixelTarget& target);
 
+  // For a target that still holds an earlier copy: only the pixels inside the rectangles
+  // (of the target, counted from its top left) are written; the others keep what they hold.
+  // Taken only through shared memory and when Layout() is still Since, which says the pixels
+  // left alone would come out as they were, given that nothing was drawn on them; otherwise
+  // every pixel is written. Fetched runs once the screen is copied and before the target is
+  // written, and may add rectangles.
+  struct Partial {
+    std::vector<Rect>* Rects = nullptr;
+    uint64_t Since = 0;
+    std::function<void()> Fetched;
+  };
+  GrabResult Grab(int32_t x, int32_t y, const PixelTarget& target, const Partial& partial);
+  // Changes whenever a copy is laid out into its target differently from the copy before
+  // (another place, size or road), so a row's bytes depend on the screen's pixels alone
+  // while it stays.
+  uint64_t Layout() const { return layout_; }
+
   // Whether the last successful copy came through shared memory.
   bool UsedSharedMemory() const { return usedShm_; }
 
@@ -47,6 +66,20 @@ class ScreenGrabber {
   const bool allowShm_;
   bool usedShm_ = false;
   bool shmBroken_ = false;
+  // How a copy lands in its target; a new one counts up layout_.
+  struct Placement {
+    int Road = 0;  // 0 none on the screen, 1 shared memory, 2 plain
+    int32_t Dx = 0, Dy = 0, Width = 0, Height = 0;
+    int32_t TargetWidth = 0, TargetHeight = 0;
+    uint32_t Stride = 0;
+    int BitsPerPixel = 0;
+    bool operator==(const Placement&) const = default;
+  };
+  // Whether the copy laid out as placed lands as the one before.
+  bool SamePlacement(const Placement& placed);
+
+  Placement placed_;
+  uint64_t layout_ = 1;
   std::shared_ptr<XConnection> connection_;
   std::unique_ptr<ShmImage> shm_;
   Rect screen_;

@@ -276,9 +276,15 @@ void Grabber::BlackenOffMonitors(DIBBitmap& bitmap, const Rect& area) const {
       const int32_t to = std::min(m.Right - area.Left, target.Width);
       for (int32_t x = from; x < to; ++x) shown[size_t(x)] = 1;
     }
+    // Each run of pixels no monitor shows is cleared at once.
     uint8_t* row = target.Row(y);
-    for (int32_t x = 0; x < target.Width; ++x)
-      if (!shown[size_t(x)]) std::memset(row + size_t(x) * bytes, 0, bytes);
+    for (size_t x = 0; x < shown.size();) {
+      const auto from = std::find(shown.begin() + std::ptrdiff_t(x), shown.end(), uint8_t(0));
+      const auto to = std::find(from, shown.end(), uint8_t(1));
+      const auto start = size_t(from - shown.begin()), end = size_t(to - shown.begin());
+      if (end > start) std::memset(row + start * bytes, 0, (end - start) * bytes);
+      x = end;
+    }
   }
 }
 

@@ -261,6 +261,11 @@ struct VideoEncoder::Impl {
     return true;
   }
 
+  // The measuring starts again: after a change of threads, at a key frame, at a new sequence.
+  void StartMeasuring() {
+    Spent = {};
+    Measured = 0;
+  }
   std::chrono::nanoseconds Now() const {
     if (Clock) return Clock();
     return std::chrono::steady_clock::now().time_since_epoch();
@@ -318,8 +323,7 @@ struct VideoEncoder::Impl {
     LastKey = 0;
     GapSinceKey = false;
     Threads = 1;
-    Spent = {};
-    Measured = 0;
+    StartMeasuring();
   }
 };
 
@@ -488,8 +492,7 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
   s.LastKey = 0;
   s.GapSinceKey = false;
   s.Threads = 1;
-  s.Spent = {};
-  s.Measured = 0;
+  s.StartMeasuring();
   return EncoderResult::Ok;
 }
 
@@ -531,8 +534,7 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
   const int wanted = s.WantedThreads();
   if (keyDue || wanted > s.Threads) {
     if (s.Measured >= kThreadSamples) {
-      s.Spent = {};
-      s.Measured = 0;
+      s.StartMeasuring();
     }
     if (wanted != s.Threads) {
       CodecContextPtr context;

@@ -16,7 +16,9 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "common/BitmapInfoHeader.h"
 #include "common/LittleEndian.h"
@@ -103,7 +105,10 @@ constexpr int kDefaultFrameRate = 15;
 // a key frame: the stream still decodes from each key frame on. Falling behind loses frames,
 // so the move to slices comes at once, with a key frame of its own; the way back waits for the
 // next key frame that is due anyway.
-// Frames measured before a change is considered.
+// Frames measured before a change is considered. The first frame of an encoder is not: it
+// carries the encoder's own start (tables it fills once, memory it touches the first time),
+// which at 2560 x 1440 makes it take six frame periods. Key frames take several times an
+// ordinary frame's time, so they weigh as the key-frame interval has them: one in so many.
 constexpr int kThreadSamples = 10;
 // One thread is too slow beyond this share of the frame period: a frame may wait while the
 // one before is compressed, so the writer keeps up while its frames take less than the period
@@ -218,11 +223,14 @@ struct VideoEncoder::Impl {
   int64_t LastNumber = -1;
   int64_t LastKey = 0;
   bool GapSinceKey = false;
-  // The encoder's threads now, and the time its frames took since the last look at it.
+  // The encoder's threads now, and the time its frames other than key frames took since the
+  // last look at it; the last key frame's time, while one was measured on these threads.
   int Threads = 1;
   std::chrono::nanoseconds Spent{};
   Stopwatch Clock;
   int Measured = 0;
+  std::optional<std::chrono::nanoseconds> KeySpent;
+  bool FirstOfEncoder = true;
 
   AVRational FrameRate() const {
     if (Frames.Rate > 0 && Frames.Scale > 0)
@@ -266,6 +274,22 @@ struct VideoEncoder::Impl {
     Spent = {};
     Measured = 0;
   }
+  // A new encoder on threads threads: nothing of the one before tells its time.
+  void Started(int threads) {
+    Threads = threads;
+    FirstOfEncoder = true;
+    KeySpent.reset();
+    StartMeasuring();
+  }
+  void Measure(std::chrono::nanoseconds spent, bool key) {
+    if (std::exchange(FirstOfEncoder, false)) return;
+    if (key) {
+      KeySpent = spent;
+      return;
+    }
+    Spent += spent;
+    ++Measured;
+  }
   std::chrono::nanoseconds Now() const {
     if (Clock) return Clock();
     return std::chrono::steady_clock::now().time_since_epoch();
@@ -307,8 +331,11 @@ struct VideoEncoder::Impl {
   int WantedThreads() const {
     if (!Entry->SliceThreads || Measured < kThreadSamples) return Threads;
     const double period = 1.0 / av_q2d(FrameRate());
-    const double perFrame =
+    const double ordinary =
         std::chrono::duration<double>(Spent).count() / double(std::max(Measured, 1));
+    const double key = KeySpent ? std::chrono::duration<double>(*KeySpent).count() : ordinary;
+    const double interval = double(std::max(1, Context ? Context->gop_size : 1));
+    const double perFrame = (ordinary * (interval - 1) + key) / interval;
     if (Threads == 1) return perFrame > kOneThreadBusiest * period ? SliceThreadCount() : 1;
     return perFrame * Threads < kBackToOneThread * period ? 1 : Threads;
   }
@@ -322,8 +349,7 @@ struct VideoEncoder::Impl {
     LastNumber = -1;
     LastKey = 0;
     GapSinceKey = false;
-    Threads = 1;
-    StartMeasuring();
+    Started(1);
   }
 };
 
@@ -491,8 +517,7 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
   s.LastNumber = -1;
   s.LastKey = 0;
   s.GapSinceKey = false;
-  s.Threads = 1;
-  s.StartMeasuring();
+  s.Started(1);
   return EncoderResult::Ok;
 }
 
@@ -541,7 +566,7 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
       if (const EncoderResult opened = s.OpenContext(wanted, context); opened != EncoderResult::Ok)
         return opened;
       s.Context = std::move(context);
-      s.Threads = wanted;
+      s.Started(wanted);
       forceKey = true;
     }
   }
@@ -562,8 +587,7 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
   if (s.Packet->size < 0 || uint32_t(s.Packet->size) > capacity) return EncoderResult::BadSize;
 
   std::memcpy(outputData, s.Packet->data, size_t(s.Packet->size));
-  s.Spent += s.Now() - started;
-  ++s.Measured;
+  s.Measure(s.Now() - started, (s.Packet->flags & AV_PKT_FLAG_KEY) && !s.IntraOnly);
   PutLE32(outputHeader + 20, uint32_t(s.Packet->size));
   if (s.Packet->flags & AV_PKT_FLAG_KEY) {
     outFlags = kKeyFrameFlag;

@@ -57,6 +57,7 @@ struct Take {
   int PauseAt = 0;                       // pauses instead of taking frame k, and continues at once
   bool DamageReports = true;             // the grabber asks the server what changed
   bool PartialCopies = true;             // only the changed rows are copied
+  Rect Area = kArea;
 };
 
 class FrameChangesTest : public ::testing::Test {
@@ -91,7 +92,7 @@ class FrameChangesTest : public ::testing::Test {
       if (k <= take.Frames) take.BeforeFrame(k);
     };
     CapInfo info;
-    info.Area = kArea;
+    info.Area = take.Area;
     info.Writer = &writer;
     info.FileName = path;
     info.FramesPerSecond = kFps;
@@ -342,21 +343,29 @@ TEST_F(FrameChangesTest, EveryFrameChangedGivesTheSameFileAsEveryFrameWritten) {
 
 // Copying only what the server reports drawn on, into a bitmap that holds an earlier frame,
 // gives the same file, byte for byte, as copying every changed frame whole: with strips drawn
-// here and there, the cursor drawn and moving over them, the area following it, and a pause.
+// here and there, the cursor drawn and moving over them, the area following it, and a pause;
+// in a small area, where the whole area is copied and only the strips converted, and in a
+// large one, where only boxes around the strips are asked of the server.
 TEST_F(FrameChangesTest, WhatWasDrawnCopiedAloneGivesTheSameFileAsWholeCopies) {
   struct Case {
     const char* Codec;
     bool Follow;
     int PauseAt;
+    Rect Area;
   };
   screen.SetBoxCursor(6, 6, 1, 1, 0xFF00FF);
-  for (const Case c : {Case{"H264", false, 0}, Case{"MP42", false, 7}, Case{"H264", true, 0}}) {
-    SCOPED_TRACE(testing::Message() << c.Codec << (c.Follow ? " following" : "") << c.PauseAt);
+  const Rect large{100, 90, 420, 330};
+  for (const Case c : {Case{"H264", false, 0, kArea}, Case{"MP42", false, 7, kArea},
+                       Case{"H264", true, 0, kArea}, Case{"DIB", false, 5, large},
+                       Case{"H264", true, 0, large}}) {
+    SCOPED_TRACE(testing::Message() << c.Codec << (c.Follow ? " following" : "") << c.PauseAt
+                                    << " " << c.Area.Width());
+    const Rect& a = c.Area;
     QByteArray files[2];
     for (const bool partial : {true, false}) {
       screen.Clear();
       screen.Show(screen.Bounds(), PictureA);
-      screen.MovePointer(kArea.Left + 20, kArea.Top + 20);
+      screen.MovePointer(a.Left + 20, a.Top + 20);
       Take take;
       take.Codec = QString::fromLatin1(c.Codec);
       take.Frames = 16;
@@ -364,15 +373,19 @@ TEST_F(FrameChangesTest, WhatWasDrawnCopiedAloneGivesTheSameFileAsWholeCopies) {
       take.Follow = c.Follow;
       take.PauseAt = c.PauseAt;
       take.PartialCopies = partial;
+      take.Area = a;
       take.BeforeFrame = [&](int k) {
-        // A strip somewhere in the area (or beside it) in most frames, the pointer moving in
-        // every other one, nothing at all in some.
-        const int32_t top = kArea.Top + (k * 13) % (kArea.Height() - 4) - 2;
+        // Two strips somewhere in the area (or beside it) in most frames, the pointer moving
+        // in every other one, nothing at all in some.
+        const int32_t top = a.Top + (k * 13) % (a.Height() - 4) - 2;
+        const int32_t left = a.Left + (k % 3) * a.Width() / 3 - 8;
         if (k % 4 != 3)
-          screen.Show(Rect{kArea.Left + (k % 3) * 20 - 8, top, kArea.Left + 40, top + 5},
-                      [k](int32_t x, int32_t y) { return XScreen::Pattern(x + k, y * k); });
+          for (const Rect strip : {Rect{left, top, left + 48, top + 5},
+                                   Rect{a.Right - left + a.Left - 30, a.Bottom - top + a.Top - 9,
+                                        a.Right - left + a.Left + 2, a.Bottom - top + a.Top}})
+            screen.Show(strip, [k](int32_t x, int32_t y) { return XScreen::Pattern(x + k, y * k); });
         if (k % 2 == 0)
-          screen.MovePointer(kArea.Left + (k * 11) % 70 - 3, kArea.Top + (k * 7) % 50);
+          screen.MovePointer(a.Left + (k * 11) % (a.Width() + 6) - 3, a.Top + (k * 7) % 50);
       };
       files[partial] = ReadAll(Record(take, QStringLiteral("%1-%2.avi").arg(c.Codec).arg(partial)));
     }

@@ -132,6 +132,56 @@ void ComposeParts(const XImage& image, int32_t dx, int32_t dy, const PixelTarget
   }
 }
 
+// Asking the server for a part of the screen costs about as much as copying this many pixels
+// more: boxes closer than that are asked for as one.
+constexpr int64_t kBoxSlack = 64 * 64;
+// More rectangles than this are not worth sorting into boxes: the whole area is asked for.
+constexpr size_t kMostRects = 64;
+// Boxes asked for one by one at most; the closest ones are joined until this few are left.
+constexpr size_t kMostBoxes = 16;
+// Boxes that cover more of the area than this are asked for as the whole area.
+constexpr int64_t kMostBoxedPercent = 60;
+
+int64_t AreaOf(const Rect& r) {
+  return int64_t(r.Width()) * int64_t(r.Height());
+}
+
+Rect Around(const Rect& a, const Rect& b) {
+  return Rect{std::min(a.Left, b.Left), std::min(a.Top, b.Top), std::max(a.Right, b.Right),
+              std::max(a.Bottom, b.Bottom)};
+}
+
+// Boxes inside within that cover the rectangles, few and wasting little; none when asking for
+// them one by one would cost more than asking for the whole of within.
+std::vector<Rect> BoxesAround(const std::vector<Rect>& rects, const Rect& within) {
+  std::vector<Rect> boxes;
+  if (rects.size() > kMostRects) return boxes;
+  for (const Rect& r : rects) {
+    const Rect clipped{std::max(r.Left, within.Left), std::max(r.Top, within.Top),
+                       std::min(r.Right, within.Right), std::min(r.Bottom, within.Bottom)};
+    if (clipped.Left < clipped.Right && clipped.Top < clipped.Bottom) boxes.push_back(clipped);
+  }
+  // Joins the pair whose box around both adds the fewest pixels (overlapping ones first),
+  // while it adds little or while there are too many boxes.
+  while (boxes.size() > 1) {
+    size_t first = 0, second = 1;
+    int64_t least = INT64_MAX;
+    for (size_t i = 0; i < boxes.size(); ++i)
+      for (size_t j = i + 1; j < boxes.size(); ++j) {
+        const int64_t added =
+            AreaOf(Around(boxes[i], boxes[j])) - AreaOf(boxes[i]) - AreaOf(boxes[j]);
+        if (added < least) least = added, first = i, second = j;
+      }
+    if (least > kBoxSlack && boxes.size() <= kMostBoxes) break;
+    boxes[first] = Around(boxes[first], boxes[second]);
+    boxes.erase(boxes.begin() + std::ptrdiff_t(second));
+  }
+  int64_t boxed = 0;
+  for (const Rect& box : boxes) boxed += AreaOf(box) + kBoxSlack;
+  if (boxed * 100 > AreaOf(within) * kMostBoxedPercent) boxes.clear();
+  return boxes;
+}
+
 }  // namespace
 
 // A shared-memory segment with the image header that describes the area copied into it.
@@ -239,19 +289,31 @@ ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelT
     placed.Dy = top - y;
     placed.Width = w;
     placed.Height = h;
-    if (allowShm_ && !shmBroken_ && connection_->HasShm() && GrabShm(left, top, w, h)) {
-      usedShm_ = true;
+    if (allowShm_ && !shmBroken_ && connection_->HasShm()) {
       placed.Road = 1;
-      const uint64_t before = layout_;
-      const bool partly = SamePlacement(placed) && partial.Rects && partial.Since == before &&
-                          IsBgrx(*shm_->Header);
-      if (!partly) {
-        Compose(shm_->Header.get(), left - x, top - y, target);
+      // The target holds the copy before, laid out alike: only the rectangles are new.
+      const bool partly = partial.Rects && partial.Since == layout_ && placed == placed_ &&
+                          shm_ && shm_->Header && shm_->Header->width == w &&
+                          shm_->Header->height == h && IsBgrx(*shm_->Header);
+      if (partly) {
+        if (partial.BeforeCopy) partial.BeforeCopy();
+        // Only what changed is asked for, where it is little: the server's copy of the whole
+        // area costs it a tenth of the time a recording takes.
+        const Rect onScreen{left - x, top - y, right - x, bottom - y};
+        if (GrabShmBoxes(x, y, BoxesAround(*partial.Rects, onScreen), target)) {
+          usedShm_ = true;
+          return GrabResult::Ok;
+        }
+      }
+      if (GrabShm(left, top, w, h)) {
+        usedShm_ = true;
+        if (SamePlacement(placed) && partly) {
+          ComposeParts(*shm_->Header, left - x, top - y, target, *partial.Rects);
+        } else {
+          Compose(shm_->Header.get(), left - x, top - y, target);
+        }
         return GrabResult::Ok;
       }
-      if (partial.Fetched) partial.Fetched();
-      ComposeParts(*shm_->Header, left - x, top - y, target, *partial.Rects);
-      return GrabResult::Ok;
     }
     if (GrabPlain(left, top, w, h, target, left - x, top - y)) {
       usedShm_ = false;
@@ -315,6 +377,41 @@ bool ScreenGrabber::GrabShm(int32_t x, int32_t y, int32_t width, int32_t height)
   }
   return XShmGetImage(display, DefaultRootWindow(display), shm_->Header.get(), x, y, AllPlanes) !=
          0;
+}
+
+bool ScreenGrabber::GrabShmBoxes(int32_t x, int32_t y, const std::vector<Rect>& boxes,
+                                 const PixelTarget& target) {
+  if (boxes.empty()) return false;
+  XConnection::Lock lock(*connection_);
+  Display* display = connection_->Display();
+  const int screen = DefaultScreen(display);
+  // The boxes land one after the other in the segment, each in rows of its own width.
+  size_t offset = 0;
+  for (const Rect& box : boxes) {
+    ImagePtr header(XShmCreateImage(display, DefaultVisual(display, screen),
+                                    unsigned(DefaultDepth(display, screen)), ZPixmap,
+                                    shm_->Info.shmaddr + offset, &shm_->Info,
+                                    unsigned(box.Width()), unsigned(box.Height())));
+    if (!header) return false;
+    const size_t bytes = size_t(header->bytes_per_line) * size_t(box.Height());
+    const bool fetched = IsBgrx(*header) && offset + bytes <= shm_->Capacity &&
+                         XShmGetImage(display, DefaultRootWindow(display), header.get(),
+                                      x + box.Left, y + box.Top, AllPlanes) != 0;
+    header->data = nullptr;  // the segment's
+    if (!fetched) return false;
+    const int pixel = target.BitsPerPixel / 8;
+    const auto* from = reinterpret_cast<const uint8_t*>(shm_->Info.shmaddr + offset);
+    for (int32_t row = box.Top; row < box.Bottom; ++row, from += header->bytes_per_line) {
+      uint8_t* to = target.Row(row) + size_t(box.Left) * size_t(pixel);
+      if (pixel == 3) {
+        BgrxToBgr(from, to, box.Width());
+      } else {
+        BgrxToBgr0(from, to, box.Width());
+      }
+    }
+    offset += bytes;
+  }
+  return true;
 }
 
 bool ScreenGrabber::GrabPlain(int32_t x, int32_t y, int32_t width, int32_t height,

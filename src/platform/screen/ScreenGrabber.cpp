@@ -1,16 +1,21 @@
 #include "platform/screen/ScreenGrabber.h"
 
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "common/RectBoxes.h"
 #include "platform/screen/PixelRows.h"
 #include "platform/screen/XConnection.h"
 
@@ -132,56 +137,6 @@ void ComposeParts(const XImage& image, int32_t dx, int32_t dy, const PixelTarget
   }
 }
 
-// Asking the server for a part of the screen costs about as much as copying this many pixels
-// more: boxes closer than that are asked for as one.
-constexpr int64_t kBoxSlack = 64 * 64;
-// More rectangles than this are not worth sorting into boxes: the whole area is asked for.
-constexpr size_t kMostRects = 64;
-// Boxes asked for one by one at most; the closest ones are joined until this few are left.
-constexpr size_t kMostBoxes = 16;
-// Boxes that cover more of the area than this are asked for as the whole area.
-constexpr int64_t kMostBoxedPercent = 60;
-
-int64_t AreaOf(const Rect& r) {
-  return int64_t(r.Width()) * int64_t(r.Height());
-}
-
-Rect Around(const Rect& a, const Rect& b) {
-  return Rect{std::min(a.Left, b.Left), std::min(a.Top, b.Top), std::max(a.Right, b.Right),
-              std::max(a.Bottom, b.Bottom)};
-}
-
-// Boxes inside within that cover the rectangles, few and wasting little; none when asking for
-// them one by one would cost more than asking for the whole of within.
-std::vector<Rect> BoxesAround(const std::vector<Rect>& rects, const Rect& within) {
-  std::vector<Rect> boxes;
-  if (rects.size() > kMostRects) return boxes;
-  for (const Rect& r : rects) {
-    const Rect clipped{std::max(r.Left, within.Left), std::max(r.Top, within.Top),
-                       std::min(r.Right, within.Right), std::min(r.Bottom, within.Bottom)};
-    if (clipped.Left < clipped.Right && clipped.Top < clipped.Bottom) boxes.push_back(clipped);
-  }
-  // Joins the pair whose box around both adds the fewest pixels (overlapping ones first),
-  // while it adds little or while there are too many boxes.
-  while (boxes.size() > 1) {
-    size_t first = 0, second = 1;
-    int64_t least = INT64_MAX;
-    for (size_t i = 0; i < boxes.size(); ++i)
-      for (size_t j = i + 1; j < boxes.size(); ++j) {
-        const int64_t added =
-            AreaOf(Around(boxes[i], boxes[j])) - AreaOf(boxes[i]) - AreaOf(boxes[j]);
-        if (added < least) least = added, first = i, second = j;
-      }
-    if (least > kBoxSlack && boxes.size() <= kMostBoxes) break;
-    boxes[first] = Around(boxes[first], boxes[second]);
-    boxes.erase(boxes.begin() + std::ptrdiff_t(second));
-  }
-  int64_t boxed = 0;
-  for (const Rect& box : boxes) boxed += AreaOf(box) + kBoxSlack;
-  if (boxed * 100 > AreaOf(within) * kMostBoxedPercent) boxes.clear();
-  return boxes;
-}
-
 }  // namespace
 
 // A shared-memory segment with the image header that describes the area copied into it.
@@ -292,9 +247,9 @@ ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelT
     if (allowShm_ && !shmBroken_ && connection_->HasShm()) {
       placed.Road = 1;
       // The target holds the copy before, laid out alike: only the rectangles are new.
-      const bool partly = partial.Rects && partial.Since == layout_ && placed == placed_ &&
-                          shm_ && shm_->Header && shm_->Header->width == w &&
-                          shm_->Header->height == h && IsBgrx(*shm_->Header);
+      const bool partly = partial.Rects && partial.Since == layout_ && placed == placed_ && shm_ &&
+                          shm_->Header && shm_->Header->width == w && shm_->Header->height == h &&
+                          IsBgrx(*shm_->Header);
       if (partly) {
         if (partial.BeforeCopy) partial.BeforeCopy();
         // Only what changed is asked for, where it is little: the server's copy of the whole
@@ -385,23 +340,48 @@ bool ScreenGrabber::GrabShmBoxes(int32_t x, int32_t y, const std::vector<Rect>& 
   XConnection::Lock lock(*connection_);
   Display* display = connection_->Display();
   const int screen = DefaultScreen(display);
-  // The boxes land one after the other in the segment, each in rows of its own width.
+  xcb_connection_t* xcb = XGetXCBConnection(display);
+  // The boxes land one after the other in the segment, each in rows of its own width. All the
+  // requests go out before any answer is awaited, so that the server takes them one after
+  // another, as one picture: between round trips a program would draw, and the boxes of one
+  // frame would show two moments.
+  struct Landed {
+    xcb_shm_get_image_cookie_t Cookie;
+    size_t Offset, Stride;
+  };
+  std::vector<Landed> landed;
+  landed.reserve(boxes.size());
   size_t offset = 0;
   for (const Rect& box : boxes) {
     ImagePtr header(XShmCreateImage(display, DefaultVisual(display, screen),
-                                    unsigned(DefaultDepth(display, screen)), ZPixmap,
-                                    shm_->Info.shmaddr + offset, &shm_->Info,
-                                    unsigned(box.Width()), unsigned(box.Height())));
-    if (!header) return false;
-    const size_t bytes = size_t(header->bytes_per_line) * size_t(box.Height());
-    const bool fetched = IsBgrx(*header) && offset + bytes <= shm_->Capacity &&
-                         XShmGetImage(display, DefaultRootWindow(display), header.get(),
-                                      x + box.Left, y + box.Top, AllPlanes) != 0;
-    header->data = nullptr;  // the segment's
-    if (!fetched) return false;
-    const int pixel = target.BitsPerPixel / 8;
-    const auto* from = reinterpret_cast<const uint8_t*>(shm_->Info.shmaddr + offset);
-    for (int32_t row = box.Top; row < box.Bottom; ++row, from += header->bytes_per_line) {
+                                    unsigned(DefaultDepth(display, screen)), ZPixmap, nullptr,
+                                    &shm_->Info, unsigned(box.Width()), unsigned(box.Height())));
+    if (!header || !IsBgrx(*header)) return false;
+    const size_t stride = size_t(header->bytes_per_line);
+    const size_t bytes = stride * size_t(box.Height());
+    if (offset + bytes > shm_->Capacity) return false;
+    landed.push_back(
+        Landed{xcb_shm_get_image(xcb, xcb_window_t(DefaultRootWindow(display)),
+                                 int16_t(x + box.Left), int16_t(y + box.Top), uint16_t(box.Width()),
+                                 uint16_t(box.Height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                 xcb_shm_seg_t(shm_->Info.shmseg), uint32_t(offset)),
+               offset, stride});
+    offset += bytes;
+  }
+  // Every answer is taken, even after a refusal, so that none is left behind.
+  bool fetched = true;
+  for (const Landed& box : landed) {
+    xcb_generic_error_t* error = nullptr;
+    std::free(xcb_shm_get_image_reply(xcb, box.Cookie, &error));
+    if (error) fetched = false;
+    std::free(error);
+  }
+  if (!fetched) return false;
+  const int pixel = target.BitsPerPixel / 8;
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    const Rect& box = boxes[i];
+    const auto* from = reinterpret_cast<const uint8_t*>(shm_->Info.shmaddr + landed[i].Offset);
+    for (int32_t row = box.Top; row < box.Bottom; ++row, from += landed[i].Stride) {
       uint8_t* to = target.Row(row) + size_t(box.Left) * size_t(pixel);
       if (pixel == 3) {
         BgrxToBgr(from, to, box.Width());
@@ -409,7 +389,6 @@ bool ScreenGrabber::GrabShmBoxes(int32_t x, int32_t y, const std::vector<Rect>& 
         BgrxToBgr0(from, to, box.Width());
       }
     }
-    offset += bytes;
   }
   return true;
 }

@@ -1,0 +1,60 @@
+#include "common/RectBoxes.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+namespace qm {
+
+namespace {
+
+// A box costs about as much as this many pixels more: boxes closer than that become one.
+constexpr int64_t kBoxSlack = 64 * 64;
+// More rectangles than this are not worth sorting into boxes.
+constexpr size_t kMostRects = 64;
+// Boxes at most; the closest ones are joined until this few are left.
+constexpr size_t kMostBoxes = 16;
+// Boxes that cover more of within than this are not worth it.
+constexpr int64_t kMostBoxedPercent = 60;
+
+int64_t AreaOf(const Rect& r) {
+  return int64_t(r.Width()) * int64_t(r.Height());
+}
+
+Rect Around(const Rect& a, const Rect& b) {
+  return Rect{std::min(a.Left, b.Left), std::min(a.Top, b.Top), std::max(a.Right, b.Right),
+              std::max(a.Bottom, b.Bottom)};
+}
+
+}  // namespace
+
+std::vector<Rect> BoxesAround(const std::vector<Rect>& rects, const Rect& within) {
+  std::vector<Rect> boxes;
+  if (rects.size() > kMostRects) return boxes;
+  for (const Rect& r : rects) {
+    const Rect clipped{std::max(r.Left, within.Left), std::max(r.Top, within.Top),
+                       std::min(r.Right, within.Right), std::min(r.Bottom, within.Bottom)};
+    if (clipped.Left < clipped.Right && clipped.Top < clipped.Bottom) boxes.push_back(clipped);
+  }
+  // Joins the pair whose box around both adds the fewest pixels (overlapping ones first),
+  // while it adds little or while there are too many boxes.
+  while (boxes.size() > 1) {
+    size_t first = 0, second = 1;
+    int64_t least = INT64_MAX;
+    for (size_t i = 0; i < boxes.size(); ++i)
+      for (size_t j = i + 1; j < boxes.size(); ++j) {
+        const int64_t added =
+            AreaOf(Around(boxes[i], boxes[j])) - AreaOf(boxes[i]) - AreaOf(boxes[j]);
+        if (added < least) least = added, first = i, second = j;
+      }
+    if (least > kBoxSlack && boxes.size() <= kMostBoxes) break;
+    boxes[first] = Around(boxes[first], boxes[second]);
+    boxes.erase(boxes.begin() + std::ptrdiff_t(second));
+  }
+  int64_t boxed = 0;
+  for (const Rect& box : boxes) boxed += AreaOf(box) + kBoxSlack;
+  if (boxed * 100 > AreaOf(within) * kMostBoxedPercent) boxes.clear();
+  return boxes;
+}
+
+}  // namespace qm

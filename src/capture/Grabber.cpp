@@ -175,6 +175,9 @@ bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRe
   });
   auto found = std::find_if(kept_.begin(), kept_.end(),
                             [&](const KeptFrame& k) { return k.Bits == target.Bits; });
+  // The picture before this one is known to differ from it only where the screen was drawn
+  // on and where the cursor was and is: the bitmap has been followed since then.
+  const bool sinceKnown = found != kept_.end() && previous_.Serial && previous_.Area == area;
   ScreenGrabber::Partial partial;
   if (found != kept_.end() && found->Drawn.size() + drawn->size() <= kMaxDrawn) {
     // What was drawn since the bitmap's frame, now and while it was away, and the cursor
@@ -246,6 +249,12 @@ bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRe
   }
   // The screen layer wrote every byte of the target, so it is the bitmap's picture now.
   bitmap.Drawn();
+  if (sinceKnown && previous_.Layout == screen_->Layout()) {
+    std::vector<Rect> changes{previous_.Cursor, cursor};
+    AddDrawn(changes, area, drawn->data(), drawn->data() + drawn->size());
+    bitmap.ChangedSince(previous_.Serial, std::move(changes));
+  }
+  previous_ = Previous{bitmap.Changes().Serial, area, screen_->Layout(), cursor};
   return true;
 }
 

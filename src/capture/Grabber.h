@@ -160,7 +160,14 @@ class Grabber {
   // turns).
   std::vector<KeptFrame> kept_;
   std::vector<Rect> parts_;  // what this copy writes
-  bool copied_ = false;      // GrabChanges has copied a frame
+  // The picture CopyArea drew last, in whichever bitmap.
+  struct Previous {
+    uint64_t Serial = 0;
+    Rect Area;
+    uint64_t Layout = 0;
+    Rect Cursor;
+  } previous_;
+  bool copied_ = false;  // GrabChanges has copied a frame
   Rect lastArea_;
   CursorMark lastMark_;
   std::vector<uint8_t> lastPicture_;  // the previous copy, where there are no damage reports

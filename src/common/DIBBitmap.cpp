@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -31,7 +32,8 @@ DIBBitmap::DIBBitmap(const DIBBitmap& other)
       stride_(other.stride_),
       header_(other.header_),
       own_(other.pixels_, other.pixels_ + other.own_.size()),
-      pixels_(own_.data()) {}
+      pixels_(own_.data()),
+      changes_(other.changes_) {}
 
 DIBBitmap& DIBBitmap::operator=(const DIBBitmap& other) {
   if (this != &other) *this = DIBBitmap(other);
@@ -48,7 +50,8 @@ DIBBitmap::DIBBitmap(DIBBitmap&& other) noexcept
       pixels_(std::exchange(other.pixels_, nullptr)),
       pixelsKeeper_(std::move(other.pixelsKeeper_)),
       next_(std::exchange(other.next_, nullptr)),
-      nextKeeper_(std::move(other.nextKeeper_)) {
+      nextKeeper_(std::move(other.nextKeeper_)),
+      changes_(std::exchange(other.changes_, {})) {
   // A moved vector keeps its block, so pixels in the own block stay where they are.
   other.own_.clear();
   other.width_ = other.height_ = 0;
@@ -66,6 +69,7 @@ DIBBitmap& DIBBitmap::operator=(DIBBitmap&& other) noexcept {
   pixelsKeeper_ = std::move(other.pixelsKeeper_);
   next_ = std::exchange(other.next_, nullptr);
   nextKeeper_ = std::move(other.nextKeeper_);
+  changes_ = std::exchange(other.changes_, {});
   other.own_.clear();
   other.width_ = other.height_ = 0;
   return *this;
@@ -116,6 +120,7 @@ bool DIBBitmap::SetFormat(int32_t width, int32_t height, PixelFormat format) {
   header_.resize(HeaderSizeFor(bits));
   own_.assign(size_t(stride) * size_t(height), 0);
   pixels_ = own_.data();
+  changes_ = {};
   pixelsKeeper_.reset();
   next_ = nullptr;
   nextKeeper_.reset();
@@ -158,10 +163,17 @@ void DIBBitmap::PlaceNext(uint8_t* place, std::shared_ptr<void> keeper) {
 }
 
 void DIBBitmap::Drawn() {
+  static std::atomic<uint64_t> pictures{0};
+  changes_ = FrameChanges{++pictures, 0, {}};
   if (!next_) return;
   pixels_ = std::exchange(next_, nullptr);
   pixelsKeeper_ = std::move(nextKeeper_);
   nextKeeper_.reset();
+}
+
+void DIBBitmap::ChangedSince(uint64_t since, std::vector<Rect> rects) {
+  changes_.Since = since;
+  changes_.Rects = std::move(rects);
 }
 
 void DIBBitmap::ReturnHome() {

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "common/FrameChanges.h"
+
 namespace qm {
 
 // Pixel formats, in the toolkit's order; only some have a bit count (see BitsPerPixel).
@@ -68,6 +70,10 @@ class DIBBitmap {
   void PlaceNext(uint8_t* place, std::shared_ptr<void> keeper);
   uint8_t* DrawTarget() { return next_ ? next_ : pixels_; }
   void Drawn();
+  // The picture's name and what it changed from an earlier picture: each Drawn names a new
+  // picture that may differ anywhere, until its drawer says where it may (ChangedSince).
+  const FrameChanges& Changes() const { return changes_; }
+  void ChangedSince(uint64_t since, std::vector<Rect> rects);
   // Brings the picture back into the bitmap's own block and forgets any place.
   void ReturnHome();
 
@@ -92,6 +98,7 @@ class DIBBitmap {
   std::shared_ptr<void> pixelsKeeper_;
   uint8_t* next_ = nullptr;
   std::shared_ptr<void> nextKeeper_;
+  FrameChanges changes_;
 };
 
 }  // namespace qm

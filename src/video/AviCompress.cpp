@@ -254,7 +254,8 @@ bool AviCompress::Compress(CompressedFrame& frame) {
   const EncoderResult result =
       compressing_ ? compressor_->Compress(outputFormat_.data(), compressedBuffer_.data(),
                                            uint32_t(compressedBuffer_.size()), bitmap_.Header(),
-                                           bitmap_.Bits(), int32_t(frame.FrameNumber), flags)
+                                           bitmap_.Bits(), int32_t(frame.FrameNumber), flags,
+                                           &bitmap_.Changes())
                    : EncoderResult::Error;
   if (result != EncoderResult::Ok) {
     ShowErrorReport(QStringLiteral("Fail to compress frame ") + QString::number(frame.FrameNumber) +

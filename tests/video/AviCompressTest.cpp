@@ -552,11 +552,11 @@ double Psnr(const char* a, const char* b, qsizetype size) {
 // Records frames with a fresh compressor of that code, by default at its highest quality, where
 // the encoder's own rounding hides least of the conversion's, and decodes them to the decoder's
 // own planes (pixelFormat, ffmpeg's name for them). sizes receives the packets' sizes.
-std::vector<QByteArray> RecordAndDecode(const char* code, const QString& pixelFormat, int width,
-                                        int height, int frames, const QString& path,
-                                        EncoderSettings options = {100, 0},
-                                        std::function<std::chrono::milliseconds(int)> frameTime = {},
-                                        std::vector<uint32_t>* sizes = nullptr) {
+std::vector<QByteArray> RecordAndDecode(
+    const char* code, const QString& pixelFormat, int width, int height, int frames,
+    const QString& path, EncoderSettings options = {100, 0},
+    std::function<std::chrono::milliseconds(int)> frameTime = {},
+    std::vector<uint32_t>* sizes = nullptr) {
   AviCompress compress;
   if (!compress.Select(Code(code))) return {};
   compress.SetOptions(options);
@@ -660,11 +660,12 @@ TEST(AviCompressColour, SlowFramesMoveToSlicesAndKeepEveryFrameAndTheQuality) {
     const auto slow = RecordAndDecode(c.Code, format, kWidth, kHeight, kFrames, path,
                                       {c.Quality, kKeyInterval}, steady(70ms), &slices);
     const bool intraOnly = std::string_view(c.Code) == "MJPG";
-    RecordAndDecode(c.Code, format, kWidth, kHeight, kFrames, path, {c.Quality, kKeyInterval},
-                    [intraOnly](int i) {
-                      return i == 0 ? 900ms : i % kKeyInterval || intraOnly ? 10ms : 560ms;
-                    },
-                    &spiky);
+    RecordAndDecode(
+        c.Code, format, kWidth, kHeight, kFrames, path, {c.Quality, kKeyInterval},
+        [intraOnly](int i) {
+          return i == 0 ? 900ms : i % kKeyInterval || intraOnly ? 10ms : 560ms;
+        },
+        &spiky);
     EXPECT_EQ(spiky, oneThread);
     ASSERT_EQ(reference.size(), size_t(kFrames));
     ASSERT_EQ(slow.size(), size_t(kFrames));

@@ -13,6 +13,8 @@ extern "C" {
 
 #include <algorithm>
 
+#include "common/RectBoxes.h"
+
 namespace qm {
 
 namespace {
@@ -106,10 +108,14 @@ bool FrameConverter::Begin(int32_t width, int32_t height, int inputBits, AVPixel
 }
 
 // libyuv reads bottom-up rows when given a negative height, straight from the bitmap.
-bool FrameConverter::Convert(const uint8_t* bits, AVFrame* picture) {
+bool FrameConverter::Convert(const uint8_t* bits, AVFrame* picture, const std::vector<Rect>* only) {
   const int stride = StrideOf(width_, wide_ ? 32 : 24);
   uint8_t* const* out = picture->data;
   const int* outStride = picture->linesize;
+  if (only && (path_ == Path::Yuv || (path_ == Path::Nv12 && wide_))) {
+    const std::vector<Rect> boxes = BoxesAround(*only, Rect{0, 0, width_, height_});
+    if (!boxes.empty()) return ConvertBoxes(bits, stride, picture, boxes);
+  }
   switch (path_) {
     case Path::Yuv:
       return toYuv_(bits, stride, out[0], outStride[0], out[1], outStride[1], out[2], outStride[2],
@@ -134,6 +140,33 @@ bool FrameConverter::Convert(const uint8_t* bits, AVFrame* picture) {
   const int sourceStride[1] = {-stride};
   return sws_scale(scaler_.get(), source, sourceStride, 0, height_, picture->data,
                    picture->linesize) == height_;
+}
+
+bool FrameConverter::ConvertBoxes(const uint8_t* bits, int stride, AVFrame* picture,
+                                  const std::vector<Rect>& boxes) {
+  const size_t pixel = wide_ ? 4 : 3;
+  uint8_t* const* out = picture->data;
+  const int* outStride = picture->linesize;
+  for (const Rect& box : boxes) {
+    const int left = box.Left & ~1, top = box.Top & ~1;
+    const int right = std::min(width_, (box.Right + 1) & ~1);
+    const int bottom = std::min(height_, (box.Bottom + 1) & ~1);
+    // Picture rows top .. bottom - 1 are the bitmap's rows counted from its end.
+    const uint8_t* lowest = bits + size_t(height_ - bottom) * size_t(stride) + size_t(left) * pixel;
+    uint8_t* luma = out[0] + size_t(top) * size_t(outStride[0]) + size_t(left);
+    const size_t chromaRow = size_t(top / 2);
+    const int converted =
+        path_ == Path::Nv12
+            ? libyuv::ARGBToNV12(lowest, stride, luma, outStride[0],
+                                 out[1] + chromaRow * size_t(outStride[1]) + size_t(left),
+                                 outStride[1], right - left, top - bottom)
+            : toYuv_(lowest, stride, luma, outStride[0],
+                     out[1] + chromaRow * size_t(outStride[1]) + size_t(left / 2), outStride[1],
+                     out[2] + chromaRow * size_t(outStride[2]) + size_t(left / 2), outStride[2],
+                     right - left, top - bottom);
+    if (converted != 0) return false;
+  }
+  return true;
 }
 
 // libyuv reaches 15-bit pixels only from 32-bit ones.

@@ -8,6 +8,8 @@ extern "C" {
 #include <memory>
 #include <vector>
 
+#include "common/Rect.h"
+
 struct AVFrame;
 struct SwsContext;
 
@@ -35,8 +37,11 @@ class FrameConverter {
   // input depth is neither, or memory ran out.
   bool Begin(int32_t width, int32_t height, int inputBits, AVPixelFormat format, bool fullRange,
              Engine engine = Engine::Fast);
-  // Converts the bitmap's rows into picture's planes (its format and size as begun).
-  bool Convert(const uint8_t* bits, AVFrame* picture);
+  // Converts the bitmap's rows into picture's planes (its format and size as begun). With
+  // only given, where the picture holds the conversion of an earlier bitmap that differs from
+  // this one only inside those rectangles (of the picture, counted from its top left), just
+  // they may be converted, where that is the cheaper way: the planes come out the same.
+  bool Convert(const uint8_t* bits, AVFrame* picture, const std::vector<Rect>* only = nullptr);
 
  private:
   struct ScalerDeleter {
@@ -49,6 +54,10 @@ class FrameConverter {
   using ToPacked = int (*)(const uint8_t*, int, uint8_t*, int, int, int);
 
   bool ConvertTo555(const uint8_t* bits, int stride, uint8_t* out, int outStride);
+  // Converts the boxes alone, each widened to whole pairs of rows and columns, since each
+  // chroma sample stands for two by two pixels.
+  bool ConvertBoxes(const uint8_t* bits, int stride, AVFrame* picture,
+                    const std::vector<Rect>& boxes);
   // 24-bit rows reach interleaved chroma only through 32-bit ones.
   bool ConvertTo420Interleaved(const uint8_t* bits, int stride, AVFrame* picture);
   // Sets the fourth byte of 32-bit rows to the path's alpha; 32-bit input may leave anything

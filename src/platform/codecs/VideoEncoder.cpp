@@ -212,6 +212,8 @@ struct VideoEncoder::Impl {
   // Encoders may keep a reference to the pictures they were given; with a few pictures to
   // take turns, one is always free again without allocating.
   std::array<FramePtr, 3> Pictures;
+  // The input frame (its FrameChanges serial; 0 for none known) each picture holds converted.
+  std::array<uint64_t, 3> Held{};
   PacketPtr Packet;
   FrameConverter Converter;
   int32_t Width = 0;
@@ -343,6 +345,7 @@ struct VideoEncoder::Impl {
   void Reset() noexcept {
     Context.reset();
     for (FramePtr& picture : Pictures) picture.reset();
+    Held = {};
     Packet.reset();
     Width = Height = 0;
     NextPts = 0;
@@ -495,6 +498,7 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
     return opened;
   }
 
+  s.Held = {};
   for (FramePtr& picture : s.Pictures) {
     picture.reset(av_frame_alloc());
     if (!picture) return EncoderResult::Memory;
@@ -523,7 +527,8 @@ EncoderResult VideoEncoder::Begin(const uint8_t* input, const uint8_t* output) {
 
 EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
                                      const uint8_t* inputHeader, const uint8_t* inputBits,
-                                     int32_t frameNumber, uint32_t& outFlags) {
+                                     int32_t frameNumber, uint32_t& outFlags,
+                                     const FrameChanges* changes) {
   outFlags = 0;
   if (const EncoderResult fault = impl_->InjectedFault.exchange(EncoderResult::Ok);
       fault != EncoderResult::Ok)
@@ -535,17 +540,15 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
   if (in.Width != s.Width || in.Height != s.Height || in.BitCount != s.InputBits)
     return EncoderResult::BadFormat;
 
-  AVFrame* picture = nullptr;
-  for (FramePtr& candidate : s.Pictures) {
-    if (av_frame_is_writable(candidate.get())) {
-      picture = candidate.get();
-      break;
-    }
+  size_t held = 0;
+  while (held < s.Pictures.size() && !av_frame_is_writable(s.Pictures[held].get())) ++held;
+  if (held == s.Pictures.size()) {
+    held = 0;
+    s.Held[0] = 0;
+    if (const int error = av_frame_make_writable(s.Pictures[0].get()); error < 0)
+      return FromAvError(error);
   }
-  if (!picture) {
-    picture = s.Pictures[0].get();
-    if (const int error = av_frame_make_writable(picture); error < 0) return FromAvError(error);
-  }
+  AVFrame* picture = s.Pictures[held].get();
 
   const std::chrono::nanoseconds started = s.Now();
   // Frames left out still count towards the key-frame interval: the encoder counts only the
@@ -570,7 +573,12 @@ EncoderResult VideoEncoder::Compress(uint8_t* outputHeader, uint8_t* outputData,
       forceKey = true;
     }
   }
-  if (!s.Converter.Convert(inputBits, picture)) return EncoderResult::Internal;
+  // The picture may hold the conversion of the frame this one is told against.
+  const bool sinceHeld = changes && changes->Since != 0 && s.Held[held] == changes->Since;
+  s.Held[held] = 0;
+  if (!s.Converter.Convert(inputBits, picture, sinceHeld ? &changes->Rects : nullptr))
+    return EncoderResult::Internal;
+  s.Held[held] = changes ? changes->Serial : 0;
   // The frame's time is its place in the recording, gaps included.
   picture->pts = std::max(s.NextPts, number);
   s.NextPts = picture->pts + 1;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "common/FrameChanges.h"
 #include "platform/codecs/EncoderTypes.h"
 
 namespace qm {
@@ -75,9 +76,11 @@ class VideoEncoder {
   // Compresses one frame of input into outputData (capacity bytes). Sets the image size
   // field of outputHeader to the compressed size and outFlags to kKeyFrameFlag on key frames,
   // which the compressor places itself, at the key-frame interval.
+  // changes, where given, says how the input differs from an earlier one: the conversion
+  // into the encoder's pixel format is then done where it differs from the last one's.
   EncoderResult Compress(uint8_t* outputHeader, uint8_t* outputData, uint32_t capacity,
                          const uint8_t* inputHeader, const uint8_t* inputBits, int32_t frameNumber,
-                         uint32_t& outFlags);
+                         uint32_t& outFlags, const FrameChanges* changes = nullptr);
   // Ends the sequence; nothing is held back, so nothing is lost.
   void End() noexcept;
 

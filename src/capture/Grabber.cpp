@@ -188,7 +188,7 @@ bool Grabber::CopyArea(DIBBitmap& bitmap, int32_t x, int32_t y, Rect& capturedRe
     partial.Rects = &parts_;
     partial.Since = found->Layout;
     // What was drawn between the server's report and its copy.
-    partial.BeforeCopy = [&] {
+    partial.Fetched = [&] {
       const size_t before = drawn->size();
       damage_->Peek(area, *drawn);
       AddDrawn(parts_, area, drawn->data() + before, drawn->data() + drawn->size());

@@ -259,6 +259,42 @@ TEST_F(GrabberTest, XGetImageRoadGivesTheSamePixels) {
   EXPECT_TRUE(shared.UsedSharedMemory()) << "the test server offers MIT-SHM";
 }
 
+// A partial copy that learns, once the boxes are copied, of drawing outside them copies all
+// it knows again as one later moment: after drawing once, each strip as drawn; after drawing
+// at every copy, the whole area at the third, where the last strip, drawn after it, is left
+// for the next frame.
+TEST_F(GrabberTest, DrawingOutsideTheCopiedBoxesIsCopiedInALaterRound) {
+  const Rect changed{10, 10, 60, 40};
+  const auto strip = [](int k) { return Rect{500, 400 + 40 * k, 560, 420 + 40 * k}; };
+  const auto drawn = [](int k) -> test::PatternFunction {
+    return [k](int32_t x, int32_t y) { return XScreen::Pattern(x + 31 * k, y * (k + 2)); };
+  };
+  for (const int drawings : {1, 4}) {
+    SCOPED_TRACE(drawings);
+    screen_.Show(Screen());
+    DIBBitmap b;
+    b.SetFormat(800, 600, PixelFormat::Bits32);
+    const PixelTarget target{b.Bits(), b.Width(), b.Height(), b.Stride(), 32};
+    ScreenGrabber grabber;
+    ASSERT_EQ(grabber.Grab(0, 0, target), ScreenGrabber::GrabResult::Ok);
+    screen_.Show(changed, drawn(9));
+    std::vector<Rect> rects{changed};
+    int calls = 0;
+    ScreenGrabber::Partial partial{&rects, grabber.Layout(), [&] {
+                                     if (calls == drawings) return;
+                                     screen_.Show(strip(calls), drawn(calls));
+                                     rects.push_back(strip(calls++));
+                                   }};
+    ASSERT_EQ(grabber.Grab(0, 0, target, partial), ScreenGrabber::GrabResult::Ok);
+    std::vector<std::pair<Rect, test::PatternFunction>> expected{{changed, drawn(9)}};
+    for (int k = 0; k < drawings; ++k)
+      expected.emplace_back(strip(k), k < 3 ? drawn(k) : XScreen::Pattern);
+    for (const auto& [area, colour] : expected)
+      for (const Point p : {Point{area.Left, area.Top}, Point{area.Right - 1, area.Bottom - 1}})
+        EXPECT_EQ(PixelOf(b, p.X, p.Y), colour(p.X, p.Y)) << p.X << "," << p.Y;
+  }
+}
+
 TEST_F(GrabberTest, BitmapFormatsTheGrabberCannotWriteFailWithTheMessage) {
   DIBBitmap b;
   b.SetFormat(10, 10, PixelFormat::Bits8);

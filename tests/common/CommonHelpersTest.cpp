@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "common/ErrorReport.h"
 #include "common/FixedWidth.h"
 #include "common/FourCC.h"
+#include "common/RectBoxes.h"
 #include "common/SilentAbort.h"
 #include "common/Stamps.h"
 #include "support/RecordingMessages.h"
@@ -51,6 +55,45 @@ TEST(FixedWidth, CutsOrPads) {
   EXPECT_EQ(FixedWidth(QStringLiteral("16"), 4, false), QStringLiteral("16  "));
   EXPECT_EQ(FixedWidth(QStringLiteral("44100"), 7, true), QStringLiteral("  44100"));
   EXPECT_EQ(FixedWidth(QString(), 2, true), QStringLiteral("  "));
+}
+
+// Boxes lie inside the area, hold each rectangle's part inside it whole, are at most 16, and
+// are none where the whole area is the cheaper piece of work.
+TEST(RectBoxes, CoverTheRectanglesInsideTheAreaOrLeaveTheWholeArea) {
+  const Rect within{0, 0, 1920, 1080};
+  std::vector<Rect> scattered, tooMany;
+  for (int i = 0; i < 40; ++i)
+    scattered.push_back(Rect{i * 47, (i * 131) % 1000, i * 47 + 20, (i * 131) % 1000 + 12});
+  for (int i = 0; i < 65; ++i) tooMany.push_back(Rect{i * 20, 0, i * 20 + 4, 4});
+  const struct {
+    const char* Name;
+    std::vector<Rect> Rects;
+    size_t Boxes;  // how many, where the count is known; 0 for none
+  } cases[] = {
+      {"apart", {{0, 0, 100, 100}, {1500, 900, 1600, 1000}}, 2},
+      {"overlapping", {{0, 0, 300, 300}, {100, 100, 400, 400}}, 1},
+      {"partly outside", {{-50, -50, 100, 100}, {1900, 1000, 2000, 1200}}, 2},
+      {"nothing inside", {{-50, -50, -10, -10}}, 0},
+      {"scattered", scattered, 16},
+      {"too many", tooMany, 0},
+      {"most of the area", {{0, 0, 1920, 800}}, 0},
+  };
+  const auto inside = [](const Rect& a, const Rect& b) {
+    return b.Left <= a.Left && a.Right <= b.Right && b.Top <= a.Top && a.Bottom <= b.Bottom;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<Rect> boxes = BoxesAround(c.Rects, within);
+    EXPECT_EQ(boxes.size(), c.Boxes);
+    if (boxes.empty()) continue;
+    for (const Rect& box : boxes) EXPECT_TRUE(inside(box, within));
+    for (const Rect& r : c.Rects) {
+      const Rect part{std::max(r.Left, 0), std::max(r.Top, 0), std::min(r.Right, 1920),
+                      std::min(r.Bottom, 1080)};
+      EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(),
+                              [&](const Rect& box) { return inside(part, box); }));
+    }
+  }
 }
 
 TEST(ErrorReport, ShowsReportThenAbortsSilently) {

@@ -250,19 +250,15 @@ ScreenGrabber::GrabResult ScreenGrabber::Grab(int32_t x, int32_t y, const PixelT
       const bool partly = partial.Rects && partial.Since == layout_ && placed == placed_ && shm_ &&
                           shm_->Header && shm_->Header->width == w && shm_->Header->height == h &&
                           IsBgrx(*shm_->Header);
-      if (partly) {
-        if (partial.BeforeCopy) partial.BeforeCopy();
-        // Only what changed is asked for, where it is little: the server's copy of the whole
-        // area costs it a tenth of the time a recording takes.
-        const Rect onScreen{left - x, top - y, right - x, bottom - y};
-        if (GrabShmBoxes(x, y, BoxesAround(*partial.Rects, onScreen), target)) {
-          usedShm_ = true;
-          return GrabResult::Ok;
-        }
+      if (partly &&
+          GrabShmChanges(x, y, Rect{left - x, top - y, right - x, bottom - y}, partial, target)) {
+        usedShm_ = true;
+        return GrabResult::Ok;
       }
       if (GrabShm(left, top, w, h)) {
         usedShm_ = true;
         if (SamePlacement(placed) && partly) {
+          if (partial.Fetched) partial.Fetched();
           ComposeParts(*shm_->Header, left - x, top - y, target, *partial.Rects);
         } else {
           Compose(shm_->Header.get(), left - x, top - y, target);
@@ -334,54 +330,37 @@ bool ScreenGrabber::GrabShm(int32_t x, int32_t y, int32_t width, int32_t height)
          0;
 }
 
-bool ScreenGrabber::GrabShmBoxes(int32_t x, int32_t y, const std::vector<Rect>& boxes,
-                                 const PixelTarget& target) {
-  if (boxes.empty()) return false;
-  XConnection::Lock lock(*connection_);
-  Display* display = connection_->Display();
-  const int screen = DefaultScreen(display);
-  xcb_connection_t* xcb = XGetXCBConnection(display);
-  // The boxes land one after the other in the segment, each in rows of its own width. All the
-  // requests go out before any answer is awaited, so that the server takes them one after
-  // another, as one picture: between round trips a program would draw, and the boxes of one
-  // frame would show two moments.
-  struct Landed {
-    xcb_shm_get_image_cookie_t Cookie;
-    size_t Offset, Stride;
-  };
-  std::vector<Landed> landed;
-  landed.reserve(boxes.size());
-  size_t offset = 0;
-  for (const Rect& box : boxes) {
-    ImagePtr header(XShmCreateImage(display, DefaultVisual(display, screen),
-                                    unsigned(DefaultDepth(display, screen)), ZPixmap, nullptr,
-                                    &shm_->Info, unsigned(box.Width()), unsigned(box.Height())));
-    if (!header || !IsBgrx(*header)) return false;
-    const size_t stride = size_t(header->bytes_per_line);
-    const size_t bytes = stride * size_t(box.Height());
-    if (offset + bytes > shm_->Capacity) return false;
-    landed.push_back(
-        Landed{xcb_shm_get_image(xcb, xcb_window_t(DefaultRootWindow(display)),
-                                 int16_t(x + box.Left), int16_t(y + box.Top), uint16_t(box.Width()),
-                                 uint16_t(box.Height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                 xcb_shm_seg_t(shm_->Info.shmseg), uint32_t(offset)),
-               offset, stride});
-    offset += bytes;
+bool ScreenGrabber::GrabShmChanges(int32_t x, int32_t y, const Rect& onScreen,
+                                   const Partial& partial, const PixelTarget& target) {
+  // What the server reports drawn after the copy was asked for may have been drawn before the
+  // copy was made: where it lies outside the boxes, the boxes of every rectangle known then
+  // are asked for again, as one later moment. A screen drawn on that busily is copied whole.
+  constexpr int kRounds = 3;
+  std::vector<Rect> boxes;
+  for (int round = 0; round < kRounds; ++round) {
+    boxes = BoxesAround(*partial.Rects, onScreen);
+    if (!FetchBoxes(x, y, boxes)) return false;
+    const size_t known = partial.Rects->size();
+    if (partial.Fetched) partial.Fetched();
+    const bool covered = std::all_of(
+        partial.Rects->begin() + std::ptrdiff_t(known), partial.Rects->end(), [&](const Rect& r) {
+          const Rect part{std::max(r.Left, onScreen.Left), std::max(r.Top, onScreen.Top),
+                          std::min(r.Right, onScreen.Right), std::min(r.Bottom, onScreen.Bottom)};
+          return part.Left >= part.Right || part.Top >= part.Bottom ||
+                 std::any_of(boxes.begin(), boxes.end(), [&](const Rect& box) {
+                   return box.Left <= part.Left && part.Right <= box.Right && box.Top <= part.Top &&
+                          part.Bottom <= box.Bottom;
+                 });
+        });
+    if (covered) break;
+    if (round + 1 == kRounds) return false;
   }
-  // Every answer is taken, even after a refusal, so that none is left behind.
-  bool fetched = true;
-  for (const Landed& box : landed) {
-    xcb_generic_error_t* error = nullptr;
-    std::free(xcb_shm_get_image_reply(xcb, box.Cookie, &error));
-    if (error) fetched = false;
-    std::free(error);
-  }
-  if (!fetched) return false;
+  // The boxes lie one after the other in the segment, each in rows of its own width.
   const int pixel = target.BitsPerPixel / 8;
-  for (size_t i = 0; i < boxes.size(); ++i) {
-    const Rect& box = boxes[i];
-    const auto* from = reinterpret_cast<const uint8_t*>(shm_->Info.shmaddr + landed[i].Offset);
-    for (int32_t row = box.Top; row < box.Bottom; ++row, from += landed[i].Stride) {
+  const auto* from = reinterpret_cast<const uint8_t*>(shm_->Info.shmaddr);
+  for (const Rect& box : boxes) {
+    const size_t stride = BoxRowBytes(box.Width());
+    for (int32_t row = box.Top; row < box.Bottom; ++row, from += stride) {
       uint8_t* to = target.Row(row) + size_t(box.Left) * size_t(pixel);
       if (pixel == 3) {
         BgrxToBgr(from, to, box.Width());
@@ -391,6 +370,43 @@ bool ScreenGrabber::GrabShmBoxes(int32_t x, int32_t y, const std::vector<Rect>& 
     }
   }
   return true;
+}
+
+size_t ScreenGrabber::BoxRowBytes(int32_t width) const {
+  // Rows of the shared image's pixels, padded as the server pads them.
+  const size_t pad = size_t(std::max(shm_->Header->bitmap_pad, 8));
+  return (size_t(width) * size_t(shm_->Header->bits_per_pixel) + pad - 1) / pad * pad / 8;
+}
+
+bool ScreenGrabber::FetchBoxes(int32_t x, int32_t y, const std::vector<Rect>& boxes) {
+  if (boxes.empty()) return false;
+  XConnection::Lock lock(*connection_);
+  Display* display = connection_->Display();
+  xcb_connection_t* xcb = XGetXCBConnection(display);
+  // All the requests go out before any answer is awaited, so that the server takes them one
+  // after another, as one picture: between round trips a program would draw, and the boxes of
+  // one frame would show two moments. Each box lands after the one before.
+  std::vector<xcb_shm_get_image_cookie_t> cookies;
+  cookies.reserve(boxes.size());
+  size_t offset = 0;
+  for (const Rect& box : boxes) {
+    const size_t bytes = BoxRowBytes(box.Width()) * size_t(box.Height());
+    if (offset + bytes > shm_->Capacity) break;
+    cookies.push_back(xcb_shm_get_image(
+        xcb, xcb_window_t(DefaultRootWindow(display)), int16_t(x + box.Left), int16_t(y + box.Top),
+        uint16_t(box.Width()), uint16_t(box.Height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+        xcb_shm_seg_t(shm_->Info.shmseg), uint32_t(offset)));
+    offset += bytes;
+  }
+  // Every answer is taken, even after a refusal, so that none is left behind.
+  bool fetched = cookies.size() == boxes.size();
+  for (const xcb_shm_get_image_cookie_t& cookie : cookies) {
+    xcb_generic_error_t* error = nullptr;
+    std::free(xcb_shm_get_image_reply(xcb, cookie, &error));
+    if (error) fetched = false;
+    std::free(error);
+  }
+  return fetched;
 }
 
 bool ScreenGrabber::GrabPlain(int32_t x, int32_t y, int32_t width, int32_t height,

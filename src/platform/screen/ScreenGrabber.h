@@ -39,12 +39,12 @@ class ScreenGrabber {
   // (of the target, counted from its top left) and around them are written; the others keep
   // what they hold. Taken only through shared memory and when Layout() is still Since, which
   // says the pixels left alone would come out as they were, given that nothing was drawn on
-  // them; otherwise every pixel is written. BeforeCopy runs just before the screen is copied
-  // and may add rectangles (what was drawn since they were gathered).
+  // them; otherwise every pixel is written. Fetched runs once the screen is copied and before
+  // the target is written, and may add rectangles (what was drawn since they were gathered).
   struct Partial {
     std::vector<Rect>* Rects = nullptr;
     uint64_t Since = 0;
-    std::function<void()> BeforeCopy;
+    std::function<void()> Fetched;
   };
   GrabResult Grab(int32_t x, int32_t y, const PixelTarget& target, const Partial& partial);
   // Changes whenever a copy is laid out into its target differently from the copy before
@@ -59,10 +59,15 @@ class ScreenGrabber {
   struct ShmImage;
 
   bool GrabShm(int32_t x, int32_t y, int32_t width, int32_t height);
-  // Copies the boxes (of the target, which lies at (x, y) on the screen and is wholly on it
-  // where the boxes are) through the segment into the target.
-  bool GrabShmBoxes(int32_t x, int32_t y, const std::vector<Rect>& boxes,
-                    const PixelTarget& target);
+  // Copies only boxes around the partial copy's rectangles (of the target, which lies at
+  // (x, y) on the screen; onScreen is its part on the screen) through the segment into the
+  // target. False when that is not the cheaper way or the server refused: nothing is written.
+  bool GrabShmChanges(int32_t x, int32_t y, const Rect& onScreen, const Partial& partial,
+                      const PixelTarget& target);
+  // Asks the server for the boxes (of an area at (x, y)) into the segment, one after another.
+  bool FetchBoxes(int32_t x, int32_t y, const std::vector<Rect>& boxes);
+  // Bytes a row of a box of that width takes in the segment.
+  size_t BoxRowBytes(int32_t width) const;
   bool GrabPlain(int32_t x, int32_t y, int32_t width, int32_t height, const PixelTarget& target,
                  int32_t dx, int32_t dy);
   bool RefreshScreenSize();

@@ -10,8 +10,8 @@ namespace {
 
 // A box costs about as much as this many pixels more: boxes closer than that become one.
 constexpr int64_t kBoxSlack = 64 * 64;
-// More rectangles than this are not worth sorting into boxes.
-constexpr size_t kMostRects = 64;
+// Rectangles this far apart from each other are not worth sorting into boxes.
+constexpr size_t kMostApart = 64;
 // Boxes at most; the closest ones are joined until this few are left.
 constexpr size_t kMostBoxes = 16;
 // Boxes that cover more of within than this are not worth it.
@@ -26,15 +26,33 @@ Rect Around(const Rect& a, const Rect& b) {
               std::max(a.Bottom, b.Bottom)};
 }
 
+// The pixels a box around both adds to the two.
+int64_t Added(const Rect& a, const Rect& b) {
+  return AreaOf(Around(a, b)) - AreaOf(a) - AreaOf(b);
+}
+
 }  // namespace
 
 std::vector<Rect> BoxesAround(const std::vector<Rect>& rects, const Rect& within) {
+  // Each rectangle joins the box it adds the fewest pixels to, where it adds little (one inside
+  // a box adds none); otherwise it starts a box of its own. A screen reports its drawing in
+  // many small pieces, mostly next to each other or repeated.
   std::vector<Rect> boxes;
-  if (rects.size() > kMostRects) return boxes;
   for (const Rect& r : rects) {
     const Rect clipped{std::max(r.Left, within.Left), std::max(r.Top, within.Top),
                        std::min(r.Right, within.Right), std::min(r.Bottom, within.Bottom)};
-    if (clipped.Left < clipped.Right && clipped.Top < clipped.Bottom) boxes.push_back(clipped);
+    if (clipped.Left >= clipped.Right || clipped.Top >= clipped.Bottom) continue;
+    size_t best = boxes.size();
+    int64_t least = kBoxSlack + 1;
+    for (size_t i = 0; i < boxes.size(); ++i)
+      if (const int64_t added = Added(boxes[i], clipped); added < least) least = added, best = i;
+    if (best < boxes.size()) {
+      boxes[best] = Around(boxes[best], clipped);
+    } else if (boxes.size() == kMostApart) {
+      return {};
+    } else {
+      boxes.push_back(clipped);
+    }
   }
   // Joins the pair whose box around both adds the fewest pixels (overlapping ones first),
   // while it adds little or while there are too many boxes.
@@ -42,11 +60,9 @@ std::vector<Rect> BoxesAround(const std::vector<Rect>& rects, const Rect& within
     size_t first = 0, second = 1;
     int64_t least = INT64_MAX;
     for (size_t i = 0; i < boxes.size(); ++i)
-      for (size_t j = i + 1; j < boxes.size(); ++j) {
-        const int64_t added =
-            AreaOf(Around(boxes[i], boxes[j])) - AreaOf(boxes[i]) - AreaOf(boxes[j]);
-        if (added < least) least = added, first = i, second = j;
-      }
+      for (size_t j = i + 1; j < boxes.size(); ++j)
+        if (const int64_t added = Added(boxes[i], boxes[j]); added < least)
+          least = added, first = i, second = j;
     if (least > kBoxSlack && boxes.size() <= kMostBoxes) break;
     boxes[first] = Around(boxes[first], boxes[second]);
     boxes.erase(boxes.begin() + std::ptrdiff_t(second));

@@ -61,10 +61,18 @@ TEST(FixedWidth, CutsOrPads) {
 // are none where the whole area is the cheaper piece of work.
 TEST(RectBoxes, CoverTheRectanglesInsideTheAreaOrLeaveTheWholeArea) {
   const Rect within{0, 0, 1920, 1080};
-  std::vector<Rect> scattered, tooMany;
+  std::vector<Rect> scattered, tooMany, pieces;
   for (int i = 0; i < 40; ++i)
     scattered.push_back(Rect{i * 47, (i * 131) % 1000, i * 47 + 20, (i * 131) % 1000 + 12});
-  for (int i = 0; i < 65; ++i) tooMany.push_back(Rect{i * 20, 0, i * 20 + 4, 4});
+  for (int i = 0; i < 65; ++i) {
+    const int32_t x = (i % 13) * 147, y = (i / 13) * 215;
+    tooMany.push_back(Rect{x, y, x + 40, y + 40});
+  }
+  // Drawing comes in many pieces side by side, some of them repeated.
+  for (int i = 0; i < 162; ++i) {
+    const int32_t x = 500 + (i / 2 % 9) * 10, y = 300 + (i / 18) * 4;
+    pieces.push_back(Rect{x, y, x + 10, y + 4});
+  }
   const struct {
     const char* Name;
     std::vector<Rect> Rects;
@@ -75,7 +83,8 @@ TEST(RectBoxes, CoverTheRectanglesInsideTheAreaOrLeaveTheWholeArea) {
       {"partly outside", {{-50, -50, 100, 100}, {1900, 1000, 2000, 1200}}, 2},
       {"nothing inside", {{-50, -50, -10, -10}}, 0},
       {"scattered", scattered, 16},
-      {"too many", tooMany, 0},
+      {"too scattered", tooMany, 0},
+      {"many pieces close together", pieces, 1},
       {"most of the area", {{0, 0, 1920, 800}}, 0},
   };
   const auto inside = [](const Rect& a, const Rect& b) {

@@ -59,10 +59,7 @@ void CopyFromPicture(const SourcePicture& picture, const Rect& area, const Pixel
     std::memset(row + after, 0, target.Stride - after);
     const uint8_t* from = picture.Bits + size_t(sy) * picture.Stride + size_t(left) * 4;
     uint8_t* to = row + before;
-    if (bytes == 4)
-      BgrxToBgr0(from, to, count, stream);
-    else
-      BgrxToBgr(from, to, count, stream);
+    BgrxToPixels(from, to, count, bytes, stream);
   }
   if (stream) StreamFence();
 }
@@ -91,9 +88,7 @@ void DrawSourceCursor(const SourceCursor& cursor, const PixelTarget& target, int
 bool Touches(const SourcePicture& picture, const Rect& area) {
   if (picture.WhollyChanged) return true;
   for (const Rect& part : picture.Changed)
-    if (part.Left < area.Right && area.Left < part.Right && part.Top < area.Bottom &&
-        area.Top < part.Bottom)
-      return true;
+    if (part.Overlaps(area)) return true;
   return false;
 }
 

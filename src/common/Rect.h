@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 namespace qm {
@@ -21,6 +22,18 @@ struct Rect {
   int32_t Width() const { return Right - Left; }
   int32_t Height() const { return Bottom - Top; }
   bool Contains(Point p) const { return Left <= p.X && p.X < Right && Top <= p.Y && p.Y < Bottom; }
+  bool Empty() const { return Left >= Right || Top >= Bottom; }
+  bool Contains(const Rect& r) const {
+    return Left <= r.Left && r.Right <= Right && Top <= r.Top && r.Bottom <= Bottom;
+  }
+  bool Overlaps(const Rect& r) const {
+    return Left < r.Right && r.Left < Right && Top < r.Bottom && r.Top < Bottom;
+  }
+  // The part of this rectangle inside r; Empty() when they do not overlap.
+  Rect Intersected(const Rect& r) const {
+    return Rect{std::max(Left, r.Left), std::max(Top, r.Top), std::min(Right, r.Right),
+                std::min(Bottom, r.Bottom)};
+  }
   friend bool operator==(const Rect&, const Rect&) = default;
 };
 

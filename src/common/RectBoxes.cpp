@@ -39,9 +39,8 @@ std::vector<Rect> BoxesAround(const std::vector<Rect>& rects, const Rect& within
   // many small pieces, mostly next to each other or repeated.
   std::vector<Rect> boxes;
   for (const Rect& r : rects) {
-    const Rect clipped{std::max(r.Left, within.Left), std::max(r.Top, within.Top),
-                       std::min(r.Right, within.Right), std::min(r.Bottom, within.Bottom)};
-    if (clipped.Left >= clipped.Right || clipped.Top >= clipped.Bottom) continue;
+    const Rect clipped = r.Intersected(within);
+    if (clipped.Empty()) continue;
     size_t best = boxes.size();
     int64_t least = kBoxSlack + 1;
     for (size_t i = 0; i < boxes.size(); ++i)

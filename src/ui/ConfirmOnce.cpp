@@ -21,6 +21,13 @@ const QString kTrayLines = QStringLiteral(
     "Quillmark will be hidden in tray icon on the right bottom.\n"
     "Click on the tray icon to show menu.");
 
+const QString kExitLine = QStringLiteral("\n\nTo exit from Quillmark use menu Files > Exit");
+
+const QString kMinimisedLines = QStringLiteral(
+    "Quillmark will be minimised to the taskbar (or the desktop's list of windows).\n"
+    "Choose it there to show the window again; while it records, its Stop and Pause buttons\n"
+    "are there too.");
+
 const QSize kSmallest(362, 126);
 
 QLabel* IconLabel(QWidget* parent, QStyle::StandardPixmap icon) {
@@ -106,26 +113,16 @@ class ConfirmDialog : public QDialog {
 }  // namespace
 
 DialogText ClosingIsHidingText() {
-  return {DialogText::Kind::Question, QStringLiteral("Closing is hiding"),
-          kTrayLines + QStringLiteral("\n\nTo exit from Quillmark use menu Files > Exit")};
+  return {DialogText::Kind::Question, QStringLiteral("Closing is hiding"), kTrayLines + kExitLine};
 }
 
 DialogText HidingWindowText() {
   return {DialogText::Kind::Information, QStringLiteral("Hiding window"), kTrayLines};
 }
 
-namespace {
-
-const QString kMinimisedLines = QStringLiteral(
-    "Quillmark will be minimised to the taskbar (or the desktop's list of windows).\n"
-    "Choose it there to show the window again; while it records, its Stop and Pause buttons\n"
-    "are there too.");
-
-}  // namespace
-
 DialogText ClosingIsMinimisingText() {
   return {DialogText::Kind::Question, QStringLiteral("Closing is minimising"),
-          kMinimisedLines + QStringLiteral("\n\nTo exit from Quillmark use menu Files > Exit")};
+          kMinimisedLines + kExitLine};
 }
 
 DialogText MinimisingWindowText() {

@@ -40,15 +40,6 @@ struct Pending {
 // sorts them to their watches. Used under the connection's lock only.
 std::map<unsigned long, Pending> gPending;
 
-bool Overlaps(const Rect& a, const Rect& b) {
-  return a.Left < b.Right && b.Left < a.Right && a.Top < b.Bottom && b.Top < a.Bottom;
-}
-
-Rect Clip(const Rect& r, const Rect& area) {
-  return Rect{std::max(r.Left, area.Left), std::max(r.Top, area.Top), std::min(r.Right, area.Right),
-              std::min(r.Bottom, area.Bottom)};
-}
-
 }  // namespace
 
 DamageWatch::DamageWatch() : connection_(XConnection::Shared()) {
@@ -104,9 +95,9 @@ bool DamageWatch::Changed(const Rect& area, std::vector<Rect>* drawn) {
   std::vector<Rect>& rects = gPending[damage_].Rects;
   bool changed = false;
   for (const Rect& r : rects) {
-    if (!Overlaps(r, area)) continue;
+    if (!r.Overlaps(area)) continue;
     changed = true;
-    if (drawn) drawn->push_back(Clip(r, area));
+    if (drawn) drawn->push_back(r.Intersected(area));
   }
   rects.clear();
   return changed;
@@ -117,7 +108,7 @@ void DamageWatch::Peek(const Rect& area, std::vector<Rect>& drawn) {
   XConnection::Lock lock(*connection_);
   Collect();
   for (const Rect& r : gPending[damage_].Rects)
-    if (Overlaps(r, area)) drawn.push_back(Clip(r, area));
+    if (r.Overlaps(area)) drawn.push_back(r.Intersected(area));
 }
 
 }  // namespace qm

@@ -99,6 +99,15 @@ void BgrxToBgr(const uint8_t* source, uint8_t* destination, int32_t count, bool 
   (stream ? gBgrxToBgr.Streamed : gBgrxToBgr.Cached)(source, destination, count);
 }
 
+void BgrxToPixels(const uint8_t* source, uint8_t* destination, int32_t count, int bytesPerPixel,
+                  bool stream) {
+  if (bytesPerPixel == 3) {
+    BgrxToBgr(source, destination, count, stream);
+  } else {
+    BgrxToBgr0(source, destination, count, stream);
+  }
+}
+
 void BgrxToBgr0(const uint8_t* source, uint8_t* destination, int32_t count, bool stream) {
   int32_t i = 0;
 #ifdef QM_PIXELROWS_X86

@@ -18,6 +18,10 @@ void BgrxToBgr(const uint8_t* source, uint8_t* destination, int32_t count, bool 
 // leaves anything there). stream as for BgrxToBgr.
 void BgrxToBgr0(const uint8_t* source, uint8_t* destination, int32_t count, bool stream = false);
 
+// BgrxToBgr for bytesPerPixel 3, BgrxToBgr0 for 4: rows into a target of either depth.
+void BgrxToPixels(const uint8_t* source, uint8_t* destination, int32_t count, int bytesPerPixel,
+                  bool stream = false);
+
 // Makes streamed rows visible to every reader.
 void StreamFence();
 

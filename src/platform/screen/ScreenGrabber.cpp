@@ -78,11 +78,7 @@ void Compose(XImage* image, int32_t dx, int32_t dy, const PixelTarget& target) {
     if (bgrx) {
       const uint8_t* in =
           reinterpret_cast<const uint8_t*>(image->data) + size_t(sy) * image->bytes_per_line;
-      if (bytes == 3) {
-        BgrxToBgr(in, out, w, stream);
-      } else {
-        BgrxToBgr0(in, out, w, stream);
-      }
+      BgrxToPixels(in, out, w, bytes, stream);
     } else {
       for (int32_t sx = 0; sx < w; ++sx, out += bytes) {
         const unsigned long pixel = XGetPixel(image, sx, sy);
@@ -128,11 +124,7 @@ void ComposeParts(const XImage& image, int32_t dx, int32_t dy, const PixelTarget
       for (++i; i < spans.size() && spans[i].first <= to; ++i) to = std::max(to, spans[i].second);
       const uint8_t* source = in + size_t(from - dx) * 4;
       uint8_t* destination = out + size_t(from) * size_t(bytes);
-      if (bytes == 3) {
-        BgrxToBgr(source, destination, to - from);
-      } else {
-        BgrxToBgr0(source, destination, to - from);
-      }
+      BgrxToPixels(source, destination, to - from, bytes);
     }
   }
 }
@@ -344,13 +336,9 @@ bool ScreenGrabber::GrabShmChanges(int32_t x, int32_t y, const Rect& onScreen,
     if (partial.Fetched) partial.Fetched();
     const bool covered = std::all_of(
         partial.Rects->begin() + std::ptrdiff_t(known), partial.Rects->end(), [&](const Rect& r) {
-          const Rect part{std::max(r.Left, onScreen.Left), std::max(r.Top, onScreen.Top),
-                          std::min(r.Right, onScreen.Right), std::min(r.Bottom, onScreen.Bottom)};
-          return part.Left >= part.Right || part.Top >= part.Bottom ||
-                 std::any_of(boxes.begin(), boxes.end(), [&](const Rect& box) {
-                   return box.Left <= part.Left && part.Right <= box.Right && box.Top <= part.Top &&
-                          part.Bottom <= box.Bottom;
-                 });
+          const Rect part = r.Intersected(onScreen);
+          return part.Empty() || std::any_of(boxes.begin(), boxes.end(),
+                                             [&](const Rect& box) { return box.Contains(part); });
         });
     if (covered) break;
     if (round + 1 == kRounds) return false;
@@ -360,14 +348,8 @@ bool ScreenGrabber::GrabShmChanges(int32_t x, int32_t y, const Rect& onScreen,
   const auto* from = reinterpret_cast<const uint8_t*>(shm_->Info.shmaddr);
   for (const Rect& box : boxes) {
     const size_t stride = BoxRowBytes(box.Width());
-    for (int32_t row = box.Top; row < box.Bottom; ++row, from += stride) {
-      uint8_t* to = target.Row(row) + size_t(box.Left) * size_t(pixel);
-      if (pixel == 3) {
-        BgrxToBgr(from, to, box.Width());
-      } else {
-        BgrxToBgr0(from, to, box.Width());
-      }
-    }
+    for (int32_t row = box.Top; row < box.Bottom; ++row, from += stride)
+      BgrxToPixels(from, target.Row(row) + size_t(box.Left) * size_t(pixel), box.Width(), pixel);
   }
   return true;
 }
